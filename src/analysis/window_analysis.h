@@ -1,0 +1,60 @@
+// Analysis of one prepared window: fluctuation functions over 200 scales and
+// 200 moment orders, then the singularity spectrum by Legendre transform and
+// its five-number summary. The straightforward engine: every operation in
+// the order written, libm pow and log10, running sums in ascending index.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "analysis/run_constants.h"
+
+namespace analysis {
+
+// The five values that follow the time mark on a result line.
+struct SpectrumSummary {
+  double AlfaMin = 0.0;
+  double AlfaMax = 0.0;
+  double AlfaWidth = 0.0;  // AlfaMax - AlfaMin
+  double AlfaSz = 0.0;     // alpha where the sampled spectrum is largest
+  double FAlfaSz = 0.0;    // the spectrum there
+};
+
+// The fixed result of a degenerate window (a table value not positive).
+inline constexpr SpectrumSummary kDegenerateSummary{0.5, 0.5, 0.0, 0.5, 1.0};
+
+// Working storage of one analysis: FluctTable, the spectrum tables and the
+// segment buffers. Sized once from the run constants; analysing a window
+// allocates nothing. Not for sharing: give each thread its own.
+class Workspace {
+ public:
+  // Throws std::bad_alloc when storage cannot be obtained.
+  explicit Workspace(const RunConstants& run);
+
+  // FluctTable(j, k) for order j and scale k (both from 0), stored with j
+  // fastest.
+  std::vector<double> FluctTable;
+  std::array<double, kMomentCount> TauQ{};
+  std::array<double, kAlfaCount> AlfaGrid{};
+  std::array<double, kAlfaCount> FAlfaGrid{};
+  std::vector<double> SegmentBuf;  // one segment, MaxScale values
+  std::vector<double> TrendFit;    // its fitted trend, MaxScale values
+};
+
+// Fills work.FluctTable from `values` (Lrec values: the window's copy or its
+// increments).
+void ComputeFluctuations(const RunConstants& run, Workspace& work,
+                         std::span<const double> values);
+
+// Reduces work.FluctTable (log-transforming it in place) to the summary;
+// also leaves TauQ, AlfaGrid and FAlfaGrid for callers that want the whole
+// spectrum.
+SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work);
+
+// ComputeFluctuations followed by SummariseSpectrum.
+SpectrumSummary AnalyseWindow(const RunConstants& run, Workspace& work,
+                              std::span<const double> values);
+
+}  // namespace analysis

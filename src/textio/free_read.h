@@ -1,0 +1,59 @@
+// Free-format reading of numbers from records: the console answers and the
+// series samples.
+//
+// A read starts at the next record and skips the rest of its last record
+// when it finishes. Values are separated by blanks, tabs, commas or line
+// ends; empty and all-blank records are passed over while targets remain.
+// A comma with nothing before it is a null value (target unchanged), r* is
+// r null values, r*c is r copies of c, and a slash ends the read with the
+// remaining targets unchanged. Numeric tokens hold digits, signs, one "."
+// and one exponent letter (E, D or Q, either case); text is an error.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <variant>
+
+#include "textio/records.h"
+
+namespace textio {
+
+// 0 done, -1 end of input met before the read finished, positive: an error
+// (a TokenError value).
+using ReadStatus = std::int32_t;
+inline constexpr ReadStatus kReadDone = 0;
+inline constexpr ReadStatus kReadEndOfInput = -1;
+
+// Why a token or a read was rejected. Values are the positive ReadStatus.
+enum class TokenError : std::int32_t {
+  kSignWithoutDigit = 1,     // "+", "1e-", "+-1": every sign needs a digit after it
+  kNoDigit = 2,              // ".", "e5": a token needs a digit
+  kSecondDecimalPoint = 3,   // "1.2.3"
+  kSecondExponentLetter = 4, // "1e2e3"
+  kForeignCharacter = 5,     // "12abc", "NaN", "1.5-3" (sign inside the digits)
+  kExponentWithoutDigits = 6,// "1.5E": an exponent letter needs digits after it
+  kIntegerOutOfRange = 7,    // "3000000000" for a 32-bit integer
+  kRealOutOfRange = 8,       // "1e400", or a real truncated outside 32 bits
+  kBadRepeatCount = 9,       // "0*5": a repeat count must be at least 1
+  kDeviceError = 10,         // the stream failed while reading
+};
+
+// A variable that a read assigns: a 32-bit integer or a double.
+using FreeTarget = std::variant<std::int32_t*, double*>;
+
+struct FreeReadResult {
+  ReadStatus Status = kReadDone;
+  int Assigned = 0;  // targets given a value (null values and "/" give none)
+};
+
+// Reads values into `targets` in order. Targets assigned before an error or
+// the end of input keep their new values; the others keep their old ones.
+// With no targets, consumes exactly one record (a blank one included) and
+// assigns nothing. Integer targets take integer tokens in range, or real
+// tokens truncated toward zero; double targets take the nearest double.
+FreeReadResult ReadFreeValues(RecordReader& in,
+                              std::span<const FreeTarget> targets);
+
+
+}  // namespace textio
