@@ -27,16 +27,26 @@ inline constexpr ReadStatus kReadEndOfInput = -1;
 
 // Why a token or a read was rejected. Values are the positive ReadStatus.
 enum class TokenError : std::int32_t {
-  kSignWithoutDigit = 1,     // "+", "1e-", "+-1": every sign needs a digit after it
-  kNoDigit = 2,              // ".", "e5": a token needs a digit
-  kSecondDecimalPoint = 3,   // "1.2.3"
-  kSecondExponentLetter = 4, // "1e2e3"
-  kForeignCharacter = 5,     // "12abc", "NaN", "1.5-3" (sign inside the digits)
-  kExponentWithoutDigits = 6,// "1.5E": an exponent letter needs digits after it
-  kIntegerOutOfRange = 7,    // "3000000000" for a 32-bit integer
-  kRealOutOfRange = 8,       // "1e400", or a real truncated outside 32 bits
-  kBadRepeatCount = 9,       // "0*5": a repeat count must be at least 1
-  kDeviceError = 10,         // the stream failed while reading
+  // "+", "1e-", "+-1": every sign needs a digit after it
+  kSignWithoutDigit = 1,
+  // ".", "e5": a token needs a digit
+  kNoDigit = 2,
+  // "1.2.3"
+  kSecondDecimalPoint = 3,
+  // "1e2e3"
+  kSecondExponentLetter = 4,
+  // "12abc", "NaN", "1.5-3" (sign inside the digits)
+  kForeignCharacter = 5,
+  // "1.5E": an exponent letter needs digits after it
+  kExponentWithoutDigits = 6,
+  // "3000000000" for a 32-bit integer
+  kIntegerOutOfRange = 7,
+  // "1e400", or a real truncated outside 32 bits
+  kRealOutOfRange = 8,
+  // "0*5": a repeat count must lie in 1..2147483647
+  kBadRepeatCount = 9,
+  // the stream failed while reading
+  kDeviceError = 10,
 };
 
 // A variable that a read assigns: a 32-bit integer or a double.
@@ -54,6 +64,5 @@ struct FreeReadResult {
 // tokens truncated toward zero; double targets take the nearest double.
 FreeReadResult ReadFreeValues(RecordReader& in,
                               std::span<const FreeTarget> targets);
-
 
 }  // namespace textio
