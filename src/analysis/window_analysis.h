@@ -50,7 +50,9 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
 
 // Reduces work.FluctTable (log-transforming it in place) to the summary;
 // also leaves TauQ, AlfaGrid and FAlfaGrid for callers that want the whole
-// spectrum.
+// spectrum. A degenerate window (some table value 0, negative, or NaN as the
+// first entry) leaves the table and TauQ as they were and gives
+// kDegenerateSummary.
 SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work);
 
 // ComputeFluctuations followed by SummariseSpectrum.

@@ -22,12 +22,12 @@ std::string Justify(std::string_view text, int width, Align align) {
   assert(width >= 0);
   const auto columns = static_cast<std::size_t>(width);
   if (text.size() > columns) return std::string(columns, '*');
-  std::string field(columns - text.size(), ' ');
-  if (align == Align::kRight) {
-    field.append(text);
-  } else {
-    field.insert(0, text);
-  }
+  const std::string padding(columns - text.size(), ' ');
+  std::string field;
+  field.reserve(columns);
+  if (align == Align::kRight) field.append(padding);
+  field.append(text);
+  if (align == Align::kLeft) field.append(padding);
   return field;
 }
 
@@ -59,14 +59,17 @@ std::string FixedForm(double magnitude, bool negative, int decimals,
                                               : plain.substr(point + 1);
   if (integer_digits == "0") integer_digits = {};
 
+  // A "0" before the point only when the integer part is 0 and a column is
+  // left for it.
+  const std::size_t bare =
+      (negative ? 1u : 0u) + integer_digits.size() + 1 + decimal_digits.size();
+  const bool leading_zero =
+      integer_digits.empty() && bare < static_cast<std::size_t>(columns);
   std::string text = negative ? "-" : "";
+  if (leading_zero) text.push_back('0');
   text.append(integer_digits);
   text.push_back('.');
   text.append(decimal_digits);
-  if (integer_digits.empty() &&
-      text.size() < static_cast<std::size_t>(columns)) {
-    text.insert(negative ? 1 : 0, "0");
-  }
   return Justify(text, columns, Align::kRight);
 }
 
@@ -133,13 +136,14 @@ std::string FiniteGeneralReal(double value, int width, int digits) {
   // reached 10 into the exponent.
   const std::string suffix = ExponentSuffix(power + 1);
   if (suffix.empty()) return std::string(static_cast<std::size_t>(width), '*');
+  // A "0" before the point only when a column is left for it.
+  const std::size_t bare =
+      (negative ? 1u : 0u) + 1 + significand.size() + suffix.size();
   std::string text = negative ? "-" : "";
+  if (bare < static_cast<std::size_t>(width)) text.push_back('0');
   text.push_back('.');
   text.append(significand);
   text.append(suffix);
-  if (text.size() < static_cast<std::size_t>(width)) {
-    text.insert(negative ? 1 : 0, "0");
-  }
   return Justify(text, width, Align::kRight);
 }
 

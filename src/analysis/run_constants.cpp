@@ -1,0 +1,114 @@
+#include "analysis/run_constants.h"
+
+#include <cassert>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+#include "analysis/table_size.h"
+
+namespace analysis {
+
+void FillQGrid(RunConstants& run) {
+  // The double nearest to 20/199, one step of the grid.
+  constexpr double kStep = 20.0 / 199.0;
+  static_assert(kStep == 0.10050251256281408);
+  double counter = 0.0;
+  for (double& q : run.QGrid) {
+    q = counter * kStep - 10.0;
+    counter += 1.0;
+  }
+}
+
+namespace {
+
+// Rows 0..order of the basis table: the powers 0..order of the abscissa
+// centred on the middle point and scaled to run from -0.5 to +0.5, stored
+// column after column. The integer powers are repeated multiplications,
+// t^r = t^(r-1) * t rounded at each step, not calls of pow.
+std::vector<double> BuildPowerTable(std::int32_t max_scale,
+                                    std::int32_t order) {
+  const std::size_t rows = static_cast<std::size_t>(order) + 1;
+  std::vector<double> table(detail::TableSize(order + 1, max_scale));
+  std::vector<double> abscissa(static_cast<std::size_t>(max_scale));
+
+  const double m = static_cast<double>(max_scale);
+  const double middle = (m + 1.0) * 0.5;
+  const double span = m - 1.0;
+  double counter = 1.0;
+  for (double& t : abscissa) {
+    t = (counter - middle) / span;
+    counter += 1.0;
+  }
+
+  for (std::size_t i = 0; i < abscissa.size(); ++i) {
+    double* column = table.data() + i * rows;
+    column[0] = 1.0;
+    for (std::size_t r = 1; r < rows; ++r) {
+      column[r] = column[r - 1] * abscissa[i];
+    }
+  }
+  return table;
+}
+
+}  // namespace
+
+void PrepareRun(RunConstants& run, const AnalysisParams& params) {
+  assert(params.TrendOrder >= 1 && params.TrendOrder <= 10);
+  assert(params.MinScale >= 2 && params.Lrec / 5 > params.MinScale);
+
+  run.Params = params;
+  run.MaxScale = params.Lrec / 5;
+  run.PowerTable.clear();
+  if (params.TrendOrder >= 2) {
+    run.PowerTable = BuildPowerTable(run.MaxScale, params.TrendOrder);
+  }
+
+  // The scale grid: 200 points in equal steps of the logarithm, the step
+  // taken once and multiplied by the point's (real) index.
+  const double a = std::log10(static_cast<double>(params.MinScale));
+  const double b = std::log10(static_cast<double>(run.MaxScale));
+  const double step = (b - a) / 199.0;
+  double counter = 0.0;
+  for (double& x : run.LogScale) {
+    x = a + counter * step;
+    counter += 1.0;
+  }
+
+  double sum = 0.0;
+  for (const double x : run.LogScale) sum += x;
+  run.LogScaleMean = sum / 200.0;
+  double sum_sq = 0.0;
+  for (const double x : run.LogScale) {
+    const double deviation = x - run.LogScaleMean;
+    sum_sq += deviation * deviation;
+  }
+  run.LogScaleSumSq = sum_sq;
+
+  // Truncation, not rounding: 10^log10(30) evaluates to 29.999999999999996,
+  // and that scale is analysed with 29-sample segments.
+  for (std::size_t k = 0; k < run.LogScale.size(); ++k) {
+    run.ScaleLen[k] =
+        static_cast<std::int32_t>(std::pow(10.0, run.LogScale[k]));
+  }
+
+  // Neighbouring scales often share a length; they share its basis too.
+  run.DetrendBasis.clear();
+  run.DetrendBasisIndex.fill(0);
+  if (params.TrendOrder >= 2) {
+    for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
+      const std::int32_t n = run.ScaleLen[k];
+      std::size_t index = 0;
+      while (index < run.DetrendBasis.size() &&
+             run.DetrendBasis[index].Points() != n) {
+        ++index;
+      }
+      if (index == run.DetrendBasis.size()) {
+        run.DetrendBasis.emplace_back(n, params.TrendOrder);
+      }
+      run.DetrendBasisIndex[k] = static_cast<std::int32_t>(index);
+    }
+  }
+}
+
+}  // namespace analysis

@@ -1,0 +1,24 @@
+// The program's entry: binds the standard streams and the current directory
+// to the run driver and maps fatal conditions to a report and an exit status.
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "driver/fatal.h"
+#include "driver/run.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  try {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return driver::Run(driver::RunIo{std::cin, std::cout, std::cerr,
+                                     std::filesystem::current_path(),
+                                     std::move(args)});
+  } catch (const std::exception& e) {  // FatalError, std::bad_alloc, ...
+    std::cout.flush();
+    driver::ReportFatal(std::cerr, e);
+    return driver::kFatalExitStatus;
+  }
+}

@@ -1,0 +1,86 @@
+#include "driver/run.h"
+
+#include <memory>
+#include <system_error>
+
+#include "analysis/moving_window.h"
+#include "analysis/run_constants.h"
+#include "analysis/window_analysis.h"
+#include "driver/dialogue.h"
+#include "driver/fatal.h"
+#include "driver/series.h"
+#include "driver/text_streams.h"
+#include "textio/records.h"
+
+namespace driver {
+namespace {
+
+// Builds the run constants and the analysis storage at the dialogue's two
+// fixed points, and analyses series with the straightforward engine.
+class ReferenceEngine final : public DialogueHooks, public SeriesAnalyser {
+ public:
+  void OrderSettled(const analysis::AnalysisParams&) override {
+    analysis::FillQGrid(run_);
+  }
+
+  void MinScaleSettled(const analysis::AnalysisParams& params) override {
+    buffers_ = std::make_unique<analysis::WindowBuffers>(params.Lrec);
+    analysis::PrepareRun(run_, params);
+    work_ = std::make_unique<analysis::Workspace>(run_);
+  }
+
+  // The window shift and time axis are settled after the tables are built.
+  void Settle(const analysis::AnalysisParams& params) { run_.Params = params; }
+
+  void Analyse(
+      const std::function<std::optional<double>()>& next_sample,
+      const std::function<void(std::int32_t)>& on_progress,
+      const std::function<void(const analysis::WindowResult&)>& emit) override {
+    analysis::AnalyseSeries(run_, *work_, *buffers_, next_sample, on_progress,
+                            emit);
+  }
+
+ private:
+  analysis::RunConstants run_;
+  std::unique_ptr<analysis::WindowBuffers> buffers_;
+  std::unique_ptr<analysis::Workspace> work_;
+};
+
+}  // namespace
+
+int Run(RunIo io) {
+  TextOut console_out(io.ConsoleOut, StreamId{kConsoleOutUnit, "stdout"});
+  TextIn console_in(io.ConsoleIn, StreamId{kConsoleInUnit, "stdin"});
+
+  WriteGreeting(console_out, console_in);
+  std::optional<std::vector<std::string>> series_list =
+      ReadSeriesList(io.RunDir, console_out);
+  if (!series_list) {
+    ReportMissingList(console_out, console_in);
+    console_out.Flush();
+    return kSuccessExitStatus;
+  }
+
+  ReferenceEngine engine;
+  engine.Settle(AskQuestions(console_out, console_in, engine));
+
+  // "F(Alfa)" may exist already; a failure to create it shows up when the
+  // first result file cannot be opened.
+  std::error_code ignored;
+  std::filesystem::create_directory(io.RunDir / "F(Alfa)", ignored);
+
+  SeriesContext context{io.RunDir, console_out, console_in, io.Args, 0, engine};
+  int status = kSuccessExitStatus;
+  for (std::string& entry : *series_list) {
+    if (SkipReason skipped = ProcessSeries(entry, context)) {
+      console_out.Flush();
+      textio::WriteRecord(io.Err, "mfwindow: " + *skipped + "; series skipped");
+      io.Err.flush();
+      status = kSkippedExitStatus;
+    }
+  }
+  console_out.Flush();
+  return status;
+}
+
+}  // namespace driver

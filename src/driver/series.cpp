@@ -1,0 +1,173 @@
+#include "driver/series.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+#include "textio/format.h"
+
+namespace driver {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kResultDir = "F(Alfa)";
+constexpr std::string_view kResultPrefix = "F(Alfa)_";
+constexpr std::string_view kResultSuffix = ".dat";
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// The name typed for a blank entry: the next unused command-line argument,
+// else the console.
+std::string NameForBlankEntry(SeriesContext& context) {
+  if (context.ArgsUsed < context.Args.size()) {
+    return context.Args[context.ArgsUsed++];
+  }
+  context.ConsoleOut.Line(
+      "File name missing or blank - please enter file name");
+  context.ConsoleOut.Prompt("UNIT " + std::to_string(kSeriesUnit) + "? ");
+  context.ConsoleOut.Flush();
+  std::string name = context.ConsoleIn.ReadText(kSeriesNameWidth);
+  LeftAdjust(name);
+  return name.substr(0, name.find_last_not_of(' ') + 1);
+}
+
+// The result file's place below RunDir, or std::nullopt when the name would
+// take it out of "F(Alfa)".
+std::optional<fs::path> ResultPlace(std::string_view name) {
+  const fs::path relative =
+      (fs::path(kResultDir) / (std::string(kResultPrefix) + std::string(name) +
+                               std::string(kResultSuffix)))
+          .lexically_normal();
+  auto part = relative.begin();
+  if (part == relative.end() || *part != fs::path(kResultDir)) {
+    return std::nullopt;
+  }
+  for (; part != relative.end(); ++part) {
+    if (*part == "..") return std::nullopt;
+  }
+  return relative;
+}
+
+// Creates the folders that a name with a directory part needs inside
+// "F(Alfa)"; "F(Alfa)" itself is left as the dialogue made it. Failures
+// show up when the result file is opened.
+void CreateResultFolders(const fs::path& run_dir, const fs::path& relative) {
+  fs::path folder = run_dir;
+  auto part = relative.begin();
+  folder /= *part++;  // "F(Alfa)"
+  for (auto last = std::prev(relative.end()); part != last; ++part) {
+    folder /= *part;
+    std::error_code ignored;
+    fs::create_directory(folder, ignored);
+  }
+}
+
+// Pulls one sample per record: the first value of the next record that
+// holds one. The end of the file, an unreadable record, and a record that
+// starts with a null value or a slash all end the series.
+std::optional<double> ReadSample(TextIn& series) {
+  double value = 0.0;
+  const textio::FreeTarget target = &value;
+  const textio::FreeReadResult result =
+      textio::ReadFreeValues(series.Reader(), {&target, 1});
+  if (result.Status != textio::kReadDone || result.Assigned != 1) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+void WriteWindowResult(TextOut& result_file, const analysis::WindowResult& r) {
+  const textio::FormattedItem items[] = {r.TimeMark,  r.AlfaMin, r.AlfaMax,
+                                         r.AlfaWidth, r.AlfaSz,  r.FAlfaSz};
+  result_file.Formatted(textio::kResultLineFormat, items);
+}
+
+void WriteEcho(TextOut& console_out, std::string_view name) {
+  std::vector<textio::FormattedItem> items;
+  items.reserve(name.size() + 1);
+  items.emplace_back(std::string_view("File= "));
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    items.emplace_back(name.substr(i, 1));
+  }
+  const int supplied[] = {static_cast<int>(name.size())};
+  console_out.Formatted(textio::kEchoLineLayout, items, supplied);
+  console_out.Free({" "});
+}
+
+}  // namespace
+
+std::size_t LeftAdjust(std::string& entry) {
+  const std::size_t first = entry.find_first_not_of(' ');
+  if (first == std::string::npos) return 0;
+  if (first > 0) {
+    entry.erase(0, first);
+    entry.append(first, ' ');
+  }
+  return entry.find_last_not_of(' ') + 1;
+}
+
+std::string ResultPath(const fs::path& run_dir, std::string_view name) {
+  std::string path = run_dir.string();
+  if (path.empty() || path.back() != '/') path.push_back('/');
+  path += kResultDir;
+  path += '/';
+  path += kResultPrefix;
+  path += name;
+  path += kResultSuffix;
+  return path;
+}
+
+SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
+  const std::size_t trimmed = LeftAdjust(entry);
+  const std::string_view name(entry.data(), trimmed);
+  const std::string file_name =
+      trimmed == 0 ? NameForBlankEntry(context) : std::string(name);
+
+  const std::optional<fs::path> place = ResultPlace(name);
+  if (!place) {
+    return "result path for \"" + std::string(name) + "\" would leave " +
+           std::string(kResultDir);
+  }
+
+  // A series file that does not exist is reported, not created.
+  std::ifstream series_file(context.RunDir / file_name,
+                            std::ios::in | std::ios::binary);
+  if (!series_file.is_open()) {
+    return "cannot open series file \"" + file_name + "\" (" +
+           ErrnoText(errno) + ")";
+  }
+  TextIn series(series_file, StreamId{kSeriesUnit, file_name});
+
+  CreateResultFolders(context.RunDir, *place);
+  const std::string result_path = ResultPath(context.RunDir, name);
+  std::ofstream result_file(result_path,
+                            std::ios::out | std::ios::binary | std::ios::trunc);
+  if (!result_file.is_open()) {
+    throw FatalError(ErrorNumber::kOpenError,
+                     "cannot open file (" + ErrnoText(errno) + ")",
+                     StreamId{kResultUnit, result_path});
+  }
+  TextOut results(result_file, StreamId{kResultUnit, result_path});
+
+  WriteEcho(context.ConsoleOut, name);
+  context.Analyser.Analyse(
+      [&] { return ReadSample(series); },
+      [&](std::int32_t windows_done) {
+        const textio::FormattedItem items[] = {windows_done};
+        context.ConsoleOut.Formatted(textio::kProgressLineLayout, items);
+        context.ConsoleOut.Flush();
+      },
+      [&](const analysis::WindowResult& r) { WriteWindowResult(results, r); });
+
+  series_file.close();
+  result_file.close();
+  if (result_file.fail()) {
+    throw FatalError(ErrorNumber::kCloseError, "error closing file",
+                     results.Id());
+  }
+  return std::nullopt;
+}
+
+}  // namespace driver

@@ -1,0 +1,198 @@
+#include "analysis/run_constants.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <set>
+#include <stdexcept>
+
+#include "analysis/table_size.h"
+#include "analysis_test_support.h"
+
+namespace {
+
+using analysis::RunConstants;
+using analysis_test::MakeParams;
+using analysis_test::MakeRun;
+
+TEST(FillQGrid, RunsFromMinusTenToTenWithoutZero) {
+  RunConstants run;
+  analysis::FillQGrid(run);
+  EXPECT_EQ(run.QGrid.front(), -10.0);
+  EXPECT_EQ(run.QGrid.back(), 10.0);
+  // The two middle orders are -/+ 10/199 = 0.050251256281407...; each is
+  // 10 minus a product near 10, so it carries that product's rounding.
+  EXPECT_NEAR(run.QGrid[99], -0.0502512562814070, 4e-15);
+  EXPECT_NEAR(run.QGrid[100], 0.0502512562814070, 4e-15);
+  for (std::size_t k = 0; k < run.QGrid.size(); ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_NE(run.QGrid[k], 0.0);
+    // k * 20/199 - 10 in exact arithmetic; one rounding of the product and
+    // one of the difference, both at most half an ulp of 10.
+    EXPECT_NEAR(run.QGrid[k], static_cast<double>(k) * 20.0 / 199.0 - 10.0,
+                4e-15);
+    EXPECT_NEAR(run.QGrid[k], -run.QGrid[199 - k], 4e-15);
+    if (k > 0) {
+      EXPECT_GT(run.QGrid[k], run.QGrid[k - 1]);
+    }
+  }
+}
+
+// Expected ends, mean and sum of squares from 50-digit arithmetic of the
+// progression from log10 MinScale to log10 MaxScale.
+struct GridCase {
+  std::int32_t lrec;
+  std::int32_t min_scale;
+  std::int32_t order;
+  std::int32_t max_scale;
+  double first;
+  double last;
+  double mean;
+  double sum_sq;
+};
+// clang-format off
+constexpr GridCase kGridCases[] = {
+  {100,  10, 3, 20,  1.0,                 1.3010299956639813, 1.1505149978319906, 1.5254967098978864},
+  {1000, 50, 2, 200, 1.6989700043360187,  2.3010299956639813, 2.0,                6.1019868395915457},
+  {32,   3,  1, 6,   0.47712125471966244, 0.7781512503836436, 0.6276362525516530, 1.5254967098978864},
+  {1000, 20, 5, 200, 1.3010299956639813,  2.3010299956639813, 1.8010299956639812, 16.834170854271357},
+};
+// clang-format on
+
+TEST(PrepareRun, ScaleGridMatchesHighPrecisionValues) {
+  for (const GridCase& c : kGridCases) {
+    SCOPED_TRACE(c.lrec);
+    SCOPED_TRACE(c.min_scale);
+    const RunConstants run = MakeRun(MakeParams(c.lrec, c.min_scale, c.order));
+    EXPECT_EQ(run.MaxScale, c.max_scale);
+    EXPECT_EQ(run.Params.TrendOrder, c.order);
+    EXPECT_DOUBLE_EQ(run.LogScale.front(), c.first);
+    EXPECT_DOUBLE_EQ(run.LogScale.back(), c.last);
+    // 200 roundings of terms near 2 in the sums: a few 1e-14 at most.
+    EXPECT_NEAR(run.LogScaleMean, c.mean, 1e-14);
+    EXPECT_NEAR(run.LogScaleSumSq, c.sum_sq, 1e-13 * c.sum_sq);
+  }
+}
+
+TEST(PrepareRun, ScaleGridIsAnArithmeticProgression) {
+  for (const GridCase& c : kGridCases) {
+    SCOPED_TRACE(c.lrec);
+    const RunConstants run = MakeRun(MakeParams(c.lrec, c.min_scale, c.order));
+    const double a = std::log10(static_cast<double>(c.min_scale));
+    const double b = std::log10(static_cast<double>(c.max_scale));
+    const double step = (b - a) / 199.0;
+    for (std::size_t j = 1; j < run.LogScale.size(); ++j) {
+      EXPECT_NEAR(run.LogScale[j] - run.LogScale[j - 1], step, 1e-15);
+    }
+    EXPECT_NEAR(run.LogScaleMean, (a + b) / 2.0, 1e-14);
+    EXPECT_NEAR(run.LogScaleSumSq,
+                step * step * 200.0 * (200.0 * 200.0 - 1.0) / 12.0,
+                1e-13 * run.LogScaleSumSq);
+  }
+}
+
+TEST(PrepareRun, PowerTableHoldsPowersOfTheCentredAbscissa) {
+  // MaxScale 20: the abscissa runs from -0.5 to +0.5 in steps of 1/19.
+  const RunConstants run = MakeRun(MakeParams(100, 10, 3));
+  ASSERT_EQ(run.PowerTable.size(), 4u * 20u);
+  const double first[] = {1.0, -0.5, 0.25, -0.125};
+  const double last[] = {1.0, 0.5, 0.25, 0.125};
+  for (std::size_t r = 0; r < 4; ++r) {
+    EXPECT_EQ(run.PowerTable[r], first[r]);
+    EXPECT_EQ(run.PowerTable[19 * 4 + r], last[r]);
+  }
+  // Column 2 (from 1): t = (2 - 10.5)/19 = -8.5/19.
+  const double t = -8.5 / 19.0;
+  EXPECT_DOUBLE_EQ(run.PowerTable[4 + 1], t);
+  EXPECT_DOUBLE_EQ(run.PowerTable[4 + 2], 72.25 / 361.0);
+  EXPECT_DOUBLE_EQ(run.PowerTable[4 + 3], -614.125 / 6859.0);
+}
+
+TEST(PrepareRun, OddMaxScaleHasAZeroAbscissaAtItsMiddle) {
+  // Lrec 35: MaxScale 7, abscissa (i - 4)/6.
+  const RunConstants run = MakeRun(MakeParams(35, 3, 4));
+  ASSERT_EQ(run.MaxScale, 7);
+  ASSERT_EQ(run.PowerTable.size(), 5u * 7u);
+  const double middle[] = {1.0, 0.0, 0.0, 0.0, 0.0};
+  const double second[] = {1.0, -1.0 / 3.0, 1.0 / 9.0, -1.0 / 27.0, 1.0 / 81.0};
+  for (std::size_t r = 0; r < 5; ++r) {
+    EXPECT_EQ(run.PowerTable[3 * 5 + r], middle[r]);
+    EXPECT_DOUBLE_EQ(run.PowerTable[1 * 5 + r], second[r]);
+    // The abscissa is symmetric, so mirrored columns differ by (-1)^r.
+    EXPECT_EQ(run.PowerTable[1 * 5 + r],
+              (r % 2 == 0 ? 1.0 : -1.0) * run.PowerTable[5 * 5 + r]);
+  }
+}
+
+TEST(PrepareRun, OrderOneHasNoPolynomialTables) {
+  const RunConstants run = MakeRun(MakeParams(1000, 20, 1));
+  EXPECT_TRUE(run.PowerTable.empty());
+  EXPECT_TRUE(run.DetrendBasis.empty());
+}
+
+// Expected shortest lengths from 10^log10(MinScale) in 50-digit arithmetic
+// on the correctly rounded logarithm, truncated.
+struct LengthCase {
+  std::int32_t lrec;
+  std::int32_t min_scale;
+  std::int32_t first_len;
+};
+// clang-format off
+constexpr LengthCase kLengthCases[] = {
+  {300,  30, 29},  // 29.999999999999996: truncation loses one sample
+  {1000, 20, 20},  // 20.000000000000004
+  {1000, 50, 49},  // 49.99999999999999
+  {100,  10, 10},  // exactly 10
+  {32,   3,  3},
+};
+// clang-format on
+
+TEST(PrepareRun, ScaleLengthsTruncateThePower) {
+  for (const LengthCase& c : kLengthCases) {
+    SCOPED_TRACE(c.min_scale);
+    const RunConstants run = MakeRun(MakeParams(c.lrec, c.min_scale, 1));
+    EXPECT_EQ(run.ScaleLen.front(), c.first_len);
+    EXPECT_GE(run.ScaleLen.back(), run.MaxScale - 1);
+    EXPECT_LE(run.ScaleLen.back(), run.MaxScale);
+    for (std::size_t k = 1; k < run.ScaleLen.size(); ++k) {
+      EXPECT_GE(run.ScaleLen[k], run.ScaleLen[k - 1]);
+    }
+  }
+}
+
+TEST(PrepareRun, OneDetrendingBasisPerDistinctLength) {
+  for (const std::int32_t order : {2, 5, 10}) {
+    SCOPED_TRACE(order);
+    const RunConstants run = MakeRun(MakeParams(1000, 20, order));
+    const std::set<std::int32_t> lengths(run.ScaleLen.begin(),
+                                         run.ScaleLen.end());
+    ASSERT_EQ(run.DetrendBasis.size(), lengths.size());
+    std::set<std::int32_t> basis_points;
+    for (const auto& basis : run.DetrendBasis) {
+      EXPECT_EQ(basis.Order(), order);
+      basis_points.insert(basis.Points());
+    }
+    EXPECT_EQ(basis_points, lengths);
+    for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
+      const auto index = static_cast<std::size_t>(run.DetrendBasisIndex[k]);
+      ASSERT_LT(index, run.DetrendBasis.size());
+      EXPECT_EQ(run.DetrendBasis[index].Points(), run.ScaleLen[k]);
+    }
+  }
+}
+
+TEST(TableSize, RejectsCountsWhoseByteSizeOverflows) {
+  EXPECT_EQ(analysis::detail::TableSize(200, 200), 40000u);
+  EXPECT_EQ(analysis::detail::TableSize(11, 0), 0u);
+  constexpr std::int64_t kBig = std::numeric_limits<std::int32_t>::max();
+  EXPECT_THROW(analysis::detail::TableSize(kBig * kBig, 16), std::length_error);
+  EXPECT_THROW(analysis::detail::TableSize(
+                   std::numeric_limits<std::int64_t>::max() / 4, 1),
+               std::length_error);
+}
+
+}  // namespace
