@@ -2,7 +2,7 @@
 # what is missing (as root), configures, builds and runs.
 BUILD_DIR ?= build
 # Debian packages the build and the tests need.
-PACKAGES := cmake ninja-build g++ make time libgtest-dev libbenchmark-dev libtbb-dev
+PACKAGES := cmake ninja-build g++ make time bc libgtest-dev libbenchmark-dev libtbb-dev libhwy-dev
 
 .PHONY: all deps configure build run test clean
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "analysis/run_constants.h"
@@ -33,13 +34,39 @@ struct WindowBuffers {
   std::vector<double> AnalysisBuf;  // Lrec prepared values
 };
 
+// Moves the window along one series: fills it from the samples as they are
+// read (the first window from its first position, each later one after the
+// overlap carried from the previous window) and prepares its values. Holds
+// the per-series state; not for sharing between threads.
+class WindowFiller {
+ public:
+  WindowFiller(const AnalysisParams& params, WindowBuffers& buffers);
+
+  // Reads the next complete window and writes its prepared values (a copy,
+  // or the Lrec - 1 increments followed by 0.0) to `prepared` (Lrec
+  // values). Returns false when `next_sample` ends the series first; the
+  // partly filled window is then dropped.
+  bool Next(const std::function<std::optional<double>()>& next_sample,
+            std::span<double> prepared);
+
+ private:
+  const AnalysisParams& params_;
+  WindowBuffers& buffers_;
+  bool first_window_ = true;
+};
+
+// The result line of window number `window_number` (counted from 1): the
+// time mark pos*Tstep + Tini of its last sample pos = (number-1)*WinShift +
+// Lrec, with pos computed in 64 bits, then the summary.
+WindowResult MakeWindowResult(const AnalysisParams& params,
+                              std::int32_t window_number,
+                              const SpectrumSummary& summary);
+
 // Analyses every complete window of one series. Pulls samples from
 // `next_sample` until it returns std::nullopt (the partly filled window is
 // then dropped). For each window, after the fluctuation functions and
 // before the spectrum, calls `on_progress` with the number of windows of
 // this series completed before it; then passes the result to `emit`.
-// The window ending at sample pos (counted from 1) has the time mark
-// pos*Tstep + Tini; pos is computed in 64 bits.
 void AnalyseSeries(const RunConstants& run, Workspace& work,
                    WindowBuffers& buffers,
                    const std::function<std::optional<double>()>& next_sample,

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "analysis/moving_window.h"
+#include "analysis/parallel_series.h"
 #include "analysis/run_constants.h"
 #include "analysis/window_analysis.h"
 #include "driver/dialogue.h"
@@ -16,17 +17,27 @@ namespace driver {
 namespace {
 
 // Builds the run constants and the analysis storage at the dialogue's two
-// fixed points, and analyses series with the straightforward engine.
-class ReferenceEngine final : public DialogueHooks, public SeriesAnalyser {
+// fixed points, and analyses series with the chosen engine.
+class EngineHooks final : public DialogueHooks, public SeriesAnalyser {
  public:
+  EngineHooks(Engine choice, int threads)
+      : choice_(choice),
+        threads_(threads > 0 ? threads : analysis::AvailableCores()) {}
+
   void OrderSettled(const analysis::AnalysisParams&) override {
     analysis::FillQGrid(run_);
   }
 
   void MinScaleSettled(const analysis::AnalysisParams& params) override {
-    buffers_ = std::make_unique<analysis::WindowBuffers>(params.Lrec);
-    analysis::PrepareRun(run_, params);
-    work_ = std::make_unique<analysis::Workspace>(run_);
+    if (choice_ == Engine::kReference) {
+      buffers_ = std::make_unique<analysis::WindowBuffers>(params.Lrec);
+      analysis::PrepareRun(run_, params);
+      work_ = std::make_unique<analysis::Workspace>(run_);
+    } else {
+      analysis::PrepareRun(run_, params);
+      parallel_ =
+          std::make_unique<analysis::ParallelSeriesAnalyser>(run_, threads_);
+    }
   }
 
   // The window shift and time axis are settled after the tables are built.
@@ -36,14 +47,21 @@ class ReferenceEngine final : public DialogueHooks, public SeriesAnalyser {
       const std::function<std::optional<double>()>& next_sample,
       const std::function<void(std::int32_t)>& on_progress,
       const std::function<void(const analysis::WindowResult&)>& emit) override {
-    analysis::AnalyseSeries(run_, *work_, *buffers_, next_sample, on_progress,
-                            emit);
+    if (parallel_) {
+      parallel_->Analyse(next_sample, on_progress, emit);
+    } else {
+      analysis::AnalyseSeries(run_, *work_, *buffers_, next_sample, on_progress,
+                              emit);
+    }
   }
 
  private:
+  Engine choice_;
+  int threads_;
   analysis::RunConstants run_;
   std::unique_ptr<analysis::WindowBuffers> buffers_;
   std::unique_ptr<analysis::Workspace> work_;
+  std::unique_ptr<analysis::ParallelSeriesAnalyser> parallel_;
 };
 
 }  // namespace
@@ -61,7 +79,7 @@ int Run(RunIo io) {
     return kSuccessExitStatus;
   }
 
-  ReferenceEngine engine;
+  EngineHooks engine(io.Choice, io.Threads);
   engine.Settle(AskQuestions(console_out, console_in, engine));
 
   // "F(Alfa)" may exist already; a failure to create it shows up when the

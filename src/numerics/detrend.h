@@ -34,6 +34,15 @@ class OrthonormalPolynomialBasis {
   // n <= order + 1, fit = values. Allocates nothing.
   void Fit(std::span<const double> values, std::span<double> fit) const;
 
+  // True when n <= order + 1: the fit is the data themselves.
+  bool Interpolates() const { return basis_.empty(); }
+  // Basis vector k (0..order) at the n points; not for an interpolating
+  // basis.
+  std::span<const double> Vector(std::int32_t k) const {
+    const auto n = static_cast<std::size_t>(n_);
+    return {basis_.data() + static_cast<std::size_t>(k) * n, n};
+  }
+
  private:
   std::int32_t n_ = 0;
   std::int32_t order_ = 0;

@@ -21,8 +21,9 @@ if(EXISTS "${SCENARIO}/args.txt")
   file(STRINGS "${SCENARIO}/args.txt" args)
 endif()
 
+# PROGRAM may carry arguments of its own (a list).
 execute_process(
-  COMMAND "${PROGRAM}" ${args}
+  COMMAND ${PROGRAM} ${args}
   WORKING_DIRECTORY "${WORK}"
   INPUT_FILE "${SCENARIO}/stdin.txt"
   OUTPUT_FILE "${WORK}.stdout"

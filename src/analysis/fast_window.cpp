@@ -1,0 +1,127 @@
+#include "analysis/fast_window.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstddef>
+
+#include "analysis/spectrum_steps.h"
+#include "analysis/table_size.h"
+#include "numerics/detrend.h"
+#include "numerics/segment_ranges.h"
+
+namespace analysis {
+namespace {
+
+constexpr std::size_t kMoments = kMomentCount;
+constexpr std::size_t kScales = kScaleCount;
+
+// F(q, s) of one segment length into `column`: the positive ranges of the
+// detrended segments, their powers summed in segment order, then the q-th
+// order mean over all `segment_count` segments.
+void FillColumn(const RunConstants& run, FastWorkspace& work,
+                std::span<const double> values, std::size_t scale,
+                double* column) {
+  const std::int32_t segment_len = run.ScaleLen[scale];
+  const std::int32_t segment_count = run.Params.Lrec / segment_len;
+  const std::span<double> ranges(work.Ranges.data(),
+                                 static_cast<std::size_t>(segment_count));
+  if (run.Params.TrendOrder == 1) {
+    numerics::LineDetrendedRanges(values, segment_len, segment_count, ranges,
+                                  work.SegmentBuf);
+  } else {
+    numerics::PolynomialDetrendedRanges(
+        run.DetrendBasis[static_cast<std::size_t>(
+            run.DetrendBasisIndex[scale])],
+        values, segment_count, ranges, work.SegmentBuf);
+  }
+  // A segment without a positive range (flat, or NaN) adds nothing but
+  // still counts in the divisor.
+  std::size_t positive = 0;
+  for (const double range : ranges) {
+    if (range > 0.0) work.Ranges[positive++] = range;
+  }
+
+  std::fill_n(column, kMoments, 0.0);
+  work.Powers.Accumulate(std::span<const double>(work.Ranges.data(), positive),
+                         std::span<double>(column, kMoments));
+  const double divisor = static_cast<double>(segment_count);
+  for (std::size_t j = 0; j < kMoments; ++j) {
+    const double e = 1.0 / run.QGrid[j];
+    column[j] = std::pow(column[j] / divisor, e);
+  }
+}
+
+}  // namespace
+
+FastWorkspace::FastWorkspace(const RunConstants& run)
+    : SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
+      Ranges(detail::TableSize(1, run.Params.Lrec)),
+      Powers(run.QGrid) {
+  std::int32_t previous_len = -1;
+  for (std::size_t k = 0; k < kScales; ++k) {
+    if (run.ScaleLen[k] != previous_len) {
+      ColumnScale.push_back(static_cast<std::int32_t>(k));
+      previous_len = run.ScaleLen[k];
+    }
+    ColumnOfScale[k] = static_cast<std::int32_t>(ColumnScale.size() - 1);
+  }
+  Columns.resize(detail::TableSize(std::int64_t(ColumnScale.size()), kMoments));
+}
+
+SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
+                                  std::span<const double> values) {
+  assert(values.size() == static_cast<std::size_t>(run.Params.Lrec));
+  const std::size_t columns = work.ColumnScale.size();
+  for (std::size_t c = 0; c < columns; ++c) {
+    FillColumn(run, work, values, static_cast<std::size_t>(work.ColumnScale[c]),
+               work.Columns.data() + c * kMoments);
+  }
+
+  // The table's minimum, scale outer and order inner from entry (1, 1);
+  // a repeated column cannot lower it, and a NaN is never taken unless it
+  // comes first.
+  double smallest = work.Columns[0];
+  for (const double f : work.Columns) {
+    if (f < smallest) smallest = f;
+  }
+  if (!(smallest > 0.0)) {
+    work.AlfaGrid.fill(0.5);
+    work.FAlfaGrid.fill(1.0);
+    return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, {});
+  }
+
+  for (double& f : work.Columns) f = std::log10(f);
+
+  // The regressions of all 200 orders side by side: each order's sums still
+  // run over the 200 scales in ascending order, repeated columns included.
+  std::array<double, kMoments> sum{};
+  for (std::size_t k = 0; k < kScales; ++k) {
+    const double* y =
+        work.Columns.data() +
+        static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
+    for (std::size_t j = 0; j < kMoments; ++j) sum[j] += y[j];
+  }
+  std::array<double, kMoments> mean{};
+  for (std::size_t j = 0; j < kMoments; ++j) mean[j] = sum[j] / 200.0;
+  std::array<double, kMoments> sxy{};
+  for (std::size_t k = 0; k < kScales; ++k) {
+    const double* y =
+        work.Columns.data() +
+        static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
+    const double dx = run.LogScale[k] - run.LogScaleMean;
+    for (std::size_t j = 0; j < kMoments; ++j) {
+      sxy[j] += (y[j] - mean[j]) * dx;
+    }
+  }
+  for (std::size_t j = 0; j < kMoments; ++j) {
+    const double hurst = sxy[j] / run.LogScaleSumSq;
+    work.TauQ[j] = hurst * run.QGrid[j] - 1.0;
+  }
+
+  const detail::AlfaRange range = detail::SampleSpectrum(
+      run.QGrid, work.TauQ, work.AlfaGrid, work.FAlfaGrid);
+  return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, range);
+}
+
+}  // namespace analysis

@@ -1,0 +1,221 @@
+// The fast engine against the straightforward one: every value bit for bit,
+// on any number of threads, over orders 1..10, values and increments,
+// window lengths from 32 to 8192, shifts from 1 to Lrec, degenerate
+// windows and non-finite samples.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "analysis/fast_window.h"
+#include "analysis/moving_window.h"
+#include "analysis/parallel_series.h"
+#include "analysis/window_analysis.h"
+#include "analysis_test_support.h"
+
+namespace {
+
+using analysis::WindowResult;
+using analysis_test::MakeParams;
+using analysis_test::MakeRun;
+
+bool SameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof(double)) == 0;
+}
+
+void ExpectSameBits(const WindowResult& want, const WindowResult& got) {
+  EXPECT_TRUE(SameBits(want.TimeMark, got.TimeMark));
+  EXPECT_TRUE(SameBits(want.AlfaMin, got.AlfaMin))
+      << want.AlfaMin << " vs " << got.AlfaMin;
+  EXPECT_TRUE(SameBits(want.AlfaMax, got.AlfaMax))
+      << want.AlfaMax << " vs " << got.AlfaMax;
+  EXPECT_TRUE(SameBits(want.AlfaWidth, got.AlfaWidth));
+  EXPECT_TRUE(SameBits(want.AlfaSz, got.AlfaSz))
+      << want.AlfaSz << " vs " << got.AlfaSz;
+  EXPECT_TRUE(SameBits(want.FAlfaSz, got.FAlfaSz))
+      << want.FAlfaSz << " vs " << got.FAlfaSz;
+}
+
+// A series mixing the kinds of data the engines meet: a random walk,
+// stretches of white noise and of constant values, and optionally a few
+// NaN, infinite and huge samples.
+std::vector<double> MixedSeries(std::size_t n, std::uint64_t seed,
+                                bool non_finite) {
+  std::vector<double> x = analysis_test::RandomWalk(n, seed);
+  const std::vector<double> noise = analysis_test::WhiteNoise(n, seed + 1);
+  std::mt19937_64 pick(seed + 2);
+  for (std::size_t i = 0; i < n; ++i) {
+    if ((i / 97) % 5 == 3) x[i] = noise[i];
+    if ((i / 61) % 7 == 5) x[i] = 1.0;
+  }
+  if (non_finite && n > 0) {
+    const double specials[] = {std::numeric_limits<double>::quiet_NaN(),
+                               std::numeric_limits<double>::infinity(),
+                               -std::numeric_limits<double>::infinity(), 1e308,
+                               4.9e-324};
+    for (const double s : specials) x[pick() % n] = s;
+  }
+  return x;
+}
+
+struct Outcome {
+  std::vector<WindowResult> results;
+  std::vector<std::int32_t> progress;
+};
+
+Outcome RunReference(const analysis::RunConstants& run,
+                     const std::vector<double>& series) {
+  analysis::Workspace work(run);
+  analysis::WindowBuffers buffers(run.Params.Lrec);
+  std::size_t next = 0;
+  Outcome out;
+  analysis::AnalyseSeries(
+      run, work, buffers,
+      [&]() -> std::optional<double> {
+        if (next == series.size()) return std::nullopt;
+        return series[next++];
+      },
+      [&](std::int32_t done) { out.progress.push_back(done); },
+      [&](const WindowResult& r) { out.results.push_back(r); });
+  return out;
+}
+
+Outcome RunFast(const analysis::RunConstants& run,
+                const std::vector<double>& series, int threads) {
+  analysis::ParallelSeriesAnalyser analyser(run, threads);
+  Outcome out;
+  // Two series through the same analyser: nothing may carry over.
+  for (int pass = 0; pass < 2; ++pass) {
+    std::size_t next = 0;
+    out = Outcome{};
+    analyser.Analyse(
+        [&]() -> std::optional<double> {
+          if (next == series.size()) return std::nullopt;
+          return series[next++];
+        },
+        [&](std::int32_t done) { out.progress.push_back(done); },
+        [&](const WindowResult& r) { out.results.push_back(r); });
+  }
+  return out;
+}
+
+struct Config {
+  std::int32_t lrec, min_scale_answer, order, incr, shift;
+  std::size_t samples;
+  bool non_finite;
+};
+
+// Answers settled as the dialogue settles them.
+analysis::RunConstants SettledRun(const Config& c) {
+  const std::int32_t min_scale =
+      std::min(std::max(c.min_scale_answer, 20), c.lrec / 10);
+  return MakeRun(
+      MakeParams(c.lrec, min_scale, c.order, c.incr, c.shift, 3.5, 0.25));
+}
+
+// clang-format off
+const Config kConfigs[] = {
+  {  32,  20,  1, 0,    1,   40, false},
+  {  32,  20, 10, 1,    7,   50, true},   // order 10 on segments of <= 6 points
+  {  33,  20,  5, 0,   33,   99, false},
+  { 100,  20,  2, 1,   30,  200, true},
+  { 199,  20,  3, 0,   17,  260, false},
+  { 257,  25,  4, 1,  128,  700, true},
+  { 500,  20,  6, 0,   50,  700, false},
+  {1000,  20,  1, 1,   50, 1300, true},
+  {1000,  20,  2, 0,   50, 1300, false},
+  {1000,  30,  5, 1,  250, 1800, false},
+  {1000,  20,  7, 0, 1000, 2000, true},
+  {1024,  64,  8, 1,  333, 1800, false},
+  {2000,  20,  9, 0,  999, 3000, false},
+  {4096,  20,  1, 0, 2048, 6200, true},
+  {8192, 100, 10, 1, 8192, 8192, false},
+};
+// clang-format on
+
+TEST(FastEngine, MatchesTheReferenceBitForBitOnAnyThreadCount) {
+  std::uint64_t seed = 1000;
+  for (const Config& c : kConfigs) {
+    SCOPED_TRACE(testing::Message()
+                 << "Lrec " << c.lrec << " order " << c.order << " incr "
+                 << c.incr << " shift " << c.shift);
+    const analysis::RunConstants run = SettledRun(c);
+    const std::vector<double> series =
+        MixedSeries(c.samples, ++seed, c.non_finite);
+    const Outcome want = RunReference(run, series);
+    ASSERT_FALSE(want.results.empty());
+    for (const int threads : {1, 2, 16}) {
+      SCOPED_TRACE(threads);
+      const Outcome got = RunFast(run, series, threads);
+      ASSERT_EQ(got.results.size(), want.results.size());
+      EXPECT_EQ(got.progress, want.progress);
+      for (std::size_t w = 0; w < want.results.size(); ++w) {
+        ExpectSameBits(want.results[w], got.results[w]);
+      }
+    }
+  }
+}
+
+TEST(FastEngine, DegenerateAndNonFiniteWindowsMatch) {
+  const analysis::RunConstants run = SettledRun({64, 20, 2, 0, 64, 64, false});
+  analysis::Workspace reference(run);
+  analysis::FastWorkspace fast(run);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<std::vector<double>> windows = {
+      std::vector<double>(64, 1.0),  // constant
+      std::vector<double>(64, nan),  // NaN everywhere
+      std::vector<double>(64, inf),  // infinite everywhere
+      std::vector<double>(64, 0.0),
+  };
+  std::vector<double> spike = analysis_test::WhiteNoise(64, 5);
+  spike[0] = nan;  // NaN as the table's first entry
+  windows.push_back(spike);
+  spike = analysis_test::WhiteNoise(64, 6);
+  spike[40] = inf;
+  windows.push_back(spike);
+  spike = analysis_test::WhiteNoise(64, 7);
+  for (double& v : spike) v *= 1e-300;  // ranges whose powers overflow
+  windows.push_back(spike);
+  for (const std::vector<double>& w : windows) {
+    SCOPED_TRACE(w[1]);
+    const analysis::SpectrumSummary a =
+        analysis::AnalyseWindow(run, reference, w);
+    const analysis::SpectrumSummary b =
+        analysis::AnalyseWindowFast(run, fast, w);
+    EXPECT_TRUE(SameBits(a.AlfaMin, b.AlfaMin));
+    EXPECT_TRUE(SameBits(a.AlfaMax, b.AlfaMax));
+    EXPECT_TRUE(SameBits(a.AlfaWidth, b.AlfaWidth));
+    EXPECT_TRUE(SameBits(a.AlfaSz, b.AlfaSz));
+    EXPECT_TRUE(SameBits(a.FAlfaSz, b.FAlfaSz));
+  }
+}
+
+TEST(FastEngine, AnalyserPropagatesAnExceptionFromItsCallbacks) {
+  const analysis::RunConstants run = SettledRun({32, 20, 1, 0, 1, 200, false});
+  const std::vector<double> series = analysis_test::RandomWalk(200, 3);
+  for (const int threads : {1, 4}) {
+    analysis::ParallelSeriesAnalyser analyser(run, threads);
+    std::size_t next = 0;
+    int emitted = 0;
+    EXPECT_THROW(analyser.Analyse(
+                     [&]() -> std::optional<double> {
+                       if (next == series.size()) return std::nullopt;
+                       return series[next++];
+                     },
+                     [](std::int32_t) {},
+                     [&](const WindowResult&) {
+                       if (++emitted == 10)
+                         throw std::runtime_error("disk full");
+                     }),
+                 std::runtime_error);
+    EXPECT_EQ(emitted, 10);  // nothing is emitted after the failure
+  }
+}
+
+}  // namespace

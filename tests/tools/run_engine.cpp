@@ -1,0 +1,35 @@
+// The program with its engine and thread count chosen on the command line,
+// for benchmarks and comparisons only:
+//   mfwindow_engine reference|fast THREADS [NAME...]
+// (THREADS 0: every available core; NAMEs serve blank series names)
+// reads the dialogue answers on standard input like mfwindow.
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "driver/fatal.h"
+#include "driver/run.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  if (argc < 3) {
+    std::cerr << "usage: mfwindow_engine reference|fast THREADS [NAME...]\n";
+    return 2;
+  }
+  const std::string engine = argv[1];
+  try {
+    driver::RunIo io{std::cin, std::cout, std::cerr,
+                     std::filesystem::current_path(),
+                     std::vector<std::string>(argv + 3, argv + argc)};
+    io.Choice = engine == "reference" ? driver::Engine::kReference
+                                      : driver::Engine::kFast;
+    io.Threads = std::stoi(argv[2]);
+    return driver::Run(io);
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    driver::ReportFatal(std::cerr, e);
+    return driver::kFatalExitStatus;
+  }
+}
