@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 #include "analysis/spectrum_steps.h"
 #include "analysis/table_size.h"
@@ -86,6 +87,8 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
     if (f < smallest) smallest = f;
   }
   if (!(smallest > 0.0)) {
+    work.HurstQ.fill(std::numeric_limits<double>::quiet_NaN());
+    work.TauQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.AlfaGrid.fill(0.5);
     work.FAlfaGrid.fill(1.0);
     return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, {});
@@ -115,8 +118,8 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
     }
   }
   for (std::size_t j = 0; j < kMoments; ++j) {
-    const double hurst = sxy[j] / run.LogScaleSumSq;
-    work.TauQ[j] = hurst * run.QGrid[j] - 1.0;
+    work.HurstQ[j] = sxy[j] / run.LogScaleSumSq;
+    work.TauQ[j] = work.HurstQ[j] * run.QGrid[j] - 1.0;
   }
 
   const detail::AlfaRange range = detail::SampleSpectrum(

@@ -35,13 +35,16 @@ class FastWorkspace {
   std::vector<double> SegmentBuf;         // segments side by side, point-major
   std::vector<double> Ranges;       // positive ranges of one length, in order
   numerics::PowerSumKernel Powers;  // sums of R^q over QGrid
+  std::array<double, kMomentCount> HurstQ{};  // h(q), the regression slopes
   std::array<double, kMomentCount> TauQ{};
   std::array<double, kAlfaCount> AlfaGrid{};
   std::array<double, kAlfaCount> FAlfaGrid{};
 };
 
 // The summary of one window of `values` (Lrec values), identical to
-// AnalyseWindow's.
+// AnalyseWindow's. Leaves the window's spectrum in work.HurstQ, TauQ,
+// AlfaGrid and FAlfaGrid; a degenerate window sets HurstQ and TauQ to NaN
+// (they are not defined there) and the grids to 0.5 and 1.0.
 SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
                                   std::span<const double> values);
 

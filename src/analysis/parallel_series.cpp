@@ -29,7 +29,15 @@ struct Slot {
   std::vector<double> Values;
   std::int32_t Number = 0;  // counted from 1 within the series
   SpectrumSummary Summary;
+  WindowSpectrum Spectrum;  // filled only when asked for
 };
+
+void KeepSpectrum(const FastWorkspace& work, WindowSpectrum& spectrum) {
+  spectrum.HurstQ = work.HurstQ;
+  spectrum.TauQ = work.TauQ;
+  spectrum.AlfaGrid = work.AlfaGrid;
+  spectrum.FAlfaGrid = work.FAlfaGrid;
+}
 
 }  // namespace
 
@@ -75,20 +83,49 @@ void ParallelSeriesAnalyser::Analyse(
     const std::function<std::optional<double>()>& next_sample,
     const std::function<void(std::int32_t)>& on_progress,
     const std::function<void(const WindowResult&)>& emit) {
+  Run(next_sample, on_progress,
+      [&emit](const WindowResult& r, const WindowSpectrum*) { emit(r); },
+      false);
+}
+
+void ParallelSeriesAnalyser::AnalyseWithSpectrum(
+    const std::function<std::optional<double>()>& next_sample,
+    const std::function<void(std::int32_t)>& on_progress,
+    const std::function<void(const WindowResult&, const WindowSpectrum&)>&
+        emit) {
+  Run(next_sample, on_progress,
+      [&emit](const WindowResult& r, const WindowSpectrum* spectrum) {
+        emit(r, *spectrum);
+      },
+      true);
+}
+
+void ParallelSeriesAnalyser::Run(
+    const std::function<std::optional<double>()>& next_sample,
+    const std::function<void(std::int32_t)>& on_progress,
+    const std::function<void(const WindowResult&, const WindowSpectrum*)>& emit,
+    bool with_spectrum) {
   State& s = *state_;
   const AnalysisParams& params = s.run.Params;
   WindowFiller filler(params, s.buffers);
+  const auto analyse = [&](Slot& slot) {
+    FastWorkspace& work = s.workspaces.local();
+    slot.Summary = AnalyseWindowFast(s.run, work, slot.Values);
+    if (with_spectrum) KeepSpectrum(work, slot.Spectrum);
+  };
+  const auto hand_out = [&](const Slot& slot) {
+    on_progress(slot.Number - 1);
+    emit(MakeWindowResult(params, slot.Number, slot.Summary),
+         with_spectrum ? &slot.Spectrum : nullptr);
+  };
 
   if (s.threads == 1) {
     Slot& slot = s.slots.front();
-    FastWorkspace& work = s.workspaces.local();
-    std::int32_t number = 0;
+    std::int32_t read = 0;
     while (filler.Next(next_sample, slot.Values)) {
-      const SpectrumSummary summary =
-          AnalyseWindowFast(s.run, work, slot.Values);
-      on_progress(number);
-      ++number;
-      emit(MakeWindowResult(params, number, summary));
+      slot.Number = ++read;
+      analyse(slot);
+      hand_out(slot);
     }
     return;
   }
@@ -113,16 +150,11 @@ void ParallelSeriesAnalyser::Analyse(
             }) &
             tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel,
                                            [&](Slot* slot) {
-                                             slot->Summary = AnalyseWindowFast(
-                                                 s.run, s.workspaces.local(),
-                                                 slot->Values);
+                                             analyse(*slot);
                                              return slot;
                                            }) &
-            tbb::make_filter<Slot*, void>(
-                tbb::filter_mode::serial_in_order, [&](Slot* slot) {
-                  on_progress(slot->Number - 1);
-                  emit(MakeWindowResult(params, slot->Number, slot->Summary));
-                }));
+            tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order,
+                                          [&](Slot* slot) { hand_out(*slot); }));
   });
 }
 

@@ -5,6 +5,7 @@
 // the window, not the series.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +19,16 @@ namespace analysis {
 // The number of cores this process may run on (its CPU affinity), at
 // least 1.
 int AvailableCores();
+
+// The whole spectrum of one window: h(q) and tau(q) over QGrid, and the
+// sampled spectrum f(alpha) on its 100 alpha values (NaN h and tau for a
+// degenerate window).
+struct WindowSpectrum {
+  std::array<double, kMomentCount> HurstQ{};
+  std::array<double, kMomentCount> TauQ{};
+  std::array<double, kAlfaCount> AlfaGrid{};
+  std::array<double, kAlfaCount> FAlfaGrid{};
+};
 
 class ParallelSeriesAnalyser {
  public:
@@ -39,7 +50,20 @@ class ParallelSeriesAnalyser {
                const std::function<void(std::int32_t)>& on_progress,
                const std::function<void(const WindowResult&)>& emit);
 
+  // The same, handing each window's whole spectrum to `emit` as well.
+  void AnalyseWithSpectrum(
+      const std::function<std::optional<double>()>& next_sample,
+      const std::function<void(std::int32_t)>& on_progress,
+      const std::function<void(const WindowResult&, const WindowSpectrum&)>&
+          emit);
+
  private:
+  void Run(const std::function<std::optional<double>()>& next_sample,
+           const std::function<void(std::int32_t)>& on_progress,
+           const std::function<void(const WindowResult&,
+                                    const WindowSpectrum*)>& emit,
+           bool with_spectrum);
+
   struct State;
   std::unique_ptr<State> state_;
 };

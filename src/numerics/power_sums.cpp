@@ -24,17 +24,20 @@
 namespace numerics::detail {
 
 // Relative error of the double-double approximation of R^q, with a wide
-// margin: the error analysis in the vector path gives about 2^-75.
+// margin: the error analysis of the vector path gives below 2^-73.
 inline constexpr double kApproxError = 0x1p-70;
 // Worst internal error of glibc's pow before its final rounding, relative to
-// the exact power. The source (sysdeps/ieee754/dbl-64/e_pow.c, from Arm's
-// optimized-routines) bounds its exp stage by 0.509 ulp in total (0.511
-// without FMA), i.e. under 0.012 ulp before rounding, and the relative error
-// of its logarithm by 1.3 * 2^-68 (1.5 * 2^-68 without FMA), which the
-// multiplication by q turns into an absolute error of |q ln R| times that.
-// Both are taken here about twice over: 2^-58.5 = 0.022 * 2^-53.
-inline constexpr double kLibmExpError = 0x1.6a09e667f3bcdp-59;
-inline constexpr double kLibmLogError = 0x1.8p-67;
+// the exact power, taken twice over. Its source (sysdeps/ieee754/dbl-64/
+// e_pow.c and e_exp_data.c, from Arm's optimized-routines) bounds the exp
+// stage by 0.509 ulp in all, 0.5 of it the final rounding, where an ulp is
+// 2^-53 of the value (0.511 ulp without FMA), and the relative error of the
+// logarithm by 1.3 * 2^-68 (1.5 * 2^-68 without FMA), which the
+// multiplication by q turns into an absolute error of |q ln R| times that in
+// the exponent, the same relative error in the result. The vector path needs
+// FMA, and glibc picks its FMA variant on such processors; the margins
+// still cover the other variant 1.6 times.
+inline constexpr double kLibmExpError = 0.018 * 0x1p-53;
+inline constexpr double kLibmLogError = 2.6 * 0x1p-68;
 
 // Limits of the grids that the vector path takes.
 inline constexpr std::size_t kMaxVectorExponents = 4096;
@@ -84,10 +87,10 @@ using D = hn::ScalableTag<double>;
 using V = hn::Vec<D>;
 using DU = hn::RebindToUnsigned<D>;
 
-// Vectors of U*N consecutive orders advance together by R^(U*N*step).
-constexpr std::size_t kInterleave = 5;
 // Ranges whose set-up is computed together, vectorised across ranges.
 constexpr std::size_t kChunk = 16;
+// log2 of the widest vector of doubles (8 lanes).
+constexpr std::size_t kMaxLaneBits = 3;
 
 // A double-double number hi + lo.
 struct DD {
@@ -101,20 +104,14 @@ HWY_INLINE DD Renormalise(V a, V b) {
   return {s, hn::Sub(b, hn::Sub(s, a))};
 }
 
-// (x.hi + x.lo)(y.hi + y.lo) less the product of the low parts, with the
-// low part left unrenormalised: |lo| grows by about 2^-52 |hi| per call.
-// The exact product x.hi*y.hi is split by one fused multiply-subtract.
-HWY_INLINE DD MulLoose(DD x, DD y) {
+// (x.hi + x.lo)(y.hi + y.lo) to within 6 * 2^-106 (relative) for
+// renormalised operands. The exact product x.hi*y.hi is split by one fused
+// multiply-subtract; x.lo*y.lo is dropped.
+HWY_INLINE DD Mul(DD x, DD y) {
   const V p = hn::Mul(x.hi, y.hi);
   const V e = hn::MulSub(x.hi, y.hi, p);
   const V t = hn::MulAdd(x.hi, y.lo, e);
-  return {p, hn::MulAdd(x.lo, y.hi, t)};
-}
-
-// Relative error below 2^-104 for renormalised operands.
-HWY_INLINE DD Mul(DD x, DD y) {
-  const DD p = MulLoose(x, y);
-  return Renormalise(p.hi, p.lo);
+  return Renormalise(p, hn::MulAdd(x.lo, y.hi, t));
 }
 
 // 1 / x. The residual 1 - x.hi*y of y = RN(1/x.hi) is exact in one FMA.
@@ -125,7 +122,8 @@ HWY_INLINE DD Reciprocal(D d, DD x) {
   return Renormalise(y, hn::Mul(y, r));
 }
 
-// x^k for k >= 1 by binary powering: at most 2 log2(k) products.
+// x^k for k >= 1 by binary powering; relative error about (k-1) times
+// that of one product.
 HWY_INLINE DD PowInt(DD x, std::uint32_t k) {
   DD result = x;
   bool started = false;
@@ -140,8 +138,8 @@ HWY_INLINE DD PowInt(DD x, std::uint32_t k) {
   }
 }
 
-HWY_INLINE V ScaleTo(V value, V power_of_two) {
-  return hn::Mul(value, power_of_two);
+HWY_INLINE DD Scale(DD x, V power_of_two) {
+  return {hn::Mul(x.hi, power_of_two), hn::Mul(x.lo, power_of_two)};
 }
 
 // 2^k for integral k in [-1022, 1023]: k + 1023 lands in the low mantissa
@@ -157,21 +155,20 @@ struct Fields {
   enum : std::size_t {
     kFirstHi,  // R^First
     kFirstLo,
-    kRatioHi,  // R^(step 2^k), k = 0..2, for the first vector's lanes
-    kRatioLo = kRatioHi + 3,
-    kBlockHi = kRatioLo + 3,  // R^(step N u), u = 1..U (the last one: a step)
-    kBlockLo = kBlockHi + kInterleave,
-    kLogRange = kBlockLo + kInterleave,
-    kTolerance,  // relative distance a kept rounding keeps from a boundary
+    kRatioHi,  // R^(step 2^k), k < log2(N): the lanes of the first vector
+    kRatioLo = kRatioHi + kMaxLaneBits,
+    kStepHi = kRatioLo + kMaxLaneBits,  // high part of R^(step N)
+    kStepRel,   // its low part relative to the high part
+    kLogRange,  // ln R
+    kTolerance,  // relative margin a kept rounding must have
     kUseLibm,    // 1 when the range takes the std::pow path
     kCount
   };
 };
 
 struct GridConstants {
-  std::size_t Lanes;
-  std::size_t LaneBits;  // log2(Lanes)
-  double Lowest;         // fast range of R
+  std::size_t LaneBits;  // log2(N)
+  double Lowest;         // the ranges that take the vector path
   double Highest;
   double First;
   double StepNum;
@@ -186,16 +183,16 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
   const V one = hn::Set(d, 1.0);
   const V zero = hn::Zero(d);
   const V ln2 = hn::Set(d, 0x1.62e42fefa39efp-1);
-  // Rejects NaN too. Out-of-range lanes compute with R = 1 and are dropped.
-  const auto in_range =
-      hn::And(hn::Ge(x, hn::Set(d, g.Lowest)), hn::Le(x, hn::Set(d, g.Highest)));
+  // Rejects NaN too. Lanes out of range compute with R = 1 and are dropped.
+  const auto in_range = hn::And(hn::Ge(x, hn::Set(d, g.Lowest)),
+                                hn::Le(x, hn::Set(d, g.Highest)));
   const V range = hn::IfThenElse(in_range, x, one);
 
   // R = 2^e m with m in [1, 2); e through the magic-number conversion.
   const auto bits = hn::BitCast(du, range);
-  const V mantissa = hn::BitCast(
-      d, hn::Or(hn::And(bits, hn::Set(du, 0x000FFFFFFFFFFFFFULL)),
-                hn::Set(du, 0x3FF0000000000000ULL)));
+  const V mantissa =
+      hn::BitCast(d, hn::Or(hn::And(bits, hn::Set(du, 0x000FFFFFFFFFFFFFULL)),
+                            hn::Set(du, 0x3FF0000000000000ULL)));
   const V magic = hn::Set(d, 0x1p52);
   const V exponent = hn::Sub(
       hn::Sub(hn::BitCast(d, hn::Or(hn::ShiftRight<52>(bits),
@@ -204,9 +201,7 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
       hn::Set(d, 1023.0));
   const V log_mantissa = hn::Log(d, mantissa);
   const V log_range = hn::MulAdd(exponent, ln2, log_mantissa);
-
   const DD m{mantissa, zero};
-  const DD m_num = PowInt(m, static_cast<std::uint32_t>(g.StepNum));
 
   // R^First = 2^(First e) m^First.
   DD first{one, zero};
@@ -214,66 +209,61 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
     first = PowInt(m, static_cast<std::uint32_t>(std::fabs(g.First)));
     if (g.First < 0.0) first = Reciprocal(d, first);
   }
-  const V first_scale = Pow2(d, hn::Mul(exponent, hn::Set(d, g.First)));
-  first = {ScaleTo(first.hi, first_scale), ScaleTo(first.lo, first_scale)};
+  first = Scale(first, Pow2(d, hn::Mul(exponent, hn::Set(d, g.First))));
 
-  // R^(num/den) = 2^a y with e num = a den + b, 0 <= b < den, and y the
-  // den-th root of T = 2^b m^num, from y0 ~ exp((b ln2 + num ln m)/den)
-  // by one Newton step of second order on y^den = T:
-  //   y = y0 (1 + rho)^(-1/den),  rho = y0^den / T - 1.
+  // R^(num/den) = 2^a y with e num = a den + b and y the den-th root of
+  // T = 2^b m^num. (b is in [0, den] whatever the rounding of the division;
+  // y is then at most 2^(1 + num/den).) y comes from y0 ~ exp((b ln2 +
+  // num ln m) / den), good to a few ulp, by one Newton step of second order
+  // on y^den = T:
+  //   y = y0 (1 + rho)^(-1/den) ~ y0 (1 - rho/den + (den+1) rho^2/(2 den^2)),
+  //   rho = y0^den / T - 1,
+  // whose next term is below |rho|^3.
   const V num = hn::Set(d, g.StepNum);
   const V den = hn::Set(d, g.StepDen);
+  const V inv_den = hn::Set(d, 1.0 / g.StepDen);
   const V e_num = hn::Mul(exponent, num);
-  const V a = hn::Floor(hn::Div(e_num, den));
+  const V a = hn::Floor(hn::Mul(e_num, inv_den));
   const V b = hn::NegMulAdd(a, den, e_num);
-  const V b_scale = Pow2(d, b);
-  const DD target{ScaleTo(m_num.hi, b_scale), ScaleTo(m_num.lo, b_scale)};
+  const DD target =
+      Scale(PowInt(m, static_cast<std::uint32_t>(g.StepNum)), Pow2(d, b));
   const V y0 = hn::Exp(
-      d, hn::Div(hn::MulAdd(b, ln2, hn::Mul(num, log_mantissa)), den));
+      d, hn::Mul(hn::MulAdd(b, ln2, hn::Mul(num, log_mantissa)), inv_den));
   const DD y0_den =
       PowInt(DD{y0, zero}, static_cast<std::uint32_t>(g.StepDen));
-  // y0^den and T agree to far better than a factor 2: the difference of the
-  // high parts is exact.
+  // y0^den and T agree to far better than a factor 2, so the difference of
+  // the high parts is exact.
   const V diff = hn::Add(hn::Sub(y0_den.hi, target.hi),
                          hn::Sub(y0_den.lo, target.lo));
   const V rho = hn::Div(diff, target.hi);
-  const V c1 = hn::Set(d, 1.0 / g.StepDen);
   const V c2 = hn::Set(d, (g.StepDen + 1.0) / (2.0 * g.StepDen * g.StepDen));
-  const V correction = hn::Mul(rho, hn::NegMulAdd(rho, c2, c1));
-  const DD root = Renormalise(y0, hn::Neg(hn::Mul(y0, correction)));
-  const V a_scale = Pow2(d, a);
-  const DD ratio{ScaleTo(root.hi, a_scale), ScaleTo(root.lo, a_scale)};
-  // A poor starting value (it never is) would leave third-order terms.
-  const auto newton_ok = hn::Le(hn::Abs(rho), hn::Set(d, 0x1p-30));
+  const V correction = hn::Mul(rho, hn::NegMulAdd(rho, c2, inv_den));
+  const DD ratio = Scale(Renormalise(y0, hn::Neg(hn::Mul(y0, correction))),
+                         Pow2(d, a));
+  // Guards the bound on the neglected terms; a few-ulp y0 gives ~2^-42.
+  const auto newton_ok = hn::Le(hn::Abs(rho), hn::Set(d, 0x1p-36));
 
-  // Ratio powers for the lanes of the first vector, then per block.
+  // R^(step 2^k): lane i of the first vector multiplies in those with bit k
+  // of i set; the last, R^(step N), advances a whole vector.
   DD power = ratio;
-  hn::Store(power.hi, d, fields[Fields::kRatioHi] + at);
-  hn::Store(power.lo, d, fields[Fields::kRatioLo] + at);
-  for (std::size_t k = 1; k < g.LaneBits + 1; ++k) {
+  for (std::size_t k = 0; k < g.LaneBits; ++k) {
+    hn::Store(power.hi, d, fields[Fields::kRatioHi + k] + at);
+    hn::Store(power.lo, d, fields[Fields::kRatioLo + k] + at);
     power = Mul(power, power);
-    if (k < g.LaneBits) {
-      hn::Store(power.hi, d, fields[Fields::kRatioHi + k] + at);
-      hn::Store(power.lo, d, fields[Fields::kRatioLo + k] + at);
-    }
   }
-  const DD lane_step = power;  // R^(step N)
-  DD block = lane_step;
-  for (std::size_t u = 0; u < kInterleave; ++u) {
-    if (u > 0) block = Mul(block, lane_step);
-    hn::Store(block.hi, d, fields[Fields::kBlockHi + u] + at);
-    hn::Store(block.lo, d, fields[Fields::kBlockLo + u] + at);
-  }
+  hn::Store(power.hi, d, fields[Fields::kStepHi] + at);
+  hn::Store(hn::Div(power.lo, power.hi), d, fields[Fields::kStepRel] + at);
 
-  // The glibc log-stage term grows with |q ln R|; the computed logarithm is
-  // within a few ulp, hence the 2^-40 allowance.
-  const V log_bound = hn::MulAdd(hn::Abs(log_range), hn::Set(d, 1.0 + 0x1p-40),
-                                 hn::Set(d, 0x1p-40));
-  const V tolerance = hn::Mul(
+  // pow's log-stage error grows with |q ln R|. The computed logarithm is
+  // within a few ulp, hence the 2^-40 allowances; the last terms cover the
+  // roundings of the test itself.
+  const V log_bound = hn::MulAdd(
+      hn::Abs(log_range), hn::Set(d, 1.0 + 0x1p-40), hn::Set(d, 0x1p-40));
+  const V tolerance = hn::MulAdd(
       hn::MulAdd(log_bound,
                  hn::Set(d, g.MaxAbsExponent * detail::kLibmLogError),
                  hn::Set(d, detail::kApproxError + detail::kLibmExpError)),
-      hn::Set(d, 1.0 + 0x1p-40));
+      hn::Set(d, 1.0 + 0x1p-30), hn::Set(d, 0x1p-85));
 
   hn::Store(first.hi, d, fields[Fields::kFirstHi] + at);
   hn::Store(first.lo, d, fields[Fields::kFirstLo] + at);
@@ -283,37 +273,36 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
   hn::Store(hn::IfThenZeroElse(fast, one), d, fields[Fields::kUseLibm] + at);
 }
 
-// Rounds the approximation hi + lo of R^q for N orders from j, adds the
-// roundings that are certain to equal pow's into sums[j..], and records the
-// others in the bits of *fallback. A partial last vector covers only the
+// One vector of powers R^q[j..j+N): the progression value hi + lo (which
+// the steps so far have shortened by the factor (1 + step_rel)^k) is
+// corrected by 1 + offset, offset = d[j] ln R + k step_rel, and rounded.
+// The rounding is kept, and added into sums[j..], when both ends of
+// hi + lo +- tolerance*hi round to it: the exact power and pow's value
+// before its own rounding lie in between, so both round to it too. Other
+// lanes are flagged in *fallback. A partial last vector covers only the
 // lanes in `valid`.
 template <bool kPartial>
 HWY_INLINE void AddPowers(D d, DD power, const double* delta, V log_range,
-                          V tolerance, double* sums, hn::Mask<D> valid,
-                          std::uint8_t* fallback) {
-  // R^d ~ 1 + d ln R for the grid offset d of each order.
-  const V offset = hn::Mul(hn::LoadU(d, delta), log_range);
+                          V step_offset, V tolerance, double* sums,
+                          hn::Mask<D> valid, std::uint8_t* fallback) {
+  const V offset = hn::MulAdd(hn::LoadU(d, delta), log_range, step_offset);
   const V lo = hn::MulAdd(power.hi, offset, power.lo);
-  const V rounded = hn::Add(power.hi, lo);
-  const V residual = hn::Sub(lo, hn::Sub(rounded, power.hi));
-  // Kept when rounded - (|residual| + tolerance * rounded) still rounds to
-  // `rounded`: then the exact power, and pow's value before its rounding,
-  // lie strictly inside the rounding interval of `rounded`. Downwards is
-  // the tighter side at a power of two.
-  const V margin = hn::MulAdd(tolerance, rounded, hn::Abs(residual));
-  auto keep = hn::Eq(hn::Sub(rounded, margin), rounded);
+  const V margin = hn::Mul(tolerance, power.hi);
+  const V upper = hn::Add(power.hi, hn::Add(lo, margin));
+  const V lower = hn::Add(power.hi, hn::Sub(lo, margin));
+  auto keep = hn::Eq(upper, lower);
   if constexpr (kPartial) {
     keep = hn::And(keep, valid);
     const V old_sums = hn::MaskedLoad(valid, d, sums);
-    hn::BlendedStore(hn::Add(old_sums, rounded), keep, d, sums);
+    hn::BlendedStore(hn::Add(old_sums, upper), keep, d, sums);
     hn::StoreMaskBits(d, hn::AndNot(keep, valid), fallback);
   } else {
     const V old_sums = hn::LoadU(d, sums);
 #if HWY_TARGET <= HWY_AVX3
-    hn::BlendedStore(hn::Add(old_sums, rounded), keep, d, sums);
+    hn::BlendedStore(hn::Add(old_sums, upper), keep, d, sums);
 #else
     // AVX2's masked store is slow on some processors; a blend is not.
-    hn::StoreU(hn::IfThenElse(keep, hn::Add(old_sums, rounded), old_sums), d,
+    hn::StoreU(hn::IfThenElse(keep, hn::Add(old_sums, upper), old_sums), d,
                sums);
 #endif
     hn::StoreMaskBits(d, hn::Not(keep), fallback);
@@ -329,42 +318,40 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
   const std::size_t n = grid.Exponents.size();
   std::size_t lane_bits = 0;
   while ((std::size_t{1} << lane_bits) < lanes) ++lane_bits;
-  if (lanes > detail::kMaxLanes || lane_bits > 3) {
+  if (lanes > detail::kMaxLanes || lane_bits > kMaxLaneBits) {
     return detail::AccumulateAllWithLibm(grid, ranges, sums);
   }
 
   GridConstants g{};
-  g.Lanes = lanes;
   g.LaneBits = lane_bits;
   g.First = grid.First;
   g.StepNum = grid.StepNum;
   g.StepDen = grid.StepDen;
   g.MaxAbsExponent = grid.MaxAbsExponent;
-  const double block_exponent = static_cast<double>(kInterleave * lanes) *
-                                g.StepNum / g.StepDen;
+  // Powers up to R^(+-widest) occur: the orders themselves, R^(step N) and
+  // the root's T < 2^(den + num), which the grid check keeps in range.
   const double widest =
-      std::max({grid.MaxAbsExponent, std::fabs(g.First), block_exponent});
+      std::max({grid.MaxAbsExponent, std::fabs(g.First),
+                static_cast<double>(lanes) * g.StepNum / g.StepDen});
   const double max_binade = std::floor(detail::kPowerBudget / (widest + 1.0));
-  if (max_binade < 1.0) return detail::AccumulateAllWithLibm(grid, ranges, sums);
+  if (max_binade < 1.0) {
+    return detail::AccumulateAllWithLibm(grid, ranges, sums);
+  }
   g.Lowest = std::ldexp(1.0, -static_cast<int>(max_binade));
   g.Highest = std::ldexp(1.0, static_cast<int>(max_binade));
 
   HWY_ALIGN double fields[Fields::kCount][kChunk];
   HWY_ALIGN double padded[detail::kMaxLanes];
-  HWY_ALIGN double starts[kChunk][2 * kInterleave][detail::kMaxLanes];
+  HWY_ALIGN double starts[kChunk][2][detail::kMaxLanes];
   // One byte of fallback bits per vector, zero beyond the last vector so
   // that whole words can be scanned.
-  constexpr std::size_t kFallbackBytes =
-      detail::kMaxVectorExponents + 2 * sizeof(std::uint64_t);
-  std::uint8_t fallback[kFallbackBytes] = {};
+  std::uint8_t fallback[detail::kMaxVectorExponents + 16] = {};
   const std::size_t vectors = (n + lanes - 1) / lanes;
   const std::size_t words =
       (vectors + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t);
 
-  // Lane i of the first vector holds R^(First + step i): factor R^(step 2^k)
-  // in where bit k of i is set.
-  std::array<hn::Mask<D>, 3> lane_bit;
-  for (std::size_t k = 0; k < 3; ++k) {
+  std::array<hn::Mask<D>, kMaxLaneBits> lane_bit;
+  for (std::size_t k = 0; k < kMaxLaneBits; ++k) {
     lane_bit[k] = hn::RebindMask(
         d, hn::Ne(hn::And(hn::Iota(du, 0), hn::Set(du, std::uint64_t{1} << k)),
                   hn::Zero(du)));
@@ -384,10 +371,9 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
       std::copy_n(ranges.data() + base + i, count, padded);
       SetUpRanges(d, g, hn::Load(d, padded), fields, i);
     }
-
-    // The first vectors of each range's progression, formed for the whole
-    // chunk before any is used: their products depend on each other, the
-    // ranges do not.
+    // The first vector of each progression, lane i = R^(First + step i),
+    // for the whole chunk before any is used: the products within one
+    // depend on each other, those of different ranges do not.
     for (std::size_t i = 0; i < chunk; ++i) {
       DD first{hn::Set(d, fields[Fields::kFirstHi][i]),
                hn::Set(d, fields[Fields::kFirstLo][i])};
@@ -399,16 +385,8 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
                            hn::Set(d, fields[Fields::kRatioLo + k][i]), zero)};
         first = Mul(first, factor);
       }
-      for (std::size_t u = 0; u < kInterleave; ++u) {
-        DD start = first;
-        if (u > 0) {
-          start = Mul(first,
-                      DD{hn::Set(d, fields[Fields::kBlockHi + u - 1][i]),
-                         hn::Set(d, fields[Fields::kBlockLo + u - 1][i])});
-        }
-        hn::Store(start.hi, d, starts[i][2 * u]);
-        hn::Store(start.lo, d, starts[i][2 * u + 1]);
-      }
+      hn::Store(first.hi, d, starts[i][0]);
+      hn::Store(first.lo, d, starts[i][1]);
     }
 
     for (std::size_t i = 0; i < chunk; ++i) {
@@ -419,35 +397,27 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
       }
       const V log_range = hn::Set(d, fields[Fields::kLogRange][i]);
       const V tolerance = hn::Set(d, fields[Fields::kTolerance][i]);
-      DD chain[kInterleave];
-      for (std::size_t u = 0; u < kInterleave; ++u) {
-        chain[u] = {hn::Load(d, starts[i][2 * u]),
-                    hn::Load(d, starts[i][2 * u + 1])};
-      }
-      const DD step{hn::Set(d, fields[Fields::kBlockHi + kInterleave - 1][i]),
-                    hn::Set(d, fields[Fields::kBlockLo + kInterleave - 1][i])};
-
+      const V step_hi = hn::Set(d, fields[Fields::kStepHi][i]);
+      const V step_rel = hn::Set(d, fields[Fields::kStepRel][i]);
+      // The progression multiplies by the high part of the step only, with
+      // the rounding error of each product kept exactly in lo; the low part
+      // of the step enters the correction as k * step_rel, k steps taken.
+      V hi = hn::Load(d, starts[i][0]);
+      V lo = hn::Load(d, starts[i][1]);
+      V step_offset = zero;
       std::size_t j = 0;
-      while (j + kInterleave * lanes <= n) {
-        for (std::size_t u = 0; u < kInterleave; ++u) {
-          const std::size_t at = j + u * lanes;
-          AddPowers<false>(d, chain[u], delta + at, log_range, tolerance,
-                           out + at, all, fallback + at / lanes);
-        }
-        j += kInterleave * lanes;
-        if (j < n) {
-          for (std::size_t u = 0; u < kInterleave; ++u) {
-            chain[u] = MulLoose(chain[u], step);
-          }
-        }
+      for (; j + lanes <= n; j += lanes) {
+        AddPowers<false>(d, DD{hi, lo}, delta + j, log_range, step_offset,
+                         tolerance, out + j, all, fallback + j / lanes);
+        const V next = hn::Mul(hi, step_hi);
+        lo = hn::MulAdd(lo, step_hi, hn::MulSub(hi, step_hi, next));
+        hi = next;
+        step_offset = hn::Add(step_offset, step_rel);
       }
-      // A constant trip count lets the compiler keep chain[] in registers.
-      for (std::size_t u = 0; u < kInterleave; ++u) {
-        const std::size_t at = j + u * lanes;
-        if (at < n) {
-          AddPowers<true>(d, chain[u], delta + at, log_range, tolerance,
-                          out + at, hn::FirstN(d, n - at), fallback + at / lanes);
-        }
+      if (j < n) {
+        AddPowers<true>(d, DD{hi, lo}, delta + j, log_range, step_offset,
+                        tolerance, out + j, hn::FirstN(d, n - j),
+                        fallback + j / lanes);
       }
 
       for (std::size_t w = 0; w < words; ++w) {
@@ -456,10 +426,9 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
         while (word != 0) {
           const int bit = __builtin_ctzll(word);
           word &= word - 1;
-          const std::size_t vec =
-              w * sizeof(word) + static_cast<std::size_t>(bit) / 8;
           const std::size_t at =
-              vec * lanes + static_cast<std::size_t>(bit) % 8;
+              (w * sizeof(word) + static_cast<std::size_t>(bit) / 8) * lanes +
+              static_cast<std::size_t>(bit) % 8;
           sums[at] = sums[at] + std::pow(range, grid.Exponents[at]);
           ++libm_terms;
         }
