@@ -32,9 +32,8 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
                                   work.SegmentBuf);
   } else {
     numerics::PolynomialDetrendedRanges(
-        run.DetrendBasis[static_cast<std::size_t>(
-            run.DetrendBasisIndex[scale])],
-        values, segment_count, ranges, work.SegmentBuf);
+        DetrendBasisFor(run, scale, work.Basis), values, segment_count,
+        ranges, work.SegmentBuf);
   }
   // A segment without a positive range (flat, or NaN) adds nothing but
   // still counts in the divisor.
@@ -59,6 +58,9 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
     : SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
       Ranges(detail::TableSize(1, run.Params.Lrec)),
       Powers(run.QGrid) {
+  if (run.Params.TrendOrder >= 2 && run.DetrendBasis.empty()) {
+    Basis.Rebuild(run.MaxScale, run.Params.TrendOrder);  // full capacity
+  }
   std::int32_t previous_len = -1;
   for (std::size_t k = 0; k < kScales; ++k) {
     if (run.ScaleLen[k] != previous_len) {

@@ -93,9 +93,19 @@ void PrepareRun(RunConstants& run, const AnalysisParams& params) {
   }
 
   // Neighbouring scales often share a length; they share its basis too.
+  // Bases for long windows would take more memory than the windows
+  // themselves; past the budget each workspace builds the basis of the
+  // length at hand instead.
   run.DetrendBasis.clear();
   run.DetrendBasisIndex.fill(0);
-  if (params.TrendOrder >= 2) {
+  std::int64_t basis_doubles = 0;
+  for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
+    if (k == 0 || run.ScaleLen[k] != run.ScaleLen[k - 1]) {
+      basis_doubles += std::int64_t{params.TrendOrder + 1} * run.ScaleLen[k];
+    }
+  }
+  if (params.TrendOrder >= 2 &&
+      basis_doubles <= kSharedBasisBudget / std::int64_t{sizeof(double)}) {
     for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
       const std::int32_t n = run.ScaleLen[k];
       std::size_t index = 0;
@@ -109,6 +119,37 @@ void PrepareRun(RunConstants& run, const AnalysisParams& params) {
       run.DetrendBasisIndex[k] = static_cast<std::int32_t>(index);
     }
   }
+}
+
+std::int64_t RunStorageBytes(const AnalysisParams& params, int threads) {
+  // Doubles, in long double so that absurd answers cannot overflow.
+  const long double lrec = params.Lrec;
+  const long double max_scale = params.Lrec / 5;
+  const long double t = threads < 1 ? 1 : threads;
+  const long double terms = params.TrendOrder + 1;
+  const long double doubles =
+      (2.0L + 2.0L * t + t) * lrec +               // window, slots, ranges
+      t * (9.0L * max_scale +                       // segments side by side
+           static_cast<long double>(kMomentCount) * kScaleCount) +
+      terms * max_scale * (1.0L + t) +              // power table, scratch
+      static_cast<long double>(kSharedBasisBudget) / sizeof(double);
+  const long double bytes = doubles * sizeof(double);
+  constexpr auto kMax = static_cast<long double>(INT64_MAX);
+  return bytes >= kMax ? INT64_MAX : static_cast<std::int64_t>(bytes);
+}
+
+const numerics::OrthonormalPolynomialBasis& DetrendBasisFor(
+    const RunConstants& run, std::size_t scale,
+    numerics::OrthonormalPolynomialBasis& scratch) {
+  if (!run.DetrendBasis.empty()) {
+    return run.DetrendBasis[static_cast<std::size_t>(
+        run.DetrendBasisIndex[scale])];
+  }
+  if (scratch.Points() != run.ScaleLen[scale] ||
+      scratch.Order() != run.Params.TrendOrder) {
+    scratch.Rebuild(run.ScaleLen[scale], run.Params.TrendOrder);
+  }
+  return scratch;
 }
 
 }  // namespace analysis

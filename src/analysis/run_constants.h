@@ -33,10 +33,26 @@ struct RunConstants {
   // Segment length of each scale: 10^LogScale[k] by libm pow, truncated.
   std::array<std::int32_t, kScaleCount> ScaleLen{};
   // For TrendOrder >= 2: one orthonormal basis per distinct segment length,
-  // and for each scale the index of its basis in DetrendBasis.
+  // and for each scale the index of its basis in DetrendBasis; empty when
+  // the bases together would pass kSharedBasisBudget bytes.
   std::vector<numerics::OrthonormalPolynomialBasis> DetrendBasis;
   std::array<std::int32_t, kScaleCount> DetrendBasisIndex{};
 };
+
+// The most memory the shared detrending bases may take.
+inline constexpr std::int64_t kSharedBasisBudget = std::int64_t{64} << 20;
+
+// The detrending basis of scale `scale` (order >= 2): the shared one, or,
+// when the run keeps none, `scratch` rebuilt for that length if it holds
+// another (allocation-free once scratch has held MaxScale points).
+const numerics::OrthonormalPolynomialBasis& DetrendBasisFor(
+    const RunConstants& run, std::size_t scale,
+    numerics::OrthonormalPolynomialBasis& scratch);
+
+// An upper bound of the bytes a run with these settled answers needs: the
+// window buffers, `threads` workspaces with two windows each in flight, and
+// the shared tables. Saturates instead of overflowing.
+std::int64_t RunStorageBytes(const AnalysisParams& params, int threads);
 
 // Fills run.QGrid: QGrid[k] = k*c - 10 (k counted from 0, as a real counter)
 // with c the double nearest to 20/199.

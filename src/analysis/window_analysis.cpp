@@ -35,7 +35,11 @@ double SegmentRange(const double* segment, std::size_t n) {
 Workspace::Workspace(const RunConstants& run)
     : FluctTable(detail::TableSize(kMomentCount, kScaleCount)),
       SegmentBuf(detail::TableSize(1, run.MaxScale)),
-      TrendFit(detail::TableSize(1, run.MaxScale)) {}
+      TrendFit(detail::TableSize(1, run.MaxScale)) {
+  if (run.Params.TrendOrder >= 2 && run.DetrendBasis.empty()) {
+    Basis.Rebuild(run.MaxScale, run.Params.TrendOrder);  // full capacity
+  }
+}
 
 void ComputeFluctuations(const RunConstants& run, Workspace& work,
                          std::span<const double> values) {
@@ -61,10 +65,8 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
       if (run.Params.TrendOrder == 1) {
         numerics::LTREND_8(segment, segment_len);
       } else {
-        const auto index = static_cast<std::size_t>(run.DetrendBasisIndex[k]);
-        assert(index < run.DetrendBasis.size());
         const numerics::OrthonormalPolynomialBasis& basis =
-            run.DetrendBasis[index];
+            DetrendBasisFor(run, k, work.Basis);
         basis.Fit(std::span<const double>(segment, n),
                   std::span<double>(work.TrendFit.data(), n));
         for (std::size_t i = 0; i < n; ++i) {

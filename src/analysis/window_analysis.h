@@ -41,6 +41,8 @@ class Workspace {
   std::array<double, kAlfaCount> FAlfaGrid{};
   std::vector<double> SegmentBuf;  // one segment, MaxScale values
   std::vector<double> TrendFit;    // its fitted trend, MaxScale values
+  // The basis of the length at hand when the run keeps no shared ones.
+  numerics::OrthonormalPolynomialBasis Basis;
 };
 
 // Fills work.FluctTable from `values` (Lrec values: the window's copy or its

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/fatal.h"
+#include "driver/interrupt.h"
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
     return driver::Run(driver::RunIo{std::cin, std::cout, std::cerr,
                                      std::filesystem::current_path(),
                                      std::move(args)});
+  } catch (const driver::Interrupted& stop) {
+    std::cout.flush();
+    std::cerr << "mfwindow: " << stop.what() << "\r\n";
+    return stop.ExitStatus();
   } catch (const std::exception& e) {  // FatalError, std::bad_alloc, ...
     std::cout.flush();
     driver::ReportFatal(std::cerr, e);

@@ -1,6 +1,11 @@
 #include "driver/run.h"
 
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
+
+#include <cstdint>
 #include <memory>
+#include <new>
 #include <system_error>
 
 #include "analysis/moving_window.h"
@@ -9,12 +14,34 @@
 #include "analysis/window_analysis.h"
 #include "driver/dialogue.h"
 #include "driver/fatal.h"
+#include "driver/interrupt.h"
 #include "driver/series.h"
 #include "driver/text_streams.h"
 #include "textio/records.h"
 
 namespace driver {
 namespace {
+
+// Storage that the system could never give (more than its memory and swap,
+// or the process' address-space limit) is refused at once, before anything
+// is touched: on a system that overcommits memory the allocation itself
+// would succeed and the run would be killed later, when the window fills.
+void EnsureStorageAvailable(std::int64_t bytes) {
+  long double available = 0.0L;
+  struct sysinfo info {};
+  if (sysinfo(&info) == 0) {
+    available = (static_cast<long double>(info.totalram) + info.totalswap) *
+                info.mem_unit;
+  }
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      (available == 0.0L || limit.rlim_cur < available)) {
+    available = static_cast<long double>(limit.rlim_cur);
+  }
+  if (available > 0.0L && static_cast<long double>(bytes) > available) {
+    throw std::bad_alloc();
+  }
+}
 
 // Builds the run constants and the analysis storage at the dialogue's two
 // fixed points, and analyses series with the chosen engine.
@@ -29,6 +56,7 @@ class EngineHooks final : public DialogueHooks, public SeriesAnalyser {
   }
 
   void MinScaleSettled(const analysis::AnalysisParams& params) override {
+    EnsureStorageAvailable(analysis::RunStorageBytes(params, threads_));
     if (choice_ == Engine::kReference) {
       buffers_ = std::make_unique<analysis::WindowBuffers>(params.Lrec);
       analysis::PrepareRun(run_, params);
@@ -89,6 +117,7 @@ int Run(RunIo io) {
 
   SeriesContext context{io.RunDir, console_out, console_in, io.Args, 0, engine};
   int status = kSuccessExitStatus;
+  const InterruptGuard stop_between_windows;
   for (std::string& entry : *series_list) {
     if (SkipReason skipped = ProcessSeries(entry, context)) {
       console_out.Flush();

@@ -50,11 +50,17 @@ void LTREND_8(double* values, std::int32_t n) {
 }
 
 OrthonormalPolynomialBasis::OrthonormalPolynomialBasis(std::int32_t n,
-                                                       std::int32_t order)
-    : n_(n), order_(order) {
+                                                       std::int32_t order) {
+  Rebuild(n, order);
+}
+
+void OrthonormalPolynomialBasis::Rebuild(std::int32_t n, std::int32_t order) {
+  n_ = n;
+  order_ = order;
   assert(n >= 0);
   assert(order >= 0 && order <= kMaxOrder);
   // With at most order+1 points the polynomial interpolates.
+  basis_.clear();
   if (n <= order + 1) return;
 
   const auto points = static_cast<std::size_t>(n);

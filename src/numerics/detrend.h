@@ -26,6 +26,12 @@ class OrthonormalPolynomialBasis {
   // Builds the basis; allocates (order+1)*n doubles. When n <= order + 1
   // the fit interpolates, so no basis is stored.
   OrthonormalPolynomialBasis(std::int32_t n, std::int32_t order);
+  OrthonormalPolynomialBasis() = default;  // no points: rebuild before use
+
+  // Builds the basis for n points and `order` in place, the same values as
+  // the constructor; reuses the storage, so once it has held the largest n
+  // it allocates nothing.
+  void Rebuild(std::int32_t n, std::int32_t order);
 
   std::int32_t Points() const { return n_; }
   std::int32_t Order() const { return order_; }

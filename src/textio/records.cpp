@@ -3,6 +3,8 @@
 #include <cassert>
 #include <cstddef>
 #include <ios>
+#include <streambuf>
+#include <string>
 
 namespace textio {
 
@@ -13,16 +15,40 @@ bool WriteRecord(std::ostream& out, std::string_view record) {
 }
 
 RecordReader::Status RecordReader::Next(std::string& record) {
+  record.clear();
   if (in_.bad()) return Status::kDeviceError;
-  // getline fails only when it extracts nothing at the end of the stream (or
-  // the stream breaks); a last line without LF still comes back, with eofbit.
-  if (!std::getline(in_, record)) {
-    return in_.bad() ? Status::kDeviceError : Status::kEndOfInput;
+  std::streambuf* const buffer = in_.rdbuf();
+  if (buffer == nullptr) return Status::kDeviceError;
+  bool any = false;
+  bool ended_by_line_feed = false;
+  bool last_was_kept = false;  // the character before the LF is in `record`
+  for (;;) {
+    int c = 0;
+    try {
+      c = buffer->sbumpc();
+    } catch (...) {  // a broken device, as the stream itself would see it
+      in_.setstate(std::ios::badbit);
+      return Status::kDeviceError;
+    }
+    if (c == std::char_traits<char>::eof()) {
+      in_.setstate(std::ios::eofbit);
+      break;
+    }
+    any = true;
+    if (c == '\n') {
+      ended_by_line_feed = true;
+      break;
+    }
+    // Past kMaxRecordLength the record's characters are read and dropped,
+    // so that a line without end takes no more memory than that.
+    last_was_kept = record.size() < kMaxRecordLength;
+    if (last_was_kept) record.push_back(static_cast<char>(c));
   }
+  if (!any) return Status::kEndOfInput;
   // Only a CR that stood directly before the LF belongs to the line end; a
   // final line without LF keeps a trailing CR as one of its characters.
-  const bool ended_by_line_feed = !in_.eof();
-  if (ended_by_line_feed && !record.empty() && record.back() == '\r') {
+  if (ended_by_line_feed && last_was_kept && !record.empty() &&
+      record.back() == '\r') {
     record.pop_back();
   }
   return Status::kRecord;

@@ -7,6 +7,7 @@
 // conversion.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <istream>
 #include <ostream>
@@ -33,6 +34,11 @@ class RecordReader {
   };
 
   explicit RecordReader(std::istream& in) : in_(in) {}
+
+  // The longest record kept: the characters of a longer one past this many
+  // are read and dropped, so that reading takes bounded memory whatever the
+  // input.
+  static constexpr std::size_t kMaxRecordLength = std::size_t{1} << 20;
 
   // Reads the next record into `record` without its line end.
   Status Next(std::string& record);

@@ -219,3 +219,36 @@ TEST(FastEngine, AnalyserPropagatesAnExceptionFromItsCallbacks) {
 }
 
 }  // namespace
+
+namespace {
+
+// Long windows keep no shared bases (they would outgrow the budget); each
+// workspace then rebuilds the basis of the length at hand. Same bits.
+TEST(FastEngine, WorkspaceBasesGiveTheSameResultsAsSharedOnes) {
+  for (const std::int32_t order : {2, 5, 10}) {
+    SCOPED_TRACE(order);
+    const analysis::RunConstants shared =
+        SettledRun({400, 20, order, 0, 400, 400, false});
+    analysis::RunConstants own = shared;
+    own.DetrendBasis.clear();
+    const std::vector<double> window =
+        MixedSeries(400, 40u + static_cast<std::uint64_t>(order), false);
+    analysis::Workspace ref_shared(shared);
+    analysis::Workspace ref_own(own);
+    analysis::FastWorkspace fast_own(own);
+    const analysis::SpectrumSummary a =
+        analysis::AnalyseWindow(shared, ref_shared, window);
+    const analysis::SpectrumSummary b =
+        analysis::AnalyseWindow(own, ref_own, window);
+    const analysis::SpectrumSummary c =
+        analysis::AnalyseWindowFast(own, fast_own, window);
+    for (const analysis::SpectrumSummary* s : {&b, &c}) {
+      EXPECT_TRUE(SameBits(a.AlfaMin, s->AlfaMin));
+      EXPECT_TRUE(SameBits(a.AlfaMax, s->AlfaMax));
+      EXPECT_TRUE(SameBits(a.AlfaSz, s->AlfaSz));
+      EXPECT_TRUE(SameBits(a.FAlfaSz, s->FAlfaSz));
+    }
+  }
+}
+
+}  // namespace

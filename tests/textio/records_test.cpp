@@ -91,6 +91,24 @@ TEST(RecordReader, ReportsBrokenStreamAsDeviceError) {
   EXPECT_EQ(bad_reader.Next(record), Status::kDeviceError);
 }
 
+// A line without end of hundreds of megabytes must not be held whole: the
+// reader keeps the first kMaxRecordLength characters, drops the rest of the
+// record, and the next record is read intact.
+TEST(RecordReader, KeepsAtMostTheLongestRecordOfALongLine) {
+  constexpr std::size_t kMax = textio::RecordReader::kMaxRecordLength;
+  const std::string longer = std::string(kMax, 'a') + "bc\r";
+  std::istringstream in(longer + "\n1.5\r\n" + std::string(kMax + 7, 'z'));
+  textio::RecordReader reader(in);
+  std::string record;
+  ASSERT_EQ(reader.Next(record), textio::RecordReader::Status::kRecord);
+  EXPECT_EQ(record, std::string(kMax, 'a'));
+  ASSERT_EQ(reader.Next(record), textio::RecordReader::Status::kRecord);
+  EXPECT_EQ(record, "1.5");
+  ASSERT_EQ(reader.Next(record), textio::RecordReader::Status::kRecord);
+  EXPECT_EQ(record, std::string(kMax, 'z'));
+  EXPECT_EQ(reader.Next(record), textio::RecordReader::Status::kEndOfInput);
+}
+
 TEST(RecordReader, RewindStartsAgainAtFirstRecord) {
   // Rewinding after the end was met (eofbit and failbit set) is the case of
   // "list", which is counted to its end first.

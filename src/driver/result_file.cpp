@@ -1,0 +1,64 @@
+#include "driver/result_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "textio/records.h"
+
+namespace driver {
+
+ResultFile::ResultFile(const std::string& path)
+    : id_{kResultUnit, path} {
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd_ < 0) {
+    throw FatalError(ErrorNumber::kOpenError,
+                     std::string("cannot open file (") + std::strerror(errno) +
+                         ")",
+                     id_);
+  }
+}
+
+ResultFile::~ResultFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+void ResultFile::WriteRecord(std::string_view record) {
+  buffer_.assign(record);
+  buffer_.append(textio::kRecordEnd);
+  std::size_t done = 0;
+  while (done < buffer_.size()) {
+    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    const int error = n < 0 ? errno : ENOSPC;
+    // Keep whole records only: the part of this one that reached the file
+    // is cut off again.
+    if (done > 0 && ::ftruncate(fd_, static_cast<off_t>(whole_)) == 0) {
+      ::lseek(fd_, static_cast<off_t>(whole_), SEEK_SET);
+    }
+    throw FatalError(ErrorNumber::kWriteError,
+                     std::string("error during write (") +
+                         std::strerror(error) + ")",
+                     id_);
+  }
+  whole_ += static_cast<long long>(done);
+}
+
+void ResultFile::Close() {
+  const int fd = fd_;
+  fd_ = -1;
+  if (::close(fd) != 0) {
+    throw FatalError(ErrorNumber::kCloseError,
+                     std::string("error closing file (") +
+                         std::strerror(errno) + ")",
+                     id_);
+  }
+}
+
+}  // namespace driver

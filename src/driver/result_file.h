@@ -1,0 +1,41 @@
+// A result file written record by record, each record with one write, so
+// that whatever stops the run the file holds whole lines only: a write that
+// fails part-way (a full device, a file-size limit) is cut back to the last
+// whole record before the failure is reported.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "driver/fatal.h"
+
+namespace driver {
+
+// Owns its file descriptor; movable, not copyable. Not for sharing between
+// threads.
+class ResultFile {
+ public:
+  // Creates or truncates `path`. Throws FatalError (unit kResultUnit) when
+  // the file cannot be opened.
+  explicit ResultFile(const std::string& path);
+  ~ResultFile();  // closes without reporting; never throws
+  ResultFile(const ResultFile&) = delete;
+  ResultFile& operator=(const ResultFile&) = delete;
+
+  // Writes `record` and its line end. On failure cuts the file back to the
+  // records written before and throws FatalError.
+  void WriteRecord(std::string_view record);
+
+  // Closes the file; throws FatalError when the close reports an error.
+  void Close();
+
+  const StreamId& Id() const { return id_; }
+
+ private:
+  int fd_ = -1;
+  long long whole_ = 0;  // bytes of the records written completely
+  std::string buffer_;   // the record being written, with its line end
+  StreamId id_;
+};
+
+}  // namespace driver

@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# Faults and hostile input, each checked for its exact message, its exit
+# status, and result files that hold whole, unchanged lines only.
+#   faults_test.sh PROGRAM [CASE...]
+set -uo pipefail
+program=$(realpath "$1"); shift
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() { echo "FAIL [$case]: $*"; failures=$((failures + 1)); }
+
+# A deterministic random walk, one sample per line.
+walk() {
+  awk -v n="$1" -v s="${2:-7}" 'BEGIN { x = 0; for (i = 0; i < n; i++) {
+    s = (s * 1103515245 + 12345) % 2147483648; x += s / 2147483648 - 0.5;
+    printf "%.6f\n", x } }'
+}
+
+# Fresh folder for a case; answers: incr order Lrec minscale shift tini tstep.
+setup() {
+  dir="$work/$case"
+  mkdir -p "$dir"
+  printf '\n%s\n%s\n%s\n%s\n%s\n%s %s\n' "$@" > "$dir/answers"
+}
+
+run() {  # runs the program in $dir; sets status, out, err
+  (cd "$dir" && "$program" < answers > stdout.txt 2> stderr.txt)
+  status=$?
+  err=$(tr -d '\r\0' < "$dir/stderr.txt")
+}
+
+expect_status() { [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"; }
+expect_err() { [ "$err" = "$1" ] || fail "stderr: [$err], expected [$1]"; }
+
+# Every line of a result file is 90 characters and ends with CR LF.
+expect_whole_lines() {
+  local f=$1 size
+  size=$(stat -c %s "$f")
+  [ $((size % 92)) -eq 0 ] || fail "$f: $size bytes is not a whole number of lines"
+  if LC_ALL=C grep -q -v -x $'.\\{90\\}\r' "$f"; then fail "$f: a line is not 90 characters + CR LF"; fi
+}
+
+wanted() { [ $# -eq 0 ] || [[ " $* " == *" $case "* ]]; }
+cases=("$@")
+
+case=result_dir_is_file
+if wanted "${cases[@]}"; then
+  setup 0 1 32 3 8 0 1
+  walk 40 > "$dir/s.txt"; echo s.txt > "$dir/list"; echo x > "$dir/F(Alfa)"
+  run
+  expect_status 2
+  expect_err "mfwindow: severe (3): cannot open file (Not a directory), unit 2, file $dir/F(Alfa)/F(Alfa)_s.txt.dat"
+fi
+
+case=result_file_cannot_be_created
+if wanted "${cases[@]}"; then
+  setup 0 1 32 3 8 0 1
+  walk 40 > "$dir/a.txt"; walk 40 > "$dir/b.txt"; printf 'a.txt\nb.txt\n' > "$dir/list"
+  mkdir -p "$dir/F(Alfa)/F(Alfa)_b.txt.dat"
+  run
+  expect_status 2
+  expect_err "mfwindow: severe (3): cannot open file (Is a directory), unit 2, file $dir/F(Alfa)/F(Alfa)_b.txt.dat"
+  [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_a.txt.dat")" -eq 2 ] || fail "earlier series' results lost"
+  expect_whole_lines "$dir/F(Alfa)/F(Alfa)_a.txt.dat"
+fi
+
+case=write_fails_part_way
+if wanted "${cases[@]}"; then
+  setup 0 1 32 3 1 0 1
+  walk 200 > "$dir/s.txt"; echo s.txt > "$dir/list"
+  run  # the whole run, for comparison
+  cp "$dir/F(Alfa)/F(Alfa)_s.txt.dat" "$dir/full.dat"
+  # 2 KiB allowed: 22 whole lines of 92 bytes, the 23rd would be torn.
+  (cd "$dir" && ulimit -f 2 && trap '' XFSZ && "$program" < answers > /dev/null 2> stderr.txt)
+  status=$?
+  err=$(tr -d '\r' < "$dir/stderr.txt")
+  expect_status 2
+  expect_err "mfwindow: severe (4): error during write (File too large), unit 2, file $dir/F(Alfa)/F(Alfa)_s.txt.dat"
+  expect_whole_lines "$dir/F(Alfa)/F(Alfa)_s.txt.dat"
+  [ "$(stat -c %s "$dir/F(Alfa)/F(Alfa)_s.txt.dat")" -eq $((22 * 92)) ] || fail "expected 22 whole lines"
+  head -c $((22 * 92)) "$dir/full.dat" | cmp -s - "$dir/F(Alfa)/F(Alfa)_s.txt.dat" || fail "lines changed"
+fi
+
+case=enormous_window
+if wanted "${cases[@]}"; then
+  setup 0 1 2000000000 20 1 0 1
+  walk 40 > "$dir/s.txt"; echo s.txt > "$dir/list"
+  run
+  expect_status 2
+  expect_err "mfwindow: severe (6): insufficient virtual memory"
+fi
+
+for signal in INT TERM; do
+  case=interrupted_by_$signal
+  if wanted "${cases[@]}"; then
+    setup 0 2 1000 20 5 0 1
+    walk 400000 > "$dir/s.txt"; echo s.txt > "$dir/list"
+    result="$dir/F(Alfa)/F(Alfa)_s.txt.dat"
+    set -m  # the program starts with the default signal dispositions
+    (cd "$dir" && exec "$program" < answers > stdout.txt 2> stderr.txt) &
+    pid=$!
+    set +m
+    for _ in $(seq 1 300); do
+      [ -f "$result" ] && [ "$(stat -c %s "$result")" -ge 276 ] && break
+      sleep 0.05
+    done
+    kill -"$signal" "$pid"
+    wait "$pid"
+    status=$?
+    err=$(tr -d '\r' < "$dir/stderr.txt")
+    if [ "$signal" = INT ]; then expect_status 130; else expect_status 143; fi
+    expect_err "mfwindow: interrupted by SIG$signal; the result lines written so far are complete"
+    expect_whole_lines "$result"
+    # The lines written are those of a run over just the samples they cover.
+    lines=$(( $(stat -c %s "$result") / 92 ))
+    [ "$lines" -gt 0 ] && [ "$lines" -lt 79801 ] || fail "$lines lines"
+    echo "$case: stopped after $lines windows"
+    mkdir -p "$dir/check"
+    head -n $((1000 + (lines - 1) * 5)) "$dir/s.txt" > "$dir/check/s.txt"
+    cp "$dir/list" "$dir/answers" "$dir/check/"
+    (cd "$dir/check" && "$program" < answers > /dev/null 2>&1)
+    cmp -s "$result" "$dir/check/F(Alfa)/F(Alfa)_s.txt.dat" || fail "lines differ from a run over the same samples"
+  fi
+done
+
+case=huge_record_without_line_end
+if wanted "${cases[@]}"; then
+  setup 0 1 32 3 8 0 1
+  { walk 40; head -c 200000000 /dev/zero | tr '\0' '7'; } > "$dir/s.txt"
+  echo s.txt > "$dir/list"
+  (cd "$dir" && /usr/bin/time -f %M -o rss "$program" < answers > stdout.txt 2> stderr.txt)
+  status=$?
+  expect_status 0
+  [ "$(cat "$dir/rss")" -lt 65536 ] || fail "peak RSS $(cat "$dir/rss") kB"
+  [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_s.txt.dat")" -eq 2 ] || fail "the samples before the long record are lost"
+fi
+
+case=binary_garbage
+if wanted "${cases[@]}"; then
+  setup 0 1 32 3 8 0 1
+  awk 'BEGIN { s = 3; for (i = 0; i < 200000; i++) {
+    s = (s * 1103515245 + 12345) % 2147483648; printf "%c", int(s / 8388608) } }' > "$dir/g.bin"
+  { walk 40; cat "$dir/g.bin"; } > "$dir/s.txt"
+  { echo s.txt; cat "$dir/g.bin"; } > "$dir/list"
+  run
+  # Garbage names are skipped; a blank one asks the console for a name and
+  # the console input is at its end.
+  [ "$status" -eq 1 ] || [ "$status" -eq 2 ] || fail "exit status $status"
+  expect_whole_lines "$dir/F(Alfa)/F(Alfa)_s.txt.dat"
+  [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_s.txt.dat")" -eq 2 ] || fail "samples before the garbage lost"
+fi
+
+case=special_samples
+if wanted "${cases[@]}"; then
+  setup 0 2 32 3 4 0 1
+  { walk 10; echo 1e308; echo -1e308; echo 4.9e-324; walk 30; echo NaN; walk 40; } > "$dir/s.txt"
+  { walk 35; echo Infinity; } > "$dir/t.txt"
+  printf 's.txt\nt.txt\n' > "$dir/list"
+  run
+  expect_status 0
+  expect_whole_lines "$dir/F(Alfa)/F(Alfa)_s.txt.dat"
+  # "NaN" is not a number: the series ends there, after 43 samples.
+  [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_s.txt.dat")" -eq 3 ] || fail "NaN did not end the series"
+  [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_t.txt.dat")" -eq 1 ] || fail "Infinity did not end the series"
+fi
+
+case=hundred_thousand_names
+if wanted "${cases[@]}"; then
+  setup 0 1 32 3 8 0 1
+  seq -f 'missing%g.txt' 1 100000 > "$dir/list"
+  run
+  expect_status 1
+  [ "$(grep -c 'series skipped$' <<< "$err")" -eq 100000 ] || fail "not every series reported"
+  grep -q 'Number of signals=      100000' "$dir/stdout.txt" || fail "count"
+fi
+
+case=long_and_odd_names
+if wanted "${cases[@]}"; then
+  setup 0 1 32 3 8 0 1
+  long=$(printf 'n%.0s' $(seq 1 4000))
+  for name in "with blanks.txt" "quo\"te's.txt" $'na\xc3\xafve-\xc3\xbc.txt' ",comma/slash"; do
+    mkdir -p "$dir/$(dirname "$name")"
+    walk 40 > "$dir/$name"
+    printf '%s\n' "$name" >> "$dir/list"
+  done
+  printf '%s\n' "$long" >> "$dir/list"
+  run
+  expect_status 1
+  # Only the first 256 characters of a record name the series.
+  expect_err "mfwindow: cannot open series file \"${long:0:256}\" (File name too long); series skipped"
+  for name in "with blanks.txt" "quo\"te's.txt" $'na\xc3\xafve-\xc3\xbc.txt' ",comma/slash"; do
+    expect_whole_lines "$dir/F(Alfa)/F(Alfa)_$name.dat"
+  done
+fi
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all fault cases passed"
