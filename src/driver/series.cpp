@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "driver/interrupt.h"
+#include "driver/result_file.h"
 #include "textio/format.h"
 
 namespace driver {
@@ -64,24 +66,12 @@ void CreateResultFolders(const fs::path& run_dir, const fs::path& relative) {
   }
 }
 
-// Pulls one sample per record: the first value of the next record that
-// holds one. The end of the file, an unreadable record, and a record that
-// starts with a null value or a slash all end the series.
-std::optional<double> ReadSample(TextIn& series) {
-  double value = 0.0;
-  const textio::FreeTarget target = &value;
-  const textio::FreeReadResult result =
-      textio::ReadFreeValues(series.Reader(), {&target, 1});
-  if (result.Status != textio::kReadDone || result.Assigned != 1) {
-    return std::nullopt;
-  }
-  return value;
-}
-
-void WriteWindowResult(TextOut& result_file, const analysis::WindowResult& r) {
+void WriteWindowResult(ResultFile& result_file,
+                       const analysis::WindowResult& r) {
   const textio::FormattedItem items[] = {r.TimeMark,  r.AlfaMin, r.AlfaMax,
                                          r.AlfaWidth, r.AlfaSz,  r.FAlfaSz};
-  result_file.Formatted(textio::kResultLineFormat, items);
+  result_file.WriteRecord(
+      textio::FormattedRecordText(textio::kResultLineFormat, items));
 }
 
 void WriteEcho(TextOut& console_out, std::string_view name) {
@@ -97,6 +87,17 @@ void WriteEcho(TextOut& console_out, std::string_view name) {
 }
 
 }  // namespace
+
+std::optional<double> ReadSample(TextIn& series) {
+  double value = 0.0;
+  const textio::FreeTarget target = &value;
+  const textio::FreeReadResult result =
+      textio::ReadFreeValues(series.Reader(), {&target, 1});
+  if (result.Status != textio::kReadDone || result.Assigned != 1) {
+    return std::nullopt;
+  }
+  return value;
+}
 
 std::size_t LeftAdjust(std::string& entry) {
   const std::size_t first = entry.find_first_not_of(' ');
@@ -141,19 +142,16 @@ SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
   TextIn series(series_file, StreamId{kSeriesUnit, file_name});
 
   CreateResultFolders(context.RunDir, *place);
-  const std::string result_path = ResultPath(context.RunDir, name);
-  std::ofstream result_file(result_path,
-                            std::ios::out | std::ios::binary | std::ios::trunc);
-  if (!result_file.is_open()) {
-    throw FatalError(ErrorNumber::kOpenError,
-                     "cannot open file (" + ErrnoText(errno) + ")",
-                     StreamId{kResultUnit, result_path});
-  }
-  TextOut results(result_file, StreamId{kResultUnit, result_path});
+  ResultFile results(ResultPath(context.RunDir, name));
 
   WriteEcho(context.ConsoleOut, name);
   context.Analyser.Analyse(
-      [&] { return ReadSample(series); },
+      [&] {
+        // A stop request ends the run between samples, never inside a
+        // result line.
+        ThrowIfInterrupted();
+        return ReadSample(series);
+      },
       [&](std::int32_t windows_done) {
         const textio::FormattedItem items[] = {windows_done};
         context.ConsoleOut.Formatted(textio::kProgressLineLayout, items);
@@ -162,11 +160,7 @@ SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
       [&](const analysis::WindowResult& r) { WriteWindowResult(results, r); });
 
   series_file.close();
-  result_file.close();
-  if (result_file.fail()) {
-    throw FatalError(ErrorNumber::kCloseError, "error closing file",
-                     results.Id());
-  }
+  results.Close();
   return std::nullopt;
 }
 

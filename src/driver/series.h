@@ -47,6 +47,11 @@ std::size_t LeftAdjust(std::string& entry);
 std::string ResultPath(const std::filesystem::path& run_dir,
                        std::string_view name);
 
+// Pulls one sample per record: the first value of the next record that
+// holds one. The end of the file, an unreadable record, and a record that
+// starts with a null value or a slash all end the series (std::nullopt).
+std::optional<double> ReadSample(TextIn& series);
+
 // Why a series was skipped, or nothing when it was processed.
 using SkipReason = std::optional<std::string>;
 

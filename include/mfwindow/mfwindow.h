@@ -1,0 +1,122 @@
+// mfwindow as a library: the multifractal singularity spectrum of a series
+// by detrended fluctuation analysis (DFA) inside a window that moves along
+// it, the same numbers that the mfwindow program writes to its result files.
+//
+//   mfwindow::Settings settings;   // the six dialogue answers, and threads
+//   settings.Lrec = 1000;
+//   mfwindow::SeriesResult result = mfwindow::AnalyseSeries(samples, settings);
+//   for (const mfwindow::WindowRow& row : result.Rows) { ... }
+//
+// Settings are settled as the program's dialogue settles its answers: out of
+// range counts are clamped (ClampedValues says which), while an increments
+// flag other than 0 or 1 or a time step that is not positive is an error.
+// Results are bit for bit the doubles that the program renders into its
+// result lines, on any number of threads.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace mfwindow {
+
+inline constexpr int kMomentCount = 200;  // moment orders q, -10 to 10
+inline constexpr int kAlfaCount = 100;    // points of the sampled spectrum
+
+// What to analyse and how. The defaults are those of the bundled example.
+struct Settings {
+  std::int32_t IncrFlag = 0;    // 1: analyse the increments in each window
+  std::int32_t TrendOrder = 2;  // detrending polynomial order, 1..10
+  std::int32_t Lrec = 1000;     // window length in samples, >= 32
+  std::int32_t MinScale = 20;   // smallest segment: min(max(v, 20), Lrec/10)
+  std::int32_t WinShift = 100;  // samples between window starts, 1..Lrec
+  // Sample j of the series, counted from 1, lies at time Tini + j*Tstep.
+  double Tini = 0.0;
+  double Tstep = 1.0;     // > 0
+  int Threads = 0;        // worker threads; 0: every core this process may use
+  bool Spectrum = false;  // also keep each window's whole spectrum
+};
+
+// The settings that settling may clamp.
+enum class Setting { kTrendOrder, kLrec, kMinScale, kWinShift };
+
+struct ClampedValue {
+  Setting Which = Setting::kTrendOrder;
+  std::int32_t Given = 0;
+  std::int32_t Used = 0;
+};
+
+// `given` settled: TrendOrder into 1..10, Lrec to at least 32, MinScale to
+// min(max(MinScale, 20), Lrec div 10) with the settled Lrec (so below 20
+// whenever Lrec < 200), WinShift into 1..Lrec. Throws std::invalid_argument
+// when IncrFlag is not 0 or 1, when Tstep is not greater than 0 (NaN
+// included) or when Threads is negative.
+//   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
+Settings Settle(const Settings& given);
+
+// The values that Settle changes, in the order TrendOrder, Lrec, MinScale,
+// WinShift; empty when `given` is settled already. Throws as Settle.
+std::vector<ClampedValue> ClampedValues(const Settings& given);
+
+// One window's line of the result file, before rendering.
+struct WindowRow {
+  double TimeMark = 0.0;  // Tini + (position of the window's last sample)*Tstep
+  double AlfaMin = 0.0;
+  double AlfaMax = 0.0;
+  double AlfaWidth = 0.0;  // AlfaMax - AlfaMin
+  double AlfaSz = 0.0;     // alpha where the spectrum is largest
+  double FAlfaSz = 0.0;    // the spectrum there
+};
+
+// One window's whole spectrum. A degenerate window (one whose fluctuation
+// function is not positive at every scale, a constant window for example)
+// has NaN HurstQ and TauQ, AlfaGrid all 0.5 and FAlfaGrid all 1, and its
+// row reads 0.5, 0.5, 0, 0.5, 1.
+struct WindowSpectrum {
+  std::array<double, kMomentCount> HurstQ{};   // h(q) over SeriesResult::QGrid
+  std::array<double, kMomentCount> TauQ{};     // tau(q) = q*h(q) - 1
+  std::array<double, kAlfaCount> AlfaGrid{};   // alpha, ascending
+  std::array<double, kAlfaCount> FAlfaGrid{};  // f(alpha) there
+};
+
+struct SeriesResult {
+  Settings Used;                             // the settled settings
+  std::array<double, kMomentCount> QGrid{};  // the moment orders, ascending
+  // One row per complete window, in order along the series; a last window
+  // that the series does not fill is dropped, so fewer than Lrec samples
+  // give none.
+  std::vector<WindowRow> Rows;
+  // Spectra[i] belongs to Rows[i]; empty unless Settings::Spectrum.
+  std::vector<WindowSpectrum> Spectra;
+};
+
+// Settled settings with their tables built once, for analysing many series.
+// One Analyse call at a time per Analyser (each call uses Threads threads
+// itself); separate Analysers may run side by side.
+class Analyser {
+ public:
+  // Settles `settings` and builds the tables. Throws as Settle, and
+  // std::bad_alloc when storage cannot be obtained.
+  explicit Analyser(const Settings& settings);
+  ~Analyser();
+  Analyser(Analyser&&) noexcept;
+  Analyser& operator=(Analyser&&) noexcept;
+
+  const Settings& Used() const;
+
+  // Analyses every complete window of `values`, taken as the samples of one
+  // series in order.
+  SeriesResult Analyse(std::span<const double> values);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Analyser(settings).Analyse(values).
+SeriesResult AnalyseSeries(std::span<const double> values,
+                           const Settings& settings);
+
+}  // namespace mfwindow

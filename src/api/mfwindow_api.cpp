@@ -1,0 +1,135 @@
+// The library API over the fast engine: settings settled by the dialogue's
+// own rules, the series fed from memory, every window's result collected.
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+
+#include "analysis/moving_window.h"
+#include "analysis/parallel_series.h"
+#include "analysis/params.h"
+#include "analysis/run_constants.h"
+#include "driver/dialogue.h"
+#include "mfwindow/mfwindow.h"
+
+namespace mfwindow {
+namespace {
+
+static_assert(kMomentCount == analysis::kMomentCount);
+static_assert(kAlfaCount == analysis::kAlfaCount);
+
+analysis::AnalysisParams ToParams(const Settings& s) {
+  analysis::AnalysisParams params;
+  params.IncrFlag = s.IncrFlag;
+  params.TrendOrder = s.TrendOrder;
+  params.Lrec = s.Lrec;
+  params.MinScale = s.MinScale;
+  params.WinShift = s.WinShift;
+  params.Tini = s.Tini;
+  params.Tstep = s.Tstep;
+  return params;
+}
+
+// Complete windows in `samples` values: the first takes Lrec, each later
+// one WinShift more.
+std::size_t WindowCount(std::size_t samples, const Settings& s) {
+  const auto lrec = static_cast<std::size_t>(s.Lrec);
+  if (samples < lrec) return 0;
+  return (samples - lrec) / static_cast<std::size_t>(s.WinShift) + 1;
+}
+
+}  // namespace
+
+Settings Settle(const Settings& given) {
+  if (!driver::AcceptIncrFlag(given.IncrFlag)) {
+    throw std::invalid_argument("IncrFlag must be 0 or 1");
+  }
+  if (!driver::AcceptTstep(given.Tstep)) {
+    throw std::invalid_argument("Tstep must be greater than 0");
+  }
+  if (given.Threads < 0) {
+    throw std::invalid_argument("Threads must not be negative");
+  }
+  Settings settled = given;
+  settled.TrendOrder = driver::SettleTrendOrder(given.TrendOrder);
+  settled.Lrec = driver::SettleLrec(given.Lrec);
+  settled.MinScale = driver::SettleMinScale(given.MinScale, settled.Lrec);
+  settled.WinShift = driver::SettleWinShift(given.WinShift, settled.Lrec);
+  return settled;
+}
+
+std::vector<ClampedValue> ClampedValues(const Settings& given) {
+  const Settings used = Settle(given);
+  std::vector<ClampedValue> clamped;
+  const auto note = [&clamped](Setting which, std::int32_t a, std::int32_t b) {
+    if (a != b) clamped.push_back({which, a, b});
+  };
+  note(Setting::kTrendOrder, given.TrendOrder, used.TrendOrder);
+  note(Setting::kLrec, given.Lrec, used.Lrec);
+  note(Setting::kMinScale, given.MinScale, used.MinScale);
+  note(Setting::kWinShift, given.WinShift, used.WinShift);
+  return clamped;
+}
+
+struct Analyser::State {
+  explicit State(const Settings& settled) : used(settled) {
+    analysis::FillQGrid(run);
+    analysis::PrepareRun(run, ToParams(used));
+    engine.emplace(
+        run, used.Threads > 0 ? used.Threads : analysis::AvailableCores());
+  }
+
+  Settings used;
+  analysis::RunConstants run;
+  // Built after `run`, which it reads for as long as it lives.
+  std::optional<analysis::ParallelSeriesAnalyser> engine;
+};
+
+Analyser::Analyser(const Settings& settings)
+    : state_(std::make_unique<State>(Settle(settings))) {}
+
+Analyser::~Analyser() = default;
+Analyser::Analyser(Analyser&&) noexcept = default;
+Analyser& Analyser::operator=(Analyser&&) noexcept = default;
+
+const Settings& Analyser::Used() const { return state_->used; }
+
+SeriesResult Analyser::Analyse(std::span<const double> values) {
+  State& s = *state_;
+  SeriesResult result;
+  result.Used = s.used;
+  result.QGrid = s.run.QGrid;
+  const std::size_t windows = WindowCount(values.size(), s.used);
+  result.Rows.reserve(windows);
+  if (s.used.Spectrum) result.Spectra.reserve(windows);
+
+  std::size_t next = 0;
+  const auto next_sample = [&]() -> std::optional<double> {
+    if (next == values.size()) return std::nullopt;
+    return values[next++];
+  };
+  const auto no_progress = [](std::int32_t) {};
+  const auto keep_row = [&result](const analysis::WindowResult& r) {
+    result.Rows.push_back(
+        {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz});
+  };
+  if (s.used.Spectrum) {
+    s.engine->AnalyseWithSpectrum(
+        next_sample, no_progress,
+        [&](const analysis::WindowResult& r,
+            const analysis::WindowSpectrum& spectrum) {
+          keep_row(r);
+          result.Spectra.push_back({spectrum.HurstQ, spectrum.TauQ,
+                                    spectrum.AlfaGrid, spectrum.FAlfaGrid});
+        });
+  } else {
+    s.engine->Analyse(next_sample, no_progress, keep_row);
+  }
+  return result;
+}
+
+SeriesResult AnalyseSeries(std::span<const double> values,
+                           const Settings& settings) {
+  return Analyser(settings).Analyse(values);
+}
+
+}  // namespace mfwindow

@@ -1,0 +1,55 @@
+// The batch run: the list of series, this process's share of it, the
+// settled settings, and for each series its samples read as mfwindow reads
+// them and its result files written. No dialogue: everything comes from
+// BatchOptions.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "batch/options.h"
+#include "batch/progress.h"
+
+namespace batch {
+
+// The names of `list_path`, as mfwindow reads "list": each record's first
+// 256 characters, leading blanks moved to the end and trailing blanks
+// dropped. Blank records name nothing and are left out. Throws
+// driver::FatalError when the file cannot be opened or read.
+std::vector<std::string> ReadListFile(const std::filesystem::path& list_path);
+
+// The entries of `names` that shard `part` takes: indices Index-1,
+// Index-1+Count, ... (from 0), in order.
+std::vector<std::string> SelectShard(const std::vector<std::string>& names,
+                                     Shard part);
+
+// The result file of series `name` relative to the output directory:
+// "F(Alfa)_" + name + suffix, lexically normalised. std::nullopt when that
+// path would leave the directory (a ".." left after normalising).
+//   ("data/s1.txt", ".dat") -> "F(Alfa)_data/s1.txt.dat"
+//   ("a/../../x", ".dat")   -> std::nullopt
+std::optional<std::filesystem::path> ResultPlace(std::string_view name,
+                                                 std::string_view suffix);
+
+// Where a run writes its messages and how it shows progress.
+struct BatchIo {
+  std::ostream& Err;
+  ProgressMode Mode = ProgressMode::kLines;
+  // Relative series names, the list file and the output directory are
+  // taken from here.
+  std::filesystem::path BaseDir;
+};
+
+// Runs the batch: warns about clamped settings, then analyses the series of
+// this shard in order. Returns kExitSuccess, or kExitSkipped when a series
+// was skipped (each named on io.Err with the reason). Throws
+// driver::FatalError when a result file cannot be created or written (the
+// run stops there), std::bad_alloc when storage cannot be obtained.
+int RunBatch(const BatchOptions& options, BatchIo io);
+
+}  // namespace batch

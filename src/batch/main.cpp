@@ -1,0 +1,31 @@
+// mfwindow-batch: mfwindow's analysis for series named on the command line,
+// without the dialogue. Parses the command line, runs the batch and maps
+// fatal conditions to a report and an exit status.
+#include <unistd.h>
+
+#include <exception>
+#include <filesystem>
+#include <iostream>
+
+#include "batch/batch_run.h"
+#include "batch/options.h"
+#include "driver/fatal.h"
+
+int main(int argc, char** argv) {
+  std::ios::sync_with_stdio(false);
+  const batch::ParseOutcome parsed =
+      batch::ParseCommandLine(argc, argv, std::cout, std::cerr);
+  if (!parsed.Options) return parsed.ExitStatus;
+  try {
+    const batch::ProgressMode mode =
+        parsed.Options->Quiet     ? batch::ProgressMode::kQuiet
+        : ::isatty(STDERR_FILENO) ? batch::ProgressMode::kBar
+                                  : batch::ProgressMode::kLines;
+    return batch::RunBatch(
+        *parsed.Options,
+        batch::BatchIo{std::cerr, mode, std::filesystem::current_path()});
+  } catch (const std::exception& e) {  // FatalError, std::bad_alloc, ...
+    std::cerr << driver::FatalReport(e) << '\n';
+    return batch::kExitFatal;
+  }
+}

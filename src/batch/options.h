@@ -1,0 +1,76 @@
+// The command line of mfwindow-batch: the analysis settings as flags, the
+// series as arguments or a list file, where and how to write the results,
+// and which share of the list this process takes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mfwindow/mfwindow.h"
+
+namespace batch {
+
+// Exit statuses of mfwindow-batch.
+inline constexpr int kExitSuccess = 0;  // every series of the shard done
+inline constexpr int kExitSkipped = 1;  // some series skipped, each named
+inline constexpr int kExitUsage = 2;    // bad command line
+inline constexpr int kExitFatal = 3;    // a result file cannot be written
+
+inline constexpr std::string_view kProgramName = "mfwindow-batch";
+inline constexpr std::string_view kUsageLine =
+    "Usage: mfwindow-batch [OPTIONS] SERIES... | --list FILE";
+
+enum class OutputFormat {
+  kDat,  // mfwindow's 90-character CR LF lines
+  kCsv,  // a header row and the six values at full precision
+};
+
+// Series I, I + N, I + 2N, ... of the list (I counted from 1).
+struct Shard {
+  std::int32_t Index = 1;
+  std::int32_t Count = 1;
+};
+
+struct BatchOptions {
+  mfwindow::Settings Given;  // as typed, before settling; Threads, Spectrum
+  std::vector<std::string> Series;      // the names given as arguments
+  std::optional<std::string> ListFile;  // or the file that lists them
+  std::filesystem::path OutDir = "F(Alfa)";
+  Shard Part;
+  OutputFormat Format = OutputFormat::kDat;
+  bool Quiet = false;  // no progress
+};
+
+// What the command line asks for: a run with `Options`, or, when Options is
+// empty, to end at once with `ExitStatus` (help and version: 0, having
+// written them to `out`; a usage error: kExitUsage, having written the
+// error and the usage line to `err`).
+struct ParseOutcome {
+  std::optional<BatchOptions> Options;
+  int ExitStatus = kExitSuccess;
+};
+
+// Parses the command line (argv[0] is the program's name). The values are
+// checked, not settled: --incr must be 0 or 1, --tstep greater than 0,
+// --threads not negative, --shard I/N with 1 <= I <= N, and the series come
+// either as arguments or from --list, an existing file.
+ParseOutcome ParseCommandLine(int argc, const char* const* argv,
+                              std::ostream& out, std::ostream& err);
+
+// "I/N" with 1 <= I <= N, both decimal integers without sign; std::nullopt
+// otherwise.
+//   "2/3" -> {2, 3};  "0/3", "4/3", "2/", "+1/3" -> std::nullopt
+std::optional<Shard> ParseShard(std::string_view text);
+
+// One warning line (without line end) per value that settling changes,
+// naming its flag, the value given and the value used:
+//   mfwindow-batch: warning: --order 11 is out of range; using 10
+// Throws as mfwindow::Settle.
+std::vector<std::string> ClampWarnings(const mfwindow::Settings& given);
+
+}  // namespace batch

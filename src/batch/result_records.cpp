@@ -1,0 +1,54 @@
+#include "batch/result_records.h"
+
+#include <cstddef>
+
+#include "textio/format.h"
+#include "textio/full_precision.h"
+
+namespace batch {
+namespace {
+
+using textio::FormatFullPrecision;
+
+// Whole numbers below 2^53 render as plain digits at full precision.
+std::string Count(std::int32_t n) {
+  return FormatFullPrecision(static_cast<double>(n));
+}
+
+}  // namespace
+
+std::string DatRecord(const analysis::WindowResult& r) {
+  const textio::FormattedItem items[] = {r.TimeMark,  r.AlfaMin, r.AlfaMax,
+                                         r.AlfaWidth, r.AlfaSz,  r.FAlfaSz};
+  return textio::FormattedRecordText(textio::kResultLineFormat, items);
+}
+
+std::string CsvRecord(const analysis::WindowResult& r) {
+  return FormatFullPrecision(r.TimeMark) + "," +
+         FormatFullPrecision(r.AlfaMin) + "," + FormatFullPrecision(r.AlfaMax) +
+         "," + FormatFullPrecision(r.AlfaWidth) + "," +
+         FormatFullPrecision(r.AlfaSz) + "," + FormatFullPrecision(r.FAlfaSz);
+}
+
+std::vector<std::string> SpectrumRecords(
+    std::int32_t window_number, double time,
+    const std::array<double, analysis::kMomentCount>& q_grid,
+    const analysis::WindowSpectrum& spectrum) {
+  const std::string lead =
+      Count(window_number) + "," + FormatFullPrecision(time) + ",";
+  std::vector<std::string> records;
+  records.reserve(analysis::kMomentCount + analysis::kAlfaCount);
+  for (std::size_t j = 0; j < q_grid.size(); ++j) {
+    records.push_back(lead + FormatFullPrecision(q_grid[j]) + "," +
+                      FormatFullPrecision(spectrum.HurstQ[j]) + "," +
+                      FormatFullPrecision(spectrum.TauQ[j]) + ",,,");
+  }
+  for (std::size_t m = 0; m < spectrum.AlfaGrid.size(); ++m) {
+    records.push_back(lead + ",,," + Count(static_cast<std::int32_t>(m + 1)) +
+                      "," + FormatFullPrecision(spectrum.AlfaGrid[m]) + "," +
+                      FormatFullPrecision(spectrum.FAlfaGrid[m]));
+  }
+  return records;
+}
+
+}  // namespace batch

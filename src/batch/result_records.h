@@ -1,0 +1,41 @@
+// The records of the batch result files, rendered without line ends (the
+// result file adds CR LF): mfwindow's fixed-width lines, the CSV rows of
+// the six values, and the long CSV layout of each window's whole spectrum.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/moving_window.h"
+#include "analysis/parallel_series.h"
+#include "analysis/run_constants.h"
+
+namespace batch {
+
+// mfwindow's result line: six general reals of width 15, 90 characters.
+std::string DatRecord(const analysis::WindowResult& r);
+
+inline constexpr std::string_view kCsvHeader =
+    "time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz";
+
+// The six values separated by commas, each with 17 significant digits
+// (textio::FormatFullPrecision), so that they read back to the same
+// doubles.
+std::string CsvRecord(const analysis::WindowResult& r);
+
+inline constexpr std::string_view kSpectrumHeader =
+    "window,time,q,h,tau,m,alpha,f";
+
+// The spectrum rows of window `window_number` (counted from 1) with time
+// mark `time`: first one row per moment order, "window,time,q,h,tau,,,",
+// in QGrid order; then one row per alpha point, "window,time,,,,m,alpha,f",
+// with m counted from 1. Reals with 17 significant digits.
+std::vector<std::string> SpectrumRecords(
+    std::int32_t window_number, double time,
+    const std::array<double, analysis::kMomentCount>& q_grid,
+    const analysis::WindowSpectrum& spectrum);
+
+}  // namespace batch

@@ -1,0 +1,20 @@
+#include "textio/full_precision.h"
+
+#include <array>
+#include <cassert>
+#include <charconv>
+#include <system_error>
+
+namespace textio {
+
+std::string FormatFullPrecision(double value) {
+  // Sign, 17 digits, point, "e-" and three exponent digits fit easily.
+  std::array<char, 32> scratch{};
+  const auto [end, ec] =
+      std::to_chars(scratch.data(), scratch.data() + scratch.size(), value,
+                    std::chars_format::general, 17);
+  assert(ec == std::errc{});
+  return std::string(scratch.data(), end);
+}
+
+}  // namespace textio

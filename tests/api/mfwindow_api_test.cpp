@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include "analysis/analysis_test_support.h"
+#include "analysis/moving_window.h"
+#include "analysis/run_constants.h"
+#include "analysis/window_analysis.h"
+#include "mfwindow/mfwindow.h"
+
+namespace {
+
+using mfwindow::ClampedValue;
+using mfwindow::Setting;
+using mfwindow::Settings;
+
+Settings Make(std::int32_t order, std::int32_t lrec, std::int32_t min_scale,
+              std::int32_t shift) {
+  Settings s;
+  s.TrendOrder = order;
+  s.Lrec = lrec;
+  s.MinScale = min_scale;
+  s.WinShift = shift;
+  return s;
+}
+
+struct SettleCase {
+  std::int32_t order, lrec, min_scale, shift;      // given
+  std::int32_t order2, lrec2, min_scale2, shift2;  // used
+};
+// clang-format off
+constexpr SettleCase kSettleCases[] = {
+  { 2, 1000,  20,  100,    2, 1000,  20,  100},  // nothing to clamp
+  { 0, 1000,   5,    0,    1, 1000,  20,    1},
+  {-5,  100,  15,   -3,    1,  100,  10,    1},  // cap Lrec/10 after floor 20
+  {11,  100,  50,  250,   10,  100,  10,  100},
+  {10,  100,   5,  100,   10,  100,  10,  100},
+  { 3, 1000,  50, 1000,    3, 1000,  50, 1000},
+  { 3, 1000, 500, 1001,    3, 1000, 100, 1000},
+  // Lrec is clamped first and MinScale and WinShift are settled against the
+  // clamped value: 32/10 = 3, shift capped at 32, not at 10.
+  { 1,   10,  20,   40,    1,   32,   3,   32},
+  { 1,   32, 1000,  31,    1,   32,   3,   31},
+};
+// clang-format on
+
+TEST(Settle, ClampsAsTheDialogueDoes) {
+  for (const SettleCase& c : kSettleCases) {
+    SCOPED_TRACE(testing::Message() << c.order << " " << c.lrec << " "
+                                    << c.min_scale << " " << c.shift);
+    Settings given = Make(c.order, c.lrec, c.min_scale, c.shift);
+    given.IncrFlag = 1;
+    given.Tini = -3.5;
+    given.Tstep = 0.25;
+    given.Threads = 3;
+    given.Spectrum = true;
+    const Settings used = mfwindow::Settle(given);
+    EXPECT_EQ(used.TrendOrder, c.order2);
+    EXPECT_EQ(used.Lrec, c.lrec2);
+    EXPECT_EQ(used.MinScale, c.min_scale2);
+    EXPECT_EQ(used.WinShift, c.shift2);
+    // The rest passes through unchanged.
+    EXPECT_EQ(used.IncrFlag, 1);
+    EXPECT_EQ(used.Tini, -3.5);
+    EXPECT_EQ(used.Tstep, 0.25);
+    EXPECT_EQ(used.Threads, 3);
+    EXPECT_TRUE(used.Spectrum);
+  }
+}
+
+TEST(Settle, RejectsWhatTheDialogueAsksAgainFor) {
+  std::vector<Settings> bad(7);
+  bad[0].IncrFlag = 2;
+  bad[1].IncrFlag = -1;
+  bad[2].Tstep = 0.0;
+  bad[3].Tstep = -1.0;
+  bad[4].Tstep = std::numeric_limits<double>::quiet_NaN();
+  bad[5].Tstep = -0.0;
+  bad[6].Threads = -1;
+  for (const Settings& s : bad) {
+    EXPECT_THROW(mfwindow::Settle(s), std::invalid_argument);
+    EXPECT_THROW(mfwindow::ClampedValues(s), std::invalid_argument);
+    EXPECT_THROW(mfwindow::Analyser{s}, std::invalid_argument);
+  }
+  Settings tiny;
+  tiny.Tstep = 0x1p-1074;  // the smallest positive double is accepted
+  EXPECT_NO_THROW(mfwindow::Settle(tiny));
+}
+
+TEST(ClampedValues, NamesEachChangedValueWithGivenAndUsed) {
+  const std::vector<ClampedValue> clamped =
+      mfwindow::ClampedValues(Make(11, 10, 20, 40));
+  ASSERT_EQ(clamped.size(), 4u);
+  const ClampedValue expected[] = {{Setting::kTrendOrder, 11, 10},
+                                   {Setting::kLrec, 10, 32},
+                                   {Setting::kMinScale, 20, 3},
+                                   {Setting::kWinShift, 40, 32}};
+  for (std::size_t i = 0; i < clamped.size(); ++i) {
+    EXPECT_EQ(clamped[i].Which, expected[i].Which) << i;
+    EXPECT_EQ(clamped[i].Given, expected[i].Given) << i;
+    EXPECT_EQ(clamped[i].Used, expected[i].Used) << i;
+  }
+  EXPECT_TRUE(mfwindow::ClampedValues(Make(2, 1000, 20, 100)).empty());
+  // Only MinScale: 50 is above Lrec/10 = 10.
+  const std::vector<ClampedValue> one =
+      mfwindow::ClampedValues(Make(2, 100, 50, 100));
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].Which, Setting::kMinScale);
+}
+
+bool SameBits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// The straightforward engine on the same samples, with each window's tau,
+// alpha and f(alpha) as its workspace holds them when the result is handed
+// out.
+struct ReferenceWindow {
+  analysis::WindowResult Row;
+  std::array<double, analysis::kMomentCount> TauQ;
+  std::array<double, analysis::kAlfaCount> AlfaGrid;
+  std::array<double, analysis::kAlfaCount> FAlfaGrid;
+};
+std::vector<ReferenceWindow> Reference(const std::vector<double>& series,
+                                       const analysis::RunConstants& run) {
+  analysis::Workspace work(run);
+  analysis::WindowBuffers buffers(run.Params.Lrec);
+  std::size_t next = 0;
+  std::vector<ReferenceWindow> windows;
+  analysis::AnalyseSeries(
+      run, work, buffers,
+      [&]() -> std::optional<double> {
+        if (next == series.size()) return std::nullopt;
+        return series[next++];
+      },
+      [](std::int32_t) {},
+      [&](const analysis::WindowResult& r) {
+        windows.push_back({r, work.TauQ, work.AlfaGrid, work.FAlfaGrid});
+      });
+  return windows;
+}
+
+// The API runs the fast engine; the program's output is defined by the
+// straightforward one. Guards against the API wiring a setting to the wrong
+// field, mixing up windows between threads, or copying a spectrum from the
+// wrong window.
+TEST(AnalyseSeries, EqualsTheReferenceEngineBitForBit) {
+  const std::vector<double> series = analysis_test::RandomWalk(2200, 7);
+  struct Case {
+    std::int32_t incr, order, lrec, min_scale, shift;
+    int threads;
+  };
+  const Case cases[] = {
+      {0, 2, 256, 20, 64, 1}, {1, 1, 300, 20, 97, 3}, {0, 4, 320, 25, 320, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << "order " << c.order << " threads " << c.threads);
+    Settings s = Make(c.order, c.lrec, c.min_scale, c.shift);
+    s.IncrFlag = c.incr;
+    s.Tini = 12.5;
+    s.Tstep = 0.1;
+    s.Threads = c.threads;
+    s.Spectrum = true;
+    const mfwindow::SeriesResult got = mfwindow::AnalyseSeries(series, s);
+
+    const analysis::RunConstants run =
+        analysis_test::MakeRun(analysis_test::MakeParams(
+            c.lrec, c.min_scale, c.order, c.incr, c.shift, 12.5, 0.1));
+    const std::vector<ReferenceWindow> want = Reference(series, run);
+    ASSERT_FALSE(want.empty());
+    ASSERT_EQ(got.Rows.size(), want.size());
+    ASSERT_EQ(got.Spectra.size(), want.size());
+    for (std::size_t j = 0; j < got.QGrid.size(); ++j) {
+      ASSERT_TRUE(SameBits(got.QGrid[j], run.QGrid[j])) << j;
+    }
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      SCOPED_TRACE(i);
+      const mfwindow::WindowRow& r = got.Rows[i];
+      const analysis::WindowResult& w = want[i].Row;
+      EXPECT_TRUE(SameBits(r.TimeMark, w.TimeMark));
+      EXPECT_TRUE(SameBits(r.AlfaMin, w.AlfaMin));
+      EXPECT_TRUE(SameBits(r.AlfaMax, w.AlfaMax));
+      EXPECT_TRUE(SameBits(r.AlfaWidth, w.AlfaWidth));
+      EXPECT_TRUE(SameBits(r.AlfaSz, w.AlfaSz));
+      EXPECT_TRUE(SameBits(r.FAlfaSz, w.FAlfaSz));
+      const mfwindow::WindowSpectrum& sp = got.Spectra[i];
+      for (std::size_t j = 0; j < sp.TauQ.size(); ++j) {
+        ASSERT_TRUE(SameBits(sp.TauQ[j], want[i].TauQ[j])) << "q " << j;
+        // tau(q) = q h(q) - 1, rounded as the engine rounds it.
+        ASSERT_TRUE(SameBits(sp.TauQ[j], sp.HurstQ[j] * got.QGrid[j] - 1.0))
+            << "q " << j;
+      }
+      for (std::size_t m = 0; m < sp.AlfaGrid.size(); ++m) {
+        ASSERT_TRUE(SameBits(sp.AlfaGrid[m], want[i].AlfaGrid[m])) << m;
+        ASSERT_TRUE(SameBits(sp.FAlfaGrid[m], want[i].FAlfaGrid[m])) << m;
+      }
+    }
+  }
+}
+
+// Window i (from 0) ends at sample Lrec + i*WinShift, at time
+// Tini + that*Tstep; a window the series does not fill is dropped.
+TEST(AnalyseSeries, CountsWindowsAndTimesThemFromTheSettings) {
+  struct Case {
+    std::size_t samples;
+    std::vector<double> times;
+  };
+  // Lrec 64, WinShift 10, Tini 5, Tstep 0.5: windows end at samples 64,
+  // 74, 84 -> times 37, 42, 47.
+  const Case cases[] = {
+      {0, {}},      {63, {}},           {64, {37.0}},
+      {73, {37.0}}, {74, {37.0, 42.0}}, {84, {37.0, 42.0, 47.0}}};
+  Settings s = Make(1, 64, 20, 10);
+  s.Tini = 5.0;
+  s.Tstep = 0.5;
+  s.Threads = 2;
+  mfwindow::Analyser analyser(s);
+  EXPECT_EQ(analyser.Used().MinScale, 6);  // 64/10
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.samples);
+    const std::vector<double> series = analysis_test::RandomWalk(c.samples, 3);
+    const mfwindow::SeriesResult result = analyser.Analyse(series);
+    ASSERT_EQ(result.Rows.size(), c.times.size());
+    EXPECT_TRUE(result.Spectra.empty());  // not asked for
+    for (std::size_t i = 0; i < c.times.size(); ++i) {
+      EXPECT_EQ(result.Rows[i].TimeMark, c.times[i]);
+    }
+  }
+}
+
+// Guards against state carried from one series into the next (the window's
+// overlap, a half-filled window).
+TEST(Analyser, GivesEachSeriesTheResultOfAFreshRun) {
+  Settings s = Make(2, 128, 20, 30);
+  s.Threads = 2;
+  const std::vector<double> a = analysis_test::RandomWalk(700, 11);
+  const std::vector<double> b = analysis_test::WhiteNoise(500, 12);
+  mfwindow::Analyser analyser(s);
+  analyser.Analyse(a);
+  const mfwindow::SeriesResult second = analyser.Analyse(b);
+  const mfwindow::SeriesResult fresh = mfwindow::AnalyseSeries(b, s);
+  ASSERT_EQ(second.Rows.size(), fresh.Rows.size());
+  ASSERT_FALSE(fresh.Rows.empty());
+  for (std::size_t i = 0; i < fresh.Rows.size(); ++i) {
+    EXPECT_TRUE(SameBits(second.Rows[i].AlfaSz, fresh.Rows[i].AlfaSz)) << i;
+    EXPECT_TRUE(SameBits(second.Rows[i].AlfaMin, fresh.Rows[i].AlfaMin)) << i;
+  }
+}
+
+TEST(AnalyseSeries, ConstantWindowGivesTheDegenerateResult) {
+  Settings s = Make(1, 64, 20, 64);
+  s.Spectrum = true;
+  s.Threads = 1;
+  const std::vector<double> flat(128, 3.0);
+  const mfwindow::SeriesResult result = mfwindow::AnalyseSeries(flat, s);
+  ASSERT_EQ(result.Rows.size(), 2u);
+  for (const mfwindow::WindowRow& r : result.Rows) {
+    EXPECT_EQ(r.AlfaMin, 0.5);
+    EXPECT_EQ(r.AlfaMax, 0.5);
+    EXPECT_EQ(r.AlfaWidth, 0.0);
+    EXPECT_EQ(r.AlfaSz, 0.5);
+    EXPECT_EQ(r.FAlfaSz, 1.0);
+  }
+  EXPECT_TRUE(std::isnan(result.Spectra[0].HurstQ[0]));
+  EXPECT_TRUE(std::isnan(result.Spectra[1].TauQ[199]));
+  EXPECT_EQ(result.Spectra[0].FAlfaGrid[50], 1.0);
+}
+
+}  // namespace

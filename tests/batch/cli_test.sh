@@ -1,0 +1,139 @@
+#!/bin/sh
+# mfwindow-batch as a user runs it, one case per call:
+#   cli_test.sh CASE MFWINDOW BATCH SOURCE_DIR WORK
+# Each case works in a fresh WORK directory and fails with a message naming
+# what went wrong.
+set -eu
+case_name=$1 mfwindow=$2 batch=$3 source_dir=$4 work=$5
+examples=$source_dir/examples
+readme=$source_dir/README.md
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+
+# The README's commands run with the program on PATH, as after an install.
+mkdir bin
+ln -s "$batch" bin/mfwindow-batch
+PATH=$work/bin:$PATH
+export PATH
+
+# Copies the example series and list into directory $1.
+examples_into() {
+  mkdir -p "$1"
+  cp "$examples/walk.txt" "$examples/cascade.txt" "$examples/list" "$1"
+}
+
+# Runs mfwindow in $1 on the answers $2 and mfwindow-batch in $3 with the
+# remaining arguments, then compares every result file byte for byte.
+compare_with_mfwindow() {
+  mf_dir=$1 answers=$2 batch_dir=$3
+  shift 3
+  examples_into "$mf_dir"
+  examples_into "$batch_dir"
+  (cd "$mf_dir" && printf '%b' "$answers" | "$mfwindow" >console.txt) ||
+    fail "mfwindow exited with $?"
+  (cd "$batch_dir" && "$batch" "$@" --list list 2>stderr.txt) ||
+    fail "mfwindow-batch exited with $?: $(cat "$batch_dir/stderr.txt")"
+  for name in walk.txt cascade.txt; do
+    file="F(Alfa)/F(Alfa)_$name.dat"
+    [ -s "$mf_dir/$file" ] || fail "mfwindow wrote no $file"
+    cmp "$mf_dir/$file" "$batch_dir/$file" ||
+      fail "$file differs from mfwindow's"
+  done
+}
+
+# Runs the shard command $1 (a README line, with ${...} expanded by eval)
+# for shards 1..$2 of a 7-series list and checks that every series was
+# done by exactly one shard.
+check_shards() {
+  command=$1 count=$2
+  : >list
+  for i in 1 2 3 4 5 6 7; do
+    head -n 1500 "$examples/cascade.txt" >"s$i.txt"
+    echo "s$i.txt" >>list
+  done
+  : >done.txt
+  i=1
+  while [ "$i" -le "$count" ]; do
+    # --quiet in the README; the per-series lines are asked for here.
+    eval "$(echo "$command" | sed 's/ --quiet//')" 2>>done.txt ||
+      fail "shard $i/$count exited with $?"
+    i=$((i + 1))
+  done
+  sed -n 's/^mfwindow-batch: \(s[0-9]*\.txt\): .*/\1/p' done.txt | sort >seen.txt
+  sort list >want.txt
+  cmp want.txt seen.txt || fail "shards did not take each series once: $(cat seen.txt)"
+  for name in $(cat list); do
+    [ -s "results/F(Alfa)_$name.dat" ] || fail "no result for $name"
+  done
+}
+
+case $case_name in
+dat_matches_mfwindow)
+  # The bundled answers, spelt out as flags.
+  compare_with_mfwindow mf '\n0\n2\n1000\n20\n100\n0 1\n' batch \
+    --incr 0 --order 2 --window 1000 --min-scale 20 --shift 100 \
+    --tini 0 --tstep 1 --threads 2
+  if grep -q warning batch/stderr.txt; then
+    fail "warnings for settings in range: $(cat batch/stderr.txt)"
+  fi
+  ;;
+clamped_dat_matches_mfwindow)
+  # Answers out of range: the dialogue clamps them silently, the batch
+  # program the same way with a warning per flag.
+  compare_with_mfwindow mf '\n1\n11\n100\n50\n250\n-3.5 0.25\n' batch \
+    --incr 1 --order 11 --window 100 --min-scale 50 --shift 250 \
+    --tini -3.5 --tstep 0.25 --threads 1
+  for line in "--order 11 is out of range; using 10" \
+              "--min-scale 50 is out of range; using 10" \
+              "--shift 250 is out of range; using 100"; do
+    grep -q -F -- "mfwindow-batch: warning: $line" batch/stderr.txt ||
+      fail "no warning \"$line\": $(cat batch/stderr.txt)"
+  done
+  [ "$(grep -c warning batch/stderr.txt)" -eq 3 ] ||
+    fail "wrong number of warnings: $(cat batch/stderr.txt)"
+  ;;
+slurm_shards_cover_list)
+  slurm='mfwindow-batch --order 2 --window 1000 --shift 100 --list list --out results --quiet --shard ${SLURM_ARRAY_TASK_ID}/${SLURM_ARRAY_TASK_COUNT}'
+  grep -q -F -- "$slurm" "$readme" || fail "README lacks: $slurm"
+  SLURM_ARRAY_TASK_COUNT=3
+  check_shards 'SLURM_ARRAY_TASK_ID=$i; '"$slurm" 3
+  ;;
+parallel_shards_cover_list)
+  parallel='parallel mfwindow-batch --order 2 --window 1000 --shift 100 --threads 1 --list list --out results --quiet --shard {}/4 ::: 1 2 3 4'
+  grep -q -F -- "$parallel" "$readme" || fail "README lacks: $parallel"
+  # GNU parallel runs the command once per argument after :::, with the
+  # argument in place of {}; done here one after the other.
+  check_shards "$(echo "$parallel" | sed 's/^parallel //; s/ :::.*//; s/{}/$i/')" 4
+  ;;
+exit_statuses)
+  examples_into run
+  cd run
+  status=0
+  mfwindow-batch --quiet walk.txt missing.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "missing series: status $status, not 1"
+  grep -q 'missing.txt.*series skipped' err.txt || fail "not named: $(cat err.txt)"
+  [ -s "F(Alfa)/F(Alfa)_walk.txt.dat" ] || fail "walk.txt not done"
+
+  status=0
+  mfwindow-batch --incr 2 walk.txt 2>err.txt || status=$?
+  [ "$status" -eq 2 ] || fail "bad flag: status $status, not 2"
+  grep -q '^Usage: mfwindow-batch' err.txt || fail "no usage line: $(cat err.txt)"
+
+  echo "not a folder" >blocker
+  status=0
+  mfwindow-batch --quiet --out blocker walk.txt 2>err.txt || status=$?
+  [ "$status" -eq 3 ] || fail "unwritable result: status $status, not 3"
+  grep -q 'severe (3): cannot open file' err.txt || fail "no report: $(cat err.txt)"
+
+  mfwindow-batch --quiet walk.txt 2>err.txt || fail "status $? for a good run"
+  [ ! -s err.txt ] || fail "--quiet wrote: $(cat err.txt)"
+  ;;
+*)
+  fail "unknown case $case_name"
+  ;;
+esac
+echo "ok: $case_name"

@@ -1,0 +1,118 @@
+#include "batch/result_records.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace batch {
+namespace {
+
+std::vector<std::string_view> Fields(std::string_view record) {
+  std::vector<std::string_view> fields;
+  for (;;) {
+    const std::size_t comma = record.find(',');
+    fields.push_back(record.substr(0, comma));
+    if (comma == std::string_view::npos) return fields;
+    record.remove_prefix(comma + 1);
+  }
+}
+
+double Parse(std::string_view field) {
+  double value = 0.0;
+  const auto [end, ec] =
+      std::from_chars(field.data(), field.data() + field.size(), value);
+  EXPECT_EQ(ec, std::errc{}) << field;
+  EXPECT_EQ(end, field.data() + field.size()) << field;
+  return value;
+}
+
+bool SameBits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+TEST(DatRecord, IsMfwindowsResultLine) {
+  const analysis::WindowResult r{1000.0, 0.25, 1.5, 1.25, 0.75, 1.0};
+  // Six fields of 15: fixed form with four trailing blanks.
+  EXPECT_EQ(DatRecord(r),
+            "    1000.00       0.250000        1.50000        1.25000    "
+            "   0.750000        1.00000    ");
+}
+
+// The values that are hardest to keep: the shortest and longest doubles,
+// ties of the 6-digit rendering, signed zero, subnormals.
+TEST(CsvRecord, ReadsBackToTheSameDoubles) {
+  // clang-format off
+  const double values[] = {
+      0.1, 1.0 / 3.0, -0.0, 5e-324, 2.2250738585072014e-308,
+      1.7976931348623157e308, 999999.5, 654320.5, -2.5e-7, 123456789012.0,
+      0.30000000000000004};  // 0.1 + 0.2: needs all 17 digits
+  // clang-format on
+  for (std::size_t start = 0; start + 6 <= std::size(values); ++start) {
+    const analysis::WindowResult r{values[start],     values[start + 1],
+                                   values[start + 2], values[start + 3],
+                                   values[start + 4], values[start + 5]};
+    const std::string record = CsvRecord(r);
+    SCOPED_TRACE(record);
+    const std::vector<std::string_view> fields = Fields(record);
+    ASSERT_EQ(fields.size(), 6u);
+    for (std::size_t k = 0; k < 6; ++k) {
+      EXPECT_TRUE(SameBits(Parse(fields[k]), values[start + k])) << k;
+    }
+  }
+}
+
+TEST(CsvRecord, WritesNonFiniteValuesReadably) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const analysis::WindowResult r{
+      1.0, std::numeric_limits<double>::quiet_NaN(), inf, -inf, 0.5, 1.0};
+  EXPECT_EQ(CsvRecord(r), "1,nan,inf,-inf,0.5,1");
+  EXPECT_EQ(Fields(kCsvHeader).size(), 6u);
+}
+
+TEST(SpectrumRecords, FollowTheLongLayout) {
+  std::array<double, analysis::kMomentCount> q{};
+  analysis::WindowSpectrum s;
+  for (std::size_t j = 0; j < q.size(); ++j) {
+    q[j] = static_cast<double>(j) - 100.0;
+    s.HurstQ[j] = 0.5 + static_cast<double>(j);
+    s.TauQ[j] = -1.0 - static_cast<double>(j);
+  }
+  for (std::size_t m = 0; m < s.AlfaGrid.size(); ++m) {
+    s.AlfaGrid[m] = 0.25 * static_cast<double>(m);
+    s.FAlfaGrid[m] = 1.0 / 3.0;
+  }
+  const std::vector<std::string> records = SpectrumRecords(7, 1234.5, q, s);
+  ASSERT_EQ(records.size(), 300u);
+  const std::vector<std::string_view> header = Fields(kSpectrumHeader);
+  ASSERT_EQ(header.size(), 8u);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    SCOPED_TRACE(records[i]);
+    const std::vector<std::string_view> f = Fields(records[i]);
+    ASSERT_EQ(f.size(), header.size());
+    EXPECT_EQ(f[0], "7");
+    EXPECT_EQ(f[1], "1234.5");
+    if (i < 200) {  // window,time,q,h,tau,,,
+      EXPECT_EQ(Parse(f[2]), q[i]);
+      EXPECT_EQ(Parse(f[3]), s.HurstQ[i]);
+      EXPECT_EQ(Parse(f[4]), s.TauQ[i]);
+      EXPECT_TRUE(f[5].empty() && f[6].empty() && f[7].empty());
+    } else {  // window,time,,,,m,alpha,f
+      const std::size_t m = i - 200;
+      EXPECT_TRUE(f[2].empty() && f[3].empty() && f[4].empty());
+      EXPECT_EQ(f[5], std::to_string(m + 1));
+      EXPECT_EQ(Parse(f[6]), s.AlfaGrid[m]);
+      EXPECT_TRUE(SameBits(Parse(f[7]), 1.0 / 3.0));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace batch
