@@ -1,8 +1,12 @@
 # The two commands of the README: `make run` and `make test`. Each installs
 # what is missing (as root), configures, builds and runs.
 BUILD_DIR ?= build
+# Interpreter for tools/mfwindow-plot: Debian's, which python3-matplotlib serves.
+PYTHON ?= /usr/bin/python3
 # Debian packages the build and the tests need.
-PACKAGES := cmake ninja-build g++ make time bc libgtest-dev libbenchmark-dev libtbb-dev libhwy-dev
+PACKAGES := cmake ninja-build g++ make time bc libgtest-dev libbenchmark-dev \
+  libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
+  python3-numpy python3-matplotlib
 
 .PHONY: all deps configure build run test clean
 
@@ -34,9 +38,24 @@ build: configure
 run: build
 	cd examples && "../$(BUILD_DIR)/mfwindow" < answers.txt
 	@echo "Results are in examples/F(Alfa)/"
+	@if $(PYTHON) -c 'import matplotlib, numpy' 2>/dev/null; then \
+	  $(PYTHON) tools/mfwindow-plot examples/F\(Alfa\)/*.dat \
+	  && echo "Pictures of the results are beside them, one PNG per series"; \
+	else \
+	  echo "To plot the results, install python3-matplotlib and run:"; \
+	  echo "  tools/mfwindow-plot examples/F\(Alfa\)/*.dat"; \
+	fi
 
+# Every test; then the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (less the tests that measure memory or load the
+# library into another program); then each fuzz target for a minute.
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2
+	cmake -S . -B $(BUILD_DIR)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DSANITIZE=ON -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF
+	cmake --build $(BUILD_DIR)-asan
+	ctest --test-dir $(BUILD_DIR)-asan --output-on-failure -j 2 -LE 'memory|faults|install'
+	tests/fuzz/run.sh 60
 
 clean:
 	rm -rf $(BUILD_DIR)
