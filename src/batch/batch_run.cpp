@@ -12,6 +12,7 @@
 #include "analysis/run_constants.h"
 #include "batch/result_records.h"
 #include "driver/fatal.h"
+#include "driver/interrupt.h"
 #include "driver/result_file.h"
 #include "driver/series.h"
 #include "driver/text_streams.h"
@@ -96,6 +97,9 @@ std::optional<std::string> AnalyseOne(const std::string& name, SeriesJob& job) {
       const std::streamoff at = series_file.tellg();
       if (at > 0) job.Progress.SetPosition(static_cast<std::uint64_t>(at));
     }
+    // A stop request (Ctrl-C, a scheduler's SIGTERM at the time limit)
+    // ends the run between samples, with whole lines in every file.
+    driver::ThrowIfInterrupted();
     return driver::ReadSample(series);
   };
   std::int32_t windows = 0;
@@ -215,6 +219,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   ProgressReport progress(io.Err, io.Mode, names.size(), total);
   SeriesJob job{options, io, run, engine, progress, out_dir};
   int status = kExitSuccess;
+  const driver::InterruptGuard stop_between_windows;
   try {
     for (std::size_t i = 0; i < names.size(); ++i) {
       progress.SeriesStarted(sizes[i]);

@@ -10,6 +10,7 @@
 #include "batch/batch_run.h"
 #include "batch/options.h"
 #include "driver/fatal.h"
+#include "driver/interrupt.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
     return batch::RunBatch(
         *parsed.Options,
         batch::BatchIo{std::cerr, mode, std::filesystem::current_path()});
+  } catch (const driver::Interrupted& stop) {
+    std::cerr << "mfwindow-batch: " << stop.what() << '\n';
+    return stop.ExitStatus();
   } catch (const std::exception& e) {  // FatalError, std::bad_alloc, ...
     std::cerr << driver::FatalReport(e) << '\n';
     return batch::kExitFatal;
