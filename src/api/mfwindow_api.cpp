@@ -8,6 +8,7 @@
 #include "analysis/parallel_series.h"
 #include "analysis/params.h"
 #include "analysis/run_constants.h"
+#include "api/settings_params.h"
 #include "driver/dialogue.h"
 #include "mfwindow/mfwindow.h"
 
@@ -16,6 +17,16 @@ namespace {
 
 static_assert(kMomentCount == analysis::kMomentCount);
 static_assert(kAlfaCount == analysis::kAlfaCount);
+
+// Complete windows in `samples` values: the first takes Lrec, each later
+// one WinShift more.
+std::size_t WindowCount(std::size_t samples, const Settings& s) {
+  const auto lrec = static_cast<std::size_t>(s.Lrec);
+  if (samples < lrec) return 0;
+  return (samples - lrec) / static_cast<std::size_t>(s.WinShift) + 1;
+}
+
+}  // namespace
 
 analysis::AnalysisParams ToParams(const Settings& s) {
   analysis::AnalysisParams params;
@@ -28,16 +39,6 @@ analysis::AnalysisParams ToParams(const Settings& s) {
   params.Tstep = s.Tstep;
   return params;
 }
-
-// Complete windows in `samples` values: the first takes Lrec, each later
-// one WinShift more.
-std::size_t WindowCount(std::size_t samples, const Settings& s) {
-  const auto lrec = static_cast<std::size_t>(s.Lrec);
-  if (samples < lrec) return 0;
-  return (samples - lrec) / static_cast<std::size_t>(s.WinShift) + 1;
-}
-
-}  // namespace
 
 Settings Settle(const Settings& given) {
   if (!driver::AcceptIncrFlag(given.IncrFlag)) {

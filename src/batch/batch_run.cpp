@@ -10,6 +10,7 @@
 #include "analysis/moving_window.h"
 #include "analysis/parallel_series.h"
 #include "analysis/run_constants.h"
+#include "api/settings_params.h"
 #include "batch/result_records.h"
 #include "driver/fatal.h"
 #include "driver/interrupt.h"
@@ -26,18 +27,6 @@ namespace fs = std::filesystem;
 constexpr int kListNameWidth = 256;  // as mfwindow reads "list"
 // How often the reader reports its file position for the time estimate.
 constexpr std::uint64_t kPositionEvery = 1024;
-
-analysis::AnalysisParams ToParams(const mfwindow::Settings& s) {
-  analysis::AnalysisParams params;
-  params.IncrFlag = s.IncrFlag;
-  params.TrendOrder = s.TrendOrder;
-  params.Lrec = s.Lrec;
-  params.MinScale = s.MinScale;
-  params.WinShift = s.WinShift;
-  params.Tini = s.Tini;
-  params.Tstep = s.Tstep;
-  return params;
-}
 
 std::uint64_t FileSize(const fs::path& path) {
   std::error_code error;
@@ -199,7 +188,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
 
   analysis::RunConstants run;
   analysis::FillQGrid(run);
-  analysis::PrepareRun(run, ToParams(settled));
+  analysis::PrepareRun(run, mfwindow::ToParams(settled));
   analysis::ParallelSeriesAnalyser engine(
       run, settled.Threads > 0 ? settled.Threads : analysis::AvailableCores());
 

@@ -1,0 +1,13 @@
+// The library's settings as the analysis' settled answers: for the front
+// ends built on the library (not part of the public header).
+#pragma once
+
+#include "analysis/params.h"
+#include "mfwindow/mfwindow.h"
+
+namespace mfwindow {
+
+// The fields of `settings` (already settled) as AnalysisParams.
+analysis::AnalysisParams ToParams(const Settings& settings);
+
+}  // namespace mfwindow
