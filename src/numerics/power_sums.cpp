@@ -1,9 +1,12 @@
-// The vector path is compiled once per instruction set by Highway and chosen
-// at run time; this file includes itself through foreach_target.h.
+// Sums of powers over a grid of moment orders; see power_sums.h for the
+// method. The vector path is compiled once per instruction set by Highway
+// and chosen at run time: this file includes itself through
+// foreach_target.h, once per target.
 #include "numerics/power_sums.h"
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
@@ -23,8 +26,18 @@
 #define MFWINDOW_NUMERICS_POWER_SUMS_SHARED
 namespace numerics::detail {
 
-// Relative error of the double-double approximation of R^q, with a wide
-// margin: the error analysis of the vector path gives below 2^-73.
+// Relative error allowed for the double-double approximation of R^q. The
+// worst case over the grids the vector path takes (|ln R| <= 624, at most
+// 4096 orders) stays below 2^-73:
+//   R^First within 2^-96 (binary powering, 6 (k-1) 2^-106, and a
+//     reciprocal); the ratio within 2^-86 (the roundings of rho, 2^-88, over
+//     StepDen, its second-order Newton step dropping under |rho|^3 <= 2^-108);
+//   j times the ratio's error, 2^-74.4 for j < 4096;
+//   the progression's own roundings and (1 + step_rel)^k ~ 1 + k step_rel,
+//     under 2^-85;
+//   R^d ~ 1 + d ln R, (d ln R)^2 / 2 <= 2^-74.4, and the dropped product of
+//     the correction with the low part, under 2^-79.
+// For the orders -10..10 it is below 2^-78.
 inline constexpr double kApproxError = 0x1p-70;
 // Worst internal error of glibc's pow before its final rounding, relative to
 // the exact power, taken twice over. Its source (sysdeps/ieee754/dbl-64/
@@ -88,7 +101,7 @@ using V = hn::Vec<D>;
 using DU = hn::RebindToUnsigned<D>;
 
 // Ranges whose set-up is computed together, vectorised across ranges.
-constexpr std::size_t kChunk = 16;
+constexpr std::size_t kChunk = 32;
 // log2 of the widest vector of doubles (8 lanes).
 constexpr std::size_t kMaxLaneBits = 3;
 
@@ -122,20 +135,33 @@ HWY_INLINE DD Reciprocal(D d, DD x) {
   return Renormalise(y, hn::Mul(y, r));
 }
 
-// x^k for k >= 1 by binary powering; relative error about (k-1) times
-// that of one product.
-HWY_INLINE DD PowInt(DD x, std::uint32_t k) {
-  DD result = x;
-  bool started = false;
+// x^k1 and x^k2 (k1, k2 >= 1) by binary powering over shared squares. For
+// renormalised x each result is within 6 (k - 1) 2^-106 (relative).
+HWY_INLINE void PowInt(DD x, std::uint32_t k1, std::uint32_t k2, DD& x_k1,
+                       DD& x_k2) {
+  bool started1 = false;
+  bool started2 = false;
   for (;;) {
-    if ((k & 1U) != 0) {
-      result = started ? Mul(result, x) : x;
-      started = true;
+    if ((k1 & 1U) != 0) {
+      x_k1 = started1 ? Mul(x_k1, x) : x;
+      started1 = true;
     }
-    k >>= 1;
-    if (k == 0) return result;
+    if ((k2 & 1U) != 0) {
+      x_k2 = started2 ? Mul(x_k2, x) : x;
+      started2 = true;
+    }
+    k1 >>= 1;
+    k2 >>= 1;
+    if ((k1 | k2) == 0) return;
     x = Mul(x, x);
   }
+}
+
+HWY_INLINE DD PowInt(DD x, std::uint32_t k) {
+  DD x_k;
+  DD unused;
+  PowInt(x, k, 1, x_k, unused);
+  return x_k;
 }
 
 HWY_INLINE DD Scale(DD x, V power_of_two) {
@@ -158,8 +184,8 @@ struct Fields {
     kRatioHi,  // R^(step 2^k), k < log2(N): the lanes of the first vector
     kRatioLo = kRatioHi + kMaxLaneBits,
     kStepHi = kRatioLo + kMaxLaneBits,  // high part of R^(step N)
-    kStepRel,   // its low part relative to the high part
-    kLogRange,  // ln R
+    kStepRel,    // its low part relative to the high part
+    kLogRange,   // ln R
     kTolerance,  // relative margin a kept rounding must have
     kUseLibm,    // 1 when the range takes the std::pow path
     kCount
@@ -195,21 +221,26 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
                             hn::Set(du, 0x3FF0000000000000ULL)));
   const V magic = hn::Set(d, 0x1p52);
   const V exponent = hn::Sub(
-      hn::Sub(hn::BitCast(d, hn::Or(hn::ShiftRight<52>(bits),
-                                    hn::BitCast(du, magic))),
+      hn::Sub(hn::BitCast(
+                  d, hn::Or(hn::ShiftRight<52>(bits), hn::BitCast(du, magic))),
               magic),
       hn::Set(d, 1023.0));
   const V log_mantissa = hn::Log(d, mantissa);
   const V log_range = hn::MulAdd(exponent, ln2, log_mantissa);
   const DD m{mantissa, zero};
 
-  // R^First = 2^(First e) m^First.
+  // R^First = 2^(First e) m^First, and m^num for the root below.
+  const auto abs_first = static_cast<std::uint32_t>(std::fabs(g.First));
+  const auto step_num = static_cast<std::uint32_t>(g.StepNum);
   DD first{one, zero};
-  if (g.First != 0.0) {
-    first = PowInt(m, static_cast<std::uint32_t>(std::fabs(g.First)));
+  DD m_num;
+  if (abs_first == 0) {
+    m_num = PowInt(m, step_num);
+  } else {
+    PowInt(m, abs_first, step_num, first, m_num);
     if (g.First < 0.0) first = Reciprocal(d, first);
+    first = Scale(first, Pow2(d, hn::Mul(exponent, hn::Set(d, g.First))));
   }
-  first = Scale(first, Pow2(d, hn::Mul(exponent, hn::Set(d, g.First))));
 
   // R^(num/den) = 2^a y with e num = a den + b and y the den-th root of
   // T = 2^b m^num. (b is in [0, den] whatever the rounding of the division;
@@ -225,21 +256,19 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
   const V e_num = hn::Mul(exponent, num);
   const V a = hn::Floor(hn::Mul(e_num, inv_den));
   const V b = hn::NegMulAdd(a, den, e_num);
-  const DD target =
-      Scale(PowInt(m, static_cast<std::uint32_t>(g.StepNum)), Pow2(d, b));
+  const DD target = Scale(m_num, Pow2(d, b));
   const V y0 = hn::Exp(
       d, hn::Mul(hn::MulAdd(b, ln2, hn::Mul(num, log_mantissa)), inv_den));
-  const DD y0_den =
-      PowInt(DD{y0, zero}, static_cast<std::uint32_t>(g.StepDen));
+  const DD y0_den = PowInt(DD{y0, zero}, static_cast<std::uint32_t>(g.StepDen));
   // y0^den and T agree to far better than a factor 2, so the difference of
   // the high parts is exact.
-  const V diff = hn::Add(hn::Sub(y0_den.hi, target.hi),
-                         hn::Sub(y0_den.lo, target.lo));
+  const V diff =
+      hn::Add(hn::Sub(y0_den.hi, target.hi), hn::Sub(y0_den.lo, target.lo));
   const V rho = hn::Div(diff, target.hi);
   const V c2 = hn::Set(d, (g.StepDen + 1.0) / (2.0 * g.StepDen * g.StepDen));
   const V correction = hn::Mul(rho, hn::NegMulAdd(rho, c2, inv_den));
-  const DD ratio = Scale(Renormalise(y0, hn::Neg(hn::Mul(y0, correction))),
-                         Pow2(d, a));
+  const DD ratio =
+      Scale(Renormalise(y0, hn::Neg(hn::Mul(y0, correction))), Pow2(d, a));
   // Guards the bound on the neglected terms; a few-ulp y0 gives ~2^-42.
   const auto newton_ok = hn::Le(hn::Abs(rho), hn::Set(d, 0x1p-36));
 
@@ -257,8 +286,8 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
   // pow's log-stage error grows with |q ln R|. The computed logarithm is
   // within a few ulp, hence the 2^-40 allowances; the last terms cover the
   // roundings of the test itself.
-  const V log_bound = hn::MulAdd(
-      hn::Abs(log_range), hn::Set(d, 1.0 + 0x1p-40), hn::Set(d, 0x1p-40));
+  const V log_bound = hn::MulAdd(hn::Abs(log_range), hn::Set(d, 1.0 + 0x1p-40),
+                                 hn::Set(d, 0x1p-40));
   const V tolerance = hn::MulAdd(
       hn::MulAdd(log_bound,
                  hn::Set(d, g.MaxAbsExponent * detail::kLibmLogError),
@@ -405,26 +434,28 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
       V hi = hn::Load(d, starts[i][0]);
       V lo = hn::Load(d, starts[i][1]);
       V step_offset = zero;
-      std::size_t j = 0;
-      for (; j + lanes <= n; j += lanes) {
+      for (std::size_t j = 0;;) {
+        if (n - j < lanes) {
+          AddPowers<true>(d, DD{hi, lo}, delta + j, log_range, step_offset,
+                          tolerance, out + j, hn::FirstN(d, n - j),
+                          fallback + j / lanes);
+          break;
+        }
         AddPowers<false>(d, DD{hi, lo}, delta + j, log_range, step_offset,
                          tolerance, out + j, all, fallback + j / lanes);
+        j += lanes;
+        if (j == n) break;
         const V next = hn::Mul(hi, step_hi);
         lo = hn::MulAdd(lo, step_hi, hn::MulSub(hi, step_hi, next));
         hi = next;
         step_offset = hn::Add(step_offset, step_rel);
-      }
-      if (j < n) {
-        AddPowers<true>(d, DD{hi, lo}, delta + j, log_range, step_offset,
-                        tolerance, out + j, hn::FirstN(d, n - j),
-                        fallback + j / lanes);
       }
 
       for (std::size_t w = 0; w < words; ++w) {
         std::uint64_t word;
         std::memcpy(&word, fallback + w * sizeof(word), sizeof(word));
         while (word != 0) {
-          const int bit = __builtin_ctzll(word);
+          const int bit = std::countr_zero(word);
           word &= word - 1;
           const std::size_t at =
               (w * sizeof(word) + static_cast<std::size_t>(bit) / 8) * lanes +
