@@ -92,6 +92,17 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void LineTile(
 // coefficients as running sums over the points, the fit of each point
 // summed over the vectors in order. The vector count is a constant so that
 // the coefficients stay in registers.
+// y(i) minus the fit at point i, the fit summed over the vectors in order.
+template <std::size_t kVectors>
+[[gnu::always_inline]] inline Lanes Residual(const Lanes* c,
+                                             const double* const* q,
+                                             const double* tile,
+                                             std::size_t i) {
+  Lanes fit = c[0] * q[0][i];
+  for (std::size_t k = 1; k < kVectors; ++k) fit += c[k] * q[k][i];
+  return LoadPoint(tile, i) - fit;
+}
+
 template <std::size_t kVectors>
 [[gnu::always_inline]] inline void PolynomialTileOf(const double* const* q,
                                                     const double* tile,
@@ -103,14 +114,11 @@ template <std::size_t kVectors>
     const Lanes y = LoadPoint(tile, i);
     for (std::size_t k = 0; k < kVectors; ++k) c[k] += q[k][i] * y;
   }
-  const auto residual = [&](std::size_t i) {
-    Lanes fit = c[0] * q[0][i];
-    for (std::size_t k = 1; k < kVectors; ++k) fit += c[k] * q[k][i];
-    return LoadPoint(tile, i) - fit;
-  };
   Extremes x;
-  x.First(residual(0));
-  for (std::size_t i = 1; i < n; ++i) x.Next(residual(i));
+  x.First(Residual<kVectors>(c, q, tile, 0));
+  for (std::size_t i = 1; i < n; ++i) {
+    x.Next(Residual<kVectors>(c, q, tile, i));
+  }
   out = x;
 }
 
