@@ -31,9 +31,9 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
     numerics::LineDetrendedRanges(values, segment_len, segment_count, ranges,
                                   work.SegmentBuf);
   } else {
-    numerics::PolynomialDetrendedRanges(
-        DetrendBasisFor(run, scale, work.Basis), values, segment_count,
-        ranges, work.SegmentBuf);
+    numerics::PolynomialDetrendedRanges(DetrendBasisFor(run, scale, work.Basis),
+                                        values, segment_count, ranges,
+                                        work.SegmentBuf);
   }
   // A segment without a positive range (flat, or NaN) adds nothing but
   // still counts in the divisor.
@@ -49,6 +49,68 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   for (std::size_t j = 0; j < kMoments; ++j) {
     const double e = 1.0 / run.QGrid[j];
     column[j] = std::pow(column[j] / divisor, e);
+  }
+}
+
+// tau(q) from the log10 columns, the alpha range and the Legendre
+// transform, into `work`. Independent sums side by side in vector lanes:
+// the regressions of all 200 orders (each order's sums still run over the
+// 200 scales in ascending order, repeated columns included), then the
+// running minima of all 100 alpha points (each over the orders in
+// ascending order, replaced only by a strictly smaller value).
+__attribute__((target_clones("avx512f", "avx2", "default"))) void
+RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
+  std::array<double, kMoments> sum{};
+  for (std::size_t k = 0; k < kScales; ++k) {
+    const double* y =
+        work.Columns.data() +
+        static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
+    for (std::size_t j = 0; j < kMoments; ++j) sum[j] += y[j];
+  }
+  std::array<double, kMoments> mean{};
+  for (std::size_t j = 0; j < kMoments; ++j) mean[j] = sum[j] / 200.0;
+  std::array<double, kMoments> sxy{};
+  for (std::size_t k = 0; k < kScales; ++k) {
+    const double* y =
+        work.Columns.data() +
+        static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
+    const double dx = run.LogScale[k] - run.LogScaleMean;
+    for (std::size_t j = 0; j < kMoments; ++j) {
+      sxy[j] += (y[j] - mean[j]) * dx;
+    }
+  }
+  for (std::size_t j = 0; j < kMoments; ++j) {
+    work.HurstQ[j] = sxy[j] / run.LogScaleSumSq;
+    work.TauQ[j] = work.HurstQ[j] * run.QGrid[j] - 1.0;
+  }
+
+  // The alpha range and grid, as the straightforward engine computes them.
+  detail::AlfaRange& range = work.Range;
+  range = {detail::kAlfaSentinel, -detail::kAlfaSentinel};
+  for (std::size_t k = 0; k + 4 < kMoments; ++k) {
+    const double a = (work.TauQ[k + 4] - work.TauQ[k]) / detail::kAlfaDiffSpan;
+    if (a > range.AlfaMax) range.AlfaMax = a;
+    if (a < range.AlfaMin) range.AlfaMin = a;
+  }
+  const double d = (range.AlfaMax - range.AlfaMin) / 99.0;
+  double counter = 0.0;
+  for (double& alfa : work.AlfaGrid) {
+    alfa = d * counter + range.AlfaMin;
+    counter += 1.0;
+  }
+
+  std::array<double, kAlfaCount> v;
+  v.fill(detail::kAlfaSentinel);
+  for (std::size_t j = 0; j < kMoments; ++j) {
+    const double q = run.QGrid[j];
+    const double tau = work.TauQ[j];
+    for (std::size_t m = 0; m < kAlfaCount; ++m) {
+      const double w = work.AlfaGrid[m] * q - tau;
+      v[m] = w < v[m] ? w : v[m];
+    }
+  }
+  for (std::size_t m = 0; m < kAlfaCount; ++m) {
+    work.FAlfaGrid[m] = v[m] >= 0.0 ? v[m] : 0.0;
   }
 }
 
@@ -98,35 +160,8 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
 
   for (double& f : work.Columns) f = std::log10(f);
 
-  // The regressions of all 200 orders side by side: each order's sums still
-  // run over the 200 scales in ascending order, repeated columns included.
-  std::array<double, kMoments> sum{};
-  for (std::size_t k = 0; k < kScales; ++k) {
-    const double* y =
-        work.Columns.data() +
-        static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
-    for (std::size_t j = 0; j < kMoments; ++j) sum[j] += y[j];
-  }
-  std::array<double, kMoments> mean{};
-  for (std::size_t j = 0; j < kMoments; ++j) mean[j] = sum[j] / 200.0;
-  std::array<double, kMoments> sxy{};
-  for (std::size_t k = 0; k < kScales; ++k) {
-    const double* y =
-        work.Columns.data() +
-        static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
-    const double dx = run.LogScale[k] - run.LogScaleMean;
-    for (std::size_t j = 0; j < kMoments; ++j) {
-      sxy[j] += (y[j] - mean[j]) * dx;
-    }
-  }
-  for (std::size_t j = 0; j < kMoments; ++j) {
-    work.HurstQ[j] = sxy[j] / run.LogScaleSumSq;
-    work.TauQ[j] = work.HurstQ[j] * run.QGrid[j] - 1.0;
-  }
-
-  const detail::AlfaRange range = detail::SampleSpectrum(
-      run.QGrid, work.TauQ, work.AlfaGrid, work.FAlfaGrid);
-  return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, range);
+  RegressAndTransform(run, work);
+  return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, work.Range);
 }
 
 }  // namespace analysis

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analysis/run_constants.h"
+#include "analysis/spectrum_steps.h"
 #include "analysis/window_analysis.h"
 #include "numerics/power_sums.h"
 
@@ -41,6 +42,7 @@ class FastWorkspace {
   std::array<double, kMomentCount> TauQ{};
   std::array<double, kAlfaCount> AlfaGrid{};
   std::array<double, kAlfaCount> FAlfaGrid{};
+  detail::AlfaRange Range;  // extremes of the finite-difference alphas
 };
 
 // The summary of one window of `values` (Lrec values), identical to
