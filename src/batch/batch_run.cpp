@@ -52,7 +52,7 @@ std::string_view MainSuffix(OutputFormat format) {
 // or nothing when it was done.
 std::optional<std::string> AnalyseOne(const std::string& name, SeriesJob& job) {
   const std::optional<fs::path> place =
-      ResultPlace(name, MainSuffix(job.Options.Format));
+      driver::ResultPlace(name, MainSuffix(job.Options.Format));
   if (!place) {
     return "result path for \"" + name + "\" would leave " +
            job.Options.OutDir.string();
@@ -73,7 +73,7 @@ std::optional<std::string> AnalyseOne(const std::string& name, SeriesJob& job) {
   std::optional<driver::ResultFile> spectrum_file;
   if (job.Options.Given.Spectrum) {
     spectrum_file.emplace(
-        (job.OutDir / *ResultPlace(name, ".spectrum.csv")).string());
+        (job.OutDir / *driver::ResultPlace(name, ".spectrum.csv")).string());
     spectrum_file->WriteRecord(kSpectrumHeader);
   }
   if (job.Options.Format == OutputFormat::kCsv) {
@@ -160,18 +160,6 @@ std::vector<std::string> SelectShard(const std::vector<std::string>& names,
     mine.push_back(names[i]);
   }
   return mine;
-}
-
-std::optional<fs::path> ResultPlace(std::string_view name,
-                                    std::string_view suffix) {
-  const fs::path place =
-      fs::path("F(Alfa)_" + std::string(name) + std::string(suffix))
-          .lexically_normal();
-  if (place.empty() || place.has_root_path()) return std::nullopt;
-  for (const fs::path& part : place) {
-    if (part == "..") return std::nullopt;
-  }
-  return place;
 }
 
 int RunBatch(const BatchOptions& options, BatchIo io) {

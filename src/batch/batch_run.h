@@ -28,14 +28,6 @@ std::vector<std::string> ReadListFile(const std::filesystem::path& list_path);
 std::vector<std::string> SelectShard(const std::vector<std::string>& names,
                                      Shard part);
 
-// The result file of series `name` relative to the output directory:
-// "F(Alfa)_" + name + suffix, lexically normalised. std::nullopt when that
-// path would leave the directory (a ".." left after normalising).
-//   ("data/s1.txt", ".dat") -> "F(Alfa)_data/s1.txt.dat"
-//   ("a/../../x", ".dat")   -> std::nullopt
-std::optional<std::filesystem::path> ResultPlace(std::string_view name,
-                                                 std::string_view suffix);
-
 // Where a run writes its messages and how it shows progress.
 struct BatchIo {
   std::ostream& Err;

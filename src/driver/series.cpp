@@ -35,23 +35,6 @@ std::string NameForBlankEntry(SeriesContext& context) {
   return name.substr(0, name.find_last_not_of(' ') + 1);
 }
 
-// The result file's place below RunDir, or std::nullopt when the name would
-// take it out of "F(Alfa)".
-std::optional<fs::path> ResultPlace(std::string_view name) {
-  const fs::path relative =
-      (fs::path(kResultDir) / (std::string(kResultPrefix) + std::string(name) +
-                               std::string(kResultSuffix)))
-          .lexically_normal();
-  auto part = relative.begin();
-  if (part == relative.end() || *part != fs::path(kResultDir)) {
-    return std::nullopt;
-  }
-  for (; part != relative.end(); ++part) {
-    if (*part == "..") return std::nullopt;
-  }
-  return relative;
-}
-
 // Creates the folders that a name with a directory part needs inside
 // "F(Alfa)"; "F(Alfa)" itself is left as the dialogue made it. Failures
 // show up when the result file is opened.
@@ -87,6 +70,20 @@ void WriteEcho(TextOut& console_out, std::string_view name) {
 }
 
 }  // namespace
+
+std::optional<fs::path> ResultPlace(std::string_view name,
+                                    std::string_view suffix) {
+  // A NUL would silently cut the name short at every system call.
+  if (name.find('\0') != std::string_view::npos) return std::nullopt;
+  const fs::path place = fs::path(std::string(kResultPrefix) +
+                                  std::string(name) + std::string(suffix))
+                             .lexically_normal();
+  if (place.empty() || place.has_root_path()) return std::nullopt;
+  for (const fs::path& part : place) {
+    if (part == "..") return std::nullopt;
+  }
+  return place;
+}
 
 std::optional<double> ReadSample(TextIn& series) {
   double value = 0.0;
@@ -126,10 +123,13 @@ SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
   const std::string file_name =
       trimmed == 0 ? NameForBlankEntry(context) : std::string(name);
 
-  const std::optional<fs::path> place = ResultPlace(name);
+  const std::optional<fs::path> place = ResultPlace(name, kResultSuffix);
   if (!place) {
     return "result path for \"" + std::string(name) + "\" would leave " +
            std::string(kResultDir);
+  }
+  if (file_name.find('\0') != std::string::npos) {
+    return "series name \"" + file_name + "\" holds a NUL character";
   }
 
   // A series file that does not exist is reported, not created.
@@ -141,7 +141,7 @@ SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
   }
   TextIn series(series_file, StreamId{kSeriesUnit, file_name});
 
-  CreateResultFolders(context.RunDir, *place);
+  CreateResultFolders(context.RunDir, fs::path(kResultDir) / *place);
   ResultFile results(ResultPath(context.RunDir, name));
 
   WriteEcho(context.ConsoleOut, name);

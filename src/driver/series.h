@@ -52,6 +52,12 @@ std::string ResultPath(const std::filesystem::path& run_dir,
 // starts with a null value or a slash all end the series (std::nullopt).
 std::optional<double> ReadSample(TextIn& series);
 
+// The result file of series `name`, relative to the results folder:
+// "F(Alfa)_" + name + suffix, normalised; std::nullopt when the name would
+// take it out of that folder (a ".." above it) or holds a NUL character.
+std::optional<std::filesystem::path> ResultPlace(std::string_view name,
+                                                 std::string_view suffix);
+
 // Why a series was skipped, or nothing when it was processed.
 using SkipReason = std::optional<std::string>;
 

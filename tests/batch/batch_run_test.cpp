@@ -82,36 +82,6 @@ TEST(SelectShard, ShardsCoverTheListExactlyOnce) {
   }
 }
 
-struct PlaceCase {
-  const char* name;
-  const char* place;  // nullptr: refused
-};
-// clang-format off
-constexpr PlaceCase kPlaces[] = {
-  {"walk.txt",          "F(Alfa)_walk.txt.dat"},
-  {"data/s1.txt",       "F(Alfa)_data/s1.txt.dat"},
-  {"data/../s1.txt",    "s1.txt.dat"},            // stays inside
-  {"a/./b.txt",         "F(Alfa)_a/b.txt.dat"},
-  {"../s1.txt",         "F(Alfa)_../s1.txt.dat"},  // "F(Alfa)_.." is a name
-  {"a/../../s1.txt",    nullptr},                  // one level above DIR
-  {"a/../../../x",      nullptr},
-  {"/abs/s1.txt",       "F(Alfa)_/abs/s1.txt.dat"},
-};
-// clang-format on
-
-TEST(ResultPlace, KeepsResultsInsideTheOutputDirectory) {
-  for (const PlaceCase& c : kPlaces) {
-    SCOPED_TRACE(c.name);
-    const std::optional<fs::path> place = ResultPlace(c.name, ".dat");
-    if (c.place == nullptr) {
-      EXPECT_FALSE(place);
-    } else {
-      ASSERT_TRUE(place);
-      EXPECT_EQ(place->generic_string(), c.place);
-    }
-  }
-}
-
 BatchOptions Options(std::vector<std::string> series) {
   BatchOptions o;
   o.Given.Threads = 2;
