@@ -123,14 +123,17 @@ SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
   const std::string file_name =
       trimmed == 0 ? NameForBlankEntry(context) : std::string(name);
 
+  // A NUL would cut the name short at every system call.
+  if (file_name.find('\0') != std::string::npos ||
+      name.find('\0') != std::string_view::npos) {
+    return "series name \"" + file_name + "\" holds a NUL character";
+  }
   const std::optional<fs::path> place = ResultPlace(name, kResultSuffix);
   if (!place) {
     return "result path for \"" + std::string(name) + "\" would leave " +
            std::string(kResultDir);
   }
-  if (file_name.find('\0') != std::string::npos) {
-    return "series name \"" + file_name + "\" holds a NUL character";
-  }
+
 
   // A series file that does not exist is reported, not created.
   std::ifstream series_file(context.RunDir / file_name,

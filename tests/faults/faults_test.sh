@@ -194,6 +194,19 @@ if wanted "${cases[@]}"; then
   done
 fi
 
+case=nul_in_name
+if wanted "${cases[@]}"; then
+  # Found by fuzzing: cut short at the NUL, the name read file "s" and wrote
+  # its result under another name.
+  setup 0 1 32 3 8 0 1
+  walk 40 > "$dir/s"
+  printf 's\0x\n' > "$dir/list"
+  run
+  expect_status 1
+  expect_err "mfwindow: series name \"sx\" holds a NUL character; series skipped"
+  [ -z "$(ls -A "$dir/F(Alfa)")" ] || fail "a result file was written"
+fi
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)"
   exit 1
