@@ -9,6 +9,7 @@
 #include "analysis/spectrum_steps.h"
 #include "analysis/table_size.h"
 #include "numerics/detrend.h"
+#include "numerics/exact_elementary.h"
 #include "numerics/segment_ranges.h"
 
 namespace analysis {
@@ -45,11 +46,12 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   std::fill_n(column, kMoments, 0.0);
   work.Powers.Accumulate(std::span<const double>(work.Ranges.data(), positive),
                          std::span<double>(column, kMoments));
+  // The q-th order mean: (sum / g)^(1/q), with 1/q formed first.
   const double divisor = static_cast<double>(segment_count);
-  for (std::size_t j = 0; j < kMoments; ++j) {
-    const double e = 1.0 / run.QGrid[j];
-    column[j] = std::pow(column[j] / divisor, e);
-  }
+  for (std::size_t j = 0; j < kMoments; ++j) column[j] = column[j] / divisor;
+  numerics::PowElementwise(std::span<const double>(column, kMoments),
+                           work.InverseQ,
+                           std::span<double>(column, kMoments));
 }
 
 // tau(q) from the log10 columns, the alpha range and the Legendre
@@ -120,6 +122,7 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
     : SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
       Ranges(detail::TableSize(1, run.Params.Lrec)),
       Powers(run.QGrid) {
+  for (std::size_t j = 0; j < kMoments; ++j) InverseQ[j] = 1.0 / run.QGrid[j];
   if (run.Params.TrendOrder >= 2 && run.DetrendBasis.empty()) {
     Basis.Rebuild(run.MaxScale, run.Params.TrendOrder);  // full capacity
   }
@@ -158,7 +161,7 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
     return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, {});
   }
 
-  for (double& f : work.Columns) f = std::log10(f);
+  numerics::Log10Elementwise(work.Columns, work.Columns);
 
   RegressAndTransform(run, work);
   return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, work.Range);

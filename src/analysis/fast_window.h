@@ -36,6 +36,7 @@ class FastWorkspace {
   std::vector<double> SegmentBuf;         // segments side by side, point-major
   std::vector<double> Ranges;       // positive ranges of one length, in order
   numerics::PowerSumKernel Powers;  // sums of R^q over QGrid
+  std::array<double, kMomentCount> InverseQ{};  // 1.0 / q
   // The basis of the length at hand when the run keeps no shared ones.
   numerics::OrthonormalPolynomialBasis Basis;
   std::array<double, kMomentCount> HurstQ{};  // h(q), the regression slopes

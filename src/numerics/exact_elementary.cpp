@@ -1,0 +1,905 @@
+// The vector paths are compiled once per instruction set by Highway and
+// chosen at run time; this file includes itself through foreach_target.h.
+//
+// Error budget. Both functions round an approximation A of the exact value
+// F and keep that rounding only when |A - F| + |G - F| stays below A's
+// distance to the nearest rounding boundary, where G is glibc's value
+// before its final rounding. Then F, G and A round alike: the kept result
+// is what libm returns. The glibc bounds below are derived here from glibc
+// 2.36's sources (sysdeps/ieee754/dbl-64/e_pow.c, e_exp_data.c, e_log.c,
+// e_log_data.c, e_log10.c) for the instruction sequences of the variants
+// that the x86-64 ifuncs pick on processors with FMA (read off libm.so.6's
+// disassembly), and budgeted with a margin of 1.5 or more. Among 3e8
+// random arguments each, the misrounded libm results came within 74%
+// (pow's exp stage), 91% (log's main path) and 66% (log near 1) of them.
+//
+// pow (e_pow.c). x^y = exp(ehi + elo), where ehi + elo = y log x comes
+// from a logarithm with a relative error of 1.3 * 2^-68 (the source's
+// bound, budgeted 2.3 times), and exp(ehi + elo) = 2^(k/128) (1 + tmp) is
+// rounded once, by a fused multiply-add. Up to that rounding the exp stage
+// errs by at most a relative 6.5 * 2^-62: the reduced argument r takes two
+// roundings and tmp three, each under half an ulp of 2^-8.5 (2 * 2^-62 and
+// 3 * 2^-62), tmp leaves out the product of the table's tail (<= 2^-53)
+// and e^r - 1 (<= 2^-8.5), 1.4 * 2^-62, and the polynomial errs by 1.6 *
+// 2^-66. Budget: kPowLibmExp + |y log x| kPowLibmLog, relative. Arguments
+// that glibc sends down other paths (|y log x| >= 512, where it rounds
+// differently, subnormal or overflowing results, |y| outside [2^-65,
+// 2^63), zero, negative, subnormal or non-finite x) never take the fast
+// path, or have results there that glibc's paths agree on (x = 1, tiny y).
+//
+// log10 (e_log10.c, the fdlibm code). With x = 2^n m, m in [1, 2) for
+// n >= 0 and in [1/2, 1) for n < 0, and y the double n + (n < 0):
+//   log10(x) = RN(RN(RN(log(m) ivln10) + RN(y log10_2lo))
+//                 + RN(y log10_2hi)),
+// plain SSE2 arithmetic without fused operations. That sum can be two ulps
+// off and is not correctly rounded, so it is reproduced operation for
+// operation; only log(m) is approximated, and kept where it rounds as
+// glibc's log does. That log (e_log.c) evaluates log1p(m - 1) directly for
+// m in [1 - 2^-4, 1 + 0x1.09p-4), with a relative error under 1.22 *
+// 2^-60 before rounding (the polynomial's 2^-62.2, its evaluation's
+// 1.8 * 2^-53 |m - 1|^3): budget kLogLibmNear, relative. Elsewhere the
+// error is absolute and under 1.3 * 2^-62: the rounding of
+// r = fma(z, invc, -1) (<= 2^-62), the polynomial's 2^-64.3, the table's
+// log c (< 2^-66) and roundings near 2^-70: budget kLogLibmTable.
+#include "numerics/exact_elementary.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cassert>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <span>
+
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "numerics/exact_elementary.cpp"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+// Included after foreach_target.h, as Highway requires.
+#include "hwy/highway.h"
+
+#ifndef MFWINDOW_NUMERICS_EXACT_ELEMENTARY_SHARED
+#define MFWINDOW_NUMERICS_EXACT_ELEMENTARY_SHARED
+namespace numerics::detail {
+namespace {
+
+// ---- glibc's error before its final rounding, with margin (see top). ----
+inline constexpr double kPowLibmExp = 0x1.4p-59;  // relative
+inline constexpr double kPowLibmLog = 0x1.8p-67;  // relative, per |y log x|
+inline constexpr double kLogLibmNear = 0x1p-59;   // relative
+inline constexpr double kLogLibmTable = 0x1p-61;  // absolute
+
+// ---- Our own approximation errors (derived next to the code below). ----
+// Logarithm: absolute, and relative within glibc's near-1 interval.
+inline constexpr double kLogApproxAbsolute = 0x1.6p-65;
+inline constexpr double kLogApproxNear = 0x1p-60;
+// Power: relative, plus |y| times the logarithm's absolute error.
+inline constexpr double kPowApproxExp = 0x1p-62;
+inline constexpr double kPowApproxPerExponent = kLogApproxAbsolute;
+
+// Fast-path limit for pow: |y ln x| below 512, where glibc's exp stage
+// takes its main path and the result is normal.
+inline constexpr double kPowMaxExponentLog = 500.0;
+
+// Widest vector of doubles the loops buffer (one byte of mask bits).
+inline constexpr std::size_t kMaxLanes = 8;
+
+// ---- Double-double arithmetic for the tables, evaluated at compile time.
+// hi + lo with |lo| <= ulp(hi) / 2; each operation errs by about 2^-104.
+struct Dd {
+  double Hi;
+  double Lo;
+};
+
+constexpr Dd FastTwoSum(double a, double b) {  // |a| >= |b| or a == 0
+  const double s = a + b;
+  return {s, b - (s - a)};
+}
+
+constexpr Dd TwoSum(double a, double b) {
+  const double s = a + b;
+  const double bb = s - a;
+  return {s, (a - (s - bb)) + (b - bb)};
+}
+
+// Dekker's product, exact for operands far from overflow and underflow.
+constexpr Dd TwoProduct(double a, double b) {
+  constexpr double kSplitter = 0x1p27 + 1.0;
+  const double ta = kSplitter * a;
+  const double a_hi = ta - (ta - a);
+  const double a_lo = a - a_hi;
+  const double tb = kSplitter * b;
+  const double b_hi = tb - (tb - b);
+  const double b_lo = b - b_hi;
+  const double p = a * b;
+  return {p, ((a_hi * b_hi - p) + a_hi * b_lo + a_lo * b_hi) + a_lo * b_lo};
+}
+
+constexpr Dd Add(Dd a, Dd b) {
+  Dd s = TwoSum(a.Hi, b.Hi);
+  const Dd t = TwoSum(a.Lo, b.Lo);
+  s = FastTwoSum(s.Hi, s.Lo + t.Hi);
+  return FastTwoSum(s.Hi, s.Lo + t.Lo);
+}
+
+constexpr Dd Neg(Dd a) { return {-a.Hi, -a.Lo}; }
+
+constexpr Dd Mul(Dd a, Dd b) {
+  const Dd p = TwoProduct(a.Hi, b.Hi);
+  return FastTwoSum(p.Hi, p.Lo + (a.Hi * b.Lo + a.Lo * b.Hi));
+}
+
+constexpr Dd Div(Dd a, Dd b) {
+  const double q1 = a.Hi / b.Hi;
+  Dd r = Add(a, Neg(Mul(b, {q1, 0.0})));
+  const double q2 = r.Hi / b.Hi;
+  r = Add(r, Neg(Mul(b, {q2, 0.0})));
+  const double q3 = r.Hi / b.Hi;
+  return Add(FastTwoSum(q1, q2), {q3, 0.0});
+}
+
+constexpr double Magnitude(double v) { return v < 0.0 ? -v : v; }
+
+// 2 atanh(s) = log((1 + s) / (1 - s)) for |s| <= 1/3, by its series.
+constexpr Dd TwoAtanh(Dd s) {
+  const Dd s2 = Mul(s, s);
+  Dd term = s;
+  Dd sum = s;
+  for (int n = 3; Magnitude(term.Hi) > 0x1p-112; n += 2) {
+    term = Mul(term, s2);
+    sum = Add(sum, Div(term, {static_cast<double>(n), 0.0}));
+  }
+  return {2.0 * sum.Hi, 2.0 * sum.Lo};
+}
+
+// log(v) for a double v in [1/2, 2].
+constexpr Dd Log(double v) {
+  return TwoAtanh(Div({v - 1.0, 0.0}, {v + 1.0, 0.0}));
+}
+
+// exp(x) for 0 <= x < 1, by its Taylor series.
+constexpr Dd Exp(Dd x) {
+  Dd term{1.0, 0.0};
+  Dd sum{1.0, 0.0};
+  for (int n = 1; term.Hi > 0x1p-112; ++n) {
+    term = Div(Mul(term, x), {static_cast<double>(n), 0.0});
+    sum = Add(sum, term);
+  }
+  return sum;
+}
+
+// Rounds v to the nearest multiple of the power of two `unit`.
+constexpr double RoundToMultiple(double v, double unit) {
+  return ((v / unit + 0x1.8p52) - 0x1.8p52) * unit;
+}
+
+// The binary exponent of a nonzero finite double.
+constexpr int Exponent(double v) {
+  return static_cast<int>((std::bit_cast<std::uint64_t>(v) >> 52) & 0x7ff) -
+         1023;
+}
+
+inline constexpr Dd kLn2 = TwoAtanh(Div({1.0, 0.0}, {3.0, 0.0}));
+// A known constant checks the arithmetic above (to its 2^-104 or so).
+static_assert(kLn2.Hi == 0x1.62e42fefa39efp-1 &&
+              Magnitude(kLn2.Lo - 0x1.abc9e3b39803fp-56) < 0x1p-106);
+
+// ln 2 split so that k * kLn2Hi is exact for |k| < 2^11 and sums with a
+// log(c) rounded to 2^-43 without error.
+inline constexpr double kLn2Hi = RoundToMultiple(kLn2.Hi, 0x1p-42);
+inline constexpr double kLn2Lo = Add(kLn2, {-kLn2Hi, 0.0}).Hi;
+
+// ---- Logarithm table. x = 2^k z with z in [kLogOff, 2 kLogOff), about
+// [1/sqrt2, sqrt2), cut into 16 pieces by the bits of x - kLogOff. For
+// each piece 1/c has at most 5 significant bits (j/16 or j/32, j an
+// integer), so that r = z/c - 1 = fma(z, 1/c, -1) is exact: z*(1/c) is a
+// multiple of 2^-57 and |r| < 2^-4.
+inline constexpr std::uint64_t kLogOffBits = 0x3fe6955500000000;
+inline constexpr int kLogTableBits = 4;
+inline constexpr std::size_t kLogTableSize = std::size_t{1} << kLogTableBits;
+
+struct LogTable {
+  std::array<double, kLogTableSize> InvC;    // 1/c
+  std::array<double, kLogTableSize> LogCHi;  // log c rounded to 2^-43
+  std::array<double, kLogTableSize> LogCLo;  // log c - LogCHi, rounded
+};
+
+constexpr double PieceStart(std::size_t i) {
+  return std::bit_cast<double>(kLogOffBits +
+                               (std::uint64_t{i} << (52 - kLogTableBits)));
+}
+
+constexpr LogTable MakeLogTable() {
+  LogTable table{};
+  for (std::size_t i = 0; i < kLogTableSize; ++i) {
+    const double center = 0.5 * (PieceStart(i) + PieceStart(i + 1));
+    const double scale = center < 1.0 ? 16.0 : 32.0;
+    const double invc = RoundToMultiple(scale / center, 1.0) / scale;
+    const Dd log_c = Neg(Log(invc));
+    // + 0.0 turns the -0 of c = 1 into +0.
+    const double log_c_hi = RoundToMultiple(log_c.Hi, 0x1p-43) + 0.0;
+    table.InvC[i] = invc;
+    table.LogCHi[i] = log_c_hi;
+    table.LogCLo[i] = Add(log_c, {-log_c_hi, 0.0}).Hi;
+  }
+  return table;
+}
+
+inline constexpr LogTable kLogTable = MakeLogTable();
+
+// r over piece i runs monotonically between its values at the two ends.
+constexpr double MaxReduced(std::size_t i) {
+  const double low = PieceStart(i) * kLogTable.InvC[i] - 1.0;
+  const double high = PieceStart(i + 1) * kLogTable.InvC[i] - 1.0;
+  return Magnitude(low) > Magnitude(high) ? Magnitude(low) : Magnitude(high);
+}
+
+// The facts the error analysis of LogCore relies on: |r| < kMaxReduced
+// (exact r, and the polynomial's range); where c != 1, log c has at least
+// the exponent of every r of its piece (so that Fast2Sum adds them exactly
+// even for k = 0); and |log x| < 2^-8 only in pieces with c = 1.
+inline constexpr double kMaxReduced = 0.0443;
+constexpr bool LogTableKeepsItsPromises() {
+  for (std::size_t i = 0; i < kLogTableSize; ++i) {
+    if (!(MaxReduced(i) < kMaxReduced)) return false;
+    if (kLogTable.InvC[i] != 1.0 &&
+        Exponent(kLogTable.LogCHi[i]) < Exponent(MaxReduced(i))) {
+      return false;
+    }
+    const bool near_one = PieceStart(i + 1) > 0x1.fep-1 &&  // > e^-2^-8
+                          PieceStart(i) < 0x1.0101p0;       // < e^2^-8
+    if (near_one && kLogTable.InvC[i] != 1.0) return false;
+  }
+  return true;
+}
+static_assert(LogTableKeepsItsPromises());
+
+// log1p(r) = r - r^2/2 + (-r^3/2) P(r) for |r| <= kMaxReduced, P a
+// polynomial fitted (weighted minimax) to (log1p(r) - r + r^2/2)/(-r^3/2):
+// |r^3/2| |P - that| < 2^-71.8 and |P - that| < 2^-52.2 over the range,
+// with these coefficients (verified at 10^5 points in 200-bit arithmetic).
+inline constexpr std::array<double, 10> kLogPoly = {
+    -0x1.5555555555557p-1, 0x1.0000000000004p-1,  -0x1.9999999994a64p-2,
+    0x1.555555554c99dp-2,  -0x1.2492494c82284p-2, 0x1.00000038fa367p-2,
+    -0x1.c71b4e3466079p-3, 0x1.99983a8d0b3e4p-3,  -0x1.764ae7a8a7502p-3,
+    0x1.5759fa5726dccp-3};
+
+// ---- Exponential table: 2^(j/16) = H (1 + Tail) for j = 0..15, with
+// ScaleBits[j] the bits of H less j << 48 (as a double's bit pattern), so
+// that adding k << 48 for k = 16 e + j gives the bits of 2^e H.
+inline constexpr int kExpTableBits = 4;
+inline constexpr std::size_t kExpTableSize = std::size_t{1} << kExpTableBits;
+
+struct ExpTable {
+  std::array<double, kExpTableSize> ScaleBits;
+  std::array<double, kExpTableSize> Tail;
+};
+
+constexpr ExpTable MakeExpTable() {
+  ExpTable table{};
+  for (std::size_t j = 0; j < kExpTableSize; ++j) {
+    const Dd x = Mul(kLn2, {static_cast<double>(j) / 16.0, 0.0});
+    const Dd power = Exp(x);
+    table.ScaleBits[j] =
+        std::bit_cast<double>(std::bit_cast<std::uint64_t>(power.Hi) -
+                              (std::uint64_t{j} << (52 - kExpTableBits)));
+    table.Tail[j] = power.Lo / power.Hi;
+  }
+  return table;
+}
+
+inline constexpr ExpTable kExpTable = MakeExpTable();
+
+// ln2/16 = kLn2NHi + kLn2NLo (to 2^-110) and its inverse.
+inline constexpr double kLn2NHi = kLn2.Hi / 16.0;
+inline constexpr double kLn2NLo = kLn2.Lo / 16.0;
+inline constexpr double kInvLn2N = Div({16.0, 0.0}, kLn2).Hi;
+
+// e^r - 1 = r + r^2 Q(r) for |r| <= 0.02168, Q fitted (weighted minimax)
+// to (e^r - 1 - r)/r^2: |r^2| |Q - that| < 2^-65.1 (verified as kLogPoly).
+inline constexpr std::array<double, 6> kExpPoly = {
+    0x1.0000000000004p-1, 0x1.5555555555559p-3,  0x1.555555547eac7p-5,
+    0x1.111111108f094p-7, 0x1.6c18421e652bfp-10, 0x1.a01b87a6d8766p-13};
+
+// glibc's log10 constants (e_log10.c).
+inline constexpr double kInvLn10 = 0x1.bcb7b1526e50ep-2;
+inline constexpr double kLog10Of2Hi = 0x1.34413509f6000p-2;
+inline constexpr double kLog10Of2Lo = 0x1.9fef311f12b36p-42;
+// glibc's log takes its near-1 path for m in [kNearLow, kNearHigh).
+inline constexpr double kNearLow = 1.0 - 0x1p-4;
+inline constexpr double kNearHigh = 1.0 + 0x1.09p-4;
+
+inline std::size_t PowWithLibm(std::span<const double> base,
+                               std::span<const double> exponent,
+                               std::span<double> out) {
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    out[i] = std::pow(base[i], exponent[i]);
+  }
+  return out.size();
+}
+
+inline std::size_t Log10WithLibm(std::span<const double> in,
+                                 std::span<double> out) {
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = std::log10(in[i]);
+  return out.size();
+}
+
+}  // namespace
+}  // namespace numerics::detail
+#endif  // MFWINDOW_NUMERICS_EXACT_ELEMENTARY_SHARED
+
+HWY_BEFORE_NAMESPACE();
+namespace numerics {
+namespace HWY_NAMESPACE {
+namespace {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_NATIVE_FMA && HWY_TARGET != HWY_SCALAR
+
+using D = hn::ScalableTag<double>;
+using V = hn::Vec<D>;
+using DI = hn::RebindToSigned<D>;
+using VI = hn::Vec<DI>;
+using M = hn::Mask<D>;
+
+// ---- Table lookups of 16 entries. With AVX-512 a table sits in two
+// registers and one two-source permute, which reads the low 4 bits of each
+// index, looks it up (gathers are several times slower); other targets
+// gather from memory.
+#if HWY_TARGET <= HWY_AVX3
+
+struct Table {
+  V low;
+  V high;
+};
+
+HWY_INLINE Table LoadTable(D d, const std::array<double, 16>& t) {
+  return {hn::LoadU(d, t.data()), hn::LoadU(d, t.data() + 8)};
+}
+
+// Entry (index mod 16).
+HWY_INLINE V Lookup(const Table& t, VI index) {
+  return V{_mm512_permutex2var_pd(t.low.raw, index.raw, t.high.raw)};
+}
+
+HWY_INLINE V ToDouble(D d, VI k) { return hn::ConvertTo(d, k); }
+
+#else  // gathers
+
+struct Table {
+  const double* data;
+};
+
+HWY_INLINE Table LoadTable(D /* d */, const std::array<double, 16>& t) {
+  return {t.data()};
+}
+
+// Entry (index mod 16).
+HWY_INLINE V Lookup(const Table& t, VI index) {
+  const DI di;
+  return hn::GatherIndex(D(), t.data, hn::And(index, hn::Set(di, 15)));
+}
+
+// Integers below 2^51 in magnitude: their two's complement added to the
+// bits of 1.5 * 2^52 gives 1.5 * 2^52 + k exactly.
+HWY_INLINE V ToDouble(D d, VI k) {
+  const DI di;
+  constexpr double kMagic = 0x1.8p52;
+  const VI magic_bits = hn::Set(
+      di, static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(kMagic)));
+  return hn::Sub(hn::BitCast(d, hn::Add(k, magic_bits)), hn::Set(d, kMagic));
+}
+
+#endif
+
+static_assert(detail::kLogTableSize == 16 && detail::kExpTableSize == 16);
+
+// The tables, loaded once per call.
+struct Tables {
+  Table InvC;
+  Table LogCHi;
+  Table LogCLo;
+  Table ScaleBits;
+  Table Tail;
+};
+
+HWY_INLINE Tables LoadTables(D d) {
+  return {LoadTable(d, detail::kLogTable.InvC),
+          LoadTable(d, detail::kLogTable.LogCHi),
+          LoadTable(d, detail::kLogTable.LogCLo),
+          LoadTable(d, detail::kExpTable.ScaleBits),
+          LoadTable(d, detail::kExpTable.Tail)};
+}
+
+// True where x is a positive normal double (not zero, subnormal,
+// infinite, NaN or negative): its bits less those of DBL_MIN lie below
+// those of DBL_MAX less DBL_MIN, unsigned.
+HWY_INLINE M PositiveNormal(D d, V x) {
+  const hn::RebindToUnsigned<D> du;
+  const auto offset = hn::Sub(hn::BitCast(du, x),
+                              hn::Set(du, std::uint64_t{0x0010000000000000}));
+  return hn::RebindMask(
+      d, hn::Lt(offset, hn::Set(du, std::uint64_t{0x7fe0000000000000})));
+}
+
+// c[0] + c[1] x + ... + c[n-1] x^(n-1) by Horner's scheme, one fused
+// multiply-add a step. (Estrin's scheme, with its shorter chain of
+// dependent steps, measured no faster: these loops are bound by
+// throughput, and it needs more operations.)
+template <std::size_t kCount>
+HWY_INLINE V Polynomial(D d, V x, const std::array<double, kCount>& c) {
+  V sum = hn::Set(d, c[kCount - 1]);
+  for (std::size_t n = kCount - 1; n-- > 0;) {
+    sum = hn::MulAdd(sum, x, hn::Set(d, c[n]));
+  }
+  return sum;
+}
+
+// log x = hi + lo (not renormalised) for positive normal x.
+//
+// log x = k ln2 + log c + log1p(r) with r exact. The parts
+//   a = k kLn2Hi + LogCHi, exact (multiples of 2^-43, |a| < 2^10),
+//   a + r and then - r^2/2, each with its rounding error (Fast2Sum: a has
+//       at least r's exponent unless a = 0, and |a + r| > r^2/2),
+//   -r^2/2 = ar2 + ar2_err exactly (one fused multiply-subtract),
+// leave small terms to round. The polynomial term p = ar3 P(r), |P| <
+// 0.69, errs by under 2^-50.8 |r^3/2|: ar3 takes two roundings, P's last
+// step one (2^-54), the product one, and P itself is off by 2^-52.26. Its
+// addition into lo, last, adds 2^-53 |lo| < 2^-54.5 |r|^3 + 2^-105, and
+// k kLn2Lo, LogCLo and the split of ln 2 under 2^-84.9. Together under
+// 2^-51.6 |r|^3 + 2^-84.9 < 2^-65.1 for |r| < kMaxReduced. Where c = 1
+// (and so k = 0) the last term vanishes; in glibc's near-1 interval, where
+// |r|^3 < 2^-9 |log x|, the error stays under 2^-60.6 |log x|.
+struct LogParts {
+  V hi;
+  V lo;
+};
+
+HWY_INLINE LogParts LogCore(D d, const Tables& tables, V x) {
+  const DI di;
+  const VI ix = hn::BitCast(di, x);
+  const VI tmp =
+      hn::Sub(ix, hn::Set(di, static_cast<std::int64_t>(detail::kLogOffBits)));
+  const VI index = hn::ShiftRight<52 - detail::kLogTableBits>(tmp);
+  const VI k = hn::ShiftRight<52>(tmp);
+  const V z = hn::BitCast(d, hn::Sub(ix, hn::ShiftLeft<52>(k)));
+  const V kd = ToDouble(d, k);
+  const V invc = Lookup(tables.InvC, index);
+  const V log_c_hi = Lookup(tables.LogCHi, index);
+  const V log_c_lo = Lookup(tables.LogCLo, index);
+
+  const V r = hn::MulSub(z, invc, hn::Set(d, 1.0));
+  const V a = hn::MulAdd(kd, hn::Set(d, detail::kLn2Hi), log_c_hi);
+  const V hi1 = hn::Add(a, r);
+  const V e1 = hn::Sub(r, hn::Sub(hi1, a));
+  const V half_r = hn::Mul(r, hn::Set(d, -0.5));
+  const V ar2 = hn::Mul(half_r, r);
+  const V ar2_err = hn::MulSub(half_r, r, ar2);
+  const V hi = hn::Add(hi1, ar2);
+  const V e2 = hn::Sub(ar2, hn::Sub(hi, hi1));
+
+  const V ar3 = hn::Mul(ar2, r);
+  const V p = hn::Mul(ar3, Polynomial(d, r, detail::kLogPoly));
+
+  V lo = hn::Add(hn::Add(e1, e2), ar2_err);
+  lo = hn::Add(lo, hn::MulAdd(kd, hn::Set(d, detail::kLn2Lo), log_c_lo));
+  lo = hn::Add(lo, p);
+  return {hi, lo};
+}
+
+// hi + lo as a double and its rounding error (Fast2Sum, |hi| >= |lo|).
+HWY_INLINE LogParts Renormalise(LogParts x) {
+  const V sum = hn::Add(x.hi, x.lo);
+  return {sum, hn::Sub(x.lo, hn::Sub(sum, x.hi))};
+}
+
+// y log x = hi + lo with |lo| <= 2^-51 |hi|; the logarithm's absolute
+// error becomes |y| 2^-65.1 here.
+HWY_INLINE LogParts ScaledLog(D d, const Tables& tables, V x, V y) {
+  const LogParts log_x = Renormalise(LogCore(d, tables, x));
+  const V t_hi = hn::Mul(y, log_x.hi);
+  return {t_hi, hn::MulAdd(y, log_x.lo, hn::MulSub(y, log_x.hi, t_hi))};
+}
+
+struct PowParts {
+  V rounded;
+  V residual;
+};
+
+// e^t for t = t.hi + t.lo, |t.hi| < 512, |t.lo| <= 2^-51 |t.hi|: rounded
+// holds RN(e^t) unless |residual| is over half an ulp, and rounded +
+// residual lies within a relative 2^-63 of e^t.
+//
+// e^t = 2^e H e^(r + r_lo), k = 16 e + j the integer nearest t 16/ln2,
+// taking 1 + Tail as e^Tail (off by Tail^2/2 < 2^-106):
+//   r_hi = t.hi - k kLn2NHi, exact: t.hi and k kLn2NHi are multiples of
+//       2^-58 when k != 0, and |r_hi| <= 0.02167 < 2^-5.5,
+//   delta = t.lo - k kLn2NLo + Tail, |delta| < 2^-42.5, error under 2^-95,
+//   r + r_lo = r_hi + delta by Fast2Sum, exact unless |r_hi| < |delta|,
+//       and then off by under 2^-94,
+//   e^r - 1 = r + q, q = r^2 Q(r) < 2^-12, off by three roundings under
+//       2^-65 each (r^2, Q's last step, the product) and Q's 2^-65.1,
+//   u + u_err = r + q exactly (Fast2Sum),
+//   e^(r + r_lo) ~ 1 + u + u_lo, u_lo = u_err + r_lo (1 + u), dropping
+//       r_lo^2 < 2^-117 and roundings under 2^-100.
+// Finally rounded = RN(2^e H (1 + u)) by one fused multiply-add, and
+// residual = 2^e H (1 + u) - rounded + 2^e H u_lo with the first
+// difference exact before one rounding (2^e H - rounded is exact, the two
+// lie within 2.2% of each other).
+HWY_INLINE PowParts ExpCore(D d, const Tables& tables, LogParts t) {
+  const DI di;
+  constexpr double kShift = 0x1.8p52;
+  const V shifted =
+      hn::MulAdd(t.hi, hn::Set(d, detail::kInvLn2N), hn::Set(d, kShift));
+  const V kd = hn::Sub(shifted, hn::Set(d, kShift));
+  const VI ki = hn::BitCast(di, shifted);
+  const V scale =
+      hn::BitCast(d, hn::Add(hn::BitCast(di, Lookup(tables.ScaleBits, ki)),
+                             hn::ShiftLeft<52 - detail::kExpTableBits>(ki)));
+  const V tail = Lookup(tables.Tail, ki);
+
+  const V r_hi = hn::NegMulAdd(kd, hn::Set(d, detail::kLn2NHi), t.hi);
+  const V delta =
+      hn::Add(hn::NegMulAdd(kd, hn::Set(d, detail::kLn2NLo), t.lo), tail);
+  const V r = hn::Add(r_hi, delta);
+  const V r_lo = hn::Sub(delta, hn::Sub(r, r_hi));
+
+  const V q = hn::Mul(hn::Mul(r, r), Polynomial(d, r, detail::kExpPoly));
+  const V u = hn::Add(r, q);
+  const V u_err = hn::Sub(q, hn::Sub(u, r));
+  const V u_lo = hn::Add(hn::MulAdd(r_lo, u, r_lo), u_err);
+
+  const V rounded = hn::MulAdd(scale, u, scale);
+  const V residual =
+      hn::MulAdd(scale, u_lo, hn::MulAdd(scale, u, hn::Sub(scale, rounded)));
+  return {rounded, residual};
+}
+
+struct Result {
+  V value;
+  M keep;  // the lanes whose value is libm's
+};
+
+// Kept when magnitude - (|residual| + tolerance) still rounds to
+// magnitude, the absolute value of a rounded result: the exact value and
+// glibc's unrounded one then lie strictly inside the rounding interval.
+// Downwards is the tighter side at a power of two.
+HWY_INLINE M FarFromBoundary(V magnitude, V residual, V tolerance) {
+  const V margin = hn::Add(hn::Abs(residual), tolerance);
+  return hn::Eq(hn::Sub(magnitude, margin), magnitude);
+}
+
+// The same with tolerance = relative * magnitude.
+HWY_INLINE M FarFromBoundaryRelative(V magnitude, V residual, V relative) {
+  const V margin = hn::MulAdd(relative, magnitude, hn::Abs(residual));
+  return hn::Eq(hn::Sub(magnitude, margin), magnitude);
+}
+
+// x^y from t = ScaledLog(x, y), whose approximation errs by under a
+// relative kPowApproxExp + |y| kPowApproxPerExponent (2^-63 + |y| 2^-65.1
+// with margin).
+HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, LogParts t) {
+  const PowParts p = ExpCore(d, tables, t);
+  const V abs_t = hn::Abs(t.hi);
+  // |y log x| < 500 also leaves out infinite and NaN exponents, and huge
+  // ones unless x = 1, where pow is 1 however large y is.
+  const M fast = hn::And(PositiveNormal(d, x),
+                         hn::Lt(abs_t, hn::Set(d, detail::kPowMaxExponentLog)));
+  // Relative: glibc's and our exp stages, glibc's log stage per |y log x|
+  // and ours per |y|; 2^-40 covers the roundings of this sum.
+  const V relative = hn::MulAdd(
+      abs_t, hn::Set(d, detail::kPowLibmLog * (1.0 + 0x1p-40)),
+      hn::MulAdd(hn::Abs(y),
+                 hn::Set(d, detail::kPowApproxPerExponent * (1.0 + 0x1p-40)),
+                 hn::Set(d, (detail::kPowLibmExp + detail::kPowApproxExp) *
+                                (1.0 + 0x1p-40))));
+  // The powers of positive x are positive.
+  return {p.rounded, hn::And(fast, FarFromBoundaryRelative(
+                                       p.rounded, p.residual, relative))};
+}
+
+// glibc's split x = 2^n m, m in [1/2, 1) for n < 0 and in [1, 2) for
+// n >= 0 (n < 0 where x < 1), its y = n + (n < 0) as a double, and
+// log m = log_m.hi + log_m.lo, renormalised.
+struct Log10Parts {
+  V m;
+  V y;
+  LogParts log_m;
+};
+
+HWY_INLINE Log10Parts Log10Split(D d, const Tables& tables, V x) {
+  const DI di;
+  const VI ix = hn::BitCast(di, x);
+  const auto below_one =
+      hn::Lt(ix, hn::Set(di, std::int64_t{0x3ff0000000000000}));
+  const VI n = hn::Sub(hn::ShiftRight<52>(ix), hn::Set(di, 1023));
+  // y as an integer; m then has the exponent n - y.
+  const VI y_int = hn::IfThenElse(below_one, hn::Add(n, hn::Set(di, 1)), n);
+  const V m = hn::BitCast(d, hn::Sub(ix, hn::ShiftLeft<52>(y_int)));
+  return {m, ToDouble(d, y_int), Renormalise(LogCore(d, tables, m))};
+}
+
+HWY_INLINE Result Log10FromSplit(D d, V x, const Log10Parts& s) {
+  const M near = hn::And(hn::Ge(s.m, hn::Set(d, detail::kNearLow)),
+                         hn::Lt(s.m, hn::Set(d, detail::kNearHigh)));
+  const V tolerance = hn::IfThenElse(
+      near,
+      hn::Mul(hn::Abs(s.log_m.hi),
+              hn::Set(d, (detail::kLogLibmNear + detail::kLogApproxNear) *
+                             (1.0 + 0x1p-40))),
+      hn::Set(d, detail::kLogLibmTable + detail::kLogApproxAbsolute));
+  const M keep =
+      hn::And(PositiveNormal(d, x),
+              FarFromBoundary(hn::Abs(s.log_m.hi), s.log_m.lo, tolerance));
+
+  // glibc's final operations, in its order.
+  const V value =
+      hn::Add(hn::Add(hn::Mul(s.log_m.hi, hn::Set(d, detail::kInvLn10)),
+                      hn::Mul(s.y, hn::Set(d, detail::kLog10Of2Lo))),
+              hn::Mul(s.y, hn::Set(d, detail::kLog10Of2Hi)));
+  return {value, keep};
+}
+
+// Lanes of the input from `at`, padded with `pad` past its end.
+HWY_INLINE V LoadPadded(D d, std::span<const double> in, std::size_t at,
+                        double pad) {
+  HWY_ALIGN double values[detail::kMaxLanes];
+  for (std::size_t lane = 0; lane < hn::Lanes(d); ++lane) {
+    values[lane] = at + lane < in.size() ? in[at + lane] : pad;
+  }
+  return hn::Load(d, values);
+}
+
+// Writes the first `count` lanes of v to out.
+HWY_INLINE void StorePartial(D d, V v, std::size_t count, double* out) {
+  HWY_ALIGN double values[detail::kMaxLanes];
+  hn::Store(v, d, values);
+  for (std::size_t lane = 0; lane < count; ++lane) out[lane] = values[lane];
+}
+
+// The elements of a block that the vector path leaves to libm, with their
+// arguments (out may overwrite an input before libm runs). Collected so
+// that the vector loop makes no calls: a call would cost it the constants
+// it keeps in registers.
+constexpr std::size_t kBlock = 512;
+
+struct Deferred {
+  std::size_t Count = 0;
+  std::size_t Index[kBlock];
+  double X[kBlock];
+  double Y[kBlock];
+};
+
+// Records the lanes below `count` that `keep` leaves out.
+HWY_INLINE void Defer(D d, M keep, V x, V y, std::size_t at, std::size_t count,
+                      Deferred& deferred) {
+  HWY_ALIGN double xs[detail::kMaxLanes] = {};
+  HWY_ALIGN double ys[detail::kMaxLanes] = {};
+  std::uint8_t bits[(detail::kMaxLanes + 7) / 8] = {};
+  hn::Store(x, d, xs);
+  hn::Store(y, d, ys);
+  hn::StoreMaskBits(d, hn::Not(keep), bits);
+  // Usually one lane: visit the set bits only.
+  unsigned left = bits[0] & ((1U << count) - 1U);
+  while (left != 0) {
+    const auto lane = static_cast<std::size_t>(__builtin_ctz(left));
+    left &= left - 1;
+    deferred.Index[deferred.Count] = at + lane;
+    deferred.X[deferred.Count] = xs[lane];
+    deferred.Y[deferred.Count] = ys[lane];
+    ++deferred.Count;
+  }
+}
+
+std::size_t PowImpl(std::span<const double> base,
+                    std::span<const double> exponent, std::span<double> out) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  if (lanes > detail::kMaxLanes) {
+    return detail::PowWithLibm(base, exponent, out);
+  }
+  const Tables tables = LoadTables(d);
+  const std::size_t n = out.size();
+  std::size_t calls = 0;
+  Deferred deferred;
+  for (std::size_t start = 0; start < n; start += kBlock) {
+    const std::size_t end = std::min(n, start + kBlock);
+    deferred.Count = 0;
+    std::size_t i = start;
+    if (i + lanes <= end) {
+      // Software-pipelined: the logarithm of the next vector is in flight
+      // with the exponential of this one, which measured 15% faster than
+      // one vector at a time (the chain of dependent operations through
+      // both is long). The last round recomputes its own vector instead of
+      // reading past the end.
+      V x = hn::LoadU(d, base.data() + i);
+      V y = hn::LoadU(d, exponent.data() + i);
+      LogParts t = ScaledLog(d, tables, x, y);
+      for (;;) {
+        const bool more = i + 2 * lanes <= end;
+        const std::size_t next = more ? i + lanes : i;
+        const V x_next = hn::LoadU(d, base.data() + next);
+        const V y_next = hn::LoadU(d, exponent.data() + next);
+        const LogParts t_next = ScaledLog(d, tables, x_next, y_next);
+        const Result result = PowFromLog(d, tables, x, y, t);
+        hn::StoreU(result.value, d, out.data() + i);
+        if (!hn::AllTrue(d, result.keep)) {
+          Defer(d, result.keep, x, y, i, lanes, deferred);
+        }
+        i += lanes;
+        if (!more) break;
+        x = x_next;
+        y = y_next;
+        t = t_next;
+      }
+    }
+    if (i < end) {
+      const V x = LoadPadded(d, base, i, 1.0);
+      const V y = LoadPadded(d, exponent, i, 1.0);
+      const Result result =
+          PowFromLog(d, tables, x, y, ScaledLog(d, tables, x, y));
+      StorePartial(d, result.value, end - i, out.data() + i);
+      Defer(d, result.keep, x, y, i, end - i, deferred);
+    }
+    for (std::size_t k = 0; k < deferred.Count; ++k) {
+      out[deferred.Index[k]] = std::pow(deferred.X[k], deferred.Y[k]);
+    }
+    calls += deferred.Count;
+  }
+  return calls;
+}
+
+std::size_t Log10Impl(std::span<const double> in, std::span<double> out) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  if (lanes > detail::kMaxLanes) return detail::Log10WithLibm(in, out);
+  const Tables tables = LoadTables(d);
+  const std::size_t n = out.size();
+  std::size_t calls = 0;
+  Deferred deferred;
+  for (std::size_t start = 0; start < n; start += kBlock) {
+    const std::size_t end = std::min(n, start + kBlock);
+    deferred.Count = 0;
+    std::size_t i = start;
+    if (i + lanes <= end) {
+      // Software-pipelined as in PowImpl.
+      V x = hn::LoadU(d, in.data() + i);
+      Log10Parts split = Log10Split(d, tables, x);
+      for (;;) {
+        const bool more = i + 2 * lanes <= end;
+        const V x_next = hn::LoadU(d, in.data() + (more ? i + lanes : i));
+        const Log10Parts split_next = Log10Split(d, tables, x_next);
+        const Result result = Log10FromSplit(d, x, split);
+        hn::StoreU(result.value, d, out.data() + i);
+        if (!hn::AllTrue(d, result.keep)) {
+          Defer(d, result.keep, x, x, i, lanes, deferred);
+        }
+        i += lanes;
+        if (!more) break;
+        x = x_next;
+        split = split_next;
+      }
+    }
+    if (i < end) {
+      const V x = LoadPadded(d, in, i, 1.0);
+      const Result result = Log10FromSplit(d, x, Log10Split(d, tables, x));
+      StorePartial(d, result.value, end - i, out.data() + i);
+      Defer(d, result.keep, x, x, i, end - i, deferred);
+    }
+    for (std::size_t k = 0; k < deferred.Count; ++k) {
+      out[deferred.Index[k]] = std::log10(deferred.X[k]);
+    }
+    calls += deferred.Count;
+  }
+  return calls;
+}
+
+bool NaturalLogImpl(std::span<const double> x, std::span<double> hi,
+                    std::span<double> lo) {
+  const D d;
+  const Tables tables = LoadTables(d);
+  const std::size_t lanes = hn::Lanes(d);
+  for (std::size_t i = 0; i < x.size(); i += lanes) {
+    const std::size_t count = std::min(lanes, x.size() - i);
+    const LogParts parts =
+        Renormalise(LogCore(d, tables, LoadPadded(d, x, i, 1.0)));
+    StorePartial(d, parts.hi, count, hi.data() + i);
+    StorePartial(d, parts.lo, count, lo.data() + i);
+  }
+  return true;
+}
+
+bool PowApproximationImpl(std::span<const double> base,
+                          std::span<const double> exponent,
+                          std::span<double> hi, std::span<double> lo) {
+  const D d;
+  const Tables tables = LoadTables(d);
+  const std::size_t lanes = hn::Lanes(d);
+  for (std::size_t i = 0; i < base.size(); i += lanes) {
+    const std::size_t count = std::min(lanes, base.size() - i);
+    const V x = LoadPadded(d, base, i, 1.0);
+    const V y = LoadPadded(d, exponent, i, 1.0);
+    const PowParts parts = ExpCore(d, tables, ScaledLog(d, tables, x, y));
+    // Renormalised, so that lo is within half an ulp of hi.
+    const LogParts sum = Renormalise({parts.rounded, parts.residual});
+    StorePartial(d, sum.hi, count, hi.data() + i);
+    StorePartial(d, sum.lo, count, lo.data() + i);
+  }
+  return true;
+}
+
+#else  // no fused multiply-add on this target: the libm loops
+
+std::size_t PowImpl(std::span<const double> base,
+                    std::span<const double> exponent, std::span<double> out) {
+  return detail::PowWithLibm(base, exponent, out);
+}
+
+std::size_t Log10Impl(std::span<const double> in, std::span<double> out) {
+  return detail::Log10WithLibm(in, out);
+}
+
+// Without fused operations the approximations do not exist.
+bool NaturalLogImpl(std::span<const double> /* x */, std::span<double> /* hi */,
+                    std::span<double> /* lo */) {
+  return false;
+}
+
+bool PowApproximationImpl(std::span<const double> /* base */,
+                          std::span<const double> /* exponent */,
+                          std::span<double> /* hi */,
+                          std::span<double> /* lo */) {
+  return false;
+}
+
+#endif
+
+}  // namespace
+}  // namespace HWY_NAMESPACE
+}  // namespace numerics
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace numerics {
+
+HWY_EXPORT(PowImpl);
+HWY_EXPORT(Log10Impl);
+HWY_EXPORT(NaturalLogImpl);
+HWY_EXPORT(PowApproximationImpl);
+
+std::size_t PowElementwise(std::span<const double> base,
+                           std::span<const double> exponent,
+                           std::span<double> out) {
+  assert(base.size() == out.size() && exponent.size() == out.size());
+  if (out.empty()) return 0;
+  return HWY_DYNAMIC_DISPATCH(PowImpl)(base, exponent, out);
+}
+
+std::size_t Log10Elementwise(std::span<const double> in,
+                             std::span<double> out) {
+  assert(in.size() == out.size());
+  if (out.empty()) return 0;
+  return HWY_DYNAMIC_DISPATCH(Log10Impl)(in, out);
+}
+
+namespace detail {
+
+bool NaturalLogApproximation(std::span<const double> x, std::span<double> hi,
+                             std::span<double> lo) {
+  assert(hi.size() == x.size() && lo.size() == x.size());
+  return HWY_DYNAMIC_DISPATCH(NaturalLogImpl)(x, hi, lo);
+}
+
+bool PowApproximation(std::span<const double> base,
+                      std::span<const double> exponent, std::span<double> hi,
+                      std::span<double> lo) {
+  assert(exponent.size() == base.size() && hi.size() == base.size() &&
+         lo.size() == base.size());
+  return HWY_DYNAMIC_DISPATCH(PowApproximationImpl)(base, exponent, hi, lo);
+}
+
+}  // namespace detail
+}  // namespace numerics
+#endif  // HWY_ONCE
