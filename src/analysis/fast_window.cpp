@@ -50,8 +50,7 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   const double divisor = static_cast<double>(segment_count);
   for (std::size_t j = 0; j < kMoments; ++j) column[j] = column[j] / divisor;
   numerics::PowElementwise(std::span<const double>(column, kMoments),
-                           work.InverseQ,
-                           std::span<double>(column, kMoments));
+                           work.InverseQ, std::span<double>(column, kMoments));
 }
 
 // tau(q) from the log10 columns, the alpha range and the Legendre

@@ -83,7 +83,8 @@ void ParallelSeriesAnalyser::Analyse(
     const std::function<std::optional<double>()>& next_sample,
     const std::function<void(std::int32_t)>& on_progress,
     const std::function<void(const WindowResult&)>& emit) {
-  Run(next_sample, on_progress,
+  Run(
+      next_sample, on_progress,
       [&emit](const WindowResult& r, const WindowSpectrum*) { emit(r); },
       false);
 }
@@ -93,7 +94,8 @@ void ParallelSeriesAnalyser::AnalyseWithSpectrum(
     const std::function<void(std::int32_t)>& on_progress,
     const std::function<void(const WindowResult&, const WindowSpectrum&)>&
         emit) {
-  Run(next_sample, on_progress,
+  Run(
+      next_sample, on_progress,
       [&emit](const WindowResult& r, const WindowSpectrum* spectrum) {
         emit(r, *spectrum);
       },
@@ -153,8 +155,9 @@ void ParallelSeriesAnalyser::Run(
                                              analyse(*slot);
                                              return slot;
                                            }) &
-            tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order,
-                                          [&](Slot* slot) { hand_out(*slot); }));
+            tbb::make_filter<Slot*, void>(
+                tbb::filter_mode::serial_in_order,
+                [&](Slot* slot) { hand_out(*slot); }));
   });
 }
 

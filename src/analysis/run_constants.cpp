@@ -128,10 +128,10 @@ std::int64_t RunStorageBytes(const AnalysisParams& params, int threads) {
   const long double t = threads < 1 ? 1 : threads;
   const long double terms = params.TrendOrder + 1;
   const long double doubles =
-      (2.0L + 2.0L * t + t) * lrec +               // window, slots, ranges
-      t * (9.0L * max_scale +                       // segments side by side
+      (2.0L + 2.0L * t + t) * lrec +  // window, slots, ranges
+      t * (9.0L * max_scale +         // segments side by side
            static_cast<long double>(kMomentCount) * kScaleCount) +
-      terms * max_scale * (1.0L + t) +              // power table, scratch
+      terms * max_scale * (1.0L + t) +  // power table, scratch
       static_cast<long double>(kSharedBasisBudget) / sizeof(double);
   const long double bytes = doubles * sizeof(double);
   constexpr auto kMax = static_cast<long double>(INT64_MAX);
@@ -142,8 +142,8 @@ const numerics::OrthonormalPolynomialBasis& DetrendBasisFor(
     const RunConstants& run, std::size_t scale,
     numerics::OrthonormalPolynomialBasis& scratch) {
   if (!run.DetrendBasis.empty()) {
-    return run.DetrendBasis[static_cast<std::size_t>(
-        run.DetrendBasisIndex[scale])];
+    return run
+        .DetrendBasis[static_cast<std::size_t>(run.DetrendBasisIndex[scale])];
   }
   if (scratch.Points() != run.ScaleLen[scale] ||
       scratch.Order() != run.Params.TrendOrder) {

@@ -10,14 +10,12 @@
 
 namespace driver {
 
-ResultFile::ResultFile(const std::string& path)
-    : id_{kResultUnit, path} {
+ResultFile::ResultFile(const std::string& path) : id_{kResultUnit, path} {
   fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd_ < 0) {
-    throw FatalError(ErrorNumber::kOpenError,
-                     std::string("cannot open file (") + std::strerror(errno) +
-                         ")",
-                     id_);
+    throw FatalError(
+        ErrorNumber::kOpenError,
+        std::string("cannot open file (") + std::strerror(errno) + ")", id_);
   }
 }
 
@@ -30,7 +28,8 @@ void ResultFile::WriteRecord(std::string_view record) {
   buffer_.append(textio::kRecordEnd);
   std::size_t done = 0;
   while (done < buffer_.size()) {
-    const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    const ssize_t n =
+        ::write(fd_, buffer_.data() + done, buffer_.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       continue;
@@ -42,10 +41,9 @@ void ResultFile::WriteRecord(std::string_view record) {
     if (done > 0 && ::ftruncate(fd_, static_cast<off_t>(whole_)) == 0) {
       ::lseek(fd_, static_cast<off_t>(whole_), SEEK_SET);
     }
-    throw FatalError(ErrorNumber::kWriteError,
-                     std::string("error during write (") +
-                         std::strerror(error) + ")",
-                     id_);
+    throw FatalError(
+        ErrorNumber::kWriteError,
+        std::string("error during write (") + std::strerror(error) + ")", id_);
   }
   whole_ += static_cast<long long>(done);
 }
@@ -54,10 +52,9 @@ void ResultFile::Close() {
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) {
-    throw FatalError(ErrorNumber::kCloseError,
-                     std::string("error closing file (") +
-                         std::strerror(errno) + ")",
-                     id_);
+    throw FatalError(
+        ErrorNumber::kCloseError,
+        std::string("error closing file (") + std::strerror(errno) + ")", id_);
   }
 }
 

@@ -134,7 +134,6 @@ SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
            std::string(kResultDir);
   }
 
-
   // A series file that does not exist is reported, not created.
   std::ifstream series_file(context.RunDir / file_name,
                             std::ios::in | std::ios::binary);

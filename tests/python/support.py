@@ -21,8 +21,8 @@ PLOT_TOOL = os.path.join(SOURCE_DIR, "tools", "mfwindow-plot")
 def load_plot_tool():
     """tools/mfwindow-plot as a module (its name has no .py)."""
     loader = importlib.machinery.SourceFileLoader("mfwindow_plot", PLOT_TOOL)
-    spec = importlib.util.spec_from_loader("mfwindow_plot", loader)
-    module = importlib.util.module_from_spec(spec)
+    module_spec = importlib.util.spec_from_loader("mfwindow_plot", loader)
+    module = importlib.util.module_from_spec(module_spec)
     loader.exec_module(module)
     return module
 
