@@ -64,11 +64,10 @@ bool WindowFiller::Next(
 }
 
 WindowResult MakeWindowResult(const AnalysisParams& params,
-                              std::int32_t window_number,
+                              std::int64_t window_number,
                               const SpectrumSummary& summary) {
   // 64 bits: (count - 1) * WinShift + Lrec passes 2^31 on long series.
-  const std::int64_t pos =
-      std::int64_t{window_number - 1} * params.WinShift + params.Lrec;
+  const std::int64_t pos = (window_number - 1) * params.WinShift + params.Lrec;
   WindowResult result;
   result.TimeMark = static_cast<double>(pos) * params.Tstep + params.Tini;
   result.AlfaMin = summary.AlfaMin;
@@ -82,10 +81,10 @@ WindowResult MakeWindowResult(const AnalysisParams& params,
 void AnalyseSeries(const RunConstants& run, Workspace& work,
                    WindowBuffers& buffers,
                    const std::function<std::optional<double>()>& next_sample,
-                   const std::function<void(std::int32_t)>& on_progress,
+                   const std::function<void(std::int64_t)>& on_progress,
                    const std::function<void(const WindowResult&)>& emit) {
   WindowFiller filler(run.Params, buffers);
-  std::int32_t window_count = 0;
+  std::int64_t window_count = 0;
   while (filler.Next(next_sample, buffers.AnalysisBuf)) {
     ComputeFluctuations(run, work, buffers.AnalysisBuf);
     on_progress(window_count);

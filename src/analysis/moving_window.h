@@ -59,7 +59,7 @@ class WindowFiller {
 // time mark pos*Tstep + Tini of its last sample pos = (number-1)*WinShift +
 // Lrec, with pos computed in 64 bits, then the summary.
 WindowResult MakeWindowResult(const AnalysisParams& params,
-                              std::int32_t window_number,
+                              std::int64_t window_number,
                               const SpectrumSummary& summary);
 
 // Analyses every complete window of one series. Pulls samples from
@@ -70,7 +70,7 @@ WindowResult MakeWindowResult(const AnalysisParams& params,
 void AnalyseSeries(const RunConstants& run, Workspace& work,
                    WindowBuffers& buffers,
                    const std::function<std::optional<double>()>& next_sample,
-                   const std::function<void(std::int32_t)>& on_progress,
+                   const std::function<void(std::int64_t)>& on_progress,
                    const std::function<void(const WindowResult&)>& emit);
 
 }  // namespace analysis

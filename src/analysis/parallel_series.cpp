@@ -27,7 +27,7 @@ namespace {
 // One window in flight: its prepared values and, once analysed, its summary.
 struct Slot {
   std::vector<double> Values;
-  std::int32_t Number = 0;  // counted from 1 within the series
+  std::int64_t Number = 0;  // counted from 1 within the series
   SpectrumSummary Summary;
   WindowSpectrum Spectrum;  // filled only when asked for
 };
@@ -81,7 +81,7 @@ ParallelSeriesAnalyser::~ParallelSeriesAnalyser() = default;
 
 void ParallelSeriesAnalyser::Analyse(
     const std::function<std::optional<double>()>& next_sample,
-    const std::function<void(std::int32_t)>& on_progress,
+    const std::function<void(std::int64_t)>& on_progress,
     const std::function<void(const WindowResult&)>& emit) {
   Run(
       next_sample, on_progress,
@@ -91,7 +91,7 @@ void ParallelSeriesAnalyser::Analyse(
 
 void ParallelSeriesAnalyser::AnalyseWithSpectrum(
     const std::function<std::optional<double>()>& next_sample,
-    const std::function<void(std::int32_t)>& on_progress,
+    const std::function<void(std::int64_t)>& on_progress,
     const std::function<void(const WindowResult&, const WindowSpectrum&)>&
         emit) {
   Run(
@@ -104,7 +104,7 @@ void ParallelSeriesAnalyser::AnalyseWithSpectrum(
 
 void ParallelSeriesAnalyser::Run(
     const std::function<std::optional<double>()>& next_sample,
-    const std::function<void(std::int32_t)>& on_progress,
+    const std::function<void(std::int64_t)>& on_progress,
     const std::function<void(const WindowResult&, const WindowSpectrum*)>& emit,
     bool with_spectrum) {
   State& s = *state_;
@@ -123,7 +123,7 @@ void ParallelSeriesAnalyser::Run(
 
   if (s.threads == 1) {
     Slot& slot = s.slots.front();
-    std::int32_t read = 0;
+    std::int64_t read = 0;
     while (filler.Next(next_sample, slot.Values)) {
       slot.Number = ++read;
       analyse(slot);
@@ -134,7 +134,7 @@ void ParallelSeriesAnalyser::Run(
 
   // Tokens leave the pipeline in order, so the slot of window n is free
   // again once window n + slots has been read.
-  std::int32_t read = 0;
+  std::int64_t read = 0;
   s.arena.execute([&] {
     tbb::parallel_pipeline(
         s.slots.size(),

@@ -47,19 +47,19 @@ class ParallelSeriesAnalyser {
   // necessarily on the calling thread. An exception from a callback stops
   // the analysis and propagates.
   void Analyse(const std::function<std::optional<double>()>& next_sample,
-               const std::function<void(std::int32_t)>& on_progress,
+               const std::function<void(std::int64_t)>& on_progress,
                const std::function<void(const WindowResult&)>& emit);
 
   // The same, handing each window's whole spectrum to `emit` as well.
   void AnalyseWithSpectrum(
       const std::function<std::optional<double>()>& next_sample,
-      const std::function<void(std::int32_t)>& on_progress,
+      const std::function<void(std::int64_t)>& on_progress,
       const std::function<void(const WindowResult&, const WindowSpectrum&)>&
           emit);
 
  private:
   void Run(const std::function<std::optional<double>()>& next_sample,
-           const std::function<void(std::int32_t)>& on_progress,
+           const std::function<void(std::int64_t)>& on_progress,
            const std::function<void(const WindowResult&,
                                     const WindowSpectrum*)>& emit,
            bool with_spectrum);

@@ -108,7 +108,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values) {
     if (next == values.size()) return std::nullopt;
     return values[next++];
   };
-  const auto no_progress = [](std::int32_t) {};
+  const auto no_progress = [](std::int64_t) {};
   const auto keep_row = [&result](const analysis::WindowResult& r) {
     result.Rows.push_back(
         {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz});

@@ -54,8 +54,8 @@ std::optional<std::string> AnalyseOne(const std::string& name, SeriesJob& job) {
   const std::optional<fs::path> place =
       driver::ResultPlace(name, MainSuffix(job.Options.Format));
   if (!place) {
-    return "result path for \"" + name + "\" would leave " +
-           job.Options.OutDir.string();
+    return "result path for \"" + name + "\" holds a \"..\" component" +
+           (name.find('\0') != std::string::npos ? " or a NUL" : "");
   }
   std::ifstream series_file(job.Io.BaseDir / name,
                             std::ios::in | std::ios::binary);
@@ -97,7 +97,7 @@ std::optional<std::string> AnalyseOne(const std::string& name, SeriesJob& job) {
     results.WriteRecord(
         job.Options.Format == OutputFormat::kCsv ? CsvRecord(r) : DatRecord(r));
   };
-  const auto no_progress = [](std::int32_t) {};
+  const auto no_progress = [](std::int64_t) {};
   if (spectrum_file) {
     job.Engine.AnalyseWithSpectrum(
         next_sample, no_progress,

@@ -98,6 +98,10 @@ void WriteGreeting(TextOut& console_out, TextIn& console_in) {
 std::optional<std::vector<std::string>> ReadSeriesList(
     const std::filesystem::path& run_dir, TextOut& console_out) {
   const std::filesystem::path list_path = run_dir / "list";
+  // A folder named "list" opens as a stream but cannot be read: it is no
+  // list either.
+  std::error_code kind;
+  if (std::filesystem::is_directory(list_path, kind)) return std::nullopt;
   std::ifstream file(list_path, std::ios::in | std::ios::binary);
   if (!file.is_open()) return std::nullopt;
   TextIn list(file, StreamId{kListUnit, "list"});

@@ -26,7 +26,7 @@ namespace {
 // or the process' address-space limit) is refused at once, before anything
 // is touched: on a system that overcommits memory the allocation itself
 // would succeed and the run would be killed later, when the window fills.
-void EnsureStorageAvailable(std::int64_t bytes) {
+bool StorageFits(std::int64_t bytes) {
   long double available = 0.0L;
   struct sysinfo info {};
   if (sysinfo(&info) == 0) {
@@ -38,9 +38,7 @@ void EnsureStorageAvailable(std::int64_t bytes) {
       (available == 0.0L || limit.rlim_cur < available)) {
     available = static_cast<long double>(limit.rlim_cur);
   }
-  if (available > 0.0L && static_cast<long double>(bytes) > available) {
-    throw std::bad_alloc();
-  }
+  return available <= 0.0L || static_cast<long double>(bytes) <= available;
 }
 
 // Builds the run constants and the analysis storage at the dialogue's two
@@ -56,7 +54,15 @@ class EngineHooks final : public DialogueHooks, public SeriesAnalyser {
   }
 
   void MinScaleSettled(const analysis::AnalysisParams& params) override {
-    EnsureStorageAvailable(analysis::RunStorageBytes(params, threads_));
+    // Fewer threads, each with its windows in flight, before no run at all.
+    if (choice_ == Engine::kReference) threads_ = 1;
+    while (threads_ > 1 &&
+           !StorageFits(analysis::RunStorageBytes(params, threads_))) {
+      --threads_;
+    }
+    if (!StorageFits(analysis::RunStorageBytes(params, threads_))) {
+      throw std::bad_alloc();
+    }
     if (choice_ == Engine::kReference) {
       buffers_ = std::make_unique<analysis::WindowBuffers>(params.Lrec);
       analysis::PrepareRun(run_, params);
@@ -73,7 +79,7 @@ class EngineHooks final : public DialogueHooks, public SeriesAnalyser {
 
   void Analyse(
       const std::function<std::optional<double>()>& next_sample,
-      const std::function<void(std::int32_t)>& on_progress,
+      const std::function<void(std::int64_t)>& on_progress,
       const std::function<void(const analysis::WindowResult&)>& emit) override {
     if (parallel_) {
       parallel_->Analyse(next_sample, on_progress, emit);

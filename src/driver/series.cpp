@@ -30,7 +30,11 @@ std::string NameForBlankEntry(SeriesContext& context) {
       "File name missing or blank - please enter file name");
   context.ConsoleOut.Prompt("UNIT " + std::to_string(kSeriesUnit) + "? ");
   context.ConsoleOut.Flush();
+  // The console read resumes after a signal; a stop request that came
+  // meanwhile is honoured once the line is in.
+  ThrowIfInterrupted();
   std::string name = context.ConsoleIn.ReadText(kSeriesNameWidth);
+  ThrowIfInterrupted();
   LeftAdjust(name);
   return name.substr(0, name.find_last_not_of(' ') + 1);
 }
@@ -75,10 +79,12 @@ std::optional<fs::path> ResultPlace(std::string_view name,
                                     std::string_view suffix) {
   // A NUL would silently cut the name short at every system call.
   if (name.find('\0') != std::string_view::npos) return std::nullopt;
-  const fs::path place = fs::path(std::string(kResultPrefix) +
-                                  std::string(name) + std::string(suffix))
-                             .lexically_normal();
-  if (place.empty() || place.has_root_path()) return std::nullopt;
+  // Any ".." below the results folder is refused, whether or not it would
+  // climb out of it: the folders a result needs are made along the name as
+  // written.
+  const fs::path place(std::string(kResultPrefix) + std::string(name) +
+                       std::string(suffix));
+  if (place.has_root_path()) return std::nullopt;
   for (const fs::path& part : place) {
     if (part == "..") return std::nullopt;
   }
@@ -130,16 +136,33 @@ SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
   }
   const std::optional<fs::path> place = ResultPlace(name, kResultSuffix);
   if (!place) {
-    return "result path for \"" + std::string(name) + "\" would leave " +
-           std::string(kResultDir);
+    return "result path for \"" + std::string(name) +
+           "\" holds a \"..\" component";
   }
 
-  // A series file that does not exist is reported, not created.
-  std::ifstream series_file(context.RunDir / file_name,
-                            std::ios::in | std::ios::binary);
-  if (!series_file.is_open()) {
+  // A series file that does not exist is reported and skipped, not
+  // created; any other failure to open it ends the run. A folder opens as
+  // a stream but cannot be read: it fails here too.
+  const fs::path series_path = context.RunDir / file_name;
+  std::ifstream series_file;
+  int open_error = 0;
+  std::error_code kind;
+  if (file_name.empty()) {
+    open_error = ENOENT;
+  } else if (fs::is_directory(series_path, kind)) {
+    open_error = EISDIR;
+  } else {
+    series_file.open(series_path, std::ios::in | std::ios::binary);
+    if (!series_file.is_open()) open_error = errno != 0 ? errno : EIO;
+  }
+  if (open_error == ENOENT || open_error == ENOTDIR) {
     return "cannot open series file \"" + file_name + "\" (" +
-           ErrnoText(errno) + ")";
+           ErrnoText(open_error) + ")";
+  }
+  if (open_error != 0) {
+    throw FatalError(ErrorNumber::kOpenError,
+                     "cannot open file (" + ErrnoText(open_error) + ")",
+                     StreamId{kSeriesUnit, file_name});
   }
   TextIn series(series_file, StreamId{kSeriesUnit, file_name});
 
@@ -154,7 +177,7 @@ SkipReason ProcessSeries(std::string& entry, SeriesContext& context) {
         ThrowIfInterrupted();
         return ReadSample(series);
       },
-      [&](std::int32_t windows_done) {
+      [&](std::int64_t windows_done) {
         const textio::FormattedItem items[] = {windows_done};
         context.ConsoleOut.Formatted(textio::kProgressLineLayout, items);
         context.ConsoleOut.Flush();

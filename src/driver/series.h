@@ -24,7 +24,7 @@ class SeriesAnalyser {
   virtual ~SeriesAnalyser() = default;
   virtual void Analyse(
       const std::function<std::optional<double>()>& next_sample,
-      const std::function<void(std::int32_t)>& on_progress,
+      const std::function<void(std::int64_t)>& on_progress,
       const std::function<void(const analysis::WindowResult&)>& emit) = 0;
 };
 
@@ -53,8 +53,8 @@ std::string ResultPath(const std::filesystem::path& run_dir,
 std::optional<double> ReadSample(TextIn& series);
 
 // The result file of series `name`, relative to the results folder:
-// "F(Alfa)_" + name + suffix, normalised; std::nullopt when the name would
-// take it out of that folder (a ".." above it) or holds a NUL character.
+// "F(Alfa)_" + name + suffix; std::nullopt when that path has a ".."
+// component (it could leave the folder) or the name holds a NUL character.
 std::optional<std::filesystem::path> ResultPlace(std::string_view name,
                                                  std::string_view suffix);
 
@@ -62,9 +62,10 @@ std::optional<std::filesystem::path> ResultPlace(std::string_view name,
 using SkipReason = std::optional<std::string>;
 
 // Processes one SeriesList entry (left-adjusted in place). Returns the
-// reason when the series was skipped (its file does not exist, or its
-// result path would leave "F(Alfa)"); throws FatalError when a result file
-// cannot be created or written.
+// reason when the series was skipped (its file does not exist, its result
+// path has a ".." component, or its name holds a NUL); throws FatalError
+// when the series file exists but cannot be opened, or a result file cannot
+// be created or written.
 SkipReason ProcessSeries(std::string& entry, SeriesContext& context);
 
 }  // namespace driver

@@ -161,8 +161,8 @@ std::string FormatTextField(std::string_view text, int width) {
                  Align::kRight);
 }
 
-std::string FormatInteger(std::int32_t value, int width) {
-  char digits[16];
+std::string FormatInteger(std::int64_t value, int width) {
+  char digits[24];
   const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, value);
   assert(ec == std::errc{});
   return Justify(
@@ -229,7 +229,11 @@ std::string FormattedRecordText(std::span<const LayoutField> layout,
               FormatTextField(ItemAs<std::string_view>(item), field.Width));
           break;
         case LayoutField::Kind::kInteger:
-          record.append(FormatInteger(ItemAs<std::int32_t>(item), field.Width));
+          record.append(
+              FormatInteger(std::holds_alternative<std::int64_t>(item)
+                                ? std::get<std::int64_t>(item)
+                                : std::int64_t{ItemAs<std::int32_t>(item)},
+                            field.Width));
           break;
         case LayoutField::Kind::kGeneralReal:
           record.append(FormatGeneralReal(ItemAs<double>(item), field.Width,

@@ -23,7 +23,7 @@ std::string FormatTextField(std::string_view text, int width);
 // when sign and digits do not fit.
 //   FormatInteger(7, 10)           -> "         7"
 //   FormatInteger(-1000000000, 10) -> "**********"
-std::string FormatInteger(std::int32_t value, int width);
+std::string FormatInteger(std::int64_t value, int width);
 
 // Renders `value` in exactly `width` characters with `digits` significant
 // digits. Rounds the exact binary value to nearest, ties to even. Uses the
@@ -62,7 +62,10 @@ struct LayoutField {
 
 // An item of a formatted record: text, integer or double, matched in order
 // to the fields that take items (every kind but kLiteral).
-using FormattedItem = std::variant<std::string_view, std::int32_t, double>;
+// Integer fields take 32-bit or 64-bit integers alike (a window count may
+// pass 2^31 on a very long series).
+using FormattedItem =
+    std::variant<std::string_view, std::int32_t, std::int64_t, double>;
 
 // The characters of a formatted record: the fields' renderings, left to
 // right, with no leading blank. Supplied repeat counts are taken from

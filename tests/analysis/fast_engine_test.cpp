@@ -65,7 +65,7 @@ std::vector<double> MixedSeries(std::size_t n, std::uint64_t seed,
 
 struct Outcome {
   std::vector<WindowResult> results;
-  std::vector<std::int32_t> progress;
+  std::vector<std::int64_t> progress;
 };
 
 Outcome RunReference(const analysis::RunConstants& run,
@@ -80,7 +80,7 @@ Outcome RunReference(const analysis::RunConstants& run,
         if (next == series.size()) return std::nullopt;
         return series[next++];
       },
-      [&](std::int32_t done) { out.progress.push_back(done); },
+      [&](std::int64_t done) { out.progress.push_back(done); },
       [&](const WindowResult& r) { out.results.push_back(r); });
   return out;
 }
@@ -98,7 +98,7 @@ Outcome RunFast(const analysis::RunConstants& run,
           if (next == series.size()) return std::nullopt;
           return series[next++];
         },
-        [&](std::int32_t done) { out.progress.push_back(done); },
+        [&](std::int64_t done) { out.progress.push_back(done); },
         [&](const WindowResult& r) { out.results.push_back(r); });
   }
   return out;
@@ -208,7 +208,7 @@ TEST(FastEngine, AnalyserPropagatesAnExceptionFromItsCallbacks) {
                        if (next == series.size()) return std::nullopt;
                        return series[next++];
                      },
-                     [](std::int32_t) {},
+                     [](std::int64_t) {},
                      [&](const WindowResult&) {
                        if (++emitted == 10)
                          throw std::runtime_error("disk full");

@@ -25,7 +25,7 @@ using analysis_test::MakeRun;
 struct SeriesLog {
   std::vector<WindowResult> results;
   // Progress counts in call order, with -1 for each emitted result.
-  std::vector<std::int32_t> events;
+  std::vector<std::int64_t> events;
   std::size_t pulls = 0;  // calls of next_sample, the final nullopt included
   bool pulled_after_end = false;
 };
@@ -43,7 +43,7 @@ SeriesLog RunSeries(const RunConstants& run, Workspace& work,
         ended = true;
         return std::nullopt;
       },
-      [&](std::int32_t count) { log.events.push_back(count); },
+      [&](std::int64_t count) { log.events.push_back(count); },
       [&](const WindowResult& result) {
         log.results.push_back(result);
         log.events.push_back(-1);
@@ -247,6 +247,23 @@ TEST(AnalyseSeries, IncrementsOfAWalkResembleItsStepsAsValues) {
     EXPECT_NEAR(a.AlfaSz, b.AlfaSz, 0.03);
     EXPECT_NEAR(a.FAlfaSz, b.FAlfaSz, 1e-3);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Window 2^31 + 1 with shift 1 ends at sample 2^31 + Lrec: the position
+// and the time mark are computed in 64 bits, with no wrap-around.
+TEST(MakeWindowResult, PositionPassesThe32BitRange) {
+  analysis::AnalysisParams params;
+  params.Lrec = 1000;
+  params.WinShift = 1;
+  params.Tini = 0.5;
+  params.Tstep = 2.0;
+  const analysis::WindowResult r = analysis::MakeWindowResult(
+      params, std::int64_t{2147483649}, analysis::kDegenerateSummary);
+  EXPECT_EQ(r.TimeMark, (2147483648.0 + 1000.0) * 2.0 + 0.5);
 }
 
 }  // namespace

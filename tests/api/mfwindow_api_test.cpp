@@ -138,7 +138,7 @@ std::vector<ReferenceWindow> Reference(const std::vector<double>& series,
         if (next == series.size()) return std::nullopt;
         return series[next++];
       },
-      [](std::int32_t) {},
+      [](std::int64_t) {},
       [&](const analysis::WindowResult& r) {
         windows.push_back({r, work.TauQ, work.AlfaGrid, work.FAlfaGrid});
       });

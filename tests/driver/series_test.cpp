@@ -20,8 +20,8 @@ struct PlaceCase {
 constexpr PlaceCase kPlaces[] = {
   {"walk.txt",          "F(Alfa)_walk.txt.dat"},
   {"data/s1.txt",       "F(Alfa)_data/s1.txt.dat"},
-  {"data/../s1.txt",    "s1.txt.dat"},            // stays inside
-  {"a/./b.txt",         "F(Alfa)_a/b.txt.dat"},
+  {"data/../s1.txt",    nullptr},                  // any ".." is refused
+  {"a/./b.txt",         "F(Alfa)_a/./b.txt.dat"},  // as written
   {"../s1.txt",         "F(Alfa)_../s1.txt.dat"},  // "F(Alfa)_.." is a name
   {"a/../../s1.txt",    nullptr},                  // one level above DIR
   {"a/../../../x",      nullptr},

@@ -186,9 +186,10 @@ if wanted "${cases[@]}"; then
   done
   printf '%s\n' "$long" >> "$dir/list"
   run
-  expect_status 1
-  # Only the first 256 characters of a record name the series.
-  expect_err "mfwindow: cannot open series file \"${long:0:256}\" (File name too long); series skipped"
+  # Only the first 256 characters of a record name the series; the system
+  # refuses that name, a failed open, which ends the run after the others.
+  expect_status 2
+  expect_err "mfwindow: severe (3): cannot open file (File name too long), unit 1, file ${long:0:256}"
   for name in "with blanks.txt" "quo\"te's.txt" $'na\xc3\xafve-\xc3\xbc.txt' ",comma/slash"; do
     expect_whole_lines "$dir/F(Alfa)/F(Alfa)_$name.dat"
   done
@@ -205,6 +206,29 @@ if wanted "${cases[@]}"; then
   expect_status 1
   expect_err "mfwindow: series name \"sx\" holds a NUL character; series skipped"
   [ -z "$(ls -A "$dir/F(Alfa)")" ] || fail "a result file was written"
+fi
+
+case=series_is_a_folder
+if wanted "${cases[@]}"; then
+  # A folder opens as a stream on this system but cannot be read: a failed
+  # open, which ends the run; the series before it keep their results.
+  setup 0 1 32 3 8 0 1
+  walk 40 > "$dir/a.txt"; mkdir "$dir/d"; printf 'a.txt\nd\na.txt\n' > "$dir/list"
+  run
+  expect_status 2
+  expect_err "mfwindow: severe (3): cannot open file (Is a directory), unit 1, file d"
+  [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_a.txt.dat")" -eq 2 ] || fail "earlier results lost"
+  [ ! -e "$dir/F(Alfa)/F(Alfa)_d.dat" ] || fail "a result file for the folder"
+fi
+
+case=list_is_a_folder
+if wanted "${cases[@]}"; then
+  setup 0 1 32 3 8 0 1
+  mkdir "$dir/list"
+  run
+  expect_status 0
+  tail -n 1 "$dir/stdout.txt" | grep -q '^Stop - Program terminated' || fail "no missing-list path"
+  [ ! -e "$dir/F(Alfa)" ] || fail "F(Alfa) created"
 fi
 
 if [ "$failures" -gt 0 ]; then

@@ -390,3 +390,14 @@ TEST(WriteFormattedRecord, WritesOneRecordWithCrLf) {
 }
 
 }  // namespace
+
+// A series longer than 2^31 windows: the count passes the 32-bit range and
+// still shows in the progress line, as long as its ten columns hold it.
+TEST(FormattedRecordText, ProgressLineTakesCountsPast32Bits) {
+  const textio::FormattedItem past[] = {std::int64_t{2147483648}};
+  EXPECT_EQ(textio::FormattedRecordText(textio::kProgressLineLayout, past),
+            "+2147483648");
+  const textio::FormattedItem too_wide[] = {std::int64_t{10000000000}};
+  EXPECT_EQ(textio::FormattedRecordText(textio::kProgressLineLayout, too_wide),
+            "+**********");
+}
