@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -61,6 +63,16 @@ inline std::vector<double> RandomWalk(std::size_t n, std::uint64_t seed) {
     v = sum;
   }
   return walk;
+}
+
+// Hands out `series` one sample at a time, then std::nullopt: the sample
+// source of a series analysis. `series` must outlive the source.
+inline std::function<std::optional<double>()> SampleSource(
+    const std::vector<double>& series) {
+  return [&series, next = std::size_t{0}]() mutable -> std::optional<double> {
+    if (next == series.size()) return std::nullopt;
+    return series[next++];
+  };
 }
 
 }  // namespace analysis_test

@@ -72,14 +72,9 @@ Outcome RunReference(const analysis::RunConstants& run,
                      const std::vector<double>& series) {
   analysis::Workspace work(run);
   analysis::WindowBuffers buffers(run.Params.Lrec);
-  std::size_t next = 0;
   Outcome out;
   analysis::AnalyseSeries(
-      run, work, buffers,
-      [&]() -> std::optional<double> {
-        if (next == series.size()) return std::nullopt;
-        return series[next++];
-      },
+      run, work, buffers, analysis_test::SampleSource(series),
       [&](std::int64_t done) { out.progress.push_back(done); },
       [&](const WindowResult& r) { out.results.push_back(r); });
   return out;
@@ -91,13 +86,9 @@ Outcome RunFast(const analysis::RunConstants& run,
   Outcome out;
   // Two series through the same analyser: nothing may carry over.
   for (int pass = 0; pass < 2; ++pass) {
-    std::size_t next = 0;
     out = Outcome{};
     analyser.Analyse(
-        [&]() -> std::optional<double> {
-          if (next == series.size()) return std::nullopt;
-          return series[next++];
-        },
+        analysis_test::SampleSource(series),
         [&](std::int64_t done) { out.progress.push_back(done); },
         [&](const WindowResult& r) { out.results.push_back(r); });
   }
@@ -201,14 +192,9 @@ TEST(FastEngine, AnalyserPropagatesAnExceptionFromItsCallbacks) {
   const std::vector<double> series = analysis_test::RandomWalk(200, 3);
   for (const int threads : {1, 4}) {
     analysis::ParallelSeriesAnalyser analyser(run, threads);
-    std::size_t next = 0;
     int emitted = 0;
     EXPECT_THROW(analyser.Analyse(
-                     [&]() -> std::optional<double> {
-                       if (next == series.size()) return std::nullopt;
-                       return series[next++];
-                     },
-                     [](std::int64_t) {},
+                     analysis_test::SampleSource(series), [](std::int64_t) {},
                      [&](const WindowResult&) {
                        if (++emitted == 10)
                          throw std::runtime_error("disk full");

@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "textio/breaking_buffer.h"
 #include "textio/numeric_token.h"
 
 namespace {
@@ -264,20 +265,6 @@ TEST(ReadFreeValues, SuccessiveReadsStartAtFreshRecords) {
                       "0 double 0x1.8p+0", "0 double 0x1.cp+1",
                       "0 double 0x1.ap+2", "-1 double -0x1.dp+2"}));
 }
-
-// A stream buffer that hands out `text` and then breaks.
-class BreakingBuffer : public std::streambuf {
- public:
-  explicit BreakingBuffer(std::string text) : text_(std::move(text)) {
-    setg(text_.data(), text_.data(), text_.data() + text_.size());
-  }
-
- protected:
-  int_type underflow() override { throw std::runtime_error("device broke"); }
-
- private:
-  std::string text_;
-};
 
 TEST(ReadFreeValues, ReportsDeviceErrorAsPositiveStatus) {
   BreakingBuffer buffer("1\n");

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "textio/breaking_buffer.h"
+
 namespace {
 
 using Status = textio::RecordReader::Status;
@@ -22,21 +24,6 @@ std::vector<std::string> ReadAll(const std::string& bytes) {
   while (reader.Next(record) == Status::kRecord) records.push_back(record);
   return records;
 }
-
-// A stream buffer that hands out `text` and then breaks, as a failing disk
-// or a closed pipe would.
-class BreakingBuffer : public std::streambuf {
- public:
-  explicit BreakingBuffer(std::string text) : text_(std::move(text)) {
-    setg(text_.data(), text_.data(), text_.data() + text_.size());
-  }
-
- protected:
-  int_type underflow() override { throw std::runtime_error("device broke"); }
-
- private:
-  std::string text_;
-};
 
 // clang-format off
 struct SplitCase {
