@@ -16,8 +16,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 namespace mfwindow {
@@ -92,6 +94,20 @@ struct SeriesResult {
   std::vector<WindowSpectrum> Spectra;
 };
 
+// Reports how far an analysis has come: the windows handed out so far and
+// the windows the whole series gives. Called after every window and at
+// least every 65,536 samples read, in order, one call at a time (not
+// necessarily on the calling thread). Returning false stops the analysis:
+// Analyse then throws Stopped.
+using ProgressCallback =
+    std::function<bool(std::int64_t windows_done, std::int64_t windows_total)>;
+
+// Thrown by Analyse when its progress callback asked it to stop.
+class Stopped : public std::runtime_error {
+ public:
+  Stopped() : std::runtime_error("analysis stopped on request") {}
+};
+
 // Settled settings with their tables built once, for analysing many series.
 // One Analyse call at a time per Analyser (each call uses Threads threads
 // itself); separate Analysers may run side by side.
@@ -107,16 +123,19 @@ class Analyser {
   const Settings& Used() const;
 
   // Analyses every complete window of `values`, taken as the samples of one
-  // series in order.
-  SeriesResult Analyse(std::span<const double> values);
+  // series in order. `progress`, when given, is told how far it has come and
+  // may stop it (Stopped is thrown then).
+  SeriesResult Analyse(std::span<const double> values,
+                       const ProgressCallback& progress = nullptr);
 
  private:
   struct State;
   std::unique_ptr<State> state_;
 };
 
-// Analyser(settings).Analyse(values).
+// Analyser(settings).Analyse(values, progress).
 SeriesResult AnalyseSeries(std::span<const double> values,
-                           const Settings& settings);
+                           const Settings& settings,
+                           const ProgressCallback& progress = nullptr);
 
 }  // namespace mfwindow

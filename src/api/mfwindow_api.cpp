@@ -1,6 +1,8 @@
 // The library API over the fast engine: settings settled by the dialogue's
 // own rules, the series fed from memory, every window's result collected.
+#include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 
@@ -17,6 +19,9 @@ namespace {
 
 static_assert(kMomentCount == analysis::kMomentCount);
 static_assert(kAlfaCount == analysis::kAlfaCount);
+
+// Samples read between two progress reports while a window fills.
+constexpr std::size_t kSamplesPerReport = 65536;
 
 // Complete windows in `samples` values: the first takes Lrec, each later
 // one WinShift more.
@@ -94,7 +99,8 @@ Analyser& Analyser::operator=(Analyser&&) noexcept = default;
 
 const Settings& Analyser::Used() const { return state_->used; }
 
-SeriesResult Analyser::Analyse(std::span<const double> values) {
+SeriesResult Analyser::Analyse(std::span<const double> values,
+                               const ProgressCallback& progress) {
   State& s = *state_;
   SeriesResult result;
   result.Used = s.used;
@@ -103,15 +109,32 @@ SeriesResult Analyser::Analyse(std::span<const double> values) {
   result.Rows.reserve(windows);
   if (s.used.Spectrum) result.Spectra.reserve(windows);
 
+  // The reader and the writer of the fast engine run side by side; the
+  // callback hears from one of them at a time, with a count that never
+  // goes back.
+  std::mutex progress_mutex;
+  std::atomic<std::int64_t> windows_done{0};
+  const auto report = [&] {
+    if (!progress) return;
+    const std::lock_guard<std::mutex> lock(progress_mutex);
+    if (!progress(windows_done.load(), static_cast<std::int64_t>(windows))) {
+      throw Stopped();
+    }
+  };
   std::size_t next = 0;
   const auto next_sample = [&]() -> std::optional<double> {
     if (next == values.size()) return std::nullopt;
+    // A long window is filled between two reports; the caller hears from
+    // the analysis while it fills, too.
+    if (next % kSamplesPerReport == kSamplesPerReport - 1) report();
     return values[next++];
   };
   const auto no_progress = [](std::int64_t) {};
-  const auto keep_row = [&result](const analysis::WindowResult& r) {
+  const auto keep_row = [&](const analysis::WindowResult& r) {
     result.Rows.push_back(
         {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz});
+    ++windows_done;
+    report();
   };
   if (s.used.Spectrum) {
     s.engine->AnalyseWithSpectrum(
@@ -129,8 +152,9 @@ SeriesResult Analyser::Analyse(std::span<const double> values) {
 }
 
 SeriesResult AnalyseSeries(std::span<const double> values,
-                           const Settings& settings) {
-  return Analyser(settings).Analyse(values);
+                           const Settings& settings,
+                           const ProgressCallback& progress) {
+  return Analyser(settings).Analyse(values, progress);
 }
 
 }  // namespace mfwindow

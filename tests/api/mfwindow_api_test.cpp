@@ -271,4 +271,41 @@ TEST(AnalyseSeries, ConstantWindowGivesTheDegenerateResult) {
   EXPECT_EQ(result.Spectra[0].FAlfaGrid[50], 1.0);
 }
 
+// The progress callback sees every window once, in order, ending at the
+// total; asking to stop ends the call with Stopped on any thread count.
+TEST(AnalyseSeries, ReportsProgressAndStopsWhenAsked) {
+  const std::vector<double> walk = analysis_test::RandomWalk(200000, 5);
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    Settings s = Make(1, 64, 20, 64);
+    s.Threads = threads;
+    std::vector<std::int64_t> done;
+    std::int64_t total = -1;
+    const mfwindow::SeriesResult result = mfwindow::AnalyseSeries(
+        walk, s, [&](std::int64_t windows_done, std::int64_t windows_total) {
+          if (done.empty() || done.back() != windows_done) {
+            done.push_back(windows_done);
+          }
+          total = windows_total;
+          return true;
+        });
+    ASSERT_EQ(total, 3125);  // 200000 / 64
+    ASSERT_EQ(result.Rows.size(), 3125u);
+    ASSERT_FALSE(done.empty());
+    EXPECT_EQ(done.back(), total);
+    for (std::size_t i = 1; i < done.size(); ++i) {
+      EXPECT_LT(done[i - 1], done[i]);
+    }
+
+    std::int64_t calls = 0;
+    EXPECT_THROW(
+        mfwindow::AnalyseSeries(
+            walk, s, [&](std::int64_t, std::int64_t) { return ++calls < 10; }),
+        mfwindow::Stopped);
+    // The reader may report once more before the stop reaches it.
+    EXPECT_GE(calls, 10);
+    EXPECT_LE(calls, 11);
+  }
+}
+
 }  // namespace
