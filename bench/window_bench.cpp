@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "analysis/params.h"
+#include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
-#include "analysis/window_analysis.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <span>
 #include <vector>
 
+#include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
 #include "analysis/spectrum_steps.h"
-#include "analysis/window_analysis.h"
 #include "numerics/power_sums.h"
 
 namespace analysis {

@@ -16,18 +16,18 @@ WindowBuffers::WindowBuffers(std::int32_t lrec)
   assert(lrec >= 2);
 }
 
-WindowFiller::WindowFiller(const AnalysisParams& params, WindowBuffers& buffers)
-    : params_(params), buffers_(buffers) {
-  assert(params.WinShift >= 1 && params.WinShift <= params.Lrec);
-  assert(buffers.WindowBuf.size() == static_cast<std::size_t>(params.Lrec) &&
+WindowFiller::WindowFiller(const TableParams& tables, const WindowPlan& plan,
+                           WindowBuffers& buffers)
+    : tables_(tables), plan_(plan), buffers_(buffers) {
+  assert(plan.WinShift >= 1 && plan.WinShift <= tables.Lrec);
+  assert(buffers.WindowBuf.size() == static_cast<std::size_t>(tables.Lrec) &&
          buffers.CarryBuf.size() + 1 == buffers.WindowBuf.size());
 }
 
-bool WindowFiller::Next(
-    const std::function<std::optional<double>()>& next_sample,
-    std::span<double> prepared) {
-  const auto lrec = static_cast<std::size_t>(params_.Lrec);
-  const auto shift = static_cast<std::size_t>(params_.WinShift);
+bool WindowFiller::Next(const SampleSource& next_sample,
+                        std::span<double> prepared) {
+  const auto lrec = static_cast<std::size_t>(tables_.Lrec);
+  const auto shift = static_cast<std::size_t>(plan_.WinShift);
   const std::size_t overlap = lrec - shift;
   assert(prepared.size() == lrec);
   std::vector<double>& window = buffers_.WindowBuf;
@@ -52,7 +52,7 @@ bool WindowFiller::Next(
               carry.begin());
   }
   std::copy(window.begin(), window.end(), prepared.begin());
-  if (params_.IncrFlag == 1) {
+  if (tables_.IncrFlag == 1) {
     // The increments keep the window's length: Lrec - 1 differences and a
     // final 0.0. No profile is formed.
     for (std::size_t i = 0; i + 1 < lrec; ++i) {
@@ -63,35 +63,19 @@ bool WindowFiller::Next(
   return true;
 }
 
-WindowResult MakeWindowResult(const AnalysisParams& params,
+WindowResult MakeWindowResult(std::int32_t lrec, const WindowPlan& plan,
                               std::int64_t window_number,
                               const SpectrumSummary& summary) {
   // 64 bits: (count - 1) * WinShift + Lrec passes 2^31 on long series.
-  const std::int64_t pos = (window_number - 1) * params.WinShift + params.Lrec;
+  const std::int64_t pos = (window_number - 1) * plan.WinShift + lrec;
   WindowResult result;
-  result.TimeMark = static_cast<double>(pos) * params.Tstep + params.Tini;
+  result.TimeMark = static_cast<double>(pos) * plan.Tstep + plan.Tini;
   result.AlfaMin = summary.AlfaMin;
   result.AlfaMax = summary.AlfaMax;
   result.AlfaWidth = summary.AlfaWidth;
   result.AlfaSz = summary.AlfaSz;
   result.FAlfaSz = summary.FAlfaSz;
   return result;
-}
-
-void AnalyseSeries(const RunConstants& run, Workspace& work,
-                   WindowBuffers& buffers,
-                   const std::function<std::optional<double>()>& next_sample,
-                   const std::function<void(std::int64_t)>& on_progress,
-                   const std::function<void(const WindowResult&)>& emit) {
-  WindowFiller filler(run.Params, buffers);
-  std::int64_t window_count = 0;
-  while (filler.Next(next_sample, buffers.AnalysisBuf)) {
-    ComputeFluctuations(run, work, buffers.AnalysisBuf);
-    on_progress(window_count);
-    const SpectrumSummary summary = SummariseSpectrum(run, work);
-    window_count += 1;
-    emit(MakeWindowResult(run.Params, window_count, summary));
-  }
 }
 
 }  // namespace analysis

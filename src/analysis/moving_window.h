@@ -1,6 +1,6 @@
-// The window that moves along one series: fills from the samples as they
-// are read, prepares each complete window (copy or increments), analyses it
-// and hands out its result. Does no I/O itself.
+// The window that moves along one series, shared by both engines: fills
+// from the samples as they are read, prepares each complete window (copy or
+// increments) and gives each window its time mark. Does no I/O itself.
 #pragma once
 
 #include <cstdint>
@@ -9,20 +9,13 @@
 #include <span>
 #include <vector>
 
-#include "analysis/run_constants.h"
-#include "analysis/window_analysis.h"
+#include "analysis/params.h"
+#include "analysis/results.h"
 
 namespace analysis {
 
-// The six values of one result line, in the order written.
-struct WindowResult {
-  double TimeMark = 0.0;  // time of the window's last sample
-  double AlfaMin = 0.0;
-  double AlfaMax = 0.0;
-  double AlfaWidth = 0.0;
-  double AlfaSz = 0.0;
-  double FAlfaSz = 0.0;
-};
+// Hands out the samples of one series in order, then std::nullopt.
+using SampleSource = std::function<std::optional<double>()>;
 
 // WindowBuf, CarryBuf and AnalysisBuf of one series at a time. Sized once
 // per run from Lrec; not for sharing between threads.
@@ -40,37 +33,29 @@ struct WindowBuffers {
 // the per-series state; not for sharing between threads.
 class WindowFiller {
  public:
-  WindowFiller(const AnalysisParams& params, WindowBuffers& buffers);
+  // `tables` and `plan` are copied; `buffers` must outlive the filler.
+  WindowFiller(const TableParams& tables, const WindowPlan& plan,
+               WindowBuffers& buffers);
 
   // Reads the next complete window and writes its prepared values (a copy,
   // or the Lrec - 1 increments followed by 0.0) to `prepared` (Lrec
   // values). Returns false when `next_sample` ends the series first; the
   // partly filled window is then dropped.
-  bool Next(const std::function<std::optional<double>()>& next_sample,
-            std::span<double> prepared);
+  bool Next(const SampleSource& next_sample, std::span<double> prepared);
 
  private:
-  const AnalysisParams& params_;
+  TableParams tables_;
+  WindowPlan plan_;
   WindowBuffers& buffers_;
   bool first_window_ = true;
 };
 
-// The result line of window number `window_number` (counted from 1): the
-// time mark pos*Tstep + Tini of its last sample pos = (number-1)*WinShift +
-// Lrec, with pos computed in 64 bits, then the summary.
-WindowResult MakeWindowResult(const AnalysisParams& params,
+// The result line of window number `window_number` (counted from 1) of
+// windows of `lrec` samples: the time mark pos*Tstep + Tini of its last
+// sample pos = (number-1)*WinShift + Lrec, with pos computed in 64 bits,
+// then the summary.
+WindowResult MakeWindowResult(std::int32_t lrec, const WindowPlan& plan,
                               std::int64_t window_number,
                               const SpectrumSummary& summary);
-
-// Analyses every complete window of one series. Pulls samples from
-// `next_sample` until it returns std::nullopt (the partly filled window is
-// then dropped). For each window, after the fluctuation functions and
-// before the spectrum, calls `on_progress` with the number of windows of
-// this series completed before it; then passes the result to `emit`.
-void AnalyseSeries(const RunConstants& run, Workspace& work,
-                   WindowBuffers& buffers,
-                   const std::function<std::optional<double>()>& next_sample,
-                   const std::function<void(std::int64_t)>& on_progress,
-                   const std::function<void(const WindowResult&)>& emit);
 
 }  // namespace analysis

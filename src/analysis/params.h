@@ -1,4 +1,7 @@
-// The settled dialogue answers that every part of the analysis reads.
+// The settled answers that the analysis reads, split by when they are
+// known: the tables of a run are built from TableParams as soon as the
+// minimum scale is settled; the window shift and the time axis (WindowPlan)
+// are settled afterwards and only steer the windows of each series.
 #pragma once
 
 #include <cstdint>
@@ -15,5 +18,29 @@ struct AnalysisParams {
   double Tini = 0.0;            // time mark one step before the first sample
   double Tstep = 0.0;           // time step, > 0
 };
+
+// What the run-wide tables and every window's preparation depend on.
+struct TableParams {
+  std::int32_t IncrFlag = 0;
+  std::int32_t TrendOrder = 0;
+  std::int32_t Lrec = 0;
+  std::int32_t MinScale = 0;
+};
+
+// Where each window of a series starts and which time mark it gets: sample
+// j (counted from 1) lies at Tini + j*Tstep.
+struct WindowPlan {
+  std::int32_t WinShift = 0;
+  double Tini = 0.0;
+  double Tstep = 0.0;
+};
+
+inline TableParams TablesOf(const AnalysisParams& p) {
+  return TableParams{p.IncrFlag, p.TrendOrder, p.Lrec, p.MinScale};
+}
+
+inline WindowPlan PlanOf(const AnalysisParams& p) {
+  return WindowPlan{p.WinShift, p.Tini, p.Tstep};
+}
 
 }  // namespace analysis

@@ -20,49 +20,12 @@ void FillQGrid(RunConstants& run) {
   }
 }
 
-namespace {
-
-// Rows 0..order of the basis table: the powers 0..order of the abscissa
-// centred on the middle point and scaled to run from -0.5 to +0.5, stored
-// column after column. The integer powers are repeated multiplications,
-// t^r = t^(r-1) * t rounded at each step, not calls of pow.
-std::vector<double> BuildPowerTable(std::int32_t max_scale,
-                                    std::int32_t order) {
-  const std::size_t rows = static_cast<std::size_t>(order) + 1;
-  std::vector<double> table(detail::TableSize(order + 1, max_scale));
-  std::vector<double> abscissa(static_cast<std::size_t>(max_scale));
-
-  const double m = static_cast<double>(max_scale);
-  const double middle = (m + 1.0) * 0.5;
-  const double span = m - 1.0;
-  double counter = 1.0;
-  for (double& t : abscissa) {
-    t = (counter - middle) / span;
-    counter += 1.0;
-  }
-
-  for (std::size_t i = 0; i < abscissa.size(); ++i) {
-    double* column = table.data() + i * rows;
-    column[0] = 1.0;
-    for (std::size_t r = 1; r < rows; ++r) {
-      column[r] = column[r - 1] * abscissa[i];
-    }
-  }
-  return table;
-}
-
-}  // namespace
-
-void PrepareRun(RunConstants& run, const AnalysisParams& params) {
+void PrepareRun(RunConstants& run, const TableParams& params) {
   assert(params.TrendOrder >= 1 && params.TrendOrder <= 10);
   assert(params.MinScale >= 2 && params.Lrec / 5 > params.MinScale);
 
   run.Params = params;
   run.MaxScale = params.Lrec / 5;
-  run.PowerTable.clear();
-  if (params.TrendOrder >= 2) {
-    run.PowerTable = BuildPowerTable(run.MaxScale, params.TrendOrder);
-  }
 
   // The scale grid: 200 points in equal steps of the logarithm, the step
   // taken once and multiplied by the point's (real) index.
@@ -121,7 +84,15 @@ void PrepareRun(RunConstants& run, const AnalysisParams& params) {
   }
 }
 
-std::int64_t RunStorageBytes(const AnalysisParams& params, int threads) {
+std::shared_ptr<const RunConstants> MakeRunConstants(
+    const TableParams& params) {
+  auto run = std::make_shared<RunConstants>();
+  FillQGrid(*run);
+  PrepareRun(*run, params);
+  return run;
+}
+
+std::int64_t RunStorageBytes(const TableParams& params, int threads) {
   // Doubles, in long double so that absurd answers cannot overflow.
   const long double lrec = params.Lrec;
   const long double max_scale = params.Lrec / 5;
@@ -131,7 +102,7 @@ std::int64_t RunStorageBytes(const AnalysisParams& params, int threads) {
       (2.0L + 2.0L * t + t) * lrec +  // window, slots, ranges
       t * (9.0L * max_scale +         // segments side by side
            static_cast<long double>(kMomentCount) * kScaleCount) +
-      terms * max_scale * (1.0L + t) +  // power table, scratch
+      terms * max_scale * t +  // basis scratch
       static_cast<long double>(kSharedBasisBudget) / sizeof(double);
   const long double bytes = doubles * sizeof(double);
   constexpr auto kMax = static_cast<long double>(INT64_MAX);

@@ -1,25 +1,23 @@
 // Run-wide tables of the analysis: the moment orders, the scale grid and its
-// regression constants, and the power table of the polynomial basis. Built
-// once per run, as soon as the answers they depend on are settled, and
-// read-only afterwards: any number of threads may share a
-// const RunConstants&.
+// regression constants, the segment length of each scale and the
+// detrending bases. Built once per run, as soon as the answers they depend
+// on are settled (MakeRunConstants), and read-only afterwards: any number
+// of threads may share a const RunConstants&.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "analysis/params.h"
+#include "analysis/results.h"
 #include "numerics/detrend.h"
 
 namespace analysis {
 
-inline constexpr int kMomentCount = 200;  // orders q in QGrid
-inline constexpr int kScaleCount = 200;   // points of the scale grid
-inline constexpr int kAlfaCount = 100;    // points of the sampled spectrum
-
 struct RunConstants {
-  AnalysisParams Params;  // the answers settled when the tables were built
+  TableParams Params;  // the answers the tables were built from
   // Moment orders q, ascending from -10 to 10; no entry is 0.
   std::array<double, kMomentCount> QGrid{};
   std::int32_t MaxScale = 0;  // Lrec div 5, the longest segment
@@ -27,9 +25,6 @@ struct RunConstants {
   std::array<double, kScaleCount> LogScale{};
   double LogScaleMean = 0.0;   // mean of LogScale, summed in ascending order
   double LogScaleSumSq = 0.0;  // sum of squared deviations from LogScaleMean
-  // Powers 0..TrendOrder of the centred abscissa over 1..MaxScale, stored
-  // column after column (row index fastest); empty for TrendOrder 1.
-  std::vector<double> PowerTable;
   // Segment length of each scale: 10^LogScale[k] by libm pow, truncated.
   std::array<std::int32_t, kScaleCount> ScaleLen{};
   // For TrendOrder >= 2: one orthonormal basis per distinct segment length,
@@ -52,17 +47,23 @@ const numerics::OrthonormalPolynomialBasis& DetrendBasisFor(
 // An upper bound of the bytes a run with these settled answers needs: the
 // window buffers, `threads` workspaces with two windows each in flight, and
 // the shared tables. Saturates instead of overflowing.
-std::int64_t RunStorageBytes(const AnalysisParams& params, int threads);
+std::int64_t RunStorageBytes(const TableParams& params, int threads);
 
 // Fills run.QGrid: QGrid[k] = k*c - 10 (k counted from 0, as a real counter)
 // with c the double nearest to 20/199.
 void FillQGrid(RunConstants& run);
 
-// Fills MaxScale, LogScale, LogScaleMean, LogScaleSumSq, PowerTable,
-// ScaleLen and the detrending bases from
-// the settled Lrec, MinScale and TrendOrder of `params`, and keeps `params`.
-// Throws std::bad_alloc when storage cannot be obtained and
-// std::length_error when a size computation overflows.
-void PrepareRun(RunConstants& run, const AnalysisParams& params);
+// Fills MaxScale, LogScale, LogScaleMean, LogScaleSumSq, ScaleLen and the
+// detrending bases from the settled Lrec, MinScale and TrendOrder of
+// `params`, and keeps them. Throws std::bad_alloc when storage cannot be
+// obtained and std::length_error when a size computation overflows.
+void PrepareRun(RunConstants& run, const TableParams& params);
+inline void PrepareRun(RunConstants& run, const AnalysisParams& params) {
+  PrepareRun(run, TablesOf(params));
+}
+
+// The whole set, built once and shared read-only from then on: the moment
+// grid, then the tables of PrepareRun. Throws as PrepareRun.
+std::shared_ptr<const RunConstants> MakeRunConstants(const TableParams& params);
 
 }  // namespace analysis

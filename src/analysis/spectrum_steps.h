@@ -5,8 +5,8 @@
 
 #include <array>
 
+#include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
-#include "analysis/window_analysis.h"
 
 namespace analysis::detail {
 

@@ -2,16 +2,15 @@
 // own rules, the series fed from memory, every window's result collected.
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 
-#include "analysis/moving_window.h"
-#include "analysis/parallel_series.h"
+#include "analysis/engine.h"
 #include "analysis/params.h"
-#include "analysis/run_constants.h"
+#include "analysis/settle.h"
 #include "api/settings_params.h"
-#include "driver/dialogue.h"
 #include "mfwindow/mfwindow.h"
 
 namespace mfwindow {
@@ -46,20 +45,23 @@ analysis::AnalysisParams ToParams(const Settings& s) {
 }
 
 Settings Settle(const Settings& given) {
-  if (!driver::AcceptIncrFlag(given.IncrFlag)) {
+  if (!analysis::AcceptIncrFlag(given.IncrFlag)) {
     throw std::invalid_argument("IncrFlag must be 0 or 1");
   }
-  if (!driver::AcceptTstep(given.Tstep)) {
+  if (!analysis::AcceptTstep(given.Tstep)) {
     throw std::invalid_argument("Tstep must be greater than 0");
+  }
+  if (!analysis::AcceptTimeAxis(given.Tini, given.Tstep)) {
+    throw std::invalid_argument("Tini and Tstep must be finite");
   }
   if (given.Threads < 0) {
     throw std::invalid_argument("Threads must not be negative");
   }
   Settings settled = given;
-  settled.TrendOrder = driver::SettleTrendOrder(given.TrendOrder);
-  settled.Lrec = driver::SettleLrec(given.Lrec);
-  settled.MinScale = driver::SettleMinScale(given.MinScale, settled.Lrec);
-  settled.WinShift = driver::SettleWinShift(given.WinShift, settled.Lrec);
+  settled.TrendOrder = analysis::SettleTrendOrder(given.TrendOrder);
+  settled.Lrec = analysis::SettleLrec(given.Lrec);
+  settled.MinScale = analysis::SettleMinScale(given.MinScale, settled.Lrec);
+  settled.WinShift = analysis::SettleWinShift(given.WinShift, settled.Lrec);
   return settled;
 }
 
@@ -77,17 +79,17 @@ std::vector<ClampedValue> ClampedValues(const Settings& given) {
 }
 
 struct Analyser::State {
-  explicit State(const Settings& settled) : used(settled) {
-    analysis::FillQGrid(run);
-    analysis::PrepareRun(run, ToParams(used));
-    engine.emplace(
-        run, used.Threads > 0 ? used.Threads : analysis::AvailableCores());
-  }
+  explicit State(const Settings& settled)
+      : used(settled),
+        params(ToParams(settled)),
+        engine(analysis::MakeEngine(
+            analysis::TablesOf(params),
+            analysis::EngineRequest{analysis::EngineKind::kFast,
+                                    settled.Threads})) {}
 
   Settings used;
-  analysis::RunConstants run;
-  // Built after `run`, which it reads for as long as it lives.
-  std::optional<analysis::ParallelSeriesAnalyser> engine;
+  analysis::AnalysisParams params;
+  std::unique_ptr<analysis::SeriesEngine> engine;
 };
 
 Analyser::Analyser(const Settings& settings)
@@ -104,7 +106,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   State& s = *state_;
   SeriesResult result;
   result.Used = s.used;
-  result.QGrid = s.run.QGrid;
+  result.QGrid = s.engine->Run().QGrid;
   const std::size_t windows = WindowCount(values.size(), s.used);
   result.Rows.reserve(windows);
   if (s.used.Spectrum) result.Spectra.reserve(windows);
@@ -129,25 +131,19 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     if (next % kSamplesPerReport == kSamplesPerReport - 1) report();
     return values[next++];
   };
-  const auto no_progress = [](std::int64_t) {};
-  const auto keep_row = [&](const analysis::WindowResult& r) {
+  const auto keep = [&](const analysis::WindowOutcome& outcome) {
+    const analysis::WindowResult& r = outcome.Result;
     result.Rows.push_back(
         {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz});
+    if (outcome.Spectrum != nullptr) {
+      const analysis::WindowSpectrum& sp = *outcome.Spectrum;
+      result.Spectra.push_back({sp.HurstQ, sp.TauQ, sp.AlfaGrid, sp.FAlfaGrid});
+    }
     ++windows_done;
     report();
   };
-  if (s.used.Spectrum) {
-    s.engine->AnalyseWithSpectrum(
-        next_sample, no_progress,
-        [&](const analysis::WindowResult& r,
-            const analysis::WindowSpectrum& spectrum) {
-          keep_row(r);
-          result.Spectra.push_back({spectrum.HurstQ, spectrum.TauQ,
-                                    spectrum.AlfaGrid, spectrum.FAlfaGrid});
-        });
-  } else {
-    s.engine->Analyse(next_sample, no_progress, keep_row);
-  }
+  s.engine->Analyse(analysis::PlanOf(s.params), next_sample, keep,
+                    s.used.Spectrum);
   return result;
 }
 

@@ -1,9 +1,13 @@
 // The program's entry: binds the standard streams and the current directory
 // to the run driver and maps fatal conditions to a report and an exit status.
+#include <unistd.h>
+
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "driver/fatal.h"
@@ -14,9 +18,11 @@ int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   try {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return driver::Run(driver::RunIo{std::cin, std::cout, std::cerr,
-                                     std::filesystem::current_path(),
-                                     std::move(args)});
+    driver::RunIo io{std::cin,        std::cout,
+                     std::cerr,       driver::CurrentDirectory(),
+                     std::move(args), analysis::EngineRequest{}};
+    io.ConsoleFd = STDIN_FILENO;
+    return driver::Run(std::move(io));
   } catch (const driver::Interrupted& stop) {
     std::cout.flush();
     std::cerr << "mfwindow: " << stop.what() << "\r\n";

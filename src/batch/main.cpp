@@ -24,12 +24,12 @@ int main(int argc, char** argv) {
                                   : batch::ProgressMode::kLines;
     return batch::RunBatch(
         *parsed.Options,
-        batch::BatchIo{std::cerr, mode, std::filesystem::current_path()});
+        batch::BatchIo{std::cerr, mode, driver::CurrentDirectory()});
   } catch (const driver::Interrupted& stop) {
     std::cerr << "mfwindow-batch: " << stop.what() << '\n';
     return stop.ExitStatus();
   } catch (const std::exception& e) {  // FatalError, std::bad_alloc, ...
-    std::cerr << driver::FatalReport(e) << '\n';
+    std::cerr << driver::FatalReport(e, batch::kProgramName) << '\n';
     return batch::kExitFatal;
   }
 }

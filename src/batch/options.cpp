@@ -4,7 +4,7 @@
 #include <charconv>
 #include <system_error>
 
-#include "driver/dialogue.h"
+#include "analysis/settle.h"
 
 namespace batch {
 namespace {
@@ -61,11 +61,15 @@ std::optional<Shard> ParseShard(std::string_view text) {
   return Shard{*index, *count};
 }
 
-std::vector<std::string> ClampWarnings(const mfwindow::Settings& given) {
+std::vector<std::string> ClampWarnings(const mfwindow::Settings& given,
+                                       const TypedSettings& typed) {
   static constexpr std::string_view kFlags[] = {"--order", "--window",
                                                 "--min-scale", "--shift"};
   std::vector<std::string> lines;
   for (const mfwindow::ClampedValue& c : mfwindow::ClampedValues(given)) {
+    // A default the user never typed is settled without a word (a short
+    // --window lowers the minimum scale below its default, for example).
+    if (!typed[static_cast<std::size_t>(c.Which)]) continue;
     lines.push_back(std::string(kProgramName) + ": warning: " +
                     std::string(kFlags[static_cast<int>(c.Which)]) + " " +
                     std::to_string(c.Given) + " is out of range; using " +
@@ -91,18 +95,22 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                  "1: analyse the increments inside each window (0/1)")
       ->check(CLI::IsMember({0, 1}))
       ->capture_default_str();
-  app.add_option("--order", s.TrendOrder,
-                 "detrending polynomial order, clamped into 1..10")
-      ->capture_default_str();
-  app.add_option("--window", s.Lrec,
-                 "window length Lrec in samples, at least 32")
-      ->capture_default_str();
-  app.add_option("--min-scale", s.MinScale,
-                 "minimum scale: min(max(N, 20), Lrec/10)")
-      ->capture_default_str();
-  app.add_option("--shift", s.WinShift,
-                 "samples between window starts, clamped into 1..Lrec")
-      ->capture_default_str();
+  CLI::Option* order =
+      app.add_option("--order", s.TrendOrder,
+                     "detrending polynomial order, clamped into 1..10")
+          ->capture_default_str();
+  CLI::Option* window =
+      app.add_option("--window", s.Lrec,
+                     "window length Lrec in samples, at least 32")
+          ->capture_default_str();
+  CLI::Option* min_scale =
+      app.add_option("--min-scale", s.MinScale,
+                     "minimum scale: min(max(N, 20), Lrec/10)")
+          ->capture_default_str();
+  CLI::Option* shift =
+      app.add_option("--shift", s.WinShift,
+                     "samples between window starts, clamped into 1..Lrec")
+          ->capture_default_str();
   app.add_option("--tini", s.Tini, "time mark one step before the first sample")
       ->capture_default_str();
   app.add_option("--tstep", s.Tstep,
@@ -124,7 +132,13 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       ->type_name("DIR")
       ->capture_default_str();
   app.add_option("--threads", s.Threads, "threads; 0: every core available")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            return !text.empty() && text.front() == '-'
+                       ? "must not be negative: " + text
+                       : std::string();
+          },
+          "NONNEGATIVE"))
       ->capture_default_str();
   std::string shard = "1/1";
   app.add_option("--shard", shard,
@@ -144,10 +158,17 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     if (series->count() == 0 && list->count() == 0) {
       throw CLI::RequiredError("SERIES or --list");
     }
-    if (!driver::AcceptTstep(s.Tstep)) {
+    if (!analysis::AcceptTstep(s.Tstep)) {
       throw CLI::ValidationError(
           "--tstep", "must be greater than 0: " +
                          app.get_option("--tstep")->as<std::string>());
+    }
+    if (!analysis::AcceptTimeAxis(s.Tini, s.Tstep)) {
+      throw CLI::ValidationError(
+          "--tini/--tstep", "must be finite numbers: " +
+                                app.get_option("--tini")->as<std::string>() +
+                                ", " +
+                                app.get_option("--tstep")->as<std::string>());
     }
     const std::optional<Shard> part = ParseShard(shard);
     if (!part) {
@@ -166,6 +187,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     return ParseOutcome{std::nullopt, kExitUsage};
   }
   if (list->count() > 0) o.ListFile = list_file;
+  o.Typed = {order->count() > 0, window->count() > 0, min_scale->count() > 0,
+             shift->count() > 0};
   o.Format = format == "csv" ? OutputFormat::kCsv : OutputFormat::kDat;
   o.OutDir = out_dir;
   return ParseOutcome{std::move(o), kExitSuccess};

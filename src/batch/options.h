@@ -3,6 +3,7 @@
 // and which share of the list this process takes.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -36,6 +37,10 @@ struct Shard {
   std::int32_t Count = 1;
 };
 
+// Which of the clampable settings were typed on the command line, indexed
+// by mfwindow::Setting.
+using TypedSettings = std::array<bool, 4>;
+
 struct BatchOptions {
   mfwindow::Settings Given;  // as typed, before settling; Threads, Spectrum
   std::vector<std::string> Series;      // the names given as arguments
@@ -44,6 +49,7 @@ struct BatchOptions {
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
   bool Quiet = false;  // no progress
+  TypedSettings Typed{};
 };
 
 // What the command line asks for: a run with `Options`, or, when Options is
@@ -67,10 +73,11 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
 //   "2/3" -> {2, 3};  "0/3", "4/3", "2/", "+1/3" -> std::nullopt
 std::optional<Shard> ParseShard(std::string_view text);
 
-// One warning line (without line end) per value that settling changes,
-// naming its flag, the value given and the value used:
+// One warning line (without line end) per typed value that settling
+// changes, naming its flag, the value given and the value used:
 //   mfwindow-batch: warning: --order 11 is out of range; using 10
 // Throws as mfwindow::Settle.
-std::vector<std::string> ClampWarnings(const mfwindow::Settings& given);
+std::vector<std::string> ClampWarnings(const mfwindow::Settings& given,
+                                       const TypedSettings& typed);
 
 }  // namespace batch

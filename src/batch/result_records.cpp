@@ -11,17 +11,11 @@ namespace {
 using textio::FormatFullPrecision;
 
 // Whole numbers below 2^53 render as plain digits at full precision.
-std::string Count(std::int32_t n) {
+std::string Count(std::int64_t n) {
   return FormatFullPrecision(static_cast<double>(n));
 }
 
 }  // namespace
-
-std::string DatRecord(const analysis::WindowResult& r) {
-  const textio::FormattedItem items[] = {r.TimeMark,  r.AlfaMin, r.AlfaMax,
-                                         r.AlfaWidth, r.AlfaSz,  r.FAlfaSz};
-  return textio::FormattedRecordText(textio::kResultLineFormat, items);
-}
 
 std::string CsvRecord(const analysis::WindowResult& r) {
   return FormatFullPrecision(r.TimeMark) + "," +
@@ -31,7 +25,7 @@ std::string CsvRecord(const analysis::WindowResult& r) {
 }
 
 std::vector<std::string> SpectrumRecords(
-    std::int32_t window_number, double time,
+    std::int64_t window_number, double time,
     const std::array<double, analysis::kMomentCount>& q_grid,
     const analysis::WindowSpectrum& spectrum) {
   const std::string lead =
@@ -44,7 +38,7 @@ std::vector<std::string> SpectrumRecords(
                       FormatFullPrecision(spectrum.TauQ[j]) + ",,,");
   }
   for (std::size_t m = 0; m < spectrum.AlfaGrid.size(); ++m) {
-    records.push_back(lead + ",,," + Count(static_cast<std::int32_t>(m + 1)) +
+    records.push_back(lead + ",,," + Count(static_cast<std::int64_t>(m + 1)) +
                       "," + FormatFullPrecision(spectrum.AlfaGrid[m]) + "," +
                       FormatFullPrecision(spectrum.FAlfaGrid[m]));
   }

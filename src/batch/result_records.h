@@ -9,14 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/moving_window.h"
-#include "analysis/parallel_series.h"
-#include "analysis/run_constants.h"
+#include "analysis/results.h"
 
 namespace batch {
-
-// mfwindow's result line: six general reals of width 15, 90 characters.
-std::string DatRecord(const analysis::WindowResult& r);
 
 inline constexpr std::string_view kCsvHeader =
     "time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz";
@@ -34,7 +29,7 @@ inline constexpr std::string_view kSpectrumHeader =
 // in QGrid order; then one row per alpha point, "window,time,,,,m,alpha,f",
 // with m counted from 1. Reals with 17 significant digits.
 std::vector<std::string> SpectrumRecords(
-    std::int32_t window_number, double time,
+    std::int64_t window_number, double time,
     const std::array<double, analysis::kMomentCount>& q_grid,
     const analysis::WindowSpectrum& spectrum);
 

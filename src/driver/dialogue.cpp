@@ -5,6 +5,8 @@
 #include <fstream>
 #include <string_view>
 
+#include "analysis/settle.h"
+
 namespace driver {
 namespace {
 
@@ -129,65 +131,38 @@ void ReportMissingList(TextOut& console_out, TextIn& console_in) {
   console_out.Line("Stop - Program terminated.");
 }
 
-std::int32_t SettleTrendOrder(std::int32_t answer) {
-  if (answer <= 0) return 1;
-  if (answer > 10) return 10;
-  return answer;
-}
-
-std::int32_t SettleLrec(std::int32_t answer) {
-  return answer < 32 ? 32 : answer;
-}
-
-std::int32_t SettleMinScale(std::int32_t answer, std::int32_t lrec) {
-  std::int32_t v = answer < 20 ? 20 : answer;
-  if (lrec / 10 < v) v = lrec / 10;
-  return v;
-}
-
-std::int32_t SettleWinShift(std::int32_t answer, std::int32_t lrec) {
-  std::int32_t v = answer <= 0 ? 1 : answer;
-  if (v > lrec) v = lrec;
-  return v;
-}
-
-bool AcceptIncrFlag(std::int32_t answer) { return answer == 0 || answer == 1; }
-
-bool AcceptTstep(double answer) { return answer > 0.0; }
-
 AnalysisParams AskQuestions(TextOut& out, TextIn& in, DialogueHooks& hooks) {
   AnalysisParams p;
   Ask(out, in,
       {"Do you want to come to incremental series within each window",
        "before estimating singularity spectrum (0/1) ?"},
-      {&p.IncrFlag}, [&] { return AcceptIncrFlag(p.IncrFlag); });
+      {&p.IncrFlag}, [&] { return analysis::AcceptIncrFlag(p.IncrFlag); });
 
   Ask(out, in,
       {"What is the polynomial order for scale-dependent trends removing",
        "( 1 <= * <= 10 ) ?"},
       {&p.TrendOrder}, [] { return true; });
-  p.TrendOrder = SettleTrendOrder(p.TrendOrder);
-  hooks.OrderSettled(p);
+  p.TrendOrder = analysis::SettleTrendOrder(p.TrendOrder);
 
   Ask(out, in,
       {"What is the length of time window (number of samples, * => 32) ?"},
       {&p.Lrec}, [] { return true; });
-  p.Lrec = SettleLrec(p.Lrec);
+  p.Lrec = analysis::SettleLrec(p.Lrec);
 
   Ask(out, in,
       {"What is the minimum scale value= ? (cutoff < 20 and > Lrec/10)"},
       {&p.MinScale}, [] { return true; });
-  p.MinScale = SettleMinScale(p.MinScale, p.Lrec);
-  hooks.MinScaleSettled(p);
+  p.MinScale = analysis::SettleMinScale(p.MinScale, p.Lrec);
+  hooks.TablesSettled(p);
 
   Ask(out, in, {"What is the value of window`s shift= ?"}, {&p.WinShift},
       [] { return true; });
-  p.WinShift = SettleWinShift(p.WinShift, p.Lrec);
+  p.WinShift = analysis::SettleWinShift(p.WinShift, p.Lrec);
 
   Ask(out, in,
       {"What are the values of initial time mark for series and time step:",
        "Tini, Tstep=?"},
-      {&p.Tini, &p.Tstep}, [&] { return AcceptTstep(p.Tstep); });
+      {&p.Tini, &p.Tstep}, [&] { return analysis::AcceptTstep(p.Tstep); });
   return p;
 }
 

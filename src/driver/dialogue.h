@@ -33,30 +33,13 @@ std::optional<std::vector<std::string>> ReadSeriesList(
 // writes the stop line.
 void ReportMissingList(TextOut& console_out, TextIn& console_in);
 
-// What the dialogue asks to have done at its two fixed points.
+// What the dialogue asks to have done once the answers that the analysis'
+// tables depend on are settled (right after the minimum scale, before the
+// window shift is asked): build the tables and obtain the storage.
 struct DialogueHooks {
   virtual ~DialogueHooks() = default;
-  // Right after the polynomial order is settled.
-  virtual void OrderSettled(const analysis::AnalysisParams& params) = 0;
-  // Right after the minimum scale is settled.
-  virtual void MinScaleSettled(const analysis::AnalysisParams& params) = 0;
+  virtual void TablesSettled(const analysis::AnalysisParams& params) = 0;
 };
-
-// How the answers to questions 2 to 5 are clamped, and which answers to
-// questions 1 and 6 are accepted (any other makes its question repeat).
-// Front ends that take the values elsewhere settle them the same way.
-//   SettleTrendOrder(0) -> 1, SettleTrendOrder(11) -> 10
-//   SettleLrec(10) -> 32
-//   SettleMinScale(5, 1000) -> 20, SettleMinScale(50, 100) -> 10
-//   SettleWinShift(0, 100) -> 1, SettleWinShift(250, 100) -> 100
-std::int32_t SettleTrendOrder(std::int32_t answer);  // into 1..10
-std::int32_t SettleLrec(std::int32_t answer);        // at least 32
-// min(max(answer, 20), lrec div 10): the cap comes after the floor, so a
-// settled Lrec below 200 gives less than 20 whatever the answer.
-std::int32_t SettleMinScale(std::int32_t answer, std::int32_t lrec);
-std::int32_t SettleWinShift(std::int32_t answer, std::int32_t lrec);  // 1..lrec
-bool AcceptIncrFlag(std::int32_t answer);                             // 0 or 1
-bool AcceptTstep(double answer);  // greater than 0 (not NaN)
 
 // Asks the six questions in order, repeating or clamping each answer as the
 // dialogue rules say, and returns the settled answers.

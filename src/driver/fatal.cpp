@@ -9,8 +9,7 @@ namespace driver {
 namespace {
 
 std::string ReportPrefix(ErrorNumber number) {
-  return "mfwindow: severe (" + std::to_string(static_cast<int>(number)) +
-         "): ";
+  return "severe (" + std::to_string(static_cast<int>(number)) + "): ";
 }
 
 }  // namespace
@@ -24,17 +23,29 @@ FatalError::FatalError(ErrorNumber number, const std::string& text,
 FatalError::FatalError(ErrorNumber number, const std::string& text)
     : std::runtime_error(ReportPrefix(number) + text), number_(number) {}
 
-std::string FatalReport(const std::exception& e) {
-  if (dynamic_cast<const FatalError*>(&e) != nullptr) return e.what();
+std::string FatalReport(const std::exception& e, std::string_view program) {
+  const std::string prefix = std::string(program) + ": ";
+  if (dynamic_cast<const FatalError*>(&e) != nullptr) return prefix + e.what();
   if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) {
-    return ReportPrefix(ErrorNumber::kInsufficientMemory) +
+    return prefix + ReportPrefix(ErrorNumber::kInsufficientMemory) +
            "insufficient virtual memory";
   }
   if (dynamic_cast<const std::length_error*>(&e) != nullptr) {
-    return ReportPrefix(ErrorNumber::kArraySizeOverflow) +
+    return prefix + ReportPrefix(ErrorNumber::kArraySizeOverflow) +
            "Cannot allocate array - overflow on array size calculation.";
   }
-  return std::string("mfwindow: severe: ") + e.what();
+  return prefix + "severe: " + e.what();
+}
+
+std::filesystem::path CurrentDirectory() {
+  std::error_code error;
+  std::filesystem::path dir = std::filesystem::current_path(error);
+  if (error) {
+    throw FatalError(
+        ErrorNumber::kOpenError,
+        "cannot open the current directory (" + error.message() + ")");
+  }
+  return dir;
 }
 
 void ReportFatal(std::ostream& err, const std::exception& e) {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <exception>
+#include <filesystem>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace driver {
 
@@ -50,13 +52,18 @@ class FatalError : public std::runtime_error {
   ErrorNumber number_;
 };
 
-// The report line for `e` (without line end):
+// The report line for `e` from `program` (without line end):
 //   mfwindow: severe (1): end of input during read, unit 5, file stdin
 // std::bad_alloc reports "insufficient virtual memory" and std::length_error
 // "Cannot allocate array - overflow on array size calculation.".
-std::string FatalReport(const std::exception& e);
+std::string FatalReport(const std::exception& e,
+                        std::string_view program = "mfwindow");
 
-// Writes FatalReport(e) and a line end to `err`.
+// The current directory. Throws FatalError (kOpenError) when the system
+// cannot give it, for example when the directory has been deleted.
+std::filesystem::path CurrentDirectory();
+
+// Writes mfwindow's FatalReport(e) and a line end to `err`.
 void ReportFatal(std::ostream& err, const std::exception& e);
 
 }  // namespace driver

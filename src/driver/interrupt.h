@@ -14,7 +14,6 @@ namespace driver {
 class Interrupted : public std::runtime_error {
  public:
   explicit Interrupted(int signal_number);
-  int Signal() const { return signal_; }
   int ExitStatus() const { return 128 + signal_; }
 
  private:

@@ -1,6 +1,7 @@
 #include "driver/result_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,11 +12,29 @@
 namespace driver {
 
 ResultFile::ResultFile(const std::string& path) : id_{kResultUnit, path} {
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Not cut at the open: another run may be writing this file, and its
+  // lines are not ours to destroy. The advisory lock tells; only the
+  // holder of the lock empties the file.
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd_ < 0) {
     throw FatalError(
         ErrorNumber::kOpenError,
         std::string("cannot open file (") + std::strerror(errno) + ")", id_);
+  }
+  // A file system without locks (ENOLCK, EOPNOTSUPP) is written unlocked.
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    ::close(fd_);
+    fd_ = -1;
+    throw FatalError(ErrorNumber::kOpenError,
+                     "cannot open file (another run is writing it)", id_);
+  }
+  if (::ftruncate(fd_, 0) != 0) {
+    const int error = errno;
+    ::close(fd_);
+    fd_ = -1;
+    throw FatalError(
+        ErrorNumber::kOpenError,
+        std::string("cannot open file (") + std::strerror(error) + ")", id_);
   }
 }
 

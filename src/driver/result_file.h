@@ -15,8 +15,10 @@ namespace driver {
 // threads.
 class ResultFile {
  public:
-  // Creates or truncates `path`. Throws FatalError (unit kResultUnit) when
-  // the file cannot be opened.
+  // Creates `path` or opens it, takes an advisory lock on it (flock) for as
+  // long as it is open, then empties it. Throws FatalError (unit
+  // kResultUnit) when the file cannot be opened, or when another run holds
+  // its lock (that run's lines are left as they are).
   explicit ResultFile(const std::string& path);
   ~ResultFile();  // closes without reporting; never throws
   ResultFile(const ResultFile&) = delete;
@@ -28,8 +30,6 @@ class ResultFile {
 
   // Closes the file; throws FatalError when the close reports an error.
   void Close();
-
-  const StreamId& Id() const { return id_; }
 
  private:
   int fd_ = -1;

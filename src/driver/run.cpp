@@ -1,17 +1,11 @@
 #include "driver/run.h"
 
-#include <sys/resource.h>
-#include <sys/sysinfo.h>
+#include <poll.h>
 
-#include <cstdint>
+#include <cerrno>
 #include <memory>
-#include <new>
 #include <system_error>
 
-#include "analysis/moving_window.h"
-#include "analysis/parallel_series.h"
-#include "analysis/run_constants.h"
-#include "analysis/window_analysis.h"
 #include "driver/dialogue.h"
 #include "driver/fatal.h"
 #include "driver/interrupt.h"
@@ -22,81 +16,35 @@
 namespace driver {
 namespace {
 
-// Storage that the system could never give (more than its memory and swap,
-// or the process' address-space limit) is refused at once, before anything
-// is touched: on a system that overcommits memory the allocation itself
-// would succeed and the run would be killed later, when the window fills.
-bool StorageFits(std::int64_t bytes) {
-  long double available = 0.0L;
-  struct sysinfo info {};
-  if (sysinfo(&info) == 0) {
-    available = (static_cast<long double>(info.totalram) + info.totalswap) *
-                info.mem_unit;
-  }
-  struct rlimit limit {};
-  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      (available == 0.0L || limit.rlim_cur < available)) {
-    available = static_cast<long double>(limit.rlim_cur);
-  }
-  return available <= 0.0L || static_cast<long double>(bytes) <= available;
-}
-
-// Builds the run constants and the analysis storage at the dialogue's two
-// fixed points, and analyses series with the chosen engine.
-class EngineHooks final : public DialogueHooks, public SeriesAnalyser {
+// Makes the engine, with its tables and storage, once the answers they
+// depend on are settled; a run the system cannot hold ends there, before
+// the window shift is asked.
+class EngineHooks final : public DialogueHooks {
  public:
-  EngineHooks(Engine choice, int threads)
-      : choice_(choice),
-        threads_(threads > 0 ? threads : analysis::AvailableCores()) {}
+  explicit EngineHooks(analysis::EngineRequest request) : request_(request) {}
 
-  void OrderSettled(const analysis::AnalysisParams&) override {
-    analysis::FillQGrid(run_);
+  void TablesSettled(const analysis::AnalysisParams& params) override {
+    engine_ = analysis::MakeEngine(analysis::TablesOf(params), request_);
   }
 
-  void MinScaleSettled(const analysis::AnalysisParams& params) override {
-    // Fewer threads, each with its windows in flight, before no run at all.
-    if (choice_ == Engine::kReference) threads_ = 1;
-    while (threads_ > 1 &&
-           !StorageFits(analysis::RunStorageBytes(params, threads_))) {
-      --threads_;
-    }
-    if (!StorageFits(analysis::RunStorageBytes(params, threads_))) {
-      throw std::bad_alloc();
-    }
-    if (choice_ == Engine::kReference) {
-      buffers_ = std::make_unique<analysis::WindowBuffers>(params.Lrec);
-      analysis::PrepareRun(run_, params);
-      work_ = std::make_unique<analysis::Workspace>(run_);
-    } else {
-      analysis::PrepareRun(run_, params);
-      parallel_ =
-          std::make_unique<analysis::ParallelSeriesAnalyser>(run_, threads_);
-    }
-  }
-
-  // The window shift and time axis are settled after the tables are built.
-  void Settle(const analysis::AnalysisParams& params) { run_.Params = params; }
-
-  void Analyse(
-      const std::function<std::optional<double>()>& next_sample,
-      const std::function<void(std::int64_t)>& on_progress,
-      const std::function<void(const analysis::WindowResult&)>& emit) override {
-    if (parallel_) {
-      parallel_->Analyse(next_sample, on_progress, emit);
-    } else {
-      analysis::AnalyseSeries(run_, *work_, *buffers_, next_sample, on_progress,
-                              emit);
-    }
-  }
+  analysis::SeriesEngine& Engine() { return *engine_; }
 
  private:
-  Engine choice_;
-  int threads_;
-  analysis::RunConstants run_;
-  std::unique_ptr<analysis::WindowBuffers> buffers_;
-  std::unique_ptr<analysis::Workspace> work_;
-  std::unique_ptr<analysis::ParallelSeriesAnalyser> parallel_;
+  analysis::EngineRequest request_;
+  std::unique_ptr<analysis::SeriesEngine> engine_;
 };
+
+// Waits until `fd` has input, a tenth of a second at a time, so that a stop
+// request pending meanwhile ends the run instead of waiting for a line.
+void WaitForInput(int fd, std::istream& in) {
+  if (in.rdbuf()->in_avail() > 0) return;
+  pollfd watch{fd, POLLIN, 0};
+  for (;;) {
+    ThrowIfInterrupted();
+    const int ready = ::poll(&watch, 1, 100);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return;
+  }
+}
 
 }  // namespace
 
@@ -113,19 +61,26 @@ int Run(RunIo io) {
     return kSuccessExitStatus;
   }
 
-  EngineHooks engine(io.Choice, io.Threads);
-  engine.Settle(AskQuestions(console_out, console_in, engine));
+  EngineHooks hooks(io.Engine);
+  const analysis::AnalysisParams params =
+      AskQuestions(console_out, console_in, hooks);
 
   // "F(Alfa)" may exist already; a failure to create it shows up when the
   // first result file cannot be opened.
   std::error_code ignored;
   std::filesystem::create_directory(io.RunDir / "F(Alfa)", ignored);
 
-  SeriesContext context{io.RunDir, console_out, console_in, io.Args, 0, engine};
+  SeriesContext context{io.RunDir, console_out,    console_in,     io.Args,
+                        0,         hooks.Engine(), PlanOf(params), nullptr};
+  if (io.ConsoleFd >= 0) {
+    context.WaitForConsole = [&io] {
+      WaitForInput(io.ConsoleFd, io.ConsoleIn);
+    };
+  }
   int status = kSuccessExitStatus;
   const InterruptGuard stop_between_windows;
   for (std::string& entry : *series_list) {
-    if (SkipReason skipped = ProcessSeries(entry, context)) {
+    if (std::optional<std::string> skipped = ProcessSeries(entry, context)) {
       console_out.Flush();
       textio::WriteRecord(io.Err, "mfwindow: " + *skipped + "; series skipped");
       io.Err.flush();
@@ -133,6 +88,9 @@ int Run(RunIo io) {
     }
   }
   console_out.Flush();
+  // A stop request that came after the last window was written still
+  // counts: the exit status says the run was stopped.
+  ThrowIfInterrupted();
   return status;
 }
 

@@ -8,13 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace driver {
+#include "analysis/engine.h"
 
-// Which engine analyses the windows. Both give the same bytes.
-enum class Engine {
-  kFast,       // distinct lengths once, vector kernels, several threads
-  kReference,  // the straightforward engine, one window at a time
-};
+namespace driver {
 
 struct RunIo {
   std::istream& ConsoleIn;
@@ -22,13 +18,17 @@ struct RunIo {
   std::ostream& Err;              // skipped-series messages
   std::filesystem::path RunDir;   // the current directory
   std::vector<std::string> Args;  // command-line arguments (blank names)
-  Engine Choice = Engine::kFast;
-  int Threads = 0;  // for the fast engine; 0: every available core
+  // The engine; both give the same bytes. Threads 0: every available core.
+  analysis::EngineRequest Engine;
+  // The file descriptor behind ConsoleIn, when it is a real one: a stop
+  // request is then noticed while the console is awaited (-1: none).
+  int ConsoleFd = -1;
 };
 
 // Runs the program. Returns kSuccessExitStatus, or kSkippedExitStatus when
 // a series was skipped (each named on io.Err). Fatal conditions throw
 // (FatalError, std::bad_alloc, std::length_error); the caller reports them.
+// A stop request during the series throws Interrupted.
 int Run(RunIo io);
 
 }  // namespace driver

@@ -1,32 +1,20 @@
-// One series from name to result file: opening the series and its result
-// file, the console echo, the moving-window analysis fed sample by sample,
-// one result line per window, closing both files.
+// mfwindow's side of one series: the entry of "list" left-adjusted, a blank
+// entry's file name asked for, the "File= " echo and a progress line per
+// window on the console, then the shared series pipeline.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "analysis/moving_window.h"
-#include "analysis/run_constants.h"
-#include "driver/dialogue.h"
+#include "analysis/engine.h"
+#include "driver/series_pipeline.h"
 #include "driver/text_streams.h"
 
 namespace driver {
-
-// Runs the analysis of one series: pulls samples, reports progress, emits
-// window results. The reference engine and the fast engine both fit here.
-class SeriesAnalyser {
- public:
-  virtual ~SeriesAnalyser() = default;
-  virtual void Analyse(
-      const std::function<std::optional<double>()>& next_sample,
-      const std::function<void(std::int64_t)>& on_progress,
-      const std::function<void(const analysis::WindowResult&)>& emit) = 0;
-};
 
 // Everything ProcessSeries needs besides the series name.
 struct SeriesContext {
@@ -35,7 +23,11 @@ struct SeriesContext {
   TextIn& ConsoleIn;
   std::vector<std::string> Args;  // command-line arguments for blank names
   std::size_t ArgsUsed = 0;
-  SeriesAnalyser& Analyser;
+  analysis::SeriesEngine& Engine;
+  analysis::WindowPlan Plan;
+  // Waits until the console has input, honouring a stop request meanwhile;
+  // null when the console is not a terminal or pipe to wait on.
+  std::function<void()> WaitForConsole;
 };
 
 // Leading blanks of `entry` moved to its end; returns the trimmed length L
@@ -52,20 +44,12 @@ std::string ResultPath(const std::filesystem::path& run_dir,
 // starts with a null value or a slash all end the series (std::nullopt).
 std::optional<double> ReadSample(TextIn& series);
 
-// The result file of series `name`, relative to the results folder:
-// "F(Alfa)_" + name + suffix; std::nullopt when that path has a ".."
-// component (it could leave the folder) or the name holds a NUL character.
-std::optional<std::filesystem::path> ResultPlace(std::string_view name,
-                                                 std::string_view suffix);
-
-// Why a series was skipped, or nothing when it was processed.
-using SkipReason = std::optional<std::string>;
-
 // Processes one SeriesList entry (left-adjusted in place). Returns the
-// reason when the series was skipped (its file does not exist, its result
-// path has a ".." component, or its name holds a NUL); throws FatalError
-// when the series file exists but cannot be opened, or a result file cannot
-// be created or written.
-SkipReason ProcessSeries(std::string& entry, SeriesContext& context);
+// reason when the series was skipped (its file does not exist, its name
+// has a ".." component or holds a NUL); throws FatalError when the series
+// file exists but cannot be opened, or a result file cannot be created or
+// written.
+std::optional<std::string> ProcessSeries(std::string& entry,
+                                         SeriesContext& context);
 
 }  // namespace driver

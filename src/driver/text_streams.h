@@ -33,8 +33,6 @@ class TextOut {
   void Prompt(std::string_view text);
   void Flush();
 
-  const StreamId& Id() const { return id_; }
-
  private:
   void Check();
   std::ostream& out_;
@@ -60,7 +58,6 @@ class TextIn {
   void Rewind();
 
   textio::RecordReader& Reader() { return reader_; }
-  const StreamId& Id() const { return id_; }
 
  private:
   [[noreturn]] void FailEnd() const;

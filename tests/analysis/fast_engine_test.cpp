@@ -12,10 +12,11 @@
 #include <random>
 #include <vector>
 
+#include "analysis/fast_series.h"
 #include "analysis/fast_window.h"
 #include "analysis/moving_window.h"
-#include "analysis/parallel_series.h"
-#include "analysis/window_analysis.h"
+#include "analysis/reference_series.h"
+#include "analysis/reference_window.h"
 #include "analysis_test_support.h"
 
 namespace {
@@ -68,30 +69,38 @@ struct Outcome {
   std::vector<std::int64_t> progress;
 };
 
-Outcome RunReference(const analysis::RunConstants& run,
-                     const std::vector<double>& series) {
-  analysis::Workspace work(run);
-  analysis::WindowBuffers buffers(run.Params.Lrec);
+Outcome RunEngine(analysis::SeriesEngine& engine,
+                  const analysis::WindowPlan& plan,
+                  const std::vector<double>& series) {
   Outcome out;
-  analysis::AnalyseSeries(
-      run, work, buffers, analysis_test::SampleSource(series),
-      [&](std::int64_t done) { out.progress.push_back(done); },
-      [&](const WindowResult& r) { out.results.push_back(r); });
+  engine.Analyse(
+      plan, analysis_test::SampleSource(series),
+      [&](const analysis::WindowOutcome& w) {
+        out.progress.push_back(w.Number - 1);
+        out.results.push_back(w.Result);
+      },
+      false);
   return out;
 }
 
+Outcome RunReference(const analysis::RunConstants& run,
+                     const analysis::WindowPlan& plan,
+                     const std::vector<double>& series) {
+  const std::unique_ptr<analysis::SeriesEngine> engine =
+      analysis::MakeReferenceEngine(
+          std::make_shared<const analysis::RunConstants>(run));
+  return RunEngine(*engine, plan, series);
+}
+
 Outcome RunFast(const analysis::RunConstants& run,
+                const analysis::WindowPlan& plan,
                 const std::vector<double>& series, int threads) {
-  analysis::ParallelSeriesAnalyser analyser(run, threads);
+  const std::unique_ptr<analysis::SeriesEngine> engine =
+      analysis::MakeFastEngine(
+          std::make_shared<const analysis::RunConstants>(run), threads);
   Outcome out;
-  // Two series through the same analyser: nothing may carry over.
-  for (int pass = 0; pass < 2; ++pass) {
-    out = Outcome{};
-    analyser.Analyse(
-        analysis_test::SampleSource(series),
-        [&](std::int64_t done) { out.progress.push_back(done); },
-        [&](const WindowResult& r) { out.results.push_back(r); });
-  }
+  // Two series through the same engine: nothing may carry over.
+  for (int pass = 0; pass < 2; ++pass) out = RunEngine(*engine, plan, series);
   return out;
 }
 
@@ -138,11 +147,12 @@ TEST(FastEngine, MatchesTheReferenceBitForBitOnAnyThreadCount) {
     const analysis::RunConstants run = SettledRun(c);
     const std::vector<double> series =
         MixedSeries(c.samples, ++seed, c.non_finite);
-    const Outcome want = RunReference(run, series);
+    const analysis::WindowPlan plan{c.shift, 3.5, 0.25};
+    const Outcome want = RunReference(run, plan, series);
     ASSERT_FALSE(want.results.empty());
     for (const int threads : {1, 2, 16}) {
       SCOPED_TRACE(threads);
-      const Outcome got = RunFast(run, series, threads);
+      const Outcome got = RunFast(run, plan, series, threads);
       ASSERT_EQ(got.results.size(), want.results.size());
       EXPECT_EQ(got.progress, want.progress);
       for (std::size_t w = 0; w < want.results.size(); ++w) {
@@ -191,14 +201,18 @@ TEST(FastEngine, AnalyserPropagatesAnExceptionFromItsCallbacks) {
   const analysis::RunConstants run = SettledRun({32, 20, 1, 0, 1, 200, false});
   const std::vector<double> series = analysis_test::RandomWalk(200, 3);
   for (const int threads : {1, 4}) {
-    analysis::ParallelSeriesAnalyser analyser(run, threads);
+    const std::unique_ptr<analysis::SeriesEngine> engine =
+        analysis::MakeFastEngine(
+            std::make_shared<const analysis::RunConstants>(run), threads);
     int emitted = 0;
-    EXPECT_THROW(analyser.Analyse(
-                     analysis_test::SampleSource(series), [](std::int64_t) {},
-                     [&](const WindowResult&) {
+    EXPECT_THROW(engine->Analyse(
+                     analysis::WindowPlan{1, 0.0, 1.0},
+                     analysis_test::SampleSource(series),
+                     [&](const analysis::WindowOutcome&) {
                        if (++emitted == 10)
                          throw std::runtime_error("disk full");
-                     }),
+                     },
+                     false),
                  std::runtime_error);
     EXPECT_EQ(emitted, 10);  // nothing is emitted after the failure
   }

@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "analysis/reference_series.h"
+#include "analysis/reference_window.h"
 #include "analysis_test_support.h"
 
 namespace {
@@ -21,21 +23,26 @@ using analysis::Workspace;
 using analysis_test::MakeParams;
 using analysis_test::MakeRun;
 
-// What one call of AnalyseSeries did.
+// What one series through the straightforward engine did.
 struct SeriesLog {
   std::vector<WindowResult> results;
-  // Progress counts in call order, with -1 for each emitted result.
-  std::vector<std::int64_t> events;
+  std::vector<std::int64_t> numbers;  // of the windows handed out, in order
   std::size_t pulls = 0;  // calls of next_sample, the final nullopt included
   bool pulled_after_end = false;
 };
 
-SeriesLog RunSeries(const RunConstants& run, Workspace& work,
-                    WindowBuffers& buffers, const std::vector<double>& series) {
+std::unique_ptr<analysis::SeriesEngine> Engine(const RunConstants& run) {
+  return analysis::MakeReferenceEngine(
+      std::make_shared<const RunConstants>(run));
+}
+
+SeriesLog RunSeries(analysis::SeriesEngine& engine,
+                    const analysis::AnalysisParams& params,
+                    const std::vector<double>& series) {
   SeriesLog log;
   bool ended = false;
-  analysis::AnalyseSeries(
-      run, work, buffers,
+  engine.Analyse(
+      analysis::PlanOf(params),
       [&]() -> std::optional<double> {
         if (ended) log.pulled_after_end = true;
         const std::size_t i = log.pulls++;
@@ -43,19 +50,17 @@ SeriesLog RunSeries(const RunConstants& run, Workspace& work,
         ended = true;
         return std::nullopt;
       },
-      [&](std::int64_t count) { log.events.push_back(count); },
-      [&](const WindowResult& result) {
-        log.results.push_back(result);
-        log.events.push_back(-1);
-      });
+      [&](const analysis::WindowOutcome& outcome) {
+        log.results.push_back(outcome.Result);
+        log.numbers.push_back(outcome.Number);
+      },
+      false);
   return log;
 }
 
-SeriesLog RunSeries(const RunConstants& run,
+SeriesLog RunSeries(const analysis::AnalysisParams& params,
                     const std::vector<double>& series) {
-  Workspace work(run);
-  WindowBuffers buffers(run.Params.Lrec);
-  return RunSeries(run, work, buffers, series);
+  return RunSeries(*Engine(MakeRun(params)), params, series);
 }
 
 // Window counts are 0 below Lrec samples and 1 + (N - Lrec) div WinShift
@@ -81,14 +86,13 @@ constexpr CountCase kCountCases[] = {
 };
 // clang-format on
 
-TEST(AnalyseSeries, CountsCompleteWindowsOnly) {
+TEST(ReferenceEngine, CountsCompleteWindowsOnly) {
   for (const CountCase& c : kCountCases) {
     SCOPED_TRACE(c.samples);
     SCOPED_TRACE(c.win_shift);
-    const RunConstants run =
-        MakeRun(MakeParams(c.lrec, c.lrec / 10, 1, 0, c.win_shift));
     const SeriesLog log =
-        RunSeries(run, analysis_test::RandomWalk(c.samples, 5));
+        RunSeries(MakeParams(c.lrec, c.lrec / 10, 1, 0, c.win_shift),
+                  analysis_test::RandomWalk(c.samples, 5));
     EXPECT_EQ(log.results.size(), c.windows);
     EXPECT_EQ(log.pulls, c.samples + 1);
     EXPECT_FALSE(log.pulled_after_end);
@@ -113,14 +117,13 @@ const TimeMarkCase kTimeMarkCases[] = {
 };
 // clang-format on
 
-TEST(AnalyseSeries, MarksEachWindowAtItsLastSample) {
+TEST(ReferenceEngine, MarksEachWindowAtItsLastSample) {
   for (const TimeMarkCase& c : kTimeMarkCases) {
     SCOPED_TRACE(c.win_shift);
     SCOPED_TRACE(c.incr_flag);
-    const RunConstants run = MakeRun(
-        MakeParams(100, 10, 1, c.incr_flag, c.win_shift, c.tini, c.tstep));
-    const SeriesLog log =
-        RunSeries(run, analysis_test::RandomWalk(c.samples, 6));
+    const SeriesLog log = RunSeries(
+        MakeParams(100, 10, 1, c.incr_flag, c.win_shift, c.tini, c.tstep),
+        analysis_test::RandomWalk(c.samples, 6));
     ASSERT_EQ(log.results.size(), c.marks.size());
     for (std::size_t n = 0; n < c.marks.size(); ++n) {
       EXPECT_EQ(log.results[n].TimeMark, c.marks[n]);
@@ -164,29 +167,24 @@ constexpr ContentCase kContentCases[] = {
 // Guards the carry between windows (raw samples, not the prepared values)
 // and the reset between series: two series run back to back on the same
 // buffers, and every window must give exactly what its own samples give.
-TEST(AnalyseSeries, AnalysesEachWindowFromItsOwnSamples) {
+TEST(ReferenceEngine, AnalysesEachWindowFromItsOwnSamples) {
   for (const ContentCase& c : kContentCases) {
     SCOPED_TRACE(c.win_shift);
     SCOPED_TRACE(c.incr_flag);
     const analysis::AnalysisParams params =
         MakeParams(100, 10, 2, c.incr_flag, c.win_shift);
     const RunConstants run = MakeRun(params);
-    Workspace work(run);
-    WindowBuffers buffers(params.Lrec);
+    const std::unique_ptr<analysis::SeriesEngine> engine = Engine(run);
     for (const std::uint64_t seed : {7u, 8u}) {
       SCOPED_TRACE(seed);
       const std::vector<double> series =
           analysis_test::RandomWalk(c.samples, seed);
-      const SeriesLog log = RunSeries(run, work, buffers, series);
+      const SeriesLog log = RunSeries(*engine, params, series);
       const std::size_t windows =
           1 + (c.samples - 100) / static_cast<std::size_t>(c.win_shift);
       ASSERT_EQ(log.results.size(), windows);
-
-      // Progress n, then the result of window n.
-      ASSERT_EQ(log.events.size(), 2 * windows);
       for (std::size_t n = 0; n < windows; ++n) {
-        EXPECT_EQ(log.events[2 * n], static_cast<std::int32_t>(n));
-        EXPECT_EQ(log.events[2 * n + 1], -1);
+        EXPECT_EQ(log.numbers[n], static_cast<std::int64_t>(n + 1));
       }
 
       Workspace reference_work(run);
@@ -205,9 +203,9 @@ TEST(AnalyseSeries, AnalysesEachWindowFromItsOwnSamples) {
   }
 }
 
-TEST(AnalyseSeries, ConstantSeriesWithIncrementsIsDegenerate) {
-  const RunConstants run = MakeRun(MakeParams(100, 10, 1, 1, 50, 0.0, 1.0));
-  const SeriesLog log = RunSeries(run, std::vector<double>(250, 3.7));
+TEST(ReferenceEngine, ConstantSeriesWithIncrementsIsDegenerate) {
+  const SeriesLog log = RunSeries(MakeParams(100, 10, 1, 1, 50, 0.0, 1.0),
+                                  std::vector<double>(250, 3.7));
   ASSERT_EQ(log.results.size(), 4u);
   for (std::size_t n = 0; n < 4; ++n) {
     const WindowResult& r = log.results[n];
@@ -224,7 +222,7 @@ TEST(AnalyseSeries, ConstantSeriesWithIncrementsIsDegenerate) {
 // and ended by 0.0, so its windows come close to the steps analysed as
 // values. Over 20 seeds at orders 1 and 2 AlfaSz differed by at most 0.01,
 // AlfaMin and AlfaMax by 0.035 and F(AlfaSz) by 8e-5.
-TEST(AnalyseSeries, IncrementsOfAWalkResembleItsStepsAsValues) {
+TEST(ReferenceEngine, IncrementsOfAWalkResembleItsStepsAsValues) {
   const std::vector<double> steps = analysis_test::WhiteNoise(2001, 9);
   std::vector<double> walk(steps.size());
   double sum = 0.0;
@@ -232,10 +230,8 @@ TEST(AnalyseSeries, IncrementsOfAWalkResembleItsStepsAsValues) {
     sum += steps[i];
     walk[i] = sum;
   }
-  const SeriesLog increments =
-      RunSeries(MakeRun(MakeParams(1000, 20, 1, 1, 500)), walk);
-  const SeriesLog values =
-      RunSeries(MakeRun(MakeParams(1000, 20, 1, 0, 500)), steps);
+  const SeriesLog increments = RunSeries(MakeParams(1000, 20, 1, 1, 500), walk);
+  const SeriesLog values = RunSeries(MakeParams(1000, 20, 1, 0, 500), steps);
   ASSERT_EQ(increments.results.size(), 3u);
   ASSERT_EQ(values.results.size(), 3u);
   for (std::size_t n = 0; n < 3; ++n) {
@@ -256,13 +252,9 @@ namespace {
 // Window 2^31 + 1 with shift 1 ends at sample 2^31 + Lrec: the position
 // and the time mark are computed in 64 bits, with no wrap-around.
 TEST(MakeWindowResult, PositionPassesThe32BitRange) {
-  analysis::AnalysisParams params;
-  params.Lrec = 1000;
-  params.WinShift = 1;
-  params.Tini = 0.5;
-  params.Tstep = 2.0;
   const analysis::WindowResult r = analysis::MakeWindowResult(
-      params, std::int64_t{2147483649}, analysis::kDegenerateSummary);
+      1000, analysis::WindowPlan{1, 0.5, 2.0}, std::int64_t{2147483649},
+      analysis::kDegenerateSummary);
   EXPECT_EQ(r.TimeMark, (2147483648.0 + 1000.0) * 2.0 + 0.5);
 }
 

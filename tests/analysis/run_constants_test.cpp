@@ -95,42 +95,8 @@ TEST(PrepareRun, ScaleGridIsAnArithmeticProgression) {
   }
 }
 
-TEST(PrepareRun, PowerTableHoldsPowersOfTheCentredAbscissa) {
-  // MaxScale 20: the abscissa runs from -0.5 to +0.5 in steps of 1/19.
-  const RunConstants run = MakeRun(MakeParams(100, 10, 3));
-  ASSERT_EQ(run.PowerTable.size(), 4u * 20u);
-  const double first[] = {1.0, -0.5, 0.25, -0.125};
-  const double last[] = {1.0, 0.5, 0.25, 0.125};
-  for (std::size_t r = 0; r < 4; ++r) {
-    EXPECT_EQ(run.PowerTable[r], first[r]);
-    EXPECT_EQ(run.PowerTable[19 * 4 + r], last[r]);
-  }
-  // Column 2 (from 1): t = (2 - 10.5)/19 = -8.5/19.
-  const double t = -8.5 / 19.0;
-  EXPECT_DOUBLE_EQ(run.PowerTable[4 + 1], t);
-  EXPECT_DOUBLE_EQ(run.PowerTable[4 + 2], 72.25 / 361.0);
-  EXPECT_DOUBLE_EQ(run.PowerTable[4 + 3], -614.125 / 6859.0);
-}
-
-TEST(PrepareRun, OddMaxScaleHasAZeroAbscissaAtItsMiddle) {
-  // Lrec 35: MaxScale 7, abscissa (i - 4)/6.
-  const RunConstants run = MakeRun(MakeParams(35, 3, 4));
-  ASSERT_EQ(run.MaxScale, 7);
-  ASSERT_EQ(run.PowerTable.size(), 5u * 7u);
-  const double middle[] = {1.0, 0.0, 0.0, 0.0, 0.0};
-  const double second[] = {1.0, -1.0 / 3.0, 1.0 / 9.0, -1.0 / 27.0, 1.0 / 81.0};
-  for (std::size_t r = 0; r < 5; ++r) {
-    EXPECT_EQ(run.PowerTable[3 * 5 + r], middle[r]);
-    EXPECT_DOUBLE_EQ(run.PowerTable[1 * 5 + r], second[r]);
-    // The abscissa is symmetric, so mirrored columns differ by (-1)^r.
-    EXPECT_EQ(run.PowerTable[1 * 5 + r],
-              (r % 2 == 0 ? 1.0 : -1.0) * run.PowerTable[5 * 5 + r]);
-  }
-}
-
 TEST(PrepareRun, OrderOneHasNoPolynomialTables) {
   const RunConstants run = MakeRun(MakeParams(1000, 20, 1));
-  EXPECT_TRUE(run.PowerTable.empty());
   EXPECT_TRUE(run.DetrendBasis.empty());
 }
 

@@ -8,9 +8,8 @@
 #include <vector>
 
 #include "analysis/analysis_test_support.h"
-#include "analysis/moving_window.h"
+#include "analysis/engine.h"
 #include "analysis/run_constants.h"
-#include "analysis/window_analysis.h"
 #include "mfwindow/mfwindow.h"
 
 namespace {
@@ -117,31 +116,24 @@ bool SameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// The straightforward engine on the same samples, with each window's tau,
-// alpha and f(alpha) as its workspace holds them when the result is handed
-// out.
+// The straightforward engine on the same samples, with each window's whole
+// spectrum.
 struct ReferenceWindow {
   analysis::WindowResult Row;
-  std::array<double, analysis::kMomentCount> TauQ;
-  std::array<double, analysis::kAlfaCount> AlfaGrid;
-  std::array<double, analysis::kAlfaCount> FAlfaGrid;
+  analysis::WindowSpectrum Spectrum;
 };
 std::vector<ReferenceWindow> Reference(const std::vector<double>& series,
-                                       const analysis::RunConstants& run) {
-  analysis::Workspace work(run);
-  analysis::WindowBuffers buffers(run.Params.Lrec);
-  std::size_t next = 0;
+                                       const analysis::AnalysisParams& params) {
+  const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
+      analysis::TablesOf(params),
+      analysis::EngineRequest{analysis::EngineKind::kReference, 1});
   std::vector<ReferenceWindow> windows;
-  analysis::AnalyseSeries(
-      run, work, buffers,
-      [&]() -> std::optional<double> {
-        if (next == series.size()) return std::nullopt;
-        return series[next++];
+  engine->Analyse(
+      analysis::PlanOf(params), analysis_test::SampleSource(series),
+      [&](const analysis::WindowOutcome& w) {
+        windows.push_back({w.Result, *w.Spectrum});
       },
-      [](std::int64_t) {},
-      [&](const analysis::WindowResult& r) {
-        windows.push_back({r, work.TauQ, work.AlfaGrid, work.FAlfaGrid});
-      });
+      true);
   return windows;
 }
 
@@ -168,10 +160,10 @@ TEST(AnalyseSeries, EqualsTheReferenceEngineBitForBit) {
     s.Spectrum = true;
     const mfwindow::SeriesResult got = mfwindow::AnalyseSeries(series, s);
 
-    const analysis::RunConstants run =
-        analysis_test::MakeRun(analysis_test::MakeParams(
-            c.lrec, c.min_scale, c.order, c.incr, c.shift, 12.5, 0.1));
-    const std::vector<ReferenceWindow> want = Reference(series, run);
+    const analysis::AnalysisParams params = analysis_test::MakeParams(
+        c.lrec, c.min_scale, c.order, c.incr, c.shift, 12.5, 0.1);
+    const analysis::RunConstants run = analysis_test::MakeRun(params);
+    const std::vector<ReferenceWindow> want = Reference(series, params);
     ASSERT_FALSE(want.empty());
     ASSERT_EQ(got.Rows.size(), want.size());
     ASSERT_EQ(got.Spectra.size(), want.size());
@@ -190,14 +182,19 @@ TEST(AnalyseSeries, EqualsTheReferenceEngineBitForBit) {
       EXPECT_TRUE(SameBits(r.FAlfaSz, w.FAlfaSz));
       const mfwindow::WindowSpectrum& sp = got.Spectra[i];
       for (std::size_t j = 0; j < sp.TauQ.size(); ++j) {
-        ASSERT_TRUE(SameBits(sp.TauQ[j], want[i].TauQ[j])) << "q " << j;
+        ASSERT_TRUE(SameBits(sp.HurstQ[j], want[i].Spectrum.HurstQ[j]))
+            << "q " << j;
+        ASSERT_TRUE(SameBits(sp.TauQ[j], want[i].Spectrum.TauQ[j]))
+            << "q " << j;
         // tau(q) = q h(q) - 1, rounded as the engine rounds it.
         ASSERT_TRUE(SameBits(sp.TauQ[j], sp.HurstQ[j] * got.QGrid[j] - 1.0))
             << "q " << j;
       }
       for (std::size_t m = 0; m < sp.AlfaGrid.size(); ++m) {
-        ASSERT_TRUE(SameBits(sp.AlfaGrid[m], want[i].AlfaGrid[m])) << m;
-        ASSERT_TRUE(SameBits(sp.FAlfaGrid[m], want[i].FAlfaGrid[m])) << m;
+        ASSERT_TRUE(SameBits(sp.AlfaGrid[m], want[i].Spectrum.AlfaGrid[m]))
+            << m;
+        ASSERT_TRUE(SameBits(sp.FAlfaGrid[m], want[i].Spectrum.FAlfaGrid[m]))
+            << m;
       }
     }
   }

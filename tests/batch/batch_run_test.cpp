@@ -14,6 +14,7 @@
 
 #include "batch/result_records.h"
 #include "driver/fatal.h"
+#include "driver/series_pipeline.h"
 
 namespace batch {
 namespace {
@@ -180,7 +181,9 @@ TEST(RunBatch, CsvValuesRenderToTheDatLines) {
         at = next + (k < 5 ? 1 : 0);
       }
       ASSERT_EQ(at, end);
-      EXPECT_EQ(DatRecord({v[0], v[1], v[2], v[3], v[4], v[5]}), dat[i]) << i;
+      EXPECT_EQ(driver::ResultLine({v[0], v[1], v[2], v[3], v[4], v[5]}),
+                dat[i])
+          << i;
     }
   }
 }

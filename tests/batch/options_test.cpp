@@ -198,12 +198,13 @@ TEST(ParseShard, AcceptsOnlyIndexOverCountFromOne) {
 }
 
 TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {
+  const TypedSettings all{true, true, true, true};
   mfwindow::Settings given;
   given.TrendOrder = 11;
   given.Lrec = 100;
   given.MinScale = 50;
   given.WinShift = 100;
-  const std::vector<std::string> lines = ClampWarnings(given);
+  const std::vector<std::string> lines = ClampWarnings(given, all);
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "mfwindow-batch: warning: --order 11 is out of range; "
                        "using 10",
@@ -213,7 +214,7 @@ TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {
   given.Lrec = 10;
   given.MinScale = 20;
   given.WinShift = -3;
-  EXPECT_EQ(ClampWarnings(given),
+  EXPECT_EQ(ClampWarnings(given, all),
             (std::vector<std::string>{
                 "mfwindow-batch: warning: --window 10 is out of range; "
                 "using 32",
@@ -221,7 +222,20 @@ TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {
                 "using 3",
                 "mfwindow-batch: warning: --shift -3 is out of range; "
                 "using 1"}));
-  EXPECT_TRUE(ClampWarnings(mfwindow::Settings{}).empty());
+  EXPECT_TRUE(ClampWarnings(mfwindow::Settings{}, all).empty());
+}
+
+// Guards against warning about a default the user never set: --window 100
+// alone settles the default minimum scale 20 to 10 without a word.
+TEST(ClampWarnings, StaySilentAboutDefaultsNotTyped) {
+  mfwindow::Settings given;
+  given.Lrec = 100;
+  EXPECT_TRUE(ClampWarnings(given, {false, true, false, false}).empty());
+  given.Lrec = 10;
+  EXPECT_EQ(ClampWarnings(given, {false, true, false, false}),
+            (std::vector<std::string>{
+                "mfwindow-batch: warning: --window 10 is out of range; "
+                "using 32"}));
 }
 
 }  // namespace

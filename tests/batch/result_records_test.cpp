@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "driver/series_pipeline.h"
+
 namespace batch {
 namespace {
 
@@ -41,7 +43,7 @@ bool SameBits(double a, double b) {
 TEST(DatRecord, IsMfwindowsResultLine) {
   const analysis::WindowResult r{1000.0, 0.25, 1.5, 1.25, 0.75, 1.0};
   // Six fields of 15: fixed form with four trailing blanks.
-  EXPECT_EQ(DatRecord(r),
+  EXPECT_EQ(driver::ResultLine(r),
             "    1000.00       0.250000        1.50000        1.25000    "
             "   0.750000        1.00000    ");
 }

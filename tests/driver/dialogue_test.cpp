@@ -12,15 +12,12 @@ namespace driver {
 namespace {
 
 struct RecordingHooks : DialogueHooks {
-  void OrderSettled(const analysis::AnalysisParams& p) override {
+  void TablesSettled(const analysis::AnalysisParams& p) override {
     order_at_hook = p.TrendOrder;
-    lrec_at_order_hook = p.Lrec;
-  }
-  void MinScaleSettled(const analysis::AnalysisParams& p) override {
     min_scale_at_hook = p.MinScale;
     shift_at_hook = p.WinShift;
   }
-  int order_at_hook = -1, lrec_at_order_hook = -1;
+  int order_at_hook = -1;
   int min_scale_at_hook = -1, shift_at_hook = -1;
 };
 
@@ -100,8 +97,7 @@ TEST(AskQuestions, RunsTheHooksRightAfterTheirQuestions) {
   TextIn console_in(in, StreamId{kConsoleInUnit, "stdin"});
   RecordingHooks hooks;
   AskQuestions(console_out, console_in, hooks);
-  EXPECT_EQ(hooks.order_at_hook, 10);      // clamped before the hook
-  EXPECT_EQ(hooks.lrec_at_order_hook, 0);  // not yet asked
+  EXPECT_EQ(hooks.order_at_hook, 10);  // clamped before the hook
   EXPECT_EQ(hooks.min_scale_at_hook, 30);
   EXPECT_EQ(hooks.shift_at_hook, 0);  // asked after the tables are built
 }
@@ -121,9 +117,9 @@ TEST(AskQuestions, EndOfInputIsFatalAtEveryQuestion) {
       ADD_FAILURE() << "no fatal error";
     } catch (const FatalError& e) {
       EXPECT_EQ(e.Number(), ErrorNumber::kEndOfInput);
-      EXPECT_STREQ(e.what(),
-                   "mfwindow: severe (1): end of input during read, unit 5, "
-                   "file stdin");
+      EXPECT_EQ(FatalReport(e),
+                "mfwindow: severe (1): end of input during read, unit 5, "
+                "file stdin");
     }
   }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/fatal.h"
+#include "driver/interrupt.h"
 #include "driver/run.h"
 
 int main(int argc, char** argv) {
@@ -20,13 +21,20 @@ int main(int argc, char** argv) {
   }
   const std::string engine = argv[1];
   try {
-    driver::RunIo io{std::cin, std::cout, std::cerr,
-                     std::filesystem::current_path(),
-                     std::vector<std::string>(argv + 3, argv + argc)};
-    io.Choice = engine == "reference" ? driver::Engine::kReference
-                                      : driver::Engine::kFast;
-    io.Threads = std::stoi(argv[2]);
-    return driver::Run(io);
+    driver::RunIo io{std::cin,
+                     std::cout,
+                     std::cerr,
+                     driver::CurrentDirectory(),
+                     std::vector<std::string>(argv + 3, argv + argc),
+                     analysis::EngineRequest{}};
+    io.Engine.Kind = engine == "reference" ? analysis::EngineKind::kReference
+                                           : analysis::EngineKind::kFast;
+    io.Engine.Threads = std::stoi(argv[2]);
+    return driver::Run(std::move(io));
+  } catch (const driver::Interrupted& stop) {
+    std::cout.flush();
+    std::cerr << "mfwindow: " << stop.what() << "\r\n";
+    return stop.ExitStatus();
   } catch (const std::exception& e) {
     std::cout.flush();
     driver::ReportFatal(std::cerr, e);

@@ -1,10 +1,11 @@
-#include "analysis/window_analysis.h"
+#include "analysis/reference_window.h"
 
 #include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "analysis/spectrum_steps.h"
 #include "analysis/table_size.h"
@@ -186,6 +187,7 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
                (run.LogScale[k] - run.LogScaleMean);
       }
       const double hurst = sxy / run.LogScaleSumSq;
+      work.HurstQ[j] = hurst;
       work.TauQ[j] = hurst * run.QGrid[j] - 1.0;
     }
     range = detail::SampleSpectrum(run.QGrid, work.TauQ, work.AlfaGrid,
@@ -193,7 +195,10 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
   } else {
     // Degenerate window (a scale without any positive range, an overflow to
     // 0, or a NaN first entry): a constant spectrum that reads off as
-    // kDegenerateSummary. The table stays as it is.
+    // kDegenerateSummary. The table stays as it is; nothing of an earlier
+    // window may pass for this one's exponents.
+    work.HurstQ.fill(std::numeric_limits<double>::quiet_NaN());
+    work.TauQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.AlfaGrid.fill(0.5);
     work.FAlfaGrid.fill(1.0);
   }

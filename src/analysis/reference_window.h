@@ -1,7 +1,8 @@
-// Analysis of one prepared window: fluctuation functions over 200 scales and
-// 200 moment orders, then the singularity spectrum by Legendre transform and
-// its five-number summary. The straightforward engine: every operation in
-// the order written, libm pow and log10, running sums in ascending index.
+// The straightforward engine's analysis of one prepared window: fluctuation
+// functions over 200 scales and 200 moment orders, then the singularity
+// spectrum by Legendre transform and its five-number summary. Every
+// operation in the order written, libm pow and log10, running sums in
+// ascending index. Its fast counterpart is fast_window.h.
 #pragma once
 
 #include <array>
@@ -9,21 +10,10 @@
 #include <span>
 #include <vector>
 
+#include "analysis/results.h"
 #include "analysis/run_constants.h"
 
 namespace analysis {
-
-// The five values that follow the time mark on a result line.
-struct SpectrumSummary {
-  double AlfaMin = 0.0;
-  double AlfaMax = 0.0;
-  double AlfaWidth = 0.0;  // AlfaMax - AlfaMin
-  double AlfaSz = 0.0;     // alpha where the sampled spectrum is largest
-  double FAlfaSz = 0.0;    // the spectrum there
-};
-
-// The fixed result of a degenerate window (a table value not positive).
-inline constexpr SpectrumSummary kDegenerateSummary{0.5, 0.5, 0.0, 0.5, 1.0};
 
 // Working storage of one analysis: FluctTable, the spectrum tables and the
 // segment buffers. Sized once from the run constants; analysing a window
@@ -36,6 +26,7 @@ class Workspace {
   // FluctTable(j, k) for order j and scale k (both from 0), stored with j
   // fastest.
   std::vector<double> FluctTable;
+  std::array<double, kMomentCount> HurstQ{};  // h(q), the regression slopes
   std::array<double, kMomentCount> TauQ{};
   std::array<double, kAlfaCount> AlfaGrid{};
   std::array<double, kAlfaCount> FAlfaGrid{};
@@ -51,10 +42,10 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
                          std::span<const double> values);
 
 // Reduces work.FluctTable (log-transforming it in place) to the summary;
-// also leaves TauQ, AlfaGrid and FAlfaGrid for callers that want the whole
-// spectrum. A degenerate window (some table value 0, negative, or NaN as the
-// first entry) leaves the table and TauQ as they were and gives
-// kDegenerateSummary.
+// also leaves HurstQ, TauQ, AlfaGrid and FAlfaGrid for callers that want the
+// whole spectrum. A degenerate window (some table value 0, negative, or NaN
+// as the first entry) leaves the table as it was, sets HurstQ and TauQ to
+// NaN (there is no scaling law to fit) and gives kDegenerateSummary.
 SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work);
 
 // ComputeFluctuations followed by SummariseSpectrum.

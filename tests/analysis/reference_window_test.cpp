@@ -1,4 +1,4 @@
-#include "analysis/window_analysis.h"
+#include "analysis/reference_window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,168 @@
+#include "driver/series_pipeline.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <system_error>
+
+#include "driver/fatal.h"
+#include "driver/interrupt.h"
+#include "driver/result_file.h"
+#include "driver/series.h"
+#include "driver/text_streams.h"
+#include "textio/format.h"
+
+namespace driver {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kResultPrefix = "F(Alfa)_";
+// How often the reader reports its position in the series file.
+constexpr std::int64_t kPositionEvery = 1024;
+
+bool HasDotDot(const fs::path& path) {
+  for (const fs::path& part : path) {
+    if (part == "..") return true;
+  }
+  return false;
+}
+
+// Creates the folders that a name with a directory part needs inside the
+// results folder. Failures show up when the result file is opened.
+void CreateResultFolders(const fs::path& result_dir, const fs::path& place) {
+  fs::path folder = result_dir;
+  for (auto part = place.begin(), last = std::prev(place.end()); part != last;
+       ++part) {
+    folder /= *part;
+    std::error_code ignored;
+    fs::create_directory(folder, ignored);
+  }
+}
+
+// Opens the series file, or says why it cannot be: errno's code, with
+// EISDIR for a folder (which opens as a stream but cannot be read).
+int OpenSeries(const fs::path& path, std::ifstream& file) {
+  std::error_code kind;
+  if (fs::is_directory(path, kind)) return EISDIR;
+  errno = 0;
+  file.open(path, std::ios::in | std::ios::binary);
+  if (file.is_open()) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+}  // namespace
+
+std::string ResultLine(const analysis::WindowResult& r) {
+  const textio::FormattedItem items[] = {r.TimeMark,  r.AlfaMin, r.AlfaMax,
+                                         r.AlfaWidth, r.AlfaSz,  r.FAlfaSz};
+  return textio::FormattedRecordText(textio::kResultLineFormat, items);
+}
+
+ResultStream ResultLineStream() {
+  return ResultStream{".dat", std::nullopt,
+                      [](const analysis::WindowOutcome& outcome,
+                         std::vector<std::string>& records) {
+                        records.push_back(ResultLine(outcome.Result));
+                      }};
+}
+
+std::optional<std::string> RefusedName(std::string_view name) {
+  if (name.find('\0') != std::string_view::npos) {
+    return "series name \"" + std::string(name) + "\" holds a NUL character";
+  }
+  if (HasDotDot(fs::path(std::string(name)))) {
+    return "result path for \"" + std::string(name) +
+           "\" holds a \"..\" component";
+  }
+  return std::nullopt;
+}
+
+std::optional<fs::path> ResultPlace(std::string_view name,
+                                    std::string_view suffix) {
+  if (RefusedName(name)) return std::nullopt;
+  const fs::path place(std::string(kResultPrefix) + std::string(name) +
+                       std::string(suffix));
+  if (place.has_root_path() || HasDotDot(place)) return std::nullopt;
+  return place;
+}
+
+SeriesReport RunSeries(const SeriesPipeline& pipeline,
+                       std::string_view file_name, std::string_view result_name,
+                       analysis::SeriesEngine& engine,
+                       const analysis::WindowPlan& plan) {
+  SeriesReport report;
+  for (const std::string_view name : {file_name, result_name}) {
+    if (std::optional<std::string> refused = RefusedName(name)) {
+      report.Skipped = std::move(refused);
+      return report;
+    }
+  }
+
+  const std::string file(file_name);
+  std::ifstream series_file;
+  const int open_error =
+      file.empty() ? ENOENT : OpenSeries(pipeline.BaseDir / file, series_file);
+  if (open_error != 0) {
+    const bool missing = open_error == ENOENT || open_error == ENOTDIR;
+    if (pipeline.Policy == OpenFailure::kSkipAll || missing) {
+      report.Skipped = "cannot open series file \"" + file + "\" (" +
+                       std::strerror(open_error) + ")";
+      return report;
+    }
+    throw FatalError(
+        ErrorNumber::kOpenError,
+        std::string("cannot open file (") + std::strerror(open_error) + ")",
+        StreamId{kSeriesUnit, file});
+  }
+  TextIn series(series_file, StreamId{kSeriesUnit, file});
+
+  struct Output {
+    const ResultStream& Stream;
+    ResultFile File;
+  };
+  std::vector<std::unique_ptr<Output>> outputs;
+  for (const ResultStream& stream : pipeline.Streams) {
+    const fs::path place = *ResultPlace(result_name, stream.Suffix);
+    CreateResultFolders(pipeline.ResultDir, place);
+    outputs.emplace_back(new Output{
+        stream,
+        ResultFile(pipeline.ResultDir.string() + "/" + place.string())});
+    if (stream.Header) outputs.back()->File.WriteRecord(*stream.Header);
+  }
+  if (pipeline.Opened) pipeline.Opened();
+
+  std::int64_t samples = 0;
+  const auto next_sample = [&]() -> std::optional<double> {
+    if (pipeline.FilePosition && ++samples % kPositionEvery == 0) {
+      const std::streamoff at = series_file.tellg();
+      if (at > 0) pipeline.FilePosition(static_cast<std::uint64_t>(at));
+    }
+    // A stop request ends the run between samples, never inside a record.
+    ThrowIfInterrupted();
+    return ReadSample(series);
+  };
+  std::vector<std::string> records;
+  const auto write_window = [&](const analysis::WindowOutcome& outcome) {
+    // Windows already read may still be waiting to be written when the
+    // series ends; a stop request is honoured there too.
+    ThrowIfInterrupted();
+    if (pipeline.WindowDone) pipeline.WindowDone(outcome);
+    for (const std::unique_ptr<Output>& output : outputs) {
+      records.clear();
+      output->Stream.Records(outcome, records);
+      for (const std::string& record : records) {
+        output->File.WriteRecord(record);
+      }
+    }
+    report.Windows = outcome.Number;
+  };
+  engine.Analyse(plan, next_sample, write_window, pipeline.WithSpectrum);
+
+  series_file.close();
+  for (const std::unique_ptr<Output>& output : outputs) output->File.Close();
+  return report;
+}
+
+}  // namespace driver

@@ -1,0 +1,96 @@
+// One series from name to result files, the same steps for every front end
+// that reads series files: the name checked, the series file opened (what a
+// failed open means is the caller's policy), the result files placed and
+// opened, the window loop of the engine fed sample by sample, each window's
+// records written whole, and both files closed. mfwindow runs it for each
+// entry of "list" (ProcessSeries), mfwindow-batch for each series it is
+// given.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/engine.h"
+#include "analysis/params.h"
+#include "analysis/results.h"
+
+namespace driver {
+
+// What becomes of a series whose file cannot be opened.
+enum class OpenFailure {
+  // mfwindow: a file that does not exist (or a folder on its path that does
+  // not) skips the series; any other failure, a folder named as the series
+  // included, ends the run.
+  kSkipMissing,
+  // mfwindow-batch: every failed open skips the series, a folder included.
+  kSkipAll,
+};
+
+// One file that a series writes, "F(Alfa)_" + name + Suffix in the results
+// folder, and the records that make it up.
+struct ResultStream {
+  std::string Suffix;                 // ".dat", ".csv", ".spectrum.csv"
+  std::optional<std::string> Header;  // the first record, when there is one
+  // Appends the records of one window (without line ends).
+  std::function<void(const analysis::WindowOutcome&, std::vector<std::string>&)>
+      Records;
+};
+
+// mfwindow's result line of one window: six general reals of width 15, 90
+// characters.
+std::string ResultLine(const analysis::WindowResult& r);
+
+// The ".dat" stream of mfwindow's result lines, one per window.
+ResultStream ResultLineStream();
+
+// How the series of one run are taken in and written out.
+struct SeriesPipeline {
+  std::filesystem::path BaseDir;    // relative series names start here
+  std::filesystem::path ResultDir;  // the results folder, made by the caller
+  OpenFailure Policy = OpenFailure::kSkipMissing;
+  std::vector<ResultStream> Streams;  // at least one
+  bool WithSpectrum = false;          // a stream needs the whole spectra
+  // Called once both files are open, before the first sample is read.
+  std::function<void()> Opened;
+  // Called for each window before its records are written.
+  std::function<void(const analysis::WindowOutcome&)> WindowDone;
+  // Told the bytes of the series file read so far, now and then.
+  std::function<void(std::uint64_t)> FilePosition;
+};
+
+// What happened to one series.
+struct SeriesReport {
+  std::optional<std::string> Skipped;  // why, when it was not processed
+  std::int64_t Windows = 0;            // the windows written
+};
+
+// The place of a result file of series `name`, relative to the results
+// folder: "F(Alfa)_" + name + suffix. std::nullopt when the name holds a
+// NUL character or a ".." component, or is absolute.
+std::optional<std::filesystem::path> ResultPlace(std::string_view name,
+                                                 std::string_view suffix);
+
+// Why a series named `name` is refused before anything is opened: a NUL
+// would cut the name short at every system call, and a ".." component
+// could put the result outside the results folder. std::nullopt when it is
+// fine.
+std::optional<std::string> RefusedName(std::string_view name);
+
+// Runs series `file_name` (relative to BaseDir unless absolute) through
+// `engine`, naming its results after `result_name` (mfwindow asks the
+// console for the file of a blank entry, whose results keep the blank
+// name). Returns the report; throws FatalError when a result file cannot be
+// opened or written, or when the series file cannot be opened and the
+// policy makes that fatal; Interrupted on a stop request (between samples
+// and before each window's records, so every file holds whole records).
+SeriesReport RunSeries(const SeriesPipeline& pipeline,
+                       std::string_view file_name, std::string_view result_name,
+                       analysis::SeriesEngine& engine,
+                       const analysis::WindowPlan& plan);
+
+}  // namespace driver
