@@ -54,7 +54,7 @@ struct ClampedValue {
 // min(max(MinScale, 20), Lrec div 10) with the settled Lrec (so below 20
 // whenever Lrec < 200), WinShift into 1..Lrec. Throws std::invalid_argument
 // when IncrFlag is not 0 or 1, when Tstep is not greater than 0 (NaN
-// included) or when Threads is negative.
+// included), when Tini or Tstep is not finite, or when Threads is negative.
 //   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
 Settings Settle(const Settings& given);
 
@@ -114,7 +114,10 @@ class Stopped : public std::runtime_error {
 class Analyser {
  public:
   // Settles `settings` and builds the tables. Throws as Settle, and
-  // std::bad_alloc when storage cannot be obtained.
+  // std::bad_alloc when storage cannot be obtained: settings whose storage
+  // the system could never give are refused before anything is allocated.
+  // One Analyser keeps its own threads; its thread count never limits
+  // another's, and making Analysers over and over does not grow memory.
   explicit Analyser(const Settings& settings);
   ~Analyser();
   Analyser(Analyser&&) noexcept;

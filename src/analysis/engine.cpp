@@ -4,7 +4,9 @@
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 
+#include <cstdint>
 #include <new>
+#include <string>
 #include <utility>
 
 #include "analysis/fast_series.h"
@@ -20,7 +22,13 @@ int AvailableCores() {
   return count > 0 ? count : 1;
 }
 
-bool StorageFits(std::int64_t bytes) {
+InsufficientStorage::InsufficientStorage(std::int64_t needed,
+                                         std::int64_t available)
+    : text_("insufficient virtual memory: these settings need up to " +
+            std::to_string(needed >> 20) + " MiB, and the process can have " +
+            std::to_string(available >> 20) + " MiB") {}
+
+std::int64_t StorageAvailable() {
   long double available = 0.0L;
   struct sysinfo info {};
   if (sysinfo(&info) == 0) {
@@ -32,7 +40,8 @@ bool StorageFits(std::int64_t bytes) {
       (available == 0.0L || limit.rlim_cur < available)) {
     available = static_cast<long double>(limit.rlim_cur);
   }
-  return available <= 0.0L || static_cast<long double>(bytes) <= available;
+  constexpr auto kMax = static_cast<long double>(INT64_MAX);
+  return available >= kMax ? INT64_MAX : static_cast<std::int64_t>(available);
 }
 
 std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
@@ -40,11 +49,15 @@ std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
   int threads = request.Kind == EngineKind::kReference ? 1
                 : request.Threads > 0                  ? request.Threads
                                                        : AvailableCores();
+  const std::int64_t available = StorageAvailable();
+  const auto fits = [available](std::int64_t bytes) {
+    return available <= 0 || bytes <= available;
+  };
   // Fewer threads, each with its windows in flight, before no run at all.
-  while (threads > 1 && !StorageFits(RunStorageBytes(params, threads))) {
-    --threads;
+  while (threads > 1 && !fits(RunStorageBytes(params, threads))) --threads;
+  if (!fits(RunStorageBytes(params, threads))) {
+    throw InsufficientStorage(RunStorageBytes(params, threads), available);
   }
-  if (!StorageFits(RunStorageBytes(params, threads))) throw std::bad_alloc();
 
   std::shared_ptr<const RunConstants> run = MakeRunConstants(params);
   if (request.Kind == EngineKind::kReference) {

@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
+#include <string>
 
 #include "analysis/moving_window.h"
 #include "analysis/params.h"
@@ -50,16 +52,28 @@ class SeriesEngine {
   virtual int MostWindowsAtOnce() const = 0;
 };
 
+// Storage that the system could never give: thrown before anything is
+// allocated. Its text says how much was needed and how much there is.
+class InsufficientStorage : public std::bad_alloc {
+ public:
+  InsufficientStorage(std::int64_t needed, std::int64_t available);
+  const char* what() const noexcept override { return text_.c_str(); }
+
+ private:
+  std::string text_;
+};
+
 struct EngineRequest {
   EngineKind Kind = EngineKind::kFast;
   int Threads = 0;  // 0: every core this process may run on
 };
 
 // Checks first that the storage of a run with `params` can be had (a run
-// the system could never hold takes fewer threads, then none: std::bad_alloc
-// before anything is allocated), then builds the run's tables and the
-// engine's storage. Throws std::bad_alloc when storage cannot be obtained
-// and std::length_error when a size computation overflows.
+// the system could never hold takes fewer threads, then none:
+// InsufficientStorage before anything is allocated), then builds the run's
+// tables and the engine's storage. Throws std::bad_alloc when storage
+// cannot be obtained and std::length_error when a size computation
+// overflows.
 std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
                                          EngineRequest request);
 
@@ -67,10 +81,11 @@ std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
 // least 1.
 int AvailableCores();
 
-// Whether `bytes` of storage could be had at all: no more than the
-// machine's memory and swap, and no more than the process' address-space
-// limit. On a system that overcommits memory an allocation beyond that
-// would succeed and the run would be killed later, when the window fills.
-bool StorageFits(std::int64_t bytes);
+// The most storage the process could have at all: the machine's memory and
+// swap, or the process' address-space limit if that is lower; 0 when
+// neither is known. On a system that overcommits memory an allocation
+// beyond it would succeed and the run would be killed later, when the
+// window fills.
+std::int64_t StorageAvailable();
 
 }  // namespace analysis

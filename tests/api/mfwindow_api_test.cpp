@@ -73,7 +73,8 @@ TEST(Settle, ClampsAsTheDialogueDoes) {
 }
 
 TEST(Settle, RejectsWhatTheDialogueAsksAgainFor) {
-  std::vector<Settings> bad(7);
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  std::vector<Settings> bad(10);
   bad[0].IncrFlag = 2;
   bad[1].IncrFlag = -1;
   bad[2].Tstep = 0.0;
@@ -81,6 +82,10 @@ TEST(Settle, RejectsWhatTheDialogueAsksAgainFor) {
   bad[4].Tstep = std::numeric_limits<double>::quiet_NaN();
   bad[5].Tstep = -0.0;
   bad[6].Threads = -1;
+  // Time axes that would give Infinity or NaN time marks.
+  bad[7].Tstep = kInf;
+  bad[8].Tini = std::numeric_limits<double>::quiet_NaN();
+  bad[9].Tini = -kInf;
   for (const Settings& s : bad) {
     EXPECT_THROW(mfwindow::Settle(s), std::invalid_argument);
     EXPECT_THROW(mfwindow::ClampedValues(s), std::invalid_argument);

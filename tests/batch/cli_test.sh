@@ -132,6 +132,48 @@ exit_statuses)
   mfwindow-batch --quiet walk.txt 2>err.txt || fail "status $? for a good run"
   [ ! -s err.txt ] || fail "--quiet wrote: $(cat err.txt)"
   ;;
+refusals)
+  # Each guards a fault the batch tool had: a folder as a series gave an
+  # empty result file and exit 0; an infinite step or a NaN start gave
+  # Infinity/NaN time marks; --threads -1 printed a 309-digit number; a
+  # second run interleaved its lines with a running one; reports began with
+  # "mfwindow:"; defaults the user never set drew warnings.
+  examples_into run
+  cd run
+  mkdir adir
+  status=0
+  mfwindow-batch --quiet adir walk.txt 2>err.txt || status=$?
+  [ "$status" -eq 1 ] || fail "folder: status $status, not 1"
+  grep -q '^mfwindow-batch: cannot open series file "adir" (Is a directory); series skipped$' err.txt ||
+    fail "folder not named: $(cat err.txt)"
+  [ ! -e "F(Alfa)/F(Alfa)_adir.dat" ] || fail "a result file for the folder"
+  [ -s "F(Alfa)/F(Alfa)_walk.txt.dat" ] || fail "walk.txt not done"
+
+  for flags in "--tstep inf" "--tini nan" "--tstep nan" "--tini -inf"; do
+    status=0
+    # shellcheck disable=SC2086
+    mfwindow-batch --quiet $flags walk.txt 2>err.txt || status=$?
+    [ "$status" -eq 2 ] || fail "$flags: status $status, not 2"
+    grep -q 'must be' err.txt || fail "$flags: $(cat err.txt)"
+  done
+
+  status=0
+  mfwindow-batch --quiet --threads -1 walk.txt 2>err.txt || status=$?
+  [ "$status" -eq 2 ] || fail "--threads -1: status $status, not 2"
+  grep -q -- '--threads: must not be negative: -1' err.txt || fail "--threads -1: $(cat err.txt)"
+  [ "$(head -n 1 err.txt | wc -c)" -lt 100 ] || fail "--threads -1: $(head -n 1 err.txt)"
+
+  echo "the other run's line" >"F(Alfa)/F(Alfa)_cascade.txt.dat"
+  status=0
+  flock "F(Alfa)/F(Alfa)_cascade.txt.dat" mfwindow-batch --quiet cascade.txt 2>err.txt || status=$?
+  [ "$status" -eq 3 ] || fail "locked result: status $status, not 3"
+  grep -q '^mfwindow-batch: severe (3): cannot open file (another run is writing it), unit 2, file ' err.txt ||
+    fail "locked result: $(cat err.txt)"
+  [ "$(cat "F(Alfa)/F(Alfa)_cascade.txt.dat")" = "the other run's line" ] || fail "the other run's file was touched"
+
+  mfwindow-batch --window 100 walk.txt 2>err.txt >/dev/null || fail "status $? for --window 100"
+  ! grep -q 'warning' err.txt || fail "warned about a default: $(cat err.txt)"
+  ;;
 *)
   fail "unknown case $case_name"
   ;;

@@ -1,0 +1,154 @@
+// The seam between front ends and engines: both engines made by kind give
+// the same whole spectra, degenerate windows included; each engine runs on
+// its own threads; storage that cannot be had is refused up front.
+#include "analysis/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "analysis_test_support.h"
+
+namespace {
+
+using analysis::EngineKind;
+using analysis::EngineRequest;
+using analysis::WindowOutcome;
+using analysis::WindowSpectrum;
+
+struct Window {
+  analysis::WindowResult Result;
+  WindowSpectrum Spectrum;
+};
+
+std::vector<Window> RunWindows(const analysis::AnalysisParams& params,
+                               EngineRequest request,
+                               const std::vector<double>& series) {
+  const std::unique_ptr<analysis::SeriesEngine> engine =
+      analysis::MakeEngine(analysis::TablesOf(params), request);
+  std::vector<Window> windows;
+  engine->Analyse(
+      analysis::PlanOf(params), analysis_test::SampleSource(series),
+      [&](const WindowOutcome& w) {
+        windows.push_back({w.Result, *w.Spectrum});
+      },
+      true);
+  return windows;
+}
+
+// Same bits, or both NaN (a NaN's payload carries no meaning here).
+bool Same(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b) ||
+         (std::isnan(a) && std::isnan(b));
+}
+
+template <std::size_t N>
+void ExpectSame(const std::array<double, N>& a, const std::array<double, N>& b,
+                const char* what) {
+  for (std::size_t i = 0; i < N; ++i) {
+    ASSERT_TRUE(Same(a[i], b[i]))
+        << what << "[" << i << "]: " << a[i] << " vs " << b[i];
+  }
+}
+
+// Guards against the straightforward engine keeping the previous window's
+// tau on a degenerate window while the fast engine writes NaN: regular and
+// degenerate windows alternate, and every array of every window must agree.
+TEST(Engines, GiveTheSameWholeSpectrumOnDegenerateWindows) {
+  const std::size_t lrec = 256;
+  std::vector<double> series;
+  const auto append = [&series](std::vector<double> part) {
+    series.insert(series.end(), part.begin(), part.end());
+  };
+  append(analysis_test::RandomWalk(lrec, 1));  // regular
+  append(std::vector<double>(lrec, 4.25));     // constant
+  append(analysis_test::RandomWalk(lrec, 2));  // regular
+  std::vector<double> tiny = analysis_test::RandomWalk(lrec, 3);
+  for (double& v : tiny) v *= 1e-300;  // ranges whose R^-10 overflows
+  append(tiny);
+  std::vector<double> nan_first = analysis_test::RandomWalk(lrec, 4);
+  nan_first[0] = std::numeric_limits<double>::quiet_NaN();
+  append(nan_first);
+
+  for (const std::int32_t order : {1, 2, 5}) {
+    for (const std::int32_t incr : {0, 1}) {
+      SCOPED_TRACE(testing::Message() << "order " << order << " incr " << incr);
+      const analysis::AnalysisParams params =
+          analysis_test::MakeParams(256, 20, order, incr, 256, 0.0, 1.0);
+      const std::vector<Window> want =
+          RunWindows(params, {EngineKind::kReference, 1}, series);
+      ASSERT_EQ(want.size(), 5u);
+      // The constant window is degenerate whatever the order or increments.
+      EXPECT_TRUE(std::isnan(want[1].Spectrum.HurstQ[0]));
+      EXPECT_TRUE(std::isnan(want[1].Spectrum.TauQ[199]));
+      EXPECT_EQ(want[1].Spectrum.AlfaGrid[0], 0.5);
+      EXPECT_EQ(want[1].Spectrum.FAlfaGrid[99], 1.0);
+      EXPECT_FALSE(std::isnan(want[2].Spectrum.TauQ[0]));
+      for (const int threads : {1, 2}) {
+        const std::vector<Window> got =
+            RunWindows(params, {EngineKind::kFast, threads}, series);
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t w = 0; w < want.size(); ++w) {
+          SCOPED_TRACE(testing::Message()
+                       << "window " << w << " threads " << threads);
+          ExpectSame(want[w].Spectrum.HurstQ, got[w].Spectrum.HurstQ, "h");
+          ExpectSame(want[w].Spectrum.TauQ, got[w].Spectrum.TauQ, "tau");
+          ExpectSame(want[w].Spectrum.AlfaGrid, got[w].Spectrum.AlfaGrid,
+                     "alpha");
+          ExpectSame(want[w].Spectrum.FAlfaGrid, got[w].Spectrum.FAlfaGrid,
+                     "f");
+          EXPECT_TRUE(Same(want[w].Result.AlfaSz, got[w].Result.AlfaSz));
+        }
+      }
+    }
+  }
+}
+
+// Guards against a process-wide thread limit: an engine on one thread,
+// alive and working, must not hold another engine to one thread, and the
+// other way round.
+TEST(Engines, EachRunsOnItsOwnThreadCount) {
+  if (analysis::AvailableCores() < 2) GTEST_SKIP() << "needs two cores";
+  const analysis::TableParams tables{0, 2, 512, 20};
+  const std::unique_ptr<analysis::SeriesEngine> one =
+      analysis::MakeEngine(tables, {EngineKind::kFast, 1});
+  const std::unique_ptr<analysis::SeriesEngine> two =
+      analysis::MakeEngine(tables, {EngineKind::kFast, 2});
+  EXPECT_EQ(one->Threads(), 1);
+  EXPECT_EQ(two->Threads(), 2);
+  const std::vector<double> series = analysis_test::RandomWalk(512 * 60, 9);
+  const analysis::WindowPlan plan{256, 0.0, 1.0};
+  const auto analyse = [&](analysis::SeriesEngine& engine) {
+    engine.Analyse(
+        plan, analysis_test::SampleSource(series), [](const WindowOutcome&) {},
+        false);
+  };
+  std::thread side([&] { analyse(*one); });
+  analyse(*two);
+  side.join();
+  EXPECT_EQ(one->MostWindowsAtOnce(), 1);
+  EXPECT_EQ(two->MostWindowsAtOnce(), 2);
+}
+
+// A window no machine could hold is refused by the storage check itself,
+// before any table is built: the text says what was needed.
+TEST(MakeEngine, RefusesStorageTheSystemCouldNeverGive) {
+  const analysis::TableParams tables{0, 2, 2147483647, 20};
+  for (const EngineKind kind : {EngineKind::kFast, EngineKind::kReference}) {
+    try {
+      analysis::MakeEngine(tables, {kind, 1});
+      ADD_FAILURE() << "no refusal";
+    } catch (const analysis::InsufficientStorage& e) {
+      EXPECT_NE(std::string(e.what()).find("insufficient virtual memory"),
+                std::string::npos)
+          << e.what();
+    }
+  }
+}
+
+}  // namespace
