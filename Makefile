@@ -6,9 +6,10 @@ PYTHON ?= /usr/bin/python3
 # Debian packages the build and the tests need.
 PACKAGES := cmake ninja-build g++ make time bc libgtest-dev libbenchmark-dev \
   libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
-  python3-numpy python3-matplotlib clang libclang-rt-14-dev
+  python3-numpy python3-matplotlib clang libclang-rt-14-dev clang-format \
+  clang-tidy util-linux
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test lint tsan clean
 
 all: build
 
@@ -48,14 +49,41 @@ run: build
 
 # Every test; then the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (less the tests that measure memory or load the
-# library into another program); then each fuzz target for a minute.
+# library into another program); the threaded tests under ThreadSanitizer;
+# then each fuzz target for a minute.
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2
 	cmake -S . -B $(BUILD_DIR)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	  -DSANITIZE=ON -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF
 	cmake --build $(BUILD_DIR)-asan
 	ctest --test-dir $(BUILD_DIR)-asan --output-on-failure -j 2 -LE 'memory|faults|install'
+	$(MAKE) tsan
 	tests/fuzz/run.sh 60
+
+# The tests that run the engines and the library on several threads, under
+# ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
+# kernels that randomise mappings widely.)
+TSAN_TESTS := analysis_test:FastEngine.*:Engines.* api_test:*
+tsan: deps
+	cmake -S . -B $(BUILD_DIR)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DSANITIZE_THREAD=ON -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF \
+	  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
+	cmake --build $(BUILD_DIR)-tsan --target analysis_test api_test
+	@for t in $(TSAN_TESTS); do \
+	  exe=$${t%%:*}; filter=$${t#*:}; \
+	  echo "ThreadSanitizer: $$exe --gtest_filter=$$filter"; \
+	  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	    setarch $$(uname -m) -R $(BUILD_DIR)-tsan/tests/$$exe \
+	    --gtest_filter="$$filter" --gtest_brief=1 || exit 1; \
+	done
+
+# Formatting and clang-tidy (.clang-tidy) over our own code; no findings
+# allowed. Needs the configured build for compile_commands.json.
+lint: configure
+	git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+	run-clang-tidy -quiet -p $(BUILD_DIR) -j 2 '$(CURDIR)/src/' > $(BUILD_DIR)/clang-tidy.log 2>&1 \
+	  || { grep -E 'warning:|error:' $(BUILD_DIR)/clang-tidy.log; exit 1; }
+	@echo "lint: clean"
 
 clean:
 	rm -rf $(BUILD_DIR)

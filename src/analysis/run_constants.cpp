@@ -95,7 +95,8 @@ std::shared_ptr<const RunConstants> MakeRunConstants(
 std::int64_t RunStorageBytes(const TableParams& params, int threads) {
   // Doubles, in long double so that absurd answers cannot overflow.
   const long double lrec = params.Lrec;
-  const long double max_scale = params.Lrec / 5;
+  const std::int32_t max_scale_count = params.Lrec / 5;  // MaxScale
+  const long double max_scale = max_scale_count;
   const long double t = threads < 1 ? 1 : threads;
   const long double terms = params.TrendOrder + 1;
   const long double doubles =

@@ -12,6 +12,8 @@ namespace {
 
 using analysis::AnalysisParams;
 
+// Long lines are split into adjacent literals on purpose.
+// NOLINTBEGIN(bugprone-suspicious-missing-comma)
 constexpr std::string_view kGreeting[] = {
     "This is the program for esimating multi-fractal singularity spectrums "
     "for",
@@ -32,6 +34,7 @@ constexpr std::string_view kGreeting[] = {
     "The 6-th column are the values of F(AlfaSz) within each time window.",
     " ",
 };
+// NOLINTEND(bugprone-suspicious-missing-comma)
 
 constexpr std::string_view kSeparator =
     "--------------------------------------------------------------";

@@ -15,7 +15,7 @@ std::string ReportPrefix(ErrorNumber number) {
 }  // namespace
 
 FatalError::FatalError(ErrorNumber number, const std::string& text,
-                       StreamId stream)
+                       const StreamId& stream)
     : std::runtime_error(ReportPrefix(number) + text + ", unit " +
                          std::to_string(stream.Unit) + ", file " + stream.File),
       number_(number) {}

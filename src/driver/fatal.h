@@ -43,7 +43,8 @@ inline constexpr int kListUnit = 10;
 // The one exception type of our own fatal conditions.
 class FatalError : public std::runtime_error {
  public:
-  FatalError(ErrorNumber number, const std::string& text, StreamId stream);
+  FatalError(ErrorNumber number, const std::string& text,
+             const StreamId& stream);
   FatalError(ErrorNumber number, const std::string& text);
 
   ErrorNumber Number() const { return number_; }

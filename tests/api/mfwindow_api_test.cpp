@@ -11,6 +11,7 @@
 #include "analysis/engine.h"
 #include "analysis/run_constants.h"
 #include "mfwindow/mfwindow.h"
+#include "support/bits.h"
 
 namespace {
 
@@ -117,9 +118,7 @@ TEST(ClampedValues, NamesEachChangedValueWithGivenAndUsed) {
   EXPECT_EQ(one[0].Which, Setting::kMinScale);
 }
 
-bool SameBits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
+using test_support::SameBits;
 
 // The straightforward engine on the same samples, with each window's whole
 // spectrum.

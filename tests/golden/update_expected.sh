@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Records the expected outputs of golden scenarios by running the program:
-#   tests/golden/update_expected.sh build/mfwindow [scenario ...]
+# Records the expected outputs of golden scenarios by running the program
+# with the straightforward engine, which defines the output (the tests then
+# hold every engine and thread count to it):
+#   tests/golden/update_expected.sh BUILD_DIR [scenario ...]
 # Review every changed file before committing it: a golden file is the
 # program's contract, and the commit message says why it changed.
 set -euo pipefail
-program=$(realpath "$1"); shift
+engine=$(realpath "$1/tests/mfwindow_engine"); shift
+[ -x "$engine" ] || { echo "no $engine: build first" >&2; exit 2; }
+program=("$engine" reference 1)
 here=$(cd "$(dirname "$0")" && pwd)
 if [ $# -eq 0 ]; then
   set -- $(cd "$here" && ls -d */ | tr -d /)
@@ -16,7 +20,7 @@ for name in "$@"; do
   args=()
   [ -f "$dir/args.txt" ] && mapfile -t args < "$dir/args.txt"
   status=0
-  (cd "$work" && "$program" "${args[@]}" < "$dir/stdin.txt" \
+  (cd "$work" && "${program[@]}" "${args[@]}" < "$dir/stdin.txt" \
      > "$work.stdout" 2> "$work.stderr") || status=$?
   rm -rf "$dir/expected"
   mkdir -p "$dir/expected"
