@@ -6,8 +6,8 @@ PYTHON ?= /usr/bin/python3
 # Debian packages the build and the tests need.
 PACKAGES := cmake ninja-build g++ make time bc libgtest-dev libbenchmark-dev \
   libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
-  python3-numpy python3-matplotlib clang libclang-rt-14-dev clang-format \
-  clang-tidy util-linux
+  python3-numpy python3-matplotlib python3-pytest clang libclang-rt-14-dev \
+  clang-format clang-tidy util-linux
 
 .PHONY: all deps configure build run test lint tsan clean
 
