@@ -1,22 +1,174 @@
-#!/usr/bin/python3
-"""Tests of tools/mfwindow-plot: reading both result formats, naming, and
-the pictures it writes for the bundled example."""
+"""mfwindow.plot (the figures, their axes, labels and data) and the
+mfwindow-plot command (formats, names, sizes, the spectrum CSV, refusals)."""
 
-import math
 import os
 import shutil
 import struct
 import subprocess
-import sys
-import tempfile
-import unittest
+import xml.etree.ElementTree as ElementTree
 import zlib
 
+import matplotlib.pyplot as plt
 import numpy as np
+import pytest
+from matplotlib.figure import Figure
 
+import mfwindow
+import mfwindow.plot
 import support
+from support import COLUMNS, bits
 
-plot_tool = support.load_plot_tool()
+
+@pytest.fixture(scope="module")
+def signal():
+    return support.walk(3000, seed=12)
+
+
+@pytest.fixture(scope="module")
+def result(signal):
+    return mfwindow.analyse(signal, window=500, shift=100, fs=250,
+                            spectrum=True)
+
+
+def line_data(axes):
+    return [(bits(line.get_xdata()), bits(line.get_ydata()))
+            for line in axes.get_lines()]
+
+
+def test_summary_panels_labels_and_data(result, signal):
+    fig = mfwindow.plot.summary(result, signal=signal)
+    assert isinstance(fig, Figure)
+    top, band, width, peak = fig.axes
+    assert [a.get_ylabel() for a in fig.axes] == [
+        "signal", r"$\alpha$", r"$\Delta\alpha$", r"$f(\alpha_0)$"]
+    assert peak.get_xlabel() == "time of the window's last sample (s)"
+    assert fig._supxlabel.get_text() == (
+        "window 500, shift 100, order 2, min scale 20, values, fs 250 Hz")
+    # The signal at the times of its samples, j/fs for j from 1.
+    assert line_data(top) == [(bits(np.arange(1, 3001) / 250), bits(signal))]
+    assert line_data(band) == [(bits(result.time), bits(result.alfa_sz))]
+    assert line_data(width) == [(bits(result.time), bits(result.alfa_width))]
+    assert line_data(peak) == [(bits(result.time), bits(result.f_alfa_sz))]
+    # The band spans alfa_min..alfa_max.
+    (fill,) = band.collections
+    vertices = fill.get_paths()[0].vertices
+    assert vertices[:, 1].min() == result.alfa_min.min()
+    assert vertices[:, 1].max() == result.alfa_max.max()
+    legend = [t.get_text() for t in band.get_legend().get_texts()]
+    assert legend == [r"$\alpha_{min}$ ... $\alpha_{max}$",
+                      r"$\alpha_0$, where $f(\alpha)$ is largest"]
+
+
+@pytest.mark.parametrize("axis,label", [
+    (dict(), "time of the window's last sample (sample)"),
+    (dict(t0=5.0, dt=0.5), "time of the window's last sample"),
+    (dict(fs=100), "time of the window's last sample (s)"),
+    (dict(t0=np.datetime64("2024-01-01"), dt=2.0),
+     "date and time of the window's last sample"),
+])
+def test_summary_time_axis_says_its_unit(signal, axis, label):
+    r = mfwindow.analyse(signal, window=500, shift=500, **axis)
+    fig = mfwindow.plot.summary(r)
+    assert len(fig.axes) == 3
+    assert fig.axes[-1].get_xlabel() == label
+
+
+def test_summary_of_channels_and_into_given_axes(signal):
+    data = np.vstack([signal, signal[::-1], -signal])
+    r = mfwindow.analyse(data, window=500, shift=250, increments=True)
+    r.channels = ["a", "b", "c"]
+    fig, axes = plt.subplots(4, 1)
+    got = mfwindow.plot.summary(r, signal=data, ax=axes)
+    assert got is fig
+    assert axes[0].get_title(loc="left") == (
+        "window 500, shift 250, order 2, min scale 20, increments")
+    assert [t.get_text() for t in axes[1].get_legend().get_texts()] == [
+        r"$\alpha_{min}$ ... $\alpha_{max}$", r"a: $\alpha_0$",
+        r"b: $\alpha_0$", r"c: $\alpha_0$"]
+    for k, line in enumerate(axes[3].get_lines()):
+        assert bits(line.get_ydata()) == bits(r.f_alfa_sz[k])
+    assert len(axes[2].get_lines()) == 3
+
+
+def test_summary_one_axes_takes_the_band(result):
+    fig, ax = plt.subplots()
+    mfwindow.plot.summary(result, ax=ax)
+    assert ax.get_ylabel() == r"$\alpha$" and len(fig.axes) == 1
+
+
+@pytest.mark.parametrize("call,error", [
+    (lambda r, s, ax: mfwindow.plot.summary(r, ax=ax[:2]), ValueError),
+    (lambda r, s, ax: mfwindow.plot.summary(r, signal=s, ax=ax[:3]),
+     ValueError),
+    (lambda r, s, ax: mfwindow.plot.summary(r, signal=s, ax=ax[0]),
+     ValueError),
+    (lambda r, s, ax: mfwindow.plot.spectrum(r, ax=ax[:3]), ValueError),
+    (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[50]), IndexError),
+    (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[]), ValueError),
+    (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[1.5]), TypeError),
+])
+def test_misfitting_arguments_are_refused(result, signal, call, error):
+    _, axes = plt.subplots(4, 1)
+    with pytest.raises(error):
+        call(result, signal, list(axes))
+
+
+def test_surrogate_band_is_drawn_behind_the_width(result):
+    median = result.alfa_width * 0.5
+    p95 = result.alfa_width * 0.8
+    with_null = mfwindow.Result(dict(result, width_null_median=median,
+                                     width_null_p95=p95), result.settings)
+    fig = mfwindow.plot.summary(with_null)
+    width = fig.axes[1]
+    (band,) = width.collections
+    assert band.get_zorder() < width.get_lines()[-1].get_zorder()
+    vertices = band.get_paths()[0].vertices[:, 1]
+    assert vertices.min() == median.min() and vertices.max() == p95.max()
+    assert "surrogates: median ... 95th percentile" in [
+        t.get_text() for t in width.get_legend().get_texts()]
+    # Without the arrays: no band.
+    assert not mfwindow.plot.summary(result).axes[1].collections
+
+
+def test_spectrum_draws_the_chosen_windows(result):
+    fig = mfwindow.plot.spectrum(result, windows=[0, 5, -1])
+    assert isinstance(fig, Figure)
+    fa, fh = fig.axes
+    assert (fa.get_xlabel(), fa.get_ylabel()) == (r"$\alpha$", r"$f(\alpha)$")
+    assert (fh.get_xlabel(), fh.get_ylabel()) == ("$q$", "$h(q)$")
+    chosen = [0, 5, result.n_windows - 1]
+    assert line_data(fa) == [(bits(result.alpha[w]), bits(result.f_alpha[w]))
+                             for w in chosen]
+    assert line_data(fh) == [(bits(result.q), bits(result.h[w]))
+                             for w in chosen]
+    assert [t.get_text() for t in fa.get_legend().get_texts()] == [
+        "t = 2 s", "t = 4 s", "t = 12 s"]
+
+
+def test_spectrum_default_windows_and_channels(signal):
+    data = np.vstack([signal, -signal])
+    r = mfwindow.analyse(data, window=500, shift=100, spectrum=True)
+    with pytest.raises(ValueError, match="channel="):
+        mfwindow.plot.spectrum(r)
+    fig, (fa, fh) = plt.subplots(1, 2)
+    mfwindow.plot.spectrum(r, channel=1, ax=(fa, fh))
+    # Up to five windows spread over the 26: 0, 6, 12, 19, 25.
+    assert line_data(fh) == [(bits(r.q), bits(r.h[1, w]))
+                             for w in (0, 6, 12, 19, 25)]
+
+
+def test_spectrum_without_spectra_says_how_to_get_them(signal):
+    r = mfwindow.analyse(signal, window=500, shift=500)
+    with pytest.raises(ValueError, match=r"spectrum=True"):
+        mfwindow.plot.spectrum(r)
+
+
+def test_empty_result_is_refused(signal):
+    with pytest.warns(mfwindow.ShortSeriesWarning):
+        r = mfwindow.analyse(signal[:100], window=500, spectrum=True)
+    for draw in (mfwindow.plot.summary, mfwindow.plot.spectrum):
+        with pytest.raises(ValueError, match="no windows"):
+            draw(r)
 
 
 def png_info(path):
@@ -24,15 +176,13 @@ def png_info(path):
     checks every chunk's CRC on the way."""
     with open(path, "rb") as f:
         data = f.read()
-    if data[:8] != b"\x89PNG\r\n\x1a\n":
-        raise ValueError("%s is not a PNG" % path)
+    assert data[:8] == b"\x89PNG\r\n\x1a\n", path
     pos, size, texts = 8, None, {}
     while pos < len(data):
         length, kind = struct.unpack(">I4s", data[pos:pos + 8])
         body = data[pos + 8:pos + 8 + length]
         (crc,) = struct.unpack(">I", data[pos + 8 + length:pos + 12 + length])
-        if zlib.crc32(kind + body) != crc:
-            raise ValueError("bad CRC in %s chunk" % kind)
+        assert zlib.crc32(kind + body) == crc, kind
         if kind == b"IHDR":
             size = struct.unpack(">II", body[:8])
         elif kind == b"tEXt":
@@ -42,181 +192,208 @@ def png_info(path):
     return size[0], size[1], texts
 
 
-def run_tool(*args, cwd=None):
-    return subprocess.run([sys.executable, support.PLOT_TOOL, *args],
-                          cwd=cwd, capture_output=True, text=True,
-                          timeout=120)
+def svg_info(path):
+    """(width, height, title, number of <path>s) of an SVG, parsed as
+    XML."""
+    ns = {"svg": "http://www.w3.org/2000/svg",
+          "dc": "http://purl.org/dc/elements/1.1/"}
+    root = ElementTree.parse(path).getroot()
+    assert root.tag == "{http://www.w3.org/2000/svg}svg"
+    title = root.find(".//dc:title", ns)
+    return (root.get("width"), root.get("height"),
+            None if title is None else title.text,
+            len(root.findall(".//svg:path", ns)))
 
 
-class ParsesResultFields(unittest.TestCase):
-    FIELDS = [
-        ("    1000.00    ", 1000.0),
-        ("   0.333573    ", 0.333573),
-        ("   0.454286E-01", 0.0454286),
-        ("  -0.250000E-06", -2.5e-7),
-        ("   0.100000E+07", 1e6),
-        ("   0.100000-100", 1e-101),   # three-digit exponent, no letter
-        ("   0.123457+123", 0.123457e123),
-        ("   0.00000     ", 0.0),
-        (" NaN           ", math.nan),
-        (" Infinity      ", math.inf),
-        (" -Infinity     ", -math.inf),
-    ]
-    REJECTED = ["", "   ", "nan", "inf", "1e5", "1.2.3", "0x1p3", "1_000",
-                "E-01", "0.1-", "--1.0", "1.0 2.0"]
-
-    def test_fields(self):
-        for field, value in self.FIELDS:
-            with self.subTest(field=field):
-                got = plot_tool.parse_field(field)
-                if math.isnan(value):
-                    self.assertTrue(math.isnan(got))
-                else:
-                    self.assertEqual(got, value)
-
-    def test_rejected_fields(self):
-        for field in self.REJECTED:
-            with self.subTest(field=field):
-                with self.assertRaises(ValueError):
-                    plot_tool.parse_field(field)
+def pdf_info(path):
+    """Checks the frame of a PDF (header, cross-reference table whose
+    offsets point at the objects, trailer, %%EOF) and returns its /Title."""
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data.startswith(b"%PDF-1.")
+    assert data.rstrip().endswith(b"%%EOF")
+    start = int(data[data.rindex(b"startxref") + 9:].split()[0])
+    assert data[start:start + 4] == b"xref"
+    rows = data[start:].split(b"\n")
+    first, count = (int(v) for v in rows[1].split())
+    for number, row in enumerate(rows[2:2 + count], first):
+        offset, _, kind = row.split()[:3]
+        if kind == b"n":
+            assert data[int(offset):].startswith(b"%d 0 obj" % number)
+    title = data.index(b"/Title (") + 8
+    return data[title:data.index(b")", title)].decode("latin-1")
 
 
-class ReadsResultFiles(unittest.TestCase):
-    def setUp(self):
-        self.tmp = tempfile.TemporaryDirectory()
-        self.addCleanup(self.tmp.cleanup)
-
-    def write(self, name, text):
-        path = os.path.join(self.tmp.name, name)
-        with open(path, "w", newline="") as f:
-            f.write(text)
-        return path
-
-    def test_dat_with_crlf_and_special_fields(self):
-        path = self.write("F(Alfa)_s.dat", (
-            "    1000.00       0.454286E-01    1.49727        1.45184  "
-            "     0.709570        1.00004    \r\n"
-            "    1100.00       0.100000-100 NaN            Infinity      "
-            " -Infinity         0.999977    \r\n"))
-        got = plot_tool.read_results(path)
-        self.assertEqual(got["time"].tolist(), [1000.0, 1100.0])
-        self.assertEqual(got["alfa_min"].tolist(), [0.0454286, 1e-101])
-        self.assertTrue(math.isnan(got["alfa_max"][1]))
-        self.assertEqual(got["alfa_width"][1], math.inf)
-        self.assertEqual(got["alfa_sz"][1], -math.inf)
-        self.assertEqual(got["f_alfa_sz"].tolist(), [1.00004, 0.999977])
-
-    def test_csv_reads_back_every_double(self):
-        # As mfwindow-batch writes it: printf %.17g, nan and inf included.
-        values = np.random.default_rng(8).normal(size=(7, 6))
-        values[2, 1], values[3, 4], values[5, 5] = np.nan, np.inf, -np.inf
-        values[6, 0] = 1e-300
-        lines = ["time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz"]
-        lines += [",".join("%.17g" % v for v in row) for row in values]
-        path = self.write("s.csv", "\n".join(lines) + "\n")
-        got = plot_tool.read_results(path)
-        for i, name in enumerate(plot_tool.COLUMNS):
-            self.assertEqual([v.hex() for v in got[name].tolist()],
-                             [float(v).hex() for v in values[:, i]], name)
-
-    def test_malformed_files_name_the_line(self):
-        cases = {
-            "short.dat": "    1000.00       0.454286E-01    1.49727\r\n",
-            "seven.dat": "    1000.00    " * 7 + "\r\n",
-            "header.csv": "time,alfa_min\n1,2\n",
-            "cells.csv": ",".join(plot_tool.COLUMNS) + "\n1,2,3\n",
-        }
-        for name, text in cases.items():
-            with self.subTest(file=name):
-                path = self.write(name, text)
-                with self.assertRaisesRegex(ValueError, ":[12]:"):
-                    plot_tool.read_results(path)
-
-
-class NamesSeries(unittest.TestCase):
-    def test_series_name(self):
-        for path, name in [("F(Alfa)/F(Alfa)_walk.txt.dat", "walk.txt"),
-                           ("out/F(Alfa)_s1.csv", "s1"),
-                           ("F(Alfa)_data/s1.txt.dat", "s1.txt"),
-                           ("plain.dat", "plain"),
-                           ("results", "results")]:
-            with self.subTest(path=path):
-                self.assertEqual(plot_tool.series_name(path), name)
-
-
-class PlotsTheExample(unittest.TestCase):
+class TestPlotCommand:
     """Runs the program on the bundled example, then plots its results."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory()
-        cls.run_dir = os.path.join(cls.tmp.name, "examples")
+    @pytest.fixture(scope="class")
+    def results(self, tmp_path_factory):
+        work = tmp_path_factory.mktemp("plot")
+        run_dir = work / "examples"
+        run_dir.mkdir()
         examples = os.path.join(support.SOURCE_DIR, "examples")
-        os.mkdir(cls.run_dir)
         for name in ("list", "walk.txt", "cascade.txt"):
-            shutil.copy(os.path.join(examples, name), cls.run_dir)
+            shutil.copy(os.path.join(examples, name), run_dir)
         with open(os.path.join(examples, "answers.txt"), "rb") as answers:
-            subprocess.run([support.PROGRAM], stdin=answers, cwd=cls.run_dir,
-                           stdout=subprocess.DEVNULL, check=True, timeout=120)
-        cls.results = os.path.join(cls.run_dir, "F(Alfa)")
-        cls.walk = os.path.join(cls.results, "F(Alfa)_walk.txt.dat")
-        cls.cascade = os.path.join(cls.results, "F(Alfa)_cascade.txt.dat")
+            subprocess.run([support.tool("MFWINDOW_PROGRAM")], stdin=answers,
+                           cwd=run_dir, stdout=subprocess.DEVNULL, check=True,
+                           timeout=120)
+        folder = run_dir / "F(Alfa)"
+        return dict(work=work, folder=folder,
+                    walk=str(folder / "F(Alfa)_walk.txt.dat"),
+                    cascade=str(folder / "F(Alfa)_cascade.txt.dat"))
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.tmp.cleanup()
+    @pytest.fixture(scope="class")
+    def spectrum_csv(self, results):
+        out = support.run_batch(
+            str(results["work"]),
+            np.loadtxt(os.path.join(support.SOURCE_DIR, "examples",
+                                    "walk.txt")),
+            "--spectrum")
+        return os.path.join(out, "F(Alfa)_s.txt.spectrum.csv")
 
-    def test_one_png_per_series_beside_the_results(self):
-        done = run_tool(self.walk, self.cascade)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        expected = [os.path.join(self.results, "F(Alfa)_walk.txt.png"),
-                    os.path.join(self.results, "F(Alfa)_cascade.txt.png")]
-        self.assertEqual(done.stdout.splitlines(), expected)
+    def test_one_png_per_series_beside_the_results(self, results):
+        done = support.run_plot(results["walk"], results["cascade"])
+        assert done.returncode == 0, done.stderr
+        expected = [str(results["folder"] / "F(Alfa)_walk.txt.png"),
+                    str(results["folder"] / "F(Alfa)_cascade.txt.png")]
+        assert done.stdout.splitlines() == expected
         for png, title in zip(expected, ("walk.txt", "cascade.txt")):
             width, height, texts = png_info(png)
-            self.assertEqual((width, height), (1000, 800))
-            self.assertEqual(texts.get("Title"), title)
+            assert (width, height) == (1000, 800)
+            assert texts.get("Title") == title
 
-    def test_out_dir_and_dpi(self):
-        out = os.path.join(self.tmp.name, "pictures", "small")
-        done = run_tool("--out", out, "--dpi", "50", self.walk)
-        self.assertEqual(done.returncode, 0, done.stderr)
+    def test_out_dir_and_dpi(self, results):
+        out = str(results["work"] / "pictures" / "small")
+        done = support.run_plot("--out", out, "--dpi", "50", results["walk"])
+        assert done.returncode == 0, done.stderr
         png = os.path.join(out, "F(Alfa)_walk.txt.png")
-        self.assertEqual(done.stdout.splitlines(), [png])
-        self.assertEqual(png_info(png)[:2], (500, 400))
+        assert done.stdout.splitlines() == [png]
+        assert png_info(png)[:2] == (500, 400)
 
-    def test_csv_input(self):
-        columns = plot_tool.read_results(self.cascade)
-        csv = os.path.join(self.tmp.name, "F(Alfa)_cascade.txt.csv")
+    @pytest.mark.parametrize("args,name", [
+        (["--format", "svg"], "F(Alfa)_walk.txt.svg"),
+        (["--output", "{dir}/walk.svg"], "walk.svg"),
+        (["--output", "{dir}/walk.SVG", "--format", "svg"], "walk.SVG"),
+    ])
+    def test_svg_opens_as_xml(self, results, tmp_path, args, name):
+        args = [a.format(dir=tmp_path) for a in args]
+        if "--output" not in args:
+            args += ["--out", str(tmp_path)]
+        done = support.run_plot(*args, results["walk"])
+        assert done.returncode == 0, done.stderr
+        path = str(tmp_path / name)
+        assert done.stdout.splitlines() == [path]
+        width, height, title, paths = svg_info(path)
+        assert (width, height, title) == ("720pt", "576pt", "walk.txt")
+        assert paths > 50  # the curves, axes and glyphs are there
+        with open(path, "rb") as f:
+            assert b"<dc:date>" not in f.read()  # same input, same bytes
+
+    @pytest.mark.parametrize("args", [["--format", "pdf"],
+                                      ["--output", "{dir}/F.pdf"]])
+    def test_pdf_has_a_sound_frame(self, results, tmp_path, args):
+        args = [a.format(dir=tmp_path) for a in args]
+        if "--output" not in args:
+            args += ["--out", str(tmp_path)]
+        done = support.run_plot(*args, results["cascade"])
+        assert done.returncode == 0, done.stderr
+        (path,) = done.stdout.splitlines()
+        assert path.endswith(".pdf")
+        assert pdf_info(path) == "cascade.txt"
+
+    def test_csv_input(self, results):
+        columns = mfwindow.read_result(results["cascade"])
+        csv = str(results["work"] / "F(Alfa)_cascade.txt.csv")
         with open(csv, "w") as f:
-            f.write(",".join(plot_tool.COLUMNS) + "\n")
-            for row in zip(*(columns[c] for c in plot_tool.COLUMNS)):
+            f.write(",".join(COLUMNS) + "\n")
+            for row in zip(*(columns[c] for c in COLUMNS)):
                 f.write(",".join("%.17g" % v for v in row) + "\n")
-        out = os.path.join(self.tmp.name, "from_csv")
-        done = run_tool("--out", out, csv)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        width, height, texts = png_info(
-            os.path.join(out, "F(Alfa)_cascade.txt.png"))
-        self.assertEqual((width, height, texts.get("Title")),
-                         (1000, 800, "cascade.txt"))
+        out = str(results["work"] / "from_csv")
+        done = support.run_plot("--out", out, csv)
+        assert done.returncode == 0, done.stderr
+        assert png_info(os.path.join(out, "F(Alfa)_cascade.txt.png")) == (
+            1000, 800, {"Title": "cascade.txt", "Software": "mfwindow-plot"})
 
-    def test_unreadable_file_is_named_and_the_rest_plotted(self):
-        out = os.path.join(self.tmp.name, "partial")
-        missing = os.path.join(self.tmp.name, "F(Alfa)_gone.dat")
-        done = run_tool("--out", out, missing, self.walk)
-        self.assertEqual(done.returncode, 1)
-        self.assertIn(missing, done.stderr)
-        self.assertEqual(done.stdout.splitlines(),
-                         [os.path.join(out, "F(Alfa)_walk.txt.png")])
+    # Regression: the spectrum CSV failed with "not a number: 'window,...'".
+    def test_spectrum_csv_draws_the_chosen_windows(self, spectrum_csv,
+                                                   tmp_path):
+        out = str(tmp_path / "s.png")
+        done = support.run_plot("--windows", "1,5,9", "--output", out,
+                                spectrum_csv)
+        assert done.returncode == 0, done.stderr
+        assert done.stdout.splitlines() == [out]
+        assert png_info(out) == (1000, 500, {"Title": "s.txt",
+                                             "Software": "mfwindow-plot"})
 
-    def test_two_inputs_for_one_picture_are_refused(self):
-        other = os.path.join(self.tmp.name, "F(Alfa)_walk.txt.dat")
-        shutil.copy(self.walk, other)
-        out = os.path.join(self.tmp.name, "clash")
-        done = run_tool("--out", out, self.walk, other)
-        self.assertEqual(done.returncode, 2)
-        self.assertFalse(os.path.exists(out))
+    @pytest.mark.parametrize("windows,message", [
+        ("1,42", "no window 42: the file has 41"),
+        (None, None),
+    ])
+    def test_spectrum_window_numbers_are_checked(self, spectrum_csv, tmp_path,
+                                                 windows, message):
+        args = ["--out", str(tmp_path)] + (
+            ["--windows", windows] if windows else []) + [spectrum_csv]
+        done = support.run_plot(*args)
+        if message is None:
+            assert done.returncode == 0, done.stderr
+        else:
+            assert done.returncode == 1
+            assert message in done.stderr
 
+    def test_windows_need_the_spectrum_csv(self, results, tmp_path):
+        done = support.run_plot("--windows", "1", "--out", str(tmp_path),
+                                results["walk"])
+        assert done.returncode == 1
+        assert "--windows needs the spectrum CSV" in done.stderr
+        assert os.listdir(tmp_path) == []
 
-if __name__ == "__main__":
-    unittest.main()
+    # Regression: an empty result file drew an empty picture.
+    @pytest.mark.parametrize("name,text", [
+        ("F(Alfa)_empty.dat", ""),
+        ("F(Alfa)_empty.csv", ",".join(COLUMNS) + "\r\n"),
+    ])
+    def test_empty_result_file_is_refused(self, tmp_path, name, text):
+        path = tmp_path / name
+        path.write_text(text)
+        done = support.run_plot(str(path))
+        assert done.returncode == 1
+        assert done.stderr == ("mfwindow-plot: %s: no windows in this file, "
+                               "nothing to plot (was the series shorter than "
+                               "the window?)\n" % path)
+        assert done.stdout == ""
+        assert [p.name for p in tmp_path.iterdir()] == [name]
+
+    def test_unreadable_file_is_named_and_the_rest_plotted(self, results):
+        out = str(results["work"] / "partial")
+        missing = str(results["work"] / "F(Alfa)_gone.dat")
+        done = support.run_plot("--out", out, missing, results["walk"])
+        assert done.returncode == 1
+        assert missing in done.stderr
+        assert done.stdout.splitlines() == [
+            os.path.join(out, "F(Alfa)_walk.txt.png")]
+
+    @pytest.mark.parametrize("args", [
+        ["--output", "x.gif"],
+        ["--output", "x.png", "--format", "pdf"],
+        ["--output", "x.png", "--out", "d"],
+        ["--windows", "0"],
+        ["--windows", "1,x"],
+        ["--dpi", "0"],
+    ])
+    def test_usage_errors(self, results, tmp_path, args):
+        done = support.run_plot(*args, results["walk"], cwd=str(tmp_path))
+        assert done.returncode == 2
+        assert "usage: mfwindow-plot" in done.stderr
+        assert os.listdir(tmp_path) == []
+
+    def test_two_inputs_for_one_picture_are_refused(self, results):
+        other = str(results["work"] / "F(Alfa)_walk.txt.dat")
+        shutil.copy(results["walk"], other)
+        out = str(results["work"] / "clash")
+        done = support.run_plot("--out", out, results["walk"], other)
+        assert done.returncode == 2
+        assert not os.path.exists(out)
+        done = support.run_plot("--output", "one.png", results["walk"], other)
+        assert done.returncode == 2

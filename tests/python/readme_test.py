@@ -1,19 +1,21 @@
-#!/usr/bin/python3
 """Runs the examples of the README's "Plot the results" and "Use it from
-Python" sections as a new user would, from a copy of the repository root,
-and compares their output with the output the README shows."""
+Python" sections as a new user would, from a copy of the repository root
+after `make run`, and compares their output with the output the README
+shows; checks the pictures they write."""
 
 import os
 import re
 import shutil
 import subprocess
-import tempfile
-import unittest
+import sys
 
-import mfwindow
+import pytest
+
 import support
 
 SECTIONS = ("Plot the results", "Use it from Python")
+EXAMPLE_FILES = ("list", "walk.txt", "cascade.txt", "answers.txt",
+                 "recordings.csv")
 
 
 def section_examples(readme, title):
@@ -21,8 +23,7 @@ def section_examples(readme, title):
     with the ```text block right after it."""
     match = re.search(r"^## %s\n(.*?)(?=^## |\Z)" % re.escape(title), readme,
                       re.M | re.S)
-    if not match:
-        raise AssertionError("README has no section %r" % title)
+    assert match, "README has no section %r" % title
     blocks = re.findall(r"^```(\w+)\n(.*?)^```\n", match.group(1),
                         re.M | re.S)
     return [(code, following)
@@ -31,53 +32,63 @@ def section_examples(readme, title):
             if kind == "sh" and next_kind == "text"]
 
 
-class ReadmeExamples(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        with open(os.path.join(support.SOURCE_DIR, "README.md")) as f:
-            cls.readme = f.read()
-        # The repository root as `make run` leaves it: examples with their
-        # results, the tools, and the build folder's module.
-        cls.tmp = tempfile.TemporaryDirectory()
-        root = cls.tmp.name
-        examples = os.path.join(root, "examples")
-        os.mkdir(examples)
-        for name in ("list", "walk.txt", "cascade.txt", "answers.txt"):
-            shutil.copy(os.path.join(support.SOURCE_DIR, "examples", name),
-                        examples)
-        with open(os.path.join(examples, "answers.txt"), "rb") as answers:
-            subprocess.run([support.PROGRAM], stdin=answers, cwd=examples,
-                           stdout=subprocess.DEVNULL, check=True, timeout=120)
-        os.symlink(os.path.join(support.SOURCE_DIR, "tools"),
-                   os.path.join(root, "tools"))
-        os.mkdir(os.path.join(root, "build"))
-        os.symlink(os.path.dirname(os.path.abspath(mfwindow.__file__)),
-                   os.path.join(root, "build", "python"))
-        cls.root = root
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.tmp.cleanup()
-
-    def test_examples_print_what_the_readme_shows(self):
-        for title in SECTIONS:
-            examples = section_examples(self.readme, title)
-            self.assertTrue(examples, "no example in %r" % title)
-            for commands, output in examples:
-                with self.subTest(section=title, commands=commands):
-                    env = dict(os.environ)
-                    env.pop("PYTHONPATH", None)  # the example sets its own
-                    done = subprocess.run(["bash", "-e", "-c", commands],
-                                          cwd=self.root, env=env,
-                                          capture_output=True, text=True,
-                                          timeout=120)
-                    self.assertEqual(done.returncode, 0, done.stderr)
-                    self.assertEqual(done.stdout, output)
-                    for line in output.splitlines():
-                        if line.endswith(".png"):
-                            self.assertTrue(os.path.isfile(
-                                os.path.join(self.root, line)), line)
+with open(os.path.join(support.SOURCE_DIR, "README.md")) as f:
+    README = f.read()
+EXAMPLES = [(title, commands, output) for title in SECTIONS
+            for commands, output in section_examples(README, title)]
 
 
-if __name__ == "__main__":
-    unittest.main()
+def test_every_section_has_examples():
+    for title in SECTIONS:
+        assert any(t == title for t, _, _ in EXAMPLES), title
+
+
+@pytest.fixture(scope="module")
+def root(tmp_path_factory):
+    """The repository root as `make run` leaves it: the examples with their
+    results, build/mfwindow-batch, and on PATH this interpreter's python3
+    (with the package under test) and the plot command."""
+    root = tmp_path_factory.mktemp("root")
+    examples = root / "examples"
+    examples.mkdir()
+    for name in EXAMPLE_FILES:
+        shutil.copy(os.path.join(support.SOURCE_DIR, "examples", name),
+                    examples)
+    with open(examples / "answers.txt", "rb") as answers:
+        subprocess.run([support.tool("MFWINDOW_PROGRAM")], stdin=answers,
+                       cwd=examples, stdout=subprocess.DEVNULL, check=True,
+                       timeout=120)
+    (root / "build").mkdir()
+    os.symlink(support.tool("MFWINDOW_BATCH"),
+               root / "build" / "mfwindow-batch")
+    bin_dir = tmp_path_factory.mktemp("bin")
+    os.symlink(support.plot_command(), bin_dir / "mfwindow-plot")
+    path = os.pathsep.join([str(bin_dir), os.path.dirname(sys.executable),
+                            os.environ.get("PATH", "")])
+    return root, path
+
+
+@pytest.mark.parametrize("title,commands,output", EXAMPLES,
+                         ids=["%s-%d" % (t.split()[-1], i)
+                              for i, (t, _, _) in enumerate(EXAMPLES)])
+def test_example_prints_what_the_readme_shows(root, title, commands, output):
+    folder, path = root
+    done = subprocess.run(["bash", "-e", "-c", commands], cwd=folder,
+                          env=dict(os.environ, PATH=path),
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == output
+    # Each picture it names is there, as its format.
+    here = folder / "examples" if commands.startswith("cd examples") \
+        else folder
+    for line in output.splitlines():
+        suffix = os.path.splitext(line)[1]
+        if suffix in (".png", ".svg", ".pdf"):
+            with open(here / line, "rb") as f:
+                head = f.read(64)
+            assert head.startswith({".png": b"\x89PNG",
+                                    ".svg": b"<?xml",
+                                    ".pdf": b"%PDF"}[suffix]), line
+    if "switch.pdf" in commands:
+        with open(folder / "switch.pdf", "rb") as f:
+            assert f.read(5) == b"%PDF-"

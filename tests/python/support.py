@@ -1,30 +1,56 @@
-"""What the Python tests share: the paths CTest passes, the plot tool loaded
-as a module, series written for the C++ side, and runs of the program and
-of the API dump."""
+"""What the Python tests share: the programs they compare with (named by
+environment variables, see conftest.py), series written for the C++ side,
+and runs of the program, of mfwindow-batch and of the API dump."""
 
-import importlib.machinery
-import importlib.util
 import os
 import subprocess
+import sys
 
 import numpy as np
+import pytest
 
 SOURCE_DIR = os.environ.get(
     "MFWINDOW_SOURCE_DIR",
     os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
         __file__)))))
-PROGRAM = os.environ.get("MFWINDOW_PROGRAM")
-API_DUMP = os.environ.get("MFWINDOW_API_DUMP")
-PLOT_TOOL = os.path.join(SOURCE_DIR, "tools", "mfwindow-plot")
+COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
+           "f_alfa_sz")
+SPECTRUM_KEYS = ("h", "tau", "alpha", "f_alpha")
 
 
-def load_plot_tool():
-    """tools/mfwindow-plot as a module (its name has no .py)."""
-    loader = importlib.machinery.SourceFileLoader("mfwindow_plot", PLOT_TOOL)
-    module_spec = importlib.util.spec_from_loader("mfwindow_plot", loader)
-    module = importlib.util.module_from_spec(module_spec)
-    loader.exec_module(module)
-    return module
+def tool(variable):
+    """The path in environment variable `variable`. Without it the test is
+    skipped, or fails when MFWINDOW_REQUIRE_ALL is set (as `make test` and
+    CTest do, so that nothing is skipped there unnoticed)."""
+    path = os.environ.get(variable)
+    if path:
+        return path
+    message = "%s is not set" % variable
+    if os.environ.get("MFWINDOW_REQUIRE_ALL"):
+        pytest.fail(message)
+    pytest.skip(message)
+
+
+def plot_command():
+    """The plot command to run: MFWINDOW_PLOT, else the mfwindow-plot that
+    pip installed beside this interpreter."""
+    path = os.environ.get("MFWINDOW_PLOT")
+    if path:
+        return path
+    beside = os.path.join(os.path.dirname(sys.executable), "mfwindow-plot")
+    if os.path.isfile(beside):
+        return beside
+    return tool("MFWINDOW_PLOT")
+
+
+def run_plot(*args, cwd=None):
+    return subprocess.run([sys.executable, plot_command(), *args], cwd=cwd,
+                          capture_output=True, text=True, timeout=300)
+
+
+def bits(values):
+    """Exact text of each double; every NaN reads "nan"."""
+    return [float(v).hex() for v in np.ravel(values)]
 
 
 def walk(n, seed):
@@ -36,7 +62,7 @@ def walk(n, seed):
 
 def write_series(path, values):
     """One value per line, each as the shortest text that reads back as the
-    same double, so the program and the dump see exactly `values`."""
+    same double, so the programs see exactly `values`."""
     with open(path, "w", newline="\n") as f:
         f.writelines(repr(float(v)) + "\n" for v in values)
 
@@ -45,25 +71,38 @@ def run_program(work_dir, series, incr, order, lrec, min_scale, shift, tini,
                 tstep):
     """Runs mfwindow in `work_dir` on one series named s.txt, answering the
     dialogue on stdin, and returns the path of its result file."""
+    program = tool("MFWINDOW_PROGRAM")
     write_series(os.path.join(work_dir, "s.txt"), series)
     with open(os.path.join(work_dir, "list"), "w") as f:
         f.write("s.txt\n")
     # Enter after the greeting, then the six answers.
     answers = "\n%d\n%d\n%d\n%d\n%d\n%r %r\n" % (
         incr, order, lrec, min_scale, shift, tini, tstep)
-    subprocess.run([PROGRAM], input=answers.encode("ascii"), cwd=work_dir,
+    subprocess.run([program], input=answers.encode("ascii"), cwd=work_dir,
                    stdout=subprocess.DEVNULL, check=True, timeout=120)
     return os.path.join(work_dir, "F(Alfa)", "F(Alfa)_s.txt.dat")
+
+
+def run_batch(work_dir, series, *flags):
+    """Runs mfwindow-batch --format csv on one series s.txt in `work_dir`;
+    returns the folder of its result files."""
+    batch = tool("MFWINDOW_BATCH")
+    write_series(os.path.join(work_dir, "s.txt"), series)
+    out = os.path.join(work_dir, "out")
+    subprocess.run([batch, "--quiet", "--format", "csv", "--out", out,
+                    *flags, "s.txt"], cwd=work_dir, check=True, timeout=120)
+    return out
 
 
 def run_api_dump(work_dir, series, incr, order, lrec, min_scale, shift, tini,
                  tstep, threads, spectrum):
     """The C++ API's results for `series`, parsed from mfwindow_api_dump:
-    a dict with "q", "rows" and, with spectrum, "h", "tau", "alpha",
+    a dict with "q", "row" and, with spectrum, "h", "tau", "alpha",
     "f_alpha", each a list of lists of floats."""
+    dump = tool("MFWINDOW_API_DUMP")
     path = os.path.join(work_dir, "dump_series.txt")
     write_series(path, series)
-    args = [API_DUMP, path] + [str(a) for a in (
+    args = [dump, path] + [str(a) for a in (
         incr, order, lrec, min_scale, shift)] + [repr(float(tini)),
                                                  repr(float(tstep)),
                                                  str(threads),

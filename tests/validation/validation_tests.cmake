@@ -1,8 +1,8 @@
 # The validation's tests: validation/validate.py --quick (the program against
 # exact fGn and the binomial cascade, with the targets of docs/validation.md)
-# and the unit tests of its signal generators and peer MF-DFA. Included at the
-# end of the top-level CMakeLists.txt, once python/ has said whether the module
-# is built; without the module nothing is registered.
+# and the unit tests of its signal generators and peer MF-DFA. Included from
+# tests/CMakeLists.txt, after python/ has said whether the module is built;
+# without the module nothing is registered.
 if(NOT TARGET mfwindow_python)
   return()
 endif()
@@ -17,7 +17,7 @@ add_test(NAME validation.quick
                  --quick)
 set_tests_properties(validation.quick PROPERTIES
   LABELS validation TIMEOUT 300
-  ENVIRONMENT "${validation_env};PYTHONPATH=$<TARGET_FILE_DIR:mfwindow_python>")
+  ENVIRONMENT "${validation_env};PYTHONPATH=${MFWINDOW_TEST_PYTHONPATH}")
 
 execute_process(COMMAND ${Python3_EXECUTABLE} -c "import pytest"
                 RESULT_VARIABLE pytest_missing OUTPUT_QUIET ERROR_QUIET)

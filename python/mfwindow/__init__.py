@@ -1,0 +1,23 @@
+"""mfwindow: multifractal singularity spectra by detrended fluctuation
+analysis (MF-DFA) inside a window that moves along each series.
+
+    >>> import numpy as np, mfwindow
+    >>> x = np.cumsum(np.random.default_rng(1).standard_normal(5000))
+    >>> r = mfwindow.analyse(x, window=1000, shift=250, fs=250)
+    >>> r
+    <mfwindow.Result: 17 windows; window 1000, shift 250, order 2, min scale 20, values, fs 250 Hz>
+
+analyse() returns a Result of numpy arrays (time, alfa_min, alfa_max,
+alfa_width, alfa_sz, f_alfa_sz, and the whole spectra on request) with the
+settled settings and to_pandas(); read_result() reads the result files of
+the mfwindow programs into the same kind of object; mfwindow.plot draws
+either (it needs matplotlib).
+"""
+
+from ._core import __version__
+from ._analyse import ClampWarning, ShortSeriesWarning, analyse
+from ._files import read_result
+from ._result import Result, Settings
+
+__all__ = ["analyse", "read_result", "Result", "Settings", "ClampWarning",
+           "ShortSeriesWarning", "__version__"]

@@ -1,0 +1,417 @@
+"""mfwindow.analyse: the arguments checked and settled, the channels run
+side by side on the compiled core, progress shown and Ctrl-C honoured."""
+
+from __future__ import annotations
+
+import concurrent.futures
+import inspect
+import operator
+import os
+import sys
+import warnings
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
+
+import numpy as np
+
+from . import _core
+from ._result import Result, Settings, as_time_origin
+
+# How often the calling thread wakes while the core works: to show
+# progress, and so that a Ctrl-C raises KeyboardInterrupt at once.
+_POLL_SECONDS = 0.05
+# A shift of None means "the settled window": the largest shift, which
+# settles to the window, whatever the window settles to.
+_SHIFT_OF_WINDOW = 2**31 - 1
+# The keywords of earlier versions and their present names.
+_OLD_NAMES = {"values": "x", "incr": "increments", "tini": "t0",
+              "tstep": "dt"}
+_MISSING: Any = object()
+
+
+class ClampWarning(UserWarning):
+    """Settings out of range were clamped, as the mfwindow program clamps
+    its answers (window at least 32, order into 1..10, min_scale into
+    20..window//10, shift into 1..window). ``clamped`` holds one
+    (keyword, given, used) triple per changed value."""
+
+    def __init__(self, message: str,
+                 clamped: Sequence[Tuple[str, int, int]] = ()) -> None:
+        super().__init__(message)
+        self.clamped = tuple(clamped)
+
+
+class ShortSeriesWarning(UserWarning):
+    """The series is shorter than one window, so nothing was analysed and
+    the result's arrays are empty."""
+
+
+def _count(value: Any, name: str) -> int:
+    try:
+        return operator.index(value)
+    except TypeError:
+        raise TypeError("%s must be an integer, got %r" % (name, value)) \
+            from None
+
+
+def _positive(value: Any, name: str) -> float:
+    try:
+        number = float(value)
+    except (TypeError, ValueError):
+        raise TypeError("%s must be a number, got %r" % (name, value)) \
+            from None
+    if not (np.isfinite(number) and number > 0.0):
+        raise ValueError("%s must be a finite number greater than 0, got %r"
+                         % (name, value))
+    return number
+
+
+def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
+    """x as contiguous float64, 1-D or channels x samples, and the channel
+    labels (None for one series)."""
+    module = type(x).__module__ or ""
+    if module.startswith("pandas") and hasattr(x, "to_numpy"):
+        if hasattr(x, "columns"):  # a DataFrame: one channel per column
+            return (np.ascontiguousarray(x.to_numpy(dtype=np.float64).T),
+                    tuple(x.columns))
+        x = x.to_numpy(dtype=np.float64)
+    data = np.asarray(x)
+    if data.dtype.kind not in "biufO":
+        raise TypeError("x must hold real numbers, got dtype %s" % data.dtype)
+    if data.ndim not in (1, 2):
+        raise ValueError("x must be one series (1-D) or channels x samples "
+                         "(2-D), got %d dimensions" % data.ndim)
+    if data.ndim == 2 and data.shape[0] == 0:
+        raise ValueError("x has no channels (shape %s)" % (data.shape,))
+    data = np.ascontiguousarray(data, dtype=np.float64)
+    return data, (None if data.ndim == 1 else tuple(range(data.shape[0])))
+
+
+def _check_finite(data: np.ndarray,
+                  channels: Optional[Tuple[Any, ...]]) -> None:
+    bad = ~np.isfinite(data)
+    if not bad.any():
+        return
+    first = np.unravel_index(int(np.argmax(bad)), data.shape)
+    value = data[first]
+    if channels is None:
+        where = "x[%d]" % first[0]
+    else:
+        label = channels[first[0]]
+        where = "x[%d, %d] (channel %r)" % (first[0], first[1], label)
+    raise ValueError("%s is %r: samples must be finite numbers; the first "
+                     "non-finite sample is at index %d (counted from 0)"
+                     % (where, float(value), first[-1]))
+
+
+class _Display:
+    """Shows how far the analysis has come: a tqdm bar (python3-tqdm) or a
+    line on standard error for progress=True, or calls progress(done,
+    total). Runs on the calling thread only."""
+
+    def __init__(self, progress: Any, total: int) -> None:
+        self.total = total
+        self.shown = -1
+        self.bar: Any = None
+        self.line = False
+        self.call: Optional[Callable[[int, int], Any]] = None
+        if progress is None or progress is False:
+            return
+        if progress is True:
+            try:
+                from tqdm.auto import tqdm
+            except ImportError:
+                self.line = True
+            else:
+                self.bar = tqdm(total=total, unit="window", desc="mfwindow")
+        else:
+            self.call = progress
+
+    def update(self, done: int) -> None:
+        if done == self.shown:
+            return
+        if self.bar is not None:
+            self.bar.update(done - max(self.shown, 0))
+        elif self.line:
+            sys.stderr.write("\rmfwindow: %d/%d windows (%d%%)" % (
+                done, self.total, 100 * done // max(self.total, 1)))
+            sys.stderr.flush()
+        elif self.call is not None:
+            self.call(done, self.total)
+        self.shown = done
+
+    def close(self) -> None:
+        if self.bar is not None:
+            self.bar.close()
+        elif self.line and self.shown >= 0:
+            sys.stderr.write("\n")
+            sys.stderr.flush()
+
+
+def _cores() -> int:
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except AttributeError:  # not on Linux
+        return max(1, os.cpu_count() or 1)
+
+
+def _run(rows: List[np.ndarray], core_args: Dict[str, Any], threads: int,
+         display: _Display) -> List[Dict[str, np.ndarray]]:
+    """Each row through the core, side by side on worker threads, while
+    this thread shows progress. A KeyboardInterrupt (or any exception)
+    here stops every worker at its next window; it propagates once they
+    have returned."""
+    if len(rows) == 1:
+        workers, per_row = 1, threads
+    else:
+        # Rows share the threads: each of `workers` rows at a time gets its
+        # part. The bytes do not depend on the thread count.
+        budget = threads if threads > 0 else _cores()
+        workers = min(len(rows), budget)
+        per_row = max(1, budget // workers)
+    progresses = [_core.Progress() for _ in rows]
+    futures: List[concurrent.futures.Future] = []
+    pool = concurrent.futures.ThreadPoolExecutor(
+        max_workers=workers, thread_name_prefix="mfwindow")
+    try:
+        futures = [pool.submit(_core.analyse, row, threads=per_row,
+                               progress=progress, **core_args)
+                   for row, progress in zip(rows, progresses)]
+        pending = set(futures)
+        while pending:
+            finished, pending = concurrent.futures.wait(
+                pending, timeout=_POLL_SECONDS,
+                return_when=concurrent.futures.FIRST_EXCEPTION)
+            for future in finished:
+                future.result()  # raises a worker's exception here
+            display.update(sum(p.done for p in progresses))
+        return [future.result() for future in futures]
+    except BaseException:
+        for progress in progresses:
+            progress.stop()
+        for future in futures:
+            future.cancel()
+        raise
+    finally:
+        # Returns within one window of the stop.
+        pool.shutdown(wait=True)
+
+
+def analyse(x: Any = _MISSING, window: Any = _MISSING,
+            shift: Optional[int] = None, order: int = 2,
+            min_scale: int = 20, increments: Any = _MISSING,
+            t0: Any = _MISSING, dt: Any = _MISSING,
+            fs: Optional[float] = None, spectrum: bool = False,
+            threads: int = 0, progress: Any = False,
+            **old_names: Any) -> Result:
+    """Multifractal singularity spectra of `x` by detrended fluctuation
+    analysis inside a window moving along it: the numbers the mfwindow
+    program writes for the same answers, bit for bit.
+
+    Parameters
+    ----------
+    x : array_like, shape (samples,) or (channels, samples)
+        One series, or one series per row; anything numpy turns into
+        float64 (a pandas DataFrame gives one channel per column). Every
+        sample must be finite.
+    window : int
+        Window length in samples (Lrec), at least 32.
+    shift : int or None
+        Samples between window starts, 1..window; None: the window.
+    order : int
+        Order of the detrending polynomial, 1..10.
+    min_scale : int
+        Smallest segment length, min(max(min_scale, 20), window // 10).
+    increments : bool
+        Analyse the increments inside each window instead of the values.
+    t0, dt : float
+        Sample j, counted from 1, lies at time t0 + j*dt (dt > 0). t0 may
+        be a numpy datetime64 (or datetime): the time marks are then
+        datetime64[ns] and dt is in seconds.
+    fs : float
+        Sampling rate in Hz, instead of dt: sample j lies at t0 + j/fs
+        seconds, computed as a division (fs=250 gives 4.4, not
+        4.4000000000000004).
+    spectrum : bool
+        Also keep each window's whole spectrum (q, h, tau, alpha, f_alpha).
+    threads : int
+        Worker threads; 0: every core this process may use. Channels are
+        analysed side by side; the numbers do not depend on the threads.
+    progress : bool or callable
+        True shows a bar (tqdm when it is installed, else a line on
+        standard error); a callable is called as progress(done, total) in
+        windows from the calling thread, about every 0.05 s.
+
+    The keywords of earlier versions still work: values (x), incr
+    (increments), tini (t0), tstep (dt).
+
+    Returns
+    -------
+    Result
+        Arrays time, alfa_min, alfa_max, alfa_width, alfa_sz, f_alfa_sz
+        (one value per complete window; a last window that the series does
+        not fill is dropped), the spectra with spectrum=True, and the
+        settled settings. For channels each array but time and q has a
+        leading channel axis.
+
+    Warns
+    -----
+    ClampWarning
+        When a setting was out of range and has been clamped.
+    ShortSeriesWarning
+        When the series is shorter than the window (the arrays are empty).
+
+    Raises
+    ------
+    ValueError
+        For a non-finite sample (naming its index), increments other than
+        0/1, dt or fs not greater than 0, negative threads, or a count
+        outside 32 bits.
+    TypeError
+        For both dt and fs, or a keyword given under both its names.
+    KeyboardInterrupt
+        On Ctrl-C, within a fraction of a second.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import mfwindow
+    >>> x = np.cumsum(np.random.default_rng(7).standard_normal(3000))
+    >>> r = mfwindow.analyse(x, window=1000, shift=500)
+    >>> r.time
+    array([1000., 1500., 2000., 2500., 3000.])
+    >>> bool(np.all((r.alfa_min < r.alfa_sz) & (r.alfa_sz < r.alfa_max)))
+    True
+
+    Sampled at 250 Hz, the time marks are in seconds:
+
+    >>> mfwindow.analyse(x, window=1000, shift=100, fs=250).time[:3]
+    array([4. , 4.4, 4.8])
+
+    Channels in rows; each row gives what it gives alone:
+
+    >>> both = mfwindow.analyse(np.vstack([x, x[::-1]]), window=1000,
+    ...                         shift=500)
+    >>> both.alfa_sz.shape
+    (2, 5)
+    >>> bool(np.array_equal(both.alfa_sz[0], r.alfa_sz))
+    True
+
+    Settings out of range are clamped, with a warning:
+
+    >>> import warnings
+    >>> with warnings.catch_warnings(record=True) as caught:
+    ...     warnings.simplefilter("always")
+    ...     small = mfwindow.analyse(x, window=10, order=1)
+    >>> print(caught[0].message)
+    settings out of range were clamped: window 10 -> 32, min_scale 20 -> 3
+    >>> small.settings.window, small.settings.shift, small.n_windows
+    (32, 32, 93)
+
+    The whole spectrum of each window:
+
+    >>> s = mfwindow.analyse(x, window=1000, shift=500, spectrum=True)
+    >>> s.q.shape, s.h.shape, s.f_alpha.shape
+    ((200,), (5, 200), (5, 100))
+    """
+    given = {"x": x, "increments": increments, "t0": t0, "dt": dt}
+    for old, value in old_names.items():
+        new = _OLD_NAMES.get(old)
+        if new is None:
+            raise TypeError("analyse() got an unexpected keyword argument %r"
+                            % old)
+        if given[new] is not _MISSING:
+            raise TypeError("analyse() got both %r and its old name %r"
+                            % (new, old))
+        given[new] = value
+    if given["x"] is _MISSING:
+        raise TypeError("analyse() missing required argument 'x'")
+    if window is _MISSING:
+        raise TypeError("analyse() missing required argument 'window'")
+    if given["dt"] is not _MISSING and fs is not None:
+        raise TypeError("analyse() takes dt or fs, not both")
+
+    window = _count(window, "window")
+    order = _count(order, "order")
+    min_scale = _count(min_scale, "min_scale")
+    shift_given = None if shift is None else _count(shift, "shift")
+    threads = _count(threads, "threads")
+    inc = given["increments"]
+    inc = 0 if inc is _MISSING else _count(inc, "increments")
+    origin = as_time_origin(0.0 if given["t0"] is _MISSING else given["t0"])
+    step: Optional[float] = None
+    if fs is not None:
+        fs = _positive(fs, "fs")
+    else:
+        step = 1.0 if given["dt"] is _MISSING else _positive(given["dt"],
+                                                            "dt")
+    if not (progress is None or isinstance(progress, bool)
+            or callable(progress)):
+        raise TypeError("progress must be True, False or a callable "
+                        "progress(done, total), got %r" % (progress,))
+
+    # The core computes the time marks only on the plain float axis; the
+    # others come from the window positions here.
+    plain_time = fs is None and not isinstance(origin, np.datetime64)
+    core_t0 = origin if plain_time else 0.0
+    core_dt = step if plain_time else 1.0
+    shift_arg = _SHIFT_OF_WINDOW if shift_given is None else shift_given
+    settled, clamped = _core.settle(inc, order, window, min_scale, shift_arg,
+                                    core_t0, core_dt, threads)
+    clamped = [c for c in clamped
+               if not (c[0] == "shift" and shift_given is None)]
+    data, channels = _samples(given["x"])
+    _check_finite(data, channels)
+    if clamped:
+        warnings.warn(ClampWarning(
+            "settings out of range were clamped: " + ", ".join(
+                "%s %d -> %d" % c for c in clamped), clamped), stacklevel=2)
+    settings = Settings(
+        window=settled["window"], shift=settled["shift"],
+        order=settled["order"], min_scale=settled["min_scale"],
+        increments=bool(settled["increments"]), t0=origin, dt=step, fs=fs,
+        spectrum=bool(spectrum), threads=threads)
+
+    samples = data.shape[-1]
+    positions = settings.window_positions(samples)
+    if samples < settings.window:
+        warnings.warn(ShortSeriesWarning(
+            "the series has %d samples, fewer than the window of %d: no "
+            "window to analyse, the arrays are empty"
+            % (samples, settings.window)), stacklevel=2)
+
+    rows = [data] if channels is None else list(data)
+    display = _Display(progress, len(positions) * len(rows))
+    core_args = dict(increments=inc, order=settings.order,
+                     window=settings.window, min_scale=settings.min_scale,
+                     shift=settings.shift, t0=core_t0, dt=core_dt,
+                     spectrum=bool(spectrum))
+    try:
+        parts = _run(rows, core_args, threads, display)
+    finally:
+        display.close()
+    for part in parts:
+        if part["time"].shape[0] != positions.shape[0]:
+            raise RuntimeError("mfwindow: %d windows expected, the core gave "
+                               "%d" % (positions.shape[0],
+                                       part["time"].shape[0]))
+    if channels is None:
+        arrays = dict(parts[0])
+    else:
+        arrays = {key: (parts[0][key] if key in ("time", "q")
+                        else np.stack([p[key] for p in parts]))
+                  for key in parts[0]}
+    if not plain_time:
+        arrays["time"] = settings.times(positions)
+    return Result(arrays, settings, channels)
+
+
+analyse.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
+    [inspect.Parameter(name, inspect.Parameter.POSITIONAL_OR_KEYWORD,
+                       default=default)
+     for name, default in (("x", inspect.Parameter.empty),
+                           ("window", inspect.Parameter.empty),
+                           ("shift", None), ("order", 2), ("min_scale", 20),
+                           ("increments", False), ("t0", 0.0), ("dt", 1.0),
+                           ("fs", None), ("spectrum", False), ("threads", 0),
+                           ("progress", False))],
+    return_annotation=Result)

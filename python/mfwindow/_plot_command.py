@@ -1,0 +1,175 @@
+"""mfwindow-plot: pictures of result files, one per file, drawn by
+mfwindow.plot.
+
+  mfwindow-plot [--out DIR | --output FILE] [--format png|pdf|svg]
+                [--dpi N] [--windows LIST] FILE...
+
+Reads the program's F(Alfa)_<name>.dat, mfwindow-batch's CSV (summary(): the
+alpha band, the width and f(alpha_0) against time) and its spectrum CSV
+(spectrum(): f(alpha) and h(q) of the windows of --windows, counted from 1
+as in the file, or of up to five spread over the series). Each picture goes
+beside its input (or into --out DIR), named after it with the suffix of the
+format; --output names the one picture of a single input, its suffix giving
+the format unless --format does. Summary pictures are 10 x 8 inches,
+spectrum pictures 10 x 5, so --dpi N gives 10N pixels across (PNG). The
+series name is the title, also stored in the file's metadata.
+
+Prints the path of each picture written. Exit status 0 when every file was
+plotted, 1 when some could not be (unreadable, not of the formats, no
+windows; each is named on standard error), 2 on a usage error.
+"""
+
+from __future__ import annotations
+
+import argparse
+import importlib.util
+import os
+import sys
+from typing import List, Optional, Sequence
+
+FORMATS = ("png", "pdf", "svg")
+INPUT_SUFFIXES = (".dat", ".csv")
+
+
+def output_path(path: str, out_dir: Optional[str], fmt: str) -> str:
+    """The input's name with .dat or .csv replaced by the format's suffix
+    (appended otherwise), in `out_dir` or else beside the input."""
+    base = os.path.basename(path)
+    stem, ext = os.path.splitext(base)
+    if ext not in INPUT_SUFFIXES:
+        stem = base
+    folder = out_dir if out_dir is not None else os.path.dirname(path)
+    return os.path.join(folder, stem + "." + fmt)
+
+
+def _windows(text: str) -> List[int]:
+    try:
+        numbers = [int(part) for part in text.split(",")]
+    except ValueError:
+        raise argparse.ArgumentTypeError(
+            "expected window numbers like 1,5,9, got %r" % text) from None
+    if any(n < 1 for n in numbers):
+        raise argparse.ArgumentTypeError("windows count from 1")
+    return numbers
+
+
+def _metadata(fmt: str, title: str) -> dict:
+    if fmt == "png":
+        return {"Title": title, "Software": "mfwindow-plot"}
+    if fmt == "pdf":
+        return {"Title": title, "Creator": "mfwindow-plot"}
+    # No date in the SVG, so that the same input gives the same file.
+    return {"Title": title, "Creator": "mfwindow-plot", "Date": None}
+
+
+def draw(path: str, out: str, fmt: str, dpi: int,
+         windows: Optional[List[int]]) -> None:
+    """Reads one result file and writes its picture to `out`. Raises
+    ValueError (with the reason) for a file that cannot be plotted."""
+    import matplotlib.pyplot as plt
+
+    from . import plot
+    from ._files import read_result
+
+    result = read_result(path)
+    if result.n_windows == 0:
+        raise ValueError("no windows in this file, nothing to plot (was the "
+                         "series shorter than the window?)")
+    if result.has_spectrum:
+        chosen = None
+        if windows is not None:
+            for n in windows:
+                if n > result.n_windows:
+                    raise ValueError("no window %d: the file has %d"
+                                     % (n, result.n_windows))
+            chosen = [n - 1 for n in windows]
+        fig = plot.spectrum(result, windows=chosen)
+    else:
+        if windows is not None:
+            raise ValueError("--windows needs the spectrum CSV "
+                             "(mfwindow-batch --spectrum)")
+        fig = plot.summary(result)
+    try:
+        # No bbox_inches="tight": the size stays the figure's size * dpi.
+        fig.savefig(out, dpi=dpi, format=fmt,
+                    metadata=_metadata(fmt, result.name or ""))
+    finally:
+        plt.close(fig)
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    parser = argparse.ArgumentParser(
+        prog="mfwindow-plot",
+        description="Plot mfwindow result files (.dat, batch .csv or "
+                    ".spectrum.csv), one picture per file.")
+    parser.add_argument("files", nargs="+", metavar="FILE")
+    place = parser.add_mutually_exclusive_group()
+    place.add_argument("--out", metavar="DIR",
+                       help="write the pictures here (default: beside each "
+                            "input)")
+    place.add_argument("--output", metavar="FILE",
+                       help="the picture of a single input; its suffix "
+                            "(.png, .pdf, .svg) gives the format")
+    parser.add_argument("--format", choices=FORMATS,
+                        help="picture format (default: png, or the suffix "
+                             "of --output)")
+    parser.add_argument("--dpi", type=int, default=100, metavar="N",
+                        help="pixels per inch (default 100)")
+    parser.add_argument("--windows", type=_windows, metavar="LIST",
+                        help="spectrum CSV: the windows to draw, counted "
+                             "from 1 as in the file, e.g. 1,5,9")
+    args = parser.parse_args(argv)
+    if args.dpi <= 0:
+        parser.error("--dpi must be positive")
+    fmt = args.format
+    if args.output is not None:
+        if len(args.files) != 1:
+            parser.error("--output names the picture of one input; give "
+                         "--out DIR for several")
+        suffix = os.path.splitext(args.output)[1].lower().lstrip(".")
+        if fmt is None:
+            if suffix not in FORMATS:
+                parser.error("cannot tell the format from %r; give --format "
+                             "or a suffix .png, .pdf or .svg" % args.output)
+            fmt = suffix
+        elif suffix != fmt:
+            parser.error("--output %s does not end in .%s"
+                         % (args.output, fmt))
+    fmt = fmt or "png"
+    missing = [name for name in ("numpy", "matplotlib")
+               if importlib.util.find_spec(name) is None]
+    if missing:
+        print("mfwindow-plot: needs %s (Debian: python3-numpy "
+              "python3-matplotlib)" % " and ".join(missing), file=sys.stderr)
+        return 2
+    import matplotlib
+    matplotlib.use("Agg")
+
+    outputs = []
+    targets = {}
+    for path in args.files:
+        out = (args.output if args.output is not None
+               else output_path(path, args.out, fmt))
+        key = os.path.abspath(out)
+        if key in targets:
+            parser.error("%s and %s would both be plotted to %s"
+                         % (targets[key], path, out))
+        targets[key] = path
+        outputs.append(out)
+    if args.out is not None:
+        os.makedirs(args.out, exist_ok=True)
+
+    status = 0
+    for path, out in zip(args.files, outputs):
+        try:
+            draw(path, out, fmt, args.dpi, args.windows)
+        except (OSError, ValueError, UnicodeDecodeError) as e:
+            print("mfwindow-plot: %s: %s" % (path, e), file=sys.stderr)
+            status = 1
+            continue
+        print(out)
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,330 @@
+"""The result of an analysis: numpy arrays, the settled settings, and a
+DataFrame on request."""
+
+from __future__ import annotations
+
+import dataclasses
+import datetime
+from collections.abc import Mapping
+from typing import Any, Iterator, Optional, Sequence, Tuple, Union
+
+import numpy as np
+
+# One value per window, in the order of the program's result columns.
+ROW_KEYS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
+            "f_alfa_sz")
+# Each window's whole spectrum (spectrum=True).
+SPECTRUM_KEYS = ("q", "h", "tau", "alpha", "f_alpha")
+# Arrays that every channel shares, so that they have no channel axis: the
+# time marks and the moment orders (later also the segment lengths).
+SHARED_KEYS = frozenset({"time", "q", "scales", "log_scale"})
+
+TimeOrigin = Union[float, np.datetime64]
+
+
+@dataclasses.dataclass(frozen=True)
+class Settings:
+    """The settings an analysis ran with, after settling: out-of-range
+    counts are clamped as the mfwindow program clamps its answers.
+
+    window, shift, order, min_scale are in samples (order: the degree of
+    the detrending polynomial); increments tells whether the increments
+    inside each window were analysed. Sample j, counted from 1, lies at
+    t0 + j*dt, or t0 + j/fs when the sampling rate fs (Hz) was given (dt is
+    None then); with a datetime64 t0 the step is in seconds.
+    """
+
+    window: int
+    shift: int
+    order: int
+    min_scale: int
+    increments: bool
+    t0: TimeOrigin = 0.0
+    dt: Optional[float] = 1.0
+    fs: Optional[float] = None
+    spectrum: bool = False
+    threads: int = 0
+
+    @property
+    def is_datetime(self) -> bool:
+        """True when t0 is a date and time (the time marks are datetime64)."""
+        return isinstance(self.t0, np.datetime64)
+
+    @property
+    def time_unit(self) -> Optional[str]:
+        """"s" when the step is known in seconds (fs, or a datetime t0),
+        "sample" for the default axis (t0 = 0, dt = 1), else None."""
+        if self.fs is not None or self.is_datetime:
+            return "s"
+        if self.dt == 1.0 and self.t0 == 0.0:
+            return "sample"
+        return None
+
+    def times(self, positions: Any) -> np.ndarray:
+        """The times of samples at `positions` (counted from 1): float64
+        t0 + pos*dt or t0 + pos/fs, or datetime64[ns] for a datetime t0
+        (rounded to the nanosecond)."""
+        pos = np.asarray(positions, dtype=np.int64)
+        if self.is_datetime:
+            return self.t0 + _offsets_ns(pos, self.dt, self.fs)
+        if self.fs is not None:
+            return pos.astype(np.float64) / self.fs + self.t0
+        # The library's own expression: pos*dt, then + t0, each rounded.
+        return pos.astype(np.float64) * self.dt + self.t0
+
+    def window_positions(self, samples: int) -> np.ndarray:
+        """The position (counted from 1) of the last sample of each
+        complete window of a series of `samples` values."""
+        if samples < self.window:
+            return np.zeros(0, dtype=np.int64)
+        count = (samples - self.window) // self.shift + 1
+        return self.window + self.shift * np.arange(count, dtype=np.int64)
+
+    def caption(self) -> str:
+        """The run's parameters in one line, for figures."""
+        parts = ["window %d" % self.window, "shift %d" % self.shift,
+                 "order %d" % self.order, "min scale %d" % self.min_scale,
+                 "increments" if self.increments else "values"]
+        if self.fs is not None:
+            parts.append("fs %s Hz" % _number(self.fs))
+        elif self.dt != 1.0:
+            parts.append("dt %s%s" % (_number(self.dt),
+                                      " s" if self.is_datetime else ""))
+        return ", ".join(parts)
+
+
+def _number(value: float) -> str:
+    return ("%d" % value) if float(value).is_integer() else repr(value)
+
+
+def _offsets_ns(pos: np.ndarray, dt: Optional[float],
+                fs: Optional[float]) -> np.ndarray:
+    """pos*dt or pos/fs seconds in nanoseconds, rounded to the nearest."""
+    if fs is not None:
+        if float(fs).is_integer() and (pos.size == 0 or
+                                       int(pos.max()) < 2**63 // 10**9):
+            # Exact: integer division with rounding, no binary fraction.
+            rate = int(fs)
+            return ((pos * 10**9 + rate // 2) // rate).astype("m8[ns]")
+        return np.rint(pos / fs * 1e9).astype(np.int64).astype("m8[ns]")
+    return np.rint(pos * dt * 1e9).astype(np.int64).astype("m8[ns]")
+
+
+def as_time_origin(t0: Any) -> TimeOrigin:
+    """A float, or datetime64[ns] for datetime-like values (numpy
+    datetime64, datetime.datetime, datetime.date, pandas Timestamp)."""
+    if hasattr(t0, "to_datetime64"):  # pandas Timestamp keeps nanoseconds
+        if getattr(t0, "tzinfo", None) is not None:
+            raise ValueError("t0 must be naive (no time zone); convert it "
+                             "to UTC and drop the zone first")
+        t0 = t0.to_datetime64()
+    if isinstance(t0, (datetime.datetime, datetime.date)):
+        if getattr(t0, "tzinfo", None) is not None:
+            raise ValueError("t0 must be naive (no time zone); convert it "
+                             "to UTC and drop the zone first")
+        t0 = np.datetime64(t0)
+    if isinstance(t0, np.datetime64):
+        if np.isnat(t0):
+            raise ValueError("t0 is NaT")
+        return t0.astype("M8[ns]")
+    value = float(t0)
+    if not np.isfinite(value):
+        raise ValueError("t0 must be finite, got %r" % value)
+    return value
+
+
+class Result(Mapping):
+    """What mfwindow.analyse returns: one value per window of the moving
+    window, as numpy arrays.
+
+    Attributes (float64 arrays): ``time`` (the time mark of each window's
+    last sample), ``alfa_min``, ``alfa_max``, ``alfa_width`` (alfa_max -
+    alfa_min), ``alfa_sz`` (alpha where f(alpha) is largest) and
+    ``f_alfa_sz`` (f there); with spectrum=True also ``q`` (the 200 moment
+    orders), ``h`` and ``tau`` (h(q), tau(q) per window, 200 values each),
+    ``alpha`` and ``f_alpha`` (the sampled spectrum, 100 values each). For
+    channels x samples input each array but ``time`` and ``q`` has a leading
+    channel axis. ``time`` is datetime64[ns] when t0 was a date.
+
+    ``settings`` holds the settled Settings (None for a result read from a
+    file), ``channels`` the channel labels (None for one series; assign to
+    rename them), ``name`` a series name when one is known. The result is also a read-only mapping
+    of its arrays, so ``r["time"]`` and ``dict(r)`` work as with the dict
+    that earlier versions returned; later versions may add arrays.
+
+    >>> import numpy as np, mfwindow
+    >>> x = np.cumsum(np.random.default_rng(7).standard_normal(3000))
+    >>> r = mfwindow.analyse(x, window=1000, shift=500, fs=250,
+    ...                      t0=np.datetime64("2024-05-01T12:00"))
+    >>> r.n_windows, r.time[0]
+    (5, numpy.datetime64('2024-05-01T12:00:04.000000000'))
+    >>> df = r.to_pandas()
+    >>> df.index[:2].strftime("%H:%M:%S").tolist()
+    ['12:00:04', '12:00:06']
+    >>> df.columns.tolist()
+    ['alfa_min', 'alfa_max', 'alfa_width', 'alfa_sz', 'f_alfa_sz']
+    """
+
+    def __init__(self, arrays: Mapping[str, np.ndarray],
+                 settings: Optional[Settings] = None,
+                 channels: Optional[Sequence[Any]] = None,
+                 name: Optional[str] = None) -> None:
+        self._arrays = dict(arrays)
+        if "time" not in self._arrays:
+            raise ValueError("a result needs the time marks ('time')")
+        self.settings = settings
+        self._channels: Optional[Tuple[Any, ...]] = (
+            None if channels is None else tuple(channels))
+        self.name = name
+
+    @property
+    def channels(self) -> Optional[Tuple[Any, ...]]:
+        """The labels of the channels (rows of the input, or the columns of
+        a DataFrame; positions 0, 1, ... by default), None for one series.
+        Assign a sequence of as many labels to name them; figures and
+        to_pandas() use them."""
+        return self._channels
+
+    @channels.setter
+    def channels(self, labels: Sequence[Any]) -> None:
+        if self._channels is None:
+            raise ValueError("this result has one series, no channels")
+        labels = tuple(labels)
+        if len(labels) != len(self._channels):
+            raise ValueError("%d labels for %d channels"
+                             % (len(labels), len(self._channels)))
+        if len(set(labels)) != len(labels):
+            raise ValueError("channel labels must differ: %s" % (labels,))
+        self._channels = labels
+
+    # The mapping of arrays (kept for scripts written for the dict).
+    def __getitem__(self, key: str) -> np.ndarray:
+        return self._arrays[key]
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._arrays)
+
+    def __len__(self) -> int:
+        return len(self._arrays)
+
+    # Arrays compare element-wise; a result is equal only to itself.
+    __eq__ = object.__eq__
+    __hash__ = object.__hash__
+
+    def __getattr__(self, name: str) -> np.ndarray:
+        # Arrays beyond the documented ones (later additions) as attributes;
+        # also reached when a documented one is missing.
+        arrays = self.__dict__.get("_arrays", {})
+        if not name.startswith("_") and name in arrays:
+            return arrays[name]
+        hint = (": run mfwindow.analyse(..., spectrum=True)"
+                if name in SPECTRUM_KEYS else "")
+        raise AttributeError("this result has no %r%s" % (name, hint))
+
+    def _array(self, key: str) -> np.ndarray:
+        try:
+            return self._arrays[key]
+        except KeyError:
+            return self.__getattr__(key)  # raises AttributeError
+
+    time = property(lambda self: self._array("time"),
+                    doc="Time mark of each window's last sample.")
+    alfa_min = property(lambda self: self._array("alfa_min"),
+                        doc="Smallest alpha where f(alpha) > 0.")
+    alfa_max = property(lambda self: self._array("alfa_max"),
+                        doc="Largest alpha where f(alpha) > 0.")
+    alfa_width = property(lambda self: self._array("alfa_width"),
+                          doc="alfa_max - alfa_min.")
+    alfa_sz = property(lambda self: self._array("alfa_sz"),
+                       doc="alpha where f(alpha) is largest.")
+    f_alfa_sz = property(lambda self: self._array("f_alfa_sz"),
+                         doc="f(alpha) at alfa_sz.")
+    q = property(lambda self: self._array("q"),
+                 doc="The 200 moment orders, ascending (spectrum=True).")
+    h = property(lambda self: self._array("h"),
+                 doc="h(q) of each window (spectrum=True).")
+    tau = property(lambda self: self._array("tau"),
+                   doc="tau(q) = q h(q) - 1 of each window (spectrum=True).")
+    alpha = property(lambda self: self._array("alpha"),
+                     doc="alpha of the sampled spectrum (spectrum=True).")
+    f_alpha = property(lambda self: self._array("f_alpha"),
+                       doc="f(alpha) of the sampled spectrum "
+                           "(spectrum=True).")
+
+    @property
+    def n_windows(self) -> int:
+        """The number of windows."""
+        return int(self._arrays["time"].shape[0])
+
+    @property
+    def has_spectrum(self) -> bool:
+        """True when the whole spectra are here."""
+        return all(k in self._arrays for k in ("q", "h", "alpha", "f_alpha"))
+
+    def _channel_index(self, channel: Any) -> int:
+        if self.channels is None:
+            raise ValueError("this result has one series, no channels")
+        if isinstance(channel, (int, np.integer)) and not isinstance(
+                channel, bool):
+            count = len(self.channels)
+            if not -count <= int(channel) < count:
+                raise IndexError("channel %d of %d" % (channel, count))
+            return int(channel) % count
+        try:
+            return self.channels.index(channel)
+        except ValueError:
+            raise KeyError("no channel %r; the channels are %s"
+                           % (channel, list(self.channels))) from None
+
+    def channel(self, channel: Any) -> "Result":
+        """One channel of a channels x samples result, as a result of one
+        series: by position (an integer: 0, 1, -1 ...) or by label (the
+        column name of a DataFrame)."""
+        index = self._channel_index(channel)
+        arrays = {key: (value if key in SHARED_KEYS else value[index])
+                  for key, value in self._arrays.items()}
+        label = self.channels[index] if self.channels else None
+        return Result(arrays, self.settings, None,
+                      name=str(label) if self.name is None
+                      else "%s: %s" % (self.name, label))
+
+    def row_keys(self) -> Tuple[str, ...]:
+        """The names of the arrays that hold one value per window (and
+        channel), the columns of to_pandas(): the five of the result file
+        and any that later options add."""
+        per_window = (self.n_windows,) if self.channels is None else (
+            len(self.channels), self.n_windows)
+        return tuple(k for k, v in self._arrays.items()
+                     if k not in SHARED_KEYS and np.shape(v) == per_window)
+
+    def to_pandas(self) -> Any:
+        """The per-window values as a pandas DataFrame indexed by time (a
+        DatetimeIndex when t0 was a date); for channels, a long table
+        indexed by (channel, time). The spectra stay arrays. Needs pandas
+        (Debian: python3-pandas)."""
+        try:
+            import pandas as pd
+        except ImportError:
+            raise ImportError("to_pandas() needs pandas (Debian: "
+                              "python3-pandas, or pip install pandas)") \
+                from None
+        time = self._arrays["time"]
+        keys = self.row_keys()
+        if self.channels is None:
+            index = (pd.DatetimeIndex(time, name="time")
+                     if np.issubdtype(time.dtype, np.datetime64)
+                     else pd.Index(time, name="time"))
+            return pd.DataFrame({k: self._arrays[k] for k in keys},
+                                index=index)
+        index = pd.MultiIndex.from_product([list(self.channels), time],
+                                           names=["channel", "time"])
+        return pd.DataFrame({k: np.asarray(self._arrays[k]).reshape(-1)
+                             for k in keys}, index=index)
+
+    def __repr__(self) -> str:
+        shape = ("%d windows" % self.n_windows if self.channels is None
+                 else "%d channels x %d windows" % (len(self.channels),
+                                                    self.n_windows))
+        extra = ", spectra" if self.has_spectrum else ""
+        about = ("; " + self.settings.caption()) if self.settings else ""
+        return "<mfwindow.Result: %s%s%s>" % (shape, extra, about)
