@@ -7,7 +7,7 @@ PYTHON ?= /usr/bin/python3
 PACKAGES := cmake ninja-build g++ make time bc libgtest-dev libbenchmark-dev \
   libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
   python3-numpy python3-matplotlib clang libclang-rt-14-dev clang-format \
-  clang-tidy util-linux
+  clang-tidy util-linux libfftw3-dev
 
 .PHONY: all deps configure build run test lint tsan clean
 
