@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ make time bc git libgtest-dev libbenchmark-dev
   libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
   python3-numpy python3-matplotlib python3-pandas python3-tqdm python3-pytest \
   python3-venv python3-pip python3-setuptools python3-wheel \
-  clang libclang-rt-14-dev clang-format clang-tidy util-linux
+  clang libclang-rt-14-dev clang-format clang-tidy util-linux libfftw3-dev
 # Seconds allowed for the installed-package step of `make test` (a clean
 # clone built into a wheel, which compiles the library, then the Python
 # tests); it took 3 min 46 s on this project's 2-core machine (README).
@@ -72,12 +72,13 @@ test: build
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
 # kernels that randomise mappings widely.)
-TSAN_TESTS := analysis_test:FastEngine.*:Engines.* api_test:*
+TSAN_TESTS := analysis_test:FastEngine.*:Engines.* api_test:* \
+  numerics_test:Surrogates.*
 tsan: deps
 	cmake -S . -B $(BUILD_DIR)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DSANITIZE_THREAD=ON -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF \
 	  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
-	cmake --build $(BUILD_DIR)-tsan --target analysis_test api_test
+	cmake --build $(BUILD_DIR)-tsan --target analysis_test api_test numerics_test
 	@for t in $(TSAN_TESTS); do \
 	  exe=$${t%%:*}; filter=$${t#*:}; \
 	  echo "ThreadSanitizer: $$exe --gtest_filter=$$filter"; \
