@@ -73,7 +73,7 @@ test: build
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
 # kernels that randomise mappings widely.)
 TSAN_TESTS := analysis_test:FastEngine.*:Engines.* api_test:* \
-  numerics_test:Surrogates.*
+  numerics_test:Surrogates.*:*Surrogate.*:SurrogateKey.*:KeyedRandom.*
 tsan: deps
 	cmake -S . -B $(BUILD_DIR)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DSANITIZE_THREAD=ON -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF \
