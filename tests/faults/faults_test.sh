@@ -257,9 +257,28 @@ if wanted "${cases[@]}"; then
   run
   expect_status 0
   expect_whole_lines "$dir/F(Alfa)/F(Alfa)_s.txt.dat"
-  # "NaN" is not a number: the series ends there, after 43 samples.
+  # "NaN" is not a number: the series ends there, after 43 samples, and
+  # standard error says so (it used to end without a word). At order 2 in
+  # windows of 32 every window is degenerate, which is said too.
   [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_s.txt.dat")" -eq 3 ] || fail "NaN did not end the series"
   [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_t.txt.dat")" -eq 1 ] || fail "Infinity did not end the series"
+  degenerate="(0.5, 0.5, 0, 0.5, 1: no scaling was found; a flat series, or windows too short for the order)"
+  expect_err "mfwindow: warning: s.txt:44: not a number: \"NaN\"; the series ends there, after 43 samples
+mfwindow: warning: s.txt: all 3 windows are degenerate $degenerate
+mfwindow: warning: t.txt:36: not a number: \"Infinity\"; the series ends there, after 35 samples
+mfwindow: warning: t.txt: the only window is degenerate $degenerate"
+fi
+
+case=huge_record_is_named_short
+if wanted "${cases[@]}"; then
+  # The record that ends a series is shown by its first 40 characters, with
+  # control characters made visible, however long it is.
+  setup 0 1 32 3 8 0 1
+  { walk 40; printf '\tx\001'; head -c 5000000 /dev/zero | tr '\0' 'y'; echo; walk 40; } > "$dir/s.txt"
+  echo s.txt > "$dir/list"
+  run
+  expect_status 0
+  expect_err "mfwindow: warning: s.txt:41: not a number: \"\\tx\\x01$(printf 'y%.0s' $(seq 1 37))...\"; the series ends there, after 40 samples"
 fi
 
 case=hundred_thousand_names
