@@ -12,6 +12,7 @@
 #include "driver/result_file.h"
 #include "driver/series_notes.h"
 #include "driver/text_streams.h"
+#include "textio/fields.h"
 #include "textio/format.h"
 
 namespace driver {
@@ -114,8 +115,11 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     if (open_error != 0) {
       const bool missing = open_error == ENOENT || open_error == ENOTDIR;
       if (pipeline.Policy == OpenFailure::kSkipAll || missing) {
-        report.Skipped = "cannot open series file \"" + file + "\" (" +
-                         std::strerror(open_error) + ")";
+        // Control characters shown, so that a name read from a "list" with
+        // CR-only line ends (one name holding them all) can be recognised.
+        report.Skipped = "cannot open series file \"" +
+                         textio::VisibleExcerpt(file, std::string::npos) +
+                         "\" (" + std::strerror(open_error) + ")";
         return report;
       }
       throw FatalError(

@@ -23,12 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh scratch directory per test.
+// A fresh scratch directory per test, inside this build's tree: a folder
+// under /tmp named after the test would be shared with the same test of
+// another checkout running at the same moment, which empties it under
+// this one's feet.
 fs::path ScratchDir() {
   const testing::TestInfo* info =
       testing::UnitTest::GetInstance()->current_test_info();
   const fs::path dir =
-      fs::path(testing::TempDir()) / "batch_run_test" /
+      fs::path(BATCH_EXE).parent_path() / "tests" / "batch_run_work" /
       (std::string(info->test_suite_name()) + "." + info->name());
   fs::remove_all(dir);
   fs::create_directories(dir);

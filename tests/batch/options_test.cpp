@@ -307,7 +307,7 @@ TEST(ParseCommandLine, TakesTheInputFlags) {
 
 // Guards the trap of --out - making a folder named "-": it means standard
 // output, with CSV unless the format is given.
-TEST(ParseCommandLine, OutDashIsStandardOutput) {
+TEST(ParseCommandLine, OutDashMadeAFolderNamedDash) {
   const Parsed csv = Parse({"--out", "-", "-"});
   ASSERT_TRUE(csv.Outcome.Options) << csv.Err;
   EXPECT_TRUE(csv.Outcome.Options->ToStandardOutput);

@@ -281,6 +281,40 @@ if wanted "${cases[@]}"; then
   expect_err "mfwindow: warning: s.txt:41: not a number: \"\\tx\\x01$(printf 'y%.0s' $(seq 1 37))...\"; the series ends there, after 40 samples"
 fi
 
+case=bad_line_at_sample_7000
+if wanted "${cases[@]}"; then
+  # Guards the trap of a gap line at sample 7001 of 20,000 that ended the
+  # series with 61 windows instead of 191 and not a word: the windows stay
+  # as described, and standard error names the line. A blank line is passed
+  # over, as the reading rules say, and keeps all 191.
+  setup 0 2 1000 20 100 0 1
+  walk 20000 > "$dir/w.txt"
+  for gap in NaN NA ""; do
+    { head -n 7000 "$dir/w.txt"; echo "$gap"; tail -n +7001 "$dir/w.txt"; } > "$dir/gap${gap:-blank}.txt"
+  done
+  printf 'gapNaN.txt\ngapNA.txt\ngapblank.txt\n' > "$dir/list"
+  run
+  expect_status 0
+  for gap in NaN NA; do
+    [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_gap$gap.txt.dat")" -eq 61 ] || fail "$gap: not 61 windows"
+  done
+  [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_gapblank.txt.dat")" -eq 191 ] || fail "blank: not 191 windows"
+  expect_err 'mfwindow: warning: gapNaN.txt:7001: not a number: "NaN"; the series ends there, after 7000 samples
+mfwindow: warning: gapNA.txt:7001: not a number: "NA"; the series ends there, after 7000 samples'
+fi
+
+case=list_with_cr_only_line_ends
+if wanted "${cases[@]}"; then
+  # "list" keeps its LF records (the count on the console is part of the
+  # dialogue): with CR-only line ends it names one series holding every
+  # name, and the message shows the CRs instead of sending the cursor back.
+  setup 0 1 32 3 8 0 1
+  walk 40 > "$dir/a.txt"; printf 'a.txt\rb.txt\r' > "$dir/list"
+  run
+  expect_status 1
+  expect_err 'mfwindow: cannot open series file "a.txt\rb.txt\r" (No such file or directory); series skipped'
+fi
+
 case=hundred_thousand_names
 if wanted "${cases[@]}"; then
   setup 0 1 32 3 8 0 1
