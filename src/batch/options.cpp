@@ -71,9 +71,9 @@ SLURM_ARRAY_TASK_MAX; SLURM_ARRAY_TASK_STEP when set); outside a job array
 it is a usage error.
 
 Exit status: 0 every series done; 1 some series skipped or failed (each named
-on standard error with the reason; a failed series leaves no result file);
-2 bad usage; 3 a result file could not be created or written (the run stops
-there).)";
+on standard error with the reason; a failed series leaves no partial result
+file); 2 bad usage; 3 a result file could not be created or written (the run
+stops there).)";
 
 // A decimal integer without sign, or std::nullopt.
 std::optional<std::int64_t> ParseCount(std::string_view digits) {

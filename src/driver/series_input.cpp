@@ -68,11 +68,17 @@ class TextSampleReader final : public SampleReader {
         name_(std::move(name)),
         options_(options) {
     if (options_.Column) column_ = *options_.Column;
+    if (options_.BatchHints) LookAtTheStart();
   }
 
   std::optional<double> Next() override {
     for (;;) {
-      const textio::RecordReader::Status status = reader_.Next(record_);
+      textio::RecordReader::Status status = pending_;
+      if (have_pending_) {
+        have_pending_ = false;
+      } else {
+        status = reader_.Next(record_);
+      }
       if (status == textio::RecordReader::Status::kEndOfInput) {
         return std::nullopt;  // blank records at the end name no sample
       }
@@ -130,6 +136,33 @@ class TextSampleReader final : public SampleReader {
   }
 
  private:
+  // Reads up to the first record that is not blank, before any result file
+  // is opened, so that what cannot work fails before an earlier run's
+  // results are touched: a column that is not there, a header row read as
+  // a number. That record waits for Next (unless it is the header).
+  void LookAtTheStart() {
+    do {
+      pending_ = reader_.Next(record_);
+    } while (pending_ == textio::RecordReader::Status::kRecord &&
+             IsBlank(record_));
+    have_pending_ = true;
+    if (pending_ != textio::RecordReader::Status::kRecord) return;
+    const std::uint64_t line = reader_.RecordsRead();
+    if (options_.Delimited) {
+      started_ = true;
+      if (TakeHeader(line)) {
+        seen_record_ = true;
+        have_pending_ = false;
+      }
+      return;
+    }
+    double ignored = 0.0;
+    const std::optional<BadRecord> bad = FirstValue(line, ignored);
+    if (bad && bad->LooksDelimited && Policy() == BadSamplePolicy::kError) {
+      throw BadSeriesInput(bad->Text(), false);
+    }
+  }
+
   // The first value of the record, as mfwindow reads it.
   std::optional<BadRecord> FirstValue(std::uint64_t line, double& value) {
     const textio::FirstValue first = textio::ReadFirstValue(record_, value);
@@ -253,6 +286,10 @@ class TextSampleReader final : public SampleReader {
   std::string name_;
   InputOptions options_;
   std::string record_;
+  // A record read ahead by LookAtTheStart, with the status of that read.
+  bool have_pending_ = false;
+  textio::RecordReader::Status pending_ =
+      textio::RecordReader::Status::kEndOfInput;
   bool seen_record_ = false;      // a record that is not blank came already
   std::int64_t blank_run_ = 0;    // blank records since the last such record
   std::uint64_t blank_from_ = 0;  // the line of the first of them

@@ -529,6 +529,44 @@ TEST(InputTraps, Lrec32Order2DegenerateEverywhereWithoutWarning) {
   EXPECT_EQ(Count(order1.Err, "warning: Lrec 32"), 1u) << order1.Err;
 }
 
+// What cannot work at all fails before any result file is opened, so an
+// earlier run's result stays; a bad sample inside the series fails it after
+// its result file was begun, and that file goes, so that no partial result
+// looks like a whole one.
+TEST(RunBatch, FailedSeriesLeavesNoPartialResult) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> fz = Walk(3000, 10);
+  std::string csv = "time,Fz\n";
+  for (std::size_t i = 0; i < fz.size(); ++i) {
+    csv += std::to_string(i) + "," + (i == 2000 ? "NaN" : Number(fz[i])) + "\n";
+  }
+  WriteFile(dir / "eeg.csv", csv);
+  BatchOptions o = Options({"eeg.csv"});
+  o.Input.Delimited = true;
+  o.Input.Column = driver::ColumnChoice{0, "Fz"};
+  o.Input.OnBadSample = driver::BadSamplePolicy::kSkip;
+  ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+  const std::string earlier = Result(dir, "eeg.csv");
+  ASSERT_EQ(Records(earlier).size(), 20u);
+
+  o.Input.Column = driver::ColumnChoice{0, "fz"};
+  const Ran no_column = RunIn(o, dir);
+  EXPECT_EQ(no_column.Status, kExitSkipped);
+  EXPECT_EQ(Result(dir, "eeg.csv"), earlier);
+  BatchOptions plain = Options({"eeg.csv"});
+  EXPECT_EQ(RunIn(plain, dir).Status, kExitSkipped);  // the header row
+  EXPECT_EQ(Result(dir, "eeg.csv"), earlier);
+
+  o.Input.Column = driver::ColumnChoice{0, "Fz"};
+  o.Input.OnBadSample = driver::BadSamplePolicy::kError;
+  const Ran failed = RunIn(o, dir);
+  EXPECT_EQ(failed.Status, kExitSkipped);
+  EXPECT_NE(failed.Err.find("eeg.csv:2002: column 2 (Fz) is not a number"),
+            std::string::npos)
+      << failed.Err;
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_eeg.csv.dat"));
+}
+
 // A short series says why it gave nothing.
 TEST(InputTraps, ShortSeriesGaveNoWindowWithoutAWord) {
   const fs::path dir = ScratchDir();
