@@ -11,7 +11,9 @@
 // range counts are clamped (ClampedValues says which), while an increments
 // flag other than 0 or 1 or a time step that is not positive is an error.
 // Results are bit for bit the doubles that the program renders into its
-// result lines, on any number of threads.
+// result lines, on any number of threads. A sample that is not a finite
+// number (NaN, an infinity: a gap in a recording) is an error unless
+// Settings::OnBadSample says to end the series there or to drop it.
 #pragma once
 
 #include <array>
@@ -20,12 +22,28 @@
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace mfwindow {
 
 inline constexpr int kMomentCount = 200;  // moment orders q, -10 to 10
 inline constexpr int kAlfaCount = 100;    // points of the sampled spectrum
+
+// What becomes of a sample that is not a finite number (NaN, +-infinity),
+// the way a gap is marked in a recording.
+enum class BadSamplePolicy {
+  // Analyse throws std::invalid_argument naming the first such sample by
+  // its index (from 0) before anything is analysed:
+  //   "sample 7000 (from 0) is NaN, not a finite number; ..."
+  kError,
+  // The series ends before the first such sample, as if the values ended
+  // there (SeriesResult::Warnings says where).
+  kStop,
+  // Such samples are dropped and the others close up: the time axis counts
+  // only the samples analysed (SeriesResult::SamplesSkipped says how many).
+  kSkip,
+};
 
 // What to analyse and how. The defaults are those of the bundled example.
 struct Settings {
@@ -39,6 +57,7 @@ struct Settings {
   double Tstep = 1.0;     // > 0
   int Threads = 0;        // worker threads; 0: every core this process may use
   bool Spectrum = false;  // also keep each window's whole spectrum
+  BadSamplePolicy OnBadSample = BadSamplePolicy::kError;  // NaN, infinities
 };
 
 // The settings that settling may clamp.
@@ -54,7 +73,8 @@ struct ClampedValue {
 // min(max(MinScale, 20), Lrec div 10) with the settled Lrec (so below 20
 // whenever Lrec < 200), WinShift into 1..Lrec. Throws std::invalid_argument
 // when IncrFlag is not 0 or 1, when Tstep is not greater than 0 (NaN
-// included), when Tini or Tstep is not finite, or when Threads is negative.
+// included), when Tini or Tstep is not finite, when Threads is negative, or
+// when OnBadSample is none of the policies.
 //   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
 Settings Settle(const Settings& given);
 
@@ -92,6 +112,13 @@ struct SeriesResult {
   std::vector<WindowRow> Rows;
   // Spectra[i] belongs to Rows[i]; empty unless Settings::Spectrum.
   std::vector<WindowSpectrum> Spectra;
+  std::int64_t SamplesUsed = 0;     // the samples the windows were taken from
+  std::int64_t SamplesSkipped = 0;  // non-finite samples dropped (kSkip)
+  // Plain-text warnings about results that may mislead, in this order: an
+  // Lrec below 256; the series ended early (kStop) or lost samples (kSkip);
+  // no window at all; every window degenerate (0.5, 0.5, 0, 0.5, 1).
+  // Empty when there is nothing to say. Per-window quality is not here.
+  std::vector<std::string> Warnings;
 };
 
 // Reports how far an analysis has come: the windows handed out so far and
@@ -126,8 +153,10 @@ class Analyser {
   const Settings& Used() const;
 
   // Analyses every complete window of `values`, taken as the samples of one
-  // series in order. `progress`, when given, is told how far it has come and
-  // may stop it (Stopped is thrown then).
+  // series in order, with non-finite samples handled as
+  // Settings::OnBadSample says (std::invalid_argument under kError).
+  // `progress`, when given, is told how far it has come and may stop it
+  // (Stopped is thrown then).
   SeriesResult Analyse(std::span<const double> values,
                        const ProgressCallback& progress = nullptr);
 

@@ -1,6 +1,7 @@
 // The library API over the fast engine: settings settled by the dialogue's
 // own rules, the series fed from memory, every window's result collected.
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <mutex>
@@ -11,6 +12,7 @@
 #include "analysis/params.h"
 #include "analysis/settle.h"
 #include "api/settings_params.h"
+#include "driver/series_notes.h"
 #include "mfwindow/mfwindow.h"
 
 namespace mfwindow {
@@ -21,6 +23,11 @@ static_assert(kAlfaCount == analysis::kAlfaCount);
 
 // Samples read between two progress reports while a window fills.
 constexpr std::size_t kSamplesPerReport = 65536;
+
+std::string NonFiniteName(double value) {
+  if (std::isnan(value)) return "NaN";
+  return value > 0 ? "inf" : "-inf";
+}
 
 // Complete windows in `samples` values: the first takes Lrec, each later
 // one WinShift more.
@@ -56,6 +63,11 @@ Settings Settle(const Settings& given) {
   }
   if (given.Threads < 0) {
     throw std::invalid_argument("Threads must not be negative");
+  }
+  if (given.OnBadSample != BadSamplePolicy::kError &&
+      given.OnBadSample != BadSamplePolicy::kStop &&
+      given.OnBadSample != BadSamplePolicy::kSkip) {
+    throw std::invalid_argument("OnBadSample must be kError, kStop or kSkip");
   }
   Settings settled = given;
   settled.TrendOrder = analysis::SettleTrendOrder(given.TrendOrder);
@@ -107,7 +119,29 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   SeriesResult result;
   result.Used = s.used;
   result.QGrid = s.engine->Run().QGrid;
-  const std::size_t windows = WindowCount(values.size(), s.used);
+
+  // The gaps first, so that an error comes before any work.
+  std::size_t bad_count = 0;
+  std::size_t first_bad = values.size();
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (std::isfinite(values[i])) continue;
+    if (bad_count++ == 0) first_bad = i;
+  }
+  const bool skip = s.used.OnBadSample == BadSamplePolicy::kSkip;
+  if (bad_count > 0 && s.used.OnBadSample == BadSamplePolicy::kError) {
+    throw std::invalid_argument(
+        "sample " + std::to_string(first_bad) + " (from 0) is " +
+        NonFiniteName(values[first_bad]) +
+        ", not a finite number; set OnBadSample to kSkip or kStop to "
+        "analyse around it");
+  }
+  const std::span<const double> taken =
+      s.used.OnBadSample == BadSamplePolicy::kStop ? values.first(first_bad)
+                                                   : values;
+  const std::size_t used = skip ? values.size() - bad_count : taken.size();
+  result.SamplesUsed = static_cast<std::int64_t>(used);
+  result.SamplesSkipped = skip ? static_cast<std::int64_t>(bad_count) : 0;
+  const std::size_t windows = WindowCount(used, s.used);
   result.Rows.reserve(windows);
   if (s.used.Spectrum) result.Spectra.reserve(windows);
 
@@ -124,12 +158,14 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     }
   };
   std::size_t next = 0;
+  std::size_t handed = 0;
   const auto next_sample = [&]() -> std::optional<double> {
-    if (next == values.size()) return std::nullopt;
+    while (skip && next < taken.size() && !std::isfinite(taken[next])) ++next;
+    if (next == taken.size()) return std::nullopt;
     // A long window is filled between two reports; the caller hears from
     // the analysis while it fills, too.
-    if (next % kSamplesPerReport == kSamplesPerReport - 1) report();
-    return values[next++];
+    if (handed++ % kSamplesPerReport == kSamplesPerReport - 1) report();
+    return taken[next++];
   };
   const auto keep = [&](const analysis::WindowOutcome& outcome) {
     const analysis::WindowResult& r = outcome.Result;
@@ -144,6 +180,36 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   };
   s.engine->Analyse(analysis::PlanOf(s.params), next_sample, keep,
                     s.used.Spectrum);
+
+  if (std::optional<std::string> short_window =
+          driver::ShortWindowWarning(s.used.Lrec)) {
+    result.Warnings.push_back(std::move(*short_window));
+  }
+  if (bad_count > 0) {
+    const std::string first = "sample " + std::to_string(first_bad) +
+                              " (from 0) is " +
+                              NonFiniteName(values[first_bad]);
+    result.Warnings.push_back(
+        skip ? std::to_string(bad_count) + " non-finite sample" +
+                   (bad_count == 1 ? "" : "s") + " skipped (the first: " +
+                   first + "); " + std::to_string(used) + " samples analysed"
+             : first + "; the series ends there, after " +
+                   std::to_string(used) + " samples");
+  }
+  std::int64_t degenerate = 0;
+  for (const WindowRow& row : result.Rows) {
+    degenerate += driver::IsDegenerate({row.TimeMark, row.AlfaMin, row.AlfaMax,
+                                        row.AlfaWidth, row.AlfaSz, row.FAlfaSz})
+                      ? 1
+                      : 0;
+  }
+  const auto rows = static_cast<std::int64_t>(result.Rows.size());
+  if (rows == 0) {
+    result.Warnings.push_back(
+        driver::NoWindowWarning(static_cast<std::int64_t>(used), s.used.Lrec));
+  } else if (degenerate == rows) {
+    result.Warnings.push_back(driver::AllDegenerateWarning(rows));
+  }
   return result;
 }
 

@@ -13,6 +13,7 @@
 #include "driver/fatal.h"
 #include "driver/interrupt.h"
 #include "driver/series.h"
+#include "driver/series_notes.h"
 #include "driver/series_pipeline.h"
 #include "driver/text_streams.h"
 #include "textio/records.h"
@@ -70,7 +71,8 @@ std::vector<std::string> ReadListFile(const fs::path& list_path) {
         driver::ErrorNumber::kOpenError,
         std::string("cannot open file (") + std::strerror(errno) + ")", id);
   }
-  textio::RecordReader reader(file);
+  textio::RecordReader reader(file,
+                              textio::RecordRules{.SkipByteOrderMark = true});
   std::vector<std::string> names;
   for (;;) {
     textio::TextRecordResult record =
@@ -98,17 +100,31 @@ std::vector<std::string> SelectShard(const std::vector<std::string>& names,
 }
 
 int RunBatch(const BatchOptions& options, BatchIo io) {
+  const std::string program(kProgramName);
   for (const std::string& line : ClampWarnings(options.Given, options.Typed)) {
     io.Err << line << '\n';
   }
-  io.Err.flush();
   const mfwindow::Settings settled = mfwindow::Settle(options.Given);
   const analysis::AnalysisParams params = mfwindow::ToParams(settled);
+  if (const std::optional<std::string> short_window =
+          driver::ShortWindowWarning(params.Lrec)) {
+    io.Err << program << ": warning: " << *short_window << '\n';
+  }
+  io.Err.flush();
 
   const std::vector<std::string> names = SelectShard(
       options.ListFile ? ReadListFile(io.BaseDir / *options.ListFile)
                        : options.Series,
       options.Part);
+  if (options.ToStandardOutput && names.size() > 1) {
+    io.Err << program << ": --out - writes one series to standard output; "
+           << names.size() << " series given\n"
+           << kUsageLine << '\n';
+    return kExitUsage;
+  }
+  const auto is_standard_input = [&io](const std::string& name) {
+    return io.In != nullptr && name == driver::kStandardInputName;
+  };
 
   // Refused here, before anything is allocated, when the system could
   // never hold it.
@@ -119,21 +135,26 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   std::vector<std::uint64_t> sizes;
   std::uint64_t total = 0;
   for (const std::string& name : names) {
-    sizes.push_back(FileSize(io.BaseDir / name));
+    sizes.push_back(is_standard_input(name) ? 0 : FileSize(io.BaseDir / name));
     total += sizes.back();
   }
 
   // A missing directory is made; a failure shows up at the first result
   // file.
   const fs::path out_dir = io.BaseDir / options.OutDir;
-  std::error_code ignored;
-  fs::create_directories(out_dir, ignored);
+  if (!options.ToStandardOutput) {
+    std::error_code ignored;
+    fs::create_directories(out_dir, ignored);
+  }
 
   ProgressReport progress(io.Err, io.Mode, names.size(), total);
   driver::SeriesPipeline pipeline;
   pipeline.BaseDir = io.BaseDir;
   pipeline.ResultDir = out_dir;
   pipeline.Policy = driver::OpenFailure::kSkipAll;
+  pipeline.Input = options.Input;
+  pipeline.StandardInput = io.In;
+  pipeline.ToStandardOutput = options.ToStandardOutput;
   pipeline.Streams = ResultStreams(options, engine->Run());
   pipeline.WithSpectrum = options.Given.Spectrum;
   pipeline.WindowDone = [&progress](const analysis::WindowOutcome&) {
@@ -148,15 +169,31 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   try {
     for (std::size_t i = 0; i < names.size(); ++i) {
       progress.SeriesStarted(sizes[i]);
+      // Standard input's results are named "stdin", as its messages are.
+      const std::string result_name =
+          is_standard_input(names[i]) ? std::string(driver::kStandardInputLabel)
+                                      : names[i];
       const driver::SeriesReport report = driver::RunSeries(
-          pipeline, names[i], names[i], *engine, analysis::PlanOf(params));
+          pipeline, names[i], result_name, *engine, analysis::PlanOf(params));
       if (report.Skipped) {
-        progress.Message(std::string(kProgramName) + ": " + *report.Skipped +
-                         "; series skipped");
+        progress.Message(program + ": " + *report.Skipped + "; series skipped");
+        progress.SeriesSkipped();
+        status = kExitSkipped;
+      } else if (report.Failed) {
+        progress.Message(program + ": " + *report.Failed + "; series failed" +
+                         (report.FailedOnBadSample
+                              ? " (--on-bad-sample stop or skip reads on)"
+                              : ""));
         progress.SeriesSkipped();
         status = kExitSkipped;
       } else {
-        progress.SeriesDone(names[i],
+        for (const driver::SeriesNote& note :
+             driver::SeriesNotes(report.Name, report, params.Lrec)) {
+          progress.Message(program +
+                           (note.Warning ? ": warning: " : ": note: ") +
+                           note.Text);
+        }
+        progress.SeriesDone(report.Name,
                             static_cast<std::uint64_t>(report.Windows));
       }
     }

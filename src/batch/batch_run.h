@@ -35,13 +35,18 @@ struct BatchIo {
   // Relative series names, the list file and the output directory are
   // taken from here.
   std::filesystem::path BaseDir;
+  // The series named "-" is read from here; null: "-" names a file.
+  std::istream* In = nullptr;
 };
 
-// Runs the batch: warns about clamped settings, then analyses the series of
-// this shard in order. Returns kExitSuccess, or kExitSkipped when a series
-// was skipped (each named on io.Err with the reason). Throws
-// driver::FatalError when a result file cannot be created or written (the
-// run stops there), std::bad_alloc when storage cannot be obtained.
+// Runs the batch: warns about clamped settings and a short window, then
+// analyses the series of this shard in order, with warnings about a series
+// that ends early, gives no window or only degenerate ones. Returns
+// kExitSuccess; kExitSkipped when a series was skipped or failed (each
+// named on io.Err with the reason); kExitUsage when --out - meets more than
+// one series. Throws driver::FatalError when a result file cannot be
+// created or written (the run stops there), std::bad_alloc when storage
+// cannot be obtained.
 int RunBatch(const BatchOptions& options, BatchIo io);
 
 }  // namespace batch

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
                                   : batch::ProgressMode::kLines;
     return batch::RunBatch(
         *parsed.Options,
-        batch::BatchIo{std::cerr, mode, driver::CurrentDirectory()});
+        batch::BatchIo{std::cerr, mode, driver::CurrentDirectory(), &std::cin});
   } catch (const driver::Interrupted& stop) {
     std::cerr << "mfwindow-batch: " << stop.what() << '\n';
     return stop.ExitStatus();

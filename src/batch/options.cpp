@@ -1,10 +1,14 @@
 #include "batch/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <limits>
 #include <system_error>
 
 #include "analysis/settle.h"
+#include "driver/series_pipeline.h"
 
 namespace batch {
 namespace {
@@ -12,12 +16,38 @@ namespace {
 // Shown after the flags by --help.
 constexpr const char* kHelpFooter =
     R"(Series files hold one sample per line, read as mfwindow reads them: the first
-value of each line; a series ends at the end of its file, at the first line
-that cannot be read as a number, or at a line that starts with a comma or a
-slash. Names in a --list file are read as mfwindow reads "list" (the first
-256 characters of each line, leading blanks dropped); blank lines are
-skipped. Relative names are taken from the current directory. Settings out of
-range are clamped as mfwindow's dialogue clamps its answers, with a warning.
+value of each line (a UTF-8 byte-order mark at the start is skipped, and a CR
+alone ends a line as LF does). A line that is not a number (a word, NaN, NA,
+a line that starts with a comma or a slash) or a blank line between two lines
+is a bad sample: --on-bad-sample error (the default) fails the series naming
+file:line, stop ends the series there, skip drops the line. Blank lines at the
+start and the end of a file are ignored.
+
+--column, --header or --delimiter read delimited text (CSV, TSV, columns
+separated by semicolons or blanks) instead: each line is split into fields
+(double quotes may enclose a field), and the column given by --column (a
+number from 1, or a name of the header row; 1 by default) is the series.
+--header auto takes the first line as the header when its field in that
+column is a word (not a number, and not NaN, NA or empty); a column chosen by
+name needs a header. --delimiter auto takes a tab, else a semicolon, else a
+comma, else blanks, as the first line holds them. An empty field, a missing
+field and a field that is not a number are bad samples.
+
+A file that starts with numpy's .npy magic is read as an array: little-endian
+float64, float32 or integers, 1-D, or 2-D in C or Fortran order with the
+column given by --column (a number). NaN and infinities there are bad samples.
+
+"-" as a series name reads standard input (once); its results are named
+"stdin". --out - writes the one series' result (CSV unless --format says
+dat) to standard output; more than one series with --out - is a usage error.
+
+Names in a --list file are read as mfwindow reads "list" (the first 256
+characters of each line, leading blanks dropped); blank lines are skipped.
+Relative names are taken from the current directory. Settings out of range
+are clamped as mfwindow's dialogue clamps its answers, with a warning.
+Warnings on standard error also tell of an Lrec below 256, of a series that
+ends early or gives no window, and of a series whose every window is
+degenerate (0.5, 0.5, 0, 0.5, 1).
 
 Result files go to DIR, one set per series. A name with a directory part gets
 subfolders there; a name whose result would lie outside DIR (..) is skipped.
@@ -35,11 +65,131 @@ subfolders there; a name whose result would lie outside DIR (..) is skipped.
       and 100 rows window,time,,,,m,alpha,f (m = 1..100, alpha ascending);
       17 significant digits, CR LF; h and tau are nan for a degenerate window
 
-Exit status: 0 every series done; 1 some series skipped (each named on
-standard error with the reason); 2 bad usage; 3 a result file could not be
-created or written (the run stops there).)";
+--shard auto takes this task's share of a Slurm job array from
+SLURM_ARRAY_TASK_ID and SLURM_ARRAY_TASK_COUNT (or SLURM_ARRAY_TASK_MIN and
+SLURM_ARRAY_TASK_MAX; SLURM_ARRAY_TASK_STEP when set); outside a job array
+it is a usage error.
+
+Exit status: 0 every series done; 1 some series skipped or failed (each named
+on standard error with the reason; a failed series leaves no partial result
+file); 2 bad usage; 3 a result file could not be created or written (the run
+stops there).)";
+
+// A decimal integer without sign, or std::nullopt.
+std::optional<std::int64_t> ParseCount(std::string_view digits) {
+  if (digits.empty() || digits.front() < '0' || digits.front() > '9') {
+    return std::nullopt;
+  }
+  std::int64_t value = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [ptr, ec] = std::from_chars(digits.data(), end, value);
+  if (ec != std::errc{} || ptr != end) return std::nullopt;
+  return value;
+}
+
+const char* SystemEnv(const char* name) { return std::getenv(name); }
 
 }  // namespace
+
+driver::InputOptions BatchInput() {
+  driver::InputOptions input;
+  input.OnBadSample = driver::BadSamplePolicy::kError;
+  input.BlankRecordsPassOver = false;
+  input.BatchHints = true;
+  input.AcceptNpy = true;
+  return input;
+}
+
+AutoShard ShardFromSlurm(const EnvLookup& env) {
+  const auto get = [&env](const char* name) -> std::optional<std::string> {
+    const char* value = env(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+  };
+  AutoShard result;
+  const std::optional<std::string> id_text = get("SLURM_ARRAY_TASK_ID");
+  if (!id_text) {
+    result.Error =
+        "not inside a Slurm job array (SLURM_ARRAY_TASK_ID is not set); "
+        "give --shard I/N";
+    return result;
+  }
+  // Each variable that is set must be a count; MIN and STEP have defaults.
+  std::string bad;
+  const auto count =
+      [&](const char* name,
+          std::optional<std::int64_t> fallback) -> std::optional<std::int64_t> {
+    const std::optional<std::string> text = get(name);
+    if (!text) return fallback;
+    const std::optional<std::int64_t> value = ParseCount(*text);
+    if (!value && bad.empty()) {
+      bad = std::string(name) + " is not a number: \"" + *text + "\"";
+    }
+    return value;
+  };
+  const std::optional<std::int64_t> id = count("SLURM_ARRAY_TASK_ID", 0);
+  const std::optional<std::int64_t> min = count("SLURM_ARRAY_TASK_MIN", 1);
+  const std::optional<std::int64_t> step = count("SLURM_ARRAY_TASK_STEP", 1);
+  const std::optional<std::int64_t> max =
+      count("SLURM_ARRAY_TASK_MAX", std::nullopt);
+  std::optional<std::int64_t> tasks =
+      count("SLURM_ARRAY_TASK_COUNT", std::nullopt);
+  if (!bad.empty()) {
+    result.Error = bad;
+    return result;
+  }
+  if (*step < 1) {
+    result.Error = "SLURM_ARRAY_TASK_STEP must be at least 1";
+    return result;
+  }
+  const std::string array = "task " + std::to_string(*id) + " of an array " +
+                            "from " + std::to_string(*min) + " in steps of " +
+                            std::to_string(*step);
+  if (!tasks) {
+    if (!max) {
+      result.Error =
+          "neither SLURM_ARRAY_TASK_COUNT nor SLURM_ARRAY_TASK_MAX is set";
+      return result;
+    }
+    if (*max < *min) {
+      result.Error = "SLURM_ARRAY_TASK_MAX is below SLURM_ARRAY_TASK_MIN";
+      return result;
+    }
+    tasks = (*max - *min) / *step + 1;
+  } else if (max && *max >= *min && (*max - *min) / *step + 1 != *tasks) {
+    // An array given as a list (--array=1,4,9) has no rule that numbers
+    // its tasks 1..COUNT.
+    result.Error = "the array is no evenly spaced range (" +
+                   std::to_string(*tasks) + " tasks from " +
+                   std::to_string(*min) + " to " + std::to_string(*max) +
+                   "); give --shard I/N";
+    return result;
+  }
+  const std::int64_t offset = *id - *min;
+  if (offset < 0 || offset % *step != 0 || offset / *step >= *tasks ||
+      *tasks > std::numeric_limits<std::int32_t>::max()) {
+    result.Error = array + " and " + std::to_string(*tasks) +
+                   " tasks does not fit; give --shard I/N";
+    return result;
+  }
+  result.Part = Shard{static_cast<std::int32_t>(offset / *step + 1),
+                      static_cast<std::int32_t>(*tasks)};
+  return result;
+}
+
+std::optional<driver::ColumnChoice> ParseColumn(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return c >= '0' && c <= '9'; })) {
+    const std::optional<std::int64_t> index = ParseCount(text);
+    if (!index || *index < 1 ||
+        *index > std::numeric_limits<std::int32_t>::max()) {
+      return std::nullopt;
+    }
+    return driver::ColumnChoice{static_cast<std::int32_t>(*index), ""};
+  }
+  return driver::ColumnChoice{0, std::string(text)};
+}
 
 std::optional<Shard> ParseShard(std::string_view text) {
   const std::size_t slash = text.find('/');
@@ -79,7 +229,8 @@ std::vector<std::string> ClampWarnings(const mfwindow::Settings& given,
 }
 
 ParseOutcome ParseCommandLine(int argc, const char* const* argv,
-                              std::ostream& out, std::ostream& err) {
+                              std::ostream& out, std::ostream& err,
+                              const EnvLookup& env) {
   BatchOptions o;
   mfwindow::Settings& s = o.Given;
   CLI::App app(
@@ -128,7 +279,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
           ->excludes(series);
   std::string out_dir = o.OutDir.string();
   app.add_option("--out", out_dir,
-                 "directory of the result files, created if missing")
+                 "directory of the result files, created if missing; - for "
+                 "standard output (one series)")
       ->type_name("DIR")
       ->capture_default_str();
   app.add_option("--threads", s.Threads, "threads; 0: every core available")
@@ -142,12 +294,38 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       ->capture_default_str();
   std::string shard = "1/1";
   app.add_option("--shard", shard,
-                 "take series I, I+N, I+2N, ... of the list (from 1)")
-      ->type_name("I/N")
+                 "take series I, I+N, I+2N, ... of the list (from 1); auto: "
+                 "this task's share of a Slurm job array")
+      ->type_name("I/N|auto")
       ->capture_default_str();
   std::string format = "dat";
-  app.add_option("--format", format, "dat or csv")
-      ->check(CLI::IsMember({"dat", "csv"}))
+  CLI::Option* format_option = app.add_option("--format", format, "dat or csv")
+                                   ->check(CLI::IsMember({"dat", "csv"}))
+                                   ->capture_default_str();
+  std::string column;
+  CLI::Option* column_option =
+      app.add_option("--column", column,
+                     "the column of delimited text (or of a 2-D .npy array) "
+                     "that is the series: a number from 1, or a header name")
+          ->type_name("N|NAME");
+  std::string header = "auto";
+  CLI::Option* header_option =
+      app.add_option("--header", header,
+                     "whether delimited text starts with a header row")
+          ->check(CLI::IsMember({"auto", "yes", "no"}))
+          ->capture_default_str();
+  std::string delimiter = "auto";
+  CLI::Option* delimiter_option =
+      app.add_option("--delimiter", delimiter,
+                     "what separates the fields of delimited text")
+          ->check(CLI::IsMember(
+              {"auto", "comma", "semicolon", "tab", "whitespace"}))
+          ->capture_default_str();
+  std::string on_bad = "error";
+  app.add_option("--on-bad-sample", on_bad,
+                 "a line that is not a number: fail the series (error), end "
+                 "it there (stop), or drop the line (skip)")
+      ->check(CLI::IsMember({"error", "stop", "skip"}))
       ->capture_default_str();
   app.add_flag("--spectrum", s.Spectrum,
                "also write each window's whole spectrum");
@@ -170,12 +348,42 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                                 ", " +
                                 app.get_option("--tstep")->as<std::string>());
     }
-    const std::optional<Shard> part = ParseShard(shard);
-    if (!part) {
-      throw CLI::ValidationError("--shard",
-                                 "expected I/N with 1 <= I <= N, got " + shard);
+    if (shard == "auto") {
+      const AutoShard part = ShardFromSlurm(env ? env : EnvLookup(SystemEnv));
+      if (!part.Part) throw CLI::ValidationError("--shard auto", part.Error);
+      o.Part = *part.Part;
+    } else {
+      const std::optional<Shard> part = ParseShard(shard);
+      if (!part) {
+        throw CLI::ValidationError(
+            "--shard", "expected I/N with 1 <= I <= N, or auto, got " + shard);
+      }
+      o.Part = *part;
     }
-    o.Part = *part;
+    if (column_option->count() > 0) {
+      o.Input.Column = ParseColumn(column);
+      if (!o.Input.Column) {
+        throw CLI::ValidationError(
+            "--column", "expected a number from 1 or a column name, got \"" +
+                            column + "\"");
+      }
+      if (o.Input.Column->Index == 0 && header == "no") {
+        throw CLI::ValidationError(
+            "--column",
+            "a column chosen by name needs a header row, not "
+            "--header no");
+      }
+    }
+    if (std::count(o.Series.begin(), o.Series.end(),
+                   driver::kStandardInputName) > 1) {
+      throw CLI::ValidationError("-", "standard input can be read only once");
+    }
+    if (out_dir == "-" && s.Spectrum) {
+      throw CLI::ValidationError(
+          "--out -",
+          "standard output takes one result file; --spectrum "
+          "writes two");
+    }
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {
       app.exit(e, out, err);  // --help, --version
@@ -191,6 +399,27 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
              shift->count() > 0};
   o.Format = format == "csv" ? OutputFormat::kCsv : OutputFormat::kDat;
   o.OutDir = out_dir;
+  if (out_dir == "-") {
+    o.ToStandardOutput = true;
+    if (format_option->count() == 0) o.Format = OutputFormat::kCsv;
+  }
+  o.Input.Delimited = column_option->count() > 0 ||
+                      header_option->count() > 0 ||
+                      delimiter_option->count() > 0;
+  o.Input.Header = header == "yes"  ? driver::HeaderMode::kYes
+                   : header == "no" ? driver::HeaderMode::kNo
+                                    : driver::HeaderMode::kAuto;
+  if (delimiter == "comma") o.Input.Separator = textio::FieldSeparator::kComma;
+  if (delimiter == "semicolon") {
+    o.Input.Separator = textio::FieldSeparator::kSemicolon;
+  }
+  if (delimiter == "tab") o.Input.Separator = textio::FieldSeparator::kTab;
+  if (delimiter == "whitespace") {
+    o.Input.Separator = textio::FieldSeparator::kWhitespace;
+  }
+  o.Input.OnBadSample = on_bad == "stop"   ? driver::BadSamplePolicy::kStop
+                        : on_bad == "skip" ? driver::BadSamplePolicy::kSkip
+                                           : driver::BadSamplePolicy::kError;
   return ParseOutcome{std::move(o), kExitSuccess};
 }
 

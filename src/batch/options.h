@@ -6,19 +6,21 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "driver/series_input.h"
 #include "mfwindow/mfwindow.h"
 
 namespace batch {
 
 // Exit statuses of mfwindow-batch.
 inline constexpr int kExitSuccess = 0;  // every series of the shard done
-inline constexpr int kExitSkipped = 1;  // some series skipped, each named
+inline constexpr int kExitSkipped = 1;  // some series skipped or failed
 inline constexpr int kExitUsage = 2;    // bad command line
 inline constexpr int kExitFatal = 3;    // a result file cannot be written
 
@@ -41,11 +43,20 @@ struct Shard {
 // by mfwindow::Setting.
 using TypedSettings = std::array<bool, 4>;
 
+// The batch tool's reading before any flag: one sample per line as
+// mfwindow reads it, a bad sample an error, .npy files taken.
+driver::InputOptions BatchInput();
+
 struct BatchOptions {
   mfwindow::Settings Given;  // as typed, before settling; Threads, Spectrum
   std::vector<std::string> Series;      // the names given as arguments
   std::optional<std::string> ListFile;  // or the file that lists them
   std::filesystem::path OutDir = "F(Alfa)";
+  bool ToStandardOutput = false;  // --out -: the one result on stdout
+  // How series are read: --column, --header, --delimiter, --on-bad-sample;
+  // a blank line inside a series is a missing sample, and .npy files are
+  // recognised by their first byte.
+  driver::InputOptions Input = BatchInput();
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
   bool Quiet = false;  // no progress
@@ -61,17 +72,44 @@ struct ParseOutcome {
   int ExitStatus = kExitSuccess;
 };
 
+// Looks up an environment variable: its value, or null when it is not set.
+using EnvLookup = std::function<const char*(const char*)>;
+
 // Parses the command line (argv[0] is the program's name). The values are
 // checked, not settled: --incr must be 0 or 1, --tstep greater than 0,
-// --threads not negative, --shard I/N with 1 <= I <= N, and the series come
-// either as arguments or from --list, an existing file.
+// --threads not negative, --shard I/N with 1 <= I <= N or auto (resolved
+// from Slurm's variables through `env`), the series come either as
+// arguments or from --list, an existing file, "-" (standard input) at most
+// once, --column by name not with --header no, and --out - not with
+// --spectrum. --column, --header or --delimiter make the series delimited
+// text; --out - makes the format csv unless --format is given.
 ParseOutcome ParseCommandLine(int argc, const char* const* argv,
-                              std::ostream& out, std::ostream& err);
+                              std::ostream& out, std::ostream& err,
+                              const EnvLookup& env = nullptr);
 
 // "I/N" with 1 <= I <= N, both decimal integers without sign; std::nullopt
 // otherwise.
 //   "2/3" -> {2, 3};  "0/3", "4/3", "2/", "+1/3" -> std::nullopt
 std::optional<Shard> ParseShard(std::string_view text);
+
+// The shard of this task of a Slurm job array. SLURM_ARRAY_TASK_ID must be
+// set; the array runs from SLURM_ARRAY_TASK_MIN (1 when not set) in steps
+// of SLURM_ARRAY_TASK_STEP (1 when not set), with SLURM_ARRAY_TASK_COUNT
+// tasks, or up to SLURM_ARRAY_TASK_MAX when COUNT is not set. Task ID t is
+// shard (t - MIN)/STEP + 1 of COUNT. Returns the error text for the usage
+// message when the variables are missing, not numbers, or disagree:
+//   ID 0, COUNT 4, MIN 0, MAX 3     -> {1, 4}
+//   ID 30, MIN 10, MAX 30, STEP 10  -> {3, 3}
+//   no ID -> "not inside a Slurm job array (SLURM_ARRAY_TASK_ID is not set)"
+struct AutoShard {
+  std::optional<Shard> Part;
+  std::string Error;
+};
+AutoShard ShardFromSlurm(const EnvLookup& env);
+
+// "2" -> column 2;  "Fz" -> the column named Fz;  "0" -> std::nullopt.
+// A text of digits is always a number.
+std::optional<driver::ColumnChoice> ParseColumn(std::string_view text);
 
 // One warning line (without line end) per typed value that settling
 // changes, naming its flag, the value given and the value used:

@@ -109,7 +109,10 @@ std::optional<std::vector<std::string>> ReadSeriesList(
   if (std::filesystem::is_directory(list_path, kind)) return std::nullopt;
   std::ifstream file(list_path, std::ios::in | std::ios::binary);
   if (!file.is_open()) return std::nullopt;
-  TextIn list(file, StreamId{kListUnit, "list"});
+  // A byte-order mark that an editor put before the first name is no part
+  // of it.
+  TextIn list(file, StreamId{kListUnit, "list"},
+              textio::RecordRules{.SkipByteOrderMark = true});
 
   std::int32_t signal_count = 0;
   while (list.SkipRecordUnlessEnd()) ++signal_count;

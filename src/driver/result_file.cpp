@@ -38,8 +38,12 @@ ResultFile::ResultFile(const std::string& path) : id_{kResultUnit, path} {
   }
 }
 
+ResultFile ResultFile::StandardOutput() {
+  return ResultFile(STDOUT_FILENO, StreamId{kResultUnit, "stdout"});
+}
+
 ResultFile::~ResultFile() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0 && owned_) ::close(fd_);
 }
 
 void ResultFile::WriteRecord(std::string_view record) {
@@ -57,7 +61,8 @@ void ResultFile::WriteRecord(std::string_view record) {
     const int error = n < 0 ? errno : ENOSPC;
     // Keep whole records only: the part of this one that reached the file
     // is cut off again.
-    if (done > 0 && ::ftruncate(fd_, static_cast<off_t>(whole_)) == 0) {
+    if (done > 0 && owned_ &&
+        ::ftruncate(fd_, static_cast<off_t>(whole_)) == 0) {
       ::lseek(fd_, static_cast<off_t>(whole_), SEEK_SET);
     }
     throw FatalError(
@@ -70,6 +75,7 @@ void ResultFile::WriteRecord(std::string_view record) {
 void ResultFile::Close() {
   const int fd = fd_;
   fd_ = -1;
+  if (!owned_) return;
   if (::close(fd) != 0) {
     throw FatalError(
         ErrorNumber::kCloseError,

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "driver/fatal.h"
 
@@ -20,6 +21,10 @@ class ResultFile {
   // kResultUnit) when the file cannot be opened, or when another run holds
   // its lock (that run's lines are left as they are).
   explicit ResultFile(const std::string& path);
+  // Standard output as a result file: records written the same way, with
+  // no lock and nothing emptied; Close leaves the descriptor open. A write
+  // that fails part-way cannot be taken back there.
+  static ResultFile StandardOutput();
   ~ResultFile();  // closes without reporting; never throws
   ResultFile(const ResultFile&) = delete;
   ResultFile& operator=(const ResultFile&) = delete;
@@ -32,7 +37,11 @@ class ResultFile {
   void Close();
 
  private:
+  ResultFile(int fd, StreamId id)
+      : fd_(fd), owned_(false), id_(std::move(id)) {}
+
   int fd_ = -1;
+  bool owned_ = true;    // the descriptor is closed with the file
   long long whole_ = 0;  // bytes of the records written completely
   std::string buffer_;   // the record being written, with its line end
   StreamId id_;

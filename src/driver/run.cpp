@@ -10,6 +10,7 @@
 #include "driver/fatal.h"
 #include "driver/interrupt.h"
 #include "driver/series.h"
+#include "driver/series_notes.h"
 #include "driver/text_streams.h"
 #include "textio/records.h"
 
@@ -80,12 +81,27 @@ int Run(RunIo io) {
   int status = kSuccessExitStatus;
   const InterruptGuard stop_between_windows;
   for (std::string& entry : *series_list) {
-    if (std::optional<std::string> skipped = ProcessSeries(entry, context)) {
+    const SeriesReport report = ProcessSeries(entry, context);
+    if (report.Skipped) {
       console_out.Flush();
-      textio::WriteRecord(io.Err, "mfwindow: " + *skipped + "; series skipped");
+      textio::WriteRecord(io.Err,
+                          "mfwindow: " + *report.Skipped + "; series skipped");
       io.Err.flush();
       status = kSkippedExitStatus;
+      continue;
     }
+    // Said on standard error only: the console and the result files stay
+    // as they are, and so does the exit status.
+    const std::vector<SeriesNote> notes =
+        SeriesNotes(report.Name, report, params.Lrec);
+    if (notes.empty()) continue;
+    console_out.Flush();
+    for (const SeriesNote& note : notes) {
+      textio::WriteRecord(io.Err, std::string("mfwindow: ") +
+                                      (note.Warning ? "warning: " : "note: ") +
+                                      note.Text);
+    }
+    io.Err.flush();
   }
   console_out.Flush();
   // A stop request that came after the last window was written still

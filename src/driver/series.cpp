@@ -47,17 +47,6 @@ void WriteEcho(TextOut& console_out, std::string_view name) {
 
 }  // namespace
 
-std::optional<double> ReadSample(TextIn& series) {
-  double value = 0.0;
-  const textio::FreeTarget target = &value;
-  const textio::FreeReadResult result =
-      textio::ReadFreeValues(series.Reader(), {&target, 1});
-  if (result.Status != textio::kReadDone || result.Assigned != 1) {
-    return std::nullopt;
-  }
-  return value;
-}
-
 std::size_t LeftAdjust(std::string& entry) {
   const std::size_t first = entry.find_first_not_of(' ');
   if (first == std::string::npos) return 0;
@@ -78,8 +67,7 @@ std::string ResultPath(const fs::path& run_dir, std::string_view name) {
   return path;
 }
 
-std::optional<std::string> ProcessSeries(std::string& entry,
-                                         SeriesContext& context) {
+SeriesReport ProcessSeries(std::string& entry, SeriesContext& context) {
   const std::size_t trimmed = LeftAdjust(entry);
   const std::string_view name(entry.data(), trimmed);
   const std::string file_name =
@@ -96,8 +84,7 @@ std::optional<std::string> ProcessSeries(std::string& entry,
     context.ConsoleOut.Formatted(textio::kProgressLineLayout, items);
     context.ConsoleOut.Flush();
   };
-  return RunSeries(pipeline, file_name, name, context.Engine, context.Plan)
-      .Skipped;
+  return RunSeries(pipeline, file_name, name, context.Engine, context.Plan);
 }
 
 }  // namespace driver

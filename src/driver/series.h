@@ -39,17 +39,15 @@ std::size_t LeftAdjust(std::string& entry);
 std::string ResultPath(const std::filesystem::path& run_dir,
                        std::string_view name);
 
-// Pulls one sample per record: the first value of the next record that
-// holds one. The end of the file, an unreadable record, and a record that
-// starts with a null value or a slash all end the series (std::nullopt).
-std::optional<double> ReadSample(TextIn& series);
-
-// Processes one SeriesList entry (left-adjusted in place). Returns the
-// reason when the series was skipped (its file does not exist, its name
-// has a ".." component or holds a NUL); throws FatalError when the series
-// file exists but cannot be opened, or a result file cannot be created or
-// written.
-std::optional<std::string> ProcessSeries(std::string& entry,
-                                         SeriesContext& context);
+// Processes one SeriesList entry (left-adjusted in place). Samples are
+// read one per record, the first value of each record that holds one (a
+// UTF-8 byte-order mark at the file's start skipped, a lone CR taken as a
+// line end); the end of the file, an unreadable record, and a record that
+// starts with a null value or a slash end the series. Returns the report,
+// with Skipped set when the series was skipped (its file does not exist,
+// its name has a ".." component or holds a NUL); throws FatalError when the
+// series file exists but cannot be opened, or a result file cannot be
+// created or written.
+SeriesReport ProcessSeries(std::string& entry, SeriesContext& context);
 
 }  // namespace driver

@@ -1,5 +1,6 @@
 #include "driver/series_pipeline.h"
 
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -9,8 +10,9 @@
 #include "driver/fatal.h"
 #include "driver/interrupt.h"
 #include "driver/result_file.h"
-#include "driver/series.h"
+#include "driver/series_notes.h"
 #include "driver/text_streams.h"
+#include "textio/fields.h"
 #include "textio/format.h"
 
 namespace driver {
@@ -93,6 +95,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
                        analysis::SeriesEngine& engine,
                        const analysis::WindowPlan& plan) {
   SeriesReport report;
+  report.Name = file_name;
   for (const std::string_view name : {file_name, result_name}) {
     if (std::optional<std::string> refused = RefusedName(name)) {
       report.Skipped = std::move(refused);
@@ -100,48 +103,74 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     }
   }
 
-  const std::string file(file_name);
+  const bool from_standard_input =
+      pipeline.StandardInput != nullptr && file_name == kStandardInputName;
+  const std::string file(from_standard_input ? kStandardInputLabel : file_name);
+  report.Name = file;
   std::ifstream series_file;
-  const int open_error =
-      file.empty() ? ENOENT : OpenSeries(pipeline.BaseDir / file, series_file);
-  if (open_error != 0) {
-    const bool missing = open_error == ENOENT || open_error == ENOTDIR;
-    if (pipeline.Policy == OpenFailure::kSkipAll || missing) {
-      report.Skipped = "cannot open series file \"" + file + "\" (" +
-                       std::strerror(open_error) + ")";
-      return report;
+  if (!from_standard_input) {
+    const int open_error =
+        file.empty() ? ENOENT
+                     : OpenSeries(pipeline.BaseDir / file, series_file);
+    if (open_error != 0) {
+      const bool missing = open_error == ENOENT || open_error == ENOTDIR;
+      if (pipeline.Policy == OpenFailure::kSkipAll || missing) {
+        // Control characters shown, so that a name read from a "list" with
+        // CR-only line ends (one name holding them all) can be recognised.
+        report.Skipped = "cannot open series file \"" +
+                         textio::VisibleExcerpt(file, std::string::npos) +
+                         "\" (" + std::strerror(open_error) + ")";
+        return report;
+      }
+      throw FatalError(
+          ErrorNumber::kOpenError,
+          std::string("cannot open file (") + std::strerror(open_error) + ")",
+          StreamId{kSeriesUnit, file});
     }
-    throw FatalError(
-        ErrorNumber::kOpenError,
-        std::string("cannot open file (") + std::strerror(open_error) + ")",
-        StreamId{kSeriesUnit, file});
   }
-  TextIn series(series_file, StreamId{kSeriesUnit, file});
+  std::istream& series =
+      from_standard_input ? *pipeline.StandardInput : series_file;
+
+  // A .npy header is read and checked here, before any result file exists.
+  std::unique_ptr<SampleReader> reader;
+  try {
+    reader = MakeSampleReader(series, file, pipeline.Input);
+  } catch (const BadSeriesInput& bad) {
+    report.Failed = bad.what();
+    return report;
+  }
 
   struct Output {
     const ResultStream& Stream;
     ResultFile File;
+    std::optional<fs::path> Path;  // none for standard output
   };
   std::vector<std::unique_ptr<Output>> outputs;
+  assert(!pipeline.ToStandardOutput || pipeline.Streams.size() == 1);
   for (const ResultStream& stream : pipeline.Streams) {
-    const fs::path place = *ResultPlace(result_name, stream.Suffix);
-    CreateResultFolders(pipeline.ResultDir, place);
-    outputs.emplace_back(new Output{
-        stream,
-        ResultFile(pipeline.ResultDir.string() + "/" + place.string())});
+    if (pipeline.ToStandardOutput) {
+      outputs.emplace_back(
+          new Output{stream, ResultFile::StandardOutput(), std::nullopt});
+    } else {
+      const fs::path place = *ResultPlace(result_name, stream.Suffix);
+      CreateResultFolders(pipeline.ResultDir, place);
+      const fs::path path = pipeline.ResultDir.string() + "/" + place.string();
+      outputs.emplace_back(new Output{stream, ResultFile(path.string()), path});
+    }
     if (stream.Header) outputs.back()->File.WriteRecord(*stream.Header);
   }
   if (pipeline.Opened) pipeline.Opened();
 
   std::int64_t samples = 0;
   const auto next_sample = [&]() -> std::optional<double> {
-    if (pipeline.FilePosition && ++samples % kPositionEvery == 0) {
+    if (pipeline.FilePosition && !from_standard_input &&
+        ++samples % kPositionEvery == 0) {
       const std::streamoff at = series_file.tellg();
       if (at > 0) pipeline.FilePosition(static_cast<std::uint64_t>(at));
     }
     // A stop request ends the run between samples, never inside a record.
     ThrowIfInterrupted();
-    return ReadSample(series);
+    return reader->Next();
   };
   std::vector<std::string> records;
   const auto write_window = [&](const analysis::WindowOutcome& outcome) {
@@ -157,11 +186,29 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
       }
     }
     report.Windows = outcome.Number;
+    if (IsDegenerate(outcome.Result)) ++report.DegenerateWindows;
   };
-  engine.Analyse(plan, next_sample, write_window, pipeline.WithSpectrum);
+  try {
+    engine.Analyse(plan, next_sample, write_window, pipeline.WithSpectrum);
+  } catch (const BadSeriesInput& bad) {
+    // The windows before the bad record are no result of the series: the
+    // files that hold them go, so that nothing looks complete that is not.
+    for (const std::unique_ptr<Output>& output : outputs) {
+      output->File.Close();
+      if (output->Path) {
+        std::error_code ignored;
+        fs::remove(*output->Path, ignored);
+      }
+    }
+    report.Failed = bad.what();
+    report.FailedOnBadSample = bad.BadSample();
+    report.Input = reader->Summary();
+    return report;
+  }
 
   series_file.close();
   for (const std::unique_ptr<Output>& output : outputs) output->File.Close();
+  report.Input = reader->Summary();
   return report;
 }
 

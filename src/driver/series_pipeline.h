@@ -18,6 +18,7 @@
 #include "analysis/engine.h"
 #include "analysis/params.h"
 #include "analysis/results.h"
+#include "driver/series_input.h"
 
 namespace driver {
 
@@ -48,11 +49,21 @@ std::string ResultLine(const analysis::WindowResult& r);
 // The ".dat" stream of mfwindow's result lines, one per window.
 ResultStream ResultLineStream();
 
+// The series name that stands for standard input where a pipeline reads it,
+// and the name its messages and results go by.
+inline constexpr std::string_view kStandardInputName = "-";
+inline constexpr std::string_view kStandardInputLabel = "stdin";
+
 // How the series of one run are taken in and written out.
 struct SeriesPipeline {
   std::filesystem::path BaseDir;    // relative series names start here
   std::filesystem::path ResultDir;  // the results folder, made by the caller
   OpenFailure Policy = OpenFailure::kSkipMissing;
+  InputOptions Input = MfwindowInput();  // how the series are read
+  // When set, the series named kStandardInputName is read from here.
+  std::istream* StandardInput = nullptr;
+  // The one stream of Streams goes to standard output instead of a file.
+  bool ToStandardOutput = false;
   std::vector<ResultStream> Streams;  // at least one
   bool WithSpectrum = false;          // a stream needs the whole spectra
   // Called once both files are open, before the first sample is read.
@@ -65,8 +76,16 @@ struct SeriesPipeline {
 
 // What happened to one series.
 struct SeriesReport {
+  std::string Name;  // the series as messages name it (its file, or stdin)
   std::optional<std::string> Skipped;  // why, when it was not processed
+  // Why, when its input could not be read as a series (BadSeriesInput):
+  // the result files begun for it are removed (standard output keeps what
+  // was written).
+  std::optional<std::string> Failed;
+  bool FailedOnBadSample = false;      // Failed by a bad sample under kError
   std::int64_t Windows = 0;            // the windows written
+  std::int64_t DegenerateWindows = 0;  // of those, the degenerate ones
+  InputSummary Input;                  // how the reading went
 };
 
 // The place of a result file of series `name`, relative to the results
@@ -84,10 +103,12 @@ std::optional<std::string> RefusedName(std::string_view name);
 // Runs series `file_name` (relative to BaseDir unless absolute) through
 // `engine`, naming its results after `result_name` (mfwindow asks the
 // console for the file of a blank entry, whose results keep the blank
-// name). Returns the report; throws FatalError when a result file cannot be
-// opened or written, or when the series file cannot be opened and the
-// policy makes that fatal; Interrupted on a stop request (between samples
-// and before each window's records, so every file holds whole records).
+// name). The series is read as Input says; messages name it `file_name`
+// (kStandardInputLabel for standard input). Returns the report; throws
+// FatalError when a result file cannot be opened or written, or when the
+// series file cannot be opened and the policy makes that fatal; Interrupted
+// on a stop request (between samples and before each window's records, so
+// every file holds whole records).
 SeriesReport RunSeries(const SeriesPipeline& pipeline,
                        std::string_view file_name, std::string_view result_name,
                        analysis::SeriesEngine& engine,

@@ -42,7 +42,8 @@ class TextOut {
 // An input stream of records. Does not own the stream.
 class TextIn {
  public:
-  TextIn(std::istream& in, StreamId id) : reader_(in), id_(std::move(id)) {}
+  TextIn(std::istream& in, StreamId id, textio::RecordRules rules = {})
+      : reader_(in, rules), id_(std::move(id)) {}
 
   // A free-format read with errors returned and end of input fatal.
   textio::FreeReadResult ReadAnswer(

@@ -124,4 +124,39 @@ FreeReadResult ReadFreeValues(RecordReader& in,
   return result;
 }
 
+FirstValue ReadFirstValue(std::string_view record, double& value) {
+  FirstValue result;
+  std::size_t pos = 0;
+  while (pos < record.size() && IsWhitespace(record[pos])) ++pos;
+  if (pos == record.size()) {
+    result.Kind = FirstValueKind::kBlank;
+    return result;
+  }
+  if (record[pos] == ',' || record[pos] == '/') {
+    result.Kind = FirstValueKind::kNull;
+    return result;
+  }
+  std::size_t end = pos;
+  while (end < record.size() && !EndsToken(record[end])) ++end;
+  TokenError repeat_error{};
+  const std::optional<ValueForm> form =
+      SplitRepeat(record.substr(pos, end - pos), repeat_error);
+  if (!form) {
+    result.Kind = FirstValueKind::kError;
+    result.Error = repeat_error;
+    return result;
+  }
+  if (form->Token.empty()) {  // "r*": r null values
+    result.Kind = FirstValueKind::kNull;
+    return result;
+  }
+  if (const auto error = detail::ConvertToken(form->Token, value)) {
+    result.Kind = FirstValueKind::kError;
+    result.Error = *error;
+    return result;
+  }
+  result.Rest = end;
+  return result;
+}
+
 }  // namespace textio

@@ -10,6 +10,7 @@
 // and one exponent letter (E, D or Q, either case); text is an error.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -64,5 +65,26 @@ struct FreeReadResult {
 // tokens truncated toward zero; double targets take the nearest double.
 FreeReadResult ReadFreeValues(RecordReader& in,
                               std::span<const FreeTarget> targets);
+
+// What the first value of one record is, for readers that take a record at
+// a time and must know which record ended a series.
+enum class FirstValueKind {
+  kValue,  // a number: `value` holds it
+  kBlank,  // nothing but blanks, tabs and CRs: the value is sought further
+  kNull,   // a null value (a leading comma, "r*") or a slash: none assigned
+  kError,  // the first token is no number (FirstValue::Error says why)
+};
+struct FirstValue {
+  FirstValueKind Kind = FirstValueKind::kValue;
+  TokenError Error{};    // for kError
+  std::size_t Rest = 0;  // kValue: where the record goes on after the value
+};
+
+// The first value of `record` as ReadFreeValues with one double target
+// takes it when the read reaches this record: the same tokens, the same
+// doubles. `value` is assigned only for kValue.
+//   "  1.5 99 junk" -> kValue 1.5 (Rest 5);  "   " -> kBlank;  ",2" -> kNull
+//   "NaN" -> kError kForeignCharacter;  "2*0.5" -> kValue 0.5
+FirstValue ReadFirstValue(std::string_view record, double& value);
 
 }  // namespace textio

@@ -39,12 +39,31 @@ RecordReader::Status RecordReader::Next(std::string& record) {
       ended_by_line_feed = true;
       break;
     }
+    if (c == '\r' && rules_.LoneCrEndsRecord) {
+      // CR LF is one line end, a CR alone another.
+      int next = std::char_traits<char>::eof();
+      try {
+        next = buffer->sgetc();
+      } catch (...) {
+        in_.setstate(std::ios::badbit);
+        return Status::kDeviceError;
+      }
+      if (next == '\n') buffer->sbumpc();
+      break;
+    }
     // Past kMaxRecordLength the record's characters are read and dropped,
     // so that a line without end takes no more memory than that.
     last_was_kept = record.size() < kMaxRecordLength;
     if (last_was_kept) record.push_back(static_cast<char>(c));
   }
   if (!any) return Status::kEndOfInput;
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (records_read_ == 0 && rules_.SkipByteOrderMark &&
+      std::string_view(record).substr(0, kByteOrderMark.size()) ==
+          kByteOrderMark) {
+    record.erase(0, kByteOrderMark.size());
+  }
+  ++records_read_;
   // Only a CR that stood directly before the LF belongs to the line end; a
   // final line without LF keeps a trailing CR as one of its characters.
   if (ended_by_line_feed && last_was_kept && !record.empty() &&
@@ -55,6 +74,7 @@ RecordReader::Status RecordReader::Next(std::string& record) {
 }
 
 bool RecordReader::Rewind() {
+  records_read_ = 0;
   in_.clear();
   in_.seekg(0);
   return !in_.fail();

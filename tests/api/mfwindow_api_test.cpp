@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "analysis/analysis_test_support.h"
@@ -75,7 +77,7 @@ TEST(Settle, ClampsAsTheDialogueDoes) {
 
 TEST(Settle, RejectsWhatTheDialogueAsksAgainFor) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  std::vector<Settings> bad(10);
+  std::vector<Settings> bad(11);
   bad[0].IncrFlag = 2;
   bad[1].IncrFlag = -1;
   bad[2].Tstep = 0.0;
@@ -87,6 +89,7 @@ TEST(Settle, RejectsWhatTheDialogueAsksAgainFor) {
   bad[7].Tstep = kInf;
   bad[8].Tini = std::numeric_limits<double>::quiet_NaN();
   bad[9].Tini = -kInf;
+  bad[10].OnBadSample = static_cast<mfwindow::BadSamplePolicy>(7);
   for (const Settings& s : bad) {
     EXPECT_THROW(mfwindow::Settle(s), std::invalid_argument);
     EXPECT_THROW(mfwindow::ClampedValues(s), std::invalid_argument);
@@ -307,6 +310,94 @@ TEST(AnalyseSeries, ReportsProgressAndStopsWhenAsked) {
     EXPECT_GE(calls, 10);
     EXPECT_LE(calls, 11);
   }
+}
+
+// Gaps in a recording (NaN, infinities) under each policy. Guards against a
+// NaN analysed as a sample (it spread into the windows around it) and
+// against a series cut short without a word.
+TEST(AnalyseSeries, HandlesNonFiniteSamplesAsTheSettingSays) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  const std::vector<double> walk = analysis_test::RandomWalk(700, 21);
+  std::vector<double> gappy = walk;
+  gappy[300] = kNaN;
+  gappy[301] = -kInf;
+  gappy[650] = kNaN;
+  std::vector<double> closed;  // the finite samples, in order
+  for (const double v : gappy) {
+    if (std::isfinite(v)) closed.push_back(v);
+  }
+  Settings s = Make(2, 128, 20, 16);
+  s.Threads = 2;
+
+  // error (the default): refused before any work, naming the first index.
+  try {
+    mfwindow::AnalyseSeries(gappy, s);
+    ADD_FAILURE() << "no exception";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "sample 300 (from 0) is NaN, not a finite number; set "
+              "OnBadSample to kSkip or kStop to analyse around it");
+  }
+
+  // stop: the samples before the first gap, as if the array ended there.
+  s.OnBadSample = mfwindow::BadSamplePolicy::kStop;
+  const mfwindow::SeriesResult stopped = mfwindow::AnalyseSeries(gappy, s);
+  const mfwindow::SeriesResult head =
+      mfwindow::AnalyseSeries(std::span(walk).first(300), s);
+  EXPECT_EQ(stopped.SamplesUsed, 300);
+  EXPECT_EQ(stopped.SamplesSkipped, 0);
+  ASSERT_EQ(stopped.Rows.size(), head.Rows.size());
+  ASSERT_EQ(stopped.Rows.size(), 11u);  // (300 - 128) / 16 + 1
+  for (std::size_t i = 0; i < head.Rows.size(); ++i) {
+    EXPECT_TRUE(SameBits(stopped.Rows[i].AlfaSz, head.Rows[i].AlfaSz)) << i;
+  }
+  EXPECT_EQ(stopped.Warnings,
+            (std::vector<std::string>{
+                "Lrec 128 is below 256: the larger scales hold few segments, "
+                "and at order 2 and above many windows come out degenerate; "
+                "the results mean little",
+                "sample 300 (from 0) is NaN; the series ends there, after 300 "
+                "samples"}));
+
+  // skip: the finite samples close up.
+  s.OnBadSample = mfwindow::BadSamplePolicy::kSkip;
+  const mfwindow::SeriesResult skipped = mfwindow::AnalyseSeries(gappy, s);
+  const mfwindow::SeriesResult finite = mfwindow::AnalyseSeries(closed, s);
+  EXPECT_EQ(skipped.SamplesUsed, 697);
+  EXPECT_EQ(skipped.SamplesSkipped, 3);
+  ASSERT_EQ(skipped.Rows.size(), finite.Rows.size());
+  ASSERT_EQ(skipped.Rows.size(), 36u);  // (697 - 128) / 16 + 1
+  for (std::size_t i = 0; i < finite.Rows.size(); ++i) {
+    EXPECT_TRUE(SameBits(skipped.Rows[i].AlfaMin, finite.Rows[i].AlfaMin)) << i;
+    EXPECT_TRUE(SameBits(skipped.Rows[i].TimeMark, finite.Rows[i].TimeMark))
+        << i;
+  }
+  ASSERT_EQ(skipped.Warnings.size(), 2u);
+  EXPECT_EQ(skipped.Warnings[1],
+            "3 non-finite samples skipped (the first: sample 300 (from 0) is "
+            "NaN); 697 samples analysed");
+  EXPECT_EQ(finite.Warnings.size(), 1u);  // only the short window
+}
+
+TEST(AnalyseSeries, WarnsWhenEveryWindowIsDegenerateOrNoneIsThere) {
+  const std::vector<double> flat(512, 3.0);
+  Settings s = Make(1, 256, 20, 64);
+  s.Threads = 1;
+  const mfwindow::SeriesResult all = mfwindow::AnalyseSeries(flat, s);
+  ASSERT_EQ(all.Rows.size(), 5u);
+  EXPECT_EQ(all.Warnings,
+            (std::vector<std::string>{
+                "all 5 windows are degenerate (0.5, 0.5, 0, 0.5, 1: no "
+                "scaling was found; a flat series, or windows too short for "
+                "the order)"}));
+  const mfwindow::SeriesResult none =
+      mfwindow::AnalyseSeries(std::span(flat).first(255), s);
+  EXPECT_EQ(none.Warnings, (std::vector<std::string>{
+                               "no window: 255 samples, fewer than Lrec 256"}));
+  const mfwindow::SeriesResult walk =
+      mfwindow::AnalyseSeries(analysis_test::RandomWalk(512, 4), s);
+  EXPECT_TRUE(walk.Warnings.empty());
 }
 
 }  // namespace

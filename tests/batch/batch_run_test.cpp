@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,12 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh scratch directory per test.
+// A fresh scratch directory per test, inside this build's tree: a folder
+// under /tmp named after the test would be shared with the same test of
+// another checkout running at the same moment, which empties it under
+// this one's feet.
 fs::path ScratchDir() {
   const testing::TestInfo* info =
       testing::UnitTest::GetInstance()->current_test_info();
   const fs::path dir =
-      fs::path(testing::TempDir()) / "batch_run_test" /
+      fs::path(BATCH_EXE).parent_path() / "tests" / "batch_run_work" /
       (std::string(info->test_suite_name()) + "." + info->name());
   fs::remove_all(dir);
   fs::create_directories(dir);
@@ -212,6 +217,366 @@ TEST(RunBatch, SpectrumFileHas300RowsPerWindow) {
     EXPECT_EQ(spectrum[300 + w * 300].rfind(lead + ",,,100,", 0), 0u)
         << spectrum[300 + w * 300];
   }
+}
+
+// The input traps of real recordings, each as a new user met it: the
+// analysis looked as if it worked when it did not. Each test is named after
+// the trap it guards.
+
+// A random walk of `n` steps, exact in text (shortest round-trip form).
+std::vector<double> Walk(std::size_t n, std::uint64_t seed) {
+  std::vector<double> walk;
+  double x = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    x += static_cast<double>(seed >> 11U) * 0x1p-53 - 0.5;
+    walk.push_back(x);
+  }
+  return walk;
+}
+
+std::string Number(double v) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, v);
+  EXPECT_EQ(ec, std::errc{});
+  return std::string(text, end);
+}
+
+std::string Lines(const std::vector<double>& values, const char* end = "\n") {
+  std::string text;
+  for (const double v : values) text += Number(v) + end;
+  return text;
+}
+
+std::string Result(const fs::path& dir, const std::string& name,
+                   const char* suffix = ".dat") {
+  return ReadFile(dir / "F(Alfa)" / ("F(Alfa)_" + name + suffix));
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos;
+       at = text.find(what, at + 1)) {
+    ++n;
+  }
+  return n;
+}
+
+TEST(InputTraps, HeaderRowGaveZeroWindowsSilently) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> fz = Walk(3000, 1);
+  std::string csv = "timestamp,Fz,Cz,Pz\n";
+  for (std::size_t i = 0; i < fz.size(); ++i) {
+    csv +=
+        Number(0.004 * static_cast<double>(i)) + "," + Number(fz[i]) + ",1,2\n";
+  }
+  WriteFile(dir / "eeg.csv", csv);
+  const Ran plain = RunIn(Options({"eeg.csv"}), dir);
+  EXPECT_EQ(plain.Status, kExitSkipped);
+  EXPECT_NE(plain.Err.find("mfwindow-batch: eeg.csv:1: not a number: "
+                           "\"timestamp,Fz,Cz,Pz\" (a header row? choose a "
+                           "column with --column, by number or by name); "
+                           "series failed\n"),
+            std::string::npos)
+      << plain.Err;
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_eeg.csv.dat"));
+
+  // The header is found, and Fz gives the windows of Fz alone.
+  WriteFile(dir / "fz.txt", Lines(fz));
+  ASSERT_EQ(RunIn(Options({"fz.txt"}), dir).Status, kExitSuccess);
+  BatchOptions by_name = Options({"eeg.csv"});
+  by_name.Input.Delimited = true;
+  by_name.Input.Column = driver::ColumnChoice{0, "Fz"};
+  const Ran ran = RunIn(by_name, dir);
+  EXPECT_EQ(ran.Status, kExitSuccess) << ran.Err;
+  EXPECT_EQ(Records(Result(dir, "eeg.csv")).size(), 21u);
+  EXPECT_EQ(Result(dir, "eeg.csv"), Result(dir, "fz.txt"));
+}
+
+// 20,000 samples with a gap at sample 7001 gave 61 windows instead of 191
+// (window 1000, shift 100), exit 0, and not a word.
+TEST(InputTraps, BadLineAtSample7000EndedTheSeriesSilently) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> walk = Walk(20000, 2);
+  const std::vector<double> head(walk.begin(), walk.begin() + 7000);
+  const std::vector<double> tail(walk.begin() + 7000, walk.end());
+  struct Gap {
+    const char* name;
+    const char* line;
+    const char* problem;
+  };
+  const Gap gaps[] = {
+      {"nan.txt", "NaN", "not a number: \"NaN\""},
+      {"na.txt", "NA", "not a number: \"NA\""},
+      {"empty.txt", "", "empty line (a missing sample)"},
+  };
+  std::vector<std::string> names;
+  for (const Gap& gap : gaps) {
+    WriteFile(dir / gap.name, Lines(head) + gap.line + "\n" +
+                                  Lines({tail.begin() + 1, tail.end()}));
+    names.push_back(gap.name);
+  }
+
+  // error (the default): failed, named by file:line, no result, status 1.
+  const Ran failed = RunIn(Options(names), dir);
+  EXPECT_EQ(failed.Status, kExitSkipped);
+  for (const Gap& gap : gaps) {
+    EXPECT_NE(failed.Err.find(std::string("mfwindow-batch: ") + gap.name +
+                              ":7001: " + gap.problem +
+                              "; series failed (--on-bad-sample stop or "
+                              "skip reads on)\n"),
+              std::string::npos)
+        << failed.Err;
+    EXPECT_FALSE(fs::exists(dir / "F(Alfa)" /
+                            ("F(Alfa)_" + std::string(gap.name) + ".dat")));
+  }
+
+  // stop: the 61 windows before the gap, and a warning.
+  BatchOptions stop = Options(names);
+  stop.Input.OnBadSample = driver::BadSamplePolicy::kStop;
+  const Ran stopped = RunIn(stop, dir);
+  EXPECT_EQ(stopped.Status, kExitSuccess);
+  for (const Gap& gap : gaps) {
+    EXPECT_EQ(Records(Result(dir, gap.name)).size(), 61u) << gap.name;
+    EXPECT_NE(stopped.Err.find(std::string("mfwindow-batch: warning: ") +
+                               gap.name + ":7001: " + gap.problem +
+                               "; the series ends there, after 7000 "
+                               "samples\n"),
+              std::string::npos)
+        << stopped.Err;
+  }
+
+  // skip: the 19,999 samples left give 190 windows, the same as a file
+  // without the gap line.
+  WriteFile(dir / "closed.txt",
+            Lines(head) + Lines({tail.begin() + 1, tail.end()}));
+  names.push_back("closed.txt");
+  BatchOptions skip = Options(names);
+  skip.Input.OnBadSample = driver::BadSamplePolicy::kSkip;
+  const Ran skipped = RunIn(skip, dir);
+  EXPECT_EQ(skipped.Status, kExitSuccess);
+  EXPECT_EQ(Records(Result(dir, "closed.txt")).size(), 190u);
+  for (const Gap& gap : gaps) {
+    EXPECT_EQ(Result(dir, gap.name), Result(dir, "closed.txt")) << gap.name;
+    EXPECT_NE(
+        skipped.Err.find(std::string("mfwindow-batch: note: ") + gap.name +
+                         ": 1 bad sample skipped (the first: " + gap.name +
+                         ":7001: " + gap.problem + "); 19999 samples read\n"),
+        std::string::npos)
+        << skipped.Err;
+  }
+}
+
+TEST(InputTraps, OnlyTheFirstColumnCouldBeRead) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> a = Walk(1500, 3);
+  const std::vector<double> b = Walk(1500, 4);
+  std::string tsv = "a\tb\n";
+  std::string commas;
+  std::string semicolons;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    tsv += Number(a[i]) + "\t" + Number(b[i]) + "\n";
+    commas += Number(a[i]) + "," + Number(b[i]) + "\n";
+    semicolons += Number(a[i]) + ";" + Number(b[i]) + "\n";
+  }
+  WriteFile(dir / "ab.tsv", tsv);
+  WriteFile(dir / "ab.csv", commas);
+  WriteFile(dir / "ab.txt", semicolons);
+  WriteFile(dir / "a.txt", Lines(a));
+  WriteFile(dir / "b.txt", Lines(b));
+  ASSERT_EQ(RunIn(Options({"a.txt", "b.txt"}), dir).Status, kExitSuccess);
+
+  // Plain reading takes the first value of each line, and says so; a
+  // semicolon is no separator there, and the failure says what to do.
+  const Ran plain = RunIn(Options({"ab.csv", "ab.txt"}), dir);
+  EXPECT_EQ(plain.Status, kExitSkipped);
+  EXPECT_NE(plain.Err.find("mfwindow-batch: warning: ab.csv:1: the line holds "
+                           "more than one value; only the first value of "
+                           "each line is analysed (choose a column with "
+                           "--column)\n"),
+            std::string::npos)
+      << plain.Err;
+  EXPECT_EQ(Result(dir, "ab.csv"), Result(dir, "a.txt"));
+  EXPECT_NE(plain.Err.find("(semicolon-separated fields? choose a column "
+                           "with --column); series failed\n"),
+            std::string::npos)
+      << plain.Err;
+
+  BatchOptions by_number = Options({"ab.csv", "ab.txt"});
+  by_number.Input.Delimited = true;
+  by_number.Input.Column = driver::ColumnChoice{2, ""};
+  ASSERT_EQ(RunIn(by_number, dir).Status, kExitSuccess);
+  BatchOptions by_name = Options({"ab.tsv"});
+  by_name.Input.Delimited = true;
+  by_name.Input.Column = driver::ColumnChoice{0, "b"};
+  ASSERT_EQ(RunIn(by_name, dir).Status, kExitSuccess);
+  ASSERT_FALSE(Result(dir, "b.txt").empty());
+  for (const char* name : {"ab.csv", "ab.txt", "ab.tsv"}) {
+    EXPECT_EQ(Result(dir, name), Result(dir, "b.txt")) << name;
+  }
+}
+
+std::string NpyOf(const std::vector<double>& values, const char* shape,
+                  bool fortran) {
+  std::string header = std::string("{'descr': '<f8', 'fortran_order': ") +
+                       (fortran ? "True" : "False") + ", 'shape': " + shape +
+                       ", }";
+  while ((10 + header.size() + 1) % 64 != 0) header.push_back(' ');
+  header.push_back('\n');
+  std::string file("\x93NUMPY\x01\x00", 8);
+  file.push_back(static_cast<char>(header.size() & 0xFFU));
+  file.push_back(static_cast<char>(header.size() >> 8U));
+  file += header;
+  for (const double v : values) {
+    auto bits = std::bit_cast<std::uint64_t>(v);
+    for (int i = 0; i < 8; ++i, bits >>= 8U) {
+      file.push_back(static_cast<char>(bits & 0xFFU));
+    }
+  }
+  return file;
+}
+
+TEST(InputTraps, NpyFileGaveZeroWindows) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> a = Walk(2000, 5);
+  const std::vector<double> b = Walk(2000, 6);
+  WriteFile(dir / "a.npy", NpyOf(a, "(2000,)", false));
+  WriteFile(dir / "a.txt", Lines(a));
+  // [a b] as a 2000 x 2 array in Fortran order: column b lies second.
+  std::vector<double> ab = a;
+  ab.insert(ab.end(), b.begin(), b.end());
+  WriteFile(dir / "ab.npy", NpyOf(ab, "(2000, 2)", true));
+  WriteFile(dir / "b.txt", Lines(b));
+  ASSERT_EQ(RunIn(Options({"a.npy", "a.txt", "b.txt"}), dir).Status,
+            kExitSuccess);
+  EXPECT_EQ(Records(Result(dir, "a.npy")).size(), 11u);
+  EXPECT_EQ(Result(dir, "a.npy"), Result(dir, "a.txt"));
+
+  BatchOptions column = Options({"ab.npy"});
+  column.Input.Column = driver::ColumnChoice{2, ""};
+  ASSERT_EQ(RunIn(column, dir).Status, kExitSuccess);
+  EXPECT_EQ(Result(dir, "ab.npy"), Result(dir, "b.txt"));
+
+  // Without a column the 2-D array fails, with what to do.
+  const Ran refused = RunIn(Options({"ab.npy"}), dir);
+  EXPECT_EQ(refused.Status, kExitSkipped);
+  EXPECT_NE(refused.Err.find("mfwindow-batch: ab.npy: a 2-D .npy array of 2 "
+                             "columns; choose one with --column; series "
+                             "failed\n"),
+            std::string::npos)
+      << refused.Err;
+}
+
+TEST(InputTraps, StandardInputWasRefused) {
+  const fs::path dir = ScratchDir();
+  fs::copy_file(fs::path(EXAMPLES_DIR) / "walk.txt", dir / "walk.txt");
+  std::istringstream in(ReadFile(dir / "walk.txt"));
+  std::ostringstream err;
+  BatchIo io{err, ProgressMode::kLines, dir, &in};
+  ASSERT_EQ(RunBatch(Options({"walk.txt", "-"}), io), kExitSuccess)
+      << err.str();
+  EXPECT_NE(err.str().find("mfwindow-batch: stdin: 41 windows (2/2 series)"),
+            std::string::npos)
+      << err.str();
+  EXPECT_EQ(Result(dir, "stdin"), Result(dir, "walk.txt"));
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_-.dat"));
+}
+
+// A mark at the start of "list" gave "not found" for a file that exists; at
+// the start of a series, and with CR-only line ends, 0 windows.
+TEST(InputTraps, ByteOrderMarkAndCrOnlyLineEndsGaveZeroWindows) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> walk = Walk(1500, 7);
+  WriteFile(dir / "plain.txt", Lines(walk));
+  WriteFile(dir / "bom.txt", "\xEF\xBB\xBF" + Lines(walk));
+  WriteFile(dir / "cr.txt", Lines(walk, "\r"));
+  WriteFile(dir / "crlf.txt", Lines(walk, "\r\n"));
+  WriteFile(dir / "list",
+            "\xEF\xBB\xBF"
+            "bom.txt\r\ncr.txt\r\ncrlf.txt\r\nplain.txt\r\n");
+  BatchOptions o = Options({});
+  o.ListFile = "list";
+  const Ran ran = RunIn(o, dir);
+  EXPECT_EQ(ran.Status, kExitSuccess) << ran.Err;
+  EXPECT_EQ(Count(ran.Err, "warning"), 0u) << ran.Err;
+  EXPECT_EQ(Records(Result(dir, "plain.txt")).size(), 6u);
+  for (const char* name : {"bom.txt", "cr.txt", "crlf.txt"}) {
+    EXPECT_EQ(Result(dir, name), Result(dir, "plain.txt")) << name;
+  }
+}
+
+TEST(InputTraps, Lrec32Order2DegenerateEverywhereWithoutWarning) {
+  const fs::path dir = ScratchDir();
+  WriteFile(dir / "s.txt", Lines(Walk(200, 8)));
+  BatchOptions o = Options({"s.txt"});
+  o.Given.Lrec = 32;
+  o.Given.TrendOrder = 2;
+  o.Given.WinShift = 8;
+  const Ran ran = RunIn(o, dir);
+  EXPECT_EQ(ran.Status, kExitSuccess);
+  EXPECT_NE(ran.Err.find("mfwindow-batch: warning: Lrec 32 is below 256"),
+            std::string::npos)
+      << ran.Err;
+  EXPECT_NE(ran.Err.find("mfwindow-batch: warning: s.txt: all 22 windows are "
+                         "degenerate (0.5, 0.5, 0, 0.5, 1"),
+            std::string::npos)
+      << ran.Err;
+  // At order 1 the same windows are not degenerate: the short window is
+  // still worth its warning, the series is not.
+  o.Given.TrendOrder = 1;
+  const Ran order1 = RunIn(o, dir);
+  EXPECT_EQ(Count(order1.Err, "degenerate ("), 0u) << order1.Err;
+  EXPECT_EQ(Count(order1.Err, "warning: Lrec 32"), 1u) << order1.Err;
+}
+
+// What cannot work at all fails before any result file is opened, so an
+// earlier run's result stays; a bad sample inside the series fails it after
+// its result file was begun, and that file goes, so that no partial result
+// looks like a whole one.
+TEST(RunBatch, FailedSeriesLeavesNoPartialResult) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> fz = Walk(3000, 10);
+  std::string csv = "time,Fz\n";
+  for (std::size_t i = 0; i < fz.size(); ++i) {
+    csv += std::to_string(i) + "," + (i == 2000 ? "NaN" : Number(fz[i])) + "\n";
+  }
+  WriteFile(dir / "eeg.csv", csv);
+  BatchOptions o = Options({"eeg.csv"});
+  o.Input.Delimited = true;
+  o.Input.Column = driver::ColumnChoice{0, "Fz"};
+  o.Input.OnBadSample = driver::BadSamplePolicy::kSkip;
+  ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+  const std::string earlier = Result(dir, "eeg.csv");
+  ASSERT_EQ(Records(earlier).size(), 20u);
+
+  o.Input.Column = driver::ColumnChoice{0, "fz"};
+  const Ran no_column = RunIn(o, dir);
+  EXPECT_EQ(no_column.Status, kExitSkipped);
+  EXPECT_EQ(Result(dir, "eeg.csv"), earlier);
+  BatchOptions plain = Options({"eeg.csv"});
+  EXPECT_EQ(RunIn(plain, dir).Status, kExitSkipped);  // the header row
+  EXPECT_EQ(Result(dir, "eeg.csv"), earlier);
+
+  o.Input.Column = driver::ColumnChoice{0, "Fz"};
+  o.Input.OnBadSample = driver::BadSamplePolicy::kError;
+  const Ran failed = RunIn(o, dir);
+  EXPECT_EQ(failed.Status, kExitSkipped);
+  EXPECT_NE(failed.Err.find("eeg.csv:2002: column 2 (Fz) is not a number"),
+            std::string::npos)
+      << failed.Err;
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_eeg.csv.dat"));
+}
+
+// A short series says why it gave nothing.
+TEST(InputTraps, ShortSeriesGaveNoWindowWithoutAWord) {
+  const fs::path dir = ScratchDir();
+  WriteFile(dir / "short.txt", Lines(Walk(999, 9)));
+  const Ran ran = RunIn(Options({"short.txt"}), dir);
+  EXPECT_EQ(ran.Status, kExitSuccess);
+  EXPECT_NE(ran.Err.find("mfwindow-batch: warning: short.txt: no window: 999 "
+                         "samples, fewer than Lrec 1000\n"),
+            std::string::npos)
+      << ran.Err;
 }
 
 }  // namespace

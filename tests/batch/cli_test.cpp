@@ -23,7 +23,9 @@ int Shell(const std::string& command) {
 }
 
 fs::path ScratchWithWalk(const char* name) {
-  const fs::path dir = fs::path(testing::TempDir()) / "batch_cli_test" / name;
+  // In this build's tree, not shared with another checkout's run.
+  const fs::path dir =
+      fs::path(BATCH_EXE).parent_path() / "tests" / "batch_cli_test" / name;
   fs::remove_all(dir);
   fs::create_directories(dir);
   fs::copy_file(fs::path(EXAMPLES_DIR) / "walk.txt", dir / "walk.txt");

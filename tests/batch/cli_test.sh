@@ -93,14 +93,88 @@ clamped_dat_matches_mfwindow)
     grep -q -F -- "mfwindow-batch: warning: $line" batch/stderr.txt ||
       fail "no warning \"$line\": $(cat batch/stderr.txt)"
   done
-  [ "$(grep -c warning batch/stderr.txt)" -eq 3 ] ||
+  # The three clamps; the window of 100 samples, short for the method; and
+  # order 10 in it, degenerate in every window of both series.
+  for line in "Lrec 100 is below 256" \
+              "walk.txt: all 50 windows are degenerate (0.5, 0.5, 0, 0.5, 1" \
+              "cascade.txt: all 40 windows are degenerate (0.5, 0.5, 0, 0.5, 1"; do
+    grep -q -F -- "mfwindow-batch: warning: $line" batch/stderr.txt ||
+      fail "no warning \"$line\": $(cat batch/stderr.txt)"
+  done
+  [ "$(grep -c warning batch/stderr.txt)" -eq 6 ] ||
     fail "wrong number of warnings: $(cat batch/stderr.txt)"
   ;;
 slurm_shards_cover_list)
-  slurm='mfwindow-batch --order 2 --window 1000 --shift 100 --list list --out results --quiet --shard ${SLURM_ARRAY_TASK_ID}/${SLURM_ARRAY_TASK_COUNT}'
+  # The README's job script, under a faked Slurm environment: arrays
+  # numbered from 1 (COUNT set), from 0, in steps, and with MIN/MAX only.
+  slurm='mfwindow-batch --order 2 --window 1000 --shift 100 --list list --out results --quiet --shard auto'
   grep -q -F -- "$slurm" "$readme" || fail "README lacks: $slurm"
-  SLURM_ARRAY_TASK_COUNT=3
+  export SLURM_ARRAY_TASK_ID SLURM_ARRAY_TASK_COUNT SLURM_ARRAY_TASK_MIN SLURM_ARRAY_TASK_MAX SLURM_ARRAY_TASK_STEP
+  SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_MAX=3
   check_shards 'SLURM_ARRAY_TASK_ID=$i; '"$slurm" 3
+  rm -rf results
+  SLURM_ARRAY_TASK_COUNT=4 SLURM_ARRAY_TASK_MIN=0 SLURM_ARRAY_TASK_MAX=3
+  check_shards 'SLURM_ARRAY_TASK_ID=$((i - 1)); '"$slurm" 4
+  rm -rf results
+  SLURM_ARRAY_TASK_COUNT=2 SLURM_ARRAY_TASK_MIN=10 SLURM_ARRAY_TASK_MAX=20 SLURM_ARRAY_TASK_STEP=10
+  check_shards 'SLURM_ARRAY_TASK_ID=$((i * 10)); '"$slurm" 2
+  rm -rf results
+  unset SLURM_ARRAY_TASK_COUNT SLURM_ARRAY_TASK_STEP
+  SLURM_ARRAY_TASK_MIN=5 SLURM_ARRAY_TASK_MAX=9
+  check_shards 'SLURM_ARRAY_TASK_ID=$((i + 4)); '"$slurm" 5
+  # Outside a job array: a usage error that says so, and nothing done.
+  unset SLURM_ARRAY_TASK_ID SLURM_ARRAY_TASK_MIN SLURM_ARRAY_TASK_MAX
+  rm -rf results
+  status=0
+  mfwindow-batch --list list --out results --shard auto 2>err.txt || status=$?
+  [ "$status" -eq 2 ] || fail "outside an array: status $status, not 2"
+  grep -q -F -- '--shard auto: not inside a Slurm job array (SLURM_ARRAY_TASK_ID is not set); give --shard I/N' err.txt ||
+    fail "outside an array: $(cat err.txt)"
+  [ ! -e results ] || fail "outside an array: results written"
+  ;;
+stdin_and_stdout)
+  # Guards two traps: "-" as a series was refused as a missing file, and
+  # --out - made a folder named "-".
+  examples_into run
+  cd run
+  mfwindow-batch --quiet --format csv --out csv walk.txt || fail "csv run: $?"
+  cat walk.txt | mfwindow-batch --quiet --out - - >stdout.csv 2>err.txt ||
+    fail "stdin to stdout: status $?: $(cat err.txt)"
+  cmp stdout.csv "csv/F(Alfa)_walk.txt.csv" || fail "stdout differs from the CSV file"
+  [ ! -e - ] || fail "a file or folder named - was made"
+  [ ! -s err.txt ] || fail "--quiet wrote: $(cat err.txt)"
+  mfwindow-batch --quiet --out - --format dat walk.txt >stdout.dat ||
+    fail "dat to stdout: $?"
+  mfwindow-batch --quiet walk.txt || fail "dat run: $?"
+  cmp stdout.dat "F(Alfa)/F(Alfa)_walk.txt.dat" || fail "stdout differs from the dat file"
+  # From standard input to files: named "stdin".
+  mfwindow-batch --quiet --out fromstdin - <walk.txt || fail "stdin run: $?"
+  cmp "fromstdin/F(Alfa)_stdin.dat" "F(Alfa)/F(Alfa)_walk.txt.dat" || fail "stdin result differs"
+  # One result to standard output, so one series.
+  status=0
+  mfwindow-batch --out - walk.txt cascade.txt >out.txt 2>err.txt || status=$?
+  [ "$status" -eq 2 ] || fail "two series to stdout: status $status, not 2"
+  grep -q -F -- "--out - writes one series to standard output; 2 series given" err.txt ||
+    fail "two series to stdout: $(cat err.txt)"
+  [ ! -s out.txt ] || fail "two series to stdout: something was written"
+  ;;
+plot_refuses_empty_result)
+  # Guards the trap of an empty figure drawn, with exit 0, for a result
+  # without a window.
+  /usr/bin/python3 -c 'import numpy, matplotlib' 2>/dev/null || {
+    echo "skipped: no numpy or matplotlib"; exit 0; }
+  head -n 100 "$examples/walk.txt" >short.txt
+  mfwindow-batch --quiet short.txt 2>/dev/null || fail "dat run: $?"
+  mfwindow-batch --quiet --format csv short.txt 2>/dev/null || fail "csv run: $?"
+  for file in "F(Alfa)/F(Alfa)_short.txt.dat" "F(Alfa)/F(Alfa)_short.txt.csv"; do
+    status=0
+    "$source_dir/tools/mfwindow-plot" --out plots "$file" >out.txt 2>err.txt || status=$?
+    [ "$status" -eq 1 ] || fail "$file: status $status, not 1"
+    grep -q -F "mfwindow-plot: $file: no windows in this file" err.txt ||
+      fail "$file: $(cat err.txt)"
+    [ ! -s out.txt ] || fail "$file: $(cat out.txt)"
+    [ -z "$(ls plots 2>/dev/null)" ] || fail "$file: a picture was drawn"
+  done
   ;;
 parallel_shards_cover_list)
   parallel='parallel mfwindow-batch --order 2 --window 1000 --shift 100 --threads 1 --list list --out results --quiet --shard {}/4 ::: 1 2 3 4'
@@ -172,7 +246,10 @@ refusals)
   [ "$(cat "F(Alfa)/F(Alfa)_cascade.txt.dat")" = "the other run's line" ] || fail "the other run's file was touched"
 
   mfwindow-batch --window 100 walk.txt 2>err.txt >/dev/null || fail "status $? for --window 100"
-  ! grep -q 'warning' err.txt || fail "warned about a default: $(cat err.txt)"
+  # The short window itself is worth a warning; the default minimum scale
+  # it lowers is not.
+  [ "$(grep -c 'warning' err.txt)" -eq 1 ] && grep -q 'warning: Lrec 100 is below 256' err.txt ||
+    fail "warned about a default: $(cat err.txt)"
   ;;
 *)
   fail "unknown case $case_name"

@@ -4,10 +4,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "batch/batch_run.h"
 
 namespace batch {
 namespace {
@@ -18,13 +22,23 @@ struct Parsed {
   std::string Err;
 };
 
-Parsed Parse(std::vector<std::string> args) {
+// An environment of its own, so that no test depends on the one it runs
+// in (a test run inside a Slurm job, say).
+using Env = std::map<std::string, std::string>;
+EnvLookup LookupIn(const Env& env) {
+  return [&env](const char* name) -> const char* {
+    const auto found = env.find(name);
+    return found == env.end() ? nullptr : found->second.c_str();
+  };
+}
+
+Parsed Parse(std::vector<std::string> args, const Env& env = {}) {
   args.insert(args.begin(), "mfwindow-batch");
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
   std::ostringstream out, err;
-  ParseOutcome outcome =
-      ParseCommandLine(static_cast<int>(argv.size()), argv.data(), out, err);
+  ParseOutcome outcome = ParseCommandLine(static_cast<int>(argv.size()),
+                                          argv.data(), out, err, LookupIn(env));
   return {std::move(outcome), out.str(), err.str()};
 }
 
@@ -122,7 +136,16 @@ TEST(ParseCommandLine, RefusesBadUsageWithStatus2AndAUsageLine) {
           "/nonexistent/list",
       },
       {"--list", "/nonexistent/list", "s"},
-      {"--window"},  // value missing
+      {"--window"},              // value missing
+      {"--shard", "auto", "s"},  // outside a Slurm job array
+      {"--column", "0", "s"},    // columns count from 1
+      {"--column", "", "s"},
+      {"--column", "Fz", "--header", "no", "s"},  // a name needs a header
+      {"--header", "maybe", "s"},
+      {"--delimiter", "|", "s"},
+      {"--on-bad-sample", "ignore", "s"},
+      {"-", "-"},                         // standard input is read once
+      {"--out", "-", "--spectrum", "s"},  // two files, one stdout
   };
   for (const std::vector<std::string>& args : bad) {
     std::string joined;
@@ -145,7 +168,9 @@ TEST(ParseCommandLine, HelpDocumentsTheFilesAndExitsWith0) {
   for (const char* text :
        {"--shard", "--spectrum", "window,time,q,h,tau,m,alpha,f",
         "time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz",
-        "2 bad usage; 3 a result file could not be"}) {
+        "2 bad usage; 3 a result file could not be", "--column", "--header",
+        "--delimiter", "--on-bad-sample", "SLURM_ARRAY_TASK_ID", ".npy",
+        "standard input", "standard output"}) {
     EXPECT_NE(p.Out.find(text), std::string::npos) << text;
   }
 }
@@ -195,6 +220,187 @@ TEST(ParseShard, AcceptsOnlyIndexOverCountFromOne) {
       EXPECT_EQ(shard->Count, c.count);
     }
   }
+}
+
+// The defaults read mfwindow's way, with a bad sample an error; any of
+// --column, --header, --delimiter reads delimited text.
+TEST(ParseCommandLine, TakesTheInputFlags) {
+  const Parsed plain = Parse({"s.txt"});
+  ASSERT_TRUE(plain.Outcome.Options);
+  const driver::InputOptions& in = plain.Outcome.Options->Input;
+  EXPECT_FALSE(in.Delimited);
+  EXPECT_EQ(in.OnBadSample, driver::BadSamplePolicy::kError);
+  EXPECT_FALSE(in.BlankRecordsPassOver);
+  EXPECT_TRUE(in.AcceptNpy);
+
+  struct Case {
+    std::vector<std::string> args;
+    bool delimited;
+    std::int32_t column;  // 0: by name
+    std::string name;
+    driver::HeaderMode header;
+    std::optional<textio::FieldSeparator> separator;
+    driver::BadSamplePolicy policy;
+  };
+  using H = driver::HeaderMode;
+  using F = textio::FieldSeparator;
+  using P = driver::BadSamplePolicy;
+  const Case cases[] = {
+      {{"--column", "Fz"}, true, 0, "Fz", H::kAuto, std::nullopt, P::kError},
+      {{"--column", "3", "--header", "no"},
+       true,
+       3,
+       "",
+       H::kNo,
+       std::nullopt,
+       P::kError},
+      {{"--header", "yes", "--delimiter", "semicolon"},
+       true,
+       1,
+       "",
+       H::kYes,
+       F::kSemicolon,
+       P::kError},
+      {{"--delimiter", "tab", "--on-bad-sample", "skip"},
+       true,
+       1,
+       "",
+       H::kAuto,
+       F::kTab,
+       P::kSkip},
+      {{"--delimiter", "whitespace"},
+       true,
+       1,
+       "",
+       H::kAuto,
+       F::kWhitespace,
+       P::kError},
+      {{"--delimiter", "comma", "--on-bad-sample", "stop"},
+       true,
+       1,
+       "",
+       H::kAuto,
+       F::kComma,
+       P::kStop},
+      {{"--on-bad-sample", "stop"},
+       false,
+       1,
+       "",
+       H::kAuto,
+       std::nullopt,
+       P::kStop},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.push_back("s.csv");
+    const Parsed p = Parse(args);
+    ASSERT_TRUE(p.Outcome.Options) << p.Err;
+    const driver::InputOptions& o = p.Outcome.Options->Input;
+    EXPECT_EQ(o.Delimited, c.delimited) << args[0];
+    EXPECT_EQ(o.Column ? o.Column->Index : 1, c.column) << args[0];
+    EXPECT_EQ(o.Column ? o.Column->Name : "", c.name) << args[0];
+    EXPECT_EQ(o.Header, c.header) << args[0];
+    EXPECT_EQ(o.Separator, c.separator) << args[0];
+    EXPECT_EQ(o.OnBadSample, c.policy) << args[0];
+  }
+}
+
+// Guards the trap of --out - making a folder named "-": it means standard
+// output, with CSV unless the format is given.
+TEST(ParseCommandLine, OutDashMadeAFolderNamedDash) {
+  const Parsed csv = Parse({"--out", "-", "-"});
+  ASSERT_TRUE(csv.Outcome.Options) << csv.Err;
+  EXPECT_TRUE(csv.Outcome.Options->ToStandardOutput);
+  EXPECT_EQ(csv.Outcome.Options->Format, OutputFormat::kCsv);
+  EXPECT_EQ(csv.Outcome.Options->Series, (std::vector<std::string>{"-"}));
+  const Parsed dat = Parse({"--out", "-", "--format", "dat", "s.txt"});
+  ASSERT_TRUE(dat.Outcome.Options) << dat.Err;
+  EXPECT_EQ(dat.Outcome.Options->Format, OutputFormat::kDat);
+}
+
+// The variables Slurm sets in a job array task; IDs need not start at 1.
+struct SlurmCase {
+  Env env;
+  std::int32_t index, count;  // 0, 0: refused with `error`
+  const char* error;
+};
+// clang-format off
+const SlurmCase kSlurmCases[] = {
+  {{{"SLURM_ARRAY_TASK_ID", "2"}, {"SLURM_ARRAY_TASK_COUNT", "3"},
+    {"SLURM_ARRAY_TASK_MIN", "1"}, {"SLURM_ARRAY_TASK_MAX", "3"}}, 2, 3, ""},
+  {{{"SLURM_ARRAY_TASK_ID", "0"}, {"SLURM_ARRAY_TASK_COUNT", "4"},
+    {"SLURM_ARRAY_TASK_MIN", "0"}, {"SLURM_ARRAY_TASK_MAX", "3"}}, 1, 4, ""},
+  {{{"SLURM_ARRAY_TASK_ID", "3"}, {"SLURM_ARRAY_TASK_COUNT", "3"}}, 3, 3, ""},
+  // MIN and MAX when COUNT is not there.
+  {{{"SLURM_ARRAY_TASK_ID", "7"}, {"SLURM_ARRAY_TASK_MIN", "5"},
+    {"SLURM_ARRAY_TASK_MAX", "9"}}, 3, 5, ""},
+  // --array=10-30:10
+  {{{"SLURM_ARRAY_TASK_ID", "30"}, {"SLURM_ARRAY_TASK_COUNT", "3"},
+    {"SLURM_ARRAY_TASK_MIN", "10"}, {"SLURM_ARRAY_TASK_MAX", "30"},
+    {"SLURM_ARRAY_TASK_STEP", "10"}}, 3, 3, ""},
+  {{}, 0, 0, "not inside a Slurm job array (SLURM_ARRAY_TASK_ID is not set); "
+             "give --shard I/N"},
+  {{{"SLURM_ARRAY_TASK_ID", "1"}}, 0, 0,
+   "neither SLURM_ARRAY_TASK_COUNT nor SLURM_ARRAY_TASK_MAX is set"},
+  {{{"SLURM_ARRAY_TASK_ID", "x"}, {"SLURM_ARRAY_TASK_COUNT", "3"}}, 0, 0,
+   "SLURM_ARRAY_TASK_ID is not a number: \"x\""},
+  // --array=1,4,9: no rule numbers these tasks 1..3.
+  {{{"SLURM_ARRAY_TASK_ID", "4"}, {"SLURM_ARRAY_TASK_COUNT", "3"},
+    {"SLURM_ARRAY_TASK_MIN", "1"}, {"SLURM_ARRAY_TASK_MAX", "9"}}, 0, 0,
+   "the array is no evenly spaced range (3 tasks from 1 to 9); give "
+   "--shard I/N"},
+  {{{"SLURM_ARRAY_TASK_ID", "0"}, {"SLURM_ARRAY_TASK_COUNT", "3"}}, 0, 0,
+   "task 0 of an array from 1 in steps of 1 and 3 tasks does not fit; give "
+   "--shard I/N"},
+};
+// clang-format on
+
+TEST(ShardFromSlurm, NumbersTasksFromTheArraysStart) {
+  for (const SlurmCase& c : kSlurmCases) {
+    SCOPED_TRACE(c.error);
+    const AutoShard shard = ShardFromSlurm(LookupIn(c.env));
+    if (c.index == 0) {
+      EXPECT_FALSE(shard.Part);
+      EXPECT_EQ(shard.Error, c.error);
+      continue;
+    }
+    ASSERT_TRUE(shard.Part) << shard.Error;
+    EXPECT_EQ(shard.Part->Index, c.index);
+    EXPECT_EQ(shard.Part->Count, c.count);
+  }
+}
+
+// Every series in exactly one task of an array numbered from 0, as
+// --shard auto reads it.
+TEST(ShardFromSlurm, TasksOfAnArrayFrom0CoverTheListOnce) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 11; ++i) {
+    names.push_back(std::to_string(i));
+    names.back().insert(names.back().begin(), 's');
+  }
+  std::multiset<std::string> seen;
+  for (int id = 0; id < 4; ++id) {
+    const Env env = {{"SLURM_ARRAY_TASK_ID", std::to_string(id)},
+                     {"SLURM_ARRAY_TASK_MIN", "0"},
+                     {"SLURM_ARRAY_TASK_MAX", "3"}};
+    const Parsed p = Parse({"--shard", "auto", "x"}, env);
+    ASSERT_TRUE(p.Outcome.Options) << p.Err;
+    for (const std::string& name :
+         SelectShard(names, p.Outcome.Options->Part)) {
+      seen.insert(name);
+    }
+  }
+  EXPECT_EQ(seen, std::multiset<std::string>(names.begin(), names.end()));
+}
+
+TEST(ParseColumn, TakesNumbersFrom1OrNames) {
+  EXPECT_EQ(ParseColumn("2")->Index, 2);
+  EXPECT_EQ(ParseColumn("Fz")->Index, 0);
+  EXPECT_EQ(ParseColumn("Fz")->Name, "Fz");
+  EXPECT_EQ(ParseColumn("2b")->Name, "2b");
+  EXPECT_FALSE(ParseColumn("0"));
+  EXPECT_FALSE(ParseColumn(""));
+  EXPECT_FALSE(ParseColumn("99999999999"));
 }
 
 TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "driver/series_notes.h"
 #include "driver/series_pipeline.h"
 
 namespace driver {
@@ -54,6 +55,77 @@ TEST(ResultPlace, KeepsResultsInsideTheOutputDirectory) {
       EXPECT_EQ(place->generic_string(), c.place);
     }
   }
+}
+
+// What the front ends say after a series. Guards the silent traps: a series
+// that ends early or yields no window, and one whose every window is the
+// fixed degenerate result, which reads like a white-noise walk.
+TEST(SeriesNotes, TellHowTheSeriesWasReadAndWhatItGave) {
+  SeriesReport ended;
+  ended.Windows = 60;
+  ended.Input.Samples = 6999;
+  ended.Input.EndedAt = BadRecord{"s.txt:7000", "not a number: \"NaN\""};
+
+  SeriesReport skipped;
+  skipped.Windows = 190;
+  skipped.DegenerateWindows = 3;
+  skipped.Input.Samples = 19997;
+  skipped.Input.Skipped = 3;
+  skipped.Input.FirstSkipped = BadRecord{"s.csv:7002", "column 2 is empty"};
+  skipped.Input.Warnings = {"s.csv:2: the line holds more than one value"};
+
+  SeriesReport none;
+  none.Input.Samples = 1;
+
+  SeriesReport flat;
+  flat.Windows = 41;
+  flat.DegenerateWindows = 41;
+  flat.Input.Samples = 5000;
+
+  SeriesReport one_flat;
+  one_flat.Windows = 1;
+  one_flat.DegenerateWindows = 1;
+  one_flat.Input.Samples = 32;
+
+  struct Case {
+    const SeriesReport& report;
+    std::vector<std::pair<bool, std::string>> notes;
+  };
+  const std::string flat_tail =
+      " (0.5, 0.5, 0, 0.5, 1: no scaling was found; a flat series, or windows "
+      "too short for the order)";
+  const Case cases[] = {
+      {SeriesReport{}, {{true, "s: no window: 0 samples, fewer than Lrec 32"}}},
+      {ended,
+       {{true,
+         "s.txt:7000: not a number: \"NaN\"; the series ends there, after "
+         "6999 samples"}}},
+      {skipped,
+       {{true, "s.csv:2: the line holds more than one value"},
+        {false,
+         "s: 3 bad samples skipped (the first: s.csv:7002: column 2 is "
+         "empty); 19997 samples read"}}},
+      {none, {{true, "s: no window: 1 sample, fewer than Lrec 32"}}},
+      {flat, {{true, "s: all 41 windows are degenerate" + flat_tail}}},
+      {one_flat, {{true, "s: the only window is degenerate" + flat_tail}}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::pair<bool, std::string>> got;
+    for (const SeriesNote& note : SeriesNotes("s", c.report, 32)) {
+      got.emplace_back(note.Warning, note.Text);
+    }
+    EXPECT_EQ(got, c.notes);
+  }
+}
+
+TEST(SeriesNotes, WarnAboutWindowsShorterThan256) {
+  EXPECT_EQ(ShortWindowWarning(256), std::nullopt);
+  EXPECT_EQ(
+      ShortWindowWarning(255).value_or("").rfind("Lrec 255 is below 256: ", 0),
+      0u);
+  EXPECT_TRUE(IsDegenerate({7.0, 0.5, 0.5, 0.0, 0.5, 1.0}));
+  EXPECT_TRUE(IsDegenerate({7.0, 0.5, 0.5, -0.0, 0.5, 1.0}));
+  EXPECT_FALSE(IsDegenerate({7.0, 0.5, 0.5, 0.0, 0.5, 0.9999999999999999}));
 }
 
 }  // namespace

@@ -257,9 +257,62 @@ if wanted "${cases[@]}"; then
   run
   expect_status 0
   expect_whole_lines "$dir/F(Alfa)/F(Alfa)_s.txt.dat"
-  # "NaN" is not a number: the series ends there, after 43 samples.
+  # "NaN" is not a number: the series ends there, after 43 samples, and
+  # standard error says so (it used to end without a word). At order 2 in
+  # windows of 32 every window is degenerate, which is said too.
   [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_s.txt.dat")" -eq 3 ] || fail "NaN did not end the series"
   [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_t.txt.dat")" -eq 1 ] || fail "Infinity did not end the series"
+  degenerate="(0.5, 0.5, 0, 0.5, 1: no scaling was found; a flat series, or windows too short for the order)"
+  expect_err "mfwindow: warning: s.txt:44: not a number: \"NaN\"; the series ends there, after 43 samples
+mfwindow: warning: s.txt: all 3 windows are degenerate $degenerate
+mfwindow: warning: t.txt:36: not a number: \"Infinity\"; the series ends there, after 35 samples
+mfwindow: warning: t.txt: the only window is degenerate $degenerate"
+fi
+
+case=huge_record_is_named_short
+if wanted "${cases[@]}"; then
+  # The record that ends a series is shown by its first 40 characters, with
+  # control characters made visible, however long it is.
+  setup 0 1 32 3 8 0 1
+  { walk 40; printf '\tx\001'; head -c 5000000 /dev/zero | tr '\0' 'y'; echo; walk 40; } > "$dir/s.txt"
+  echo s.txt > "$dir/list"
+  run
+  expect_status 0
+  expect_err "mfwindow: warning: s.txt:41: not a number: \"\\tx\\x01$(printf 'y%.0s' $(seq 1 37))...\"; the series ends there, after 40 samples"
+fi
+
+case=bad_line_at_sample_7000
+if wanted "${cases[@]}"; then
+  # Guards the trap of a gap line at sample 7001 of 20,000 that ended the
+  # series with 61 windows instead of 191 and not a word: the windows stay
+  # as described, and standard error names the line. A blank line is passed
+  # over, as the reading rules say, and keeps all 191.
+  setup 0 2 1000 20 100 0 1
+  walk 20000 > "$dir/w.txt"
+  for gap in NaN NA ""; do
+    { head -n 7000 "$dir/w.txt"; echo "$gap"; tail -n +7001 "$dir/w.txt"; } > "$dir/gap${gap:-blank}.txt"
+  done
+  printf 'gapNaN.txt\ngapNA.txt\ngapblank.txt\n' > "$dir/list"
+  run
+  expect_status 0
+  for gap in NaN NA; do
+    [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_gap$gap.txt.dat")" -eq 61 ] || fail "$gap: not 61 windows"
+  done
+  [ "$(wc -l < "$dir/F(Alfa)/F(Alfa)_gapblank.txt.dat")" -eq 191 ] || fail "blank: not 191 windows"
+  expect_err 'mfwindow: warning: gapNaN.txt:7001: not a number: "NaN"; the series ends there, after 7000 samples
+mfwindow: warning: gapNA.txt:7001: not a number: "NA"; the series ends there, after 7000 samples'
+fi
+
+case=list_with_cr_only_line_ends
+if wanted "${cases[@]}"; then
+  # "list" keeps its LF records (the count on the console is part of the
+  # dialogue): with CR-only line ends it names one series holding every
+  # name, and the message shows the CRs instead of sending the cursor back.
+  setup 0 1 32 3 8 0 1
+  walk 40 > "$dir/a.txt"; printf 'a.txt\rb.txt\r' > "$dir/list"
+  run
+  expect_status 1
+  expect_err 'mfwindow: cannot open series file "a.txt\rb.txt\r" (No such file or directory); series skipped'
 fi
 
 case=hundred_thousand_names

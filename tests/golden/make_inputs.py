@@ -31,7 +31,7 @@ def scenario(name, answers, files=None, args=None):
     for path, text in (files or {}).items():
         full = os.path.join(d, "files", path)
         os.makedirs(os.path.dirname(full), exist_ok=True)
-        with open(full, "w", newline="") as f:
+        with open(full, "w", newline="", encoding="utf-8") as f:
             f.write(text)
     if args is not None:
         with open(os.path.join(d, "args.txt"), "w", newline="") as f:
@@ -101,3 +101,20 @@ scenario("special_values", ENTER + "0\n2\n32\n3\n4\n0 1\n",
          {"list": "const.txt\nbig.txt\n",
           "const.txt": "1.0\n" * 40,
           "big.txt": lines(["1e300", "-1e300"] * 20)})
+
+# Input that used to give no window, or fewer, without a word: each series
+# now draws one line on standard error; the console and the result files
+# are as before. "list" starts with a UTF-8 byte-order mark, bom.txt too;
+# cr.txt has old-Mac line ends (CR alone); nan.txt ends at a NaN line,
+# header.txt at its header, short.txt is shorter than the window.
+BOM = "\ufeff"
+scenario("input_notes", ENTER + "0\n1\n32\n3\n8\n0 1\n",
+         {"list": BOM + "bom.txt\ncr.txt\nnan.txt\nheader.txt\nshort.txt\n",
+          "bom.txt": BOM + S40, "cr.txt": lines(walk(40, 1), "\r"),
+          "nan.txt": lines(walk(36, 13)) + "NaN\n" + lines(walk(20, 14)),
+          "header.txt": "time,value\n" + lines(walk(40, 15)),
+          "short.txt": lines(walk(20, 16))})
+# Lrec 32 at order 2: every window is degenerate, which reads like a
+# white-noise walk; a warning says so.
+scenario("degenerate_everywhere", ENTER + "0\n2\n32\n3\n8\n0 1\n",
+         {"list": "s.txt\n", "s.txt": S40})

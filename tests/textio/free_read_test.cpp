@@ -377,4 +377,73 @@ TEST(ConvertToken, AgreesWithStrtodOnRandomTokens) {
   EXPECT_EQ(mismatches, 0);
 }
 
+// The reader that takes one record at a time must take the same first
+// value as mfwindow's free-format read of one double; else the batch tool
+// and mfwindow would part on the same file. Each record is read both ways,
+// followed by a record holding 9, which ReadFreeValues reaches only when
+// this one is blank.
+struct FirstCase {
+  std::string record;
+  textio::FirstValueKind kind;
+  std::size_t rest;  // for kValue
+};
+// clang-format off
+const FirstCase kFirstCases[] = {
+  {"1.5",             textio::FirstValueKind::kValue, 3},
+  {"  -2.5e3  junk",  textio::FirstValueKind::kValue, 8},
+  {"\t7,8",           textio::FirstValueKind::kValue, 2},
+  {"2*0.5 3",         textio::FirstValueKind::kValue, 5},
+  {"1.5d0/",          textio::FirstValueKind::kValue, 5},
+  {"   ",             textio::FirstValueKind::kBlank, 0},
+  {"",                textio::FirstValueKind::kBlank, 0},
+  {" \r",             textio::FirstValueKind::kBlank, 0},
+  {",5",              textio::FirstValueKind::kNull,  0},
+  {"/",               textio::FirstValueKind::kNull,  0},
+  {"3* 4",            textio::FirstValueKind::kNull,  0},
+  {"NaN",             textio::FirstValueKind::kError, 0},
+  {"NA",              textio::FirstValueKind::kError, 0},
+  {"0*5",             textio::FirstValueKind::kError, 0},
+  {"1e999",           textio::FirstValueKind::kError, 0},
+  {"timestamp,Fz",    textio::FirstValueKind::kError, 0},
+  {"\xEF\xBB\xBF" "1", textio::FirstValueKind::kError, 0},
+};
+// clang-format on
+
+TEST(ReadFirstValue, TakesWhatReadFreeValuesTakes) {
+  for (const FirstCase& c : kFirstCases) {
+    SCOPED_TRACE(testing::PrintToString(c.record));
+    double first = kD;
+    const textio::FirstValue got = textio::ReadFirstValue(c.record, first);
+    EXPECT_EQ(got.Kind, c.kind);
+
+    std::istringstream in(c.record + "\n9\n");
+    textio::RecordReader reader(in);
+    double value = kD;
+    const textio::FreeTarget target = &value;
+    const textio::FreeReadResult free =
+        textio::ReadFreeValues(reader, {&target, 1});
+    switch (c.kind) {
+      case textio::FirstValueKind::kValue:
+        EXPECT_EQ(got.Rest, c.rest);
+        EXPECT_EQ(free.Status, kDone);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(first),
+                  std::bit_cast<std::uint64_t>(value));
+        break;
+      case textio::FirstValueKind::kBlank:
+        EXPECT_EQ(value, 9.0);  // the read went on to the next record
+        EXPECT_EQ(first, kD);
+        break;
+      case textio::FirstValueKind::kNull:
+        EXPECT_EQ(free.Status, kDone);
+        EXPECT_EQ(free.Assigned, 0);
+        EXPECT_EQ(first, kD);
+        break;
+      case textio::FirstValueKind::kError:
+        EXPECT_EQ(free.Status, Code(got.Error));
+        EXPECT_EQ(first, kD);
+        break;
+    }
+  }
+}
+
 }  // namespace

@@ -1,0 +1,147 @@
+// The samples of one series as the front ends read them from a file or a
+// stream: text with one sample per record (mfwindow's reading: the first
+// value of each record), delimited text with one column chosen, or a .npy
+// array. A record that is no sample is handled by a policy, and how the
+// reading went (the samples, the records skipped, where the series ended)
+// is kept for the messages.
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "textio/fields.h"
+
+namespace driver {
+
+// What becomes of a record that is not a number (a word, NaN, NA, an empty
+// field, a blank line inside the series).
+enum class BadSamplePolicy {
+  kError,  // the series fails: BadSeriesInput names the record
+  kStop,   // the series ends there, as at the end of its file
+  kSkip,   // the record is dropped and reading goes on
+};
+
+// Which column of delimited text (or of a 2-D .npy array) is the series.
+struct ColumnChoice {
+  std::int32_t Index = 1;  // counted from 1; 0 when chosen by Name
+  std::string Name;        // a column name of the header row
+};
+
+enum class HeaderMode {
+  kAuto,  // a first row whose field in the column is a word is the header
+  kYes,   // the first row (not blank) is the header
+  kNo,    // every row is data
+};
+
+// How the series files of a run are read.
+struct InputOptions {
+  BadSamplePolicy OnBadSample = BadSamplePolicy::kStop;
+  // mfwindow's reading: a blank record is passed over wherever it stands.
+  // Otherwise a blank record between two records that are not blank is a
+  // missing sample; blank records before the first and after the last
+  // record that is not blank are ignored.
+  bool BlankRecordsPassOver = true;
+  // mfwindow-batch's reading: a first record holding more than one value
+  // draws a warning (only the first value of each record is the sample),
+  // and a first record that is no number suggests --header and --column.
+  bool BatchHints = false;
+  // An input that starts with the .npy magic byte is read as a .npy array.
+  bool AcceptNpy = false;
+  // Delimited text: each record is split into fields and Column is taken
+  // (column 1 when not set). Otherwise the sample is the first value of
+  // the record, read by the free-format rules.
+  bool Delimited = false;
+  std::optional<textio::FieldSeparator> Separator;  // none: guessed
+  HeaderMode Header = HeaderMode::kAuto;
+  std::optional<ColumnChoice> Column;  // also for a 2-D .npy array
+};
+
+// mfwindow's reading of series files: one sample per record, blank records
+// passed over, the first record that is no number ends the series.
+InputOptions MfwindowInput();
+
+// A record that is no sample, for messages.
+struct BadRecord {
+  std::string Place;    // "s.txt:7001", or "s.npy[7000]" for an array
+  std::string Problem;  // "not a number: \"NaN\""
+  // The first record, and it looks like delimited text (a header row, or
+  // fields joined by semicolons): stopping at it or skipping it is rarely
+  // what was meant.
+  bool LooksDelimited = false;
+  std::string Text() const { return Place + ": " + Problem; }
+};
+
+// How the reading of one series went.
+struct InputSummary {
+  std::int64_t Samples = 0;  // handed out
+  std::int64_t Skipped = 0;  // records dropped under kSkip
+  std::optional<BadRecord> FirstSkipped;
+  // The record that ended the series before the end of its input (kStop,
+  // or input that could not be read further).
+  std::optional<BadRecord> EndedAt;
+  // About the input as a whole ("only the first value ... is analysed").
+  std::vector<std::string> Warnings;
+};
+
+// Input that cannot be read as a series: a bad record under kError, a
+// column that is not there, a .npy file of a kind that is not read, a file
+// that ends inside its data. what() says where and why:
+//   "eeg.csv:7002: column 2 (Fz) is not a number: \"NaN\""
+class BadSeriesInput : public std::runtime_error {
+ public:
+  // `bad_sample`: a record that the policy could have stopped at or
+  // skipped, rather than input that cannot be read as a series at all.
+  BadSeriesInput(const std::string& text, bool bad_sample)
+      : std::runtime_error(text), bad_sample_(bad_sample) {}
+  bool BadSample() const { return bad_sample_; }
+
+ private:
+  bool bad_sample_;
+};
+
+// Hands out the samples of one series in order. Not for sharing between
+// threads; the engine calls Next from one thread at a time.
+class SampleReader {
+ public:
+  virtual ~SampleReader() = default;
+
+  // The next sample, or std::nullopt when the series ends (the end of the
+  // input, or a bad record under kStop). Throws BadSeriesInput under
+  // kError, and for input that cannot be read at all.
+  virtual std::optional<double> Next() = 0;
+
+  const InputSummary& Summary() const { return summary_; }
+
+ protected:
+  explicit SampleReader(BadSamplePolicy policy) : policy_(policy) {}
+  // Applies the policy to `count` bad records reported as `record`: throws
+  // under kError, returns true (read on) under kSkip, false (the series
+  // ends) under kStop.
+  bool Bad(BadRecord record, std::int64_t count = 1);
+
+  BadSamplePolicy Policy() const { return policy_; }
+
+  InputSummary summary_;
+
+ private:
+  BadSamplePolicy policy_;
+};
+
+// The reader of series `name` (as messages name it) from `in`, which must
+// outlive it. With AcceptNpy, an input that starts with the .npy magic byte
+// is read as an array: its header is read and checked here, and
+// BadSeriesInput thrown when it is not an array this reader takes (1-D, or
+// 2-D with a column chosen by number; see ReadNpyHeader). Text is read with
+// a UTF-8 byte-order mark at its start skipped and a lone CR taken as a
+// record end.
+std::unique_ptr<SampleReader> MakeSampleReader(std::istream& in,
+                                               std::string name,
+                                               const InputOptions& options);
+
+}  // namespace driver
