@@ -15,9 +15,10 @@ either (it needs matplotlib).
 """
 
 from ._core import __version__
-from ._analyse import ClampWarning, ShortSeriesWarning, analyse
+from ._analyse import (BadSampleWarning, ClampWarning, ShortSeriesWarning,
+                       analyse)
 from ._files import read_result
 from ._result import Result, Settings
 
 __all__ = ["analyse", "read_result", "Result", "Settings", "ClampWarning",
-           "ShortSeriesWarning", "__version__"]
+           "ShortSeriesWarning", "BadSampleWarning", "__version__"]

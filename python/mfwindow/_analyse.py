@@ -40,6 +40,11 @@ class ClampWarning(UserWarning):
         self.clamped = tuple(clamped)
 
 
+class BadSampleWarning(UserWarning):
+    """Non-finite samples were met under nan="stop" (the series ends at the
+    first) or nan="skip" (they were dropped)."""
+
+
 class ShortSeriesWarning(UserWarning):
     """The series is shorter than one window, so nothing was analysed and
     the result's arrays are empty."""
@@ -84,6 +89,65 @@ def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
         raise ValueError("x has no channels (shape %s)" % (data.shape,))
     data = np.ascontiguousarray(data, dtype=np.float64)
     return data, (None if data.ndim == 1 else tuple(range(data.shape[0])))
+
+
+_NAN_POLICIES = ("error", "stop", "skip")
+
+
+def _where(index: Tuple[int, ...],
+           channels: Optional[Tuple[Any, ...]]) -> str:
+    if channels is None:
+        return "x[%d]" % index[0]
+    return "x[%d, %d] (channel %r)" % (index[0], index[1], channels[index[0]])
+
+
+def _apply_nan_policy(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
+                      nan: str) -> Tuple[np.ndarray, List[int]]:
+    """The samples each channel analyses under the policy for non-finite
+    samples, with each channel's count (channels may end at different
+    places under "stop"). "error" raises ValueError at the first one;
+    "stop" ends a channel at its first; "skip" drops them, so that later
+    samples move up (as mfwindow-batch --on-bad-sample skip does): channels
+    of a 2-D x must then lose the same positions, or their time axes would
+    differ."""
+    bad = ~np.isfinite(data)
+    rows = data.shape[0] if data.ndim == 2 else 1
+    lengths = [data.shape[-1]] * rows
+    if not bad.any():
+        return data, lengths
+    if nan == "error":
+        _check_finite(data, channels)
+    first = np.unravel_index(int(np.argmax(bad)), data.shape)
+    if nan == "stop":
+        bad2 = bad.reshape(rows, -1)
+        for row in range(rows):
+            hits = np.flatnonzero(bad2[row])
+            if hits.size:
+                lengths[row] = int(hits[0])
+        warnings.warn(BadSampleWarning(
+            "%s is %r: the series ends there, after %d samples%s"
+            % (_where(first, channels), float(data[first]),
+               first[-1], "" if rows == 1 else
+               " (each channel ends at its first non-finite sample; "
+               "channels ended early have NaN for the windows they miss)")),
+            stacklevel=3)
+        return data, lengths
+    # skip
+    columns = bad.reshape(rows, -1)
+    if rows > 1 and not (columns == columns[0]).all():
+        raise ValueError(
+            "nan='skip' drops non-finite samples, and the channels have "
+            "them at different places (the first is %s), so their time "
+            "axes would differ; analyse the channels one by one, or use "
+            "nan='stop'" % _where(first, channels))
+    keep = ~columns[0]
+    kept = data[..., keep]
+    warnings.warn(BadSampleWarning(
+        "%d non-finite samples skipped (the first: %s is %r); later "
+        "samples moved up, so the time axis counts the %d samples kept"
+        % (int((~keep).sum()), _where(first, channels), float(data[first]),
+           int(keep.sum()))), stacklevel=3)
+    return np.ascontiguousarray(kept), [kept.shape[-1]] * rows
 
 
 def _check_finite(data: np.ndarray,
@@ -147,6 +211,20 @@ class _Display:
             sys.stderr.flush()
 
 
+def _pad_windows(part: Dict[str, np.ndarray], windows: int) -> None:
+    """Gives a channel that ended early (nan="stop") NaN for the windows it
+    does not reach, and the time axis of the longest channel."""
+    have = part["time"].shape[0]
+    if have == windows:
+        return
+    for key, value in part.items():
+        if key == "q":
+            continue
+        pad = [(0, windows - have)] + [(0, 0)] * (value.ndim - 1)
+        part[key] = np.pad(value.astype(np.float64), pad,
+                           constant_values=np.nan)
+
+
 def _cores() -> int:
     try:
         return max(1, len(os.sched_getaffinity(0)))
@@ -201,7 +279,7 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
             min_scale: int = 20, increments: Any = _MISSING,
             t0: Any = _MISSING, dt: Any = _MISSING,
             fs: Optional[float] = None, spectrum: bool = False,
-            threads: int = 0, progress: Any = False,
+            threads: int = 0, progress: Any = False, nan: str = "error",
             **old_names: Any) -> Result:
     """Multifractal singularity spectra of `x` by detrended fluctuation
     analysis inside a window moving along it: the numbers the mfwindow
@@ -240,6 +318,14 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         True shows a bar (tqdm when it is installed, else a line on
         standard error); a callable is called as progress(done, total) in
         windows from the calling thread, about every 0.05 s.
+    nan : {"error", "stop", "skip"}
+        What a non-finite sample (NaN, an infinity) does: "error" raises
+        ValueError naming its index; "stop" ends the series there (each
+        channel at its own; windows a channel misses are NaN); "skip"
+        drops it, so later samples move up and the time axis counts the
+        samples kept (channels must have them at the same places). Both
+        warn with a BadSampleWarning. As mfwindow-batch --on-bad-sample
+        and the C++ API's Settings::OnBadSample.
 
     The keywords of earlier versions still work: values (x), incr
     (increments), tini (t0), tstep (dt).
@@ -344,6 +430,9 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     else:
         step = 1.0 if given["dt"] is _MISSING else _positive(given["dt"],
                                                             "dt")
+    if nan not in _NAN_POLICIES:
+        raise ValueError("nan must be one of %s, got %r"
+                         % (", ".join(repr(p) for p in _NAN_POLICIES), nan))
     if not (progress is None or isinstance(progress, bool)
             or callable(progress)):
         raise TypeError("progress must be True, False or a callable "
@@ -360,7 +449,7 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     clamped = [c for c in clamped
                if not (c[0] == "shift" and shift_given is None)]
     data, channels = _samples(given["x"])
-    _check_finite(data, channels)
+    data, lengths = _apply_nan_policy(data, channels, nan)
     if clamped:
         warnings.warn(ClampWarning(
             "settings out of range were clamped: " + ", ".join(
@@ -369,9 +458,9 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         window=settled["window"], shift=settled["shift"],
         order=settled["order"], min_scale=settled["min_scale"],
         increments=bool(settled["increments"]), t0=origin, dt=step, fs=fs,
-        spectrum=bool(spectrum), threads=threads)
+        spectrum=bool(spectrum), threads=threads, nan=nan)
 
-    samples = data.shape[-1]
+    samples = max(lengths)
     positions = settings.window_positions(samples)
     if samples < settings.window:
         warnings.warn(ShortSeriesWarning(
@@ -379,7 +468,8 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
             "window to analyse, the arrays are empty"
             % (samples, settings.window)), stacklevel=2)
 
-    rows = [data] if channels is None else list(data)
+    rows = ([data[:lengths[0]]] if channels is None
+            else [row[:n] for row, n in zip(data, lengths)])
     display = _Display(progress, len(positions) * len(rows))
     core_args = dict(increments=inc, order=settings.order,
                      window=settings.window, min_scale=settings.min_scale,
@@ -389,15 +479,19 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         parts = _run(rows, core_args, threads, display)
     finally:
         display.close()
-    for part in parts:
-        if part["time"].shape[0] != positions.shape[0]:
+    longest = int(np.argmax(lengths))
+    time = parts[longest]["time"]
+    for part, n in zip(parts, lengths):
+        expected = settings.window_positions(n).shape[0]
+        if part["time"].shape[0] != expected:
             raise RuntimeError("mfwindow: %d windows expected, the core gave "
-                               "%d" % (positions.shape[0],
-                                       part["time"].shape[0]))
+                               "%d" % (expected, part["time"].shape[0]))
+        _pad_windows(part, positions.shape[0])
     if channels is None:
         arrays = dict(parts[0])
     else:
-        arrays = {key: (parts[0][key] if key in ("time", "q")
+        arrays = {key: (parts[0][key] if key == "q"
+                        else time if key == "time"
                         else np.stack([p[key] for p in parts]))
                   for key in parts[0]}
     if not plain_time:
@@ -413,5 +507,5 @@ analyse.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
                            ("shift", None), ("order", 2), ("min_scale", 20),
                            ("increments", False), ("t0", 0.0), ("dt", 1.0),
                            ("fs", None), ("spectrum", False), ("threads", 0),
-                           ("progress", False))],
+                           ("progress", False), ("nan", "error"))],
     return_annotation=Result)

@@ -31,7 +31,8 @@ class Settings:
     the detrending polynomial); increments tells whether the increments
     inside each window were analysed. Sample j, counted from 1, lies at
     t0 + j*dt, or t0 + j/fs when the sampling rate fs (Hz) was given (dt is
-    None then); with a datetime64 t0 the step is in seconds.
+    None then); with a datetime64 t0 the step is in seconds. nan is the
+    policy for non-finite samples ("error", "stop" or "skip").
     """
 
     window: int
@@ -44,6 +45,7 @@ class Settings:
     fs: Optional[float] = None
     spectrum: bool = False
     threads: int = 0
+    nan: str = "error"
 
     @property
     def is_datetime(self) -> bool:

@@ -276,6 +276,64 @@ def test_non_finite_samples_are_refused_naming_the_first(shape, bad, text):
     assert "index %d" % first[-1] in str(caught.value)
 
 
+class TestNanPolicies:
+    """nan="stop" and nan="skip" give what the program gives for the
+    samples they keep: the series cut at its first non-finite sample, or
+    the series without them (later samples move up, as
+    mfwindow-batch --on-bad-sample skip)."""
+
+    def series(self):
+        values = support.walk(2000, seed=8)
+        values[[700, 701, 1500]] = [np.nan, np.inf, np.nan]
+        return values
+
+    def test_stop_ends_the_series_at_the_first(self):
+        values = self.series()
+        with pytest.warns(mfwindow.BadSampleWarning, match=r"x\[700\] is nan"):
+            got = mfwindow.analyse(values, window=200, shift=50, nan="stop")
+        want = mfwindow.analyse(values[:700], window=200, shift=50)
+        assert got.n_windows == want.n_windows == 11
+        assert bits(got.alfa_sz) == bits(want.alfa_sz)
+        assert bits(got.time) == bits(want.time)
+
+    def test_skip_drops_them_and_the_time_axis_counts_the_kept(self):
+        values = self.series()
+        with pytest.warns(mfwindow.BadSampleWarning, match="3 non-finite"):
+            got = mfwindow.analyse(values, window=200, shift=50, nan="skip")
+        kept = values[np.isfinite(values)]
+        want = mfwindow.analyse(kept, window=200, shift=50)
+        assert got.n_windows == want.n_windows == 36
+        assert bits(got.alfa_min) == bits(want.alfa_min)
+        assert bits(got.time) == bits(want.time)
+
+    def test_stop_pads_channels_that_end_early_with_nan(self):
+        clean = support.walk(2000, seed=9)
+        both = np.vstack([self.series(), clean])
+        with pytest.warns(mfwindow.BadSampleWarning):
+            got = mfwindow.analyse(both, window=200, shift=50, nan="stop")
+        alone = mfwindow.analyse(clean, window=200, shift=50)
+        assert got.alfa_sz.shape == (2, alone.n_windows)
+        assert bits(got.time) == bits(alone.time)
+        assert bits(got.alfa_sz[1]) == bits(alone.alfa_sz)
+        assert np.isnan(got.alfa_sz[0, 11:]).all()
+        assert not np.isnan(got.alfa_sz[0, :11]).any()
+
+    def test_skip_refuses_channels_with_gaps_at_different_places(self):
+        both = np.vstack([self.series(), support.walk(2000, seed=9)])
+        with pytest.raises(ValueError, match="different places"):
+            mfwindow.analyse(both, window=200, nan="skip")
+
+    def test_unknown_policy_is_an_error(self):
+        with pytest.raises(ValueError, match="nan must be one of"):
+            mfwindow.analyse(support.walk(300, seed=1), window=100,
+                             nan="ignore")
+
+    def test_settings_keep_the_policy(self):
+        r = mfwindow.analyse(support.walk(300, seed=1), window=100,
+                             min_scale=10, nan="skip")
+        assert r.settings.nan == "skip"
+
+
 @pytest.mark.parametrize("changes", [
     dict(dt=0.0), dict(dt=-1.0), dict(dt=np.nan), dict(dt=np.inf),
     dict(fs=0), dict(fs=-250.0), dict(fs=np.nan),
