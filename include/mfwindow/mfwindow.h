@@ -18,8 +18,10 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -169,5 +171,49 @@ class Analyser {
 SeriesResult AnalyseSeries(std::span<const double> values,
                            const Settings& settings,
                            const ProgressCallback& progress = nullptr);
+
+// How AnalyseFile reads a series file and what it writes: the flags of
+// mfwindow-batch of the same names. Empty texts are flags not given.
+struct FileOptions {
+  // The column of delimited text (or of a 2-D .npy array) that holds the
+  // series: a number from 1, or a name of the header row. Empty: the first
+  // value of each line, as mfwindow reads it (unless Header or Delimiter
+  // asks for delimited text).
+  std::string Column;
+  std::string Header;     // "auto", "yes", "no"
+  std::string Delimiter;  // "auto", "comma", "semicolon", "tab", "whitespace"
+  // Where the result files go, created if missing; empty: none are written.
+  std::filesystem::path OutDir;
+  bool Csv = false;  // "F(Alfa)_<name>.csv" instead of ".dat"
+};
+
+// One series file analysed, the way mfwindow-batch analyses each of its
+// series.
+struct FileResult {
+  std::string Name;  // the file as messages name it
+  // Why the series gave no result, when it did not: its file is missing or
+  // cannot be read, its name is refused, or (under OnBadSample kError) a
+  // record is not a number, named by file and line. A failed series leaves
+  // no result file.
+  std::optional<std::string> Failure;
+  SeriesResult Result;  // the windows, when there is no Failure
+  // The warnings and notes mfwindow-batch prints for it (without the
+  // program's name), such as a series that ended early.
+  std::vector<std::string> Notes;
+};
+
+// Reads the series in `file` as mfwindow-batch reads its series (its text
+// rules, .npy arrays, OnBadSample, and `options`), analyses it with
+// `settings` on Settings::Threads threads, and, when options.OutDir is set,
+// writes the result files mfwindow-batch writes for the same settings, byte
+// for byte (with Settings::Spectrum also the spectra). Relative names are
+// taken from the current directory; the result files are named after
+// `file` as given. Throws as Settle, std::invalid_argument for options
+// that cannot be used, std::bad_alloc when storage cannot be had, and
+// std::runtime_error when a result file cannot be written (another run
+// writing it, a full disk).
+FileResult AnalyseFile(const std::filesystem::path& file,
+                       const Settings& settings,
+                       const FileOptions& options = {});
 
 }  // namespace mfwindow

@@ -51,6 +51,16 @@ analysis::AnalysisParams ToParams(const Settings& s) {
   return params;
 }
 
+void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result) {
+  const analysis::WindowResult& r = outcome.Result;
+  result.Rows.push_back(
+      {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz});
+  if (outcome.Spectrum != nullptr) {
+    const analysis::WindowSpectrum& sp = *outcome.Spectrum;
+    result.Spectra.push_back({sp.HurstQ, sp.TauQ, sp.AlfaGrid, sp.FAlfaGrid});
+  }
+}
+
 Settings Settle(const Settings& given) {
   if (!analysis::AcceptIncrFlag(given.IncrFlag)) {
     throw std::invalid_argument("IncrFlag must be 0 or 1");
@@ -168,13 +178,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     return taken[next++];
   };
   const auto keep = [&](const analysis::WindowOutcome& outcome) {
-    const analysis::WindowResult& r = outcome.Result;
-    result.Rows.push_back(
-        {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz});
-    if (outcome.Spectrum != nullptr) {
-      const analysis::WindowSpectrum& sp = *outcome.Spectrum;
-      result.Spectra.push_back({sp.HurstQ, sp.TauQ, sp.AlfaGrid, sp.FAlfaGrid});
-    }
+    KeepWindow(outcome, result);
     ++windows_done;
     report();
   };

@@ -9,9 +9,9 @@
 
 #include "analysis/engine.h"
 #include "api/settings_params.h"
-#include "batch/result_records.h"
 #include "driver/fatal.h"
 #include "driver/interrupt.h"
+#include "driver/result_records.h"
 #include "driver/series.h"
 #include "driver/series_notes.h"
 #include "driver/series_pipeline.h"
@@ -29,36 +29,6 @@ std::uint64_t FileSize(const fs::path& path) {
   std::error_code error;
   const std::uintmax_t size = fs::file_size(path, error);
   return error ? 0 : static_cast<std::uint64_t>(size);
-}
-
-// The result files of one series for these options: the main file (.dat or
-// .csv) and, when asked for, the spectra.
-std::vector<driver::ResultStream> ResultStreams(
-    const BatchOptions& options, const analysis::RunConstants& run) {
-  std::vector<driver::ResultStream> streams;
-  if (options.Format == OutputFormat::kCsv) {
-    streams.push_back(
-        driver::ResultStream{".csv", std::string(kCsvHeader),
-                             [](const analysis::WindowOutcome& outcome,
-                                std::vector<std::string>& records) {
-                               records.push_back(CsvRecord(outcome.Result));
-                             }});
-  } else {
-    streams.push_back(driver::ResultLineStream());
-  }
-  if (options.Given.Spectrum) {
-    streams.push_back(driver::ResultStream{
-        ".spectrum.csv", std::string(kSpectrumHeader),
-        [&run](const analysis::WindowOutcome& outcome,
-               std::vector<std::string>& records) {
-          for (std::string& record :
-               SpectrumRecords(outcome.Number, outcome.Result.TimeMark,
-                               run.QGrid, *outcome.Spectrum)) {
-            records.push_back(std::move(record));
-          }
-        }});
-  }
-  return streams;
 }
 
 }  // namespace
@@ -155,7 +125,10 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   pipeline.Input = options.Input;
   pipeline.StandardInput = io.In;
   pipeline.ToStandardOutput = options.ToStandardOutput;
-  pipeline.Streams = ResultStreams(options, engine->Run());
+  pipeline.Streams = driver::ResultStreams(
+      options.Format == OutputFormat::kCsv ? driver::ResultFormat::kCsv
+                                           : driver::ResultFormat::kDat,
+      options.Given.Spectrum, engine->Run());
   pipeline.WithSpectrum = options.Given.Spectrum;
   pipeline.WindowDone = [&progress](const analysis::WindowOutcome&) {
     progress.WindowDone();

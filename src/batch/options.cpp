@@ -91,15 +91,6 @@ const char* SystemEnv(const char* name) { return std::getenv(name); }
 
 }  // namespace
 
-driver::InputOptions BatchInput() {
-  driver::InputOptions input;
-  input.OnBadSample = driver::BadSamplePolicy::kError;
-  input.BlankRecordsPassOver = false;
-  input.BatchHints = true;
-  input.AcceptNpy = true;
-  return input;
-}
-
 AutoShard ShardFromSlurm(const EnvLookup& env) {
   const auto get = [&env](const char* name) -> std::optional<std::string> {
     const char* value = env(name);
@@ -175,20 +166,6 @@ AutoShard ShardFromSlurm(const EnvLookup& env) {
   result.Part = Shard{static_cast<std::int32_t>(offset / *step + 1),
                       static_cast<std::int32_t>(*tasks)};
   return result;
-}
-
-std::optional<driver::ColumnChoice> ParseColumn(std::string_view text) {
-  if (text.empty()) return std::nullopt;
-  if (std::all_of(text.begin(), text.end(),
-                  [](char c) { return c >= '0' && c <= '9'; })) {
-    const std::optional<std::int64_t> index = ParseCount(text);
-    if (!index || *index < 1 ||
-        *index > std::numeric_limits<std::int32_t>::max()) {
-      return std::nullopt;
-    }
-    return driver::ColumnChoice{static_cast<std::int32_t>(*index), ""};
-  }
-  return driver::ColumnChoice{0, std::string(text)};
 }
 
 std::optional<Shard> ParseShard(std::string_view text) {
@@ -360,19 +337,19 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       }
       o.Part = *part;
     }
-    if (column_option->count() > 0) {
-      o.Input.Column = ParseColumn(column);
-      if (!o.Input.Column) {
-        throw CLI::ValidationError(
-            "--column", "expected a number from 1 or a column name, got \"" +
-                            column + "\"");
-      }
-      if (o.Input.Column->Index == 0 && header == "no") {
-        throw CLI::ValidationError(
-            "--column",
-            "a column chosen by name needs a header row, not "
-            "--header no");
-      }
+    if (column_option->count() > 0 && column.empty()) {
+      throw CLI::ValidationError(
+          "--column", "expected a number from 1 or a column name, got \"\"");
+    }
+    const auto given = [](const CLI::Option* option, const std::string& text) {
+      return option->count() > 0 ? std::string_view(text) : std::string_view();
+    };
+    if (const std::optional<std::string> problem = driver::ChooseFields(
+            given(column_option, column), given(header_option, header),
+            given(delimiter_option, delimiter), "--", o.Input)) {
+      const std::size_t colon = problem->find(':');
+      throw CLI::ValidationError(problem->substr(0, colon),
+                                 problem->substr(colon + 2));
     }
     if (std::count(o.Series.begin(), o.Series.end(),
                    driver::kStandardInputName) > 1) {
@@ -402,20 +379,6 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
   if (out_dir == "-") {
     o.ToStandardOutput = true;
     if (format_option->count() == 0) o.Format = OutputFormat::kCsv;
-  }
-  o.Input.Delimited = column_option->count() > 0 ||
-                      header_option->count() > 0 ||
-                      delimiter_option->count() > 0;
-  o.Input.Header = header == "yes"  ? driver::HeaderMode::kYes
-                   : header == "no" ? driver::HeaderMode::kNo
-                                    : driver::HeaderMode::kAuto;
-  if (delimiter == "comma") o.Input.Separator = textio::FieldSeparator::kComma;
-  if (delimiter == "semicolon") {
-    o.Input.Separator = textio::FieldSeparator::kSemicolon;
-  }
-  if (delimiter == "tab") o.Input.Separator = textio::FieldSeparator::kTab;
-  if (delimiter == "whitespace") {
-    o.Input.Separator = textio::FieldSeparator::kWhitespace;
   }
   o.Input.OnBadSample = on_bad == "stop"   ? driver::BadSamplePolicy::kStop
                         : on_bad == "skip" ? driver::BadSamplePolicy::kSkip

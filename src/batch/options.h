@@ -43,10 +43,6 @@ struct Shard {
 // by mfwindow::Setting.
 using TypedSettings = std::array<bool, 4>;
 
-// The batch tool's reading before any flag: one sample per line as
-// mfwindow reads it, a bad sample an error, .npy files taken.
-driver::InputOptions BatchInput();
-
 struct BatchOptions {
   mfwindow::Settings Given;  // as typed, before settling; Threads, Spectrum
   std::vector<std::string> Series;      // the names given as arguments
@@ -56,7 +52,7 @@ struct BatchOptions {
   // How series are read: --column, --header, --delimiter, --on-bad-sample;
   // a blank line inside a series is a missing sample, and .npy files are
   // recognised by their first byte.
-  driver::InputOptions Input = BatchInput();
+  driver::InputOptions Input = driver::BatchInput();
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
   bool Quiet = false;  // no progress
@@ -106,10 +102,6 @@ struct AutoShard {
   std::string Error;
 };
 AutoShard ShardFromSlurm(const EnvLookup& env);
-
-// "2" -> column 2;  "Fz" -> the column named Fz;  "0" -> std::nullopt.
-// A text of digits is always a number.
-std::optional<driver::ColumnChoice> ParseColumn(std::string_view text);
 
 // One warning line (without line end) per typed value that settling
 // changes, naming its flag, the value given and the value used:

@@ -1,10 +1,14 @@
 #include "driver/series_input.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cctype>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "driver/npy_header.h"
@@ -439,6 +443,79 @@ class NpySampleReader final : public SampleReader {
 }  // namespace
 
 InputOptions MfwindowInput() { return InputOptions{}; }
+
+InputOptions BatchInput() {
+  InputOptions input;
+  input.OnBadSample = BadSamplePolicy::kError;
+  input.BlankRecordsPassOver = false;
+  input.BatchHints = true;
+  input.AcceptNpy = true;
+  return input;
+}
+
+std::optional<ColumnChoice> ParseColumn(std::string_view text) {
+  if (text.empty()) return std::nullopt;
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return c >= '0' && c <= '9'; })) {
+    std::int32_t index = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, index);
+    if (ec != std::errc{} || ptr != end || index < 1) return std::nullopt;
+    return ColumnChoice{index, ""};
+  }
+  return ColumnChoice{0, std::string(text)};
+}
+
+std::optional<std::string> ChooseFields(std::string_view column,
+                                        std::string_view header,
+                                        std::string_view delimiter,
+                                        std::string_view flag_prefix,
+                                        InputOptions& input) {
+  const std::string prefix(flag_prefix);
+  if (!column.empty()) {
+    input.Column = ParseColumn(column);
+    if (!input.Column) {
+      return prefix +
+             "column: expected a number from 1 or a column name, "
+             "got \"" +
+             std::string(column) + "\"";
+    }
+    if (input.Column->Index == 0 && header == "no") {
+      return prefix +
+             "column: a column chosen by name needs a header row, "
+             "not " +
+             prefix + "header no";
+    }
+  }
+  if (header.empty() || header == "auto") {
+    input.Header = HeaderMode::kAuto;
+  } else if (header == "yes") {
+    input.Header = HeaderMode::kYes;
+  } else if (header == "no") {
+    input.Header = HeaderMode::kNo;
+  } else {
+    return prefix + "header: expected auto, yes or no, got \"" +
+           std::string(header) + "\"";
+  }
+  if (delimiter.empty() || delimiter == "auto") {
+    input.Separator.reset();
+  } else if (delimiter == "comma") {
+    input.Separator = textio::FieldSeparator::kComma;
+  } else if (delimiter == "semicolon") {
+    input.Separator = textio::FieldSeparator::kSemicolon;
+  } else if (delimiter == "tab") {
+    input.Separator = textio::FieldSeparator::kTab;
+  } else if (delimiter == "whitespace") {
+    input.Separator = textio::FieldSeparator::kWhitespace;
+  } else {
+    return prefix +
+           "delimiter: expected auto, comma, semicolon, tab or "
+           "whitespace, got \"" +
+           std::string(delimiter) + "\"";
+  }
+  input.Delimited = !column.empty() || !header.empty() || !delimiter.empty();
+  return std::nullopt;
+}
 
 bool SampleReader::Bad(BadRecord record, std::int64_t count) {
   switch (policy_) {

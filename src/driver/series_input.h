@@ -66,6 +66,30 @@ struct InputOptions {
 // passed over, the first record that is no number ends the series.
 InputOptions MfwindowInput();
 
+// mfwindow-batch's reading, also the library's AnalyseFile: a record that
+// is no number is an error, a blank record inside the series is a missing
+// sample, .npy arrays are read, and a first record that looks like a header
+// or holds several values draws a hint.
+InputOptions BatchInput();
+
+// The column a --column value names: a number from 1, or a name of the
+// header row. std::nullopt for an empty text, 0, or a number beyond 32 bits.
+//   "3" -> {3, ""};  "Fz" -> {0, "Fz"};  "0", "" -> std::nullopt
+std::optional<ColumnChoice> ParseColumn(std::string_view text);
+
+// Sets the delimited reading of `input` from the texts of --column,
+// --header (auto, yes, no) and --delimiter (auto, comma, semicolon, tab,
+// whitespace); an empty text is a setting not given, and any one given
+// turns on the delimited reading. Returns why they cannot be used (an
+// unknown word, a column that is no number from 1 nor a name, a column by
+// name with header "no"), naming the setting as `flag_prefix` + "column"
+// and so on ("--" for the batch tool).
+std::optional<std::string> ChooseFields(std::string_view column,
+                                        std::string_view header,
+                                        std::string_view delimiter,
+                                        std::string_view flag_prefix,
+                                        InputOptions& input);
+
 // A record that is no sample, for messages.
 struct BadRecord {
   std::string Place;    // "s.txt:7001", or "s.npy[7000]" for an array

@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <span>
 #include <stdexcept>
@@ -398,6 +403,122 @@ TEST(AnalyseSeries, WarnsWhenEveryWindowIsDegenerateOrNoneIsThere) {
   const mfwindow::SeriesResult walk =
       mfwindow::AnalyseSeries(analysis_test::RandomWalk(512, 4), s);
   EXPECT_TRUE(walk.Warnings.empty());
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A scratch folder of its own under the build tree's current folder.
+fs::path Scratch(const std::string& name) {
+  const fs::path dir = fs::current_path() / "api_files" / name;
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+void WriteLines(const fs::path& path, const std::vector<std::string>& lines) {
+  std::ofstream out(path, std::ios::binary);
+  for (const std::string& line : lines) out << line << '\n';
+}
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A file analysed by AnalyseFile gives the rows of its samples analysed
+// from memory, bit for bit, and the CSV file of mfwindow-batch: the header
+// and one row per window at full precision, CR LF.
+TEST(AnalyseFile, ReadsAsTheBatchToolAndGivesTheRowsOfItsSamples) {
+  const fs::path dir = Scratch("rows");
+  const std::vector<double> walk = analysis_test::RandomWalk(700, 21);
+  std::vector<std::string> lines{"time,value"};
+  for (std::size_t i = 0; i < walk.size(); ++i) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%zu,%.17g", i, walk[i]);
+    lines.emplace_back(buffer);
+  }
+  WriteLines(dir / "s.csv", lines);
+  Settings s = Make(2, 200, 20, 50);
+  s.Threads = 1;
+  mfwindow::FileOptions options;
+  options.Column = "value";
+  options.OutDir = dir / "out";
+  options.Csv = true;
+  const fs::path was = fs::current_path();
+  fs::current_path(dir);
+  const mfwindow::FileResult got = mfwindow::AnalyseFile("s.csv", s, options);
+  fs::current_path(was);
+  ASSERT_FALSE(got.Failure) << *got.Failure;
+  const mfwindow::SeriesResult want = mfwindow::AnalyseSeries(walk, s);
+  ASSERT_EQ(got.Result.Rows.size(), want.Rows.size());
+  ASSERT_EQ(want.Rows.size(), 11u);
+  for (std::size_t i = 0; i < want.Rows.size(); ++i) {
+    EXPECT_TRUE(SameBits(got.Result.Rows[i].AlfaSz, want.Rows[i].AlfaSz));
+    EXPECT_TRUE(SameBits(got.Result.Rows[i].TimeMark, want.Rows[i].TimeMark));
+  }
+  const std::string csv = Contents(dir / "out" / "F(Alfa)_s.csv.csv");
+  EXPECT_EQ(
+      csv.rfind("time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz\r\n", 0),
+      0u);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 12);
+}
+
+// A series that cannot be analysed is a result with its reason, never an
+// exception, and leaves no result file behind.
+TEST(AnalyseFile, NamesWhyASeriesFailedAndWritesNothingForIt) {
+  const fs::path dir = Scratch("failures");
+  std::vector<std::string> lines;
+  for (int i = 0; i < 300; ++i) lines.push_back(std::to_string(i % 7));
+  lines[120] = "NaN";
+  WriteLines(dir / "gap.txt", lines);
+  Settings s = Make(1, 100, 10, 100);
+  mfwindow::FileOptions options;
+  options.OutDir = dir / "out";
+  struct Case {
+    fs::path file;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {dir / "missing.txt", "cannot open series file"},
+      {dir / "gap.txt", "gap.txt:121: not a number: \"NaN\""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file.string());
+    const mfwindow::FileResult got = mfwindow::AnalyseFile(c.file, s, options);
+    ASSERT_TRUE(got.Failure);
+    EXPECT_NE(got.Failure->find(c.reason), std::string::npos) << *got.Failure;
+    EXPECT_TRUE(got.Result.Rows.empty());
+  }
+  if (fs::exists(dir / "out")) {
+    for (const fs::directory_entry& e :
+         fs::recursive_directory_iterator(dir / "out")) {
+      EXPECT_FALSE(e.is_regular_file()) << e.path();
+    }
+  }
+  // Under kStop the same file gives the windows before the gap, and says so.
+  s.OnBadSample = mfwindow::BadSamplePolicy::kStop;
+  const mfwindow::FileResult stopped =
+      mfwindow::AnalyseFile(dir / "gap.txt", s, options);
+  ASSERT_FALSE(stopped.Failure);
+  EXPECT_EQ(stopped.Result.Rows.size(), 1u);
+  ASSERT_FALSE(stopped.Notes.empty());
+  EXPECT_NE(stopped.Notes.back().find("after 120 samples"), std::string::npos)
+      << stopped.Notes.back();
+}
+
+TEST(AnalyseFile, RefusesOptionsThatCannotBeUsed) {
+  mfwindow::FileOptions options;
+  options.Column = "0";
+  EXPECT_THROW(mfwindow::AnalyseFile("x", Settings{}, options),
+               std::invalid_argument);
+  options.Column = "";
+  options.Delimiter = "pipe";
+  EXPECT_THROW(mfwindow::AnalyseFile("x", Settings{}, options),
+               std::invalid_argument);
 }
 
 }  // namespace

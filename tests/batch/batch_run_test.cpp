@@ -14,8 +14,8 @@
 #include <system_error>
 #include <vector>
 
-#include "batch/result_records.h"
 #include "driver/fatal.h"
+#include "driver/result_records.h"
 #include "driver/series_pipeline.h"
 
 namespace batch {
@@ -175,7 +175,7 @@ TEST(RunBatch, CsvValuesRenderToTheDatLines) {
         ReadFile(dir / "csv" / ("F(Alfa)_" + std::string(name) + ".csv")));
     ASSERT_FALSE(dat.empty());
     ASSERT_EQ(csv.size(), dat.size() + 1);
-    EXPECT_EQ(csv[0], kCsvHeader);
+    EXPECT_EQ(csv[0], driver::kCsvHeader);
     for (std::size_t i = 0; i < dat.size(); ++i) {
       double v[6] = {};
       const char* at = csv[i + 1].data();
@@ -208,7 +208,7 @@ TEST(RunBatch, SpectrumFileHas300RowsPerWindow) {
       Records(ReadFile(dir / "F(Alfa)" / "F(Alfa)_cascade.txt.spectrum.csv"));
   ASSERT_EQ(rows.size(), 1u + 4u);  // 4096 samples: 4 windows of 1000
   ASSERT_EQ(spectrum.size(), 1u + 4u * 300u);
-  EXPECT_EQ(spectrum[0], kSpectrumHeader);
+  EXPECT_EQ(spectrum[0], driver::kSpectrumHeader);
   for (std::size_t w = 0; w < 4; ++w) {
     const std::string time = rows[w + 1].substr(0, rows[w + 1].find(','));
     const std::string lead = std::to_string(w + 1) + "," + time + ",";

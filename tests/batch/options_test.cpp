@@ -394,13 +394,13 @@ TEST(ShardFromSlurm, TasksOfAnArrayFrom0CoverTheListOnce) {
 }
 
 TEST(ParseColumn, TakesNumbersFrom1OrNames) {
-  EXPECT_EQ(ParseColumn("2")->Index, 2);
-  EXPECT_EQ(ParseColumn("Fz")->Index, 0);
-  EXPECT_EQ(ParseColumn("Fz")->Name, "Fz");
-  EXPECT_EQ(ParseColumn("2b")->Name, "2b");
-  EXPECT_FALSE(ParseColumn("0"));
-  EXPECT_FALSE(ParseColumn(""));
-  EXPECT_FALSE(ParseColumn("99999999999"));
+  EXPECT_EQ(driver::ParseColumn("2")->Index, 2);
+  EXPECT_EQ(driver::ParseColumn("Fz")->Index, 0);
+  EXPECT_EQ(driver::ParseColumn("Fz")->Name, "Fz");
+  EXPECT_EQ(driver::ParseColumn("2b")->Name, "2b");
+  EXPECT_FALSE(driver::ParseColumn("0"));
+  EXPECT_FALSE(driver::ParseColumn(""));
+  EXPECT_FALSE(driver::ParseColumn("99999999999"));
 }
 
 TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {

@@ -1,11 +1,11 @@
-#include "batch/result_records.h"
+#include "driver/result_records.h"
 
 #include <cstddef>
 
 #include "textio/format.h"
 #include "textio/full_precision.h"
 
-namespace batch {
+namespace driver {
 namespace {
 
 using textio::FormatFullPrecision;
@@ -45,4 +45,32 @@ std::vector<std::string> SpectrumRecords(
   return records;
 }
 
-}  // namespace batch
+std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
+                                        const analysis::RunConstants& run) {
+  std::vector<ResultStream> streams;
+  if (format == ResultFormat::kCsv) {
+    streams.push_back(ResultStream{".csv", std::string(kCsvHeader),
+                                   [](const analysis::WindowOutcome& outcome,
+                                      std::vector<std::string>& records) {
+                                     records.push_back(
+                                         CsvRecord(outcome.Result));
+                                   }});
+  } else {
+    streams.push_back(ResultLineStream());
+  }
+  if (spectrum) {
+    streams.push_back(ResultStream{
+        ".spectrum.csv", std::string(kSpectrumHeader),
+        [&run](const analysis::WindowOutcome& outcome,
+               std::vector<std::string>& records) {
+          for (std::string& record :
+               SpectrumRecords(outcome.Number, outcome.Result.TimeMark,
+                               run.QGrid, *outcome.Spectrum)) {
+            records.push_back(std::move(record));
+          }
+        }});
+  }
+  return streams;
+}
+
+}  // namespace driver

@@ -1,4 +1,4 @@
-#include "batch/result_records.h"
+#include "driver/result_records.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 
 #include "driver/series_pipeline.h"
 
-namespace batch {
+namespace driver {
 namespace {
 
 std::vector<std::string_view> Fields(std::string_view record) {
@@ -117,4 +117,4 @@ TEST(SpectrumRecords, FollowTheLongLayout) {
 }
 
 }  // namespace
-}  // namespace batch
+}  // namespace driver

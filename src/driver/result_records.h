@@ -1,6 +1,8 @@
-// The records of the batch result files, rendered without line ends (the
-// result file adds CR LF): mfwindow's fixed-width lines, the CSV rows of
-// the six values, and the long CSV layout of each window's whole spectrum.
+// The records of the result files that mfwindow-batch and the library's
+// AnalyseFile write, rendered without line ends (the result file adds CR
+// LF): mfwindow's fixed-width lines, the CSV rows of the six values, and
+// the long CSV layout of each window's whole spectrum; and the streams of
+// one series made of them.
 #pragma once
 
 #include <array>
@@ -10,8 +12,10 @@
 #include <vector>
 
 #include "analysis/results.h"
+#include "analysis/run_constants.h"
+#include "driver/series_pipeline.h"
 
-namespace batch {
+namespace driver {
 
 inline constexpr std::string_view kCsvHeader =
     "time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz";
@@ -33,4 +37,15 @@ std::vector<std::string> SpectrumRecords(
     const std::array<double, analysis::kMomentCount>& q_grid,
     const analysis::WindowSpectrum& spectrum);
 
-}  // namespace batch
+enum class ResultFormat {
+  kDat,  // mfwindow's 90-character lines
+  kCsv,  // a header row and the six values at full precision
+};
+
+// The result files of one series: the main file ("F(Alfa)_<name>.dat" or
+// ".csv") and, with `spectrum`, "F(Alfa)_<name>.spectrum.csv". `run` must
+// outlive the streams.
+std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
+                                        const analysis::RunConstants& run);
+
+}  // namespace driver
