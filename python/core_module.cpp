@@ -151,6 +151,9 @@ std::tuple<py::dict, py::list> Settle(std::int64_t increments,
   return {settled, clamped};
 }
 
+// The rows of `result` as numpy columns, and its spectra with `spectrum`.
+py::dict Columns(const mfwindow::SeriesResult& result, bool spectrum);
+
 py::dict Analyse(const Samples& samples, std::int64_t increments,
                  std::int64_t order, std::int64_t window,
                  std::int64_t min_scale, std::int64_t shift, double t0,
@@ -181,6 +184,62 @@ py::dict Analyse(const Samples& samples, std::int64_t increments,
         [&] { return mfwindow::AnalyseSeries(values, settings, callback); });
   }
 
+  return Columns(result, spectrum);
+}
+
+// The file policy names of mfwindow-batch's --on-bad-sample.
+mfwindow::BadSamplePolicy Policy(const std::string& name) {
+  if (name == "error") return mfwindow::BadSamplePolicy::kError;
+  if (name == "stop") return mfwindow::BadSamplePolicy::kStop;
+  if (name == "skip") return mfwindow::BadSamplePolicy::kSkip;
+  throw py::value_error(
+      "on_bad_sample must be 'error', 'stop' or 'skip', "
+      "got '" +
+      name + "'");
+}
+
+// One series file as mfwindow-batch analyses it: a dict with the file's
+// name, why it failed (None when it did not), its notes and its columns;
+// with out_dir also the batch tool's result files.
+py::dict AnalyseFile(const std::string& path, std::int64_t increments,
+                     std::int64_t order, std::int64_t window,
+                     std::int64_t min_scale, std::int64_t shift, double t0,
+                     double dt, int threads, bool spectrum,
+                     const std::string& column, const std::string& header,
+                     const std::string& delimiter,
+                     const std::string& on_bad_sample,
+                     const std::string& out_dir, bool csv,
+                     const std::string& base_dir) {
+  mfwindow::Settings settings = MakeSettings(
+      increments, order, window, min_scale, shift, t0, dt, threads, spectrum);
+  settings.OnBadSample = Policy(on_bad_sample);
+  mfwindow::FileOptions options;
+  options.Column = column;
+  options.Header = header;
+  options.Delimiter = delimiter;
+  options.OutDir = out_dir;
+  options.Csv = csv;
+  options.BaseDir = base_dir;
+  mfwindow::FileResult result;
+  {
+    py::gil_scoped_release release;
+    result =
+        Settled([&] { return mfwindow::AnalyseFile(path, settings, options); });
+  }
+  py::dict out;
+  out["name"] = result.Name;
+  out["failure"] =
+      result.Failure ? py::object(py::str(*result.Failure)) : py::none();
+  out["notes"] = result.Notes;
+  out["columns"] = Columns(result.Result, spectrum);
+  return out;
+}
+
+}  // namespace
+
+namespace {
+
+py::dict Columns(const mfwindow::SeriesResult& result, bool spectrum) {
   using Row = mfwindow::WindowRow;
   py::dict columns;
   columns["time"] = RowColumn(result.Rows, &Row::TimeMark);
@@ -233,4 +292,13 @@ PYBIND11_MODULE(_core, m) {
         py::arg("spectrum"), py::arg("progress") = nullptr,
         "One series analysed with the GIL released; a dict of columns. "
         "Raises Stopped when progress.stop() was called.");
+  m.def("analyse_file", &AnalyseFile, py::arg("path"), py::arg("increments"),
+        py::arg("order"), py::arg("window"), py::arg("min_scale"),
+        py::arg("shift"), py::arg("t0"), py::arg("dt"), py::arg("threads"),
+        py::arg("spectrum"), py::arg("column") = "", py::arg("header") = "",
+        py::arg("delimiter") = "", py::arg("on_bad_sample") = "error",
+        py::arg("out_dir") = "", py::arg("csv") = false,
+        py::arg("base_dir") = "",
+        "One series file read and analysed as mfwindow-batch does it, with "
+        "the GIL released; a dict of name, failure, notes and columns.");
 }

@@ -184,6 +184,9 @@ struct FileOptions {
   std::string Delimiter;  // "auto", "comma", "semicolon", "tab", "whitespace"
   // Where the result files go, created if missing; empty: none are written.
   std::filesystem::path OutDir;
+  // Relative series names and a relative OutDir are taken from here;
+  // empty: the current directory.
+  std::filesystem::path BaseDir;
   bool Csv = false;  // "F(Alfa)_<name>.csv" instead of ".dat"
 };
 
@@ -207,8 +210,8 @@ struct FileResult {
 // `settings` on Settings::Threads threads, and, when options.OutDir is set,
 // writes the result files mfwindow-batch writes for the same settings, byte
 // for byte (with Settings::Spectrum also the spectra). Relative names are
-// taken from the current directory; the result files are named after
-// `file` as given. Throws as Settle, std::invalid_argument for options
+// taken from options.BaseDir; the result files are named after `file` as
+// given. Throws as Settle, std::invalid_argument for options
 // that cannot be used, std::bad_alloc when storage cannot be had, and
 // std::runtime_error when a result file cannot be written (another run
 // writing it, a full disk).

@@ -50,7 +50,8 @@ FileResult AnalyseFile(const std::filesystem::path& file,
       analysis::TablesOf(params),
       analysis::EngineRequest{analysis::EngineKind::kFast, used.Threads});
 
-  pipeline.BaseDir = std::filesystem::current_path();
+  pipeline.BaseDir = options.BaseDir.empty() ? std::filesystem::current_path()
+                                             : options.BaseDir;
   pipeline.Policy = driver::OpenFailure::kSkipAll;
   pipeline.WithSpectrum = used.Spectrum;
   if (!options.OutDir.empty()) {

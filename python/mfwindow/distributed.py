@@ -1,0 +1,231 @@
+"""mfwindow.distributed: many series on a Dask cluster, collected into one
+table.
+
+Each series is one task on the cluster: a file is read and analysed the way
+mfwindow-batch reads and analyses each of its series (its text rules, .npy
+arrays, --column/--header/--delimiter, --on-bad-sample), and with `out` the
+task writes the very result files mfwindow-batch writes. A series that
+fails (a missing or unreadable file, a bad sample under on_bad_sample
+"error") becomes one row naming the failure; every other series completes.
+Workers analyse with one thread each unless told otherwise, so that the
+cluster, not the library's own threads, spreads the work.
+
+Needs Dask's distributed scheduler (Debian: python3-distributed) and pandas.
+"""
+
+from __future__ import annotations
+
+import os
+from typing import Any, Dict, Iterable, List, Mapping, Optional
+
+import numpy as np
+
+from . import _core
+
+# The per-window columns, in the order of mfwindow-batch's CSV.
+_COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
+            "f_alfa_sz")
+_SHIFT_OF_WINDOW = 2**31 - 1
+# The summary values of a window whose fluctuations do not scale.
+_DEGENERATE = (0.5, 0.5, 0.0, 0.5, 1.0)
+
+
+def _settings(window: int, shift: Optional[int] = None, order: int = 2,
+              min_scale: int = 20, increments: bool = False,
+              t0: float = 0.0, dt: float = 1.0, spectrum: bool = False,
+              threads: int = 1) -> Dict[str, Any]:
+    return dict(increments=int(increments), order=int(order),
+                window=int(window), min_scale=int(min_scale),
+                shift=_SHIFT_OF_WINDOW if shift is None else int(shift),
+                t0=float(t0), dt=float(dt), threads=int(threads),
+                spectrum=bool(spectrum))
+
+
+def _status(rows: Dict[str, np.ndarray]) -> np.ndarray:
+    values = np.column_stack([rows[c] for c in _COLUMNS[1:]]) \
+        if len(rows["time"]) else np.zeros((0, 5))
+    degenerate = np.all(values == np.array(_DEGENERATE), axis=1)
+    return np.where(degenerate, "degenerate", "ok")
+
+
+def _frame(series: str, columns: Optional[Dict[str, np.ndarray]],
+           failure: Optional[str], notes: List[str]) -> Any:
+    """One series' rows: one per window, or one row naming its failure."""
+    import pandas as pd
+    if failure is not None:
+        row = {"series": [series], "window": [0]}
+        row.update({c: [np.nan] for c in _COLUMNS})
+        row.update(status=["failed"], message=[failure])
+        return pd.DataFrame(row)
+    n = len(columns["time"])
+    if n == 0:
+        # A series without a window still shows, so that nothing is lost.
+        return pd.DataFrame({"series": [series], "window": [0],
+                             **{c: [np.nan] for c in _COLUMNS},
+                             "status": ["no window"],
+                             "message": ["; ".join(notes)]})
+    frame = {"series": [series] * n,
+             "window": np.arange(1, n + 1, dtype=np.int64)}
+    frame.update({c: columns[c] for c in _COLUMNS})
+    frame["status"] = _status(columns)
+    frame["message"] = ["; ".join(notes)] * n
+    return pd.DataFrame(frame)
+
+
+def _file_task(path: str, base_dir: str, out: Optional[str],
+               read: Dict[str, str], csv: bool,
+               settings: Dict[str, Any]) -> Any:
+    try:
+        got = _core.analyse_file(path, base_dir=base_dir,
+                                 out_dir=out or "", csv=csv, **read,
+                                 **settings)
+    except (ValueError, RuntimeError, MemoryError) as e:
+        return _frame(path, None, str(e), [])
+    return _frame(path, got["columns"], got["failure"], got["notes"])
+
+
+def _array_task(name: str, values: Any, settings: Dict[str, Any],
+                nan: str) -> Any:
+    import warnings
+    from . import analyse
+    keywords = {k: settings[k] for k in ("order", "min_scale", "t0", "dt",
+                                         "threads", "spectrum")}
+    keywords["increments"] = bool(settings["increments"])
+    if settings["shift"] != _SHIFT_OF_WINDOW:
+        keywords["shift"] = settings["shift"]
+    try:
+        with warnings.catch_warnings(record=True) as caught:
+            warnings.simplefilter("always")
+            result = analyse(values, window=settings["window"], nan=nan,
+                             **keywords)
+    except (ValueError, TypeError, MemoryError) as e:
+        return _frame(name, None, str(e), [])
+    columns = {c: np.asarray(getattr(result, c)) for c in _COLUMNS}
+    return _frame(name, columns, None, [str(w.message) for w in caught])
+
+
+class _Cluster:
+    """The given client, or a LocalCluster with one single-threaded worker
+    per core for the length of one call."""
+
+    def __init__(self, client: Any) -> None:
+        self.client = client
+        self.own: List[Any] = []
+
+    def __enter__(self) -> Any:
+        if self.client is None:
+            from dask.distributed import Client, LocalCluster
+            cluster = LocalCluster(n_workers=_cores(), threads_per_worker=1,
+                                   processes=True, dashboard_address=None)
+            self.client = Client(cluster)
+            self.own = [self.client, cluster]
+        return self.client
+
+    def __exit__(self, *exc: Any) -> None:
+        for thing in self.own:
+            thing.close()
+
+
+def _cores() -> int:
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except AttributeError:
+        return max(1, os.cpu_count() or 1)
+
+
+def _collect(client: Any, futures: List[Any]) -> Any:
+    import pandas as pd
+    frames = client.gather(futures)
+    table = pd.concat(frames, ignore_index=True)
+    return table
+
+
+def analyse_files(paths: Iterable[str], client: Any = None,
+                  out: Optional[str] = None, *, window: int,
+                  shift: Optional[int] = None, order: int = 2,
+                  min_scale: int = 20, increments: bool = False,
+                  t0: float = 0.0, dt: float = 1.0, column: Any = None,
+                  header: Optional[str] = None,
+                  delimiter: Optional[str] = None,
+                  on_bad_sample: str = "error", format: str = "dat",
+                  spectrum: bool = False, threads: int = 1) -> Any:
+    """Analyses each series file as one task on a Dask cluster and returns
+    one pandas DataFrame.
+
+    Parameters
+    ----------
+    paths : iterable of str
+        Series files, relative to the current folder or absolute, named as
+        mfwindow-batch would be given them (the result files are named
+        after them).
+    client : dask.distributed.Client or None
+        The cluster; None starts a LocalCluster with one single-threaded
+        worker per core for this call.
+    out : str or None
+        A folder: each task also writes the result files that mfwindow-batch
+        --out writes for the same settings and format, byte for byte.
+    window, shift, order, min_scale, increments, t0, dt
+        The analysis, as mfwindow.analyse and mfwindow-batch take them.
+    column, header, delimiter, on_bad_sample
+        How files are read, as mfwindow-batch's --column, --header,
+        --delimiter and --on-bad-sample ("error", "stop", "skip").
+    format : {"dat", "csv"}
+        The result files' format (with out).
+    spectrum : bool
+        With out, also write each series' spectrum CSV.
+    threads : int
+        Threads per task (1: the cluster spreads the work).
+
+    Returns
+    -------
+    pandas.DataFrame
+        Columns series, window (counted from 1), time, alfa_min, alfa_max,
+        alfa_width, alfa_sz, f_alfa_sz, status and message: one row per
+        window of each series, in the order of `paths`. status is "ok" or
+        "degenerate" per window; a series that failed has one row with
+        status "failed" and the reason in message (its window is 0 and its
+        values NaN), and a series too short for one window one row with
+        status "no window". message also holds a series' warnings (a series
+        that ended early, samples skipped).
+    """
+    if format not in ("dat", "csv"):
+        raise ValueError("format must be 'dat' or 'csv', got %r" % (format,))
+    if on_bad_sample not in ("error", "stop", "skip"):
+        raise ValueError("on_bad_sample must be 'error', 'stop' or 'skip', "
+                         "got %r" % (on_bad_sample,))
+    settings = _settings(window, shift, order, min_scale, increments, t0, dt,
+                         spectrum, threads)
+    # Settings out of range are refused or clamped before any task runs.
+    _core.settle(settings["increments"], settings["order"],
+                 settings["window"], settings["min_scale"],
+                 settings["shift"], settings["t0"], settings["dt"],
+                 settings["threads"])
+    read = {"column": "" if column is None else str(column),
+            "header": header or "", "delimiter": delimiter or "",
+            "on_bad_sample": on_bad_sample}
+    base = os.getcwd()
+    out_dir = None if out is None else os.path.join(base, os.fspath(out))
+    names = [os.fspath(p) for p in paths]
+    with _Cluster(client) as c:
+        futures = [c.submit(_file_task, name, base, out_dir, read,
+                            format == "csv", settings, pure=False)
+                   for name in names]
+        return _collect(c, futures)
+
+
+def analyse_arrays(arrays: Mapping[str, Any], client: Any = None, *,
+                   window: int, shift: Optional[int] = None, order: int = 2,
+                   min_scale: int = 20, increments: bool = False,
+                   t0: float = 0.0, dt: float = 1.0, nan: str = "error",
+                   threads: int = 1) -> Any:
+    """Analyses each array of `arrays` (name -> samples) as one task on a
+    Dask cluster with mfwindow.analyse, and returns one pandas DataFrame
+    with the columns of analyse_files; nan is mfwindow.analyse's policy for
+    non-finite samples ("error" makes such a series a failed row)."""
+    settings = _settings(window, shift, order, min_scale, increments, t0, dt,
+                         False, threads)
+    with _Cluster(client) as c:
+        futures = [c.submit(_array_task, str(name), np.asarray(values),
+                            settings, nan, pure=False)
+                   for name, values in arrays.items()]
+        return _collect(c, futures)
