@@ -120,8 +120,11 @@ void FastSeriesEngine::AnalyseSlot(Slot& slot, bool with_spectrum) {
   FastWorkspace& work = workspaces_.local();
   slot.Summary = AnalyseWindowFast(*run_, work, slot.Values);
   if (with_spectrum) {
-    slot.Spectrum =
-        WindowSpectrum{work.HurstQ, work.TauQ, work.AlfaGrid, work.FAlfaGrid};
+    slot.Spectrum.HurstQ.assign(work.HurstQ.begin(), work.HurstQ.end());
+    slot.Spectrum.TauQ.assign(work.TauQ.begin(), work.TauQ.end());
+    slot.Spectrum.AlfaGrid.assign(work.AlfaGrid.begin(), work.AlfaGrid.end());
+    slot.Spectrum.FAlfaGrid.assign(work.FAlfaGrid.begin(),
+                                   work.FAlfaGrid.end());
   }
   --at_once_;
 }
@@ -132,10 +135,12 @@ void FastSeriesEngine::Analyse(const WindowPlan& plan,
   most_at_once_ = 0;
   WindowFiller filler(run_->Params, plan, buffers_);
   const auto hand_out = [&](const Slot& slot) {
-    emit(WindowOutcome{
-        slot.Number,
-        MakeWindowResult(run_->Params.Lrec, plan, slot.Number, slot.Summary),
-        with_spectrum ? &slot.Spectrum : nullptr});
+    WindowOutcome outcome;
+    outcome.Number = slot.Number;
+    outcome.Result =
+        MakeWindowResult(run_->Params.Lrec, plan, slot.Number, slot.Summary);
+    outcome.Spectrum = with_spectrum ? &slot.Spectrum : nullptr;
+    emit(outcome);
   };
 
   if (!arena_) {

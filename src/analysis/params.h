@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
+
+#include "numerics/surrogates.h"
 
 namespace analysis {
 
@@ -19,12 +22,57 @@ struct AnalysisParams {
   double Tstep = 0.0;           // time step, > 0
 };
 
+// How a detrended segment is measured.
+enum class Fluctuation {
+  kRange,  // largest minus smallest residual
+  kRms,    // square root of the mean squared residual
+};
+
+using SurrogateKind = numerics::SurrogateKind;
+
+// How the fluctuation analysis is done. The defaults are the described
+// method, byte for byte; MethodProblem (settle.h) says which combinations
+// are refused.
+struct MethodOptions {
+  // Analyse the cumulative sum of the mean-removed prepared values (after
+  // the increments, when IncrFlag is 1) instead of the values themselves.
+  bool Profile = false;
+  Fluctuation Measure = Fluctuation::kRange;
+  // Explicit moment orders, strictly ascending, 0 allowed; empty: the grid
+  // QGrid(k) = k*((QMax-QMin)/(QCount-1)) + QMin, k = 0..QCount-1 as a real
+  // counter (QCount 1: QMin alone). The defaults give the described grid
+  // bit for bit.
+  std::vector<double> QList;
+  double QMin = -10.0;
+  double QMax = 10.0;
+  std::int32_t QCount = 200;
+  std::int32_t MaxScale = 0;      // longest segment; 0: Lrec div 5
+  std::int32_t ScaleCount = 200;  // points of the log-spaced scale grid
+  // Segment lengths bounding the scales that the log-log fits use (both
+  // ends included); 0: no bound. The other scales are still computed.
+  std::int32_t FitMin = 0;
+  std::int32_t FitMax = 0;
+  // > 0: a segment whose fluctuation lies below RangeFloor times the largest
+  // magnitude of the analysed window's values counts as flat (zero).
+  double RangeFloor = 0.0;
+  bool KeepFq = false;  // hand out F_q(s) of every window
+};
+
+// Surrogate null levels of every window (none when Count is 0).
+struct SurrogateOptions {
+  std::int32_t Count = 0;
+  SurrogateKind Kind = SurrogateKind::kIaaft;
+  std::uint64_t Seed = 0;
+};
+
 // What the run-wide tables and every window's preparation depend on.
 struct TableParams {
   std::int32_t IncrFlag = 0;
   std::int32_t TrendOrder = 0;
   std::int32_t Lrec = 0;
   std::int32_t MinScale = 0;
+  MethodOptions Method;
+  SurrogateOptions Surrogates;
 };
 
 // Where each window of a series starts and which time mark it gets: sample
@@ -35,8 +83,14 @@ struct WindowPlan {
   double Tstep = 0.0;
 };
 
+// The tables of the described method (default options) for these answers.
 inline TableParams TablesOf(const AnalysisParams& p) {
-  return TableParams{p.IncrFlag, p.TrendOrder, p.Lrec, p.MinScale};
+  TableParams tables;
+  tables.IncrFlag = p.IncrFlag;
+  tables.TrendOrder = p.TrendOrder;
+  tables.Lrec = p.Lrec;
+  tables.MinScale = p.MinScale;
+  return tables;
 }
 
 inline WindowPlan PlanOf(const AnalysisParams& p) {

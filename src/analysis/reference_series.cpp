@@ -24,10 +24,10 @@ class ReferenceSeriesEngine final : public SeriesEngine {
       const SpectrumSummary summary =
           AnalyseWindow(*run_, work_, buffers_.AnalysisBuf);
       window_count += 1;
-      WindowOutcome outcome{
-          window_count,
-          MakeWindowResult(run_->Params.Lrec, plan, window_count, summary),
-          nullptr};
+      WindowOutcome outcome;
+      outcome.Number = window_count;
+      outcome.Result =
+          MakeWindowResult(run_->Params.Lrec, plan, window_count, summary);
       if (with_spectrum) {
         spectrum_ = WindowSpectrum{work_.HurstQ, work_.TauQ, work_.AlfaGrid,
                                    work_.FAlfaGrid};

@@ -14,8 +14,6 @@ namespace analysis {
 
 namespace {
 
-constexpr std::size_t kMoments = kMomentCount;
-constexpr std::size_t kScales = kScaleCount;
 constexpr std::size_t kAlfas = kAlfaCount;
 
 // Largest minus smallest of a detrended segment, both searches starting
@@ -34,7 +32,12 @@ double SegmentRange(const double* segment, std::size_t n) {
 }  // namespace
 
 Workspace::Workspace(const RunConstants& run)
-    : FluctTable(detail::TableSize(kMomentCount, kScaleCount)),
+    : FluctTable(detail::TableSize(std::int64_t(run.QGrid.size()),
+                                   std::int64_t(run.LogScale.size()))),
+      HurstQ(run.QGrid.size()),
+      TauQ(run.QGrid.size()),
+      AlfaGrid(kAlfas),
+      FAlfaGrid(kAlfas),
       SegmentBuf(detail::TableSize(1, run.MaxScale)),
       TrendFit(detail::TableSize(1, run.MaxScale)) {
   if (run.Params.TrendOrder >= 2 && run.DetrendBasis.empty()) {
@@ -45,18 +48,20 @@ Workspace::Workspace(const RunConstants& run)
 void ComputeFluctuations(const RunConstants& run, Workspace& work,
                          std::span<const double> values) {
   const std::int32_t lrec = run.Params.Lrec;
+  const std::size_t moments = run.QGrid.size();
+  const std::size_t scales = run.LogScale.size();
   assert(values.size() == static_cast<std::size_t>(lrec));
-  assert(work.FluctTable.size() == kMoments * kScales);
+  assert(work.FluctTable.size() == moments * scales);
 
   std::fill(work.FluctTable.begin(), work.FluctTable.end(), 0.0);
   double* const segment = work.SegmentBuf.data();
 
-  for (std::size_t k = 0; k < kScales; ++k) {
+  for (std::size_t k = 0; k < scales; ++k) {
     const std::int32_t segment_len = run.ScaleLen[k];
     assert(segment_len >= 2 && segment_len <= run.MaxScale);
     const std::int32_t segment_count = lrec / segment_len;
     const auto n = static_cast<std::size_t>(segment_len);
-    double* const column = work.FluctTable.data() + k * kMoments;
+    double* const column = work.FluctTable.data() + k * moments;
 
     // Segments run forward from the window's first value; the last
     // lrec - segment_count * n values are not used at this scale.
@@ -79,14 +84,14 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
       // still counts in the divisor.
       const double range = SegmentRange(segment, n);
       if (range > 0.0) {
-        for (std::size_t j = 0; j < kMoments; ++j) {
+        for (std::size_t j = 0; j < moments; ++j) {
           column[j] = column[j] + std::pow(range, run.QGrid[j]);
         }
       }
     }
 
     const double divisor = static_cast<double>(segment_count);
-    for (std::size_t j = 0; j < kMoments; ++j) {
+    for (std::size_t j = 0; j < moments; ++j) {
       const double e = 1.0 / run.QGrid[j];
       column[j] = std::pow(column[j] / divisor, e);
     }
@@ -95,14 +100,17 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
 
 namespace detail {
 
-AlfaRange SampleSpectrum(const std::array<double, kMomentCount>& q_grid,
-                         const std::array<double, kMomentCount>& tau_q,
-                         std::array<double, kAlfaCount>& alfa_grid,
-                         std::array<double, kAlfaCount>& f_alfa_grid) {
-  // Central differences of tau at q[2..197], two grid steps to each side.
+AlfaRange SampleSpectrum(std::span<const double> q_grid,
+                         std::span<const double> diff_span,
+                         std::span<const double> tau_q,
+                         std::span<double> alfa_grid,
+                         std::span<double> f_alfa_grid) {
+  assert(tau_q.size() == q_grid.size() && alfa_grid.size() == kAlfas &&
+         f_alfa_grid.size() == kAlfas);
+  // Central differences of tau at q[2..size-3], two grid steps to each side.
   AlfaRange range{kAlfaSentinel, -kAlfaSentinel};
-  for (std::size_t k = 0; k + 4 < kMoments; ++k) {
-    const double a = (tau_q[k + 4] - tau_q[k]) / kAlfaDiffSpan;
+  for (std::size_t k = 0; k < diff_span.size(); ++k) {
+    const double a = (tau_q[k + 4] - tau_q[k]) / diff_span[k];
     if (a > range.AlfaMax) range.AlfaMax = a;
     if (a < range.AlfaMin) range.AlfaMin = a;
   }
@@ -114,11 +122,11 @@ AlfaRange SampleSpectrum(const std::array<double, kMomentCount>& q_grid,
     counter += 1.0;
   }
 
-  // Legendre transform over all 200 orders; a NaN term never replaces the
+  // Legendre transform over all orders; a NaN term never replaces the
   // running minimum.
   for (std::size_t m = 0; m < kAlfas; ++m) {
     double v = kAlfaSentinel;
-    for (std::size_t j = 0; j < kMoments; ++j) {
+    for (std::size_t j = 0; j < q_grid.size(); ++j) {
       const double w = alfa_grid[m] * q_grid[j] - tau_q[j];
       if (w < v) v = w;
     }
@@ -127,9 +135,9 @@ AlfaRange SampleSpectrum(const std::array<double, kMomentCount>& q_grid,
   return range;
 }
 
-SpectrumSummary ReadOffSummary(
-    const std::array<double, kAlfaCount>& alfa_grid,
-    const std::array<double, kAlfaCount>& f_alfa_grid, AlfaRange range) {
+SpectrumSummary ReadOffSummary(std::span<const double> alfa_grid,
+                               std::span<const double> f_alfa_grid,
+                               AlfaRange range) {
   SpectrumSummary summary;
   double largest = -kAlfaSentinel;
   for (std::size_t m = 0; m < kAlfas; ++m) {
@@ -162,45 +170,55 @@ SpectrumSummary ReadOffSummary(
 
 SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
   std::vector<double>& table = work.FluctTable;
-  assert(table.size() == kMoments * kScales);
+  const std::size_t moments = run.QGrid.size();
+  assert(table.size() == moments * run.LogScale.size());
+  // Only the fitted scales enter the spectrum: all of them by default.
+  const std::span<double> fitted(table.data() + run.FitBegin * moments,
+                                 (run.FitEnd - run.FitBegin) * moments);
 
   // Scale outer, order inner is the storage order. A NaN is never taken
   // unless it is the first entry.
-  double smallest = table[0];
-  for (const double f : table) {
+  double smallest = fitted[0];
+  for (const double f : fitted) {
     if (f < smallest) smallest = f;
   }
 
   detail::AlfaRange range;
   if (smallest > 0.0) {
-    for (double& f : table) f = std::log10(f);
+    for (double& f : fitted) f = std::log10(f);
 
     // Least-squares slope of log10 F(q, s) against the scale grid (not the
-    // log of the integer segment length), all 200 scales with equal weight.
-    for (std::size_t j = 0; j < kMoments; ++j) {
+    // log of the integer segment length), every fitted scale with equal
+    // weight.
+    const double count = static_cast<double>(run.FitEnd - run.FitBegin);
+    for (std::size_t j = 0; j < moments; ++j) {
       double sum = 0.0;
-      for (std::size_t k = 0; k < kScales; ++k) sum += table[k * kMoments + j];
-      const double mean = sum / 200.0;
+      for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
+        sum += table[k * moments + j];
+      }
+      const double mean = sum / count;
       double sxy = 0.0;
-      for (std::size_t k = 0; k < kScales; ++k) {
-        sxy += (table[k * kMoments + j] - mean) *
+      for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
+        sxy += (table[k * moments + j] - mean) *
                (run.LogScale[k] - run.LogScaleMean);
       }
       const double hurst = sxy / run.LogScaleSumSq;
       work.HurstQ[j] = hurst;
       work.TauQ[j] = hurst * run.QGrid[j] - 1.0;
     }
-    range = detail::SampleSpectrum(run.QGrid, work.TauQ, work.AlfaGrid,
-                                   work.FAlfaGrid);
+    range = detail::SampleSpectrum(run.QGrid, run.AlfaDiffSpan, work.TauQ,
+                                   work.AlfaGrid, work.FAlfaGrid);
   } else {
     // Degenerate window (a scale without any positive range, an overflow to
     // 0, or a NaN first entry): a constant spectrum that reads off as
     // kDegenerateSummary. The table stays as it is; nothing of an earlier
     // window may pass for this one's exponents.
-    work.HurstQ.fill(std::numeric_limits<double>::quiet_NaN());
-    work.TauQ.fill(std::numeric_limits<double>::quiet_NaN());
-    work.AlfaGrid.fill(0.5);
-    work.FAlfaGrid.fill(1.0);
+    std::fill(work.HurstQ.begin(), work.HurstQ.end(),
+              std::numeric_limits<double>::quiet_NaN());
+    std::fill(work.TauQ.begin(), work.TauQ.end(),
+              std::numeric_limits<double>::quiet_NaN());
+    std::fill(work.AlfaGrid.begin(), work.AlfaGrid.end(), 0.5);
+    std::fill(work.FAlfaGrid.begin(), work.FAlfaGrid.end(), 1.0);
   }
   return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, range);
 }

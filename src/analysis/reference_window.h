@@ -1,11 +1,10 @@
 // The straightforward engine's analysis of one prepared window: fluctuation
-// functions over 200 scales and 200 moment orders, then the singularity
+// functions over the run's scales and moment orders, then the singularity
 // spectrum by Legendre transform and its five-number summary. Every
 // operation in the order written, libm pow and log10, running sums in
 // ascending index. Its fast counterpart is fast_window.h.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -26,10 +25,10 @@ class Workspace {
   // FluctTable(j, k) for order j and scale k (both from 0), stored with j
   // fastest.
   std::vector<double> FluctTable;
-  std::array<double, kMomentCount> HurstQ{};  // h(q), the regression slopes
-  std::array<double, kMomentCount> TauQ{};
-  std::array<double, kAlfaCount> AlfaGrid{};
-  std::array<double, kAlfaCount> FAlfaGrid{};
+  std::vector<double> HurstQ;  // h(q), the regression slopes, per order
+  std::vector<double> TauQ;
+  std::vector<double> AlfaGrid;  // kAlfaCount values
+  std::vector<double> FAlfaGrid;
   std::vector<double> SegmentBuf;  // one segment, MaxScale values
   std::vector<double> TrendFit;    // its fitted trend, MaxScale values
   // The basis of the length at hand when the run keeps no shared ones.

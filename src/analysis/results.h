@@ -1,15 +1,15 @@
-// What the analysis hands out: the summary and the whole spectrum of one
-// window, and the six values of its result line. Plain values, shared by
-// both engines and by every front end.
+// What the analysis hands out: the summary, the whole spectrum, the quality
+// and the surrogate null levels of one window, and the six values of its
+// result line. Plain values, shared by both engines and by every front end.
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <vector>
 
 namespace analysis {
 
-inline constexpr int kMomentCount = 200;  // orders q in QGrid
-inline constexpr int kScaleCount = 200;   // points of the scale grid
+inline constexpr int kMomentCount = 200;  // orders q of the default grid
+inline constexpr int kScaleCount = 200;   // points of the default scale grid
 inline constexpr int kAlfaCount = 100;    // points of the sampled spectrum
 
 // The five values that follow the time mark on a result line.
@@ -34,24 +34,66 @@ struct WindowResult {
   double FAlfaSz = 0.0;
 };
 
-// The whole spectrum of one window: h(q) and tau(q) over QGrid, and the
-// sampled spectrum f(alpha) on its 100 alpha values. A degenerate window has
-// no scaling law: both engines give NaN h and tau there, alpha all 0.5 and
-// f(alpha) all 1.0.
+// The whole spectrum of one window: h(q) and tau(q) over QGrid (one value
+// per order), and the sampled spectrum f(alpha) on its 100 alpha values. A
+// degenerate window has no scaling law: both engines give NaN h and tau
+// there, alpha all 0.5 and f(alpha) all 1.0.
 struct WindowSpectrum {
-  std::array<double, kMomentCount> HurstQ{};
-  std::array<double, kMomentCount> TauQ{};
-  std::array<double, kAlfaCount> AlfaGrid{};
-  std::array<double, kAlfaCount> FAlfaGrid{};
+  std::vector<double> HurstQ;
+  std::vector<double> TauQ;
+  std::vector<double> AlfaGrid;
+  std::vector<double> FAlfaGrid;
 };
 
-// One analysed window as an engine hands it out, in window order.
+// What a window's numbers are worth. The status is the first that applies,
+// in the order listed.
+enum class QualityStatus {
+  kOk,
+  kDegenerate,      // some F(q, s) of the fitted scales is not positive:
+                    // the summary is the fixed 0.5, 0.5, 0, 0.5, 1
+  kNonFiniteInput,  // an analysed value is NaN or infinite
+  kFlatSegments,    // some segment's fluctuation is at or below the
+                    // rounding floor (FloorShare > 0)
+  kNotConcave,      // F(AlfaSz) clearly below 1: tau(q) has no supporting
+                    // line at q = 0, and AlfaSz means little
+};
+
+struct WindowQuality {
+  QualityStatus Status = QualityStatus::kOk;
+  // Shares of all segments (over every scale index, each segment of each
+  // scale counted once): those whose fluctuation is not > 0 (zero, NaN, or
+  // below the opt-in range floor), and those at or below the rounding floor
+  // (kRoundingFloor times the window's largest magnitude; zeros included).
+  double ZeroShare = 0.0;
+  double FloorShare = 0.0;
+  // Smallest R^2 of the log-log fits over the orders (NaN for a degenerate
+  // window).
+  double MinRSquared = 0.0;
+};
+
+// Surrogate null levels of one window.
+struct WindowNull {
+  double WidthMedian = 0.0;
+  double WidthP95 = 0.0;
+  double WidthP = 0.0;  // (1 + #{surrogate width >= observed}) / (N + 1)
+  double AlfaSzMedian = 0.0;
+  double AlfaSzP95 = 0.0;
+  double AlfaSzP = 0.0;  // two-sided rank p-value, see window_null.h
+};
+
+// One analysed window as an engine hands it out, in window order. The
+// pointers are valid only during the call that receives the outcome.
 struct WindowOutcome {
   std::int64_t Number = 0;  // counted from 1 within the series
   WindowResult Result;
-  // The whole spectrum when the analysis was asked for it, else null. Valid
-  // only during the call that receives the outcome.
+  // The whole spectrum when the analysis was asked for it, else null.
   const WindowSpectrum* Spectrum = nullptr;
+  WindowQuality Quality;  // always
+  // With MethodOptions::KeepFq: F(q, s) before any logarithm, QGrid-size by
+  // scale-count values, q fastest (F(q_j, s_k) at k * QGrid.size() + j).
+  const std::vector<double>* Fq = nullptr;
+  // With SurrogateOptions::Count > 0.
+  const WindowNull* Null = nullptr;
 };
 
 }  // namespace analysis

@@ -9,58 +9,128 @@
 
 namespace analysis {
 
-void FillQGrid(RunConstants& run) {
-  // The double nearest to 20/199, one step of the grid.
-  constexpr double kStep = 20.0 / 199.0;
-  static_assert(kStep == 0.10050251256281408);
+std::vector<double> MomentOrders(const MethodOptions& method) {
+  if (!method.QList.empty()) return method.QList;
+  std::vector<double> q(detail::TableSize(1, method.QCount));
+  if (q.size() == 1) {
+    q[0] = method.QMin;
+    return q;
+  }
+  // One step, taken once and multiplied by the order's (real) index; for
+  // the defaults this is the double nearest to 20/199, and QMin added is
+  // the same operation as 10 subtracted.
+  const double step =
+      (method.QMax - method.QMin) / static_cast<double>(method.QCount - 1);
   double counter = 0.0;
-  for (double& q : run.QGrid) {
-    q = counter * kStep - 10.0;
+  for (double& x : q) {
+    x = counter * step + method.QMin;
     counter += 1.0;
   }
+  return q;
+}
+
+bool IsDefaultMomentGrid(const MethodOptions& method) {
+  const MethodOptions defaults;
+  return method.QList.empty() && method.QMin == defaults.QMin &&
+         method.QMax == defaults.QMax && method.QCount == defaults.QCount;
+}
+
+void FillQGrid(RunConstants& run, const MethodOptions& method) {
+  run.QGrid = MomentOrders(method);
+  // Four steps of the described grid, 80/199 as its nearest double. Other
+  // grids take each estimate's own span, so that uneven lists work too.
+  constexpr double kDefaultSpan = 0.4020100502512563;
+  static_assert(kDefaultSpan == 80.0 / 199.0);
+  const bool is_default = IsDefaultMomentGrid(method);
+  run.AlfaDiffSpan.clear();
+  for (std::size_t k = 0; k + 4 < run.QGrid.size(); ++k) {
+    run.AlfaDiffSpan.push_back(is_default ? kDefaultSpan
+                                          : run.QGrid[k + 4] - run.QGrid[k]);
+  }
+}
+
+std::int32_t MaxScaleOf(const TableParams& params) {
+  return params.Method.MaxScale > 0 ? params.Method.MaxScale : params.Lrec / 5;
+}
+
+std::vector<double> LogScaleGrid(std::int32_t min_scale, std::int32_t max_scale,
+                                 std::int32_t count) {
+  assert(count >= 2);
+  // Equal steps of the logarithm, the step taken once and multiplied by the
+  // point's (real) index.
+  const double a = std::log10(static_cast<double>(min_scale));
+  const double b = std::log10(static_cast<double>(max_scale));
+  const double step = (b - a) / static_cast<double>(count - 1);
+  std::vector<double> grid(detail::TableSize(1, count));
+  double counter = 0.0;
+  for (double& x : grid) {
+    x = a + counter * step;
+    counter += 1.0;
+  }
+  return grid;
+}
+
+std::vector<std::int32_t> ScaleLengths(std::span<const double> log_scale) {
+  // Truncation, not rounding: 10^log10(30) evaluates to 29.999999999999996,
+  // and that scale is analysed with 29-sample segments.
+  std::vector<std::int32_t> lengths(log_scale.size());
+  for (std::size_t k = 0; k < log_scale.size(); ++k) {
+    lengths[k] = static_cast<std::int32_t>(std::pow(10.0, log_scale[k]));
+  }
+  return lengths;
+}
+
+ScaleSpan FitScales(std::span<const std::int32_t> scale_len,
+                    std::int32_t fit_min, std::int32_t fit_max) {
+  ScaleSpan span{0, scale_len.size()};
+  while (span.First < span.Last && fit_min > 0 &&
+         scale_len[span.First] < fit_min) {
+    ++span.First;
+  }
+  while (span.Last > span.First && fit_max > 0 &&
+         scale_len[span.Last - 1] > fit_max) {
+    --span.Last;
+  }
+  return span;
 }
 
 void PrepareRun(RunConstants& run, const TableParams& params) {
   assert(params.TrendOrder >= 1 && params.TrendOrder <= 10);
-  assert(params.MinScale >= 2 && params.Lrec / 5 > params.MinScale);
-
   run.Params = params;
-  run.MaxScale = params.Lrec / 5;
+  FillQGrid(run, params.Method);
+  run.MaxScale = MaxScaleOf(params);
+  assert(params.MinScale >= 2 && run.MaxScale > params.MinScale &&
+         run.MaxScale <= params.Lrec);
 
-  // The scale grid: 200 points in equal steps of the logarithm, the step
-  // taken once and multiplied by the point's (real) index.
-  const double a = std::log10(static_cast<double>(params.MinScale));
-  const double b = std::log10(static_cast<double>(run.MaxScale));
-  const double step = (b - a) / 199.0;
-  double counter = 0.0;
-  for (double& x : run.LogScale) {
-    x = a + counter * step;
-    counter += 1.0;
-  }
+  run.LogScale =
+      LogScaleGrid(params.MinScale, run.MaxScale, params.Method.ScaleCount);
+  run.ScaleLen = ScaleLengths(run.LogScale);
+  const ScaleSpan fit =
+      FitScales(run.ScaleLen, params.Method.FitMin, params.Method.FitMax);
+  run.FitBegin = fit.First;
+  run.FitEnd = fit.Last;
+  assert(run.FitEnd - run.FitBegin >= 2);
 
+  // The abscissa of every regression: the grid values of the fitted scales
+  // (not the logs of their integer lengths), duplicates included. For the
+  // default 200 scales the divisor is 200.0.
   double sum = 0.0;
-  for (const double x : run.LogScale) sum += x;
-  run.LogScaleMean = sum / 200.0;
+  for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k)
+    sum += run.LogScale[k];
+  run.LogScaleMean = sum / static_cast<double>(run.FitEnd - run.FitBegin);
   double sum_sq = 0.0;
-  for (const double x : run.LogScale) {
-    const double deviation = x - run.LogScaleMean;
+  for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
+    const double deviation = run.LogScale[k] - run.LogScaleMean;
     sum_sq += deviation * deviation;
   }
   run.LogScaleSumSq = sum_sq;
-
-  // Truncation, not rounding: 10^log10(30) evaluates to 29.999999999999996,
-  // and that scale is analysed with 29-sample segments.
-  for (std::size_t k = 0; k < run.LogScale.size(); ++k) {
-    run.ScaleLen[k] =
-        static_cast<std::int32_t>(std::pow(10.0, run.LogScale[k]));
-  }
 
   // Neighbouring scales often share a length; they share its basis too.
   // Bases for long windows would take more memory than the windows
   // themselves; past the budget each workspace builds the basis of the
   // length at hand instead.
   run.DetrendBasis.clear();
-  run.DetrendBasisIndex.fill(0);
+  run.DetrendBasisIndex.assign(run.ScaleLen.size(), 0);
   std::int64_t basis_doubles = 0;
   for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
     if (k == 0 || run.ScaleLen[k] != run.ScaleLen[k - 1]) {
@@ -71,15 +141,13 @@ void PrepareRun(RunConstants& run, const TableParams& params) {
       basis_doubles <= kSharedBasisBudget / std::int64_t{sizeof(double)}) {
     for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
       const std::int32_t n = run.ScaleLen[k];
-      std::size_t index = 0;
-      while (index < run.DetrendBasis.size() &&
-             run.DetrendBasis[index].Points() != n) {
-        ++index;
-      }
-      if (index == run.DetrendBasis.size()) {
+      // Lengths never decrease along the grid: a new one is the last basis
+      // or none.
+      if (run.DetrendBasis.empty() || run.DetrendBasis.back().Points() != n) {
         run.DetrendBasis.emplace_back(n, params.TrendOrder);
       }
-      run.DetrendBasisIndex[k] = static_cast<std::int32_t>(index);
+      run.DetrendBasisIndex[k] =
+          static_cast<std::int32_t>(run.DetrendBasis.size() - 1);
     }
   }
 }
@@ -87,23 +155,42 @@ void PrepareRun(RunConstants& run, const TableParams& params) {
 std::shared_ptr<const RunConstants> MakeRunConstants(
     const TableParams& params) {
   auto run = std::make_shared<RunConstants>();
-  FillQGrid(*run);
   PrepareRun(*run, params);
   return run;
 }
 
 std::int64_t RunStorageBytes(const TableParams& params, int threads) {
   // Doubles, in long double so that absurd answers cannot overflow.
+  const MethodOptions& method = params.Method;
   const long double lrec = params.Lrec;
-  const std::int32_t max_scale_count = params.Lrec / 5;  // MaxScale
-  const long double max_scale = max_scale_count;
+  const long double max_scale =
+      method.MaxScale > 0 ? method.MaxScale : params.Lrec / 5;
   const long double t = threads < 1 ? 1 : threads;
+  const long double slots = 2.0L * t;
   const long double terms = params.TrendOrder + 1;
+  const long double orders =
+      method.QList.empty() ? (method.QCount < 1 ? 1 : method.QCount)
+                           : static_cast<long double>(method.QList.size());
+  const long double scales = method.ScaleCount < 2 ? 2 : method.ScaleCount;
+  const long double table = orders * scales;
+  const long double surrogates =
+      params.Surrogates.Count > 0 ? params.Surrogates.Count : 0;
+  // One window's analysis: its table, segments side by side, ranges, the
+  // basis scratch, and the per-order and per-scale arrays.
+  const long double workspace = table + 9.0L * max_scale + lrec +
+                                terms * max_scale + 8.0L * orders +
+                                4.0L * scales + 2.0L * kAlfaCount;
+  // One window in flight: its values (and raw samples for the surrogates),
+  // spectrum, F_q(s) and surrogate summaries.
+  const long double slot = 2.0L * lrec + 2.0L * orders + 2.0L * kAlfaCount +
+                           (method.KeepFq ? table : 0.0L) + 2.0L * surrogates;
+  // Per thread for the surrogates: a maker (IAAFT's buffers and plans), the
+  // source, surrogate and prepared values, and a workspace of its own.
+  const long double surrogate_thread =
+      surrogates > 0 ? 20.0L * lrec + workspace : 0.0L;
   const long double doubles =
-      (2.0L + 2.0L * t + t) * lrec +  // window, slots, ranges
-      t * (9.0L * max_scale +         // segments side by side
-           static_cast<long double>(kMomentCount) * kScaleCount) +
-      terms * max_scale * t +  // basis scratch
+      3.0L * lrec + 4.0L * scales + 5.0L * orders +  // window, shared tables
+      slots * slot + t * (workspace + surrogate_thread) +
       static_cast<long double>(kSharedBasisBudget) / sizeof(double);
   const long double bytes = doubles * sizeof(double);
   constexpr auto kMax = static_cast<long double>(INT64_MAX);

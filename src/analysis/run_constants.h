@@ -5,9 +5,10 @@
 // of threads may share a const RunConstants&.
 #pragma once
 
-#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "analysis/params.h"
@@ -17,21 +18,31 @@
 namespace analysis {
 
 struct RunConstants {
-  TableParams Params;  // the answers the tables were built from
-  // Moment orders q, ascending from -10 to 10; no entry is 0.
-  std::array<double, kMomentCount> QGrid{};
-  std::int32_t MaxScale = 0;  // Lrec div 5, the longest segment
-  // log10 of the scales, equally spaced from log10 MinScale to log10 MaxScale.
-  std::array<double, kScaleCount> LogScale{};
-  double LogScaleMean = 0.0;   // mean of LogScale, summed in ascending order
-  double LogScaleSumSq = 0.0;  // sum of squared deviations from LogScaleMean
+  TableParams Params;  // the answers and options the tables were built from
+  // Moment orders q, ascending; the default grid runs from -10 to 10 with
+  // no entry 0.
+  std::vector<double> QGrid;
+  // Divisor of alpha estimate k, (tau[k+4] - tau[k]) / AlfaDiffSpan[k]:
+  // the constant 80/199 for the default grid, q[k+4] - q[k] for any other.
+  // Empty when there are fewer than 5 orders (no alpha estimate at all).
+  std::vector<double> AlfaDiffSpan;
+  std::int32_t MaxScale = 0;  // the longest segment (default Lrec div 5)
+  // log10 of the scales, equally spaced from log10 MinScale to log10
+  // MaxScale, Method.ScaleCount points.
+  std::vector<double> LogScale;
   // Segment length of each scale: 10^LogScale[k] by libm pow, truncated.
-  std::array<std::int32_t, kScaleCount> ScaleLen{};
+  std::vector<std::int32_t> ScaleLen;
+  // The scales the log-log fits use: indices FitBegin .. FitEnd-1 (all of
+  // them unless Method.FitMin or FitMax bound the segment lengths).
+  std::size_t FitBegin = 0;
+  std::size_t FitEnd = 0;
+  double LogScaleMean = 0.0;   // mean of the fitted LogScale, ascending sum
+  double LogScaleSumSq = 0.0;  // their sum of squared deviations from it
   // For TrendOrder >= 2: one orthonormal basis per distinct segment length,
   // and for each scale the index of its basis in DetrendBasis; empty when
   // the bases together would pass kSharedBasisBudget bytes.
   std::vector<numerics::OrthonormalPolynomialBasis> DetrendBasis;
-  std::array<std::int32_t, kScaleCount> DetrendBasisIndex{};
+  std::vector<std::int32_t> DetrendBasisIndex;
 };
 
 // The most memory the shared detrending bases may take.
@@ -44,26 +55,62 @@ const numerics::OrthonormalPolynomialBasis& DetrendBasisFor(
     const RunConstants& run, std::size_t scale,
     numerics::OrthonormalPolynomialBasis& scratch);
 
-// An upper bound of the bytes a run with these settled answers needs: the
-// window buffers, `threads` workspaces with two windows each in flight, and
-// the shared tables. Saturates instead of overflowing.
+// An upper bound of the bytes a run with these settled answers and options
+// needs: the window buffers, `threads` workspaces with two windows each in
+// flight (with their spectra, F_q(s) and surrogate widths), the surrogate
+// makers and workspaces of every thread, and the shared tables. Saturates
+// instead of overflowing.
 std::int64_t RunStorageBytes(const TableParams& params, int threads);
 
-// Fills run.QGrid: QGrid[k] = k*c - 10 (k counted from 0, as a real counter)
-// with c the double nearest to 20/199.
-void FillQGrid(RunConstants& run);
+// The moment orders of `method`: QList when it is not empty, else
+// k*((QMax-QMin)/(QCount-1)) + QMin for k = 0..QCount-1 (k a real counter;
+// QCount 1 gives QMin alone). The default options give the described grid
+// k*c - 10 with c the double nearest to 20/199, bit for bit.
+std::vector<double> MomentOrders(const MethodOptions& method);
 
-// Fills MaxScale, LogScale, LogScaleMean, LogScaleSumSq, ScaleLen and the
-// detrending bases from the settled Lrec, MinScale and TrendOrder of
-// `params`, and keeps them. Throws std::bad_alloc when storage cannot be
-// obtained and std::length_error when a size computation overflows.
+// True for the options whose grid is the described one (no QList, QMin
+// -10, QMax 10, QCount 200): its alpha divisor is the constant 80/199.
+bool IsDefaultMomentGrid(const MethodOptions& method);
+
+// The longest segment: Method.MaxScale, or Lrec div 5 when that is 0.
+std::int32_t MaxScaleOf(const TableParams& params);
+
+// `count` (>= 2) points equally spaced from log10 min_scale to log10
+// max_scale: a + k*((b - a)/(count - 1)), k a real counter.
+std::vector<double> LogScaleGrid(std::int32_t min_scale, std::int32_t max_scale,
+                                 std::int32_t count);
+
+// The segment length of each grid point: 10^x by libm pow, truncated
+// toward zero (10^log10(30) is 29.999999999999996: 29 samples).
+std::vector<std::int32_t> ScaleLengths(std::span<const double> log_scale);
+
+// The scale indices [first, last) whose lengths lie within [fit_min,
+// fit_max] (0: no bound). Lengths never decrease along the grid, so they
+// form one run; first == last when none does.
+struct ScaleSpan {
+  std::size_t First = 0;
+  std::size_t Last = 0;
+};
+ScaleSpan FitScales(std::span<const std::int32_t> scale_len,
+                    std::int32_t fit_min, std::int32_t fit_max);
+
+// Fills run.QGrid and run.AlfaDiffSpan from `method` (the default: the
+// described grid).
+void FillQGrid(RunConstants& run, const MethodOptions& method = {});
+
+// Fills everything from the settled Lrec, MinScale and TrendOrder of
+// `params` and its method options (which MethodProblem accepts): the
+// moment grid, MaxScale, LogScale, ScaleLen, the fit span and its
+// regression constants, and the detrending bases. Throws std::bad_alloc
+// when storage cannot be obtained and std::length_error when a size
+// computation overflows.
 void PrepareRun(RunConstants& run, const TableParams& params);
 inline void PrepareRun(RunConstants& run, const AnalysisParams& params) {
   PrepareRun(run, TablesOf(params));
 }
 
-// The whole set, built once and shared read-only from then on: the moment
-// grid, then the tables of PrepareRun. Throws as PrepareRun.
+// The whole set, built once and shared read-only from then on. Throws as
+// PrepareRun.
 std::shared_ptr<const RunConstants> MakeRunConstants(const TableParams& params);
 
 }  // namespace analysis

@@ -1,5 +1,6 @@
 // The library API over the fast engine: settings settled by the dialogue's
 // own rules, the series fed from memory, every window's result collected.
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -57,7 +58,11 @@ void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result) {
       {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz});
   if (outcome.Spectrum != nullptr) {
     const analysis::WindowSpectrum& sp = *outcome.Spectrum;
-    result.Spectra.push_back({sp.HurstQ, sp.TauQ, sp.AlfaGrid, sp.FAlfaGrid});
+    WindowSpectrum& kept = result.Spectra.emplace_back();
+    std::copy(sp.HurstQ.begin(), sp.HurstQ.end(), kept.HurstQ.begin());
+    std::copy(sp.TauQ.begin(), sp.TauQ.end(), kept.TauQ.begin());
+    std::copy(sp.AlfaGrid.begin(), sp.AlfaGrid.end(), kept.AlfaGrid.begin());
+    std::copy(sp.FAlfaGrid.begin(), sp.FAlfaGrid.end(), kept.FAlfaGrid.begin());
   }
 }
 
@@ -128,7 +133,8 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   State& s = *state_;
   SeriesResult result;
   result.Used = s.used;
-  result.QGrid = s.engine->Run().QGrid;
+  const std::vector<double>& q_grid = s.engine->Run().QGrid;
+  std::copy(q_grid.begin(), q_grid.end(), result.QGrid.begin());
 
   // The gaps first, so that an error comes before any work.
   std::size_t bad_count = 0;

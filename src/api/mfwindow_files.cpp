@@ -1,6 +1,7 @@
 // The library's AnalyseFile: one series file through the same pipeline,
 // reading rules and result streams as each series of mfwindow-batch, so
 // that a cluster of workers writes the very files the batch tool writes.
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -65,7 +66,8 @@ FileResult AnalyseFile(const std::filesystem::path& file,
 
   FileResult out;
   out.Result.Used = used;
-  out.Result.QGrid = engine->Run().QGrid;
+  std::copy(engine->Run().QGrid.begin(), engine->Run().QGrid.end(),
+            out.Result.QGrid.begin());
   pipeline.WindowDone = [&out](const analysis::WindowOutcome& outcome) {
     KeepWindow(outcome, out.Result);
   };

@@ -25,13 +25,12 @@ std::string CsvRecord(const analysis::WindowResult& r) {
 }
 
 std::vector<std::string> SpectrumRecords(
-    std::int64_t window_number, double time,
-    const std::array<double, analysis::kMomentCount>& q_grid,
+    std::int64_t window_number, double time, std::span<const double> q_grid,
     const analysis::WindowSpectrum& spectrum) {
   const std::string lead =
       Count(window_number) + "," + FormatFullPrecision(time) + ",";
   std::vector<std::string> records;
-  records.reserve(analysis::kMomentCount + analysis::kAlfaCount);
+  records.reserve(q_grid.size() + spectrum.AlfaGrid.size());
   for (std::size_t j = 0; j < q_grid.size(); ++j) {
     records.push_back(lead + FormatFullPrecision(q_grid[j]) + "," +
                       FormatFullPrecision(spectrum.HurstQ[j]) + "," +

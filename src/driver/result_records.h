@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,8 +34,7 @@ inline constexpr std::string_view kSpectrumHeader =
 // in QGrid order; then one row per alpha point, "window,time,,,,m,alpha,f",
 // with m counted from 1. Reals with 17 significant digits.
 std::vector<std::string> SpectrumRecords(
-    std::int64_t window_number, double time,
-    const std::array<double, analysis::kMomentCount>& q_grid,
+    std::int64_t window_number, double time, std::span<const double> q_grid,
     const analysis::WindowSpectrum& spectrum);
 
 enum class ResultFormat {

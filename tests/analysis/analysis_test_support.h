@@ -38,6 +38,19 @@ inline analysis::RunConstants MakeRun(const analysis::AnalysisParams& params) {
   return run;
 }
 
+// The run of `params` with method and surrogate options.
+inline analysis::RunConstants MakeRun(
+    const analysis::AnalysisParams& params,
+    const analysis::MethodOptions& method,
+    const analysis::SurrogateOptions& surrogates = {}) {
+  analysis::TableParams tables = analysis::TablesOf(params);
+  tables.Method = method;
+  tables.Surrogates = surrogates;
+  analysis::RunConstants run;
+  analysis::PrepareRun(run, tables);
+  return run;
+}
+
 // Independent standard normal values by the Box-Muller transform on the top
 // 53 bits of mt19937_64, so the series does not depend on the standard
 // library's distributions.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -79,11 +80,11 @@ TEST(ComputeFluctuations, AveragesSegmentRangesAsQthOrderMeans) {
     const auto len = static_cast<std::int32_t>(c.pattern.size());
     RunConstants run = MakeRun(MakeParams(32, 3, c.order));
     run.Params.Lrec = 3 * len;
-    run.ScaleLen.fill(len);
+    std::fill(run.ScaleLen.begin(), run.ScaleLen.end(), len);
     if (c.order >= 2) {
       run.DetrendBasis.assign(
           1, numerics::OrthonormalPolynomialBasis(len, c.order));
-      run.DetrendBasisIndex.fill(0);
+      std::fill(run.DetrendBasisIndex.begin(), run.DetrendBasisIndex.end(), 0);
     }
     std::vector<double> values;
     for (const double range : c.ranges) {
@@ -305,8 +306,8 @@ TEST(SampleSpectrum, TwoSlopeTauGivesATentSpectrum) {
   }
   std::array<double, kAlfaCount> alfa{};
   std::array<double, kAlfaCount> f_alfa{};
-  const analysis::detail::AlfaRange range =
-      analysis::detail::SampleSpectrum(run.QGrid, tau, alfa, f_alfa);
+  const analysis::detail::AlfaRange range = analysis::detail::SampleSpectrum(
+      run.QGrid, run.AlfaDiffSpan, tau, alfa, f_alfa);
   EXPECT_NEAR(range.AlfaMin, 0.3, 1e-14);
   EXPECT_NEAR(range.AlfaMax, 0.9, 1e-14);
   for (std::size_t m = 0; m < kAlfaCount; ++m) {
@@ -334,7 +335,8 @@ TEST(SampleSpectrum, NegativeTransformIsClippedToZero) {
   }
   std::array<double, kAlfaCount> alfa{};
   std::array<double, kAlfaCount> f_alfa{};
-  analysis::detail::SampleSpectrum(run.QGrid, tau, alfa, f_alfa);
+  analysis::detail::SampleSpectrum(run.QGrid, run.AlfaDiffSpan, tau, alfa,
+                                   f_alfa);
   for (const double f : f_alfa) EXPECT_EQ(f, 0.0);
 }
 

@@ -9,6 +9,7 @@
 #include <limits>
 #include <set>
 #include <stdexcept>
+#include <vector>
 
 #include "analysis/table_size.h"
 #include "analysis_test_support.h"
@@ -159,6 +160,81 @@ TEST(TableSize, RejectsCountsWhoseByteSizeOverflows) {
   EXPECT_THROW(analysis::detail::TableSize(
                    std::numeric_limits<std::int64_t>::max() / 4, 1),
                std::length_error);
+}
+
+}  // namespace
+
+namespace {
+
+// The default options must give the described grid bit for bit, and other
+// grids k*step + QMin with their own alpha spans.
+TEST(MomentOrders, DefaultsAreTheDescribedGridAndOthersFollowTheOptions) {
+  RunConstants described;
+  analysis::FillQGrid(described);
+  const std::vector<double> q = analysis::MomentOrders({});
+  ASSERT_EQ(q.size(), 200u);
+  for (std::size_t k = 0; k < q.size(); ++k) {
+    // Independently: the double nearest to 20/199, times k, minus 10.
+    EXPECT_EQ(q[k], static_cast<double>(k) * 0.10050251256281408 - 10.0) << k;
+  }
+  EXPECT_EQ(described.QGrid, q);
+  ASSERT_EQ(described.AlfaDiffSpan.size(), 196u);
+  for (const double span : described.AlfaDiffSpan) {
+    EXPECT_EQ(span, 0.4020100502512563);
+  }
+
+  analysis::MethodOptions odd;
+  odd.QMin = -5.0;
+  odd.QMax = 5.0;
+  odd.QCount = 21;  // step 0.5: q = 0 at k = 10, exactly
+  RunConstants run;
+  analysis::FillQGrid(run, odd);
+  ASSERT_EQ(run.QGrid.size(), 21u);
+  EXPECT_EQ(run.QGrid[10], 0.0);
+  EXPECT_EQ(run.QGrid[20], 5.0);
+  ASSERT_EQ(run.AlfaDiffSpan.size(), 17u);
+  EXPECT_EQ(run.AlfaDiffSpan[0], 2.0);
+
+  odd.QList = {-1.0, 0.0, 0.5, 2.0, 3.0, 7.0};
+  analysis::FillQGrid(run, odd);
+  EXPECT_EQ(run.QGrid, odd.QList);
+  ASSERT_EQ(run.AlfaDiffSpan.size(), 2u);
+  EXPECT_EQ(run.AlfaDiffSpan[0], 4.0);  // 3 - (-1)
+  EXPECT_EQ(run.AlfaDiffSpan[1], 7.0);  // 7 - 0
+
+  odd.QList = {2.0, 3.0};  // too few orders for any alpha estimate
+  analysis::FillQGrid(run, odd);
+  EXPECT_TRUE(run.AlfaDiffSpan.empty());
+}
+
+// The fit range keeps the scales whose lengths lie within it, and the
+// regression constants are those of the kept grid values.
+TEST(PrepareRun, FitRangeBoundsTheRegressionScales) {
+  analysis::MethodOptions method;
+  method.ScaleCount = 50;
+  method.MaxScale = 400;
+  method.FitMin = 40;
+  method.FitMax = 100;
+  const RunConstants run = MakeRun(MakeParams(1000, 20, 1), method);
+  ASSERT_EQ(run.LogScale.size(), 50u);
+  EXPECT_GE(run.ScaleLen.back(), 399);  // 10^log10(400), truncated
+  EXPECT_LE(run.ScaleLen.back(), 400);
+  ASSERT_LT(run.FitBegin, run.FitEnd);
+  EXPECT_GE(run.ScaleLen[run.FitBegin], 40);
+  EXPECT_LT(run.ScaleLen[run.FitBegin - 1], 40);
+  EXPECT_LE(run.ScaleLen[run.FitEnd - 1], 100);
+  EXPECT_GT(run.ScaleLen[run.FitEnd], 100);
+  long double sum = 0.0L;
+  for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k)
+    sum += run.LogScale[k];
+  const long double mean =
+      sum / static_cast<long double>(run.FitEnd - run.FitBegin);
+  long double sum_sq = 0.0L;
+  for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
+    sum_sq += (run.LogScale[k] - mean) * (run.LogScale[k] - mean);
+  }
+  EXPECT_NEAR(run.LogScaleMean, static_cast<double>(mean), 1e-15);
+  EXPECT_NEAR(run.LogScaleSumSq, static_cast<double>(sum_sq), 1e-14);
 }
 
 }  // namespace

@@ -81,7 +81,10 @@ TEST(CsvRecord, WritesNonFiniteValuesReadably) {
 
 TEST(SpectrumRecords, FollowTheLongLayout) {
   std::array<double, analysis::kMomentCount> q{};
-  analysis::WindowSpectrum s;
+  analysis::WindowSpectrum s{std::vector<double>(q.size()),
+                             std::vector<double>(q.size()),
+                             std::vector<double>(analysis::kAlfaCount),
+                             std::vector<double>(analysis::kAlfaCount)};
   for (std::size_t j = 0; j < q.size(); ++j) {
     q[j] = static_cast<double>(j) - 100.0;
     s.HurstQ[j] = 0.5 + static_cast<double>(j);
