@@ -111,16 +111,17 @@ Column RowColumn(const std::vector<mfwindow::WindowRow>& rows,
   return column;
 }
 
-// Array `member` of every window's spectrum, one row per window.
-template <std::size_t N>
+// Vector `member` of every window's spectrum (`width` values each), one
+// row per window.
 Column SpectrumTable(const std::vector<mfwindow::WindowSpectrum>& spectra,
-                     std::array<double, N> mfwindow::WindowSpectrum::*member) {
-  Column table(
-      {static_cast<py::ssize_t>(spectra.size()), static_cast<py::ssize_t>(N)});
+                     std::vector<double> mfwindow::WindowSpectrum::*member,
+                     std::size_t width) {
+  Column table({static_cast<py::ssize_t>(spectra.size()),
+                static_cast<py::ssize_t>(width)});
   auto out = table.mutable_unchecked<2>();
   for (std::size_t i = 0; i < spectra.size(); ++i) {
-    const std::array<double, N>& values = spectra[i].*member;
-    for (std::size_t k = 0; k < N; ++k) {
+    const std::vector<double>& values = spectra[i].*member;
+    for (std::size_t k = 0; k < width; ++k) {
       out(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(k)) = values[k];
     }
   }
@@ -253,10 +254,14 @@ py::dict Columns(const mfwindow::SeriesResult& result, bool spectrum) {
     Column q(static_cast<py::ssize_t>(result.QGrid.size()),
              result.QGrid.data());
     columns["q"] = q;
-    columns["h"] = SpectrumTable(result.Spectra, &Spectrum::HurstQ);
-    columns["tau"] = SpectrumTable(result.Spectra, &Spectrum::TauQ);
-    columns["alpha"] = SpectrumTable(result.Spectra, &Spectrum::AlfaGrid);
-    columns["f_alpha"] = SpectrumTable(result.Spectra, &Spectrum::FAlfaGrid);
+    const std::size_t orders = result.QGrid.size();
+    const std::size_t alphas = mfwindow::kAlfaCount;
+    columns["h"] = SpectrumTable(result.Spectra, &Spectrum::HurstQ, orders);
+    columns["tau"] = SpectrumTable(result.Spectra, &Spectrum::TauQ, orders);
+    columns["alpha"] =
+        SpectrumTable(result.Spectra, &Spectrum::AlfaGrid, alphas);
+    columns["f_alpha"] =
+        SpectrumTable(result.Spectra, &Spectrum::FAlfaGrid, alphas);
   }
   return columns;
 }

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -29,8 +30,31 @@
 
 namespace mfwindow {
 
-inline constexpr int kMomentCount = 200;  // moment orders q, -10 to 10
+inline constexpr int kMomentCount = 200;  // default moment orders, -10 to 10
 inline constexpr int kAlfaCount = 100;    // points of the sampled spectrum
+
+// How a detrended segment is measured.
+enum class Fluctuation {
+  kRange,  // largest minus smallest residual (the described method)
+  kRms,    // root mean square of the residuals (standard MF-DFA)
+};
+
+// Surrogates of each window, for a null level of its width and AlfaSz.
+enum class SurrogateKind {
+  kShuffle,  // a random permutation: keeps the values, destroys correlations
+  kPhase,    // random Fourier phases: keeps the power spectrum
+  kIaaft,    // iterative amplitude-adjusted: keeps values and, nearly, the
+             // power spectrum; destroys nonlinear structure
+};
+
+// What a window's numbers are worth, the first that applies in this order.
+enum class Quality {
+  kOk,
+  kDegenerate,      // some F(q, s) not positive: the fixed 0.5, 0.5, 0, 0.5, 1
+  kNonFiniteInput,  // an analysed value is NaN or infinite
+  kFlatSegments,    // some segment's fluctuation is at the rounding floor
+  kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
+};
 
 // What becomes of a sample that is not a finite number (NaN, +-infinity),
 // the way a gap is marked in a recording.
@@ -60,6 +84,37 @@ struct Settings {
   int Threads = 0;        // worker threads; 0: every core this process may use
   bool Spectrum = false;  // also keep each window's whole spectrum
   BadSamplePolicy OnBadSample = BadSamplePolicy::kError;  // NaN, infinities
+
+  // The method. The defaults are the described method, byte for byte:
+  // no profile, the range of each segment, 200 orders from -10 to 10, 200
+  // scales from MinScale to Lrec div 5, every scale in the fits.
+  bool Profile = false;  // analyse the cumulative sum of the mean-removed
+                         // window values (standard MF-DFA's profile)
+  Fluctuation Measure = Fluctuation::kRange;
+  // Moment orders: QList when it is not empty (strictly ascending, 0
+  // allowed: the logarithmic mean), else QCount orders from QMin to QMax in
+  // equal steps.
+  double QMin = -10.0;
+  double QMax = 10.0;
+  std::int32_t QCount = 200;
+  std::vector<double> QList;
+  std::int32_t MaxScale = 0;      // longest segment; 0: Lrec div 5
+  std::int32_t ScaleCount = 200;  // log-spaced scales from MinScale
+  // Segment lengths bounding the scales the log-log fits use; 0: no bound.
+  std::int32_t FitMin = 0;
+  std::int32_t FitMax = 0;
+  // > 0: a fluctuation below RangeFloor times the window's largest
+  // magnitude counts as zero (flat), so that rounding residues of the fit
+  // on flat stretches do not pass for real ranges.
+  double RangeFloor = 0.0;
+  bool KeepFq = false;  // keep F_q(s) of every window (SeriesResult::Fq)
+
+  // Surrogate null levels of every window: Surrogates surrogates of each
+  // window analysed with the same settings (0: none). Results depend only
+  // on the samples, the settings and Seed, never on the thread count.
+  std::int32_t Surrogates = 0;
+  SurrogateKind Surrogate = SurrogateKind::kIaaft;
+  std::uint64_t Seed = 0;
 };
 
 // The settings that settling may clamp.
@@ -76,7 +131,9 @@ struct ClampedValue {
 // whenever Lrec < 200), WinShift into 1..Lrec. Throws std::invalid_argument
 // when IncrFlag is not 0 or 1, when Tstep is not greater than 0 (NaN
 // included), when Tini or Tstep is not finite, when Threads is negative, or
-// when OnBadSample is none of the policies.
+// when OnBadSample is none of the policies, or when the method or surrogate
+// settings cannot be used together (the text says why: no moment order, a
+// fit range holding fewer than 2 scales, a MaxScale beyond Lrec, ...).
 //   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
 Settings Settle(const Settings& given);
 
@@ -92,6 +149,24 @@ struct WindowRow {
   double AlfaWidth = 0.0;  // AlfaMax - AlfaMin
   double AlfaSz = 0.0;     // alpha where the spectrum is largest
   double FAlfaSz = 0.0;    // the spectrum there
+
+  // Quality of the window (always computed).
+  Quality Status = Quality::kOk;
+  double ZeroShare = 0.0;   // share of segments whose fluctuation is not > 0
+  double FloorShare = 0.0;  // share at or below the rounding floor
+  double MinRSquared =
+      0.0;  // smallest R^2 of the log-log fits (NaN: degenerate)
+
+  // Surrogate null levels (NaN without surrogates): the surrogates' median
+  // and 95th-percentile width and the rank p-value (1 + #{surrogate width
+  // >= observed}) / (N + 1); the same for AlfaSz, whose p-value is two-sided
+  // about the surrogates' median.
+  double WidthNullMedian = 0.0;
+  double WidthNullP95 = 0.0;
+  double WidthP = 0.0;
+  double AlfaSzNullMedian = 0.0;
+  double AlfaSzNullP95 = 0.0;
+  double AlfaSzP = 0.0;
 };
 
 // One window's whole spectrum. A degenerate window (one whose fluctuation
@@ -99,21 +174,31 @@ struct WindowRow {
 // has NaN HurstQ and TauQ, AlfaGrid all 0.5 and FAlfaGrid all 1, and its
 // row reads 0.5, 0.5, 0, 0.5, 1.
 struct WindowSpectrum {
-  std::array<double, kMomentCount> HurstQ{};   // h(q) over SeriesResult::QGrid
-  std::array<double, kMomentCount> TauQ{};     // tau(q) = q*h(q) - 1
-  std::array<double, kAlfaCount> AlfaGrid{};   // alpha, ascending
-  std::array<double, kAlfaCount> FAlfaGrid{};  // f(alpha) there
+  std::vector<double> HurstQ;     // h(q) over SeriesResult::QGrid
+  std::vector<double> TauQ;       // tau(q) = q*h(q) - 1
+  std::vector<double> AlfaGrid;   // alpha, ascending (kAlfaCount values)
+  std::vector<double> FAlfaGrid;  // f(alpha) there
 };
 
 struct SeriesResult {
-  Settings Used;                             // the settled settings
-  std::array<double, kMomentCount> QGrid{};  // the moment orders, ascending
+  Settings Used;              // the settled settings
+  std::vector<double> QGrid;  // the moment orders, ascending
+  // The scales: their segment lengths and log10 grid values (the abscissa
+  // of the fits), and which of them the fits use ([FitBegin, FitEnd)).
+  std::vector<std::int32_t> ScaleLen;
+  std::vector<double> LogScale;
+  std::size_t FitBegin = 0;
+  std::size_t FitEnd = 0;
   // One row per complete window, in order along the series; a last window
   // that the series does not fill is dropped, so fewer than Lrec samples
   // give none.
   std::vector<WindowRow> Rows;
   // Spectra[i] belongs to Rows[i]; empty unless Settings::Spectrum.
   std::vector<WindowSpectrum> Spectra;
+  // Fq[i]: F_q(s) of window i, QGrid.size() x ScaleLen.size() values with
+  // q fastest (F(q_j, s_k) at k * QGrid.size() + j); empty unless
+  // Settings::KeepFq.
+  std::vector<std::vector<double>> Fq;
   std::int64_t SamplesUsed = 0;     // the samples the windows were taken from
   std::int64_t SamplesSkipped = 0;  // non-finite samples dropped (kSkip)
   // Plain-text warnings about results that may mislead, in this order: an

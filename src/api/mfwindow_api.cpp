@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +22,15 @@ namespace {
 
 static_assert(kMomentCount == analysis::kMomentCount);
 static_assert(kAlfaCount == analysis::kAlfaCount);
+// Quality mirrors analysis::QualityStatus, enumerator for enumerator.
+static_assert(static_cast<int>(Quality::kDegenerate) ==
+              static_cast<int>(analysis::QualityStatus::kDegenerate));
+static_assert(static_cast<int>(Quality::kNonFiniteInput) ==
+              static_cast<int>(analysis::QualityStatus::kNonFiniteInput));
+static_assert(static_cast<int>(Quality::kFlatSegments) ==
+              static_cast<int>(analysis::QualityStatus::kFlatSegments));
+static_assert(static_cast<int>(Quality::kNotConcave) ==
+              static_cast<int>(analysis::QualityStatus::kNotConcave));
 
 // Samples read between two progress reports while a window fills.
 constexpr std::size_t kSamplesPerReport = 65536;
@@ -52,18 +62,66 @@ analysis::AnalysisParams ToParams(const Settings& s) {
   return params;
 }
 
+analysis::TableParams ToTables(const Settings& s) {
+  analysis::TableParams tables = analysis::TablesOf(ToParams(s));
+  analysis::MethodOptions& m = tables.Method;
+  m.Profile = s.Profile;
+  m.Measure = s.Measure == Fluctuation::kRms ? analysis::Fluctuation::kRms
+                                             : analysis::Fluctuation::kRange;
+  m.QList = s.QList;
+  m.QMin = s.QMin;
+  m.QMax = s.QMax;
+  m.QCount = s.QCount;
+  m.MaxScale = s.MaxScale;
+  m.ScaleCount = s.ScaleCount;
+  m.FitMin = s.FitMin;
+  m.FitMax = s.FitMax;
+  m.RangeFloor = s.RangeFloor;
+  m.KeepFq = s.KeepFq;
+  tables.Surrogates.Count = s.Surrogates;
+  tables.Surrogates.Kind =
+      s.Surrogate == SurrogateKind::kShuffle ? analysis::SurrogateKind::kShuffle
+      : s.Surrogate == SurrogateKind::kPhase ? analysis::SurrogateKind::kPhase
+                                             : analysis::SurrogateKind::kIaaft;
+  tables.Surrogates.Seed = s.Seed;
+  return tables;
+}
+
+void DescribeRun(const analysis::RunConstants& run, SeriesResult& result) {
+  result.QGrid = run.QGrid;
+  result.ScaleLen = run.ScaleLen;
+  result.LogScale = run.LogScale;
+  result.FitBegin = run.FitBegin;
+  result.FitEnd = run.FitEnd;
+}
+
 void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result) {
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
   const analysis::WindowResult& r = outcome.Result;
-  result.Rows.push_back(
-      {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz});
+  WindowRow& row = result.Rows.emplace_back();
+  row.TimeMark = r.TimeMark;
+  row.AlfaMin = r.AlfaMin;
+  row.AlfaMax = r.AlfaMax;
+  row.AlfaWidth = r.AlfaWidth;
+  row.AlfaSz = r.AlfaSz;
+  row.FAlfaSz = r.FAlfaSz;
+  const analysis::WindowQuality& q = outcome.Quality;
+  row.Status = static_cast<Quality>(q.Status);
+  row.ZeroShare = q.ZeroShare;
+  row.FloorShare = q.FloorShare;
+  row.MinRSquared = q.MinRSquared;
+  const analysis::WindowNull* null = outcome.Null;
+  row.WidthNullMedian = null != nullptr ? null->WidthMedian : kNaN;
+  row.WidthNullP95 = null != nullptr ? null->WidthP95 : kNaN;
+  row.WidthP = null != nullptr ? null->WidthP : kNaN;
+  row.AlfaSzNullMedian = null != nullptr ? null->AlfaSzMedian : kNaN;
+  row.AlfaSzNullP95 = null != nullptr ? null->AlfaSzP95 : kNaN;
+  row.AlfaSzP = null != nullptr ? null->AlfaSzP : kNaN;
   if (outcome.Spectrum != nullptr) {
     const analysis::WindowSpectrum& sp = *outcome.Spectrum;
-    WindowSpectrum& kept = result.Spectra.emplace_back();
-    std::copy(sp.HurstQ.begin(), sp.HurstQ.end(), kept.HurstQ.begin());
-    std::copy(sp.TauQ.begin(), sp.TauQ.end(), kept.TauQ.begin());
-    std::copy(sp.AlfaGrid.begin(), sp.AlfaGrid.end(), kept.AlfaGrid.begin());
-    std::copy(sp.FAlfaGrid.begin(), sp.FAlfaGrid.end(), kept.FAlfaGrid.begin());
+    result.Spectra.push_back({sp.HurstQ, sp.TauQ, sp.AlfaGrid, sp.FAlfaGrid});
   }
+  if (outcome.Fq != nullptr) result.Fq.push_back(*outcome.Fq);
 }
 
 Settings Settle(const Settings& given) {
@@ -84,11 +142,24 @@ Settings Settle(const Settings& given) {
       given.OnBadSample != BadSamplePolicy::kSkip) {
     throw std::invalid_argument("OnBadSample must be kError, kStop or kSkip");
   }
+  if (given.Measure != Fluctuation::kRange &&
+      given.Measure != Fluctuation::kRms) {
+    throw std::invalid_argument("Measure must be kRange or kRms");
+  }
+  if (given.Surrogate != SurrogateKind::kShuffle &&
+      given.Surrogate != SurrogateKind::kPhase &&
+      given.Surrogate != SurrogateKind::kIaaft) {
+    throw std::invalid_argument("Surrogate must be kShuffle, kPhase or kIaaft");
+  }
   Settings settled = given;
   settled.TrendOrder = analysis::SettleTrendOrder(given.TrendOrder);
   settled.Lrec = analysis::SettleLrec(given.Lrec);
   settled.MinScale = analysis::SettleMinScale(given.MinScale, settled.Lrec);
   settled.WinShift = analysis::SettleWinShift(given.WinShift, settled.Lrec);
+  if (const std::optional<std::string> problem =
+          analysis::MethodProblem(ToTables(settled))) {
+    throw std::invalid_argument(*problem);
+  }
   return settled;
 }
 
@@ -110,7 +181,7 @@ struct Analyser::State {
       : used(settled),
         params(ToParams(settled)),
         engine(analysis::MakeEngine(
-            analysis::TablesOf(params),
+            ToTables(settled),
             analysis::EngineRequest{analysis::EngineKind::kFast,
                                     settled.Threads})) {}
 
@@ -133,8 +204,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   State& s = *state_;
   SeriesResult result;
   result.Used = s.used;
-  const std::vector<double>& q_grid = s.engine->Run().QGrid;
-  std::copy(q_grid.begin(), q_grid.end(), result.QGrid.begin());
+  DescribeRun(s.engine->Run(), result);
 
   // The gaps first, so that an error comes before any work.
   std::size_t bad_count = 0;

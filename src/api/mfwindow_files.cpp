@@ -48,7 +48,7 @@ FileResult AnalyseFile(const std::filesystem::path& file,
     throw std::invalid_argument(*problem);
   }
   const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
-      analysis::TablesOf(params),
+      ToTables(used),
       analysis::EngineRequest{analysis::EngineKind::kFast, used.Threads});
 
   pipeline.BaseDir = options.BaseDir.empty() ? std::filesystem::current_path()
@@ -66,8 +66,7 @@ FileResult AnalyseFile(const std::filesystem::path& file,
 
   FileResult out;
   out.Result.Used = used;
-  std::copy(engine->Run().QGrid.begin(), engine->Run().QGrid.end(),
-            out.Result.QGrid.begin());
+  DescribeRun(engine->Run(), out.Result);
   pipeline.WindowDone = [&out](const analysis::WindowOutcome& outcome) {
     KeepWindow(outcome, out.Result);
   };

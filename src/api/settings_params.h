@@ -4,6 +4,7 @@
 
 #include "analysis/params.h"
 #include "analysis/results.h"
+#include "analysis/run_constants.h"
 #include "mfwindow/mfwindow.h"
 
 namespace mfwindow {
@@ -11,8 +12,15 @@ namespace mfwindow {
 // The fields of `settings` (already settled) as AnalysisParams.
 analysis::AnalysisParams ToParams(const Settings& settings);
 
-// An analysed window as the library hands it out: its row, and its
-// spectrum in `result` when the engine gave one.
+// The fields of `settings` (already settled) that the tables and the engine
+// depend on: the answers, the method and the surrogates.
+analysis::TableParams ToTables(const Settings& settings);
+
+// The grids of a run as the library hands them out.
+void DescribeRun(const analysis::RunConstants& run, SeriesResult& result);
+
+// An analysed window as the library hands it out: its row with its quality
+// and null levels, and its spectrum and F_q(s) when the engine gave them.
 void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result);
 
 }  // namespace mfwindow
