@@ -99,7 +99,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   // Refused here, before anything is allocated, when the system could
   // never hold it.
   const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
-      analysis::TablesOf(params),
+      mfwindow::ToTables(settled),
       analysis::EngineRequest{analysis::EngineKind::kFast, settled.Threads});
 
   std::vector<std::uint64_t> sizes;

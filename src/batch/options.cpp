@@ -308,6 +308,55 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                "also write each window's whole spectrum");
   app.add_flag("--quiet", o.Quiet, "no progress on standard error");
 
+  // The method; the defaults are mfwindow's own.
+  app.add_flag("--profile", s.Profile,
+               "analyse the cumulative sum of the mean-removed window "
+               "values (standard MF-DFA)");
+  std::string fluctuation = "range";
+  app.add_option("--fluctuation", fluctuation,
+                 "measure of a detrended segment: range (largest minus "
+                 "smallest) or rms (root mean square)")
+      ->check(CLI::IsMember({"range", "rms"}))
+      ->capture_default_str();
+  app.add_option("--q-min", s.QMin, "smallest moment order")
+      ->capture_default_str();
+  app.add_option("--q-max", s.QMax, "largest moment order")
+      ->capture_default_str();
+  app.add_option("--q-count", s.QCount, "moment orders from --q-min to --q-max")
+      ->capture_default_str();
+  app.add_option("--q-list", s.QList,
+                 "the moment orders themselves, ascending (0 allowed)")
+      ->delimiter(',')
+      ->type_name("Q,Q,...");
+  app.add_option("--max-scale", s.MaxScale,
+                 "longest segment in samples; 0: window/5")
+      ->capture_default_str();
+  app.add_option("--scale-count", s.ScaleCount,
+                 "log-spaced scales from the minimum scale to the longest")
+      ->capture_default_str();
+  app.add_option("--fit-min", s.FitMin,
+                 "shortest segment the log-log fits use; 0: no bound")
+      ->capture_default_str();
+  app.add_option("--fit-max", s.FitMax,
+                 "longest segment the log-log fits use; 0: no bound")
+      ->capture_default_str();
+  app.add_flag("--fq", s.KeepFq, "also write F_q(s) of every window");
+  app.add_option("--range-floor", s.RangeFloor,
+                 "fluctuations below REL times the window's largest "
+                 "magnitude count as zero (flat); 0: off")
+      ->type_name("REL")
+      ->capture_default_str();
+  app.add_option("--surrogates", s.Surrogates,
+                 "surrogates of each window for a null level of its width "
+                 "and AlfaSz; 0: none")
+      ->capture_default_str();
+  std::string surrogate = "iaaft";
+  app.add_option("--surrogate", surrogate, "shuffle, phase or iaaft")
+      ->check(CLI::IsMember({"shuffle", "phase", "iaaft"}))
+      ->capture_default_str();
+  app.add_option("--seed", s.Seed, "seed of the surrogates")
+      ->capture_default_str();
+
   try {
     app.parse(argc, argv);
     if (series->count() == 0 && list->count() == 0) {
@@ -324,6 +373,16 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                                 app.get_option("--tini")->as<std::string>() +
                                 ", " +
                                 app.get_option("--tstep")->as<std::string>());
+    }
+    s.Measure = fluctuation == "rms" ? mfwindow::Fluctuation::kRms
+                                     : mfwindow::Fluctuation::kRange;
+    s.Surrogate = surrogate == "shuffle" ? mfwindow::SurrogateKind::kShuffle
+                  : surrogate == "phase" ? mfwindow::SurrogateKind::kPhase
+                                         : mfwindow::SurrogateKind::kIaaft;
+    try {
+      mfwindow::Settle(s);
+    } catch (const std::invalid_argument& e) {
+      throw CLI::ValidationError("the method", e.what());
     }
     if (shard == "auto") {
       const AutoShard part = ShardFromSlurm(env ? env : EnvLookup(SystemEnv));

@@ -17,11 +17,64 @@ std::string Count(std::int64_t n) {
 
 }  // namespace
 
-std::string CsvRecord(const analysis::WindowResult& r) {
-  return FormatFullPrecision(r.TimeMark) + "," +
-         FormatFullPrecision(r.AlfaMin) + "," + FormatFullPrecision(r.AlfaMax) +
-         "," + FormatFullPrecision(r.AlfaWidth) + "," +
-         FormatFullPrecision(r.AlfaSz) + "," + FormatFullPrecision(r.FAlfaSz);
+std::string_view StatusWord(analysis::QualityStatus status) {
+  switch (status) {
+    case analysis::QualityStatus::kDegenerate:
+      return "degenerate";
+    case analysis::QualityStatus::kNonFiniteInput:
+      return "non_finite_input";
+    case analysis::QualityStatus::kFlatSegments:
+      return "flat_segments";
+    case analysis::QualityStatus::kNotConcave:
+      return "not_concave";
+    case analysis::QualityStatus::kOk:
+      break;
+  }
+  return "ok";
+}
+
+std::string CsvRecord(const analysis::WindowOutcome& outcome) {
+  const analysis::WindowResult& r = outcome.Result;
+  const analysis::WindowQuality& q = outcome.Quality;
+  std::string record;
+  const auto field = [&record](std::string_view text) {
+    if (!record.empty()) record.push_back(',');
+    record.append(text);
+  };
+  for (const double v :
+       {r.TimeMark, r.AlfaMin, r.AlfaMax, r.AlfaWidth, r.AlfaSz, r.FAlfaSz}) {
+    field(FormatFullPrecision(v));
+  }
+  field(StatusWord(q.Status));
+  for (const double v : {q.ZeroShare, q.FloorShare, q.MinRSquared}) {
+    field(FormatFullPrecision(v));
+  }
+  if (const analysis::WindowNull* n = outcome.Null) {
+    for (const double v : {n->WidthMedian, n->WidthP95, n->WidthP,
+                           n->AlfaSzMedian, n->AlfaSzP95, n->AlfaSzP}) {
+      field(FormatFullPrecision(v));
+    }
+  }
+  return record;
+}
+
+std::vector<std::string> FqRecords(std::int64_t window_number, double time,
+                                   const analysis::RunConstants& run,
+                                   const std::vector<double>& fq) {
+  const std::string lead =
+      Count(window_number) + "," + FormatFullPrecision(time) + ",";
+  const std::size_t orders = run.QGrid.size();
+  std::vector<std::string> records;
+  records.reserve(fq.size());
+  for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
+    const std::string scale = FormatFullPrecision(run.LogScale[k]) + "," +
+                              Count(run.ScaleLen[k]) + ",";
+    for (std::size_t j = 0; j < orders; ++j) {
+      records.push_back(lead + FormatFullPrecision(run.QGrid[j]) + "," +
+                        scale + FormatFullPrecision(fq[k * orders + j]));
+    }
+  }
+  return records;
 }
 
 std::vector<std::string> SpectrumRecords(
@@ -48,11 +101,12 @@ std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
                                         const analysis::RunConstants& run) {
   std::vector<ResultStream> streams;
   if (format == ResultFormat::kCsv) {
-    streams.push_back(ResultStream{".csv", std::string(kCsvHeader),
+    std::string header(kCsvHeader);
+    if (run.Params.Surrogates.Count > 0) header += kCsvNullHeader;
+    streams.push_back(ResultStream{".csv", header,
                                    [](const analysis::WindowOutcome& outcome,
                                       std::vector<std::string>& records) {
-                                     records.push_back(
-                                         CsvRecord(outcome.Result));
+                                     records.push_back(CsvRecord(outcome));
                                    }});
   } else {
     streams.push_back(ResultLineStream());
@@ -65,6 +119,17 @@ std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
           for (std::string& record :
                SpectrumRecords(outcome.Number, outcome.Result.TimeMark,
                                run.QGrid, *outcome.Spectrum)) {
+            records.push_back(std::move(record));
+          }
+        }});
+  }
+  if (run.Params.Method.KeepFq) {
+    streams.push_back(ResultStream{
+        ".fq.csv", std::string(kFqHeader),
+        [&run](const analysis::WindowOutcome& outcome,
+               std::vector<std::string>& records) {
+          for (std::string& record : FqRecords(
+                   outcome.Number, outcome.Result.TimeMark, run, *outcome.Fq)) {
             records.push_back(std::move(record));
           }
         }});

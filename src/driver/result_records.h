@@ -18,13 +18,34 @@
 
 namespace driver {
 
+// The CSV result: the six values of the result line, then the window's
+// quality, then (with surrogates) its null levels.
 inline constexpr std::string_view kCsvHeader =
-    "time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz";
+    "time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz,status,zero_share,"
+    "floor_share,min_r2";
+inline constexpr std::string_view kCsvNullHeader =
+    ",width_null_median,width_null_p95,width_p,alfa_sz_null_median,"
+    "alfa_sz_null_p95,alfa_sz_p";
 
-// The six values separated by commas, each with 17 significant digits
-// (textio::FormatFullPrecision), so that they read back to the same
-// doubles.
-std::string CsvRecord(const analysis::WindowResult& r);
+// The status column's words.
+//   kOk -> "ok", kDegenerate -> "degenerate", kNonFiniteInput ->
+//   "non_finite_input", kFlatSegments -> "flat_segments", kNotConcave ->
+//   "not_concave"
+std::string_view StatusWord(analysis::QualityStatus status);
+
+// One window's CSV row: the values separated by commas, each real with 17
+// significant digits (textio::FormatFullPrecision), so that they read back
+// to the same doubles; the null levels when the window has them.
+std::string CsvRecord(const analysis::WindowOutcome& outcome);
+
+inline constexpr std::string_view kFqHeader =
+    "window,time,q,log_scale,scale,fq";
+
+// F_q(s) of one window, one row per scale index and order (orders fastest):
+// "window,time,q,log_scale,scale,fq", the scale as its segment length.
+std::vector<std::string> FqRecords(std::int64_t window_number, double time,
+                                   const analysis::RunConstants& run,
+                                   const std::vector<double>& fq);
 
 inline constexpr std::string_view kSpectrumHeader =
     "window,time,q,h,tau,m,alpha,f";
@@ -43,8 +64,9 @@ enum class ResultFormat {
 };
 
 // The result files of one series: the main file ("F(Alfa)_<name>.dat" or
-// ".csv") and, with `spectrum`, "F(Alfa)_<name>.spectrum.csv". `run` must
-// outlive the streams.
+// ".csv", the CSV with the null levels when the run makes surrogates), with
+// `spectrum` "F(Alfa)_<name>.spectrum.csv", and when the run keeps F_q(s)
+// "F(Alfa)_<name>.fq.csv". `run` must outlive the streams.
 std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
                                         const analysis::RunConstants& run);
 

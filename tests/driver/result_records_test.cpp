@@ -58,13 +58,13 @@ TEST(CsvRecord, ReadsBackToTheSameDoubles) {
       0.30000000000000004};  // 0.1 + 0.2: needs all 17 digits
   // clang-format on
   for (std::size_t start = 0; start + 6 <= std::size(values); ++start) {
-    const analysis::WindowResult r{values[start],     values[start + 1],
-                                   values[start + 2], values[start + 3],
-                                   values[start + 4], values[start + 5]};
-    const std::string record = CsvRecord(r);
+    analysis::WindowOutcome w;
+    w.Result = {values[start],     values[start + 1], values[start + 2],
+                values[start + 3], values[start + 4], values[start + 5]};
+    const std::string record = CsvRecord(w);
     SCOPED_TRACE(record);
     const std::vector<std::string_view> fields = Fields(record);
-    ASSERT_EQ(fields.size(), 6u);
+    ASSERT_EQ(fields.size(), 10u);
     for (std::size_t k = 0; k < 6; ++k) {
       EXPECT_TRUE(SameBits(Parse(fields[k]), values[start + k])) << k;
     }
@@ -73,10 +73,30 @@ TEST(CsvRecord, ReadsBackToTheSameDoubles) {
 
 TEST(CsvRecord, WritesNonFiniteValuesReadably) {
   const double inf = std::numeric_limits<double>::infinity();
-  const analysis::WindowResult r{
-      1.0, std::numeric_limits<double>::quiet_NaN(), inf, -inf, 0.5, 1.0};
-  EXPECT_EQ(CsvRecord(r), "1,nan,inf,-inf,0.5,1");
-  EXPECT_EQ(Fields(kCsvHeader).size(), 6u);
+  analysis::WindowOutcome w;
+  w.Result = {1.0, std::numeric_limits<double>::quiet_NaN(), inf, -inf, 0.5,
+              1.0};
+  w.Quality = {analysis::QualityStatus::kDegenerate, 1.0, 0.25,
+               std::numeric_limits<double>::quiet_NaN()};
+  EXPECT_EQ(CsvRecord(w), "1,nan,inf,-inf,0.5,1,degenerate,1,0.25,nan");
+  EXPECT_EQ(Fields(kCsvHeader).size(), 10u);
+}
+
+// The null levels follow the quality when the window has them, in the
+// order of the header's null columns.
+TEST(CsvRecord, AppendsTheNullLevelsInTheHeadersOrder) {
+  analysis::WindowOutcome w;
+  w.Result = {10.0, 0.25, 0.75, 0.5, 0.5, 1.0};
+  w.Quality.Status = analysis::QualityStatus::kNotConcave;
+  const analysis::WindowNull null{0.125, 0.375, 0.0625, 0.5, 0.625, 0.75};
+  w.Null = &null;
+  EXPECT_EQ(CsvRecord(w),
+            "10,0.25,0.75,0.5,0.5,1,not_concave,0,0,0,0.125,0.375,0.0625,0.5,"
+            "0.625,0.75");
+  const std::string header =
+      std::string(kCsvHeader) + std::string(kCsvNullHeader);
+  EXPECT_EQ(Fields(header).size(), 16u);
+  EXPECT_EQ(Fields(header)[12], "width_p");
 }
 
 TEST(SpectrumRecords, FollowTheLongLayout) {
