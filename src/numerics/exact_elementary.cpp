@@ -5,42 +5,27 @@
 // F and keep that rounding only when |A - F| + |G - F| stays below A's
 // distance to the nearest rounding boundary, where G is glibc's value
 // before its final rounding. Then F, G and A round alike: the kept result
-// is what libm returns. The glibc bounds below are derived here from glibc
-// 2.36's sources (sysdeps/ieee754/dbl-64/e_pow.c, e_exp_data.c, e_log.c,
-// e_log_data.c, e_log10.c) for the instruction sequences of the variants
-// that the x86-64 ifuncs pick on processors with FMA (read off libm.so.6's
-// disassembly), and budgeted with a margin of 1.5 or more. Among 3e8
-// random arguments each, the misrounded libm results came within 74%
-// (pow's exp stage), 91% (log's main path) and 66% (log near 1) of them.
+// is what libm returns. libm_bounds.h derives glibc's bounds from its
+// sources and sets their budgets (1.5 times each); our own errors are
+// derived next to the code below.
 //
-// pow (e_pow.c). x^y = exp(ehi + elo), where ehi + elo = y log x comes
-// from a logarithm with a relative error of 1.3 * 2^-68 (the source's
-// bound, budgeted 2.3 times), and exp(ehi + elo) = 2^(k/128) (1 + tmp) is
-// rounded once, by a fused multiply-add. Up to that rounding the exp stage
-// errs by at most a relative 6.5 * 2^-62: the reduced argument r takes two
-// roundings and tmp three, each under half an ulp of 2^-8.5 (2 * 2^-62 and
-// 3 * 2^-62), tmp leaves out the product of the table's tail (<= 2^-53)
-// and e^r - 1 (<= 2^-8.5), 1.4 * 2^-62, and the polynomial errs by 1.6 *
-// 2^-66. Budget: kPowLibmExp + |y log x| kPowLibmLog, relative. Arguments
-// that glibc sends down other paths (|y log x| >= 512, where it rounds
-// differently, subnormal or overflowing results, |y| outside [2^-65,
-// 2^63), zero, negative, subnormal or non-finite x) never take the fast
-// path, or have results there that glibc's paths agree on (x = 1, tiny y).
+// pow (e_pow.c). Budget: kPowLibmExp + |y log x| kPowLibmLog, relative.
+// Arguments that glibc sends down other paths (|y log x| >= 512, where it
+// rounds differently, subnormal or overflowing results, |y| outside
+// [2^-65, 2^63), zero, negative, subnormal or non-finite x) never take the
+// fast path, or have results there that glibc's paths agree on (x = 1,
+// tiny y).
 //
 // log10 (e_log10.c, the fdlibm code). With x = 2^n m, m in [1, 2) for
 // n >= 0 and in [1/2, 1) for n < 0, and y the double n + (n < 0):
 //   log10(x) = RN(RN(RN(log(m) ivln10) + RN(y log10_2lo))
-//                 + RN(y log10_2hi)),
-// plain SSE2 arithmetic without fused operations. That sum can be two ulps
+//                 + RN(y log10_2hi))
+// on x86-64 (plain SSE2 arithmetic without fused operations) and the same
+// with the two last additions fused on aarch64. That sum can be two ulps
 // off and is not correctly rounded, so it is reproduced operation for
 // operation; only log(m) is approximated, and kept where it rounds as
-// glibc's log does. That log (e_log.c) evaluates log1p(m - 1) directly for
-// m in [1 - 2^-4, 1 + 0x1.09p-4), with a relative error under 1.22 *
-// 2^-60 before rounding (the polynomial's 2^-62.2, its evaluation's
-// 1.8 * 2^-53 |m - 1|^3): budget kLogLibmNear, relative. Elsewhere the
-// error is absolute and under 1.3 * 2^-62: the rounding of
-// r = fma(z, invc, -1) (<= 2^-62), the polynomial's 2^-64.3, the table's
-// log c (< 2^-66) and roundings near 2^-70: budget kLogLibmTable.
+// glibc's log does: budget kLogLibmNear (relative) for m in glibc's near-1
+// interval [1 - 2^-4, 1 + 0x1.09p-4), kLogLibmTable (absolute) elsewhere.
 #include "numerics/exact_elementary.h"
 
 #include <algorithm>
@@ -53,22 +38,21 @@
 #include <limits>
 #include <span>
 
+#include "numerics/hwy_config.h"
+#include "numerics/libm_bounds.h"
+#include "numerics/libm_check.h"
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "numerics/exact_elementary.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
 // Included after foreach_target.h, as Highway requires.
 #include "hwy/highway.h"
+#include "numerics/double_double-inl.h"
 
 #ifndef MFWINDOW_NUMERICS_EXACT_ELEMENTARY_SHARED
 #define MFWINDOW_NUMERICS_EXACT_ELEMENTARY_SHARED
 namespace numerics::detail {
 namespace {
-
-// ---- glibc's error before its final rounding, with margin (see top). ----
-inline constexpr double kPowLibmExp = 0x1.4p-59;  // relative
-inline constexpr double kPowLibmLog = 0x1.8p-67;  // relative, per |y log x|
-inline constexpr double kLogLibmNear = 0x1p-59;   // relative
-inline constexpr double kLogLibmTable = 0x1p-61;  // absolute
 
 // ---- Our own approximation errors (derived next to the code below). ----
 // Logarithm: absolute, and relative within glibc's near-1 interval.
@@ -338,63 +322,103 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_NATIVE_FMA && HWY_TARGET != HWY_SCALAR
 
-using D = hn::ScalableTag<double>;
+using D = hn::CappedTag<double, detail::kMaxLanes>;
 using V = hn::Vec<D>;
 using DI = hn::RebindToSigned<D>;
 using VI = hn::Vec<DI>;
 using M = hn::Mask<D>;
+using DD = DoubleDouble<V>;
 
-// ---- Table lookups of 16 entries. With AVX-512 a table sits in two
-// registers and one two-source permute, which reads the low 4 bits of each
-// index, looks it up (gathers are several times slower); other targets
+// ---- Lookups in the tables of 16 entries. Where a vector holds 4 or 8
+// doubles, a table sits in 4 or 2 registers: a lane permute per register
+// and a selection by the index's upper bits (gathers are several times
+// slower on AMD's processors and no faster on Intel's). Narrower vectors
 // gather from memory.
-#if HWY_TARGET <= HWY_AVX3
+constexpr std::size_t kLanes = hn::MaxLanes(D());
+constexpr bool kTablesInRegisters = !HWY_HAVE_SCALABLE && (kLanes == 8);
+constexpr std::size_t kTableEntries = 16;
+static_assert(detail::kLogTableSize == kTableEntries &&
+              detail::kExpTableSize == kTableEntries);
 
-struct Table {
-  V low;
-  V high;
-};
+#if HWY_HAVE_SCALABLE
+#error "the lookups need vectors of a size known at compile time"
+#endif
 
-HWY_INLINE Table LoadTable(D d, const std::array<double, 16>& t) {
-  return {hn::LoadU(d, t.data()), hn::LoadU(d, t.data() + 8)};
-}
-
-// Entry (index mod 16).
-HWY_INLINE V Lookup(const Table& t, VI index) {
-  return V{_mm512_permutex2var_pd(t.low.raw, index.raw, t.high.raw)};
-}
-
-HWY_INLINE V ToDouble(D d, VI k) { return hn::ConvertTo(d, k); }
-
-#else  // gathers
+using Indices = decltype(hn::IndicesFromVec(D(), hn::Zero(DI())));
 
 struct Table {
   const double* data;
+};
+
+// An index vector prepared for lookups: the lane within a register and the
+// bits that choose the register (entry = index mod 16).
+struct Index {
+  Indices lane;
+  M bit2;
+  M bit3;
+  VI raw;
 };
 
 HWY_INLINE Table LoadTable(D /* d */, const std::array<double, 16>& t) {
   return {t.data()};
 }
 
-// Entry (index mod 16).
-HWY_INLINE V Lookup(const Table& t, VI index) {
+template <int kBit>
+HWY_INLINE M IndexBit(D d, VI index) {
   const DI di;
-  return hn::GatherIndex(D(), t.data, hn::And(index, hn::Set(di, 15)));
+  return hn::RebindMask(d,
+                        hn::Lt(hn::ShiftLeft<63 - kBit>(index), hn::Zero(di)));
 }
 
-// Integers below 2^51 in magnitude: their two's complement added to the
-// bits of 1.5 * 2^52 gives 1.5 * 2^52 + k exactly.
+HWY_INLINE Index PrepareIndex(D d, VI index) {
+  const DI di;
+  Index prepared{};
+  prepared.raw = index;
+  if constexpr (kTablesInRegisters) {
+    prepared.lane = hn::IndicesFromVec(
+        d, hn::And(index, hn::Set(di, static_cast<std::int64_t>(kLanes - 1))));
+    prepared.bit3 = IndexBit<3>(d, index);
+    if constexpr (kLanes == 4) prepared.bit2 = IndexBit<2>(d, index);
+  }
+  return prepared;
+}
+
+// Entry (index mod 16) of the table. The table's registers are loaded here
+// rather than held: with five tables they would not fit in AVX2's sixteen.
+HWY_INLINE V Lookup(const Table& t, const Index& index) {
+  const D d;
+  if constexpr (kTablesInRegisters && kLanes == 8) {
+    return hn::IfThenElse(
+        index.bit3, hn::TableLookupLanes(hn::LoadU(d, t.data + 8), index.lane),
+        hn::TableLookupLanes(hn::LoadU(d, t.data), index.lane));
+  } else if constexpr (kTablesInRegisters && kLanes == 4) {
+    const V low = hn::IfThenElse(
+        index.bit2, hn::TableLookupLanes(hn::LoadU(d, t.data + 4), index.lane),
+        hn::TableLookupLanes(hn::LoadU(d, t.data), index.lane));
+    const V high = hn::IfThenElse(
+        index.bit2, hn::TableLookupLanes(hn::LoadU(d, t.data + 12), index.lane),
+        hn::TableLookupLanes(hn::LoadU(d, t.data + 8), index.lane));
+    return hn::IfThenElse(index.bit3, high, low);
+  } else {
+    const DI di;
+    return hn::GatherIndex(d, t.data, hn::And(index.raw, hn::Set(di, 15)));
+  }
+}
+
+// Integers below 2^51 in magnitude as doubles. AVX2 has no conversion from
+// 64-bit integers: their two's complement added to the bits of 1.5 * 2^52
+// gives 1.5 * 2^52 + k exactly.
 HWY_INLINE V ToDouble(D d, VI k) {
+#if HWY_TARGET == HWY_AVX2
   const DI di;
   constexpr double kMagic = 0x1.8p52;
   const VI magic_bits = hn::Set(
       di, static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(kMagic)));
   return hn::Sub(hn::BitCast(d, hn::Add(k, magic_bits)), hn::Set(d, kMagic));
-}
-
+#else
+  return hn::ConvertTo(d, k);
 #endif
-
-static_assert(detail::kLogTableSize == 16 && detail::kExpTableSize == 16);
+}
 
 // The tables, loaded once per call.
 struct Tables {
@@ -452,17 +476,13 @@ HWY_INLINE V Polynomial(D d, V x, const std::array<double, kCount>& c) {
 // 2^-51.6 |r|^3 + 2^-84.9 < 2^-65.1 for |r| < kMaxReduced. Where c = 1
 // (and so k = 0) the last term vanishes; in glibc's near-1 interval, where
 // |r|^3 < 2^-9 |log x|, the error stays under 2^-60.6 |log x|.
-struct LogParts {
-  V hi;
-  V lo;
-};
-
-HWY_INLINE LogParts LogCore(D d, const Tables& tables, V x) {
+HWY_INLINE DD LogCore(D d, const Tables& tables, V x) {
   const DI di;
   const VI ix = hn::BitCast(di, x);
   const VI tmp =
       hn::Sub(ix, hn::Set(di, static_cast<std::int64_t>(detail::kLogOffBits)));
-  const VI index = hn::ShiftRight<52 - detail::kLogTableBits>(tmp);
+  const Index index =
+      PrepareIndex(d, hn::ShiftRight<52 - detail::kLogTableBits>(tmp));
   const VI k = hn::ShiftRight<52>(tmp);
   const V z = hn::BitCast(d, hn::Sub(ix, hn::ShiftLeft<52>(k)));
   const V kd = ToDouble(d, k);
@@ -472,45 +492,31 @@ HWY_INLINE LogParts LogCore(D d, const Tables& tables, V x) {
 
   const V r = hn::MulSub(z, invc, hn::Set(d, 1.0));
   const V a = hn::MulAdd(kd, hn::Set(d, detail::kLn2Hi), log_c_hi);
-  const V hi1 = hn::Add(a, r);
-  const V e1 = hn::Sub(r, hn::Sub(hi1, a));
+  const DD sum1 = FastTwoSum(a, r);
   const V half_r = hn::Mul(r, hn::Set(d, -0.5));
-  const V ar2 = hn::Mul(half_r, r);
-  const V ar2_err = hn::MulSub(half_r, r, ar2);
-  const V hi = hn::Add(hi1, ar2);
-  const V e2 = hn::Sub(ar2, hn::Sub(hi, hi1));
+  const DD ar2 = TwoProduct(half_r, r);
+  const DD sum2 = FastTwoSum(sum1.hi, ar2.hi);
 
-  const V ar3 = hn::Mul(ar2, r);
+  const V ar3 = hn::Mul(ar2.hi, r);
   const V p = hn::Mul(ar3, Polynomial(d, r, detail::kLogPoly));
 
-  V lo = hn::Add(hn::Add(e1, e2), ar2_err);
+  V lo = hn::Add(hn::Add(sum1.lo, sum2.lo), ar2.lo);
   lo = hn::Add(lo, hn::MulAdd(kd, hn::Set(d, detail::kLn2Lo), log_c_lo));
   lo = hn::Add(lo, p);
-  return {hi, lo};
-}
-
-// hi + lo as a double and its rounding error (Fast2Sum, |hi| >= |lo|).
-HWY_INLINE LogParts Renormalise(LogParts x) {
-  const V sum = hn::Add(x.hi, x.lo);
-  return {sum, hn::Sub(x.lo, hn::Sub(sum, x.hi))};
+  return {sum2.hi, lo};
 }
 
 // y log x = hi + lo with |lo| <= 2^-51 |hi|; the logarithm's absolute
 // error becomes |y| 2^-65.1 here.
-HWY_INLINE LogParts ScaledLog(D d, const Tables& tables, V x, V y) {
-  const LogParts log_x = Renormalise(LogCore(d, tables, x));
-  const V t_hi = hn::Mul(y, log_x.hi);
-  return {t_hi, hn::MulAdd(y, log_x.lo, hn::MulSub(y, log_x.hi, t_hi))};
+HWY_INLINE DD ScaledLog(D d, const Tables& tables, V x, V y) {
+  const DD log_x = Renormalise(LogCore(d, tables, x));
+  const DD t = TwoProduct(y, log_x.hi);
+  return {t.hi, hn::MulAdd(y, log_x.lo, t.lo)};
 }
 
-struct PowParts {
-  V rounded;
-  V residual;
-};
-
-// e^t for t = t.hi + t.lo, |t.hi| < 512, |t.lo| <= 2^-51 |t.hi|: rounded
-// holds RN(e^t) unless |residual| is over half an ulp, and rounded +
-// residual lies within a relative 2^-63 of e^t.
+// e^t for t = t.hi + t.lo, |t.hi| < 512, |t.lo| <= 2^-51 |t.hi|, as
+// hi = RN(e^t) unless |lo| is over half an ulp, and hi + lo within a
+// relative 2^-63 of e^t (hi + lo not renormalised).
 //
 // e^t = 2^e H e^(r + r_lo), k = 16 e + j the integer nearest t 16/ln2,
 // taking 1 + Tail as e^Tail (off by Tail^2/2 < 2^-106):
@@ -524,36 +530,36 @@ struct PowParts {
 //   u + u_err = r + q exactly (Fast2Sum),
 //   e^(r + r_lo) ~ 1 + u + u_lo, u_lo = u_err + r_lo (1 + u), dropping
 //       r_lo^2 < 2^-117 and roundings under 2^-100.
-// Finally rounded = RN(2^e H (1 + u)) by one fused multiply-add, and
-// residual = 2^e H (1 + u) - rounded + 2^e H u_lo with the first
-// difference exact before one rounding (2^e H - rounded is exact, the two
-// lie within 2.2% of each other).
-HWY_INLINE PowParts ExpCore(D d, const Tables& tables, LogParts t) {
+// Finally hi = RN(2^e H (1 + u)) by one fused multiply-add, and
+// lo = 2^e H (1 + u) - hi + 2^e H u_lo with the first difference exact
+// before one rounding (2^e H - hi is exact, the two lie within 2.2% of each
+// other).
+HWY_INLINE DD ExpCore(D d, const Tables& tables, DD t) {
   const DI di;
   constexpr double kShift = 0x1.8p52;
   const V shifted =
       hn::MulAdd(t.hi, hn::Set(d, detail::kInvLn2N), hn::Set(d, kShift));
   const V kd = hn::Sub(shifted, hn::Set(d, kShift));
   const VI ki = hn::BitCast(di, shifted);
+  const Index index = PrepareIndex(d, ki);
   const V scale =
-      hn::BitCast(d, hn::Add(hn::BitCast(di, Lookup(tables.ScaleBits, ki)),
+      hn::BitCast(d, hn::Add(hn::BitCast(di, Lookup(tables.ScaleBits, index)),
                              hn::ShiftLeft<52 - detail::kExpTableBits>(ki)));
-  const V tail = Lookup(tables.Tail, ki);
+  const V tail = Lookup(tables.Tail, index);
 
   const V r_hi = hn::NegMulAdd(kd, hn::Set(d, detail::kLn2NHi), t.hi);
   const V delta =
       hn::Add(hn::NegMulAdd(kd, hn::Set(d, detail::kLn2NLo), t.lo), tail);
-  const V r = hn::Add(r_hi, delta);
-  const V r_lo = hn::Sub(delta, hn::Sub(r, r_hi));
+  const DD r = FastTwoSum(r_hi, delta);
 
-  const V q = hn::Mul(hn::Mul(r, r), Polynomial(d, r, detail::kExpPoly));
-  const V u = hn::Add(r, q);
-  const V u_err = hn::Sub(q, hn::Sub(u, r));
-  const V u_lo = hn::Add(hn::MulAdd(r_lo, u, r_lo), u_err);
+  const V q =
+      hn::Mul(hn::Mul(r.hi, r.hi), Polynomial(d, r.hi, detail::kExpPoly));
+  const DD u = FastTwoSum(r.hi, q);
+  const V u_lo = hn::Add(hn::MulAdd(r.lo, u.hi, r.lo), u.lo);
 
-  const V rounded = hn::MulAdd(scale, u, scale);
+  const V rounded = hn::MulAdd(scale, u.hi, scale);
   const V residual =
-      hn::MulAdd(scale, u_lo, hn::MulAdd(scale, u, hn::Sub(scale, rounded)));
+      hn::MulAdd(scale, u_lo, hn::MulAdd(scale, u.hi, hn::Sub(scale, rounded)));
   return {rounded, residual};
 }
 
@@ -580,8 +586,8 @@ HWY_INLINE M FarFromBoundaryRelative(V magnitude, V residual, V relative) {
 // x^y from t = ScaledLog(x, y), whose approximation errs by under a
 // relative kPowApproxExp + |y| kPowApproxPerExponent (2^-63 + |y| 2^-65.1
 // with margin).
-HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, LogParts t) {
-  const PowParts p = ExpCore(d, tables, t);
+HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, DD t) {
+  const DD p = ExpCore(d, tables, t);
   const V abs_t = hn::Abs(t.hi);
   // |y log x| < 500 also leaves out infinite and NaN exponents, and huge
   // ones unless x = 1, where pow is 1 however large y is.
@@ -596,8 +602,7 @@ HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, LogParts t) {
                  hn::Set(d, (detail::kPowLibmExp + detail::kPowApproxExp) *
                                 (1.0 + 0x1p-40))));
   // The powers of positive x are positive.
-  return {p.rounded, hn::And(fast, FarFromBoundaryRelative(
-                                       p.rounded, p.residual, relative))};
+  return {p.hi, hn::And(fast, FarFromBoundaryRelative(p.hi, p.lo, relative))};
 }
 
 // glibc's split x = 2^n m, m in [1/2, 1) for n < 0 and in [1, 2) for
@@ -606,7 +611,7 @@ HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, LogParts t) {
 struct Log10Parts {
   V m;
   V y;
-  LogParts log_m;
+  DD log_m;
 };
 
 HWY_INLINE Log10Parts Log10Split(D d, const Tables& tables, V x) {
@@ -621,6 +626,22 @@ HWY_INLINE Log10Parts Log10Split(D d, const Tables& tables, V x) {
   return {m, ToDouble(d, y_int), Renormalise(LogCore(d, tables, m))};
 }
 
+// glibc's last steps of log10 from log m and y, in its order:
+//   RN(RN(RN(log m ivln10) + RN(y log10_2lo)) + RN(y log10_2hi))
+// on x86-64, where libm.so.6 performs them as separate operations, and
+//   fma(y, log10_2hi, fma(y, log10_2lo, RN(log m ivln10)))
+// on aarch64, where the compiler fused them (read off its libm.so.6).
+HWY_INLINE V Log10FinalSteps(D d, V log_m, V y) {
+  const V scaled = hn::Mul(log_m, hn::Set(d, detail::kInvLn10));
+#if HWY_ARCH_ARM_A64
+  return hn::MulAdd(y, hn::Set(d, detail::kLog10Of2Hi),
+                    hn::MulAdd(y, hn::Set(d, detail::kLog10Of2Lo), scaled));
+#else
+  return hn::Add(hn::Add(scaled, hn::Mul(y, hn::Set(d, detail::kLog10Of2Lo))),
+                 hn::Mul(y, hn::Set(d, detail::kLog10Of2Hi)));
+#endif
+}
+
 HWY_INLINE Result Log10FromSplit(D d, V x, const Log10Parts& s) {
   const M near = hn::And(hn::Ge(s.m, hn::Set(d, detail::kNearLow)),
                          hn::Lt(s.m, hn::Set(d, detail::kNearHigh)));
@@ -633,13 +654,7 @@ HWY_INLINE Result Log10FromSplit(D d, V x, const Log10Parts& s) {
   const M keep =
       hn::And(PositiveNormal(d, x),
               FarFromBoundary(hn::Abs(s.log_m.hi), s.log_m.lo, tolerance));
-
-  // glibc's final operations, in its order.
-  const V value =
-      hn::Add(hn::Add(hn::Mul(s.log_m.hi, hn::Set(d, detail::kInvLn10)),
-                      hn::Mul(s.y, hn::Set(d, detail::kLog10Of2Lo))),
-              hn::Mul(s.y, hn::Set(d, detail::kLog10Of2Hi)));
-  return {value, keep};
+  return {Log10FinalSteps(d, s.log_m.hi, s.y), keep};
 }
 
 // Lanes of the input from `at`, padded with `pad` past its end.
@@ -684,7 +699,7 @@ HWY_INLINE void Defer(D d, M keep, V x, V y, std::size_t at, std::size_t count,
   // Usually one lane: visit the set bits only.
   unsigned left = bits[0] & ((1U << count) - 1U);
   while (left != 0) {
-    const auto lane = static_cast<std::size_t>(__builtin_ctz(left));
+    const auto lane = static_cast<std::size_t>(std::countr_zero(left));
     left &= left - 1;
     deferred.Index[deferred.Count] = at + lane;
     deferred.X[deferred.Count] = xs[lane];
@@ -693,107 +708,111 @@ HWY_INLINE void Defer(D d, M keep, V x, V y, std::size_t at, std::size_t count,
   }
 }
 
-std::size_t PowImpl(std::span<const double> base,
-                    std::span<const double> exponent, std::span<double> out) {
+// The two stages of pow: the logarithm, then the exponential and the
+// decision.
+struct PowStages {
+  using Partial = DD;
+  static HWY_INLINE Partial First(D d, const Tables& t, V x, V y) {
+    return ScaledLog(d, t, x, y);
+  }
+  static HWY_INLINE Result Second(D d, const Tables& t, V x, V y,
+                                  const Partial& partial) {
+    return PowFromLog(d, t, x, y, partial);
+  }
+  static double Libm(double x, double y) { return std::pow(x, y); }
+};
+
+// The two stages of log10 (y unused): the inner logarithm, then glibc's
+// final steps and the decision.
+struct Log10Stages {
+  using Partial = Log10Parts;
+  static HWY_INLINE Partial First(D d, const Tables& t, V x, V /* y */) {
+    return Log10Split(d, t, x);
+  }
+  static HWY_INLINE Result Second(D d, const Tables& /* t */, V x, V /* y */,
+                                  const Partial& partial) {
+    return Log10FromSplit(d, x, partial);
+  }
+  static double Libm(double x, double /* y */) { return std::log10(x); }
+};
+
+// out[i] = f(x[i], y[i]) through the stages, a block at a time; the
+// deferred elements of each block then come from libm, or, when `kept` is
+// given, are only marked there (kept[i] = 0, out[i] unspecified; 1
+// elsewhere). Returns the number of deferred elements.
+template <class Stages>
+std::size_t Elementwise(std::span<const double> x, std::span<const double> y,
+                        std::span<double> out, std::uint8_t* kept) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
-  if (lanes > detail::kMaxLanes) {
-    return detail::PowWithLibm(base, exponent, out);
-  }
   const Tables tables = LoadTables(d);
   const std::size_t n = out.size();
-  std::size_t calls = 0;
+  std::size_t deferred_total = 0;
   Deferred deferred;
   for (std::size_t start = 0; start < n; start += kBlock) {
     const std::size_t end = std::min(n, start + kBlock);
     deferred.Count = 0;
     std::size_t i = start;
     if (i + lanes <= end) {
-      // Software-pipelined: the logarithm of the next vector is in flight
-      // with the exponential of this one, which measured 15% faster than
+      // Software-pipelined: the first stage of the next vector is in
+      // flight with the second of this one, which measured 15% faster than
       // one vector at a time (the chain of dependent operations through
       // both is long). The last round recomputes its own vector instead of
       // reading past the end.
-      V x = hn::LoadU(d, base.data() + i);
-      V y = hn::LoadU(d, exponent.data() + i);
-      LogParts t = ScaledLog(d, tables, x, y);
+      V xv = hn::LoadU(d, x.data() + i);
+      V yv = hn::LoadU(d, y.data() + i);
+      typename Stages::Partial partial = Stages::First(d, tables, xv, yv);
       for (;;) {
         const bool more = i + 2 * lanes <= end;
         const std::size_t next = more ? i + lanes : i;
-        const V x_next = hn::LoadU(d, base.data() + next);
-        const V y_next = hn::LoadU(d, exponent.data() + next);
-        const LogParts t_next = ScaledLog(d, tables, x_next, y_next);
-        const Result result = PowFromLog(d, tables, x, y, t);
+        const V x_next = hn::LoadU(d, x.data() + next);
+        const V y_next = hn::LoadU(d, y.data() + next);
+        const typename Stages::Partial partial_next =
+            Stages::First(d, tables, x_next, y_next);
+        const Result result = Stages::Second(d, tables, xv, yv, partial);
         hn::StoreU(result.value, d, out.data() + i);
         if (!hn::AllTrue(d, result.keep)) {
-          Defer(d, result.keep, x, y, i, lanes, deferred);
+          Defer(d, result.keep, xv, yv, i, lanes, deferred);
         }
         i += lanes;
         if (!more) break;
-        x = x_next;
-        y = y_next;
-        t = t_next;
+        xv = x_next;
+        yv = y_next;
+        partial = partial_next;
       }
     }
     if (i < end) {
-      const V x = LoadPadded(d, base, i, 1.0);
-      const V y = LoadPadded(d, exponent, i, 1.0);
+      const V xv = LoadPadded(d, x, i, 1.0);
+      const V yv = LoadPadded(d, y, i, 1.0);
       const Result result =
-          PowFromLog(d, tables, x, y, ScaledLog(d, tables, x, y));
+          Stages::Second(d, tables, xv, yv, Stages::First(d, tables, xv, yv));
       StorePartial(d, result.value, end - i, out.data() + i);
-      Defer(d, result.keep, x, y, i, end - i, deferred);
+      Defer(d, result.keep, xv, yv, i, end - i, deferred);
     }
-    for (std::size_t k = 0; k < deferred.Count; ++k) {
-      out[deferred.Index[k]] = std::pow(deferred.X[k], deferred.Y[k]);
+    if (kept != nullptr) {
+      std::fill(kept + start, kept + end, std::uint8_t{1});
+      for (std::size_t k = 0; k < deferred.Count; ++k) {
+        kept[deferred.Index[k]] = 0;
+      }
+    } else {
+      for (std::size_t k = 0; k < deferred.Count; ++k) {
+        out[deferred.Index[k]] = Stages::Libm(deferred.X[k], deferred.Y[k]);
+      }
     }
-    calls += deferred.Count;
+    deferred_total += deferred.Count;
   }
-  return calls;
+  return deferred_total;
 }
 
-std::size_t Log10Impl(std::span<const double> in, std::span<double> out) {
-  const D d;
-  const std::size_t lanes = hn::Lanes(d);
-  if (lanes > detail::kMaxLanes) return detail::Log10WithLibm(in, out);
-  const Tables tables = LoadTables(d);
-  const std::size_t n = out.size();
-  std::size_t calls = 0;
-  Deferred deferred;
-  for (std::size_t start = 0; start < n; start += kBlock) {
-    const std::size_t end = std::min(n, start + kBlock);
-    deferred.Count = 0;
-    std::size_t i = start;
-    if (i + lanes <= end) {
-      // Software-pipelined as in PowImpl.
-      V x = hn::LoadU(d, in.data() + i);
-      Log10Parts split = Log10Split(d, tables, x);
-      for (;;) {
-        const bool more = i + 2 * lanes <= end;
-        const V x_next = hn::LoadU(d, in.data() + (more ? i + lanes : i));
-        const Log10Parts split_next = Log10Split(d, tables, x_next);
-        const Result result = Log10FromSplit(d, x, split);
-        hn::StoreU(result.value, d, out.data() + i);
-        if (!hn::AllTrue(d, result.keep)) {
-          Defer(d, result.keep, x, x, i, lanes, deferred);
-        }
-        i += lanes;
-        if (!more) break;
-        x = x_next;
-        split = split_next;
-      }
-    }
-    if (i < end) {
-      const V x = LoadPadded(d, in, i, 1.0);
-      const Result result = Log10FromSplit(d, x, Log10Split(d, tables, x));
-      StorePartial(d, result.value, end - i, out.data() + i);
-      Defer(d, result.keep, x, x, i, end - i, deferred);
-    }
-    for (std::size_t k = 0; k < deferred.Count; ++k) {
-      out[deferred.Index[k]] = std::log10(deferred.X[k]);
-    }
-    calls += deferred.Count;
-  }
-  return calls;
+std::size_t PowImpl(std::span<const double> base,
+                    std::span<const double> exponent, std::span<double> out,
+                    std::uint8_t* kept) {
+  return Elementwise<PowStages>(base, exponent, out, kept);
+}
+
+std::size_t Log10Impl(std::span<const double> in, std::span<double> out,
+                      std::uint8_t* kept) {
+  return Elementwise<Log10Stages>(in, in, out, kept);
 }
 
 bool NaturalLogImpl(std::span<const double> x, std::span<double> hi,
@@ -803,8 +822,7 @@ bool NaturalLogImpl(std::span<const double> x, std::span<double> hi,
   const std::size_t lanes = hn::Lanes(d);
   for (std::size_t i = 0; i < x.size(); i += lanes) {
     const std::size_t count = std::min(lanes, x.size() - i);
-    const LogParts parts =
-        Renormalise(LogCore(d, tables, LoadPadded(d, x, i, 1.0)));
+    const DD parts = Renormalise(LogCore(d, tables, LoadPadded(d, x, i, 1.0)));
     StorePartial(d, parts.hi, count, hi.data() + i);
     StorePartial(d, parts.lo, count, lo.data() + i);
   }
@@ -821,11 +839,11 @@ bool PowApproximationImpl(std::span<const double> base,
     const std::size_t count = std::min(lanes, base.size() - i);
     const V x = LoadPadded(d, base, i, 1.0);
     const V y = LoadPadded(d, exponent, i, 1.0);
-    const PowParts parts = ExpCore(d, tables, ScaledLog(d, tables, x, y));
     // Renormalised, so that lo is within half an ulp of hi.
-    const LogParts sum = Renormalise({parts.rounded, parts.residual});
-    StorePartial(d, sum.hi, count, hi.data() + i);
-    StorePartial(d, sum.lo, count, lo.data() + i);
+    const DD parts =
+        Renormalise(ExpCore(d, tables, ScaledLog(d, tables, x, y)));
+    StorePartial(d, parts.hi, count, hi.data() + i);
+    StorePartial(d, parts.lo, count, lo.data() + i);
   }
   return true;
 }
@@ -833,11 +851,21 @@ bool PowApproximationImpl(std::span<const double> base,
 #else  // no fused multiply-add on this target: the libm loops
 
 std::size_t PowImpl(std::span<const double> base,
-                    std::span<const double> exponent, std::span<double> out) {
+                    std::span<const double> exponent, std::span<double> out,
+                    std::uint8_t* kept) {
+  if (kept != nullptr) {
+    std::fill(kept, kept + out.size(), std::uint8_t{0});
+    return out.size();
+  }
   return detail::PowWithLibm(base, exponent, out);
 }
 
-std::size_t Log10Impl(std::span<const double> in, std::span<double> out) {
+std::size_t Log10Impl(std::span<const double> in, std::span<double> out,
+                      std::uint8_t* kept) {
+  if (kept != nullptr) {
+    std::fill(kept, kept + out.size(), std::uint8_t{0});
+    return out.size();
+  }
   return detail::Log10WithLibm(in, out);
 }
 
@@ -874,17 +902,35 @@ std::size_t PowElementwise(std::span<const double> base,
                            std::span<double> out) {
   assert(base.size() == out.size() && exponent.size() == out.size());
   if (out.empty()) return 0;
-  return HWY_DYNAMIC_DISPATCH(PowImpl)(base, exponent, out);
+  if (!LibmMatchesKernels()) return detail::PowWithLibm(base, exponent, out);
+  return HWY_DYNAMIC_DISPATCH(PowImpl)(base, exponent, out, nullptr);
 }
 
 std::size_t Log10Elementwise(std::span<const double> in,
                              std::span<double> out) {
   assert(in.size() == out.size());
   if (out.empty()) return 0;
-  return HWY_DYNAMIC_DISPATCH(Log10Impl)(in, out);
+  if (!LibmMatchesKernels()) return detail::Log10WithLibm(in, out);
+  return HWY_DYNAMIC_DISPATCH(Log10Impl)(in, out, nullptr);
 }
 
 namespace detail {
+
+std::size_t PowKernel(std::span<const double> base,
+                      std::span<const double> exponent, std::span<double> out,
+                      std::span<std::uint8_t> kept) {
+  assert(base.size() == out.size() && exponent.size() == out.size());
+  assert(kept.size() == out.size());
+  if (out.empty()) return 0;
+  return HWY_DYNAMIC_DISPATCH(PowImpl)(base, exponent, out, kept.data());
+}
+
+std::size_t Log10Kernel(std::span<const double> in, std::span<double> out,
+                        std::span<std::uint8_t> kept) {
+  assert(in.size() == out.size() && kept.size() == out.size());
+  if (out.empty()) return 0;
+  return HWY_DYNAMIC_DISPATCH(Log10Impl)(in, out, kept.data());
+}
 
 bool NaturalLogApproximation(std::span<const double> x, std::span<double> hi,
                              std::span<double> lo) {

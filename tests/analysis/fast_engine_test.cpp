@@ -1,7 +1,8 @@
 // The fast engine against the straightforward one: every value bit for bit,
-// on any number of threads, over orders 1..10, values and increments,
-// window lengths from 32 to 8192, shifts from 1 to Lrec, degenerate
-// windows and non-finite samples.
+// on any number of threads and every instruction set of the vector kernels
+// this processor has, over orders 1..10, values and increments, window
+// lengths from 32 to 8192, shifts from 1 to Lrec, degenerate windows and
+// non-finite samples.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "analysis/parallel_series.h"
 #include "analysis/window_analysis.h"
 #include "analysis_test_support.h"
+#include "numerics/simd_targets_support.h"
 
 namespace {
 
@@ -140,15 +142,17 @@ TEST(FastEngine, MatchesTheReferenceBitForBitOnAnyThreadCount) {
         MixedSeries(c.samples, ++seed, c.non_finite);
     const Outcome want = RunReference(run, series);
     ASSERT_FALSE(want.results.empty());
-    for (const int threads : {1, 2, 16}) {
-      SCOPED_TRACE(threads);
-      const Outcome got = RunFast(run, series, threads);
-      ASSERT_EQ(got.results.size(), want.results.size());
-      EXPECT_EQ(got.progress, want.progress);
-      for (std::size_t w = 0; w < want.results.size(); ++w) {
-        ExpectSameBits(want.results[w], got.results[w]);
+    simd_test::ForEachSimdTarget([&] {
+      for (const int threads : {1, 2, 16}) {
+        SCOPED_TRACE(threads);
+        const Outcome got = RunFast(run, series, threads);
+        ASSERT_EQ(got.results.size(), want.results.size());
+        EXPECT_EQ(got.progress, want.progress);
+        for (std::size_t w = 0; w < want.results.size(); ++w) {
+          ExpectSameBits(want.results[w], got.results[w]);
+        }
       }
-    }
+    });
   }
 }
 
@@ -177,13 +181,15 @@ TEST(FastEngine, DegenerateAndNonFiniteWindowsMatch) {
     SCOPED_TRACE(w[1]);
     const analysis::SpectrumSummary a =
         analysis::AnalyseWindow(run, reference, w);
-    const analysis::SpectrumSummary b =
-        analysis::AnalyseWindowFast(run, fast, w);
-    EXPECT_TRUE(SameBits(a.AlfaMin, b.AlfaMin));
-    EXPECT_TRUE(SameBits(a.AlfaMax, b.AlfaMax));
-    EXPECT_TRUE(SameBits(a.AlfaWidth, b.AlfaWidth));
-    EXPECT_TRUE(SameBits(a.AlfaSz, b.AlfaSz));
-    EXPECT_TRUE(SameBits(a.FAlfaSz, b.FAlfaSz));
+    simd_test::ForEachSimdTarget([&] {
+      const analysis::SpectrumSummary b =
+          analysis::AnalyseWindowFast(run, fast, w);
+      EXPECT_TRUE(SameBits(a.AlfaMin, b.AlfaMin));
+      EXPECT_TRUE(SameBits(a.AlfaMax, b.AlfaMax));
+      EXPECT_TRUE(SameBits(a.AlfaWidth, b.AlfaWidth));
+      EXPECT_TRUE(SameBits(a.AlfaSz, b.AlfaSz));
+      EXPECT_TRUE(SameBits(a.FAlfaSz, b.FAlfaSz));
+    });
   }
 }
 
