@@ -39,6 +39,7 @@
 #include <span>
 
 #include "numerics/hwy_config.h"
+#include "numerics/kernel_tables.h"
 #include "numerics/libm_bounds.h"
 #include "numerics/libm_check.h"
 
@@ -69,94 +70,9 @@ inline constexpr double kPowMaxExponentLog = 500.0;
 // Widest vector of doubles the loops buffer (one byte of mask bits).
 inline constexpr std::size_t kMaxLanes = 8;
 
-// ---- Double-double arithmetic for the tables, evaluated at compile time.
-// hi + lo with |lo| <= ulp(hi) / 2; each operation errs by about 2^-104.
-struct Dd {
-  double Hi;
-  double Lo;
-};
-
-constexpr Dd FastTwoSum(double a, double b) {  // |a| >= |b| or a == 0
-  const double s = a + b;
-  return {s, b - (s - a)};
-}
-
-constexpr Dd TwoSum(double a, double b) {
-  const double s = a + b;
-  const double bb = s - a;
-  return {s, (a - (s - bb)) + (b - bb)};
-}
-
-// Dekker's product, exact for operands far from overflow and underflow.
-constexpr Dd TwoProduct(double a, double b) {
-  constexpr double kSplitter = 0x1p27 + 1.0;
-  const double ta = kSplitter * a;
-  const double a_hi = ta - (ta - a);
-  const double a_lo = a - a_hi;
-  const double tb = kSplitter * b;
-  const double b_hi = tb - (tb - b);
-  const double b_lo = b - b_hi;
-  const double p = a * b;
-  return {p, ((a_hi * b_hi - p) + a_hi * b_lo + a_lo * b_hi) + a_lo * b_lo};
-}
-
-constexpr Dd Add(Dd a, Dd b) {
-  Dd s = TwoSum(a.Hi, b.Hi);
-  const Dd t = TwoSum(a.Lo, b.Lo);
-  s = FastTwoSum(s.Hi, s.Lo + t.Hi);
-  return FastTwoSum(s.Hi, s.Lo + t.Lo);
-}
-
-constexpr Dd Neg(Dd a) { return {-a.Hi, -a.Lo}; }
-
-constexpr Dd Mul(Dd a, Dd b) {
-  const Dd p = TwoProduct(a.Hi, b.Hi);
-  return FastTwoSum(p.Hi, p.Lo + (a.Hi * b.Lo + a.Lo * b.Hi));
-}
-
-constexpr Dd Div(Dd a, Dd b) {
-  const double q1 = a.Hi / b.Hi;
-  Dd r = Add(a, Neg(Mul(b, {q1, 0.0})));
-  const double q2 = r.Hi / b.Hi;
-  r = Add(r, Neg(Mul(b, {q2, 0.0})));
-  const double q3 = r.Hi / b.Hi;
-  return Add(FastTwoSum(q1, q2), {q3, 0.0});
-}
-
+// ---- Checks of the generated tables (kernel_tables.h) and polynomials
+// against what the error analysis below relies on.
 constexpr double Magnitude(double v) { return v < 0.0 ? -v : v; }
-
-// 2 atanh(s) = log((1 + s) / (1 - s)) for |s| <= 1/3, by its series.
-constexpr Dd TwoAtanh(Dd s) {
-  const Dd s2 = Mul(s, s);
-  Dd term = s;
-  Dd sum = s;
-  for (int n = 3; Magnitude(term.Hi) > 0x1p-112; n += 2) {
-    term = Mul(term, s2);
-    sum = Add(sum, Div(term, {static_cast<double>(n), 0.0}));
-  }
-  return {2.0 * sum.Hi, 2.0 * sum.Lo};
-}
-
-// log(v) for a double v in [1/2, 2].
-constexpr Dd Log(double v) {
-  return TwoAtanh(Div({v - 1.0, 0.0}, {v + 1.0, 0.0}));
-}
-
-// exp(x) for 0 <= x < 1, by its Taylor series.
-constexpr Dd Exp(Dd x) {
-  Dd term{1.0, 0.0};
-  Dd sum{1.0, 0.0};
-  for (int n = 1; term.Hi > 0x1p-112; ++n) {
-    term = Div(Mul(term, x), {static_cast<double>(n), 0.0});
-    sum = Add(sum, term);
-  }
-  return sum;
-}
-
-// Rounds v to the nearest multiple of the power of two `unit`.
-constexpr double RoundToMultiple(double v, double unit) {
-  return ((v / unit + 0x1.8p52) - 0x1.8p52) * unit;
-}
 
 // The binary exponent of a nonzero finite double.
 constexpr int Exponent(double v) {
@@ -164,53 +80,10 @@ constexpr int Exponent(double v) {
          1023;
 }
 
-inline constexpr Dd kLn2 = TwoAtanh(Div({1.0, 0.0}, {3.0, 0.0}));
-// A known constant checks the arithmetic above (to its 2^-104 or so).
-static_assert(kLn2.Hi == 0x1.62e42fefa39efp-1 &&
-              Magnitude(kLn2.Lo - 0x1.abc9e3b39803fp-56) < 0x1p-106);
-
-// ln 2 split so that k * kLn2Hi is exact for |k| < 2^11 and sums with a
-// log(c) rounded to 2^-43 without error.
-inline constexpr double kLn2Hi = RoundToMultiple(kLn2.Hi, 0x1p-42);
-inline constexpr double kLn2Lo = Add(kLn2, {-kLn2Hi, 0.0}).Hi;
-
-// ---- Logarithm table. x = 2^k z with z in [kLogOff, 2 kLogOff), about
-// [1/sqrt2, sqrt2), cut into 16 pieces by the bits of x - kLogOff. For
-// each piece 1/c has at most 5 significant bits (j/16 or j/32, j an
-// integer), so that r = z/c - 1 = fma(z, 1/c, -1) is exact: z*(1/c) is a
-// multiple of 2^-57 and |r| < 2^-4.
-inline constexpr std::uint64_t kLogOffBits = 0x3fe6955500000000;
-inline constexpr int kLogTableBits = 4;
-inline constexpr std::size_t kLogTableSize = std::size_t{1} << kLogTableBits;
-
-struct LogTable {
-  std::array<double, kLogTableSize> InvC;    // 1/c
-  std::array<double, kLogTableSize> LogCHi;  // log c rounded to 2^-43
-  std::array<double, kLogTableSize> LogCLo;  // log c - LogCHi, rounded
-};
-
 constexpr double PieceStart(std::size_t i) {
   return std::bit_cast<double>(kLogOffBits +
                                (std::uint64_t{i} << (52 - kLogTableBits)));
 }
-
-constexpr LogTable MakeLogTable() {
-  LogTable table{};
-  for (std::size_t i = 0; i < kLogTableSize; ++i) {
-    const double center = 0.5 * (PieceStart(i) + PieceStart(i + 1));
-    const double scale = center < 1.0 ? 16.0 : 32.0;
-    const double invc = RoundToMultiple(scale / center, 1.0) / scale;
-    const Dd log_c = Neg(Log(invc));
-    // + 0.0 turns the -0 of c = 1 into +0.
-    const double log_c_hi = RoundToMultiple(log_c.Hi, 0x1p-43) + 0.0;
-    table.InvC[i] = invc;
-    table.LogCHi[i] = log_c_hi;
-    table.LogCLo[i] = Add(log_c, {-log_c_hi, 0.0}).Hi;
-  }
-  return table;
-}
-
-inline constexpr LogTable kLogTable = MakeLogTable();
 
 // r over piece i runs monotonically between its values at the two ends.
 constexpr double MaxReduced(std::size_t i) {
@@ -219,11 +92,10 @@ constexpr double MaxReduced(std::size_t i) {
   return Magnitude(low) > Magnitude(high) ? Magnitude(low) : Magnitude(high);
 }
 
-// The facts the error analysis of LogCore relies on: |r| < kMaxReduced
-// (exact r, and the polynomial's range); where c != 1, log c has at least
-// the exponent of every r of its piece (so that Fast2Sum adds them exactly
-// even for k = 0); and |log x| < 2^-8 only in pieces with c = 1.
-inline constexpr double kMaxReduced = 0.0443;
+// |r| < kMaxReduced (exact r, and the polynomial's range); where c != 1,
+// log c has at least the exponent of every r of its piece (so that Fast2Sum
+// adds them exactly even for k = 0); and |log x| < 2^-8 only in pieces with
+// c = 1.
 constexpr bool LogTableKeepsItsPromises() {
   for (std::size_t i = 0; i < kLogTableSize; ++i) {
     if (!(MaxReduced(i) < kMaxReduced)) return false;
@@ -238,53 +110,10 @@ constexpr bool LogTableKeepsItsPromises() {
   return true;
 }
 static_assert(LogTableKeepsItsPromises());
-
-// log1p(r) = r - r^2/2 + (-r^3/2) P(r) for |r| <= kMaxReduced, P a
-// polynomial fitted (weighted minimax) to (log1p(r) - r + r^2/2)/(-r^3/2):
-// |r^3/2| |P - that| < 2^-71.8 and |P - that| < 2^-52.2 over the range,
-// with these coefficients (verified at 10^5 points in 200-bit arithmetic).
-inline constexpr std::array<double, 10> kLogPoly = {
-    -0x1.5555555555557p-1, 0x1.0000000000004p-1,  -0x1.9999999994a64p-2,
-    0x1.555555554c99dp-2,  -0x1.2492494c82284p-2, 0x1.00000038fa367p-2,
-    -0x1.c71b4e3466079p-3, 0x1.99983a8d0b3e4p-3,  -0x1.764ae7a8a7502p-3,
-    0x1.5759fa5726dccp-3};
-
-// ---- Exponential table: 2^(j/16) = H (1 + Tail) for j = 0..15, with
-// ScaleBits[j] the bits of H less j << 48 (as a double's bit pattern), so
-// that adding k << 48 for k = 16 e + j gives the bits of 2^e H.
-inline constexpr int kExpTableBits = 4;
-inline constexpr std::size_t kExpTableSize = std::size_t{1} << kExpTableBits;
-
-struct ExpTable {
-  std::array<double, kExpTableSize> ScaleBits;
-  std::array<double, kExpTableSize> Tail;
-};
-
-constexpr ExpTable MakeExpTable() {
-  ExpTable table{};
-  for (std::size_t j = 0; j < kExpTableSize; ++j) {
-    const Dd x = Mul(kLn2, {static_cast<double>(j) / 16.0, 0.0});
-    const Dd power = Exp(x);
-    table.ScaleBits[j] =
-        std::bit_cast<double>(std::bit_cast<std::uint64_t>(power.Hi) -
-                              (std::uint64_t{j} << (52 - kExpTableBits)));
-    table.Tail[j] = power.Lo / power.Hi;
-  }
-  return table;
-}
-
-inline constexpr ExpTable kExpTable = MakeExpTable();
-
-// ln2/16 = kLn2NHi + kLn2NLo (to 2^-110) and its inverse.
-inline constexpr double kLn2NHi = kLn2.Hi / 16.0;
-inline constexpr double kLn2NLo = kLn2.Lo / 16.0;
-inline constexpr double kInvLn2N = Div({16.0, 0.0}, kLn2).Hi;
-
-// e^r - 1 = r + r^2 Q(r) for |r| <= 0.02168, Q fitted (weighted minimax)
-// to (e^r - 1 - r)/r^2: |r^2| |Q - that| < 2^-65.1 (verified as kLogPoly).
-inline constexpr std::array<double, 6> kExpPoly = {
-    0x1.0000000000004p-1, 0x1.5555555555559p-3,  0x1.555555547eac7p-5,
-    0x1.111111108f094p-7, 0x1.6c18421e652bfp-10, 0x1.a01b87a6d8766p-13};
+static_assert(kLogTableSize == 16 && kExpTableSize == 16);
+// The polynomial errors the analyses of LogCore and ExpCore take.
+static_assert(kLogPolyErrorLog2 <= -52.2);
+static_assert(kExpPolyWeightedErrorLog2 <= -65.0);
 
 // glibc's log10 constants (e_log10.c).
 inline constexpr double kInvLn10 = 0x1.bcb7b1526e50ep-2;
@@ -470,7 +299,7 @@ HWY_INLINE V Polynomial(D d, V x, const std::array<double, kCount>& c) {
 //   -r^2/2 = ar2 + ar2_err exactly (one fused multiply-subtract),
 // leave small terms to round. The polynomial term p = ar3 P(r), |P| <
 // 0.69, errs by under 2^-50.8 |r^3/2|: ar3 takes two roundings, P's last
-// step one (2^-54), the product one, and P itself is off by 2^-52.26. Its
+// step one (2^-54), the product one, and P itself is off by 2^-52.2. Its
 // addition into lo, last, adds 2^-53 |lo| < 2^-54.5 |r|^3 + 2^-105, and
 // k kLn2Lo, LogCLo and the split of ln 2 under 2^-84.9. Together under
 // 2^-51.6 |r|^3 + 2^-84.9 < 2^-65.1 for |r| < kMaxReduced. Where c = 1
@@ -516,7 +345,7 @@ HWY_INLINE DD ScaledLog(D d, const Tables& tables, V x, V y) {
 
 // e^t for t = t.hi + t.lo, |t.hi| < 512, |t.lo| <= 2^-51 |t.hi|, as
 // hi = RN(e^t) unless |lo| is over half an ulp, and hi + lo within a
-// relative 2^-63 of e^t (hi + lo not renormalised).
+// relative 1.01 * 2^-63 of e^t (hi + lo not renormalised).
 //
 // e^t = 2^e H e^(r + r_lo), k = 16 e + j the integer nearest t 16/ln2,
 // taking 1 + Tail as e^Tail (off by Tail^2/2 < 2^-106):
@@ -526,7 +355,7 @@ HWY_INLINE DD ScaledLog(D d, const Tables& tables, V x, V y) {
 //   r + r_lo = r_hi + delta by Fast2Sum, exact unless |r_hi| < |delta|,
 //       and then off by under 2^-94,
 //   e^r - 1 = r + q, q = r^2 Q(r) < 2^-12, off by three roundings under
-//       2^-65 each (r^2, Q's last step, the product) and Q's 2^-65.1,
+//       2^-65 each (r^2, Q's last step, the product) and Q's 2^-65,
 //   u + u_err = r + q exactly (Fast2Sum),
 //   e^(r + r_lo) ~ 1 + u + u_lo, u_lo = u_err + r_lo (1 + u), dropping
 //       r_lo^2 < 2^-117 and roundings under 2^-100.
@@ -584,8 +413,8 @@ HWY_INLINE M FarFromBoundaryRelative(V magnitude, V residual, V relative) {
 }
 
 // x^y from t = ScaledLog(x, y), whose approximation errs by under a
-// relative kPowApproxExp + |y| kPowApproxPerExponent (2^-63 + |y| 2^-65.1
-// with margin).
+// relative kPowApproxExp + |y| kPowApproxPerExponent (1.01 * 2^-63 +
+// |y| 2^-65.1, with margin).
 HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, DD t) {
   const DD p = ExpCore(d, tables, t);
   const V abs_t = hn::Abs(t.hi);
