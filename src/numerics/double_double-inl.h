@@ -22,8 +22,13 @@ namespace HWY_NAMESPACE {
 
 // hi + lo. Renormalised when |lo| <= ulp(hi) / 2; the routines below say
 // what they need and give.
+// The constructors are spelled out: GCC gives implicit ones of a structure
+// of vectors no target attributes, and then cannot inline the vectors' own
+// constructors into them (NEON).
 template <class V>
 struct DoubleDouble {
+  DoubleDouble() {}
+  DoubleDouble(V high, V low) : hi(high), lo(low) {}
   V hi;
   V lo;
 };

@@ -107,6 +107,8 @@ HWY_INLINE void PowInt(DD x, std::uint32_t k1, std::uint32_t k2, DD& x_k1,
                        DD& x_k2) {
   bool started1 = false;
   bool started2 = false;
+  x_k1 = x;  // both replaced at their lowest set bit
+  x_k2 = x;
   for (;;) {
     if ((k1 & 1U) != 0) {
       x_k1 = started1 ? Mul(x_k1, x) : x;
@@ -124,8 +126,8 @@ HWY_INLINE void PowInt(DD x, std::uint32_t k1, std::uint32_t k2, DD& x_k1,
 }
 
 HWY_INLINE DD PowInt(DD x, std::uint32_t k) {
-  DD x_k;
-  DD unused;
+  DD x_k = x;
+  DD unused = x;
   PowInt(x, k, 1, x_k, unused);
   return x_k;
 }
@@ -225,7 +227,7 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x, Chunk& chunk,
   const auto abs_first = static_cast<std::uint32_t>(std::fabs(g.First));
   const auto step_num = static_cast<std::uint32_t>(g.StepNum);
   DD first{one, zero};
-  DD m_num;
+  DD m_num = m;
   if (abs_first == 0) {
     m_num = PowInt(m, step_num);
   } else {

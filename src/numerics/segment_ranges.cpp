@@ -132,7 +132,9 @@ HWY_INLINE V StrictMin(V r, V smallest) {
 #endif
 }
 
+// The constructor is spelled out, as for DoubleDouble (double_double-inl.h).
 struct Extremes {
+  Extremes() {}
   V Largest[kVectors];
   V Smallest[kVectors];
 };
