@@ -107,6 +107,33 @@ void LegendreImpl(const double* q, const double* tau, const double* alfa,
   std::copy_n(out, kAlfaCount, f_alfa);
 }
 
+// column[j] = column[j] / divisor for the 200 moments.
+void DivideImpl(double* column, double divisor) {
+  const D d;
+  const V by = hn::Set(d, divisor);
+  for (std::size_t j = 0; j < kMomentCount; j += hn::Lanes(d)) {
+    hn::StoreU(hn::Div(hn::LoadU(d, column + j), by), d, column + j);
+  }
+}
+
+// Whether the table's minimum, searched from its first entry and replaced
+// only by strictly smaller values, is not above 0: the first entry is NaN
+// (nothing replaces it), or some entry is <= 0 (NaN entries after the first
+// are never taken).
+bool NotAllPositiveImpl(const double* table, std::size_t count) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  const V zero = hn::Zero(d);
+  auto at_most_zero = hn::Lt(zero, zero);  // all false
+  std::size_t i = 0;
+  for (; i + lanes <= count; i += lanes) {
+    at_most_zero = hn::Or(at_most_zero, hn::Le(hn::LoadU(d, table + i), zero));
+  }
+  bool found = !hn::AllFalse(d, at_most_zero);
+  for (; i < count; ++i) found = found || table[i] <= 0.0;
+  return found || std::isnan(table[0]);
+}
+
 }  // namespace
 }  // namespace HWY_NAMESPACE
 }  // namespace analysis
@@ -117,6 +144,8 @@ namespace analysis {
 
 HWY_EXPORT(RegressImpl);
 HWY_EXPORT(LegendreImpl);
+HWY_EXPORT(DivideImpl);
+HWY_EXPORT(NotAllPositiveImpl);
 
 namespace {
 
@@ -152,8 +181,7 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   work.Powers.Accumulate(std::span<const double>(work.Ranges.data(), positive),
                          std::span<double>(column, kMoments));
   // The q-th order mean: (sum / g)^(1/q), with 1/q formed first.
-  const double divisor = static_cast<double>(segment_count);
-  for (std::size_t j = 0; j < kMoments; ++j) column[j] = column[j] / divisor;
+  HWY_DYNAMIC_DISPATCH(DivideImpl)(column, static_cast<double>(segment_count));
   numerics::PowElementwise(std::span<const double>(column, kMoments),
                            work.InverseQ, std::span<double>(column, kMoments));
 }
@@ -228,11 +256,8 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
   // The table's minimum, scale outer and order inner from entry (1, 1);
   // a repeated column cannot lower it, and a NaN is never taken unless it
   // comes first.
-  double smallest = work.Columns[0];
-  for (const double f : work.Columns) {
-    if (f < smallest) smallest = f;
-  }
-  if (!(smallest > 0.0)) {
+  if (HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(work.Columns.data(),
+                                               work.Columns.size())) {
     work.HurstQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.TauQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.AlfaGrid.fill(0.5);
