@@ -431,25 +431,18 @@ void TermsOfChunk(D d, const GridConstants& g, const detail::PowerGrid& grid,
   }
 }
 
-// Phase 3: the terms the vector path left undecided, and every term of the
-// ranges it does not take, from std::pow. Returns how many.
+// Phase 3: the terms the vector path left undecided, from std::pow.
+// Returns how many.
 std::size_t LibmTermsOfChunk(const GridConstants& g,
                              const detail::PowerGrid& grid,
                              std::span<const double> ranges, Chunk& chunk) {
-  const std::size_t n = grid.Exponents.size();
   const std::size_t row = g.Vectors * g.Lanes;
   const std::size_t words = UndecidedWords(g);
   std::size_t libm_terms = 0;
   for (std::size_t i = 0; i < ranges.size(); ++i) {
+    if (chunk.Fields[Field::kUseLibm][i] != 0.0) continue;  // phase 4's
     const double range = ranges[i];
     double* terms = chunk.Terms + i * row;
-    if (chunk.Fields[Field::kUseLibm][i] != 0.0) {
-      for (std::size_t j = 0; j < n; ++j) {
-        terms[j] = std::pow(range, grid.Exponents[j]);
-      }
-      libm_terms += n;
-      continue;
-    }
     for (std::size_t w = 0; w < words; ++w) {
       std::uint64_t word;
       std::memcpy(&word, chunk.Undecided[i] + w * sizeof(word), sizeof(word));
@@ -466,11 +459,17 @@ std::size_t LibmTermsOfChunk(const GridConstants& g,
 }
 
 // Phase 4: the chunk's terms added into the sums, range after range. A
-// chunk with a range off the vector path may hold NaN terms; when a sum and
-// a term are both NaN, the sum's NaN must win as in `sum + term`, so such a
-// chunk is added by that very expression, a term at a time.
-void AddChunk(D d, const GridConstants& g, std::size_t n, std::size_t count,
-              const Chunk& chunk, double* sums) {
+// range off the vector path (zero, negative, NaN, huge or tiny) adds its
+// powers straight from std::pow by the reference loop's own expression: its
+// terms may be NaN, and where a sum and a term are both NaN, which NaN the
+// sum keeps depends on the order of the operands in the machine's addition,
+// which only the same expression keeps alike. Returns the terms it took
+// from std::pow.
+std::size_t AddChunk(D d, const GridConstants& g, const detail::PowerGrid& grid,
+                     std::span<const double> ranges, const Chunk& chunk,
+                     double* sums) {
+  const std::size_t n = grid.Exponents.size();
+  const std::size_t count = ranges.size();
   const std::size_t lanes = g.Lanes;
   const std::size_t row = g.Vectors * lanes;
   bool all_vector_path = true;
@@ -478,21 +477,34 @@ void AddChunk(D d, const GridConstants& g, std::size_t n, std::size_t count,
     all_vector_path =
         all_vector_path && chunk.Fields[Field::kUseLibm][i] == 0.0;
   }
-  std::size_t j = 0;
-  if (all_vector_path) {
-    for (; j + lanes <= n; j += lanes) {
-      V sum = hn::LoadU(d, sums + j);
-      for (std::size_t i = 0; i < count; ++i) {
-        sum = hn::Add(sum, hn::Load(d, chunk.Terms + i * row + j));
+  if (!all_vector_path) {
+    std::size_t libm_terms = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (chunk.Fields[Field::kUseLibm][i] != 0.0) {
+        libm_terms += detail::AccumulateWithLibm(grid.Exponents, ranges[i],
+                                                 std::span<double>(sums, n));
+        continue;
       }
-      hn::StoreU(sum, d, sums + j);
+      for (std::size_t j = 0; j < n; ++j) {
+        sums[j] = sums[j] + chunk.Terms[i * row + j];
+      }
     }
+    return libm_terms;
   }
-  for (std::size_t i = 0; i < count; ++i) {
-    for (std::size_t k = j; k < n; ++k) {
-      sums[k] = sums[k] + chunk.Terms[i * row + k];
+  std::size_t j = 0;
+  for (; j + lanes <= n; j += lanes) {
+    V sum = hn::LoadU(d, sums + j);
+    for (std::size_t i = 0; i < count; ++i) {
+      sum = hn::Add(sum, hn::Load(d, chunk.Terms + i * row + j));
     }
+    hn::StoreU(sum, d, sums + j);
   }
+  for (; j < n; ++j) {
+    double sum = sums[j];
+    for (std::size_t i = 0; i < count; ++i) sum += chunk.Terms[i * row + j];
+    sums[j] = sum;
+  }
+  return 0;
 }
 
 // The constants of the vector path for this grid and target; false when
@@ -545,7 +557,7 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
     SetUpChunk(d, g, part, chunk);
     TermsOfChunk(d, g, grid, part.size(), chunk);
     libm_terms += LibmTermsOfChunk(g, grid, part, chunk);
-    AddChunk(d, g, grid.Exponents.size(), part.size(), chunk, sums.data());
+    libm_terms += AddChunk(d, g, grid, part, chunk, sums.data());
   }
   return libm_terms;
 }
