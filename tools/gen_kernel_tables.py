@@ -159,9 +159,9 @@ class Fit:
     def basis(self, r, k):
         return self.sign * r ** (self.m + k)
 
-    def error(self, coefficients, r, fixed=()):
+    def error(self, coefficients, r):
         p = mpf(0)
-        for c in reversed(list(fixed) + list(coefficients)):
+        for c in reversed(coefficients):
             p = p * r + c
         return self.sign * r**self.m * p - self.f(r)
 
@@ -177,38 +177,23 @@ def grid(a, count):
     return [p for p in points if p != 0]
 
 
-def local_extrema(values):
-    """Indices of the local extrema of |values| (ends included)."""
-    out = []
-    for i, v in enumerate(values):
-        left = abs(values[i - 1]) if i > 0 else -1
-        right = abs(values[i + 1]) if i + 1 < len(values) else -1
-        if abs(v) >= left and abs(v) >= right and v != 0:
-            out.append(i)
-    return out
-
-
-def remez(fit, fixed, reference, iterations=40):
-    """Weighted minimax coefficients of fit beyond the `fixed` leading ones
-    (which stay as given), by the Remez exchange on a dense grid, starting
-    from `reference` (len = free coefficients + 1). Returns them and the
-    final reference."""
-    free = fit.count - len(fixed)
+def remez(fit, reference, iterations=40):
+    """Weighted minimax coefficients of fit by the Remez exchange on a dense
+    grid, starting from `reference` (fit.count + 1 points)."""
+    free = fit.count
     assert len(reference) == free + 1
     xs = sorted(grid(fit.a, 1500))
     coefficients = [mpf(0)] * free
     for _ in range(iterations):
         rows, rhs = [], []
         for i, x in enumerate(reference):
-            row = [fit.basis(x, len(fixed) + k) for k in range(free)]
+            row = [fit.basis(x, k) for k in range(free)]
             row.append((-1) ** i)
             rows.append(row)
-            partial = fit.sign * x**fit.m * sum(
-                c * x**k for k, c in enumerate(fixed))
-            rhs.append(fit.f(x) - partial)
+            rhs.append(fit.f(x))
         solution = mp.lu_solve(mpmath.matrix(rows), mpmath.matrix(rhs))
         coefficients = [solution[k] for k in range(free)]
-        errors = [fit.error(coefficients, x, fixed) for x in xs]
+        errors = [fit.error(coefficients, x) for x in xs]
         # The largest error of each run of one sign, then the free + 1
         # consecutive runs with the largest smallest error.
         runs = []
@@ -230,7 +215,7 @@ def remez(fit, fixed, reference, iterations=40):
         reference = [xs[i] for i in chosen]
         if largest <= smallest * (1 + mpf(2) ** -12):
             break
-    return coefficients, reference
+    return coefficients
 
 
 def initial_reference(fit, points):
@@ -245,7 +230,7 @@ def rounded_fit(fit):
     """The minimax coefficients rounded to double, then each moved by a few
     ulps while that lowers the largest weighted error (rounding alone costs
     the leading coefficients most of their accuracy)."""
-    coefficients, _ = remez(fit, [], initial_reference(fit, fit.count + 1))
+    coefficients = remez(fit, initial_reference(fit, fit.count + 1))
     return polish(fit, [to_double(c) for c in coefficients])
 
 
