@@ -158,11 +158,12 @@ using VI = hn::Vec<DI>;
 using M = hn::Mask<D>;
 using DD = DoubleDouble<V>;
 
-// ---- Lookups in the tables of 16 entries. Where a vector holds 4 or 8
-// doubles, a table sits in 4 or 2 registers: a lane permute per register
-// and a selection by the index's upper bits (gathers are several times
-// slower on AMD's processors and no faster on Intel's). Narrower vectors
-// gather from memory.
+// ---- Lookups in the tables of 16 entries. Where a vector holds 8 doubles
+// (AVX-512) a table sits in 2 registers: a lane permute per register and a
+// selection by the index's upper bit (gathers are several times slower).
+// With 4 (AVX2) the tables that share an index are read as rows (below):
+// four permutes and three blends per table measured 20% slower than
+// gathers there, the rows 13% faster. NEON gathers.
 constexpr std::size_t kLanes = hn::MaxLanes(D());
 constexpr bool kTablesInRegisters = !HWY_HAVE_SCALABLE && (kLanes == 8);
 constexpr std::size_t kTableEntries = 16;
@@ -249,6 +250,50 @@ HWY_INLINE V ToDouble(D d, VI k) {
 #endif
 }
 
+// With 4 lanes (AVX2) the tables that share an index are also kept as rows
+// of 4 doubles, one row per entry: a lookup loads each lane's row with one
+// load and transposes the 4 rows in registers, 4 loads and 8 shuffles for
+// up to 4 tables instead of a gather per table.
+constexpr bool kTablesInRows = !HWY_HAVE_SCALABLE && kLanes == 4;
+
+struct TableRows {
+  std::array<double, 4 * kTableEntries> Log;  // InvC, LogCHi, LogCLo, 0
+  std::array<double, 4 * kTableEntries> Exp;  // ScaleBits, Tail, 0, 0
+};
+
+constexpr TableRows MakeTableRows() {
+  TableRows rows{};
+  for (std::size_t i = 0; i < kTableEntries; ++i) {
+    rows.Log[4 * i] = detail::kLogTable.InvC[i];
+    rows.Log[4 * i + 1] = detail::kLogTable.LogCHi[i];
+    rows.Log[4 * i + 2] = detail::kLogTable.LogCLo[i];
+    rows.Exp[4 * i] = detail::kExpTable.ScaleBits[i];
+    rows.Exp[4 * i + 1] = detail::kExpTable.Tail[i];
+  }
+  return rows;
+}
+
+alignas(32) inline constexpr TableRows kTableRows = MakeTableRows();
+
+// Columns 0..2 of the rows of entries (index mod 16), lane by lane.
+HWY_INLINE void LookupRows(D d, const std::array<double, 64>& rows, VI index,
+                           V& column0, V& column1, V& column2) {
+  const DI di;
+  HWY_ALIGN std::int64_t entry[kLanes < 4 ? 4 : kLanes] = {};
+  hn::Store(hn::And(index, hn::Set(di, 15)), di, entry);
+  const V r0 = hn::Load(d, rows.data() + 4 * entry[0]);
+  const V r1 = hn::Load(d, rows.data() + 4 * entry[1]);
+  const V r2 = hn::Load(d, rows.data() + 4 * entry[2]);
+  const V r3 = hn::Load(d, rows.data() + 4 * entry[3]);
+  const V t0 = hn::InterleaveLower(d, r0, r1);  // 00 10 02 12
+  const V t1 = hn::InterleaveUpper(d, r0, r1);  // 01 11 03 13
+  const V t2 = hn::InterleaveLower(d, r2, r3);
+  const V t3 = hn::InterleaveUpper(d, r2, r3);
+  column0 = hn::ConcatLowerLower(d, t2, t0);
+  column1 = hn::ConcatLowerLower(d, t3, t1);
+  column2 = hn::ConcatUpperUpper(d, t2, t0);
+}
+
 // The tables, loaded once per call.
 struct Tables {
   Table InvC;
@@ -315,9 +360,16 @@ HWY_INLINE DD LogCore(D d, const Tables& tables, V x) {
   const VI k = hn::ShiftRight<52>(tmp);
   const V z = hn::BitCast(d, hn::Sub(ix, hn::ShiftLeft<52>(k)));
   const V kd = ToDouble(d, k);
-  const V invc = Lookup(tables.InvC, index);
-  const V log_c_hi = Lookup(tables.LogCHi, index);
-  const V log_c_lo = Lookup(tables.LogCLo, index);
+  V invc;
+  V log_c_hi;
+  V log_c_lo;
+  if constexpr (kTablesInRows) {
+    LookupRows(d, kTableRows.Log, index.raw, invc, log_c_hi, log_c_lo);
+  } else {
+    invc = Lookup(tables.InvC, index);
+    log_c_hi = Lookup(tables.LogCHi, index);
+    log_c_lo = Lookup(tables.LogCLo, index);
+  }
 
   const V r = hn::MulSub(z, invc, hn::Set(d, 1.0));
   const V a = hn::MulAdd(kd, hn::Set(d, detail::kLn2Hi), log_c_hi);
@@ -371,10 +423,18 @@ HWY_INLINE DD ExpCore(D d, const Tables& tables, DD t) {
   const V kd = hn::Sub(shifted, hn::Set(d, kShift));
   const VI ki = hn::BitCast(di, shifted);
   const Index index = PrepareIndex(d, ki);
+  V scale_bits;
+  V tail;
+  if constexpr (kTablesInRows) {
+    V unused;
+    LookupRows(d, kTableRows.Exp, ki, scale_bits, tail, unused);
+  } else {
+    scale_bits = Lookup(tables.ScaleBits, index);
+    tail = Lookup(tables.Tail, index);
+  }
   const V scale =
-      hn::BitCast(d, hn::Add(hn::BitCast(di, Lookup(tables.ScaleBits, index)),
+      hn::BitCast(d, hn::Add(hn::BitCast(di, scale_bits),
                              hn::ShiftLeft<52 - detail::kExpTableBits>(ki)));
-  const V tail = Lookup(tables.Tail, index);
 
   const V r_hi = hn::NegMulAdd(kd, hn::Set(d, detail::kLn2NHi), t.hi);
   const V delta =

@@ -491,7 +491,25 @@ std::size_t AddChunk(D d, const GridConstants& g, const detail::PowerGrid& grid,
     }
     return libm_terms;
   }
+  // Four vectors of sums at a time: each is a chain of dependent additions
+  // over the chunk's ranges, and four chains keep the adders busy.
+  constexpr std::size_t kChains = 4;
   std::size_t j = 0;
+  for (; j + kChains * lanes <= n; j += kChains * lanes) {
+    V sum[kChains];
+    for (std::size_t c = 0; c < kChains; ++c) {
+      sum[c] = hn::LoadU(d, sums + j + c * lanes);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      for (std::size_t c = 0; c < kChains; ++c) {
+        sum[c] =
+            hn::Add(sum[c], hn::Load(d, chunk.Terms + i * row + j + c * lanes));
+      }
+    }
+    for (std::size_t c = 0; c < kChains; ++c) {
+      hn::StoreU(sum[c], d, sums + j + c * lanes);
+    }
+  }
   for (; j + lanes <= n; j += lanes) {
     V sum = hn::LoadU(d, sums + j);
     for (std::size_t i = 0; i < count; ++i) {
