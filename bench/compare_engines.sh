@@ -52,18 +52,21 @@ walk 20000 11 > "$work/a.txt"
 walk 100000 17 > "$work/c.txt"
 declare -A series=([A]=a.txt [B]=a.txt [C]=c.txt)
 
-run() {  # case engine threads -> "seconds peak_kB", the fastest of $runs
-  local dir="$work/out/$1-$2-$3" best="" r t m
+# case engine threads -> "seconds peak_kB cpu_seconds", the run of $runs
+# with the shortest wall-clock time; cpu_seconds is user + system time, less
+# disturbed than the wall clock on a shared machine.
+run() {
+  local dir="$work/out/$1-$2-$3" best="" r t m u s
   mkdir -p "$dir"
   cp "$work/${series[$1]}" "$dir/s.txt"
   echo s.txt > "$dir/list"
   printf '%s' "${answers[$1]}" > "$dir/answers"
   for ((r = 0; r < runs; r++)); do
-    (cd "$dir" && /usr/bin/time -f "%e %M" -o time.txt \
+    (cd "$dir" && /usr/bin/time -f "%e %M %U %S" -o time.txt \
        "$engine" "$2" "$3" < answers > console.txt)
-    read -r t m < "$dir/time.txt"
-    if [ -z "$best" ] || [ "$(echo "$t < ${best% *}" | bc -l)" = 1 ]; then
-      best="$t $m"
+    read -r t m u s < "$dir/time.txt"
+    if [ -z "$best" ] || [ "$(echo "$t < ${best%% *}" | bc -l)" = 1 ]; then
+      best="$t $m $(printf '%.2f' "$(echo "$u + $s" | bc -l)")"
     fi
   done
   echo "$best"
@@ -75,20 +78,20 @@ load=$(cut -d' ' -f1-3 /proc/loadavg)
 printf 'cpu %s, nproc %s, load %s\n' "$cpu" "$cores" "$load"
 printf 'fast engine: SIMD target %s%s; best of %s run(s)\n' "$active" \
   "${target:+ (held to $target)}" "$runs"
-printf '%-4s %-22s %9s %10s %9s\n' case engine seconds "peak MB" speed-up
+printf '%-4s %-22s %9s %10s %9s %9s\n' case engine seconds "peak MB" speed-up "cpu s"
 status=0
 rows=()
 for c in A B C; do
-  read -r t_ref m_ref < <(run "$c" reference 1)
-  printf '%-4s %-22s %9.2f %10.1f %9s\n' "$c" reference "$t_ref" \
-    "$(echo "$m_ref / 1024" | bc -l)" 1.0
-  rows+=("{\"case\": \"$c\", \"engine\": \"reference\", \"threads\": 1, \"seconds\": $t_ref, \"peak_kb\": $m_ref, \"speedup\": 1.0}")
+  read -r t_ref m_ref c_ref < <(run "$c" reference 1)
+  printf '%-4s %-22s %9.2f %10.1f %9s %9.2f\n' "$c" reference "$t_ref" \
+    "$(echo "$m_ref / 1024" | bc -l)" 1.0 "$c_ref"
+  rows+=("{\"case\": \"$c\", \"engine\": \"reference\", \"threads\": 1, \"seconds\": $t_ref, \"peak_kb\": $m_ref, \"speedup\": 1.0, \"cpu_seconds\": $c_ref}")
   for threads in 1 "$cores"; do
-    read -r t m < <(run "$c" fast "$threads")
+    read -r t m cpu < <(run "$c" fast "$threads")
     speedup=$(printf '%.2f' "$(echo "$t_ref / $t" | bc -l)")
-    printf '%-4s %-22s %9.2f %10.1f %9.1f\n' "$c" "fast, $threads thread(s)" "$t" \
-      "$(echo "$m / 1024" | bc -l)" "$speedup"
-    rows+=("{\"case\": \"$c\", \"engine\": \"fast\", \"threads\": $threads, \"seconds\": $t, \"peak_kb\": $m, \"speedup\": $speedup}")
+    printf '%-4s %-22s %9.2f %10.1f %9.1f %9.2f\n' "$c" "fast, $threads thread(s)" "$t" \
+      "$(echo "$m / 1024" | bc -l)" "$speedup" "$cpu"
+    rows+=("{\"case\": \"$c\", \"engine\": \"fast\", \"threads\": $threads, \"seconds\": $t, \"peak_kb\": $m, \"speedup\": $speedup, \"cpu_seconds\": $cpu}")
     for f in console.txt "F(Alfa)/F(Alfa)_s.txt.dat"; do
       if ! cmp -s "$work/out/$c-reference-1/$f" "$work/out/$c-fast-$threads/$f"; then
         echo "  $c: $f differs between the reference and fast, $threads thread(s)"

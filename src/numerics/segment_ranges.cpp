@@ -34,6 +34,15 @@ constexpr std::size_t kVectors = kSegmentLanes / hn::MaxLanes(D());
 static_assert(kVectors >= 1 && kVectors * hn::MaxLanes(D()) == kSegmentLanes);
 constexpr std::size_t kMaxBasisVectors = 11;  // order 10
 
+// Vectors per tile of a polynomial fit with `basis` vectors: as many as
+// keep its coefficients, running extremes and the fit of each vector in
+// sixteen registers, (basis + 3) per vector (two with AVX2 for orders 1 to
+// 3, one for higher orders, whose coefficients would otherwise spill).
+constexpr std::size_t VectorsForBasis(std::size_t basis) {
+  const std::size_t fit = 14 / (basis + 3);
+  return fit < 1 ? 1 : (fit > kVectors ? kVectors : fit);
+}
+
 // Segments side by side: lane l of vector v at point i is
 // tile[i * Width + v * Lanes + l], Width = kVectors * Lanes.
 struct Tile {
@@ -152,7 +161,7 @@ HWY_INLINE void Next(Extremes& x, std::size_t v, V r) {
 void StoreRanges(D d, const Extremes& x, const Tile& tile, std::size_t used,
                  double* ranges) {
   HWY_ALIGN double all[kSegmentLanes];
-  for (std::size_t v = 0; v < kVectors; ++v) {
+  for (std::size_t v = 0; v < tile.Width / tile.Lanes; ++v) {
     hn::Store(hn::Sub(x.Largest[v], x.Smallest[v]), d, all + v * tile.Lanes);
   }
   std::copy_n(all, used, ranges);
@@ -229,12 +238,13 @@ HWY_INLINE V Residual(D d, const V* c, const double* const* q, V y,
 // vector count is a constant so that the coefficients stay in registers.
 template <std::size_t kBasis>
 Extremes PolynomialTileOf(D d, const double* const* q, const Tile& tile) {
-  V c[kVectors][kBasis];
-  for (std::size_t v = 0; v < kVectors; ++v) {
+  constexpr std::size_t kVec = VectorsForBasis(kBasis);
+  V c[kVec][kBasis];
+  for (std::size_t v = 0; v < kVec; ++v) {
     for (std::size_t k = 0; k < kBasis; ++k) c[v][k] = hn::Zero(d);
   }
   for (std::size_t i = 0; i < tile.Points; ++i) {
-    for (std::size_t v = 0; v < kVectors; ++v) {
+    for (std::size_t v = 0; v < kVec; ++v) {
       const V y = tile.Load(d, i, v);
       for (std::size_t k = 0; k < kBasis; ++k) {
         c[v][k] = hn::Add(c[v][k], hn::Mul(hn::Set(d, q[k][i]), y));
@@ -242,11 +252,11 @@ Extremes PolynomialTileOf(D d, const double* const* q, const Tile& tile) {
     }
   }
   Extremes x;
-  for (std::size_t v = 0; v < kVectors; ++v) {
+  for (std::size_t v = 0; v < kVec; ++v) {
     First(x, v, Residual<kBasis>(d, c[v], q, tile.Load(d, 0, v), 0));
   }
   for (std::size_t i = 1; i < tile.Points; ++i) {
-    for (std::size_t v = 0; v < kVectors; ++v) {
+    for (std::size_t v = 0; v < kVec; ++v) {
       Next(x, v, Residual<kBasis>(d, c[v], q, tile.Load(d, i, v), i));
     }
   }
@@ -281,13 +291,14 @@ Extremes DispatchTile(D d, std::size_t basis_vectors, const double* const* q,
   return x;
 }
 
+// Tiles of `vectors` vectors (at most kVectors) over the segments.
 template <typename TileFn>
 void ForEachTile(std::span<const double> values, std::size_t n,
                  std::size_t count, std::span<double> ranges,
-                 std::span<double> work, TileFn tile_fn) {
+                 std::span<double> work, std::size_t vectors, TileFn tile_fn) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
-  const std::size_t width = kVectors * lanes;
+  const std::size_t width = vectors * lanes;
   assert(values.size() >= n * count && ranges.size() >= count);
   assert(work.size() >= n * width);
   const Tile tile{work.data(), n, lanes, width};
@@ -302,7 +313,8 @@ void LineRangesImpl(std::span<const double> values, std::int32_t n,
                     std::int32_t count, std::span<double> ranges,
                     std::span<double> work) {
   ForEachTile(values, static_cast<std::size_t>(n),
-              static_cast<std::size_t>(count), ranges, work, LineTile);
+              static_cast<std::size_t>(count), ranges, work, kVectors,
+              LineTile);
 }
 
 void PolynomialRangesImpl(const OrthonormalPolynomialBasis& basis,
@@ -311,7 +323,7 @@ void PolynomialRangesImpl(const OrthonormalPolynomialBasis& basis,
   const auto points = static_cast<std::size_t>(basis.Points());
   if (basis.Interpolates()) {
     ForEachTile(values, points, static_cast<std::size_t>(count), ranges, work,
-                InterpolatingTile);
+                kVectors, InterpolatingTile);
     return;
   }
   const auto basis_vectors = static_cast<std::size_t>(basis.Order()) + 1;
@@ -321,6 +333,7 @@ void PolynomialRangesImpl(const OrthonormalPolynomialBasis& basis,
     q[k] = basis.Vector(static_cast<std::int32_t>(k)).data();
   }
   ForEachTile(values, points, static_cast<std::size_t>(count), ranges, work,
+              VectorsForBasis(basis_vectors),
               [basis_vectors, &q](D d, const Tile& tile) {
                 return DispatchTile(
                     d, basis_vectors, q, tile,
