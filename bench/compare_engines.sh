@@ -1,16 +1,40 @@
 #!/usr/bin/env bash
 # Times the straightforward engine against the fast engine (1 thread and
 # every core) on three fixed inputs, in one run, and checks that all of them
-# write the same bytes.
-#   bench/compare_engines.sh [BUILD_DIR]      (default: build)
+# write the same bytes. Prints a table and writes it as JSON too.
+#   bench/compare_engines.sh [BUILD_DIR] [--target NAME] [--runs N] [--json FILE]
+# BUILD_DIR   default: build
+# --target    hold the fast engine's vector kernels to the instruction set
+#             NAME or the best one below it (Highway's target mask): AVX3
+#             (or AVX512), AVX2, SSE4, NEON, SCALAR. Default: the best one
+#             this processor has.
+# --runs      time each run N times and keep the fastest (default 1)
+# --json      where the JSON goes (default BUILD_DIR/compare_engines-TARGET.json)
 # A: 20,000-sample random walk, Lrec 1000, MinScale 20, WinShift 50, order 2
 # B: the same with order 5 and increments
 # C: 100,000-sample random walk, Lrec 4096, MinScale 20, WinShift 512, order 1
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=$(realpath "${1:-$root/build}")
+build=$root/build
+target=""
+runs=1
+json=""
+while (($#)); do
+  case $1 in
+    --target) target=$2; shift 2 ;;
+    --runs) runs=$2; shift 2 ;;
+    --json) json=$2; shift 2 ;;
+    -*) echo "usage: $0 [BUILD_DIR] [--target NAME] [--runs N] [--json FILE]" >&2
+        exit 2 ;;
+    *) build=$1; shift ;;
+  esac
+done
+build=$(realpath "$build")
 engine="$build/tests/mfwindow_engine"
 [ -x "$engine" ] || { echo "build $engine first (cmake --build $build)"; exit 1; }
+if [ -n "$target" ]; then export MFWINDOW_SIMD_TARGET=$target; fi
+active=$("$engine" simd)
+json=${json:-$build/compare_engines-$active.json}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -28,29 +52,46 @@ walk 20000 11 > "$work/a.txt"
 walk 100000 17 > "$work/c.txt"
 declare -A series=([A]=a.txt [B]=a.txt [C]=c.txt)
 
-run() {  # case engine threads -> "seconds peak_kB", output kept in $work/out
-  local dir="$work/out/$1-$2-$3"
+# case engine threads -> "seconds peak_kB cpu_seconds", the run of $runs
+# with the shortest wall-clock time; cpu_seconds is user + system time, less
+# disturbed than the wall clock on a shared machine.
+run() {
+  local dir="$work/out/$1-$2-$3" best="" r t m u s
   mkdir -p "$dir"
   cp "$work/${series[$1]}" "$dir/s.txt"
   echo s.txt > "$dir/list"
   printf '%s' "${answers[$1]}" > "$dir/answers"
-  (cd "$dir" && /usr/bin/time -f "%e %M" -o time.txt \
-     "$engine" "$2" "$3" < answers > console.txt)
-  cat "$dir/time.txt"
+  for ((r = 0; r < runs; r++)); do
+    (cd "$dir" && /usr/bin/time -f "%e %M %U %S" -o time.txt \
+       "$engine" "$2" "$3" < answers > console.txt)
+    read -r t m u s < "$dir/time.txt"
+    if [ -z "$best" ] || [ "$(echo "$t < ${best%% *}" | bc -l)" = 1 ]; then
+      best="$t $m $(printf '%.2f' "$(echo "$u + $s" | bc -l)")"
+    fi
+  done
+  echo "$best"
 }
 
 cores=$(nproc)
-printf 'nproc %s\n' "$cores"
-printf '%-4s %-22s %9s %10s %9s\n' case engine seconds "peak MB" speed-up
+cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n1)
+load=$(cut -d' ' -f1-3 /proc/loadavg)
+printf 'cpu %s, nproc %s, load %s\n' "$cpu" "$cores" "$load"
+printf 'fast engine: SIMD target %s%s; best of %s run(s)\n' "$active" \
+  "${target:+ (held to $target)}" "$runs"
+printf '%-4s %-22s %9s %10s %9s %9s\n' case engine seconds "peak MB" speed-up "cpu s"
 status=0
+rows=()
 for c in A B C; do
-  read -r t_ref m_ref < <(run "$c" reference 1)
-  printf '%-4s %-22s %9.2f %10.1f %9s\n' "$c" reference "$t_ref" \
-    "$(echo "$m_ref / 1024" | bc -l)" 1.0
+  read -r t_ref m_ref c_ref < <(run "$c" reference 1)
+  printf '%-4s %-22s %9.2f %10.1f %9s %9.2f\n' "$c" reference "$t_ref" \
+    "$(echo "$m_ref / 1024" | bc -l)" 1.0 "$c_ref"
+  rows+=("{\"case\": \"$c\", \"engine\": \"reference\", \"threads\": 1, \"seconds\": $t_ref, \"peak_kb\": $m_ref, \"speedup\": 1.0, \"cpu_seconds\": $c_ref}")
   for threads in 1 "$cores"; do
-    read -r t m < <(run "$c" fast "$threads")
-    printf '%-4s %-22s %9.2f %10.1f %9.1f\n' "$c" "fast, $threads thread(s)" "$t" \
-      "$(echo "$m / 1024" | bc -l)" "$(echo "$t_ref / $t" | bc -l)"
+    read -r t m cpu < <(run "$c" fast "$threads")
+    speedup=$(printf '%.2f' "$(echo "$t_ref / $t" | bc -l)")
+    printf '%-4s %-22s %9.2f %10.1f %9.1f %9.2f\n' "$c" "fast, $threads thread(s)" "$t" \
+      "$(echo "$m / 1024" | bc -l)" "$speedup" "$cpu"
+    rows+=("{\"case\": \"$c\", \"engine\": \"fast\", \"threads\": $threads, \"seconds\": $t, \"peak_kb\": $m, \"speedup\": $speedup, \"cpu_seconds\": $cpu}")
     for f in console.txt "F(Alfa)/F(Alfa)_s.txt.dat"; do
       if ! cmp -s "$work/out/$c-reference-1/$f" "$work/out/$c-fast-$threads/$f"; then
         echo "  $c: $f differs between the reference and fast, $threads thread(s)"
@@ -62,4 +103,19 @@ done
 if [ $status -eq 0 ]; then
   echo "outputs: identical (console and result files) for every case and engine"
 fi
+
+{
+  printf '{\n  "cpu": "%s",\n  "nproc": %s,\n  "load_average": "%s",\n' \
+    "$cpu" "$cores" "$load"
+  printf '  "simd_target": "%s",\n  "held_to": "%s",\n  "runs": %s,\n' \
+    "$active" "$target" "$runs"
+  printf '  "commit": "%s",\n' "$(git -C "$root" rev-parse --short HEAD 2>/dev/null || true)"
+  printf '  "outputs_identical": %s,\n  "rows": [\n' \
+    "$([ $status -eq 0 ] && echo true || echo false)"
+  for ((i = 0; i < ${#rows[@]}; i++)); do
+    printf '    %s%s\n' "${rows[$i]}" "$([ $i -lt $((${#rows[@]} - 1)) ] && echo ,)"
+  done
+  printf '  ]\n}\n'
+} > "$json"
+echo "json: $json"
 exit $status

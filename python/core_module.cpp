@@ -249,6 +249,13 @@ py::dict Columns(const mfwindow::SeriesResult& result, bool spectrum) {
   columns["alfa_width"] = RowColumn(result.Rows, &Row::AlfaWidth);
   columns["alfa_sz"] = RowColumn(result.Rows, &Row::AlfaSz);
   columns["f_alfa_sz"] = RowColumn(result.Rows, &Row::FAlfaSz);
+  py::list status;
+  for (const Row& row : result.Rows)
+    status.append(mfwindow::QualityName(row.Status));
+  columns["status"] = status;
+  columns["zero_share"] = RowColumn(result.Rows, &Row::ZeroShare);
+  columns["floor_share"] = RowColumn(result.Rows, &Row::FloorShare);
+  columns["min_r2"] = RowColumn(result.Rows, &Row::MinRSquared);
   if (spectrum) {
     using Spectrum = mfwindow::WindowSpectrum;
     Column q(static_cast<py::ssize_t>(result.QGrid.size()),

@@ -56,6 +56,10 @@ enum class Quality {
   kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
 };
 
+// The word mfwindow-batch's CSV writes for `quality`: "ok", "degenerate",
+// "non_finite_input", "flat_segments", "not_concave".
+const char* QualityName(Quality quality);
+
 // What becomes of a sample that is not a finite number (NaN, +-infinity),
 // the way a gap is marked in a recording.
 enum class BadSamplePolicy {

@@ -221,8 +221,11 @@ def _pad_windows(part: Dict[str, np.ndarray], windows: int) -> None:
         if key == "q":
             continue
         pad = [(0, windows - have)] + [(0, 0)] * (value.ndim - 1)
-        part[key] = np.pad(value.astype(np.float64), pad,
-                           constant_values=np.nan)
+        if key == "status":
+            part[key] = np.pad(value, pad, constant_values="")
+        else:
+            part[key] = np.pad(value.astype(np.float64), pad,
+                               constant_values=np.nan)
 
 
 def _cores() -> int:
@@ -479,6 +482,8 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         parts = _run(rows, core_args, threads, display)
     finally:
         display.close()
+    for part in parts:
+        part["status"] = np.asarray(part["status"], dtype="<U16")
     longest = int(np.argmax(lengths))
     time = parts[longest]["time"]
     for part, n in zip(parts, lengths):

@@ -60,19 +60,22 @@ def _parse_dat(lines: List[str], path: str) -> List[List[float]]:
 
 
 def _parse_csv(lines: List[str], path: str) -> List[List[float]]:
+    # The six values come first; the quality and null-level columns that
+    # follow them are not read here.
     header = lines[0].strip().split(",")
-    if tuple(header) != ROW_KEYS:
-        raise ValueError("%s:1: header is not %s" % (path, ",".join(ROW_KEYS)))
+    if tuple(header[:len(ROW_KEYS)]) != ROW_KEYS:
+        raise ValueError("%s:1: header does not start with %s"
+                         % (path, ",".join(ROW_KEYS)))
     rows = []
     for number, line in enumerate(lines[1:], 2):
         if not line.strip():
             continue
         cells = line.strip().split(",")
-        if len(cells) != len(ROW_KEYS):
+        if len(cells) != len(header):
             raise ValueError("%s:%d: %d values, expected %d"
-                             % (path, number, len(cells), len(ROW_KEYS)))
+                             % (path, number, len(cells), len(header)))
         try:
-            rows.append([_csv_number(c) for c in cells])
+            rows.append([_csv_number(c) for c in cells[:len(ROW_KEYS)]])
         except ValueError as e:
             raise ValueError("%s:%d: %s" % (path, number, e)) from None
     return rows

@@ -163,8 +163,9 @@ class Result(Mapping):
     >>> df = r.to_pandas()
     >>> df.index[:2].strftime("%H:%M:%S").tolist()
     ['12:00:04', '12:00:06']
-    >>> df.columns.tolist()
-    ['alfa_min', 'alfa_max', 'alfa_width', 'alfa_sz', 'f_alfa_sz']
+    >>> df.columns.tolist()  # doctest: +NORMALIZE_WHITESPACE
+    ['alfa_min', 'alfa_max', 'alfa_width', 'alfa_sz', 'f_alfa_sz', 'status',
+     'zero_share', 'floor_share', 'min_r2']
     """
 
     def __init__(self, arrays: Mapping[str, np.ndarray],

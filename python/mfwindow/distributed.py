@@ -25,9 +25,9 @@ from . import _core
 # The per-window columns, in the order of mfwindow-batch's CSV.
 _COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
             "f_alfa_sz")
+# The window's quality, after its status, as mfwindow-batch's CSV has them.
+_QUALITY = ("zero_share", "floor_share", "min_r2")
 _SHIFT_OF_WINDOW = 2**31 - 1
-# The summary values of a window whose fluctuations do not scale.
-_DEGENERATE = (0.5, 0.5, 0.0, 0.5, 1.0)
 
 
 def _settings(window: int, shift: Optional[int] = None, order: int = 2,
@@ -41,33 +41,29 @@ def _settings(window: int, shift: Optional[int] = None, order: int = 2,
                 spectrum=bool(spectrum))
 
 
-def _status(rows: Dict[str, np.ndarray]) -> np.ndarray:
-    values = np.column_stack([rows[c] for c in _COLUMNS[1:]]) \
-        if len(rows["time"]) else np.zeros((0, 5))
-    degenerate = np.all(values == np.array(_DEGENERATE), axis=1)
-    return np.where(degenerate, "degenerate", "ok")
-
-
 def _frame(series: str, columns: Optional[Dict[str, np.ndarray]],
            failure: Optional[str], notes: List[str]) -> Any:
     """One series' rows: one per window, or one row naming its failure."""
     import pandas as pd
     if failure is not None:
-        row = {"series": [series], "window": [0]}
-        row.update({c: [np.nan] for c in _COLUMNS})
-        row.update(status=["failed"], message=[failure])
-        return pd.DataFrame(row)
+        return pd.DataFrame({"series": [series], "window": [0],
+                             **{c: [np.nan] for c in _COLUMNS},
+                             "status": ["failed"],
+                             **{c: [np.nan] for c in _QUALITY},
+                             "message": [failure]})
     n = len(columns["time"])
     if n == 0:
         # A series without a window still shows, so that nothing is lost.
         return pd.DataFrame({"series": [series], "window": [0],
                              **{c: [np.nan] for c in _COLUMNS},
                              "status": ["no window"],
+                             **{c: [np.nan] for c in _QUALITY},
                              "message": ["; ".join(notes)]})
     frame = {"series": [series] * n,
              "window": np.arange(1, n + 1, dtype=np.int64)}
     frame.update({c: columns[c] for c in _COLUMNS})
-    frame["status"] = _status(columns)
+    frame["status"] = list(columns["status"])
+    frame.update({c: columns[c] for c in _QUALITY})
     frame["message"] = ["; ".join(notes)] * n
     return pd.DataFrame(frame)
 
@@ -100,7 +96,8 @@ def _array_task(name: str, values: Any, settings: Dict[str, Any],
                              **keywords)
     except (ValueError, TypeError, MemoryError) as e:
         return _frame(name, None, str(e), [])
-    columns = {c: np.asarray(getattr(result, c)) for c in _COLUMNS}
+    columns = {c: np.asarray(getattr(result, c))
+               for c in _COLUMNS + ("status",) + _QUALITY}
     return _frame(name, columns, None, [str(w.message) for w in caught])
 
 
@@ -180,11 +177,13 @@ def analyse_files(paths: Iterable[str], client: Any = None,
     -------
     pandas.DataFrame
         Columns series, window (counted from 1), time, alfa_min, alfa_max,
-        alfa_width, alfa_sz, f_alfa_sz, status and message: one row per
-        window of each series, in the order of `paths`. status is "ok" or
-        "degenerate" per window; a series that failed has one row with
-        status "failed" and the reason in message (its window is 0 and its
-        values NaN), and a series too short for one window one row with
+        alfa_width, alfa_sz, f_alfa_sz, status, zero_share, floor_share,
+        min_r2 and message: one row per window of each series, in the
+        order of `paths`, with the window's quality as mfwindow-batch's CSV
+        gives it (status "ok", "degenerate", "non_finite_input",
+        "flat_segments" or "not_concave"); a series that failed has one row
+        with status "failed" and the reason in message (its window is 0 and
+        its values NaN), and a series too short for one window one row with
         status "no window". message also holds a series' warnings (a series
         that ended early, samples skipped).
     """

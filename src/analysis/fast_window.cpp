@@ -10,9 +10,143 @@
 #include "analysis/table_size.h"
 #include "numerics/detrend.h"
 #include "numerics/exact_elementary.h"
+#include "numerics/hwy_config.h"
 #include "numerics/segment_ranges.h"
 
+// The lanes below are compiled once per instruction set by Highway and
+// chosen at run time: this file includes itself through foreach_target.h.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "analysis/fast_window.cpp"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+// Included after foreach_target.h, as Highway requires.
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
 namespace analysis {
+namespace HWY_NAMESPACE {
+namespace {
+
+namespace hn = hwy::HWY_NAMESPACE;
+
+using D = hn::CappedTag<double, 8>;
+using V = hn::Vec<D>;
+
+// Vectors side by side in the regressions: five chains of additions hide
+// the adder's latency, and 200 moments make 200, 100, 50 or 25 vectors of
+// 1, 2, 4 or 8 lanes, a whole number of groups of five.
+constexpr std::size_t kGroup = 5;
+static_assert(kMomentCount % (kGroup * hn::MaxLanes(D())) == 0);
+
+// For each order j (in lanes): the mean of the 200 log10 F(q_j, s) over the
+// scales, columns[k][j] for k ascending; then sxy = sum of (y - mean) *
+// dx[k]; h = sxy / sum_sq and tau = h q - 1. Each lane's sums run in the
+// straightforward engine's order.
+void RegressImpl(const double* const* columns, const double* dx, double sum_sq,
+                 const double* q, double* hurst, double* tau) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  for (std::size_t j = 0; j < kMomentCount; j += kGroup * lanes) {
+    V sum[kGroup];
+    for (std::size_t g = 0; g < kGroup; ++g) sum[g] = hn::Zero(d);
+    for (std::size_t k = 0; k < kScaleCount; ++k) {
+      for (std::size_t g = 0; g < kGroup; ++g) {
+        sum[g] = hn::Add(sum[g], hn::LoadU(d, columns[k] + j + g * lanes));
+      }
+    }
+    V mean[kGroup];
+    V sxy[kGroup];
+    for (std::size_t g = 0; g < kGroup; ++g) {
+      mean[g] = hn::Div(sum[g], hn::Set(d, 200.0));
+      sxy[g] = hn::Zero(d);
+    }
+    for (std::size_t k = 0; k < kScaleCount; ++k) {
+      const V dx_k = hn::Set(d, dx[k]);
+      for (std::size_t g = 0; g < kGroup; ++g) {
+        const V y = hn::LoadU(d, columns[k] + j + g * lanes);
+        sxy[g] = hn::Add(sxy[g], hn::Mul(hn::Sub(y, mean[g]), dx_k));
+      }
+    }
+    for (std::size_t g = 0; g < kGroup; ++g) {
+      const std::size_t at = j + g * lanes;
+      const V h = hn::Div(sxy[g], hn::Set(d, sum_sq));
+      hn::StoreU(h, d, hurst + at);
+      hn::StoreU(hn::Sub(hn::Mul(h, hn::LoadU(d, q + at)), hn::Set(d, 1.0)), d,
+                 tau + at);
+    }
+  }
+}
+
+// For each alpha point m (in lanes): v = min over the orders j ascending of
+// alfa[m] q_j - tau_j, from kAlfaSentinel, replaced only by a strictly
+// smaller value; f_alfa[m] = v, clipped below at 0. x86's min instruction
+// returns its second operand unless the first is strictly smaller, NaN
+// included: that rule in one instruction; elsewhere a comparison selects.
+void LegendreImpl(const double* q, const double* tau, const double* alfa,
+                  double* f_alfa) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  // The alpha grid padded to whole vectors; the padding is dropped.
+  constexpr std::size_t kPadded = (kAlfaCount + 7) / 8 * 8;
+  HWY_ALIGN double grid[kPadded] = {};
+  HWY_ALIGN double out[kPadded];
+  std::copy_n(alfa, kAlfaCount, grid);
+  for (std::size_t m = 0; m < kAlfaCount; m += lanes) {
+    const V a = hn::Load(d, grid + m);
+    V v = hn::Set(d, detail::kAlfaSentinel);
+    for (std::size_t j = 0; j < kMomentCount; ++j) {
+      const V w = hn::Sub(hn::Mul(a, hn::Set(d, q[j])), hn::Set(d, tau[j]));
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_EMU128 && HWY_TARGET != HWY_SCALAR
+      v = hn::Min(w, v);
+#else
+      v = hn::IfThenElse(hn::Lt(w, v), w, v);
+#endif
+    }
+    const V zero = hn::Zero(d);
+    hn::Store(hn::IfThenElse(hn::Ge(v, zero), v, zero), d, out + m);
+  }
+  std::copy_n(out, kAlfaCount, f_alfa);
+}
+
+// column[j] = column[j] / divisor for the 200 moments.
+void DivideImpl(double* column, double divisor) {
+  const D d;
+  const V by = hn::Set(d, divisor);
+  for (std::size_t j = 0; j < kMomentCount; j += hn::Lanes(d)) {
+    hn::StoreU(hn::Div(hn::LoadU(d, column + j), by), d, column + j);
+  }
+}
+
+// Whether the table's minimum, searched from its first entry and replaced
+// only by strictly smaller values, is not above 0: the first entry is NaN
+// (nothing replaces it), or some entry is <= 0 (NaN entries after the first
+// are never taken).
+bool NotAllPositiveImpl(const double* table, std::size_t count) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  const V zero = hn::Zero(d);
+  auto at_most_zero = hn::Lt(zero, zero);  // all false
+  std::size_t i = 0;
+  for (; i + lanes <= count; i += lanes) {
+    at_most_zero = hn::Or(at_most_zero, hn::Le(hn::LoadU(d, table + i), zero));
+  }
+  bool found = !hn::AllFalse(d, at_most_zero);
+  for (; i < count; ++i) found = found || table[i] <= 0.0;
+  return found || std::isnan(table[0]);
+}
+
+}  // namespace
+}  // namespace HWY_NAMESPACE
+}  // namespace analysis
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace analysis {
+
+HWY_EXPORT(RegressImpl);
+HWY_EXPORT(LegendreImpl);
+HWY_EXPORT(DivideImpl);
+HWY_EXPORT(NotAllPositiveImpl);
+
 namespace {
 
 constexpr std::size_t kMoments = kMomentCount;
@@ -47,8 +181,7 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   work.Powers.Accumulate(std::span<const double>(work.Ranges.data(), positive),
                          std::span<double>(column, kMoments));
   // The q-th order mean: (sum / g)^(1/q), with 1/q formed first.
-  const double divisor = static_cast<double>(segment_count);
-  for (std::size_t j = 0; j < kMoments; ++j) column[j] = column[j] / divisor;
+  HWY_DYNAMIC_DISPATCH(DivideImpl)(column, static_cast<double>(segment_count));
   numerics::PowElementwise(std::span<const double>(column, kMoments),
                            work.InverseQ, std::span<double>(column, kMoments));
 }
@@ -59,31 +192,17 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
 // 200 scales in ascending order, repeated columns included), then the
 // running minima of all 100 alpha points (each over the orders in
 // ascending order, replaced only by a strictly smaller value).
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
-RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
-  std::array<double, kMoments> sum{};
+void RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
+  std::array<const double*, kScales> columns;
+  std::array<double, kScales> dx;
   for (std::size_t k = 0; k < kScales; ++k) {
-    const double* y =
-        work.Columns.data() +
-        static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
-    for (std::size_t j = 0; j < kMoments; ++j) sum[j] += y[j];
+    columns[k] = work.Columns.data() +
+                 static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
+    dx[k] = run.LogScale[k] - run.LogScaleMean;
   }
-  std::array<double, kMoments> mean{};
-  for (std::size_t j = 0; j < kMoments; ++j) mean[j] = sum[j] / 200.0;
-  std::array<double, kMoments> sxy{};
-  for (std::size_t k = 0; k < kScales; ++k) {
-    const double* y =
-        work.Columns.data() +
-        static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
-    const double dx = run.LogScale[k] - run.LogScaleMean;
-    for (std::size_t j = 0; j < kMoments; ++j) {
-      sxy[j] += (y[j] - mean[j]) * dx;
-    }
-  }
-  for (std::size_t j = 0; j < kMoments; ++j) {
-    work.HurstQ[j] = sxy[j] / run.LogScaleSumSq;
-    work.TauQ[j] = work.HurstQ[j] * run.QGrid[j] - 1.0;
-  }
+  HWY_DYNAMIC_DISPATCH(RegressImpl)
+  (columns.data(), dx.data(), run.LogScaleSumSq, run.QGrid.data(),
+   work.HurstQ.data(), work.TauQ.data());
 
   // The alpha range and grid, as the straightforward engine computes them.
   detail::AlfaRange& range = work.Range;
@@ -99,20 +218,9 @@ RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
     alfa = d * counter + range.AlfaMin;
     counter += 1.0;
   }
-
-  std::array<double, kAlfaCount> v;
-  v.fill(detail::kAlfaSentinel);
-  for (std::size_t j = 0; j < kMoments; ++j) {
-    const double q = run.QGrid[j];
-    const double tau = work.TauQ[j];
-    for (std::size_t m = 0; m < kAlfaCount; ++m) {
-      const double w = work.AlfaGrid[m] * q - tau;
-      v[m] = w < v[m] ? w : v[m];
-    }
-  }
-  for (std::size_t m = 0; m < kAlfaCount; ++m) {
-    work.FAlfaGrid[m] = v[m] >= 0.0 ? v[m] : 0.0;
-  }
+  HWY_DYNAMIC_DISPATCH(LegendreImpl)
+  (run.QGrid.data(), work.TauQ.data(), work.AlfaGrid.data(),
+   work.FAlfaGrid.data());
 }
 
 }  // namespace
@@ -148,11 +256,8 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
   // The table's minimum, scale outer and order inner from entry (1, 1);
   // a repeated column cannot lower it, and a NaN is never taken unless it
   // comes first.
-  double smallest = work.Columns[0];
-  for (const double f : work.Columns) {
-    if (f < smallest) smallest = f;
-  }
-  if (!(smallest > 0.0)) {
+  if (HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(work.Columns.data(),
+                                               work.Columns.size())) {
     work.HurstQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.TauQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.AlfaGrid.fill(0.5);
@@ -167,3 +272,4 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
 }
 
 }  // namespace analysis
+#endif  // HWY_ONCE

@@ -14,6 +14,7 @@
 #include "analysis/params.h"
 #include "analysis/settle.h"
 #include "api/settings_params.h"
+#include "driver/result_records.h"
 #include "driver/series_notes.h"
 #include "mfwindow/mfwindow.h"
 
@@ -60,6 +61,11 @@ analysis::AnalysisParams ToParams(const Settings& s) {
   params.Tini = s.Tini;
   params.Tstep = s.Tstep;
   return params;
+}
+
+const char* QualityName(Quality quality) {
+  return driver::StatusWord(static_cast<analysis::QualityStatus>(quality))
+      .data();
 }
 
 analysis::TableParams ToTables(const Settings& s) {

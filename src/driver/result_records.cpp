@@ -70,8 +70,8 @@ std::vector<std::string> FqRecords(std::int64_t window_number, double time,
     const std::string scale = FormatFullPrecision(run.LogScale[k]) + "," +
                               Count(run.ScaleLen[k]) + ",";
     for (std::size_t j = 0; j < orders; ++j) {
-      records.push_back(lead + FormatFullPrecision(run.QGrid[j]) + "," +
-                        scale + FormatFullPrecision(fq[k * orders + j]));
+      records.push_back(lead + FormatFullPrecision(run.QGrid[j]) + "," + scale +
+                        FormatFullPrecision(fq[k * orders + j]));
     }
   }
   return records;

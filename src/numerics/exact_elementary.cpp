@@ -5,42 +5,27 @@
 // F and keep that rounding only when |A - F| + |G - F| stays below A's
 // distance to the nearest rounding boundary, where G is glibc's value
 // before its final rounding. Then F, G and A round alike: the kept result
-// is what libm returns. The glibc bounds below are derived here from glibc
-// 2.36's sources (sysdeps/ieee754/dbl-64/e_pow.c, e_exp_data.c, e_log.c,
-// e_log_data.c, e_log10.c) for the instruction sequences of the variants
-// that the x86-64 ifuncs pick on processors with FMA (read off libm.so.6's
-// disassembly), and budgeted with a margin of 1.5 or more. Among 3e8
-// random arguments each, the misrounded libm results came within 74%
-// (pow's exp stage), 91% (log's main path) and 66% (log near 1) of them.
+// is what libm returns. libm_bounds.h derives glibc's bounds from its
+// sources and sets their budgets (1.5 times each); our own errors are
+// derived next to the code below.
 //
-// pow (e_pow.c). x^y = exp(ehi + elo), where ehi + elo = y log x comes
-// from a logarithm with a relative error of 1.3 * 2^-68 (the source's
-// bound, budgeted 2.3 times), and exp(ehi + elo) = 2^(k/128) (1 + tmp) is
-// rounded once, by a fused multiply-add. Up to that rounding the exp stage
-// errs by at most a relative 6.5 * 2^-62: the reduced argument r takes two
-// roundings and tmp three, each under half an ulp of 2^-8.5 (2 * 2^-62 and
-// 3 * 2^-62), tmp leaves out the product of the table's tail (<= 2^-53)
-// and e^r - 1 (<= 2^-8.5), 1.4 * 2^-62, and the polynomial errs by 1.6 *
-// 2^-66. Budget: kPowLibmExp + |y log x| kPowLibmLog, relative. Arguments
-// that glibc sends down other paths (|y log x| >= 512, where it rounds
-// differently, subnormal or overflowing results, |y| outside [2^-65,
-// 2^63), zero, negative, subnormal or non-finite x) never take the fast
-// path, or have results there that glibc's paths agree on (x = 1, tiny y).
+// pow (e_pow.c). Budget: kPowLibmExp + |y log x| kPowLibmLog, relative.
+// Arguments that glibc sends down other paths (|y log x| >= 512, where it
+// rounds differently, subnormal or overflowing results, |y| outside
+// [2^-65, 2^63), zero, negative, subnormal or non-finite x) never take the
+// fast path, or have results there that glibc's paths agree on (x = 1,
+// tiny y).
 //
 // log10 (e_log10.c, the fdlibm code). With x = 2^n m, m in [1, 2) for
 // n >= 0 and in [1/2, 1) for n < 0, and y the double n + (n < 0):
 //   log10(x) = RN(RN(RN(log(m) ivln10) + RN(y log10_2lo))
-//                 + RN(y log10_2hi)),
-// plain SSE2 arithmetic without fused operations. That sum can be two ulps
+//                 + RN(y log10_2hi))
+// on x86-64 (plain SSE2 arithmetic without fused operations) and the same
+// with the two last additions fused on aarch64. That sum can be two ulps
 // off and is not correctly rounded, so it is reproduced operation for
 // operation; only log(m) is approximated, and kept where it rounds as
-// glibc's log does. That log (e_log.c) evaluates log1p(m - 1) directly for
-// m in [1 - 2^-4, 1 + 0x1.09p-4), with a relative error under 1.22 *
-// 2^-60 before rounding (the polynomial's 2^-62.2, its evaluation's
-// 1.8 * 2^-53 |m - 1|^3): budget kLogLibmNear, relative. Elsewhere the
-// error is absolute and under 1.3 * 2^-62: the rounding of
-// r = fma(z, invc, -1) (<= 2^-62), the polynomial's 2^-64.3, the table's
-// log c (< 2^-66) and roundings near 2^-70: budget kLogLibmTable.
+// glibc's log does: budget kLogLibmNear (relative) for m in glibc's near-1
+// interval [1 - 2^-4, 1 + 0x1.09p-4), kLogLibmTable (absolute) elsewhere.
 #include "numerics/exact_elementary.h"
 
 #include <algorithm>
@@ -53,22 +38,22 @@
 #include <limits>
 #include <span>
 
+#include "numerics/hwy_config.h"
+#include "numerics/kernel_tables.h"
+#include "numerics/libm_bounds.h"
+#include "numerics/libm_check.h"
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "numerics/exact_elementary.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
 // Included after foreach_target.h, as Highway requires.
 #include "hwy/highway.h"
+#include "numerics/double_double-inl.h"
 
 #ifndef MFWINDOW_NUMERICS_EXACT_ELEMENTARY_SHARED
 #define MFWINDOW_NUMERICS_EXACT_ELEMENTARY_SHARED
 namespace numerics::detail {
 namespace {
-
-// ---- glibc's error before its final rounding, with margin (see top). ----
-inline constexpr double kPowLibmExp = 0x1.4p-59;  // relative
-inline constexpr double kPowLibmLog = 0x1.8p-67;  // relative, per |y log x|
-inline constexpr double kLogLibmNear = 0x1p-59;   // relative
-inline constexpr double kLogLibmTable = 0x1p-61;  // absolute
 
 // ---- Our own approximation errors (derived next to the code below). ----
 // Logarithm: absolute, and relative within glibc's near-1 interval.
@@ -85,94 +70,9 @@ inline constexpr double kPowMaxExponentLog = 500.0;
 // Widest vector of doubles the loops buffer (one byte of mask bits).
 inline constexpr std::size_t kMaxLanes = 8;
 
-// ---- Double-double arithmetic for the tables, evaluated at compile time.
-// hi + lo with |lo| <= ulp(hi) / 2; each operation errs by about 2^-104.
-struct Dd {
-  double Hi;
-  double Lo;
-};
-
-constexpr Dd FastTwoSum(double a, double b) {  // |a| >= |b| or a == 0
-  const double s = a + b;
-  return {s, b - (s - a)};
-}
-
-constexpr Dd TwoSum(double a, double b) {
-  const double s = a + b;
-  const double bb = s - a;
-  return {s, (a - (s - bb)) + (b - bb)};
-}
-
-// Dekker's product, exact for operands far from overflow and underflow.
-constexpr Dd TwoProduct(double a, double b) {
-  constexpr double kSplitter = 0x1p27 + 1.0;
-  const double ta = kSplitter * a;
-  const double a_hi = ta - (ta - a);
-  const double a_lo = a - a_hi;
-  const double tb = kSplitter * b;
-  const double b_hi = tb - (tb - b);
-  const double b_lo = b - b_hi;
-  const double p = a * b;
-  return {p, ((a_hi * b_hi - p) + a_hi * b_lo + a_lo * b_hi) + a_lo * b_lo};
-}
-
-constexpr Dd Add(Dd a, Dd b) {
-  Dd s = TwoSum(a.Hi, b.Hi);
-  const Dd t = TwoSum(a.Lo, b.Lo);
-  s = FastTwoSum(s.Hi, s.Lo + t.Hi);
-  return FastTwoSum(s.Hi, s.Lo + t.Lo);
-}
-
-constexpr Dd Neg(Dd a) { return {-a.Hi, -a.Lo}; }
-
-constexpr Dd Mul(Dd a, Dd b) {
-  const Dd p = TwoProduct(a.Hi, b.Hi);
-  return FastTwoSum(p.Hi, p.Lo + (a.Hi * b.Lo + a.Lo * b.Hi));
-}
-
-constexpr Dd Div(Dd a, Dd b) {
-  const double q1 = a.Hi / b.Hi;
-  Dd r = Add(a, Neg(Mul(b, {q1, 0.0})));
-  const double q2 = r.Hi / b.Hi;
-  r = Add(r, Neg(Mul(b, {q2, 0.0})));
-  const double q3 = r.Hi / b.Hi;
-  return Add(FastTwoSum(q1, q2), {q3, 0.0});
-}
-
+// ---- Checks of the generated tables (kernel_tables.h) and polynomials
+// against what the error analysis below relies on.
 constexpr double Magnitude(double v) { return v < 0.0 ? -v : v; }
-
-// 2 atanh(s) = log((1 + s) / (1 - s)) for |s| <= 1/3, by its series.
-constexpr Dd TwoAtanh(Dd s) {
-  const Dd s2 = Mul(s, s);
-  Dd term = s;
-  Dd sum = s;
-  for (int n = 3; Magnitude(term.Hi) > 0x1p-112; n += 2) {
-    term = Mul(term, s2);
-    sum = Add(sum, Div(term, {static_cast<double>(n), 0.0}));
-  }
-  return {2.0 * sum.Hi, 2.0 * sum.Lo};
-}
-
-// log(v) for a double v in [1/2, 2].
-constexpr Dd Log(double v) {
-  return TwoAtanh(Div({v - 1.0, 0.0}, {v + 1.0, 0.0}));
-}
-
-// exp(x) for 0 <= x < 1, by its Taylor series.
-constexpr Dd Exp(Dd x) {
-  Dd term{1.0, 0.0};
-  Dd sum{1.0, 0.0};
-  for (int n = 1; term.Hi > 0x1p-112; ++n) {
-    term = Div(Mul(term, x), {static_cast<double>(n), 0.0});
-    sum = Add(sum, term);
-  }
-  return sum;
-}
-
-// Rounds v to the nearest multiple of the power of two `unit`.
-constexpr double RoundToMultiple(double v, double unit) {
-  return ((v / unit + 0x1.8p52) - 0x1.8p52) * unit;
-}
 
 // The binary exponent of a nonzero finite double.
 constexpr int Exponent(double v) {
@@ -180,53 +80,10 @@ constexpr int Exponent(double v) {
          1023;
 }
 
-inline constexpr Dd kLn2 = TwoAtanh(Div({1.0, 0.0}, {3.0, 0.0}));
-// A known constant checks the arithmetic above (to its 2^-104 or so).
-static_assert(kLn2.Hi == 0x1.62e42fefa39efp-1 &&
-              Magnitude(kLn2.Lo - 0x1.abc9e3b39803fp-56) < 0x1p-106);
-
-// ln 2 split so that k * kLn2Hi is exact for |k| < 2^11 and sums with a
-// log(c) rounded to 2^-43 without error.
-inline constexpr double kLn2Hi = RoundToMultiple(kLn2.Hi, 0x1p-42);
-inline constexpr double kLn2Lo = Add(kLn2, {-kLn2Hi, 0.0}).Hi;
-
-// ---- Logarithm table. x = 2^k z with z in [kLogOff, 2 kLogOff), about
-// [1/sqrt2, sqrt2), cut into 16 pieces by the bits of x - kLogOff. For
-// each piece 1/c has at most 5 significant bits (j/16 or j/32, j an
-// integer), so that r = z/c - 1 = fma(z, 1/c, -1) is exact: z*(1/c) is a
-// multiple of 2^-57 and |r| < 2^-4.
-inline constexpr std::uint64_t kLogOffBits = 0x3fe6955500000000;
-inline constexpr int kLogTableBits = 4;
-inline constexpr std::size_t kLogTableSize = std::size_t{1} << kLogTableBits;
-
-struct LogTable {
-  std::array<double, kLogTableSize> InvC;    // 1/c
-  std::array<double, kLogTableSize> LogCHi;  // log c rounded to 2^-43
-  std::array<double, kLogTableSize> LogCLo;  // log c - LogCHi, rounded
-};
-
 constexpr double PieceStart(std::size_t i) {
   return std::bit_cast<double>(kLogOffBits +
                                (std::uint64_t{i} << (52 - kLogTableBits)));
 }
-
-constexpr LogTable MakeLogTable() {
-  LogTable table{};
-  for (std::size_t i = 0; i < kLogTableSize; ++i) {
-    const double center = 0.5 * (PieceStart(i) + PieceStart(i + 1));
-    const double scale = center < 1.0 ? 16.0 : 32.0;
-    const double invc = RoundToMultiple(scale / center, 1.0) / scale;
-    const Dd log_c = Neg(Log(invc));
-    // + 0.0 turns the -0 of c = 1 into +0.
-    const double log_c_hi = RoundToMultiple(log_c.Hi, 0x1p-43) + 0.0;
-    table.InvC[i] = invc;
-    table.LogCHi[i] = log_c_hi;
-    table.LogCLo[i] = Add(log_c, {-log_c_hi, 0.0}).Hi;
-  }
-  return table;
-}
-
-inline constexpr LogTable kLogTable = MakeLogTable();
 
 // r over piece i runs monotonically between its values at the two ends.
 constexpr double MaxReduced(std::size_t i) {
@@ -235,11 +92,10 @@ constexpr double MaxReduced(std::size_t i) {
   return Magnitude(low) > Magnitude(high) ? Magnitude(low) : Magnitude(high);
 }
 
-// The facts the error analysis of LogCore relies on: |r| < kMaxReduced
-// (exact r, and the polynomial's range); where c != 1, log c has at least
-// the exponent of every r of its piece (so that Fast2Sum adds them exactly
-// even for k = 0); and |log x| < 2^-8 only in pieces with c = 1.
-inline constexpr double kMaxReduced = 0.0443;
+// |r| < kMaxReduced (exact r, and the polynomial's range); where c != 1,
+// log c has at least the exponent of every r of its piece (so that Fast2Sum
+// adds them exactly even for k = 0); and |log x| < 2^-8 only in pieces with
+// c = 1.
 constexpr bool LogTableKeepsItsPromises() {
   for (std::size_t i = 0; i < kLogTableSize; ++i) {
     if (!(MaxReduced(i) < kMaxReduced)) return false;
@@ -254,53 +110,10 @@ constexpr bool LogTableKeepsItsPromises() {
   return true;
 }
 static_assert(LogTableKeepsItsPromises());
-
-// log1p(r) = r - r^2/2 + (-r^3/2) P(r) for |r| <= kMaxReduced, P a
-// polynomial fitted (weighted minimax) to (log1p(r) - r + r^2/2)/(-r^3/2):
-// |r^3/2| |P - that| < 2^-71.8 and |P - that| < 2^-52.2 over the range,
-// with these coefficients (verified at 10^5 points in 200-bit arithmetic).
-inline constexpr std::array<double, 10> kLogPoly = {
-    -0x1.5555555555557p-1, 0x1.0000000000004p-1,  -0x1.9999999994a64p-2,
-    0x1.555555554c99dp-2,  -0x1.2492494c82284p-2, 0x1.00000038fa367p-2,
-    -0x1.c71b4e3466079p-3, 0x1.99983a8d0b3e4p-3,  -0x1.764ae7a8a7502p-3,
-    0x1.5759fa5726dccp-3};
-
-// ---- Exponential table: 2^(j/16) = H (1 + Tail) for j = 0..15, with
-// ScaleBits[j] the bits of H less j << 48 (as a double's bit pattern), so
-// that adding k << 48 for k = 16 e + j gives the bits of 2^e H.
-inline constexpr int kExpTableBits = 4;
-inline constexpr std::size_t kExpTableSize = std::size_t{1} << kExpTableBits;
-
-struct ExpTable {
-  std::array<double, kExpTableSize> ScaleBits;
-  std::array<double, kExpTableSize> Tail;
-};
-
-constexpr ExpTable MakeExpTable() {
-  ExpTable table{};
-  for (std::size_t j = 0; j < kExpTableSize; ++j) {
-    const Dd x = Mul(kLn2, {static_cast<double>(j) / 16.0, 0.0});
-    const Dd power = Exp(x);
-    table.ScaleBits[j] =
-        std::bit_cast<double>(std::bit_cast<std::uint64_t>(power.Hi) -
-                              (std::uint64_t{j} << (52 - kExpTableBits)));
-    table.Tail[j] = power.Lo / power.Hi;
-  }
-  return table;
-}
-
-inline constexpr ExpTable kExpTable = MakeExpTable();
-
-// ln2/16 = kLn2NHi + kLn2NLo (to 2^-110) and its inverse.
-inline constexpr double kLn2NHi = kLn2.Hi / 16.0;
-inline constexpr double kLn2NLo = kLn2.Lo / 16.0;
-inline constexpr double kInvLn2N = Div({16.0, 0.0}, kLn2).Hi;
-
-// e^r - 1 = r + r^2 Q(r) for |r| <= 0.02168, Q fitted (weighted minimax)
-// to (e^r - 1 - r)/r^2: |r^2| |Q - that| < 2^-65.1 (verified as kLogPoly).
-inline constexpr std::array<double, 6> kExpPoly = {
-    0x1.0000000000004p-1, 0x1.5555555555559p-3,  0x1.555555547eac7p-5,
-    0x1.111111108f094p-7, 0x1.6c18421e652bfp-10, 0x1.a01b87a6d8766p-13};
+static_assert(kLogTableSize == 16 && kExpTableSize == 16);
+// The polynomial errors the analyses of LogCore and ExpCore take.
+static_assert(kLogPolyErrorLog2 <= -52.2);
+static_assert(kExpPolyWeightedErrorLog2 <= -65.0);
 
 // glibc's log10 constants (e_log10.c).
 inline constexpr double kInvLn10 = 0x1.bcb7b1526e50ep-2;
@@ -338,63 +151,148 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_NATIVE_FMA && HWY_TARGET != HWY_SCALAR
 
-using D = hn::ScalableTag<double>;
+using D = hn::CappedTag<double, detail::kMaxLanes>;
 using V = hn::Vec<D>;
 using DI = hn::RebindToSigned<D>;
 using VI = hn::Vec<DI>;
 using M = hn::Mask<D>;
+using DD = DoubleDouble<V>;
 
-// ---- Table lookups of 16 entries. With AVX-512 a table sits in two
-// registers and one two-source permute, which reads the low 4 bits of each
-// index, looks it up (gathers are several times slower); other targets
-// gather from memory.
-#if HWY_TARGET <= HWY_AVX3
+// ---- Lookups in the tables of 16 entries. Where a vector holds 8 doubles
+// (AVX-512) a table sits in 2 registers: a lane permute per register and a
+// selection by the index's upper bit (gathers are several times slower).
+// With 4 (AVX2) the tables that share an index are read as rows (below):
+// four permutes and three blends per table measured 20% slower than
+// gathers there, the rows 13% faster. NEON gathers.
+constexpr std::size_t kLanes = hn::MaxLanes(D());
+constexpr bool kTablesInRegisters = !HWY_HAVE_SCALABLE && (kLanes == 8);
+constexpr std::size_t kTableEntries = 16;
+static_assert(detail::kLogTableSize == kTableEntries &&
+              detail::kExpTableSize == kTableEntries);
 
-struct Table {
-  V low;
-  V high;
-};
+#if HWY_HAVE_SCALABLE
+#error "the lookups need vectors of a size known at compile time"
+#endif
 
-HWY_INLINE Table LoadTable(D d, const std::array<double, 16>& t) {
-  return {hn::LoadU(d, t.data()), hn::LoadU(d, t.data() + 8)};
-}
-
-// Entry (index mod 16).
-HWY_INLINE V Lookup(const Table& t, VI index) {
-  return V{_mm512_permutex2var_pd(t.low.raw, index.raw, t.high.raw)};
-}
-
-HWY_INLINE V ToDouble(D d, VI k) { return hn::ConvertTo(d, k); }
-
-#else  // gathers
+using Indices = decltype(hn::IndicesFromVec(D(), hn::Zero(DI())));
 
 struct Table {
   const double* data;
+};
+
+// An index vector prepared for lookups: the lane within a register and the
+// bits that choose the register (entry = index mod 16).
+struct Index {
+  Indices lane;
+  M bit2;
+  M bit3;
+  VI raw;
 };
 
 HWY_INLINE Table LoadTable(D /* d */, const std::array<double, 16>& t) {
   return {t.data()};
 }
 
-// Entry (index mod 16).
-HWY_INLINE V Lookup(const Table& t, VI index) {
+template <int kBit>
+HWY_INLINE M IndexBit(D d, VI index) {
   const DI di;
-  return hn::GatherIndex(D(), t.data, hn::And(index, hn::Set(di, 15)));
+  return hn::RebindMask(d,
+                        hn::Lt(hn::ShiftLeft<63 - kBit>(index), hn::Zero(di)));
 }
 
-// Integers below 2^51 in magnitude: their two's complement added to the
-// bits of 1.5 * 2^52 gives 1.5 * 2^52 + k exactly.
+HWY_INLINE Index PrepareIndex(D d, VI index) {
+  const DI di;
+  Index prepared{};
+  prepared.raw = index;
+  if constexpr (kTablesInRegisters) {
+    prepared.lane = hn::IndicesFromVec(
+        d, hn::And(index, hn::Set(di, static_cast<std::int64_t>(kLanes - 1))));
+    prepared.bit3 = IndexBit<3>(d, index);
+    if constexpr (kLanes == 4) prepared.bit2 = IndexBit<2>(d, index);
+  }
+  return prepared;
+}
+
+// Entry (index mod 16) of the table. The table's registers are loaded here
+// rather than held: with five tables they would not fit in AVX2's sixteen.
+HWY_INLINE V Lookup(const Table& t, const Index& index) {
+  const D d;
+  if constexpr (kTablesInRegisters && kLanes == 8) {
+    return hn::IfThenElse(
+        index.bit3, hn::TableLookupLanes(hn::LoadU(d, t.data + 8), index.lane),
+        hn::TableLookupLanes(hn::LoadU(d, t.data), index.lane));
+  } else if constexpr (kTablesInRegisters && kLanes == 4) {
+    const V low = hn::IfThenElse(
+        index.bit2, hn::TableLookupLanes(hn::LoadU(d, t.data + 4), index.lane),
+        hn::TableLookupLanes(hn::LoadU(d, t.data), index.lane));
+    const V high = hn::IfThenElse(
+        index.bit2, hn::TableLookupLanes(hn::LoadU(d, t.data + 12), index.lane),
+        hn::TableLookupLanes(hn::LoadU(d, t.data + 8), index.lane));
+    return hn::IfThenElse(index.bit3, high, low);
+  } else {
+    const DI di;
+    return hn::GatherIndex(d, t.data, hn::And(index.raw, hn::Set(di, 15)));
+  }
+}
+
+// Integers below 2^51 in magnitude as doubles. AVX2 has no conversion from
+// 64-bit integers: their two's complement added to the bits of 1.5 * 2^52
+// gives 1.5 * 2^52 + k exactly.
 HWY_INLINE V ToDouble(D d, VI k) {
+#if HWY_TARGET == HWY_AVX2
   const DI di;
   constexpr double kMagic = 0x1.8p52;
   const VI magic_bits = hn::Set(
       di, static_cast<std::int64_t>(std::bit_cast<std::uint64_t>(kMagic)));
   return hn::Sub(hn::BitCast(d, hn::Add(k, magic_bits)), hn::Set(d, kMagic));
+#else
+  return hn::ConvertTo(d, k);
+#endif
 }
 
-#endif
+// With 4 lanes (AVX2) the tables that share an index are also kept as rows
+// of 4 doubles, one row per entry: a lookup loads each lane's row with one
+// load and transposes the 4 rows in registers, 4 loads and 8 shuffles for
+// up to 4 tables instead of a gather per table.
+constexpr bool kTablesInRows = !HWY_HAVE_SCALABLE && kLanes == 4;
 
-static_assert(detail::kLogTableSize == 16 && detail::kExpTableSize == 16);
+struct TableRows {
+  std::array<double, 4 * kTableEntries> Log;  // InvC, LogCHi, LogCLo, 0
+  std::array<double, 4 * kTableEntries> Exp;  // ScaleBits, Tail, 0, 0
+};
+
+constexpr TableRows MakeTableRows() {
+  TableRows rows{};
+  for (std::size_t i = 0; i < kTableEntries; ++i) {
+    rows.Log[4 * i] = detail::kLogTable.InvC[i];
+    rows.Log[4 * i + 1] = detail::kLogTable.LogCHi[i];
+    rows.Log[4 * i + 2] = detail::kLogTable.LogCLo[i];
+    rows.Exp[4 * i] = detail::kExpTable.ScaleBits[i];
+    rows.Exp[4 * i + 1] = detail::kExpTable.Tail[i];
+  }
+  return rows;
+}
+
+alignas(32) inline constexpr TableRows kTableRows = MakeTableRows();
+
+// Columns 0..2 of the rows of entries (index mod 16), lane by lane.
+HWY_INLINE void LookupRows(D d, const std::array<double, 64>& rows, VI index,
+                           V& column0, V& column1, V& column2) {
+  const DI di;
+  HWY_ALIGN std::int64_t entry[kLanes < 4 ? 4 : kLanes] = {};
+  hn::Store(hn::And(index, hn::Set(di, 15)), di, entry);
+  const V r0 = hn::Load(d, rows.data() + 4 * entry[0]);
+  const V r1 = hn::Load(d, rows.data() + 4 * entry[1]);
+  const V r2 = hn::Load(d, rows.data() + 4 * entry[2]);
+  const V r3 = hn::Load(d, rows.data() + 4 * entry[3]);
+  const V t0 = hn::InterleaveLower(d, r0, r1);  // 00 10 02 12
+  const V t1 = hn::InterleaveUpper(d, r0, r1);  // 01 11 03 13
+  const V t2 = hn::InterleaveLower(d, r2, r3);
+  const V t3 = hn::InterleaveUpper(d, r2, r3);
+  column0 = hn::ConcatLowerLower(d, t2, t0);
+  column1 = hn::ConcatLowerLower(d, t3, t1);
+  column2 = hn::ConcatUpperUpper(d, t2, t0);
+}
 
 // The tables, loaded once per call.
 struct Tables {
@@ -446,71 +344,60 @@ HWY_INLINE V Polynomial(D d, V x, const std::array<double, kCount>& c) {
 //   -r^2/2 = ar2 + ar2_err exactly (one fused multiply-subtract),
 // leave small terms to round. The polynomial term p = ar3 P(r), |P| <
 // 0.69, errs by under 2^-50.8 |r^3/2|: ar3 takes two roundings, P's last
-// step one (2^-54), the product one, and P itself is off by 2^-52.26. Its
+// step one (2^-54), the product one, and P itself is off by 2^-52.2. Its
 // addition into lo, last, adds 2^-53 |lo| < 2^-54.5 |r|^3 + 2^-105, and
 // k kLn2Lo, LogCLo and the split of ln 2 under 2^-84.9. Together under
 // 2^-51.6 |r|^3 + 2^-84.9 < 2^-65.1 for |r| < kMaxReduced. Where c = 1
 // (and so k = 0) the last term vanishes; in glibc's near-1 interval, where
 // |r|^3 < 2^-9 |log x|, the error stays under 2^-60.6 |log x|.
-struct LogParts {
-  V hi;
-  V lo;
-};
-
-HWY_INLINE LogParts LogCore(D d, const Tables& tables, V x) {
+HWY_INLINE DD LogCore(D d, const Tables& tables, V x) {
   const DI di;
   const VI ix = hn::BitCast(di, x);
   const VI tmp =
       hn::Sub(ix, hn::Set(di, static_cast<std::int64_t>(detail::kLogOffBits)));
-  const VI index = hn::ShiftRight<52 - detail::kLogTableBits>(tmp);
+  const Index index =
+      PrepareIndex(d, hn::ShiftRight<52 - detail::kLogTableBits>(tmp));
   const VI k = hn::ShiftRight<52>(tmp);
   const V z = hn::BitCast(d, hn::Sub(ix, hn::ShiftLeft<52>(k)));
   const V kd = ToDouble(d, k);
-  const V invc = Lookup(tables.InvC, index);
-  const V log_c_hi = Lookup(tables.LogCHi, index);
-  const V log_c_lo = Lookup(tables.LogCLo, index);
+  V invc;
+  V log_c_hi;
+  V log_c_lo;
+  if constexpr (kTablesInRows) {
+    LookupRows(d, kTableRows.Log, index.raw, invc, log_c_hi, log_c_lo);
+  } else {
+    invc = Lookup(tables.InvC, index);
+    log_c_hi = Lookup(tables.LogCHi, index);
+    log_c_lo = Lookup(tables.LogCLo, index);
+  }
 
   const V r = hn::MulSub(z, invc, hn::Set(d, 1.0));
   const V a = hn::MulAdd(kd, hn::Set(d, detail::kLn2Hi), log_c_hi);
-  const V hi1 = hn::Add(a, r);
-  const V e1 = hn::Sub(r, hn::Sub(hi1, a));
+  const DD sum1 = FastTwoSum(a, r);
   const V half_r = hn::Mul(r, hn::Set(d, -0.5));
-  const V ar2 = hn::Mul(half_r, r);
-  const V ar2_err = hn::MulSub(half_r, r, ar2);
-  const V hi = hn::Add(hi1, ar2);
-  const V e2 = hn::Sub(ar2, hn::Sub(hi, hi1));
+  const DD ar2 = TwoProduct(half_r, r);
+  const DD sum2 = FastTwoSum(sum1.hi, ar2.hi);
 
-  const V ar3 = hn::Mul(ar2, r);
+  const V ar3 = hn::Mul(ar2.hi, r);
   const V p = hn::Mul(ar3, Polynomial(d, r, detail::kLogPoly));
 
-  V lo = hn::Add(hn::Add(e1, e2), ar2_err);
+  V lo = hn::Add(hn::Add(sum1.lo, sum2.lo), ar2.lo);
   lo = hn::Add(lo, hn::MulAdd(kd, hn::Set(d, detail::kLn2Lo), log_c_lo));
   lo = hn::Add(lo, p);
-  return {hi, lo};
-}
-
-// hi + lo as a double and its rounding error (Fast2Sum, |hi| >= |lo|).
-HWY_INLINE LogParts Renormalise(LogParts x) {
-  const V sum = hn::Add(x.hi, x.lo);
-  return {sum, hn::Sub(x.lo, hn::Sub(sum, x.hi))};
+  return {sum2.hi, lo};
 }
 
 // y log x = hi + lo with |lo| <= 2^-51 |hi|; the logarithm's absolute
 // error becomes |y| 2^-65.1 here.
-HWY_INLINE LogParts ScaledLog(D d, const Tables& tables, V x, V y) {
-  const LogParts log_x = Renormalise(LogCore(d, tables, x));
-  const V t_hi = hn::Mul(y, log_x.hi);
-  return {t_hi, hn::MulAdd(y, log_x.lo, hn::MulSub(y, log_x.hi, t_hi))};
+HWY_INLINE DD ScaledLog(D d, const Tables& tables, V x, V y) {
+  const DD log_x = Renormalise(LogCore(d, tables, x));
+  const DD t = TwoProduct(y, log_x.hi);
+  return {t.hi, hn::MulAdd(y, log_x.lo, t.lo)};
 }
 
-struct PowParts {
-  V rounded;
-  V residual;
-};
-
-// e^t for t = t.hi + t.lo, |t.hi| < 512, |t.lo| <= 2^-51 |t.hi|: rounded
-// holds RN(e^t) unless |residual| is over half an ulp, and rounded +
-// residual lies within a relative 2^-63 of e^t.
+// e^t for t = t.hi + t.lo, |t.hi| < 512, |t.lo| <= 2^-51 |t.hi|, as
+// hi = RN(e^t) unless |lo| is over half an ulp, and hi + lo within a
+// relative 1.01 * 2^-63 of e^t (hi + lo not renormalised).
 //
 // e^t = 2^e H e^(r + r_lo), k = 16 e + j the integer nearest t 16/ln2,
 // taking 1 + Tail as e^Tail (off by Tail^2/2 < 2^-106):
@@ -520,40 +407,48 @@ struct PowParts {
 //   r + r_lo = r_hi + delta by Fast2Sum, exact unless |r_hi| < |delta|,
 //       and then off by under 2^-94,
 //   e^r - 1 = r + q, q = r^2 Q(r) < 2^-12, off by three roundings under
-//       2^-65 each (r^2, Q's last step, the product) and Q's 2^-65.1,
+//       2^-65 each (r^2, Q's last step, the product) and Q's 2^-65,
 //   u + u_err = r + q exactly (Fast2Sum),
 //   e^(r + r_lo) ~ 1 + u + u_lo, u_lo = u_err + r_lo (1 + u), dropping
 //       r_lo^2 < 2^-117 and roundings under 2^-100.
-// Finally rounded = RN(2^e H (1 + u)) by one fused multiply-add, and
-// residual = 2^e H (1 + u) - rounded + 2^e H u_lo with the first
-// difference exact before one rounding (2^e H - rounded is exact, the two
-// lie within 2.2% of each other).
-HWY_INLINE PowParts ExpCore(D d, const Tables& tables, LogParts t) {
+// Finally hi = RN(2^e H (1 + u)) by one fused multiply-add, and
+// lo = 2^e H (1 + u) - hi + 2^e H u_lo with the first difference exact
+// before one rounding (2^e H - hi is exact, the two lie within 2.2% of each
+// other).
+HWY_INLINE DD ExpCore(D d, const Tables& tables, DD t) {
   const DI di;
   constexpr double kShift = 0x1.8p52;
   const V shifted =
       hn::MulAdd(t.hi, hn::Set(d, detail::kInvLn2N), hn::Set(d, kShift));
   const V kd = hn::Sub(shifted, hn::Set(d, kShift));
   const VI ki = hn::BitCast(di, shifted);
+  const Index index = PrepareIndex(d, ki);
+  V scale_bits;
+  V tail;
+  if constexpr (kTablesInRows) {
+    V unused;
+    LookupRows(d, kTableRows.Exp, ki, scale_bits, tail, unused);
+  } else {
+    scale_bits = Lookup(tables.ScaleBits, index);
+    tail = Lookup(tables.Tail, index);
+  }
   const V scale =
-      hn::BitCast(d, hn::Add(hn::BitCast(di, Lookup(tables.ScaleBits, ki)),
+      hn::BitCast(d, hn::Add(hn::BitCast(di, scale_bits),
                              hn::ShiftLeft<52 - detail::kExpTableBits>(ki)));
-  const V tail = Lookup(tables.Tail, ki);
 
   const V r_hi = hn::NegMulAdd(kd, hn::Set(d, detail::kLn2NHi), t.hi);
   const V delta =
       hn::Add(hn::NegMulAdd(kd, hn::Set(d, detail::kLn2NLo), t.lo), tail);
-  const V r = hn::Add(r_hi, delta);
-  const V r_lo = hn::Sub(delta, hn::Sub(r, r_hi));
+  const DD r = FastTwoSum(r_hi, delta);
 
-  const V q = hn::Mul(hn::Mul(r, r), Polynomial(d, r, detail::kExpPoly));
-  const V u = hn::Add(r, q);
-  const V u_err = hn::Sub(q, hn::Sub(u, r));
-  const V u_lo = hn::Add(hn::MulAdd(r_lo, u, r_lo), u_err);
+  const V q =
+      hn::Mul(hn::Mul(r.hi, r.hi), Polynomial(d, r.hi, detail::kExpPoly));
+  const DD u = FastTwoSum(r.hi, q);
+  const V u_lo = hn::Add(hn::MulAdd(r.lo, u.hi, r.lo), u.lo);
 
-  const V rounded = hn::MulAdd(scale, u, scale);
+  const V rounded = hn::MulAdd(scale, u.hi, scale);
   const V residual =
-      hn::MulAdd(scale, u_lo, hn::MulAdd(scale, u, hn::Sub(scale, rounded)));
+      hn::MulAdd(scale, u_lo, hn::MulAdd(scale, u.hi, hn::Sub(scale, rounded)));
   return {rounded, residual};
 }
 
@@ -578,10 +473,10 @@ HWY_INLINE M FarFromBoundaryRelative(V magnitude, V residual, V relative) {
 }
 
 // x^y from t = ScaledLog(x, y), whose approximation errs by under a
-// relative kPowApproxExp + |y| kPowApproxPerExponent (2^-63 + |y| 2^-65.1
-// with margin).
-HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, LogParts t) {
-  const PowParts p = ExpCore(d, tables, t);
+// relative kPowApproxExp + |y| kPowApproxPerExponent (1.01 * 2^-63 +
+// |y| 2^-65.1, with margin).
+HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, DD t) {
+  const DD p = ExpCore(d, tables, t);
   const V abs_t = hn::Abs(t.hi);
   // |y log x| < 500 also leaves out infinite and NaN exponents, and huge
   // ones unless x = 1, where pow is 1 however large y is.
@@ -596,8 +491,7 @@ HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, LogParts t) {
                  hn::Set(d, (detail::kPowLibmExp + detail::kPowApproxExp) *
                                 (1.0 + 0x1p-40))));
   // The powers of positive x are positive.
-  return {p.rounded, hn::And(fast, FarFromBoundaryRelative(
-                                       p.rounded, p.residual, relative))};
+  return {p.hi, hn::And(fast, FarFromBoundaryRelative(p.hi, p.lo, relative))};
 }
 
 // glibc's split x = 2^n m, m in [1/2, 1) for n < 0 and in [1, 2) for
@@ -606,7 +500,7 @@ HWY_INLINE Result PowFromLog(D d, const Tables& tables, V x, V y, LogParts t) {
 struct Log10Parts {
   V m;
   V y;
-  LogParts log_m;
+  DD log_m;
 };
 
 HWY_INLINE Log10Parts Log10Split(D d, const Tables& tables, V x) {
@@ -621,6 +515,22 @@ HWY_INLINE Log10Parts Log10Split(D d, const Tables& tables, V x) {
   return {m, ToDouble(d, y_int), Renormalise(LogCore(d, tables, m))};
 }
 
+// glibc's last steps of log10 from log m and y, in its order:
+//   RN(RN(RN(log m ivln10) + RN(y log10_2lo)) + RN(y log10_2hi))
+// on x86-64, where libm.so.6 performs them as separate operations, and
+//   fma(y, log10_2hi, fma(y, log10_2lo, RN(log m ivln10)))
+// on aarch64, where the compiler fused them (read off its libm.so.6).
+HWY_INLINE V Log10FinalSteps(D d, V log_m, V y) {
+  const V scaled = hn::Mul(log_m, hn::Set(d, detail::kInvLn10));
+#if HWY_ARCH_ARM_A64
+  return hn::MulAdd(y, hn::Set(d, detail::kLog10Of2Hi),
+                    hn::MulAdd(y, hn::Set(d, detail::kLog10Of2Lo), scaled));
+#else
+  return hn::Add(hn::Add(scaled, hn::Mul(y, hn::Set(d, detail::kLog10Of2Lo))),
+                 hn::Mul(y, hn::Set(d, detail::kLog10Of2Hi)));
+#endif
+}
+
 HWY_INLINE Result Log10FromSplit(D d, V x, const Log10Parts& s) {
   const M near = hn::And(hn::Ge(s.m, hn::Set(d, detail::kNearLow)),
                          hn::Lt(s.m, hn::Set(d, detail::kNearHigh)));
@@ -633,13 +543,7 @@ HWY_INLINE Result Log10FromSplit(D d, V x, const Log10Parts& s) {
   const M keep =
       hn::And(PositiveNormal(d, x),
               FarFromBoundary(hn::Abs(s.log_m.hi), s.log_m.lo, tolerance));
-
-  // glibc's final operations, in its order.
-  const V value =
-      hn::Add(hn::Add(hn::Mul(s.log_m.hi, hn::Set(d, detail::kInvLn10)),
-                      hn::Mul(s.y, hn::Set(d, detail::kLog10Of2Lo))),
-              hn::Mul(s.y, hn::Set(d, detail::kLog10Of2Hi)));
-  return {value, keep};
+  return {Log10FinalSteps(d, s.log_m.hi, s.y), keep};
 }
 
 // Lanes of the input from `at`, padded with `pad` past its end.
@@ -684,7 +588,7 @@ HWY_INLINE void Defer(D d, M keep, V x, V y, std::size_t at, std::size_t count,
   // Usually one lane: visit the set bits only.
   unsigned left = bits[0] & ((1U << count) - 1U);
   while (left != 0) {
-    const auto lane = static_cast<std::size_t>(__builtin_ctz(left));
+    const auto lane = static_cast<std::size_t>(std::countr_zero(left));
     left &= left - 1;
     deferred.Index[deferred.Count] = at + lane;
     deferred.X[deferred.Count] = xs[lane];
@@ -693,107 +597,111 @@ HWY_INLINE void Defer(D d, M keep, V x, V y, std::size_t at, std::size_t count,
   }
 }
 
-std::size_t PowImpl(std::span<const double> base,
-                    std::span<const double> exponent, std::span<double> out) {
+// The two stages of pow: the logarithm, then the exponential and the
+// decision.
+struct PowStages {
+  using Partial = DD;
+  static HWY_INLINE Partial First(D d, const Tables& t, V x, V y) {
+    return ScaledLog(d, t, x, y);
+  }
+  static HWY_INLINE Result Second(D d, const Tables& t, V x, V y,
+                                  const Partial& partial) {
+    return PowFromLog(d, t, x, y, partial);
+  }
+  static double Libm(double x, double y) { return std::pow(x, y); }
+};
+
+// The two stages of log10 (y unused): the inner logarithm, then glibc's
+// final steps and the decision.
+struct Log10Stages {
+  using Partial = Log10Parts;
+  static HWY_INLINE Partial First(D d, const Tables& t, V x, V /* y */) {
+    return Log10Split(d, t, x);
+  }
+  static HWY_INLINE Result Second(D d, const Tables& /* t */, V x, V /* y */,
+                                  const Partial& partial) {
+    return Log10FromSplit(d, x, partial);
+  }
+  static double Libm(double x, double /* y */) { return std::log10(x); }
+};
+
+// out[i] = f(x[i], y[i]) through the stages, a block at a time; the
+// deferred elements of each block then come from libm, or, when `kept` is
+// given, are only marked there (kept[i] = 0, out[i] unspecified; 1
+// elsewhere). Returns the number of deferred elements.
+template <class Stages>
+std::size_t Elementwise(std::span<const double> x, std::span<const double> y,
+                        std::span<double> out, std::uint8_t* kept) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
-  if (lanes > detail::kMaxLanes) {
-    return detail::PowWithLibm(base, exponent, out);
-  }
   const Tables tables = LoadTables(d);
   const std::size_t n = out.size();
-  std::size_t calls = 0;
+  std::size_t deferred_total = 0;
   Deferred deferred;
   for (std::size_t start = 0; start < n; start += kBlock) {
     const std::size_t end = std::min(n, start + kBlock);
     deferred.Count = 0;
     std::size_t i = start;
     if (i + lanes <= end) {
-      // Software-pipelined: the logarithm of the next vector is in flight
-      // with the exponential of this one, which measured 15% faster than
+      // Software-pipelined: the first stage of the next vector is in
+      // flight with the second of this one, which measured 15% faster than
       // one vector at a time (the chain of dependent operations through
       // both is long). The last round recomputes its own vector instead of
       // reading past the end.
-      V x = hn::LoadU(d, base.data() + i);
-      V y = hn::LoadU(d, exponent.data() + i);
-      LogParts t = ScaledLog(d, tables, x, y);
+      V xv = hn::LoadU(d, x.data() + i);
+      V yv = hn::LoadU(d, y.data() + i);
+      typename Stages::Partial partial = Stages::First(d, tables, xv, yv);
       for (;;) {
         const bool more = i + 2 * lanes <= end;
         const std::size_t next = more ? i + lanes : i;
-        const V x_next = hn::LoadU(d, base.data() + next);
-        const V y_next = hn::LoadU(d, exponent.data() + next);
-        const LogParts t_next = ScaledLog(d, tables, x_next, y_next);
-        const Result result = PowFromLog(d, tables, x, y, t);
+        const V x_next = hn::LoadU(d, x.data() + next);
+        const V y_next = hn::LoadU(d, y.data() + next);
+        const typename Stages::Partial partial_next =
+            Stages::First(d, tables, x_next, y_next);
+        const Result result = Stages::Second(d, tables, xv, yv, partial);
         hn::StoreU(result.value, d, out.data() + i);
         if (!hn::AllTrue(d, result.keep)) {
-          Defer(d, result.keep, x, y, i, lanes, deferred);
+          Defer(d, result.keep, xv, yv, i, lanes, deferred);
         }
         i += lanes;
         if (!more) break;
-        x = x_next;
-        y = y_next;
-        t = t_next;
+        xv = x_next;
+        yv = y_next;
+        partial = partial_next;
       }
     }
     if (i < end) {
-      const V x = LoadPadded(d, base, i, 1.0);
-      const V y = LoadPadded(d, exponent, i, 1.0);
+      const V xv = LoadPadded(d, x, i, 1.0);
+      const V yv = LoadPadded(d, y, i, 1.0);
       const Result result =
-          PowFromLog(d, tables, x, y, ScaledLog(d, tables, x, y));
+          Stages::Second(d, tables, xv, yv, Stages::First(d, tables, xv, yv));
       StorePartial(d, result.value, end - i, out.data() + i);
-      Defer(d, result.keep, x, y, i, end - i, deferred);
+      Defer(d, result.keep, xv, yv, i, end - i, deferred);
     }
-    for (std::size_t k = 0; k < deferred.Count; ++k) {
-      out[deferred.Index[k]] = std::pow(deferred.X[k], deferred.Y[k]);
+    if (kept != nullptr) {
+      std::fill(kept + start, kept + end, std::uint8_t{1});
+      for (std::size_t k = 0; k < deferred.Count; ++k) {
+        kept[deferred.Index[k]] = 0;
+      }
+    } else {
+      for (std::size_t k = 0; k < deferred.Count; ++k) {
+        out[deferred.Index[k]] = Stages::Libm(deferred.X[k], deferred.Y[k]);
+      }
     }
-    calls += deferred.Count;
+    deferred_total += deferred.Count;
   }
-  return calls;
+  return deferred_total;
 }
 
-std::size_t Log10Impl(std::span<const double> in, std::span<double> out) {
-  const D d;
-  const std::size_t lanes = hn::Lanes(d);
-  if (lanes > detail::kMaxLanes) return detail::Log10WithLibm(in, out);
-  const Tables tables = LoadTables(d);
-  const std::size_t n = out.size();
-  std::size_t calls = 0;
-  Deferred deferred;
-  for (std::size_t start = 0; start < n; start += kBlock) {
-    const std::size_t end = std::min(n, start + kBlock);
-    deferred.Count = 0;
-    std::size_t i = start;
-    if (i + lanes <= end) {
-      // Software-pipelined as in PowImpl.
-      V x = hn::LoadU(d, in.data() + i);
-      Log10Parts split = Log10Split(d, tables, x);
-      for (;;) {
-        const bool more = i + 2 * lanes <= end;
-        const V x_next = hn::LoadU(d, in.data() + (more ? i + lanes : i));
-        const Log10Parts split_next = Log10Split(d, tables, x_next);
-        const Result result = Log10FromSplit(d, x, split);
-        hn::StoreU(result.value, d, out.data() + i);
-        if (!hn::AllTrue(d, result.keep)) {
-          Defer(d, result.keep, x, x, i, lanes, deferred);
-        }
-        i += lanes;
-        if (!more) break;
-        x = x_next;
-        split = split_next;
-      }
-    }
-    if (i < end) {
-      const V x = LoadPadded(d, in, i, 1.0);
-      const Result result = Log10FromSplit(d, x, Log10Split(d, tables, x));
-      StorePartial(d, result.value, end - i, out.data() + i);
-      Defer(d, result.keep, x, x, i, end - i, deferred);
-    }
-    for (std::size_t k = 0; k < deferred.Count; ++k) {
-      out[deferred.Index[k]] = std::log10(deferred.X[k]);
-    }
-    calls += deferred.Count;
-  }
-  return calls;
+std::size_t PowImpl(std::span<const double> base,
+                    std::span<const double> exponent, std::span<double> out,
+                    std::uint8_t* kept) {
+  return Elementwise<PowStages>(base, exponent, out, kept);
+}
+
+std::size_t Log10Impl(std::span<const double> in, std::span<double> out,
+                      std::uint8_t* kept) {
+  return Elementwise<Log10Stages>(in, in, out, kept);
 }
 
 bool NaturalLogImpl(std::span<const double> x, std::span<double> hi,
@@ -803,8 +711,7 @@ bool NaturalLogImpl(std::span<const double> x, std::span<double> hi,
   const std::size_t lanes = hn::Lanes(d);
   for (std::size_t i = 0; i < x.size(); i += lanes) {
     const std::size_t count = std::min(lanes, x.size() - i);
-    const LogParts parts =
-        Renormalise(LogCore(d, tables, LoadPadded(d, x, i, 1.0)));
+    const DD parts = Renormalise(LogCore(d, tables, LoadPadded(d, x, i, 1.0)));
     StorePartial(d, parts.hi, count, hi.data() + i);
     StorePartial(d, parts.lo, count, lo.data() + i);
   }
@@ -821,11 +728,11 @@ bool PowApproximationImpl(std::span<const double> base,
     const std::size_t count = std::min(lanes, base.size() - i);
     const V x = LoadPadded(d, base, i, 1.0);
     const V y = LoadPadded(d, exponent, i, 1.0);
-    const PowParts parts = ExpCore(d, tables, ScaledLog(d, tables, x, y));
     // Renormalised, so that lo is within half an ulp of hi.
-    const LogParts sum = Renormalise({parts.rounded, parts.residual});
-    StorePartial(d, sum.hi, count, hi.data() + i);
-    StorePartial(d, sum.lo, count, lo.data() + i);
+    const DD parts =
+        Renormalise(ExpCore(d, tables, ScaledLog(d, tables, x, y)));
+    StorePartial(d, parts.hi, count, hi.data() + i);
+    StorePartial(d, parts.lo, count, lo.data() + i);
   }
   return true;
 }
@@ -833,11 +740,21 @@ bool PowApproximationImpl(std::span<const double> base,
 #else  // no fused multiply-add on this target: the libm loops
 
 std::size_t PowImpl(std::span<const double> base,
-                    std::span<const double> exponent, std::span<double> out) {
+                    std::span<const double> exponent, std::span<double> out,
+                    std::uint8_t* kept) {
+  if (kept != nullptr) {
+    std::fill(kept, kept + out.size(), std::uint8_t{0});
+    return out.size();
+  }
   return detail::PowWithLibm(base, exponent, out);
 }
 
-std::size_t Log10Impl(std::span<const double> in, std::span<double> out) {
+std::size_t Log10Impl(std::span<const double> in, std::span<double> out,
+                      std::uint8_t* kept) {
+  if (kept != nullptr) {
+    std::fill(kept, kept + out.size(), std::uint8_t{0});
+    return out.size();
+  }
   return detail::Log10WithLibm(in, out);
 }
 
@@ -874,17 +791,35 @@ std::size_t PowElementwise(std::span<const double> base,
                            std::span<double> out) {
   assert(base.size() == out.size() && exponent.size() == out.size());
   if (out.empty()) return 0;
-  return HWY_DYNAMIC_DISPATCH(PowImpl)(base, exponent, out);
+  if (!LibmMatchesKernels()) return detail::PowWithLibm(base, exponent, out);
+  return HWY_DYNAMIC_DISPATCH(PowImpl)(base, exponent, out, nullptr);
 }
 
 std::size_t Log10Elementwise(std::span<const double> in,
                              std::span<double> out) {
   assert(in.size() == out.size());
   if (out.empty()) return 0;
-  return HWY_DYNAMIC_DISPATCH(Log10Impl)(in, out);
+  if (!LibmMatchesKernels()) return detail::Log10WithLibm(in, out);
+  return HWY_DYNAMIC_DISPATCH(Log10Impl)(in, out, nullptr);
 }
 
 namespace detail {
+
+std::size_t PowKernel(std::span<const double> base,
+                      std::span<const double> exponent, std::span<double> out,
+                      std::span<std::uint8_t> kept) {
+  assert(base.size() == out.size() && exponent.size() == out.size());
+  assert(kept.size() == out.size());
+  if (out.empty()) return 0;
+  return HWY_DYNAMIC_DISPATCH(PowImpl)(base, exponent, out, kept.data());
+}
+
+std::size_t Log10Kernel(std::span<const double> in, std::span<double> out,
+                        std::span<std::uint8_t> kept) {
+  assert(in.size() == out.size() && kept.size() == out.size());
+  if (out.empty()) return 0;
+  return HWY_DYNAMIC_DISPATCH(Log10Impl)(in, out, kept.data());
+}
 
 bool NaturalLogApproximation(std::span<const double> x, std::span<double> hi,
                              std::span<double> lo) {

@@ -1,7 +1,7 @@
 // Elementwise pow and log10 that return, bit for bit, what this platform's
-// libm (glibc 2.36 on x86-64, the variants it picks on processors with
-// FMA) returns for the same arguments, in a fraction of the time of one
-// libm call per element.
+// libm (glibc 2.36 on x86-64 and aarch64, the variants it picks on
+// processors with FMA) returns for the same arguments, in a fraction of the
+// time of one libm call per element.
 //
 // Method. Each element is evaluated in vector lanes to well beyond double
 // precision, with a proven bound on the error, and rounded. The rounding is
@@ -12,11 +12,13 @@
 // glibc result is not the correctly rounded one, only the inner natural
 // logarithm is found this way and glibc's last few operations are repeated
 // as it performs them. Every other element, and every special or extreme
-// argument, is computed by the libm call itself. The bounds, and where
-// glibc's come from, are in the .cpp.
+// argument, is computed by the libm call itself; so is every element where
+// the platform's libm fails LibmMatchesKernels (libm_check.h). glibc's
+// bounds are derived in libm_bounds.h, ours in the .cpp.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 
 namespace numerics {
@@ -42,6 +44,17 @@ std::size_t PowElementwise(std::span<const double> base,
 std::size_t Log10Elementwise(std::span<const double> in, std::span<double> out);
 
 namespace detail {
+
+// The vector paths alone, for the libm check and its tests: out[i] is the
+// kernel's result and kept[i] = 1 where the kernel decides the element
+// itself; kept[i] = 0 (out[i] unspecified) where it would call libm, which
+// these never do. Return the number of elements not kept: all of them on
+// processors without fused multiply-add.
+std::size_t PowKernel(std::span<const double> base,
+                      std::span<const double> exponent, std::span<double> out,
+                      std::span<std::uint8_t> kept);
+std::size_t Log10Kernel(std::span<const double> in, std::span<double> out,
+                        std::span<std::uint8_t> kept);
 
 // The approximations behind the fast paths, exposed for their accuracy
 // tests. Each writes hi[i] + lo[i] with |lo[i]| <= ulp(hi[i]) / 2 and

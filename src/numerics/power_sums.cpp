@@ -15,12 +15,17 @@
 #include <span>
 #include <vector>
 
+#include "numerics/hwy_config.h"
+#include "numerics/libm_bounds.h"
+#include "numerics/libm_check.h"
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "numerics/power_sums.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
 // Included after foreach_target.h, as Highway requires.
 #include "hwy/contrib/math/math-inl.h"
 #include "hwy/highway.h"
+#include "numerics/double_double-inl.h"
 
 #ifndef MFWINDOW_NUMERICS_POWER_SUMS_SHARED
 #define MFWINDOW_NUMERICS_POWER_SUMS_SHARED
@@ -39,18 +44,6 @@ namespace numerics::detail {
 //     the correction with the low part, under 2^-79.
 // For the orders -10..10 it is below 2^-78.
 inline constexpr double kApproxError = 0x1p-70;
-// Worst internal error of glibc's pow before its final rounding, relative to
-// the exact power, taken twice over. Its source (sysdeps/ieee754/dbl-64/
-// e_pow.c and e_exp_data.c, from Arm's optimized-routines) bounds the exp
-// stage by 0.509 ulp in all, 0.5 of it the final rounding, where an ulp is
-// 2^-53 of the value (0.511 ulp without FMA), and the relative error of the
-// logarithm by 1.3 * 2^-68 (1.5 * 2^-68 without FMA), which the
-// multiplication by q turns into an absolute error of |q ln R| times that in
-// the exponent, the same relative error in the result. The vector path needs
-// FMA, and glibc picks its FMA variant on such processors; the margins
-// still cover the other variant 1.6 times.
-inline constexpr double kLibmExpError = 0.018 * 0x1p-53;
-inline constexpr double kLibmLogError = 2.6 * 0x1p-68;
 
 // Limits of the grids that the vector path takes.
 inline constexpr std::size_t kMaxVectorExponents = 4096;
@@ -64,6 +57,10 @@ inline constexpr double kMaxDelta = 0x1p-46;
 inline constexpr double kPowerBudget = 900.0;
 // Lanes of the widest vector of doubles; Delta is padded to a multiple.
 inline constexpr std::size_t kMaxLanes = 8;
+// Ranges worked on together, and the doubles of their terms: one row of
+// the longest grid at least.
+inline constexpr std::size_t kChunk = 16;
+inline constexpr std::size_t kTermBuffer = kMaxVectorExponents + kMaxLanes;
 
 // The reference loop, also the path for inputs that the vector path leaves.
 inline std::size_t AccumulateWithLibm(std::span<const double> exponents,
@@ -96,44 +93,13 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_NATIVE_FMA && HWY_TARGET != HWY_SCALAR
 
-using D = hn::ScalableTag<double>;
+using D = hn::CappedTag<double, detail::kMaxLanes>;
 using V = hn::Vec<D>;
 using DU = hn::RebindToUnsigned<D>;
+using DD = DoubleDouble<V>;
 
-// Ranges whose set-up is computed together, vectorised across ranges.
-constexpr std::size_t kChunk = 32;
 // log2 of the widest vector of doubles (8 lanes).
 constexpr std::size_t kMaxLaneBits = 3;
-
-// A double-double number hi + lo.
-struct DD {
-  V hi;
-  V lo;
-};
-
-// a + b exactly as hi + lo, given |a| >= |b| (Dekker's Fast2Sum).
-HWY_INLINE DD Renormalise(V a, V b) {
-  const V s = hn::Add(a, b);
-  return {s, hn::Sub(b, hn::Sub(s, a))};
-}
-
-// (x.hi + x.lo)(y.hi + y.lo) to within 6 * 2^-106 (relative) for
-// renormalised operands. The exact product x.hi*y.hi is split by one fused
-// multiply-subtract; x.lo*y.lo is dropped.
-HWY_INLINE DD Mul(DD x, DD y) {
-  const V p = hn::Mul(x.hi, y.hi);
-  const V e = hn::MulSub(x.hi, y.hi, p);
-  const V t = hn::MulAdd(x.hi, y.lo, e);
-  return Renormalise(p, hn::MulAdd(x.lo, y.hi, t));
-}
-
-// 1 / x. The residual 1 - x.hi*y of y = RN(1/x.hi) is exact in one FMA.
-HWY_INLINE DD Reciprocal(D d, DD x) {
-  const V one = hn::Set(d, 1.0);
-  const V y = hn::Div(one, x.hi);
-  const V r = hn::NegMulAdd(x.lo, y, hn::NegMulAdd(x.hi, y, one));
-  return Renormalise(y, hn::Mul(y, r));
-}
 
 // x^k1 and x^k2 (k1, k2 >= 1) by binary powering over shared squares. For
 // renormalised x each result is within 6 (k - 1) 2^-106 (relative).
@@ -141,6 +107,8 @@ HWY_INLINE void PowInt(DD x, std::uint32_t k1, std::uint32_t k2, DD& x_k1,
                        DD& x_k2) {
   bool started1 = false;
   bool started2 = false;
+  x_k1 = x;  // both replaced at their lowest set bit
+  x_k2 = x;
   for (;;) {
     if ((k1 & 1U) != 0) {
       x_k1 = started1 ? Mul(x_k1, x) : x;
@@ -158,14 +126,10 @@ HWY_INLINE void PowInt(DD x, std::uint32_t k1, std::uint32_t k2, DD& x_k1,
 }
 
 HWY_INLINE DD PowInt(DD x, std::uint32_t k) {
-  DD x_k;
-  DD unused;
+  DD x_k = x;
+  DD unused = x;
   PowInt(x, k, 1, x_k, unused);
   return x_k;
-}
-
-HWY_INLINE DD Scale(DD x, V power_of_two) {
-  return {hn::Mul(x.hi, power_of_two), hn::Mul(x.lo, power_of_two)};
 }
 
 // 2^k for integral k in [-1022, 1023]: k + 1023 lands in the low mantissa
@@ -177,7 +141,7 @@ HWY_INLINE V Pow2(D d, V k) {
 }
 
 // Per-range values of the set-up, stored across a chunk of ranges.
-struct Fields {
+struct Field {
   enum : std::size_t {
     kFirstHi,  // R^First
     kFirstLo,
@@ -193,7 +157,9 @@ struct Fields {
 };
 
 struct GridConstants {
+  std::size_t Lanes;     // N
   std::size_t LaneBits;  // log2(N)
+  std::size_t Vectors;   // vectors of N orders in a row of terms
   double Lowest;         // the ranges that take the vector path
   double Highest;
   double First;
@@ -202,10 +168,38 @@ struct GridConstants {
   double MaxAbsExponent;
 };
 
-// Fills fields[*][at..at+N) for the ranges x.
-HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
-                            double (*fields)[kChunk], std::size_t at) {
+// A chunk's set-up and terms: one row of terms per range, padded to whole
+// vectors, and one byte of bits per vector marking the terms left to
+// std::pow (zero beyond the last vector, so that whole words can be
+// scanned; see ClearUndecided).
+struct Chunk {
+  HWY_ALIGN double Fields[Field::kCount][detail::kChunk];
+  HWY_ALIGN double Starts[detail::kChunk][2][detail::kMaxLanes];
+  HWY_ALIGN double Terms[detail::kTermBuffer];
+  std::uint8_t Undecided[detail::kChunk][detail::kMaxVectorExponents / 2 +
+                                         sizeof(std::uint64_t)];
+};
+
+// Words of undecided bits a row scans.
+std::size_t UndecidedWords(const GridConstants& g) {
+  return (g.Vectors + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t);
+}
+
+// Zeroes the bytes past the last vector of each row, up to a whole word;
+// the phases never write them.
+void ClearUndecided(const GridConstants& g, Chunk& chunk) {
+  const std::size_t end = UndecidedWords(g) * sizeof(std::uint64_t);
+  for (auto& row : chunk.Undecided) {
+    std::fill(row + g.Vectors, row + end, std::uint8_t{0});
+  }
+}
+
+// Phase 1, per vector of ranges x: fills the chunk's fields at `at` and
+// the first vector of each range's progression.
+HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x, Chunk& chunk,
+                            std::size_t at) {
   const DU du;
+  auto& fields = chunk.Fields;
   const V one = hn::Set(d, 1.0);
   const V zero = hn::Zero(d);
   const V ln2 = hn::Set(d, 0x1.62e42fefa39efp-1);
@@ -233,12 +227,12 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
   const auto abs_first = static_cast<std::uint32_t>(std::fabs(g.First));
   const auto step_num = static_cast<std::uint32_t>(g.StepNum);
   DD first{one, zero};
-  DD m_num;
+  DD m_num = m;
   if (abs_first == 0) {
     m_num = PowInt(m, step_num);
   } else {
     PowInt(m, abs_first, step_num, first, m_num);
-    if (g.First < 0.0) first = Reciprocal(d, first);
+    if (g.First < 0.0) first = Reciprocal(first);
     first = Scale(first, Pow2(d, hn::Mul(exponent, hn::Set(d, g.First))));
   }
 
@@ -268,7 +262,7 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
   const V c2 = hn::Set(d, (g.StepDen + 1.0) / (2.0 * g.StepDen * g.StepDen));
   const V correction = hn::Mul(rho, hn::NegMulAdd(rho, c2, inv_den));
   const DD ratio =
-      Scale(Renormalise(y0, hn::Neg(hn::Mul(y0, correction))), Pow2(d, a));
+      Scale(FastTwoSum(y0, hn::Neg(hn::Mul(y0, correction))), Pow2(d, a));
   // Guards the bound on the neglected terms; a few-ulp y0 gives ~2^-42.
   const auto newton_ok = hn::Le(hn::Abs(rho), hn::Set(d, 0x1p-36));
 
@@ -276,83 +270,271 @@ HWY_INLINE void SetUpRanges(D d, const GridConstants& g, V x,
   // of i set; the last, R^(step N), advances a whole vector.
   DD power = ratio;
   for (std::size_t k = 0; k < g.LaneBits; ++k) {
-    hn::Store(power.hi, d, fields[Fields::kRatioHi + k] + at);
-    hn::Store(power.lo, d, fields[Fields::kRatioLo + k] + at);
+    hn::Store(power.hi, d, fields[Field::kRatioHi + k] + at);
+    hn::Store(power.lo, d, fields[Field::kRatioLo + k] + at);
     power = Mul(power, power);
   }
-  hn::Store(power.hi, d, fields[Fields::kStepHi] + at);
-  hn::Store(hn::Div(power.lo, power.hi), d, fields[Fields::kStepRel] + at);
+  hn::Store(power.hi, d, fields[Field::kStepHi] + at);
+  hn::Store(hn::Div(power.lo, power.hi), d, fields[Field::kStepRel] + at);
 
-  // pow's log-stage error grows with |q ln R|. The computed logarithm is
-  // within a few ulp, hence the 2^-40 allowances; the last terms cover the
-  // roundings of the test itself.
+  // Our error and the budget of glibc's exp stage, plus that of its log
+  // stage, which grows with |q ln R| (the largest |q| taken for all of a
+  // range's terms: a bound per order would spare few libm calls and cost
+  // two operations a vector). The computed logarithm is within a few ulp,
+  // hence the 2^-40 allowances; the last terms cover the roundings of the
+  // tolerance itself.
   const V log_bound = hn::MulAdd(hn::Abs(log_range), hn::Set(d, 1.0 + 0x1p-40),
                                  hn::Set(d, 0x1p-40));
   const V tolerance = hn::MulAdd(
-      hn::MulAdd(log_bound,
-                 hn::Set(d, g.MaxAbsExponent * detail::kLibmLogError),
-                 hn::Set(d, detail::kApproxError + detail::kLibmExpError)),
+      hn::MulAdd(log_bound, hn::Set(d, g.MaxAbsExponent * detail::kPowLibmLog),
+                 hn::Set(d, detail::kApproxError + detail::kPowLibmExp)),
       hn::Set(d, 1.0 + 0x1p-30), hn::Set(d, 0x1p-85));
 
-  hn::Store(first.hi, d, fields[Fields::kFirstHi] + at);
-  hn::Store(first.lo, d, fields[Fields::kFirstLo] + at);
-  hn::Store(log_range, d, fields[Fields::kLogRange] + at);
-  hn::Store(tolerance, d, fields[Fields::kTolerance] + at);
+  hn::Store(first.hi, d, fields[Field::kFirstHi] + at);
+  hn::Store(first.lo, d, fields[Field::kFirstLo] + at);
+  hn::Store(log_range, d, fields[Field::kLogRange] + at);
+  hn::Store(tolerance, d, fields[Field::kTolerance] + at);
   const auto fast = hn::And(in_range, newton_ok);
-  hn::Store(hn::IfThenZeroElse(fast, one), d, fields[Fields::kUseLibm] + at);
+  hn::Store(hn::IfThenZeroElse(fast, one), d, fields[Field::kUseLibm] + at);
 }
 
-// One vector of powers R^q[j..j+N): the progression value hi + lo (which
-// the steps so far have shortened by the factor (1 + step_rel)^k) is
-// corrected by 1 + offset, offset = d[j] ln R + k step_rel, and rounded.
-// The rounding is kept, and added into sums[j..], when both ends of
-// hi + lo +- tolerance*hi round to it: the exact power and pow's value
-// before its own rounding lie in between, so both round to it too. Other
-// lanes are flagged in *fallback. A partial last vector covers only the
-// lanes in `valid`.
-template <bool kPartial>
-HWY_INLINE void AddPowers(D d, DD power, const double* delta, V log_range,
-                          V step_offset, V tolerance, double* sums,
-                          hn::Mask<D> valid, std::uint8_t* fallback) {
-  const V offset = hn::MulAdd(hn::LoadU(d, delta), log_range, step_offset);
-  const V lo = hn::MulAdd(power.hi, offset, power.lo);
-  const V margin = hn::Mul(tolerance, power.hi);
-  const V upper = hn::Add(power.hi, hn::Add(lo, margin));
-  const V lower = hn::Add(power.hi, hn::Sub(lo, margin));
-  auto keep = hn::Eq(upper, lower);
-  if constexpr (kPartial) {
-    keep = hn::And(keep, valid);
-    const V old_sums = hn::MaskedLoad(valid, d, sums);
-    hn::BlendedStore(hn::Add(old_sums, upper), keep, d, sums);
-    hn::StoreMaskBits(d, hn::AndNot(keep, valid), fallback);
-  } else {
-    const V old_sums = hn::LoadU(d, sums);
-#if HWY_TARGET <= HWY_AVX3
-    hn::BlendedStore(hn::Add(old_sums, upper), keep, d, sums);
-#else
-    // AVX2's masked store is slow on some processors; a blend is not.
-    hn::StoreU(hn::IfThenElse(keep, hn::Add(old_sums, upper), old_sums), d,
-               sums);
-#endif
-    hn::StoreMaskBits(d, hn::Not(keep), fallback);
+// Phase 1 for the chunk: the fields of every range, then the first vector
+// of each progression, lane i = R^(First + step i), for all of them before
+// any is used: the products within one depend on each other, those of
+// different ranges do not.
+void SetUpChunk(D d, const GridConstants& g, std::span<const double> ranges,
+                Chunk& chunk) {
+  const DU du;
+  const std::size_t lanes = g.Lanes;
+  HWY_ALIGN double padded[detail::kMaxLanes];
+  for (std::size_t i = 0; i < ranges.size(); i += lanes) {
+    const std::size_t count = std::min(lanes, ranges.size() - i);
+    std::fill(padded, padded + lanes, 1.0);
+    std::copy_n(ranges.data() + i, count, padded);
+    SetUpRanges(d, g, hn::Load(d, padded), chunk, i);
+  }
+  const V one = hn::Set(d, 1.0);
+  const V zero = hn::Zero(d);
+  hn::Mask<D> lane_bit[kMaxLaneBits];
+  for (std::size_t k = 0; k < kMaxLaneBits; ++k) {
+    lane_bit[k] = hn::RebindMask(
+        d, hn::Ne(hn::And(hn::Iota(du, 0), hn::Set(du, std::uint64_t{1} << k)),
+                  hn::Zero(du)));
+  }
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    DD first{hn::Set(d, chunk.Fields[Field::kFirstHi][i]),
+             hn::Set(d, chunk.Fields[Field::kFirstLo][i])};
+    for (std::size_t k = 0; k < g.LaneBits; ++k) {
+      const auto bit_k = lane_bit[k];
+      const DD factor{
+          hn::IfThenElse(bit_k,
+                         hn::Set(d, chunk.Fields[Field::kRatioHi + k][i]), one),
+          hn::IfThenElse(
+              bit_k, hn::Set(d, chunk.Fields[Field::kRatioLo + k][i]), zero)};
+      first = Mul(first, factor);
+    }
+    hn::Store(first.hi, d, chunk.Starts[i][0]);
+    hn::Store(first.lo, d, chunk.Starts[i][1]);
   }
 }
 
-std::size_t AccumulateImpl(const detail::PowerGrid& grid,
-                           std::span<const double> ranges,
-                           std::span<double> sums) {
-  const D d;
-  const DU du;
-  const std::size_t lanes = hn::Lanes(d);
+// Phase 2, kRanges ranges side by side (independent chains of dependent
+// products, which one range alone leaves the multipliers waiting on): their
+// terms R^q[j..j+N) into `terms`, a vector at a time. The progression value
+// hi + lo (which the steps so far have shortened by the factor
+// (1 + step_rel)^k) is corrected by 1 + offset, offset = d[j] ln R +
+// k step_rel, and rounded. The rounding is kept when both ends of
+// hi + lo +- tolerance*hi round to it: the exact power and pow's value
+// before its own rounding lie in between, so both round to it too. The
+// other lanes are marked in `undecided`, a byte per vector. Lanes past the
+// last order compute on zero offsets and are not marked.
+template <std::size_t kRanges>
+HWY_INLINE void TermsOfRanges(D d, const GridConstants& g,
+                              const detail::PowerGrid& grid, const Chunk& chunk,
+                              std::size_t first, double* terms,
+                              std::size_t row) {
+  const double* delta = grid.Delta.data();
+  const std::size_t lanes = g.Lanes;
+  V log_range[kRanges];
+  V tolerance[kRanges];
+  V step_hi[kRanges];
+  V step_rel[kRanges];
+  V hi[kRanges];
+  V lo[kRanges];
+  V step_offset[kRanges];
+  std::uint8_t* undecided[kRanges];
+  for (std::size_t r = 0; r < kRanges; ++r) {
+    const std::size_t i = first + r;
+    log_range[r] = hn::Set(d, chunk.Fields[Field::kLogRange][i]);
+    tolerance[r] = hn::Set(d, chunk.Fields[Field::kTolerance][i]);
+    step_hi[r] = hn::Set(d, chunk.Fields[Field::kStepHi][i]);
+    step_rel[r] = hn::Set(d, chunk.Fields[Field::kStepRel][i]);
+    // The progression multiplies by the high part of the step only, with
+    // the rounding error of each product kept exactly in lo; the low part
+    // of the step enters the correction as k * step_rel, k steps taken.
+    hi[r] = hn::Load(d, chunk.Starts[i][0]);
+    lo[r] = hn::Load(d, chunk.Starts[i][1]);
+    step_offset[r] = hn::Zero(d);
+    undecided[r] = const_cast<std::uint8_t*>(chunk.Undecided[i]);
+  }
+  for (std::size_t v = 0, j = 0;; ++v, j += lanes) {
+    const V delta_j = hn::LoadU(d, delta + j);
+    for (std::size_t r = 0; r < kRanges; ++r) {
+      const V offset = hn::MulAdd(delta_j, log_range[r], step_offset[r]);
+      const V corrected_lo = hn::MulAdd(hi[r], offset, lo[r]);
+      const V margin = hn::Mul(tolerance[r], hi[r]);
+      const V upper = hn::Add(hi[r], hn::Add(corrected_lo, margin));
+      const V lower = hn::Add(hi[r], hn::Sub(corrected_lo, margin));
+      hn::Store(upper, d, terms + r * row + j);
+      hn::StoreMaskBits(d, hn::Not(hn::Eq(upper, lower)), undecided[r] + v);
+    }
+    if (v + 1 == g.Vectors) break;
+    for (std::size_t r = 0; r < kRanges; ++r) {
+      const V next = hn::Mul(hi[r], step_hi[r]);
+      lo[r] =
+          hn::MulAdd(lo[r], step_hi[r], hn::MulSub(hi[r], step_hi[r], next));
+      hi[r] = next;
+      step_offset[r] = hn::Add(step_offset[r], step_rel[r]);
+    }
+  }
+  // Lanes past the last order are never undecided.
+  const std::size_t tail = grid.Exponents.size() - (g.Vectors - 1) * lanes;
+  for (std::size_t r = 0; r < kRanges; ++r) {
+    undecided[r][g.Vectors - 1] &= static_cast<std::uint8_t>((1U << tail) - 1U);
+  }
+}
+
+// Phase 2 for the chunk: the ranges of the vector path two at a time.
+void TermsOfChunk(D d, const GridConstants& g, const detail::PowerGrid& grid,
+                  std::size_t count, Chunk& chunk) {
+  const std::size_t row = g.Vectors * g.Lanes;
+  std::size_t pending = count;  // a range waiting for a partner
+  for (std::size_t i = 0; i < count; ++i) {
+    if (chunk.Fields[Field::kUseLibm][i] != 0.0) continue;
+    if (pending == count) {
+      pending = i;
+      continue;
+    }
+    if (pending + 1 == i) {
+      TermsOfRanges<2>(d, g, grid, chunk, pending, chunk.Terms + pending * row,
+                       row);
+    } else {
+      TermsOfRanges<1>(d, g, grid, chunk, pending, chunk.Terms + pending * row,
+                       row);
+      TermsOfRanges<1>(d, g, grid, chunk, i, chunk.Terms + i * row, row);
+    }
+    pending = count;
+  }
+  if (pending != count) {
+    TermsOfRanges<1>(d, g, grid, chunk, pending, chunk.Terms + pending * row,
+                     row);
+  }
+}
+
+// Phase 3: the terms the vector path left undecided, from std::pow.
+// Returns how many.
+std::size_t LibmTermsOfChunk(const GridConstants& g,
+                             const detail::PowerGrid& grid,
+                             std::span<const double> ranges, Chunk& chunk) {
+  const std::size_t row = g.Vectors * g.Lanes;
+  const std::size_t words = UndecidedWords(g);
+  std::size_t libm_terms = 0;
+  for (std::size_t i = 0; i < ranges.size(); ++i) {
+    if (chunk.Fields[Field::kUseLibm][i] != 0.0) continue;  // phase 4's
+    const double range = ranges[i];
+    double* terms = chunk.Terms + i * row;
+    for (std::size_t w = 0; w < words; ++w) {
+      std::uint64_t word;
+      std::memcpy(&word, chunk.Undecided[i] + w * sizeof(word), sizeof(word));
+      while (word != 0) {
+        const auto bit = static_cast<std::size_t>(std::countr_zero(word));
+        word &= word - 1;
+        const std::size_t j = (w * sizeof(word) + bit / 8) * g.Lanes + bit % 8;
+        terms[j] = std::pow(range, grid.Exponents[j]);
+        ++libm_terms;
+      }
+    }
+  }
+  return libm_terms;
+}
+
+// Phase 4: the chunk's terms added into the sums, range after range. A
+// range off the vector path (zero, negative, NaN, huge or tiny) adds its
+// powers straight from std::pow by the reference loop's own expression: its
+// terms may be NaN, and where a sum and a term are both NaN, which NaN the
+// sum keeps depends on the order of the operands in the machine's addition,
+// which only the same expression keeps alike. Returns the terms it took
+// from std::pow.
+std::size_t AddChunk(D d, const GridConstants& g, const detail::PowerGrid& grid,
+                     std::span<const double> ranges, const Chunk& chunk,
+                     double* sums) {
   const std::size_t n = grid.Exponents.size();
+  const std::size_t count = ranges.size();
+  const std::size_t lanes = g.Lanes;
+  const std::size_t row = g.Vectors * lanes;
+  bool all_vector_path = true;
+  for (std::size_t i = 0; i < count; ++i) {
+    all_vector_path =
+        all_vector_path && chunk.Fields[Field::kUseLibm][i] == 0.0;
+  }
+  if (!all_vector_path) {
+    std::size_t libm_terms = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (chunk.Fields[Field::kUseLibm][i] != 0.0) {
+        libm_terms += detail::AccumulateWithLibm(grid.Exponents, ranges[i],
+                                                 std::span<double>(sums, n));
+        continue;
+      }
+      for (std::size_t j = 0; j < n; ++j) {
+        sums[j] = sums[j] + chunk.Terms[i * row + j];
+      }
+    }
+    return libm_terms;
+  }
+  // Four vectors of sums at a time: each is a chain of dependent additions
+  // over the chunk's ranges, and four chains keep the adders busy.
+  constexpr std::size_t kChains = 4;
+  std::size_t j = 0;
+  for (; j + kChains * lanes <= n; j += kChains * lanes) {
+    V sum[kChains];
+    for (std::size_t c = 0; c < kChains; ++c) {
+      sum[c] = hn::LoadU(d, sums + j + c * lanes);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      for (std::size_t c = 0; c < kChains; ++c) {
+        sum[c] =
+            hn::Add(sum[c], hn::Load(d, chunk.Terms + i * row + j + c * lanes));
+      }
+    }
+    for (std::size_t c = 0; c < kChains; ++c) {
+      hn::StoreU(sum[c], d, sums + j + c * lanes);
+    }
+  }
+  for (; j + lanes <= n; j += lanes) {
+    V sum = hn::LoadU(d, sums + j);
+    for (std::size_t i = 0; i < count; ++i) {
+      sum = hn::Add(sum, hn::Load(d, chunk.Terms + i * row + j));
+    }
+    hn::StoreU(sum, d, sums + j);
+  }
+  for (; j < n; ++j) {
+    double sum = sums[j];
+    for (std::size_t i = 0; i < count; ++i) sum += chunk.Terms[i * row + j];
+    sums[j] = sum;
+  }
+  return 0;
+}
+
+// The constants of the vector path for this grid and target; false when
+// the target's vectors are too wide or no range can take the vector path.
+bool PrepareGrid(D d, const detail::PowerGrid& grid, GridConstants& g) {
+  const std::size_t lanes = hn::Lanes(d);
   std::size_t lane_bits = 0;
   while ((std::size_t{1} << lane_bits) < lanes) ++lane_bits;
-  if (lanes > detail::kMaxLanes || lane_bits > kMaxLaneBits) {
-    return detail::AccumulateAllWithLibm(grid, ranges, sums);
-  }
-
-  GridConstants g{};
+  if (lanes > detail::kMaxLanes || lane_bits > kMaxLaneBits) return false;
+  g.Lanes = lanes;
   g.LaneBits = lane_bits;
+  g.Vectors = (grid.Exponents.size() + lanes - 1) / lanes;
   g.First = grid.First;
   g.StepNum = grid.StepNum;
   g.StepDen = grid.StepDen;
@@ -363,110 +545,63 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
       std::max({grid.MaxAbsExponent, std::fabs(g.First),
                 static_cast<double>(lanes) * g.StepNum / g.StepDen});
   const double max_binade = std::floor(detail::kPowerBudget / (widest + 1.0));
-  if (max_binade < 1.0) {
-    return detail::AccumulateAllWithLibm(grid, ranges, sums);
-  }
+  if (max_binade < 1.0) return false;
   g.Lowest = std::ldexp(1.0, -static_cast<int>(max_binade));
   g.Highest = std::ldexp(1.0, static_cast<int>(max_binade));
+  return true;
+}
 
-  HWY_ALIGN double fields[Fields::kCount][kChunk];
-  HWY_ALIGN double padded[detail::kMaxLanes];
-  HWY_ALIGN double starts[kChunk][2][detail::kMaxLanes];
-  // One byte of fallback bits per vector, zero beyond the last vector so
-  // that whole words can be scanned.
-  std::uint8_t fallback[detail::kMaxVectorExponents + 16] = {};
-  const std::size_t vectors = (n + lanes - 1) / lanes;
-  const std::size_t words =
-      (vectors + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t);
+// Ranges per chunk: as many rows of terms as the buffer holds, at most
+// kChunk.
+std::size_t ChunkRows(const GridConstants& g) {
+  return std::min(detail::kChunk, detail::kTermBuffer / (g.Vectors * g.Lanes));
+}
 
-  std::array<hn::Mask<D>, kMaxLaneBits> lane_bit;
-  for (std::size_t k = 0; k < kMaxLaneBits; ++k) {
-    lane_bit[k] = hn::RebindMask(
-        d, hn::Ne(hn::And(hn::Iota(du, 0), hn::Set(du, std::uint64_t{1} << k)),
-                  hn::Zero(du)));
+std::size_t AccumulateImpl(const detail::PowerGrid& grid,
+                           std::span<const double> ranges,
+                           std::span<double> sums) {
+  const D d;
+  GridConstants g{};
+  if (!PrepareGrid(d, grid, g)) {
+    return detail::AccumulateAllWithLibm(grid, ranges, sums);
   }
-  const V one = hn::Set(d, 1.0);
-  const V zero = hn::Zero(d);
-  const auto all = hn::FirstN(d, lanes);
-  const double* delta = grid.Delta.data();
-  double* out = sums.data();
-
+  const std::size_t rows = ChunkRows(g);
+  Chunk chunk;
+  ClearUndecided(g, chunk);
   std::size_t libm_terms = 0;
-  for (std::size_t base = 0; base < ranges.size(); base += kChunk) {
-    const std::size_t chunk = std::min(kChunk, ranges.size() - base);
-    for (std::size_t i = 0; i < chunk; i += lanes) {
-      const std::size_t count = std::min(lanes, chunk - i);
-      std::fill(padded, padded + lanes, 1.0);
-      std::copy_n(ranges.data() + base + i, count, padded);
-      SetUpRanges(d, g, hn::Load(d, padded), fields, i);
-    }
-    // The first vector of each progression, lane i = R^(First + step i),
-    // for the whole chunk before any is used: the products within one
-    // depend on each other, those of different ranges do not.
-    for (std::size_t i = 0; i < chunk; ++i) {
-      DD first{hn::Set(d, fields[Fields::kFirstHi][i]),
-               hn::Set(d, fields[Fields::kFirstLo][i])};
-      for (std::size_t k = 0; k < lane_bits; ++k) {
-        const DD factor{
-            hn::IfThenElse(lane_bit[k],
-                           hn::Set(d, fields[Fields::kRatioHi + k][i]), one),
-            hn::IfThenElse(lane_bit[k],
-                           hn::Set(d, fields[Fields::kRatioLo + k][i]), zero)};
-        first = Mul(first, factor);
-      }
-      hn::Store(first.hi, d, starts[i][0]);
-      hn::Store(first.lo, d, starts[i][1]);
-    }
-
-    for (std::size_t i = 0; i < chunk; ++i) {
-      const double range = ranges[base + i];
-      if (fields[Fields::kUseLibm][i] != 0.0) {
-        libm_terms += detail::AccumulateWithLibm(grid.Exponents, range, sums);
-        continue;
-      }
-      const V log_range = hn::Set(d, fields[Fields::kLogRange][i]);
-      const V tolerance = hn::Set(d, fields[Fields::kTolerance][i]);
-      const V step_hi = hn::Set(d, fields[Fields::kStepHi][i]);
-      const V step_rel = hn::Set(d, fields[Fields::kStepRel][i]);
-      // The progression multiplies by the high part of the step only, with
-      // the rounding error of each product kept exactly in lo; the low part
-      // of the step enters the correction as k * step_rel, k steps taken.
-      V hi = hn::Load(d, starts[i][0]);
-      V lo = hn::Load(d, starts[i][1]);
-      V step_offset = zero;
-      for (std::size_t j = 0;;) {
-        if (n - j < lanes) {
-          AddPowers<true>(d, DD{hi, lo}, delta + j, log_range, step_offset,
-                          tolerance, out + j, hn::FirstN(d, n - j),
-                          fallback + j / lanes);
-          break;
-        }
-        AddPowers<false>(d, DD{hi, lo}, delta + j, log_range, step_offset,
-                         tolerance, out + j, all, fallback + j / lanes);
-        j += lanes;
-        if (j == n) break;
-        const V next = hn::Mul(hi, step_hi);
-        lo = hn::MulAdd(lo, step_hi, hn::MulSub(hi, step_hi, next));
-        hi = next;
-        step_offset = hn::Add(step_offset, step_rel);
-      }
-
-      for (std::size_t w = 0; w < words; ++w) {
-        std::uint64_t word;
-        std::memcpy(&word, fallback + w * sizeof(word), sizeof(word));
-        while (word != 0) {
-          const int bit = std::countr_zero(word);
-          word &= word - 1;
-          const std::size_t at =
-              (w * sizeof(word) + static_cast<std::size_t>(bit) / 8) * lanes +
-              static_cast<std::size_t>(bit) % 8;
-          sums[at] = sums[at] + std::pow(range, grid.Exponents[at]);
-          ++libm_terms;
-        }
-      }
-    }
+  for (std::size_t base = 0; base < ranges.size(); base += rows) {
+    const std::span<const double> part =
+        ranges.subspan(base, std::min(rows, ranges.size() - base));
+    SetUpChunk(d, g, part, chunk);
+    TermsOfChunk(d, g, grid, part.size(), chunk);
+    libm_terms += LibmTermsOfChunk(g, grid, part, chunk);
+    libm_terms += AddChunk(d, g, grid, part, chunk, sums.data());
   }
   return libm_terms;
+}
+
+bool KernelTermsImpl(const detail::PowerGrid& grid,
+                     std::span<const double> ranges, std::span<double> terms,
+                     std::span<std::uint8_t> kept) {
+  const D d;
+  GridConstants g{};
+  if (!PrepareGrid(d, grid, g)) return false;
+  const std::size_t n = grid.Exponents.size();
+  Chunk chunk;
+  ClearUndecided(g, chunk);
+  for (std::size_t v = 0; v < ranges.size(); ++v) {
+    SetUpChunk(d, g, ranges.subspan(v, 1), chunk);
+    const bool vector_path = chunk.Fields[Field::kUseLibm][0] == 0.0;
+    if (vector_path) TermsOfChunk(d, g, grid, 1, chunk);
+    for (std::size_t j = 0; j < n; ++j) {
+      const bool undecided =
+          ((chunk.Undecided[0][j / g.Lanes] >> (j % g.Lanes)) & 1U) != 0;
+      const bool keep = vector_path && !undecided;
+      kept[v * n + j] = keep ? 1 : 0;
+      terms[v * n + j] = keep ? chunk.Terms[j] : 0.0;
+    }
+  }
+  return true;
 }
 
 #else  // no fused multiply-add on this target: the plain loop
@@ -475,6 +610,13 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
                            std::span<const double> ranges,
                            std::span<double> sums) {
   return detail::AccumulateAllWithLibm(grid, ranges, sums);
+}
+
+bool KernelTermsImpl(const detail::PowerGrid& /* grid */,
+                     std::span<const double> /* ranges */,
+                     std::span<double> /* terms */,
+                     std::span<std::uint8_t> /* kept */) {
+  return false;
 }
 
 #endif
@@ -488,6 +630,7 @@ HWY_AFTER_NAMESPACE();
 namespace numerics {
 
 HWY_EXPORT(AccumulateImpl);
+HWY_EXPORT(KernelTermsImpl);
 
 namespace {
 
@@ -557,10 +700,19 @@ PowerSumKernel::PowerSumKernel(std::span<const double> exponents) {
 std::size_t PowerSumKernel::Accumulate(std::span<const double> ranges,
                                        std::span<double> sums) const {
   assert(sums.size() == grid_.Exponents.size());
-  if (!grid_.Fast || ranges.empty()) {
+  if (!grid_.Fast || ranges.empty() || !LibmMatchesKernels()) {
     return detail::AccumulateAllWithLibm(grid_, ranges, sums);
   }
   return HWY_DYNAMIC_DISPATCH(AccumulateImpl)(grid_, ranges, sums);
+}
+
+bool PowerSumKernel::KernelTerms(std::span<const double> ranges,
+                                 std::span<double> terms,
+                                 std::span<std::uint8_t> kept) const {
+  assert(terms.size() == ranges.size() * Size());
+  assert(kept.size() == terms.size());
+  if (!grid_.Fast) return false;
+  return HWY_DYNAMIC_DISPATCH(KernelTermsImpl)(grid_, ranges, terms, kept);
 }
 
 void AccumulatePowerSums(std::span<const double> ranges,

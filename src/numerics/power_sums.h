@@ -39,23 +39,28 @@ struct PowerGrid {
 // 1 + d[j] ln R. R^First comes from binary powering and a reciprocal, the
 // ratio from a second-order Newton step on y^StepDen = R^StepNum; fused
 // multiply-add serves only for error-free products. The result is within
-// 2^-73 of R^q (relative). Its rounding to double is kept when the interval
+// 2^-70 of R^q (relative). Its rounding to double is kept when the interval
 // around it that also holds glibc pow's value before pow's own final
 // rounding does not straddle a rounding boundary: then pow returns the same
-// double, the correctly rounded power. That interval allows twice the
-// internal error bounds stated in glibc's source (e_pow.c, from Arm's
-// optimized-routines: 0.009 ulp in the exp stage, 1.3 * 2^-68 relative in
-// the logarithm, scaled by |q ln R|). Every other term is computed by
+// double, the correctly rounded power. That interval allows the budgets of
+// libm_bounds.h (glibc's error bounds taken 1.5 times: the exp stage's, and
+// the logarithm's scaled by |q ln R|). Every other term is computed by
 // std::pow itself: about 3% of them for ranges spread over 1e-3..1e2, all of
 // them for ranges outside [2^-E, 2^E], E = floor(900 / (max|q| + 1)) (81
 // for the orders -10..10), which keeps every intermediate value far from
-// overflow and the subnormal range.
+// overflow and the subnormal range; and all of them where the platform's
+// pow fails LibmMatchesKernels.
+//
+// Work is done a chunk of ranges at a time, in phases: the set-up of each
+// range (vectorised across ranges), the powers of the chunk into a buffer
+// with the undecided terms marked, those terms from std::pow, and the
+// buffer added into the sums range by range.
 class PowerSumKernel {
  public:
   // Analyses `exponents`, any doubles. Grids of the form above with at most
   // 4096 orders, |First| <= 64, StepNum <= 64, StepNum + StepDen <= 896 and
-  // |d[j]| <= 2^-46 take the vector path on processors with FMA (AVX2 or
-  // AVX-512, chosen at run time); anything else takes the plain loop.
+  // |d[j]| <= 2^-46 take the vector path on processors with FMA (AVX-512,
+  // AVX2 or NEON, chosen at run time); anything else takes the plain loop.
   // Allocates two vectors of exponents.size() doubles.
   explicit PowerSumKernel(std::span<const double> exponents);
 
@@ -72,6 +77,15 @@ class PowerSumKernel {
   // Returns how many terms were computed by std::pow.
   std::size_t Accumulate(std::span<const double> ranges,
                          std::span<double> sums) const;
+
+  // The vector path's own terms, for the libm check and the tests: for
+  // each range v, terms[v*Size() + j] = R^q[j] rounded and kept[...] = 1
+  // where the vector path decides the term itself, kept[...] = 0 (term
+  // unspecified) where it would call std::pow. Calls no libm function.
+  // Returns false, writing nothing, where there is no vector path (no grid,
+  // or no FMA on this processor).
+  bool KernelTerms(std::span<const double> ranges, std::span<double> terms,
+                   std::span<std::uint8_t> kept) const;
 
  private:
   detail::PowerGrid grid_;

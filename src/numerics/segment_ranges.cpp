@@ -1,200 +1,377 @@
+// Ranges of detrended segments, a tile of segments at a time. Compiled once
+// per instruction set by Highway and chosen at run time: this file includes
+// itself through foreach_target.h, once per target.
 #include "numerics/segment_ranges.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstddef>
 #include <utility>
 
-// The lane type is wider than the default target's registers; it only
-// crosses always-inline helpers, so its calling convention never matters.
-#pragma GCC diagnostic ignored "-Wpsabi"
+#include "numerics/hwy_config.h"
 
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "numerics/segment_ranges.cpp"
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+// Included after foreach_target.h, as Highway requires.
+#include "hwy/highway.h"
+
+HWY_BEFORE_NAMESPACE();
 namespace numerics {
+namespace HWY_NAMESPACE {
 namespace {
 
-constexpr std::size_t kLanes = kSegmentLanes;
-constexpr std::size_t kMaxVectors = 11;  // order 10
+namespace hn = hwy::HWY_NAMESPACE;
 
-// kLanes doubles side by side. Element-wise IEEE operations, so each lane
-// computes exactly what the one-segment routine computes; the compiler maps
-// them to the widest vector registers of each target clone.
-typedef double Lanes __attribute__((vector_size(kLanes * sizeof(double))));
+using D = hn::CappedTag<double, kSegmentLanes>;
+using V = hn::Vec<D>;
 
-// Copies up to kLanes segments of n points into `tile`, point-major
-// (tile[i*kLanes + lane]); lanes beyond `used` repeat the first segment so
-// that every lane computes on real data.
-void LoadTile(const double* first, std::size_t n, std::size_t used,
-              double* tile) {
-  for (std::size_t lane = 0; lane < kLanes; ++lane) {
-    const double* segment = first + (lane < used ? lane : 0) * n;
-    for (std::size_t i = 0; i < n; ++i) tile[i * kLanes + lane] = segment[i];
-  }
+// Vectors per tile: with kSegmentLanes segments in flight the running sums
+// form enough independent chains to hide the adder's latency (two vectors
+// of 4 lanes with AVX2, one of 8 with AVX-512, four of 2 with SSE4, NEON
+// and the emulated target).
+constexpr std::size_t kVectors = kSegmentLanes / hn::MaxLanes(D());
+static_assert(kVectors >= 1 && kVectors * hn::MaxLanes(D()) == kSegmentLanes);
+constexpr std::size_t kMaxBasisVectors = 11;  // order 10
+
+// Vectors per tile of a polynomial fit with `basis` vectors: as many as
+// keep its coefficients, running extremes and the fit of each vector in
+// sixteen registers, (basis + 3) per vector (two with AVX2 for orders 1 to
+// 3, one for higher orders, whose coefficients would otherwise spill).
+constexpr std::size_t VectorsForBasis(std::size_t basis) {
+  const std::size_t fit = 14 / (basis + 3);
+  return fit < 1 ? 1 : (fit > kVectors ? kVectors : fit);
 }
 
-[[gnu::always_inline]] inline Lanes LoadPoint(const double* tile,
-                                              std::size_t i) {
-  Lanes y;
-  __builtin_memcpy(&y, tile + i * kLanes, sizeof(Lanes));
-  return y;
-}
-
-[[gnu::always_inline]] inline Lanes Broadcast(double value) {
-  return Lanes{} + value;
-}
-
-// Strict running extremes from the first residual, as the one-segment scan:
-// a lane moves only on a strictly greater (smaller) value, so a NaN is never
-// taken unless it comes first.
-struct Extremes {
-  Lanes Largest;
-  Lanes Smallest;
-  [[gnu::always_inline]] void First(Lanes r) {
-    Largest = r;
-    Smallest = r;
-  }
-  [[gnu::always_inline]] void Next(Lanes r) {
-    Largest = r > Largest ? r : Largest;
-    Smallest = r < Smallest ? r : Smallest;
+// Segments side by side: lane l of vector v at point i is
+// tile[i * Width + v * Lanes + l], Width = kVectors * Lanes.
+struct Tile {
+  const double* Values;
+  std::size_t Points;
+  std::size_t Lanes;
+  std::size_t Width;
+  HWY_INLINE V Load(D d, std::size_t i, std::size_t v) const {
+    return hn::LoadU(d, Values + i * Width + v * Lanes);
   }
 };
 
-void StoreRanges(const Extremes& x, std::size_t used, double* ranges) {
-  const Lanes range = x.Largest - x.Smallest;
-  for (std::size_t l = 0; l < used; ++l) ranges[l] = range[l];
+// Vectors of up to 4 doubles for the transposition into tiles: 256 bits
+// with AVX2 and AVX-512 (whose 8-lane tiles take two such halves per
+// point), 128 with SSE4, NEON and EMU128, one double with SCALAR.
+using DT = hn::CappedTag<double, 4>;
+using VT = hn::Vec<DT>;
+constexpr std::size_t kBlock = hn::MaxLanes(DT());
+static_assert(kSegmentLanes % kBlock == 0);
+
+// rows[r] = kBlock points of segment r, in place of cols[c] = point c of
+// the kBlock segments.
+HWY_INLINE void Transpose(VT* rows) {
+#if HWY_TARGET == HWY_SCALAR
+  (void)rows;  // one point of one segment
+#else
+  const DT dt;
+  if constexpr (kBlock == 4) {
+    const VT t0 = hn::InterleaveLower(dt, rows[0], rows[1]);  // 00 10 02 12
+    const VT t1 = hn::InterleaveUpper(dt, rows[0], rows[1]);  // 01 11 03 13
+    const VT t2 = hn::InterleaveLower(dt, rows[2], rows[3]);  // 20 30 22 32
+    const VT t3 = hn::InterleaveUpper(dt, rows[2], rows[3]);  // 21 31 23 33
+    rows[0] = hn::ConcatLowerLower(dt, t2, t0);
+    rows[1] = hn::ConcatLowerLower(dt, t3, t1);
+    rows[2] = hn::ConcatUpperUpper(dt, t2, t0);
+    rows[3] = hn::ConcatUpperUpper(dt, t3, t1);
+  } else {
+    const VT t0 = hn::InterleaveLower(dt, rows[0], rows[1]);
+    const VT t1 = hn::InterleaveUpper(dt, rows[0], rows[1]);
+    rows[0] = t0;
+    rows[1] = t1;
+  }
+#endif
+}
+
+// Copies up to `width` segments of n points into `tile`, point-major
+// (tile[i * width + lane]), kBlock points of kBlock segments at a time
+// through a transposition in registers; lanes beyond `used` repeat the
+// first segment so that every lane computes on real data.
+void LoadTile(const double* first, std::size_t n, std::size_t used,
+              std::size_t width, double* tile) {
+  const DT dt;
+  const double* segment[kSegmentLanes];
+  for (std::size_t lane = 0; lane < width; ++lane) {
+    segment[lane] = first + (lane < used ? lane : 0) * n;
+  }
+  std::size_t i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    for (std::size_t s = 0; s < width; s += kBlock) {
+      VT rows[kBlock];
+      for (std::size_t r = 0; r < kBlock; ++r) {
+        rows[r] = hn::LoadU(dt, segment[s + r] + i);
+      }
+      Transpose(rows);
+      for (std::size_t c = 0; c < kBlock; ++c) {
+        hn::StoreU(rows[c], dt, tile + (i + c) * width + s);
+      }
+    }
+  }
+  for (; i < n; ++i) {
+    for (std::size_t lane = 0; lane < width; ++lane) {
+      tile[i * width + lane] = segment[lane][i];
+    }
+  }
+}
+
+// Strict running extremes from the first residual, as the one-segment
+// scan: a lane moves only to a strictly greater (smaller) value, so a NaN
+// is never taken unless it comes first. x86's max and min instructions
+// return their second operand unless the first is strictly greater
+// (smaller), NaN included, which is exactly that rule in one instruction;
+// elsewhere a comparison selects.
+HWY_INLINE V StrictMax(V r, V largest) {
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_EMU128 && HWY_TARGET != HWY_SCALAR
+  return hn::Max(r, largest);
+#else
+  return hn::IfThenElse(hn::Gt(r, largest), r, largest);
+#endif
+}
+
+HWY_INLINE V StrictMin(V r, V smallest) {
+#if HWY_ARCH_X86 && HWY_TARGET != HWY_EMU128 && HWY_TARGET != HWY_SCALAR
+  return hn::Min(r, smallest);
+#else
+  return hn::IfThenElse(hn::Lt(r, smallest), r, smallest);
+#endif
+}
+
+// The constructor is spelled out, as for DoubleDouble (double_double-inl.h).
+struct Extremes {
+  Extremes() {}
+  V Largest[kVectors];
+  V Smallest[kVectors];
+};
+
+HWY_INLINE void First(Extremes& x, std::size_t v, V r) {
+  x.Largest[v] = r;
+  x.Smallest[v] = r;
+}
+
+HWY_INLINE void Next(Extremes& x, std::size_t v, V r) {
+  x.Largest[v] = StrictMax(r, x.Largest[v]);
+  x.Smallest[v] = StrictMin(r, x.Smallest[v]);
+}
+
+void StoreRanges(D d, const Extremes& x, const Tile& tile, std::size_t used,
+                 double* ranges) {
+  HWY_ALIGN double all[kSegmentLanes];
+  for (std::size_t v = 0; v < tile.Width / tile.Lanes; ++v) {
+    hn::Store(hn::Sub(x.Largest[v], x.Smallest[v]), d, all + v * tile.Lanes);
+  }
+  std::copy_n(all, used, ranges);
 }
 
 // One tile of LTREND_8: the same sums and the same closed form per lane.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void LineTile(
-    const double* tile, std::size_t n, Extremes& out) {
-  const double count = static_cast<double>(n);
-  Lanes sum = Broadcast(0.0);
-  Lanes weighted = Broadcast(0.0);
-  double abscissa = 1.0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const Lanes y = LoadPoint(tile, i);
-    sum += y;
-    weighted += abscissa * y;
-    abscissa += 1.0;
+Extremes LineTile(D d, const Tile& tile) {
+  const double count = static_cast<double>(tile.Points);
+  V sum[kVectors];
+  V weighted[kVectors];
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    sum[v] = hn::Zero(d);
+    weighted[v] = hn::Zero(d);
   }
-  const Lanes mean = sum / count;
-  const Lanes a = weighted / ((count + 1.0) * count);
-  const Lanes d = (a - 0.5 * mean) * count * 12.0 / (count - 1.0);
-  const Lanes e = mean - ((count + 1.0) * d) / (2.0 * count);
-  Extremes x;
-  x.First((LoadPoint(tile, 0) - e) - (d * 1.0) / count);
-  abscissa = 2.0;
-  for (std::size_t i = 1; i < n; ++i) {
-    x.Next((LoadPoint(tile, i) - e) - (d * abscissa) / count);
-    abscissa += 1.0;
+  V abscissa = hn::Set(d, 1.0);
+  const V one = hn::Set(d, 1.0);
+  for (std::size_t i = 0; i < tile.Points; ++i) {
+    for (std::size_t v = 0; v < kVectors; ++v) {
+      const V y = tile.Load(d, i, v);
+      sum[v] = hn::Add(sum[v], y);
+      weighted[v] = hn::Add(weighted[v], hn::Mul(abscissa, y));
+    }
+    abscissa = hn::Add(abscissa, one);
   }
-  out = x;
-}
-
-// One tile of Fit and the subtraction for a basis of `kVectors` vectors:
-// coefficients as running sums over the points, the fit of each point
-// summed over the vectors in order. The vector count is a constant so that
-// the coefficients stay in registers.
-// y(i) minus the fit at point i, the fit summed over the vectors in order.
-template <std::size_t kVectors>
-[[gnu::always_inline]] inline Lanes Residual(const Lanes* c,
-                                             const double* const* q,
-                                             const double* tile,
-                                             std::size_t i) {
-  Lanes fit = c[0] * q[0][i];
-  for (std::size_t k = 1; k < kVectors; ++k) fit += c[k] * q[k][i];
-  return LoadPoint(tile, i) - fit;
-}
-
-template <std::size_t kVectors>
-[[gnu::always_inline]] inline void PolynomialTileOf(const double* const* q,
-                                                    const double* tile,
-                                                    std::size_t n,
-                                                    Extremes& out) {
-  Lanes c[kVectors];
-  for (std::size_t k = 0; k < kVectors; ++k) c[k] = Broadcast(0.0);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Lanes y = LoadPoint(tile, i);
-    for (std::size_t k = 0; k < kVectors; ++k) c[k] += q[k][i] * y;
+  // mean = S/N, a = T/((N+1)N), D = (a - 0.5 mean) N 12/(N-1),
+  // E = mean - (N+1)D/(2N), each operation in that order.
+  const V n = hn::Set(d, count);
+  const V n_plus_1_times_n = hn::Set(d, (count + 1.0) * count);
+  const V n_minus_1 = hn::Set(d, count - 1.0);
+  const V n_plus_1 = hn::Set(d, count + 1.0);
+  const V two_n = hn::Set(d, 2.0 * count);
+  V slope[kVectors];
+  V offset[kVectors];
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    const V mean = hn::Div(sum[v], n);
+    const V a = hn::Div(weighted[v], n_plus_1_times_n);
+    const V centred = hn::Sub(a, hn::Mul(hn::Set(d, 0.5), mean));
+    slope[v] =
+        hn::Div(hn::Mul(hn::Mul(centred, n), hn::Set(d, 12.0)), n_minus_1);
+    offset[v] = hn::Sub(mean, hn::Div(hn::Mul(n_plus_1, slope[v]), two_n));
   }
   Extremes x;
-  x.First(Residual<kVectors>(c, q, tile, 0));
-  for (std::size_t i = 1; i < n; ++i) {
-    x.Next(Residual<kVectors>(c, q, tile, i));
+  abscissa = one;
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    First(x, v,
+          hn::Sub(hn::Sub(tile.Load(d, 0, v), offset[v]),
+                  hn::Div(hn::Mul(slope[v], abscissa), n)));
   }
-  out = x;
+  for (std::size_t i = 1; i < tile.Points; ++i) {
+    abscissa = hn::Add(abscissa, one);
+    for (std::size_t v = 0; v < kVectors; ++v) {
+      Next(x, v,
+           hn::Sub(hn::Sub(tile.Load(d, i, v), offset[v]),
+                   hn::Div(hn::Mul(slope[v], abscissa), n)));
+    }
+  }
+  return x;
+}
+
+// y(i) minus the fit at point i, the fit summed over the basis vectors in
+// order.
+template <std::size_t kBasis>
+HWY_INLINE V Residual(D d, const V* c, const double* const* q, V y,
+                      std::size_t i) {
+  V fit = hn::Mul(c[0], hn::Set(d, q[0][i]));
+  for (std::size_t k = 1; k < kBasis; ++k) {
+    fit = hn::Add(fit, hn::Mul(c[k], hn::Set(d, q[k][i])));
+  }
+  return hn::Sub(y, fit);
+}
+
+// One tile of Fit and the subtraction for a basis of kBasis vectors:
+// coefficients as running sums over the points, then the residuals. The
+// vector count is a constant so that the coefficients stay in registers.
+template <std::size_t kBasis>
+Extremes PolynomialTileOf(D d, const double* const* q, const Tile& tile) {
+  constexpr std::size_t kVec = VectorsForBasis(kBasis);
+  V c[kVec][kBasis];
+  for (std::size_t v = 0; v < kVec; ++v) {
+    for (std::size_t k = 0; k < kBasis; ++k) c[v][k] = hn::Zero(d);
+  }
+  for (std::size_t i = 0; i < tile.Points; ++i) {
+    for (std::size_t v = 0; v < kVec; ++v) {
+      const V y = tile.Load(d, i, v);
+      for (std::size_t k = 0; k < kBasis; ++k) {
+        c[v][k] = hn::Add(c[v][k], hn::Mul(hn::Set(d, q[k][i]), y));
+      }
+    }
+  }
+  Extremes x;
+  for (std::size_t v = 0; v < kVec; ++v) {
+    First(x, v, Residual<kBasis>(d, c[v], q, tile.Load(d, 0, v), 0));
+  }
+  for (std::size_t i = 1; i < tile.Points; ++i) {
+    for (std::size_t v = 0; v < kVec; ++v) {
+      Next(x, v, Residual<kBasis>(d, c[v], q, tile.Load(d, i, v), i));
+    }
+  }
+  return x;
+}
+
+// The fit is the data: each residual is y - y (0, or NaN for a non-finite
+// value).
+Extremes InterpolatingTile(D d, const Tile& tile) {
+  Extremes x;
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    const V y = tile.Load(d, 0, v);
+    First(x, v, hn::Sub(y, y));
+  }
+  for (std::size_t i = 1; i < tile.Points; ++i) {
+    for (std::size_t v = 0; v < kVectors; ++v) {
+      const V y = tile.Load(d, i, v);
+      Next(x, v, hn::Sub(y, y));
+    }
+  }
+  return x;
 }
 
 template <std::size_t... kCounts>
-[[gnu::always_inline]] inline void DispatchTile(
-    std::size_t vectors, const double* const* q, const double* tile,
-    std::size_t n, Extremes& x, std::index_sequence<kCounts...>) {
-  ((vectors == kCounts + 1 ? PolynomialTileOf<kCounts + 1>(q, tile, n, x)
-                           : void()),
+Extremes DispatchTile(D d, std::size_t basis_vectors, const double* const* q,
+                      const Tile& tile, std::index_sequence<kCounts...>) {
+  Extremes x;
+  ((basis_vectors == kCounts + 1
+        ? void(x = PolynomialTileOf<kCounts + 1>(d, q, tile))
+        : void()),
    ...);
+  return x;
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) void
-PolynomialTile(const OrthonormalPolynomialBasis& basis, const double* tile,
-               std::size_t n, Extremes& out) {
-  if (basis.Interpolates()) {
-    // The fit is the data: each residual is y - y (0, or NaN for a
-    // non-finite value).
-    Extremes x;
-    x.First(LoadPoint(tile, 0) - LoadPoint(tile, 0));
-    for (std::size_t i = 1; i < n; ++i) {
-      x.Next(LoadPoint(tile, i) - LoadPoint(tile, i));
-    }
-    out = x;
-    return;
-  }
-  const auto vectors = static_cast<std::size_t>(basis.Order()) + 1;
-  assert(vectors >= 1 && vectors <= kMaxVectors);
-  const double* q[kMaxVectors] = {};
-  for (std::size_t k = 0; k < vectors; ++k) {
-    q[k] = basis.Vector(static_cast<std::int32_t>(k)).data();
-  }
-  DispatchTile(vectors, q, tile, n, out,
-               std::make_index_sequence<kMaxVectors>{});
-}
-
+// Tiles of `vectors` vectors (at most kVectors) over the segments.
 template <typename TileFn>
 void ForEachTile(std::span<const double> values, std::size_t n,
                  std::size_t count, std::span<double> ranges,
-                 std::span<double> work, TileFn tile_fn) {
+                 std::span<double> work, std::size_t vectors, TileFn tile_fn) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  const std::size_t width = vectors * lanes;
   assert(values.size() >= n * count && ranges.size() >= count);
-  assert(work.size() >= n * kLanes);
-  for (std::size_t v = 0; v < count; v += kLanes) {
-    const std::size_t used = count - v < kLanes ? count - v : kLanes;
-    LoadTile(values.data() + v * n, n, used, work.data());
-    Extremes x{};
-    tile_fn(work.data(), x);
-    StoreRanges(x, used, ranges.data() + v);
+  assert(work.size() >= n * width);
+  const Tile tile{work.data(), n, lanes, width};
+  for (std::size_t v = 0; v < count; v += width) {
+    const std::size_t used = std::min(width, count - v);
+    LoadTile(values.data() + v * n, n, used, width, work.data());
+    StoreRanges(d, tile_fn(d, tile), tile, used, ranges.data() + v);
   }
 }
 
+void LineRangesImpl(std::span<const double> values, std::int32_t n,
+                    std::int32_t count, std::span<double> ranges,
+                    std::span<double> work) {
+  ForEachTile(values, static_cast<std::size_t>(n),
+              static_cast<std::size_t>(count), ranges, work, kVectors,
+              LineTile);
+}
+
+void PolynomialRangesImpl(const OrthonormalPolynomialBasis& basis,
+                          std::span<const double> values, std::int32_t count,
+                          std::span<double> ranges, std::span<double> work) {
+  const auto points = static_cast<std::size_t>(basis.Points());
+  if (basis.Interpolates()) {
+    ForEachTile(values, points, static_cast<std::size_t>(count), ranges, work,
+                kVectors, InterpolatingTile);
+    return;
+  }
+  const auto basis_vectors = static_cast<std::size_t>(basis.Order()) + 1;
+  assert(basis_vectors >= 1 && basis_vectors <= kMaxBasisVectors);
+  const double* q[kMaxBasisVectors] = {};
+  for (std::size_t k = 0; k < basis_vectors; ++k) {
+    q[k] = basis.Vector(static_cast<std::int32_t>(k)).data();
+  }
+  ForEachTile(values, points, static_cast<std::size_t>(count), ranges, work,
+              VectorsForBasis(basis_vectors),
+              [basis_vectors, &q](D d, const Tile& tile) {
+                return DispatchTile(
+                    d, basis_vectors, q, tile,
+                    std::make_index_sequence<kMaxBasisVectors>{});
+              });
+}
+
 }  // namespace
+}  // namespace HWY_NAMESPACE
+}  // namespace numerics
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace numerics {
+
+HWY_EXPORT(LineRangesImpl);
+HWY_EXPORT(PolynomialRangesImpl);
 
 std::size_t SegmentRangesWorkSize(std::int32_t n, std::int32_t /*order*/) {
-  return static_cast<std::size_t>(n) * kLanes;
+  return static_cast<std::size_t>(n) * kSegmentLanes;
 }
 
 void LineDetrendedRanges(std::span<const double> values, std::int32_t n,
                          std::int32_t count, std::span<double> ranges,
                          std::span<double> work) {
   assert(n >= 2);
-  const auto points = static_cast<std::size_t>(n);
-  ForEachTile(
-      values, points, static_cast<std::size_t>(count), ranges, work,
-      [points](const double* tile, Extremes& x) { LineTile(tile, points, x); });
+  if (count <= 0) return;
+  HWY_DYNAMIC_DISPATCH(LineRangesImpl)(values, n, count, ranges, work);
 }
 
 void PolynomialDetrendedRanges(const OrthonormalPolynomialBasis& basis,
                                std::span<const double> values,
                                std::int32_t count, std::span<double> ranges,
                                std::span<double> work) {
-  const auto points = static_cast<std::size_t>(basis.Points());
-  ForEachTile(values, points, static_cast<std::size_t>(count), ranges, work,
-              [&basis, points](const double* tile, Extremes& x) {
-                PolynomialTile(basis, tile, points, x);
-              });
+  if (count <= 0) return;
+  HWY_DYNAMIC_DISPATCH(PolynomialRangesImpl)
+  (basis, values, count, ranges, work);
 }
 
 }  // namespace numerics
+#endif  // HWY_ONCE

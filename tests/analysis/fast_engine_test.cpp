@@ -1,11 +1,13 @@
 // The fast engine against the straightforward one: every value bit for bit,
-// on any number of threads, over orders 1..10, values and increments,
-// window lengths from 32 to 8192, shifts from 1 to Lrec, degenerate
-// windows and non-finite samples.
+// on any number of threads and every instruction set of the vector kernels
+// this processor has, over orders 1..10, values and increments, window
+// lengths from 32 to 8192, shifts from 1 to Lrec, degenerate windows and
+// non-finite samples.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -18,6 +20,9 @@
 #include "analysis/reference_series.h"
 #include "analysis/reference_window.h"
 #include "analysis_test_support.h"
+#include "numerics/exact_elementary.h"
+#include "numerics/libm_check.h"
+#include "numerics/simd_targets_support.h"
 
 namespace {
 
@@ -150,15 +155,17 @@ TEST(FastEngine, MatchesTheReferenceBitForBitOnAnyThreadCount) {
     const analysis::WindowPlan plan{c.shift, 3.5, 0.25};
     const Outcome want = RunReference(run, plan, series);
     ASSERT_FALSE(want.results.empty());
-    for (const int threads : {1, 2, 16}) {
-      SCOPED_TRACE(threads);
-      const Outcome got = RunFast(run, plan, series, threads);
-      ASSERT_EQ(got.results.size(), want.results.size());
-      EXPECT_EQ(got.progress, want.progress);
-      for (std::size_t w = 0; w < want.results.size(); ++w) {
-        ExpectSameBits(want.results[w], got.results[w]);
+    simd_test::ForEachSimdTarget([&] {
+      for (const int threads : {1, 2, 16}) {
+        SCOPED_TRACE(threads);
+        const Outcome got = RunFast(run, plan, series, threads);
+        ASSERT_EQ(got.results.size(), want.results.size());
+        EXPECT_EQ(got.progress, want.progress);
+        for (std::size_t w = 0; w < want.results.size(); ++w) {
+          ExpectSameBits(want.results[w], got.results[w]);
+        }
       }
-    }
+    });
   }
 }
 
@@ -187,13 +194,15 @@ TEST(FastEngine, DegenerateAndNonFiniteWindowsMatch) {
     SCOPED_TRACE(w[1]);
     const analysis::SpectrumSummary a =
         analysis::AnalyseWindow(run, reference, w);
-    const analysis::SpectrumSummary b =
-        analysis::AnalyseWindowFast(run, fast, w);
-    EXPECT_TRUE(SameBits(a.AlfaMin, b.AlfaMin));
-    EXPECT_TRUE(SameBits(a.AlfaMax, b.AlfaMax));
-    EXPECT_TRUE(SameBits(a.AlfaWidth, b.AlfaWidth));
-    EXPECT_TRUE(SameBits(a.AlfaSz, b.AlfaSz));
-    EXPECT_TRUE(SameBits(a.FAlfaSz, b.FAlfaSz));
+    simd_test::ForEachSimdTarget([&] {
+      const analysis::SpectrumSummary b =
+          analysis::AnalyseWindowFast(run, fast, w);
+      EXPECT_TRUE(SameBits(a.AlfaMin, b.AlfaMin));
+      EXPECT_TRUE(SameBits(a.AlfaMax, b.AlfaMax));
+      EXPECT_TRUE(SameBits(a.AlfaWidth, b.AlfaWidth));
+      EXPECT_TRUE(SameBits(a.AlfaSz, b.AlfaSz));
+      EXPECT_TRUE(SameBits(a.FAlfaSz, b.FAlfaSz));
+    });
   }
 }
 
@@ -247,6 +256,62 @@ TEST(FastEngine, WorkspaceBasesGiveTheSameResultsAsSharedOnes) {
       EXPECT_TRUE(SameBits(a.AlfaMax, s->AlfaMax));
       EXPECT_TRUE(SameBits(a.AlfaSz, s->AlfaSz));
       EXPECT_TRUE(SameBits(a.FAlfaSz, s->FAlfaSz));
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Run by the test numerics.another_libm_makes_the_kernels_step_aside, with
+// tests/numerics/preload/sloppy_libm.so preloaded: a libm whose pow and
+// log10 err twice glibc's bounds, beyond the kernels' budget. The libm
+// check must see it, every term must then take this libm, and the engines
+// must still agree bit for bit. That the kernels' own results differ from
+// this pow shows that without the check they would not.
+TEST(FastEngine, AnotherLibmMakesTheKernelsStepAside) {
+  if (std::getenv("MFWINDOW_SLOPPY_LIBM") == nullptr) {
+    GTEST_SKIP() << "runs with sloppy_libm.so preloaded (see tests/CMakeLists)";
+  }
+  EXPECT_FALSE(numerics::LibmMatchesKernels());
+
+  if (simd_test::KernelsHaveVectorPath()) {
+    std::mt19937_64 random(77);
+    std::uniform_real_distribution<double> decades(-6.0, 6.0);
+    std::vector<double> x(100000);
+    std::vector<double> y(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      x[i] = std::pow(10.0, decades(random));
+      y[i] = 1.0 / (static_cast<double>(i % 200) * (20.0 / 199.0) - 10.0);
+    }
+    std::vector<double> kernel(x.size());
+    std::vector<std::uint8_t> kept(x.size());
+    numerics::detail::PowKernel(x, y, kernel, kept);
+    std::size_t differ = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      differ += kept[i] != 0 && !SameBits(kernel[i], std::pow(x[i], y[i]));
+    }
+    EXPECT_GT(differ, 0U) << "the preloaded libm is not in use";
+  }
+
+  std::uint64_t seed = 3000;
+  for (const Config& c : {Config{100, 20, 2, 1, 30, 200, true},
+                          Config{257, 25, 4, 1, 128, 700, true},
+                          Config{500, 20, 1, 0, 100, 700, false}}) {
+    SCOPED_TRACE(testing::Message()
+                 << "Lrec " << c.lrec << " order " << c.order);
+    const analysis::RunConstants run = SettledRun(c);
+    const std::vector<double> series =
+        MixedSeries(c.samples, ++seed, c.non_finite);
+    const analysis::WindowPlan plan{c.shift, 3.5, 0.25};
+    const Outcome want = RunReference(run, plan, series);
+    for (const int threads : {1, 2}) {
+      const Outcome got = RunFast(run, plan, series, threads);
+      ASSERT_EQ(got.results.size(), want.results.size());
+      for (std::size_t w = 0; w < want.results.size(); ++w) {
+        ExpectSameBits(want.results[w], got.results[w]);
+      }
     }
   }
 }

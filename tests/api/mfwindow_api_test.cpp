@@ -462,8 +462,7 @@ TEST(AnalyseFile, ReadsAsTheBatchToolAndGivesTheRowsOfItsSamples) {
   }
   const std::string csv = Contents(dir / "out" / "F(Alfa)_s.csv.csv");
   EXPECT_EQ(
-      csv.rfind("time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz\r\n", 0),
-      0u);
+      csv.rfind("time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz,", 0), 0u);
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 12);
 }
 

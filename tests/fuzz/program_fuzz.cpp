@@ -260,8 +260,9 @@ Outcome RunOnce(const fs::path& dir, const Parts& parts,
   std::ostringstream console_out;
   std::ostringstream err;
   try {
-    driver::RunIo io{console_in, console_out, err, dir, {},
-                     analysis::EngineRequest{engine, threads}};
+    driver::RunIo io{console_in, console_out,
+                     err,        dir,
+                     {},         analysis::EngineRequest{engine, threads}};
     outcome.Status = driver::Run(io);
   } catch (const driver::FatalError& e) {
     outcome.Fatal = WithoutDir(driver::FatalReport(e), dir.string());

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "hwy/targets.h"
+#include "numerics/simd_targets_support.h"
 
 namespace {
 
@@ -39,16 +39,7 @@ bool SameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// Runs `body` for every instruction set compiled in that this processor
-// has, so that the AVX2 path is exercised on AVX-512 machines too.
-void ForEachTarget(const std::function<void()>& body) {
-  for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
-    SCOPED_TRACE(hwy::TargetName(target));
-    hwy::SetSupportedTargetsForTest(target);
-    body();
-  }
-  hwy::SetSupportedTargetsForTest(0);
-}
+using simd_test::ForEachSimdTarget;
 
 // Arguments per random source: a sample by default, MFWINDOW_EXACT_SWEEP
 // millions when that variable is set (a sweep of minutes in Release).
@@ -126,7 +117,7 @@ const PowSource kPowSources[] = {
 
 TEST(PowElementwise, MatchesLibmOnRandomArguments) {
   const std::size_t n = SampleSize(100000);
-  ForEachTarget([&] {
+  ForEachSimdTarget([&] {
     std::uint64_t seed = 1;
     for (const PowSource& source : kPowSources) {
       SCOPED_TRACE(source.name);
@@ -177,7 +168,7 @@ TEST(PowElementwise, MatchesLibmOnSpecialArguments) {
     x.push_back(pair[0]);
     y.push_back(pair[1]);
   }
-  ForEachTarget([&] { EXPECT_EQ(CheckPow(x, y), 0U); });
+  ForEachSimdTarget([&] { EXPECT_EQ(CheckPow(x, y), 0U); });
 }
 
 // Faults the block and tail handling could have: a lane written to the
@@ -186,7 +177,7 @@ TEST(PowElementwise, MatchesLibmOnSpecialArguments) {
 TEST(PowElementwise, EveryLengthAndPosition) {
   Rng r(5);
   const std::size_t lengths[] = {0, 1, 3, 7, 8, 9, 15, 17, 511, 512, 513, 1030};
-  ForEachTarget([&] {
+  ForEachSimdTarget([&] {
     for (const std::size_t n : lengths) {
       SCOPED_TRACE(n);
       std::vector<double> x(n);
@@ -212,7 +203,7 @@ TEST(PowElementwise, OutputMayBeAnInput) {
   }
   std::vector<double> want(x.size());
   for (std::size_t i = 0; i < x.size(); ++i) want[i] = std::pow(x[i], y[i]);
-  ForEachTarget([&] {
+  ForEachSimdTarget([&] {
     for (const bool over_base : {true, false}) {
       std::vector<double> base = x;
       std::vector<double> exponent = y;
@@ -237,7 +228,7 @@ TEST(PowElementwise, CountsTheLibmCalls) {
   }
   std::vector<double> out(x.size());
   const std::size_t calls = PowElementwise(x, y, out);
-  if (hwy::SupportedTargets() & (HWY_AVX2 | HWY_AVX3)) {
+  if (simd_test::KernelsHaveVectorPath()) {
     EXPECT_LT(calls, x.size() / 20);  // about 3%
   }
   const std::vector<double> special = {0.0, -2.0, kInf, kNaN, kDenormMin};
@@ -266,7 +257,7 @@ const Log10Source kLog10Sources[] = {
 
 TEST(Log10Elementwise, MatchesLibmOnRandomArguments) {
   const std::size_t n = SampleSize(150000);
-  ForEachTarget([&] {
+  ForEachSimdTarget([&] {
     std::uint64_t seed = 20;
     for (const Log10Source& source : kLog10Sources) {
       SCOPED_TRACE(source.name);
@@ -305,13 +296,13 @@ TEST(Log10Elementwise, MatchesLibmOnSpecialArguments) {
       x.push_back(std::nextafter(value, kInf));
     }
   }
-  ForEachTarget([&] { EXPECT_EQ(CheckLog10(x), 0U); });
+  ForEachSimdTarget([&] { EXPECT_EQ(CheckLog10(x), 0U); });
 }
 
 TEST(Log10Elementwise, EveryLengthAndPositionInPlace) {
   Rng r(9);
   const std::size_t lengths[] = {0, 1, 3, 7, 8, 9, 15, 17, 511, 512, 513, 1030};
-  ForEachTarget([&] {
+  ForEachSimdTarget([&] {
     for (const std::size_t n : lengths) {
       SCOPED_TRACE(n);
       std::vector<double> values(n);
@@ -335,7 +326,7 @@ TEST(Log10Elementwise, CountsTheLibmCalls) {
   for (double& value : x) value = std::pow(10.0, Uniform(r, -3, 3));
   std::vector<double> out(x.size());
   const std::size_t calls = Log10Elementwise(x, out);
-  if (hwy::SupportedTargets() & (HWY_AVX2 | HWY_AVX3)) {
+  if (simd_test::KernelsHaveVectorPath()) {
     EXPECT_LT(calls, x.size() / 25);  // about 2%
   }
   const std::vector<double> special = {0.0, -1.0, kInf, kNaN, kDenormMin};
@@ -344,8 +335,14 @@ TEST(Log10Elementwise, CountsTheLibmCalls) {
 }
 
 // ---- The approximations against an independent reference in binary128
-// (113-bit) arithmetic, by plain series: about 2^-110 accurate.
+// (113-bit) arithmetic, by plain series: about 2^-110 accurate. On aarch64
+// Linux long double is binary128.
+#if defined(__aarch64__)
+using Quad = long double;
+static_assert(sizeof(Quad) == 16 && std::numeric_limits<Quad>::digits == 113);
+#else
 __extension__ using Quad = __float128;
+#endif
 
 Quad QuadAbs(Quad v) { return v < 0 ? -v : v; }
 

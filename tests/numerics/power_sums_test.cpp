@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "hwy/targets.h"
+#include "numerics/simd_targets_support.h"
 
 namespace {
 
@@ -93,16 +93,7 @@ void ExpectLibmResults(const PowerSumKernel& kernel, std::span<const double> q,
   }
 }
 
-// Runs `body` for every instruction set compiled in that this processor
-// has, so that the AVX2 path is exercised on AVX-512 machines too.
-void ForEachTarget(const std::function<void()>& body) {
-  for (const std::int64_t target : hwy::SupportedAndGeneratedTargets()) {
-    SCOPED_TRACE(hwy::TargetName(target));
-    hwy::SetSupportedTargetsForTest(target);
-    body();
-  }
-  hwy::SetSupportedTargetsForTest(0);
-}
+using simd_test::ForEachSimdTarget;
 
 std::vector<double> RandomRanges(
     std::size_t count, std::uint64_t seed,
@@ -142,7 +133,7 @@ const RangeSource kSources[] = {
 TEST(PowerSumKernel, MatchesLibmLoopOnRandomRanges) {
   const std::vector<double> q = MomentOrders();
   const PowerSumKernel kernel(q);
-  ForEachTarget([&] {
+  ForEachSimdTarget([&] {
     std::uint64_t seed = 1;
     for (const RangeSource& source : kSources) {
       SCOPED_TRACE(source.name);
@@ -175,7 +166,7 @@ TEST(PowerSumKernel, MatchesLibmLoopOnSpecialRanges) {
   // clang-format on
   const std::vector<double> q = MomentOrders();
   const PowerSumKernel kernel(q);
-  ForEachTarget([&] { ExpectLibmResults(kernel, q, special, 7); });
+  ForEachSimdTarget([&] { ExpectLibmResults(kernel, q, special, 7); });
 }
 
 TEST(PowerSumKernel, AddsRangesInAscendingOrder) {
@@ -196,7 +187,7 @@ TEST(PowerSumKernel, AddsRangesInAscendingOrder) {
   }
   ASSERT_GT(order_matters, 0) << "the test data cannot tell the orders apart";
 
-  ForEachTarget([&] {
+  ForEachSimdTarget([&] {
     std::vector<double> sums = start;
     kernel.Accumulate(ranges, sums);
     ExpectSameBits(sums, forward);
@@ -235,7 +226,8 @@ TEST(PowerSumKernel, MatchesLibmLoopOnOtherExponentSets) {
     SCOPED_TRACE(c.name);
     const PowerSumKernel kernel(c.exponents);
     EXPECT_EQ(kernel.HasVectorPath(), c.vector_path);
-    ForEachTarget([&] { ExpectLibmResults(kernel, c.exponents, ranges, 3); });
+    ForEachSimdTarget(
+        [&] { ExpectLibmResults(kernel, c.exponents, ranges, 3); });
   }
 }
 
@@ -247,7 +239,7 @@ TEST(PowerSumKernel, ComputesFewTermsWithLibm) {
   const std::vector<double> ranges = RandomRanges(2000, 17, kSources[0].draw);
   std::vector<double> sums(q.size(), 0.0);
   const std::size_t libm_terms = kernel.Accumulate(ranges, sums);
-  if (hwy::SupportedTargets() & (HWY_AVX2 | HWY_AVX3)) {
+  if (simd_test::KernelsHaveVectorPath()) {
     EXPECT_LT(libm_terms, ranges.size() * q.size() / 20);
     EXPECT_GT(libm_terms, 0U);
   }
@@ -269,7 +261,7 @@ TEST(PowerSumKernel, LongSweep) {
   const std::size_t count = std::strtoul(size, nullptr, 10) * 1000;
   const std::vector<double> q = MomentOrders();
   const PowerSumKernel kernel(q);
-  ForEachTarget([&] {
+  ForEachSimdTarget([&] {
     std::uint64_t seed = 100;
     for (const RangeSource& source : kSources) {
       SCOPED_TRACE(source.name);

@@ -23,7 +23,7 @@ import mfwindow._analyse
 import mfwindow._result
 import mfwindow.plot
 import support
-from support import COLUMNS, SPECTRUM_KEYS, bits
+from support import COLUMNS, QUALITY, SPECTRUM_KEYS, bits
 
 from mfwindow import ClampWarning, ShortSeriesWarning
 
@@ -514,16 +514,16 @@ def test_constant_window_gives_the_degenerate_result():
 def test_result_keeps_the_dict_interface_of_earlier_versions():
     values = support.walk(700, seed=4)
     plain = mfwindow.analyse(values, window=200, shift=100)
-    assert sorted(plain) == sorted(COLUMNS)
+    assert sorted(plain) == sorted(COLUMNS + QUALITY)
     assert plain["alfa_sz"] is plain.alfa_sz
-    assert dict(plain).keys() == set(COLUMNS)
+    assert dict(plain).keys() == set(COLUMNS + QUALITY)
     assert "h" not in plain and plain.get("h") is None
     with pytest.raises(AttributeError, match="spectrum=True"):
         plain.h
     with pytest.raises(KeyError):
         plain["h"]
     full = mfwindow.analyse(values, window=200, shift=100, spectrum=True)
-    assert sorted(full) == sorted(COLUMNS + ("q",) + SPECTRUM_KEYS)
+    assert sorted(full) == sorted(COLUMNS + QUALITY + ("q",) + SPECTRUM_KEYS)
 
 
 def test_result_takes_later_arrays_without_change():
@@ -533,9 +533,9 @@ def test_result_takes_later_arrays_without_change():
     extra = dict(base, quality=np.arange(6.0), scales=np.arange(3.0))
     grown = mfwindow.Result(extra, base.settings)
     assert grown.quality.tolist() == list(range(6))
-    assert grown.row_keys() == COLUMNS[1:] + ("quality",)
+    assert grown.row_keys() == COLUMNS[1:] + QUALITY + ("quality",)
     pytest.importorskip("pandas")
-    assert grown.to_pandas().columns.tolist() == list(COLUMNS[1:]) + [
+    assert grown.to_pandas().columns.tolist() == list(COLUMNS[1:] + QUALITY) + [
         "quality"]
 
 
@@ -555,8 +555,9 @@ def test_to_pandas_of_one_series():
     frame = got.to_pandas()
     assert frame.index.name == "time"
     assert frame.index.tolist() == got.time.tolist()
-    assert frame.columns.tolist() == list(COLUMNS[1:])
-    assert bits(frame.to_numpy()) == bits(
+    assert frame.columns.tolist() == list(COLUMNS[1:] + QUALITY)
+    assert list(frame["status"]) == ["ok"] * got.n_windows
+    assert bits(frame[list(COLUMNS[1:])].to_numpy()) == bits(
         np.column_stack([got[c] for c in COLUMNS[1:]]))
 
 

@@ -16,6 +16,8 @@ SOURCE_DIR = os.environ.get(
 COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
            "f_alfa_sz")
 SPECTRUM_KEYS = ("h", "tau", "alpha", "f_alpha")
+# Each window's quality, after the six values.
+QUALITY = ("status", "zero_share", "floor_share", "min_r2")
 
 
 def tool(variable):
@@ -49,8 +51,12 @@ def run_plot(*args, cwd=None):
 
 
 def bits(values):
-    """Exact text of each double; every NaN reads "nan"."""
-    return [float(v).hex() for v in np.ravel(values)]
+    """Exact text of each double; every NaN reads "nan". Words (the quality
+    status) compare as they are."""
+    flat = np.ravel(np.asarray(values))
+    if flat.dtype.kind in "USO":
+        return [str(v) for v in flat]
+    return [float(v).hex() for v in flat]
 
 
 def walk(n, seed):

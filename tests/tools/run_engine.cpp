@@ -3,6 +3,11 @@
 //   mfwindow_engine reference|fast THREADS [NAME...]
 // (THREADS 0: every available core; NAMEs serve blank series names)
 // reads the dialogue answers on standard input like mfwindow.
+// MFWINDOW_SIMD_TARGET=NAME holds the vector kernels to that instruction set
+// or the best one below it (AVX3 or AVX512, AVX2, SSE4, NEON, SCALAR);
+//   mfwindow_engine simd
+// prints the instruction set the kernels use, after that variable.
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -12,9 +17,20 @@
 #include "driver/fatal.h"
 #include "driver/interrupt.h"
 #include "driver/run.h"
+#include "numerics/simd_target.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  if (const char* target = std::getenv("MFWINDOW_SIMD_TARGET")) {
+    if (!numerics::RestrictSimdTargetsTo(target)) {
+      std::cerr << "mfwindow_engine: unknown SIMD target " << target << "\n";
+      return 2;
+    }
+  }
+  if (argc == 2 && std::string(argv[1]) == "simd") {
+    std::cout << numerics::ActiveSimdTarget().Name << "\n";
+    return 0;
+  }
   if (argc < 3) {
     std::cerr << "usage: mfwindow_engine reference|fast THREADS [NAME...]\n";
     return 2;

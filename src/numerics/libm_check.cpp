@@ -1,0 +1,94 @@
+#include "numerics/libm_check.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "numerics/exact_elementary.h"
+#include "numerics/libm_probe_arguments.h"
+#include "numerics/power_sums.h"
+
+namespace numerics {
+namespace {
+
+double LibmPow(double x, double y) { return std::pow(x, y); }
+double LibmLog10(double x) { return std::log10(x); }
+
+bool SameBits(double a, double b) {
+  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
+
+// The run's moment orders: q = k c - 10, k a real counter, c = 20/199.
+std::vector<double> MomentOrders() {
+  std::vector<double> q(200);
+  double counter = 0.0;
+  for (double& value : q) {
+    value = counter * (20.0 / 199.0) - 10.0;
+    counter += 1.0;
+  }
+  return q;
+}
+
+}  // namespace
+
+bool LibmMatchesKernels() {
+  // The one piece of state the kernels read that does not come through
+  // their parameters: a property of the process's libm, which cannot change
+  // while the process runs. A function-local static const is computed once,
+  // by the first caller, under the language's thread-safe initialisation,
+  // and never written again, so threads share it without locks.
+  static const bool kMatches =
+      detail::ProbeMismatches(&LibmPow, &LibmLog10) == 0;
+  return kMatches;
+}
+
+namespace detail {
+
+std::span<const PowArgument> PowProbeArguments() { return kPowProbe; }
+std::span<const double> PowerSumProbeRanges() { return kPowerSumProbe; }
+std::span<const double> Log10ProbeArguments() { return kLog10Probe; }
+
+std::size_t ProbeMismatches(PowFunction pow, Log10Function log10) {
+  std::size_t mismatches = 0;
+
+  std::vector<double> x;
+  std::vector<double> y;
+  for (const PowArgument& a : kPowProbe) {
+    x.push_back(a.X);
+    y.push_back(a.Y);
+  }
+  std::vector<double> out(x.size());
+  std::vector<std::uint8_t> kept(x.size());
+  PowKernel(x, y, out, kept);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (kept[i] != 0 && !SameBits(out[i], pow(x[i], y[i]))) ++mismatches;
+  }
+
+  const std::vector<double> q = MomentOrders();
+  const PowerSumKernel kernel(q);
+  const std::size_t terms = kPowerSumProbe.size() * q.size();
+  out.assign(terms, 0.0);
+  kept.assign(terms, 0);
+  if (kernel.KernelTerms(kPowerSumProbe, out, kept)) {
+    for (std::size_t t = 0; t < terms; ++t) {
+      const double range = kPowerSumProbe[t / q.size()];
+      if (kept[t] != 0 && !SameBits(out[t], pow(range, q[t % q.size()]))) {
+        ++mismatches;
+      }
+    }
+  }
+
+  out.assign(kLog10Probe.size(), 0.0);
+  kept.assign(kLog10Probe.size(), 0);
+  Log10Kernel(kLog10Probe, out, kept);
+  for (std::size_t i = 0; i < kLog10Probe.size(); ++i) {
+    if (kept[i] != 0 && !SameBits(out[i], log10(kLog10Probe[i]))) {
+      ++mismatches;
+    }
+  }
+  return mismatches;
+}
+
+}  // namespace detail
+}  // namespace numerics

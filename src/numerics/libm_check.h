@@ -1,0 +1,43 @@
+// Whether this platform's libm rounds as the exact kernels assume. The
+// kernels keep their own rounding of a pow or log10 value only where
+// glibc's documented error cannot change it (libm_bounds.h); another libm,
+// or another glibc, may err more. So before any kernel keeps a rounding,
+// the platform's pow and log10 are compared with the kernels on a fixed
+// set of the hardest arguments found (those the kernels decide themselves
+// with the least room). On any difference every term takes the libm call,
+// and the fast engine still gives the straightforward engine's bits.
+#pragma once
+
+#include <cstddef>
+#include <span>
+
+namespace numerics {
+
+// True when the platform's std::pow and std::log10 give the kernels' bits
+// on every probe argument. Evaluated once per process, at the first call
+// (thread-safe), and constant afterwards.
+bool LibmMatchesKernels();
+
+namespace detail {
+
+using PowFunction = double (*)(double, double);
+using Log10Function = double (*)(double);
+
+// The comparison itself, against the given functions: how many probe
+// arguments that a kernel decides itself get other bits from them (0: the
+// libm agrees). Runs the kernels' vector paths only.
+std::size_t ProbeMismatches(PowFunction pow, Log10Function log10);
+
+// The probe arguments, for the tests: pow's (x, y) pairs, the ranges R
+// whose powers R^q over the moment orders q = -10 + j 20/199 (j = 0..199)
+// the power-sum kernel decides, and log10's arguments.
+struct PowArgument {
+  double X;
+  double Y;
+};
+std::span<const PowArgument> PowProbeArguments();
+std::span<const double> PowerSumProbeRanges();
+std::span<const double> Log10ProbeArguments();
+
+}  // namespace detail
+}  // namespace numerics

@@ -1,0 +1,100 @@
+// The libm check: its probe arguments are ones the kernels decide
+// themselves, this platform's libm passes it, and a libm that errs more
+// than the kernels' budget for glibc fails it while one within glibc's
+// bounds passes.
+#include "numerics/libm_check.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "numerics/exact_elementary.h"
+#include "numerics/libm_bounds.h"
+#include "numerics/power_sums.h"
+#include "numerics/simd_targets_support.h"
+#include "numerics/sloppy_libm.h"
+
+namespace {
+
+double LibmPow(double x, double y) { return std::pow(x, y); }
+double LibmLog10(double x) { return std::log10(x); }
+
+// Sloppy libms of twice glibc's bounds (beyond the budget of 1.5) and of
+// 0.9 times them (within), from this platform's functions.
+double PowTwice(double x, double y) {
+  return sloppy_libm::Pow(LibmPow, x, y, 2.0);
+}
+double Log10Twice(double x) { return sloppy_libm::Log10(LibmLog10, x, 2.0); }
+double PowWithin(double x, double y) {
+  return sloppy_libm::Pow(LibmPow, x, y, 0.9);
+}
+double Log10Within(double x) { return sloppy_libm::Log10(LibmLog10, x, 0.9); }
+
+std::vector<double> MomentOrders() {
+  std::vector<double> q(200);
+  double counter = 0.0;
+  for (double& value : q) {
+    value = counter * (20.0 / 199.0) - 10.0;
+    counter += 1.0;
+  }
+  return q;
+}
+
+// Where this fails, the platform's pow or log10 rounds differently from
+// glibc 2.36 on an argument the kernels decide themselves: the kernels
+// then step aside (every term takes libm, so the engines still agree, but
+// the fast engine is slow) until libm_bounds.h and the kernels are
+// re-derived for this libm.
+TEST(LibmCheck, ThisPlatformsLibmMatchesTheKernels) {
+  EXPECT_EQ(numerics::detail::ProbeMismatches(LibmPow, LibmLog10), 0U);
+  EXPECT_TRUE(numerics::LibmMatchesKernels());
+}
+
+// A probe argument the kernels leave to libm would check nothing.
+TEST(LibmCheck, KernelsDecideTheProbeArgumentsThemselves) {
+  simd_test::ForEachSimdTarget([] {
+    if (!simd_test::KernelsHaveVectorPath()) return;
+    std::vector<double> x;
+    std::vector<double> y;
+    for (const auto& a : numerics::detail::PowProbeArguments()) {
+      x.push_back(a.X);
+      y.push_back(a.Y);
+    }
+    std::vector<double> out(x.size());
+    std::vector<std::uint8_t> kept(x.size());
+    EXPECT_EQ(numerics::detail::PowKernel(x, y, out, kept), 0U);
+
+    const auto log10_x = numerics::detail::Log10ProbeArguments();
+    out.resize(log10_x.size());
+    kept.resize(log10_x.size());
+    EXPECT_EQ(numerics::detail::Log10Kernel(log10_x, out, kept), 0U);
+
+    const std::vector<double> q = MomentOrders();
+    const numerics::PowerSumKernel kernel(q);
+    const auto ranges = numerics::detail::PowerSumProbeRanges();
+    out.resize(ranges.size() * q.size());
+    kept.resize(out.size());
+    ASSERT_TRUE(kernel.KernelTerms(ranges, out, kept));
+    for (std::size_t v = 0; v < ranges.size(); ++v) {
+      std::size_t decided = 0;
+      for (std::size_t j = 0; j < q.size(); ++j)
+        decided += kept[v * q.size() + j];
+      EXPECT_GT(decided, q.size() * 9 / 10) << ranges[v];
+    }
+  });
+}
+
+TEST(LibmCheck, FailsALibmThatErrsMoreThanTheBudget) {
+  if (!simd_test::KernelsHaveVectorPath()) GTEST_SKIP() << "no vector path";
+  // Each function alone: both are probed.
+  EXPECT_GT(numerics::detail::ProbeMismatches(PowTwice, LibmLog10), 0U);
+  EXPECT_GT(numerics::detail::ProbeMismatches(LibmPow, Log10Twice), 0U);
+}
+
+TEST(LibmCheck, PassesALibmWithinGlibcsBounds) {
+  EXPECT_EQ(numerics::detail::ProbeMismatches(PowWithin, Log10Within), 0U);
+}
+
+}  // namespace

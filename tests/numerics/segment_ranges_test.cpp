@@ -1,0 +1,150 @@
+// The tiles of segments against the one-segment routines: each range must
+// be the very double that detrending the segment alone (LTREND_8, or the
+// basis's Fit and the subtraction) and scanning it gives, on every
+// instruction set, for segment counts that fill tiles partly, wholly and
+// over several tiles, and with NaN and infinite values.
+#include "numerics/segment_ranges.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "numerics/detrend.h"
+#include "numerics/simd_targets_support.h"
+
+namespace {
+
+using numerics::OrthonormalPolynomialBasis;
+
+// Largest minus smallest, both searched from the first value and replaced
+// only by strictly greater (smaller) values.
+double ScanRange(const std::vector<double>& r) {
+  double largest = r[0];
+  double smallest = r[0];
+  for (const double v : r) {
+    if (v > largest) largest = v;
+    if (v < smallest) smallest = v;
+  }
+  return largest - smallest;
+}
+
+std::vector<double> LineRangesOneByOne(const std::vector<double>& values,
+                                       std::size_t n, std::size_t count) {
+  std::vector<double> ranges;
+  for (std::size_t v = 0; v < count; ++v) {
+    std::vector<double> segment(values.begin() + static_cast<long>(v * n),
+                                values.begin() + static_cast<long>(v * n + n));
+    numerics::LTREND_8(segment.data(), static_cast<std::int32_t>(n));
+    ranges.push_back(ScanRange(segment));
+  }
+  return ranges;
+}
+
+std::vector<double> PolynomialRangesOneByOne(
+    const OrthonormalPolynomialBasis& basis, const std::vector<double>& values,
+    std::size_t count) {
+  const auto n = static_cast<std::size_t>(basis.Points());
+  std::vector<double> ranges;
+  std::vector<double> fit(n);
+  for (std::size_t v = 0; v < count; ++v) {
+    std::vector<double> segment(values.begin() + static_cast<long>(v * n),
+                                values.begin() + static_cast<long>(v * n + n));
+    basis.Fit(segment, fit);
+    for (std::size_t i = 0; i < n; ++i) segment[i] = segment[i] - fit[i];
+    ranges.push_back(ScanRange(segment));
+  }
+  return ranges;
+}
+
+// A random walk with a few special values at chosen places.
+std::vector<double> Values(std::size_t size, std::uint64_t seed) {
+  std::mt19937_64 random(seed);
+  std::vector<double> values(size);
+  double x = 0.0;
+  for (double& v : values) {
+    x += static_cast<double>(random() >> 11) * 0x1p-53 - 0.5;
+    v = x;
+  }
+  return values;
+}
+
+void ExpectSameBits(const std::vector<double>& got,
+                    const std::vector<double>& want) {
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t v = 0; v < want.size(); ++v) {
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(got[v]),
+              std::bit_cast<std::uint64_t>(want[v]))
+        << "segment " << v << ": " << got[v] << " vs " << want[v];
+  }
+}
+
+struct Case {
+  std::size_t n;      // points per segment
+  std::size_t count;  // segments
+};
+// Counts below, at and past one tile of kSegmentLanes, and several tiles;
+// lengths with and without a partial block of the in-register transpose.
+// clang-format off
+const Case kCases[] = {
+  {2, 1}, {3, 7}, {5, 8}, {7, 9}, {20, 16}, {21, 17}, {33, 3}, {64, 25},
+  {199, 5},
+};
+// clang-format on
+
+TEST(SegmentRanges, LineTilesMatchOneSegmentAtATime) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.n << " points x " << c.count);
+    std::vector<double> values = Values(c.n * c.count, c.n + c.count);
+    if (c.count > 2) {
+      values[c.n + 1] = std::numeric_limits<double>::quiet_NaN();  // segment 1
+      values[2 * c.n] = std::numeric_limits<double>::infinity();   // segment 2
+    }
+    const std::vector<double> want = LineRangesOneByOne(values, c.n, c.count);
+    simd_test::ForEachSimdTarget([&] {
+      std::vector<double> work(
+          numerics::SegmentRangesWorkSize(static_cast<std::int32_t>(c.n), 1));
+      std::vector<double> got(c.count);
+      numerics::LineDetrendedRanges(values, static_cast<std::int32_t>(c.n),
+                                    static_cast<std::int32_t>(c.count), got,
+                                    work);
+      ExpectSameBits(got, want);
+    });
+  }
+}
+
+TEST(SegmentRanges, PolynomialTilesMatchOneSegmentAtATime) {
+  for (const std::int32_t order : {2, 3, 5, 10}) {
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(testing::Message() << "order " << order << ", " << c.n
+                                      << " points x " << c.count);
+      // Few points: the fit interpolates, every residual is 0 or NaN.
+      const OrthonormalPolynomialBasis basis(static_cast<std::int32_t>(c.n),
+                                             order);
+      std::vector<double> values = Values(c.n * c.count, c.n * 31 + c.count);
+      if (c.count > 2) {
+        values[c.n] = std::numeric_limits<double>::quiet_NaN();  // first point
+        // Last point of segment 2: where the fit interpolates, its residual
+        // alone is NaN, which a strict scan never takes.
+        values[3 * c.n - 1] = -std::numeric_limits<double>::infinity();
+      }
+      const std::vector<double> want =
+          PolynomialRangesOneByOne(basis, values, c.count);
+      simd_test::ForEachSimdTarget([&] {
+        std::vector<double> work(numerics::SegmentRangesWorkSize(
+            static_cast<std::int32_t>(c.n), order));
+        std::vector<double> got(c.count);
+        numerics::PolynomialDetrendedRanges(
+            basis, values, static_cast<std::int32_t>(c.count), got, work);
+        ExpectSameBits(got, want);
+      });
+    }
+  }
+}
+
+}  // namespace
