@@ -1,6 +1,8 @@
 #include "analysis/fast_series.h"
 
+#include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
 
@@ -14,16 +16,37 @@
 
 #include "analysis/fast_window.h"
 #include "analysis/table_size.h"
+#include "analysis/window_null.h"
 
 namespace analysis {
 namespace {
 
-// One window in flight: its prepared values and, once analysed, its summary.
+// One window in flight: its prepared values and, once analysed, its summary
+// and whatever else the run hands out.
 struct Slot {
   std::vector<double> Values;
   std::int64_t Number = 0;  // counted from 1 within the series
   SpectrumSummary Summary;
+  WindowQuality Quality;
   WindowSpectrum Spectrum;  // filled only when asked for
+  std::vector<double> Fq;   // with Method.KeepFq
+  // With surrogates: the surrogated sequence and first raw sample, taken
+  // while the window is read; each surrogate's width and AlfaSz by index;
+  // the levels.
+  std::vector<double> Source;
+  double FirstSample = 0.0;
+  std::vector<double> Widths;
+  std::vector<double> AlfaSz;
+  std::vector<double> Scratch;
+  WindowNull Null;
+};
+
+// What one thread needs to analyse surrogates: made on first use.
+struct SurrogateWorker {
+  explicit SurrogateWorker(const RunConstants& run)
+      : Factory(run.Params), Work(run) {}
+  SurrogateFactory Factory;
+  FastWorkspace Work;
 };
 
 // Thread pools outlive the engines that use them. Making a TBB arena for
@@ -64,12 +87,26 @@ class FastSeriesEngine final : public SeriesEngine {
       : run_(std::move(run)),
         threads_(threads),
         buffers_(run_->Params.Lrec),
-        workspaces_([this] { return FastWorkspace(*run_); }) {
+        workspaces_([this] { return FastWorkspace(*run_); }),
+        surrogate_workers_([this] { return SurrogateWorker(*run_); }) {
     // Two windows per thread keep every thread busy while the reader fills
     // the next one.
     slots_.resize(static_cast<std::size_t>(threads > 1 ? 2 * threads : 1));
+    const TableParams& tables = run_->Params;
+    const std::size_t surrogates =
+        detail::TableSize(1, tables.Surrogates.Count);
     for (Slot& slot : slots_) {
-      slot.Values.resize(detail::TableSize(1, run_->Params.Lrec));
+      slot.Values.resize(detail::TableSize(1, tables.Lrec));
+      if (tables.Method.KeepFq) {
+        slot.Fq.resize(detail::TableSize(std::int64_t(run_->QGrid.size()),
+                                         std::int64_t(run_->LogScale.size())));
+      }
+      if (surrogates > 0) {
+        slot.Source.resize(SurrogateSourceSize(tables));
+        slot.Widths.resize(surrogates);
+        slot.AlfaSz.resize(surrogates);
+        slot.Scratch.resize(surrogates);
+      }
     }
     // The calling thread's workspace now, so that a run that cannot get its
     // storage fails before the first series.
@@ -99,34 +136,87 @@ class FastSeriesEngine final : public SeriesEngine {
                const WindowSink& emit, bool with_spectrum) override;
 
  private:
+  // Reads the next window into `slot`; false at the end of the series.
+  bool ReadSlot(WindowFiller& filler, const SampleSource& next_sample,
+                Slot& slot, std::int64_t number);
   void AnalyseSlot(Slot& slot, bool with_spectrum);
+  void AnalyseSurrogates(Slot& slot);
 
   std::shared_ptr<const RunConstants> run_;
   int threads_;
   WindowBuffers buffers_;
   std::vector<Slot> slots_;
   tbb::enumerable_thread_specific<FastWorkspace> workspaces_;
+  tbb::enumerable_thread_specific<SurrogateWorker> surrogate_workers_;
   int arena_threads_ = 1;
   std::unique_ptr<tbb::task_arena> arena_;
   std::atomic<int> at_once_{0};
   std::atomic<int> most_at_once_{0};
 };
 
+bool FastSeriesEngine::ReadSlot(WindowFiller& filler,
+                                const SampleSource& next_sample, Slot& slot,
+                                std::int64_t number) {
+  if (!filler.Next(next_sample, slot.Values)) return false;
+  slot.Number = number;
+  if (!slot.Source.empty()) {
+    // The raw samples are in WindowBuf only until the next window is read.
+    SurrogateSource(run_->Params, buffers_.WindowBuf, slot.Source);
+    slot.FirstSample = buffers_.WindowBuf[0];
+  }
+  return true;
+}
+
 void FastSeriesEngine::AnalyseSlot(Slot& slot, bool with_spectrum) {
   const int now = ++at_once_;
   int most = most_at_once_.load();
   while (now > most && !most_at_once_.compare_exchange_weak(most, now)) {
   }
-  FastWorkspace& work = workspaces_.local();
-  slot.Summary = AnalyseWindowFast(*run_, work, slot.Values);
-  if (with_spectrum) {
-    slot.Spectrum.HurstQ.assign(work.HurstQ.begin(), work.HurstQ.end());
-    slot.Spectrum.TauQ.assign(work.TauQ.begin(), work.TauQ.end());
-    slot.Spectrum.AlfaGrid.assign(work.AlfaGrid.begin(), work.AlfaGrid.end());
-    slot.Spectrum.FAlfaGrid.assign(work.FAlfaGrid.begin(),
-                                   work.FAlfaGrid.end());
+  {
+    // Everything is copied out of the thread's workspace before the
+    // surrogates start; they use workspaces of their own.
+    FastWorkspace& work = workspaces_.local();
+    slot.Summary = AnalyseWindowFast(*run_, work, slot.Values);
+    if (with_spectrum) {
+      slot.Spectrum.HurstQ.assign(work.HurstQ.begin(), work.HurstQ.end());
+      slot.Spectrum.TauQ.assign(work.TauQ.begin(), work.TauQ.end());
+      slot.Spectrum.AlfaGrid.assign(work.AlfaGrid.begin(), work.AlfaGrid.end());
+      slot.Spectrum.FAlfaGrid.assign(work.FAlfaGrid.begin(),
+                                     work.FAlfaGrid.end());
+    }
   }
+  if (!slot.Widths.empty()) AnalyseSurrogates(slot);
   --at_once_;
+}
+
+void FastSeriesEngine::AnalyseSurrogates(Slot& slot) {
+  // Each surrogate is a function of its window and index alone, and lands
+  // in its own place: the order in which threads finish never matters.
+  const auto analyse = [this, &slot](std::size_t first, std::size_t last) {
+    SurrogateWorker& worker = surrogate_workers_.local();
+    for (std::size_t i = first; i < last; ++i) {
+      const std::span<const double> prepared =
+          worker.Factory.Make(slot.Source, slot.FirstSample, slot.Number,
+                              static_cast<std::int32_t>(i));
+      const SpectrumSummary s = AnalyseWindowFast(*run_, worker.Work, prepared);
+      slot.Widths[i] = s.AlfaWidth;
+      slot.AlfaSz[i] = s.AlfaSz;
+    }
+  };
+  if (arena_) {
+    // Already inside the arena (a pipeline stage): the surrogates join the
+    // same threads. Isolated, so that a thread waiting here takes no other
+    // window's work and no worker is entered twice.
+    tbb::this_task_arena::isolate([&] {
+      tbb::parallel_for(tbb::blocked_range<std::size_t>(0, slot.Widths.size()),
+                        [&](const tbb::blocked_range<std::size_t>& r) {
+                          analyse(r.begin(), r.end());
+                        });
+    });
+  } else {
+    analyse(0, slot.Widths.size());
+  }
+  slot.Null = NullLevels(slot.Summary, slot.Widths, slot.AlfaSz, slot.Scratch);
 }
 
 void FastSeriesEngine::Analyse(const WindowPlan& plan,
@@ -140,14 +230,17 @@ void FastSeriesEngine::Analyse(const WindowPlan& plan,
     outcome.Result =
         MakeWindowResult(run_->Params.Lrec, plan, slot.Number, slot.Summary);
     outcome.Spectrum = with_spectrum ? &slot.Spectrum : nullptr;
+    outcome.Quality = slot.Quality;
+    outcome.Fq = slot.Fq.empty() ? nullptr : &slot.Fq;
+    outcome.Null = slot.Widths.empty() ? nullptr : &slot.Null;
     emit(outcome);
   };
 
   if (!arena_) {
     Slot& slot = slots_.front();
     std::int64_t read = 0;
-    while (filler.Next(next_sample, slot.Values)) {
-      slot.Number = ++read;
+    while (ReadSlot(filler, next_sample, slot, read + 1)) {
+      ++read;
       AnalyseSlot(slot, with_spectrum);
       hand_out(slot);
     }
@@ -165,11 +258,11 @@ void FastSeriesEngine::Analyse(const WindowPlan& plan,
             [&](tbb::flow_control& control) -> Slot* {
               Slot& slot =
                   slots_[static_cast<std::size_t>(read) % slots_.size()];
-              if (!filler.Next(next_sample, slot.Values)) {
+              if (!ReadSlot(filler, next_sample, slot, read + 1)) {
                 control.stop();
                 return nullptr;
               }
-              slot.Number = ++read;
+              ++read;
               return &slot;
             }) &
             tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel,

@@ -51,16 +51,37 @@ bool WindowFiller::Next(const SampleSource& next_sample,
     std::copy(window.begin() + static_cast<std::ptrdiff_t>(shift), window.end(),
               carry.begin());
   }
-  std::copy(window.begin(), window.end(), prepared.begin());
-  if (tables_.IncrFlag == 1) {
+  PrepareWindow(tables_, window, prepared);
+  return true;
+}
+
+void PrepareWindow(const TableParams& tables, std::span<const double> raw,
+                   std::span<double> prepared) {
+  const std::size_t lrec = raw.size();
+  assert(prepared.size() == lrec && lrec >= 1);
+  if (prepared.data() != raw.data()) {
+    std::copy(raw.begin(), raw.end(), prepared.begin());
+  }
+  if (tables.IncrFlag == 1) {
     // The increments keep the window's length: Lrec - 1 differences and a
-    // final 0.0. No profile is formed.
+    // final 0.0.
     for (std::size_t i = 0; i + 1 < lrec; ++i) {
       prepared[i] = prepared[i + 1] - prepared[i];
     }
     prepared[lrec - 1] = 0.0;
   }
-  return true;
+  if (tables.Method.Profile) FormProfile(prepared);
+}
+
+void FormProfile(std::span<double> values) {
+  double sum = 0.0;
+  for (const double v : values) sum += v;
+  const double mean = sum / static_cast<double>(values.size());
+  double running = 0.0;
+  for (double& v : values) {
+    running += v - mean;
+    v = running;
+  }
 }
 
 WindowResult MakeWindowResult(std::int32_t lrec, const WindowPlan& plan,

@@ -1,6 +1,7 @@
 // The window that moves along one series, shared by both engines: fills
 // from the samples as they are read, prepares each complete window (copy or
-// increments) and gives each window its time mark. Does no I/O itself.
+// increments, then optionally the profile) and gives each window its time
+// mark. Does no I/O itself.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,20 @@ struct WindowBuffers {
   std::vector<double> AnalysisBuf;  // Lrec prepared values
 };
 
+// The values the analysis reads, from the Lrec raw samples of a window:
+//   1. a copy, or with IncrFlag 1 the Lrec - 1 increments
+//      raw[i+1] - raw[i] followed by 0.0 (the length stays Lrec);
+//   2. with Method.Profile, the profile of those values: with the mean
+//      m = (their running sum in ascending order) / Lrec, the running sum
+//      (ascending) of v[i] - m. With IncrFlag 1 the final 0.0 takes part
+//      in the mean and the sum like any other value.
+// `raw` and `prepared` hold Lrec values each and may be the same span.
+void PrepareWindow(const TableParams& tables, std::span<const double> raw,
+                   std::span<double> prepared);
+
+// Replaces `values` by their profile, as step 2 above.
+void FormProfile(std::span<double> values);
+
 // Moves the window along one series: fills it from the samples as they are
 // read (the first window from its first position, each later one after the
 // overlap carried from the previous window) and prepares its values. Holds
@@ -37,10 +52,11 @@ class WindowFiller {
   WindowFiller(const TableParams& tables, const WindowPlan& plan,
                WindowBuffers& buffers);
 
-  // Reads the next complete window and writes its prepared values (a copy,
-  // or the Lrec - 1 increments followed by 0.0) to `prepared` (Lrec
-  // values). Returns false when `next_sample` ends the series first; the
-  // partly filled window is then dropped.
+  // Reads the next complete window and writes its prepared values
+  // (PrepareWindow) to `prepared` (Lrec values). Returns false when
+  // `next_sample` ends the series first; the partly filled window is then
+  // dropped. The raw samples stay in the buffers' WindowBuf until the next
+  // call.
   bool Next(const SampleSource& next_sample, std::span<double> prepared);
 
  private:

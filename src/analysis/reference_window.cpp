@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "analysis/segment_measure.h"
 #include "analysis/spectrum_steps.h"
 #include "analysis/table_size.h"
 
@@ -15,25 +16,14 @@ namespace analysis {
 namespace {
 
 constexpr std::size_t kAlfas = kAlfaCount;
-
-// Largest minus smallest of a detrended segment, both searches starting
-// from the first value and moving only on strict inequality, so a NaN is
-// never taken unless it comes first.
-double SegmentRange(const double* segment, std::size_t n) {
-  double largest = segment[0];
-  double smallest = segment[0];
-  for (std::size_t i = 1; i < n; ++i) {
-    if (segment[i] > largest) largest = segment[i];
-    if (segment[i] < smallest) smallest = segment[i];
-  }
-  return largest - smallest;
-}
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 }  // namespace
 
 Workspace::Workspace(const RunConstants& run)
     : FluctTable(detail::TableSize(std::int64_t(run.QGrid.size()),
                                    std::int64_t(run.LogScale.size()))),
+      Fq(run.Params.Method.KeepFq ? FluctTable.size() : 0),
       HurstQ(run.QGrid.size()),
       TauQ(run.QGrid.size()),
       AlfaGrid(kAlfas),
@@ -50,9 +40,13 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
   const std::int32_t lrec = run.Params.Lrec;
   const std::size_t moments = run.QGrid.size();
   const std::size_t scales = run.LogScale.size();
+  const bool rms = run.Params.Method.Measure == Fluctuation::kRms;
   assert(values.size() == static_cast<std::size_t>(lrec));
   assert(work.FluctTable.size() == moments * scales);
 
+  work.Magnitude = MeasureWindow(values);
+  const SegmentFloors floors = FloorsOf(run, work.Magnitude);
+  work.Counts = SegmentCounts{};
   std::fill(work.FluctTable.begin(), work.FluctTable.end(), 0.0);
   double* const segment = work.SegmentBuf.data();
 
@@ -62,6 +56,7 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
     const std::int32_t segment_count = lrec / segment_len;
     const auto n = static_cast<std::size_t>(segment_len);
     double* const column = work.FluctTable.data() + k * moments;
+    std::int64_t counted = 0;
 
     // Segments run forward from the window's first value; the last
     // lrec - segment_count * n values are not used at this scale.
@@ -80,21 +75,29 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
         }
       }
 
-      // A segment without a positive range (flat, or NaN) adds nothing but
-      // still counts in the divisor.
-      const double range = SegmentRange(segment, n);
-      if (range > 0.0) {
-        for (std::size_t j = 0; j < moments; ++j) {
-          column[j] = column[j] + std::pow(range, run.QGrid[j]);
-        }
+      const double fluctuation = rms ? detail::SegmentRms(segment, n)
+                                     : detail::SegmentRange(segment, n);
+      work.Counts.Floor += AtRoundingFloor(fluctuation, floors) ? 1 : 0;
+      // A segment that counts as zero (flat, NaN, or below the range
+      // floor) adds nothing but still counts in the divisor.
+      if (CountsAsZero(fluctuation, floors)) {
+        work.Counts.Zero += 1;
+        continue;
+      }
+      ++counted;
+      for (std::size_t j = 0; j < moments; ++j) {
+        column[j] = column[j] + detail::MomentTerm(fluctuation, run.QGrid[j]);
       }
     }
+    work.Counts.Total += segment_count;
 
-    const double divisor = static_cast<double>(segment_count);
     for (std::size_t j = 0; j < moments; ++j) {
-      const double e = 1.0 / run.QGrid[j];
-      column[j] = std::pow(column[j] / divisor, e);
+      column[j] =
+          detail::MomentMean(column[j], run.QGrid[j], counted, segment_count);
     }
+  }
+  if (!work.Fq.empty()) {
+    std::copy(work.FluctTable.begin(), work.FluctTable.end(), work.Fq.begin());
   }
 }
 
@@ -107,7 +110,7 @@ AlfaRange SampleSpectrum(std::span<const double> q_grid,
                          std::span<double> f_alfa_grid) {
   assert(tau_q.size() == q_grid.size() && alfa_grid.size() == kAlfas &&
          f_alfa_grid.size() == kAlfas);
-  // Central differences of tau at q[2..size-3], two grid steps to each side.
+  // Central differences of tau at q[2..size-3], two orders to each side.
   AlfaRange range{kAlfaSentinel, -kAlfaSentinel};
   for (std::size_t k = 0; k < diff_span.size(); ++k) {
     const double a = (tau_q[k + 4] - tau_q[k]) / diff_span[k];
@@ -183,44 +186,64 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
     if (f < smallest) smallest = f;
   }
 
-  detail::AlfaRange range;
-  if (smallest > 0.0) {
-    for (double& f : fitted) f = std::log10(f);
-
-    // Least-squares slope of log10 F(q, s) against the scale grid (not the
-    // log of the integer segment length), every fitted scale with equal
-    // weight.
-    const double count = static_cast<double>(run.FitEnd - run.FitBegin);
-    for (std::size_t j = 0; j < moments; ++j) {
-      double sum = 0.0;
-      for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
-        sum += table[k * moments + j];
-      }
-      const double mean = sum / count;
-      double sxy = 0.0;
-      for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
-        sxy += (table[k * moments + j] - mean) *
-               (run.LogScale[k] - run.LogScaleMean);
-      }
-      const double hurst = sxy / run.LogScaleSumSq;
-      work.HurstQ[j] = hurst;
-      work.TauQ[j] = hurst * run.QGrid[j] - 1.0;
-    }
-    range = detail::SampleSpectrum(run.QGrid, run.AlfaDiffSpan, work.TauQ,
-                                   work.AlfaGrid, work.FAlfaGrid);
-  } else {
-    // Degenerate window (a scale without any positive range, an overflow to
-    // 0, or a NaN first entry): a constant spectrum that reads off as
+  if (!(smallest > 0.0)) {
+    // Degenerate window (a scale without any counted segment, an overflow
+    // to 0, or a NaN first entry): a constant spectrum that reads off as
     // kDegenerateSummary. The table stays as it is; nothing of an earlier
     // window may pass for this one's exponents.
-    std::fill(work.HurstQ.begin(), work.HurstQ.end(),
-              std::numeric_limits<double>::quiet_NaN());
-    std::fill(work.TauQ.begin(), work.TauQ.end(),
-              std::numeric_limits<double>::quiet_NaN());
+    std::fill(work.HurstQ.begin(), work.HurstQ.end(), kNaN);
+    std::fill(work.TauQ.begin(), work.TauQ.end(), kNaN);
     std::fill(work.AlfaGrid.begin(), work.AlfaGrid.end(), 0.5);
     std::fill(work.FAlfaGrid.begin(), work.FAlfaGrid.end(), 1.0);
+    const SpectrumSummary summary =
+        detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, {});
+    work.Quality = JudgeQuality(run, true, work.Magnitude.AllFinite,
+                                work.Counts, kNaN, summary);
+    return summary;
   }
-  return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, range);
+
+  for (double& f : fitted) f = std::log10(f);
+
+  // Least-squares slope of log10 F(q, s) against the scale grid (not the
+  // log of the integer segment length), every fitted scale with equal
+  // weight; and its R^2 from the same deviations.
+  const double count = static_cast<double>(run.FitEnd - run.FitBegin);
+  double min_r_squared = kNaN;
+  for (std::size_t j = 0; j < moments; ++j) {
+    double sum = 0.0;
+    for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
+      sum += table[k * moments + j];
+    }
+    const double mean = sum / count;
+    double sxy = 0.0;
+    double syy = 0.0;
+    for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
+      const double dy = table[k * moments + j] - mean;
+      sxy += dy * (run.LogScale[k] - run.LogScaleMean);
+      syy += dy * dy;
+    }
+    const double hurst = sxy / run.LogScaleSumSq;
+    work.HurstQ[j] = hurst;
+    work.TauQ[j] = hurst * run.QGrid[j] - 1.0;
+    min_r_squared =
+        SmallerRSquared(min_r_squared, RSquared(sxy, run.LogScaleSumSq, syy));
+  }
+
+  SpectrumSummary summary;
+  if (run.AlfaDiffSpan.empty()) {
+    // No order has two neighbours on each side: nothing to estimate alpha
+    // from.
+    std::fill(work.AlfaGrid.begin(), work.AlfaGrid.end(), kNaN);
+    std::fill(work.FAlfaGrid.begin(), work.FAlfaGrid.end(), kNaN);
+    summary = SpectrumSummary{kNaN, kNaN, kNaN, kNaN, kNaN};
+  } else {
+    const detail::AlfaRange range = detail::SampleSpectrum(
+        run.QGrid, run.AlfaDiffSpan, work.TauQ, work.AlfaGrid, work.FAlfaGrid);
+    summary = detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, range);
+  }
+  work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
+                              min_r_squared, summary);
+  return summary;
 }
 
 SpectrumSummary AnalyseWindow(const RunConstants& run, Workspace& work,

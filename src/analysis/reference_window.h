@@ -1,8 +1,23 @@
 // The straightforward engine's analysis of one prepared window: fluctuation
 // functions over the run's scales and moment orders, then the singularity
-// spectrum by Legendre transform and its five-number summary. Every
-// operation in the order written, libm pow and log10, running sums in
-// ascending index. Its fast counterpart is fast_window.h.
+// spectrum by Legendre transform, its five-number summary and the window's
+// quality. Every operation in the order written, libm pow, log, exp and
+// log10, running sums in ascending index. Its fast counterpart is
+// fast_window.h.
+//
+// The fluctuation of a segment of n points, after detrending, is its range
+// (largest minus smallest residual) or, with Fluctuation::kRms, the square
+// root of the mean squared residual: sqrt((sum of r_i^2, ascending i) / n).
+// For each order q and scale s, over the g segments of the scale, with
+// P the segments whose fluctuation F_v counts (window_quality.h: positive
+// and not below the range floor):
+//   q != 0:  F_q(s) = ((sum over P of F_v^q, ascending v) / g)^(1/q)
+//   q == 0:  F_0(s) = exp((sum over P of ln F_v, ascending v) / g),
+//            and 0 when P is empty.
+// A segment outside P adds nothing but counts in g, for every q: at q = 0
+// it weighs as if its fluctuation were 1. With P empty the positive orders
+// give 0, the negative ones +infinity, and q = 0 gives 0 too, so such a
+// scale makes the window degenerate whatever the orders are.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +26,7 @@
 
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
+#include "analysis/window_quality.h"
 
 namespace analysis {
 
@@ -25,6 +41,9 @@ class Workspace {
   // FluctTable(j, k) for order j and scale k (both from 0), stored with j
   // fastest.
   std::vector<double> FluctTable;
+  // F(q, s) as ComputeFluctuations left it, when Method.KeepFq (else
+  // empty): SummariseSpectrum takes the logarithms of FluctTable in place.
+  std::vector<double> Fq;
   std::vector<double> HurstQ;  // h(q), the regression slopes, per order
   std::vector<double> TauQ;
   std::vector<double> AlfaGrid;  // kAlfaCount values
@@ -33,18 +52,26 @@ class Workspace {
   std::vector<double> TrendFit;    // its fitted trend, MaxScale values
   // The basis of the length at hand when the run keeps no shared ones.
   numerics::OrthonormalPolynomialBasis Basis;
+  // What ComputeFluctuations saw, for the quality.
+  WindowMagnitude Magnitude;
+  SegmentCounts Counts;
+  WindowQuality Quality;  // left by SummariseSpectrum
 };
 
-// Fills work.FluctTable from `values` (Lrec values: the window's copy or its
-// increments).
+// Fills work.FluctTable (and work.Fq when asked for) from `values` (Lrec
+// prepared values), and counts the window's flat segments.
 void ComputeFluctuations(const RunConstants& run, Workspace& work,
                          std::span<const double> values);
 
-// Reduces work.FluctTable (log-transforming it in place) to the summary;
-// also leaves HurstQ, TauQ, AlfaGrid and FAlfaGrid for callers that want the
-// whole spectrum. A degenerate window (some table value 0, negative, or NaN
-// as the first entry) leaves the table as it was, sets HurstQ and TauQ to
-// NaN (there is no scaling law to fit) and gives kDegenerateSummary.
+// Reduces work.FluctTable over the fitted scales (log-transforming them in
+// place) to the summary; also leaves HurstQ, TauQ, AlfaGrid and FAlfaGrid
+// for callers that want the whole spectrum, and work.Quality. A degenerate
+// window (some fitted table value 0, negative, or NaN as the first entry)
+// leaves the table as it was, sets HurstQ and TauQ to NaN (there is no
+// scaling law to fit) and gives kDegenerateSummary. With fewer than 5
+// orders there is no estimate of alpha: h and tau are fitted, but alpha,
+// f(alpha) and the summary are NaN (a degenerate window keeps its fixed
+// summary).
 SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work);
 
 // ComputeFluctuations followed by SummariseSpectrum.

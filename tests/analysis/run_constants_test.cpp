@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <set>
 #include <stdexcept>
@@ -235,6 +236,45 @@ TEST(PrepareRun, FitRangeBoundsTheRegressionScales) {
   }
   EXPECT_NEAR(run.LogScaleMean, static_cast<double>(mean), 1e-15);
   EXPECT_NEAR(run.LogScaleSumSq, static_cast<double>(sum_sq), 1e-14);
+}
+
+}  // namespace
+
+namespace {
+
+// MakeEngine refuses a run up front by this bound, so it must grow with
+// every option that sizes storage: a larger grid, F_q(s) kept per window in
+// flight (at least 2 per thread), surrogate workspaces.
+TEST(RunStorageBytes, GrowsWithEveryOptionThatSizesStorage) {
+  const analysis::TableParams base =
+      analysis::TablesOf(MakeParams(1000, 20, 2));
+  const std::int64_t plain = analysis::RunStorageBytes(base, 2);
+  struct Change {
+    const char* name;
+    std::function<void(analysis::TableParams&)> apply;
+    std::int64_t at_least;  // bytes the change must add
+  };
+  const Change changes[] = {
+      {"orders", [](analysis::TableParams& p) { p.Method.QCount = 400; },
+       2 * 200 * 200 * 8},
+      {"listed orders",
+       [](analysis::TableParams& p) { p.Method.QList.assign(300, 1.0); },
+       2 * 100 * 200 * 8},
+      {"scales", [](analysis::TableParams& p) { p.Method.ScaleCount = 400; },
+       2 * 200 * 200 * 8},
+      {"F_q(s)", [](analysis::TableParams& p) { p.Method.KeepFq = true; },
+       4 * 200 * 200 * 8},
+      {"surrogates", [](analysis::TableParams& p) { p.Surrogates.Count = 99; },
+       2 * (200 * 200 + 8 * 1000) * 8},
+      {"max scale", [](analysis::TableParams& p) { p.Method.MaxScale = 800; },
+       1},
+  };
+  for (const Change& c : changes) {
+    SCOPED_TRACE(c.name);
+    analysis::TableParams changed = base;
+    c.apply(changed);
+    EXPECT_GE(analysis::RunStorageBytes(changed, 2) - plain, c.at_least);
+  }
 }
 
 }  // namespace

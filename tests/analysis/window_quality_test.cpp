@@ -1,0 +1,298 @@
+// The quality of a window: the traps a scientist meets (a flat window, a
+// flat stretch, quantised data, a window too short for its order, a NaN)
+// are flagged, a random walk is not, and the shares and R^2 are the
+// counted and fitted values.
+#include "analysis/window_quality.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "analysis/reference_window.h"
+#include "analysis_test_support.h"
+
+namespace {
+
+using analysis::QualityStatus;
+using analysis::RunConstants;
+using analysis::Workspace;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct TrapCase {
+  const char* name;
+  std::int32_t lrec;
+  std::int32_t min_scale;
+  std::int32_t order;
+  std::function<std::vector<double>()> window;
+  QualityStatus status;
+};
+
+std::vector<double> WalkWithFlatStretch() {
+  std::vector<double> x = analysis_test::RandomWalk(1000, 21);
+  for (std::size_t i = 400; i < 520; ++i) x[i] = 3.7;  // a stalled sensor
+  return x;
+}
+
+// Integer readings of a slow walk: long runs of equal values.
+std::vector<double> Quantised() {
+  std::vector<double> x = analysis_test::RandomWalk(1000, 22);
+  for (double& v : x) v = std::round(0.2 * v);
+  return x;
+}
+
+std::vector<double> WalkWithNaN() {
+  std::vector<double> x = analysis_test::RandomWalk(1000, 23);
+  x[517] = kNaN;
+  return x;
+}
+
+// clang-format off
+const TrapCase kTrapCases[] = {
+  {"flat window, order 1",   1000, 20, 1, [] { return std::vector<double>(1000, 4.25); }, QualityStatus::kDegenerate},
+  {"flat window, order 5",   1000, 20, 5, [] { return std::vector<double>(1000, 4.25); }, QualityStatus::kDegenerate},
+  {"flat stretch, order 1",  1000, 20, 1, WalkWithFlatStretch, QualityStatus::kFlatSegments},
+  {"flat stretch, order 3",  1000, 20, 3, WalkWithFlatStretch, QualityStatus::kFlatSegments},
+  {"quantised, order 2",     1000, 20, 2, Quantised,           QualityStatus::kFlatSegments},
+  // Segments of at most 6 points under a polynomial of order 10: every
+  // fit interpolates, every range is 0.
+  {"Lrec 32, order 10",      32,   3, 10, [] { return analysis_test::RandomWalk(32, 24); }, QualityStatus::kDegenerate},
+  {"one NaN",                1000, 20, 2, WalkWithNaN,         QualityStatus::kNonFiniteInput},
+};
+// clang-format on
+
+TEST(WindowQuality, FlagsTheTraps) {
+  for (const TrapCase& c : kTrapCases) {
+    SCOPED_TRACE(c.name);
+    const RunConstants run = analysis_test::MakeRun(
+        analysis_test::MakeParams(c.lrec, c.min_scale, c.order));
+    Workspace work(run);
+    const analysis::SpectrumSummary s =
+        analysis::AnalyseWindow(run, work, c.window());
+    EXPECT_EQ(work.Quality.Status, c.status);
+    if (c.status == QualityStatus::kDegenerate) {
+      EXPECT_EQ(s.AlfaSz, 0.5);
+      EXPECT_TRUE(std::isnan(work.Quality.MinRSquared));
+    }
+    if (c.status == QualityStatus::kFlatSegments) {
+      EXPECT_GT(work.Quality.FloorShare, 0.0);
+      EXPECT_GE(work.Quality.FloorShare, work.Quality.ZeroShare);
+    }
+  }
+}
+
+// Measured on 100 windows per order at Lrec 4096 (orders 1, 2 and 5),
+// F(AlfaSz) of a random walk never fell below 0.89 and the status was ok in
+// 299 of 300; at Lrec 1000 it was ok in 294, 290 and 299 of 300. Here: 12
+// windows of 4096 per order, all ok, with neither floor touched.
+TEST(WindowQuality, RandomWalkIsOk) {
+  for (const std::int32_t order : {1, 2}) {
+    const RunConstants run =
+        analysis_test::MakeRun(analysis_test::MakeParams(4096, 20, order));
+    Workspace work(run);
+    for (std::uint64_t seed = 1; seed <= 12; ++seed) {
+      SCOPED_TRACE(testing::Message() << "order " << order << " seed " << seed);
+      analysis::AnalyseWindow(run, work,
+                              analysis_test::RandomWalk(4096, 300 + seed));
+      EXPECT_EQ(work.Quality.Status, QualityStatus::kOk);
+      EXPECT_EQ(work.Quality.ZeroShare, 0.0);
+      EXPECT_EQ(work.Quality.FloorShare, 0.0);
+      EXPECT_GT(work.Quality.MinRSquared, 0.5);
+      EXPECT_LE(work.Quality.MinRSquared, 1.0);
+    }
+  }
+}
+
+// A stretch of exact zeros detrends to exact zeros: the shares are the
+// segments lying wholly inside it, over every scale index, counted here
+// from the segment positions.
+TEST(WindowQuality, SharesCountTheFlatSegments) {
+  for (const std::int32_t order : {1, 4}) {
+    SCOPED_TRACE(order);
+    const RunConstants run =
+        analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, order));
+    std::vector<double> x = analysis_test::RandomWalk(1000, 31);
+    const std::size_t first = 250;
+    const std::size_t last = 431;  // one past the stretch
+    for (std::size_t i = first; i < last; ++i) x[i] = 0.0;
+    std::int64_t total = 0;
+    std::int64_t inside = 0;
+    for (const std::int32_t len : run.ScaleLen) {
+      const auto n = static_cast<std::size_t>(len);
+      for (std::size_t v = 0; v < 1000 / n; ++v) {
+        ++total;
+        inside += v * n >= first && (v + 1) * n <= last ? 1 : 0;
+      }
+    }
+    ASSERT_GT(inside, 0);
+    Workspace work(run);
+    analysis::AnalyseWindow(run, work, x);
+    const double share =
+        static_cast<double>(inside) / static_cast<double>(total);
+    EXPECT_EQ(work.Quality.ZeroShare, share);
+    EXPECT_EQ(work.Quality.FloorShare, share);
+    EXPECT_EQ(work.Quality.Status, QualityStatus::kFlatSegments);
+  }
+}
+
+// The smallest R^2 over the orders, against a long double fit of the same
+// table.
+TEST(WindowQuality, MinRSquaredIsTheWorstFit) {
+  analysis::MethodOptions m;
+  m.KeepFq = true;
+  const RunConstants run =
+      analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 2), m);
+  Workspace work(run);
+  analysis::AnalyseWindow(run, work, analysis_test::RandomWalk(1000, 41));
+  const std::size_t q_count = run.QGrid.size();
+  long double worst = 2.0L;
+  for (std::size_t j = 0; j < q_count; ++j) {
+    long double x_mean = 0.0L;
+    long double y_mean = 0.0L;
+    for (std::size_t k = 0; k < run.LogScale.size(); ++k) {
+      x_mean += run.LogScale[k];
+      y_mean += std::log10(static_cast<long double>(work.Fq[k * q_count + j]));
+    }
+    x_mean /= 200.0L;
+    y_mean /= 200.0L;
+    long double sxx = 0.0L;
+    long double sxy = 0.0L;
+    long double syy = 0.0L;
+    for (std::size_t k = 0; k < run.LogScale.size(); ++k) {
+      const long double dx = run.LogScale[k] - x_mean;
+      const long double dy =
+          std::log10(static_cast<long double>(work.Fq[k * q_count + j])) -
+          y_mean;
+      sxx += dx * dx;
+      sxy += dx * dy;
+      syy += dy * dy;
+    }
+    worst = std::min(worst, sxy * sxy / (sxx * syy));
+  }
+  EXPECT_NEAR(work.Quality.MinRSquared, static_cast<double>(worst), 1e-12);
+  EXPECT_LT(work.Quality.MinRSquared, 0.999);  // the walk is not a line
+}
+
+// tau(q) = q h(q) - 1 with h(q) = 0.5 + c q: concave for c < 0, where the
+// transform peaks at 1; convex for c > 0, where every alpha*q - tau is
+// negative at one end of the orders and the spectrum is 0.
+TEST(WindowQuality, ConvexTauIsNotConcave) {
+  const RunConstants run =
+      analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 1));
+  Workspace work(run);
+  for (const double c : {-0.03, 0.05}) {
+    SCOPED_TRACE(c);
+    for (std::size_t k = 0; k < run.LogScale.size(); ++k) {
+      for (std::size_t j = 0; j < run.QGrid.size(); ++j) {
+        const double h = 0.5 + c * run.QGrid[j];
+        work.FluctTable[k * run.QGrid.size() + j] =
+            std::pow(10.0, h * run.LogScale[k]);
+      }
+    }
+    work.Magnitude = analysis::WindowMagnitude{1.0, true};
+    work.Counts = analysis::SegmentCounts{1000, 0, 0};
+    const analysis::SpectrumSummary s = analysis::SummariseSpectrum(run, work);
+    if (c < 0.0) {
+      EXPECT_NEAR(s.FAlfaSz, 1.0, 1e-3);
+      EXPECT_EQ(work.Quality.Status, QualityStatus::kOk);
+    } else {
+      EXPECT_EQ(s.FAlfaSz, 0.0);
+      EXPECT_EQ(work.Quality.Status, QualityStatus::kNotConcave);
+    }
+  }
+}
+
+// Sample-and-hold data: a walk whose levels are held for 1 + Geometric(1/30)
+// samples, so that many segments are flat.
+std::vector<double> SampleAndHold(std::size_t n, std::uint64_t seed) {
+  const std::vector<double> steps = analysis_test::WhiteNoise(n, seed);
+  std::mt19937_64 engine(seed + 1);
+  std::vector<double> x;
+  double level = 0.0;
+  for (std::size_t s = 0; x.size() < n; ++s) {
+    level += steps[s];
+    // Uniform in (0, 1] from the top 53 bits: the hold length by inversion.
+    const double u = (static_cast<double>(engine() >> 11) + 1.0) * 0x1p-53;
+    const auto hold =
+        1 + static_cast<std::size_t>(std::log(u) / std::log(1.0 - 1.0 / 30.0));
+    for (std::size_t k = 0; k < hold && x.size() < n; ++k) x.push_back(level);
+  }
+  return x;
+}
+
+// Guards the trap of adding a constant: flat segments detrend to rounding
+// residues proportional to the level, and those residues decide the
+// negative moments. Measured on 20 windows per order (1, 2, 3, 5; mean holds
+// 10 and 30): without the floor adding 7 moved AlfaSz by up to 0.40 to
+// 1.42; with the floor at 1e-10 by less than 5e-6.
+TEST(RangeFloor, MakesAConstantOffsetHarmless) {
+  for (const std::int32_t order : {1, 2, 5}) {
+    SCOPED_TRACE(order);
+    analysis::MethodOptions floor;
+    floor.RangeFloor = 1e-10;
+    const RunConstants with = analysis_test::MakeRun(
+        analysis_test::MakeParams(1000, 20, order), floor);
+    const RunConstants without =
+        analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, order));
+    Workspace work_with(with);
+    Workspace work_without(without);
+    double moved_with = 0.0;
+    double moved_without = 0.0;
+    for (std::uint64_t seed = 1; seed <= 4; ++seed) {
+      std::vector<double> x = SampleAndHold(1000, 50 + seed);
+      const double a = analysis::AnalyseWindow(with, work_with, x).AlfaSz;
+      const double c = analysis::AnalyseWindow(without, work_without, x).AlfaSz;
+      EXPECT_GT(work_with.Quality.ZeroShare, 0.0);
+      for (double& v : x) v += 7.0;
+      const double b = analysis::AnalyseWindow(with, work_with, x).AlfaSz;
+      const double d = analysis::AnalyseWindow(without, work_without, x).AlfaSz;
+      moved_with = std::max(moved_with, std::fabs(a - b));
+      moved_without = std::max(moved_without, std::fabs(c - d));
+    }
+    EXPECT_LT(moved_with, 0.01);
+    EXPECT_GT(moved_without, 0.1);  // the trap is real on these data
+  }
+}
+
+// The status is the first that applies: degenerate before non-finite
+// before flat before not concave.
+TEST(WindowQuality, StatusTakesTheFirstThatApplies) {
+  const RunConstants run =
+      analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 1));
+  const analysis::SpectrumSummary convex{0.1, 0.9, 0.8, 0.5, 0.0};
+  const analysis::SegmentCounts flat{10, 1, 1};
+  const analysis::SegmentCounts clean{10, 0, 0};
+  using analysis::JudgeQuality;
+  EXPECT_EQ(JudgeQuality(run, true, false, flat, kNaN, convex).Status,
+            QualityStatus::kDegenerate);
+  EXPECT_EQ(JudgeQuality(run, false, false, flat, 1.0, convex).Status,
+            QualityStatus::kNonFiniteInput);
+  EXPECT_EQ(JudgeQuality(run, false, true, flat, 1.0, convex).Status,
+            QualityStatus::kFlatSegments);
+  EXPECT_EQ(JudgeQuality(run, false, true, clean, 1.0, convex).Status,
+            QualityStatus::kNotConcave);
+  // Orders all positive: F(AlfaSz) says nothing about q = 0.
+  analysis::MethodOptions positive;
+  positive.QMin = 1.0;
+  positive.QMax = 5.0;
+  positive.QCount = 9;
+  const RunConstants one_sided =
+      analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 1), positive);
+  EXPECT_EQ(JudgeQuality(one_sided, false, true, clean, 1.0, convex).Status,
+            QualityStatus::kOk);
+  const analysis::WindowQuality q =
+      JudgeQuality(run, false, true, analysis::SegmentCounts{8, 2, 3}, 0.75,
+                   analysis::SpectrumSummary{0.4, 0.6, 0.2, 0.5, 1.0});
+  EXPECT_EQ(q.ZeroShare, 0.25);
+  EXPECT_EQ(q.FloorShare, 0.375);
+  EXPECT_EQ(q.MinRSquared, 0.75);
+}
+
+}  // namespace
