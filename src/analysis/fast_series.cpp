@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <map>
 #include <mutex>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -44,9 +45,9 @@ struct Slot {
 // What one thread needs to analyse surrogates: made on first use.
 struct SurrogateWorker {
   explicit SurrogateWorker(const RunConstants& run)
-      : Factory(run.Params), Work(run) {}
+      : Factory(run.Params), Work(run, false) {}
   SurrogateFactory Factory;
-  FastWorkspace Work;
+  FastAnalyser Work;  // the surrogates' F_q(s) is never handed out
 };
 
 // Thread pools outlive the engines that use them. Making a TBB arena for
@@ -87,7 +88,7 @@ class FastSeriesEngine final : public SeriesEngine {
       : run_(std::move(run)),
         threads_(threads),
         buffers_(run_->Params.Lrec),
-        workspaces_([this] { return FastWorkspace(*run_); }),
+        workspaces_([this] { return FastAnalyser(*run_, true); }),
         surrogate_workers_([this] { return SurrogateWorker(*run_); }) {
     // Two windows per thread keep every thread busy while the reader fills
     // the next one.
@@ -146,7 +147,7 @@ class FastSeriesEngine final : public SeriesEngine {
   int threads_;
   WindowBuffers buffers_;
   std::vector<Slot> slots_;
-  tbb::enumerable_thread_specific<FastWorkspace> workspaces_;
+  tbb::enumerable_thread_specific<FastAnalyser> workspaces_;
   tbb::enumerable_thread_specific<SurrogateWorker> surrogate_workers_;
   int arena_threads_ = 1;
   std::unique_ptr<tbb::task_arena> arena_;
@@ -175,14 +176,13 @@ void FastSeriesEngine::AnalyseSlot(Slot& slot, bool with_spectrum) {
   {
     // Everything is copied out of the thread's workspace before the
     // surrogates start; they use workspaces of their own.
-    FastWorkspace& work = workspaces_.local();
-    slot.Summary = AnalyseWindowFast(*run_, work, slot.Values);
-    if (with_spectrum) {
-      slot.Spectrum.HurstQ.assign(work.HurstQ.begin(), work.HurstQ.end());
-      slot.Spectrum.TauQ.assign(work.TauQ.begin(), work.TauQ.end());
-      slot.Spectrum.AlfaGrid.assign(work.AlfaGrid.begin(), work.AlfaGrid.end());
-      slot.Spectrum.FAlfaGrid.assign(work.FAlfaGrid.begin(),
-                                     work.FAlfaGrid.end());
+    FastAnalyser& work = workspaces_.local();
+    slot.Summary = work.Analyse(slot.Values);
+    slot.Quality = work.Quality();
+    if (with_spectrum) work.CopySpectrum(slot.Spectrum);
+    if (!slot.Fq.empty()) {
+      const std::span<const double> fq = work.Fq();
+      std::copy(fq.begin(), fq.end(), slot.Fq.begin());
     }
   }
   if (!slot.Widths.empty()) AnalyseSurrogates(slot);
@@ -198,7 +198,7 @@ void FastSeriesEngine::AnalyseSurrogates(Slot& slot) {
       const std::span<const double> prepared =
           worker.Factory.Make(slot.Source, slot.FirstSample, slot.Number,
                               static_cast<std::int32_t>(i));
-      const SpectrumSummary s = AnalyseWindowFast(*run_, worker.Work, prepared);
+      const SpectrumSummary s = worker.Work.Analyse(prepared);
       slot.Widths[i] = s.AlfaWidth;
       slot.AlfaSz[i] = s.AlfaSz;
     }

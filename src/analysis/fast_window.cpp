@@ -39,10 +39,11 @@ static_assert(kMomentCount % (kGroup * hn::MaxLanes(D())) == 0);
 
 // For each order j (in lanes): the mean of the 200 log10 F(q_j, s) over the
 // scales, columns[k][j] for k ascending; then sxy = sum of (y - mean) *
-// dx[k]; h = sxy / sum_sq and tau = h q - 1. Each lane's sums run in the
-// straightforward engine's order.
+// dx[k] and syy = sum of (y - mean)^2; h = sxy / sum_sq and tau = h q - 1.
+// Each lane's sums run in the straightforward engine's order.
 void RegressImpl(const double* const* columns, const double* dx, double sum_sq,
-                 const double* q, double* hurst, double* tau) {
+                 const double* q, double* hurst, double* tau, double* sxy_out,
+                 double* syy_out) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   for (std::size_t j = 0; j < kMomentCount; j += kGroup * lanes) {
@@ -55,19 +56,24 @@ void RegressImpl(const double* const* columns, const double* dx, double sum_sq,
     }
     V mean[kGroup];
     V sxy[kGroup];
+    V syy[kGroup];
     for (std::size_t g = 0; g < kGroup; ++g) {
       mean[g] = hn::Div(sum[g], hn::Set(d, 200.0));
       sxy[g] = hn::Zero(d);
+      syy[g] = hn::Zero(d);
     }
     for (std::size_t k = 0; k < kScaleCount; ++k) {
       const V dx_k = hn::Set(d, dx[k]);
       for (std::size_t g = 0; g < kGroup; ++g) {
-        const V y = hn::LoadU(d, columns[k] + j + g * lanes);
-        sxy[g] = hn::Add(sxy[g], hn::Mul(hn::Sub(y, mean[g]), dx_k));
+        const V dy = hn::Sub(hn::LoadU(d, columns[k] + j + g * lanes), mean[g]);
+        sxy[g] = hn::Add(sxy[g], hn::Mul(dy, dx_k));
+        syy[g] = hn::Add(syy[g], hn::Mul(dy, dy));
       }
     }
     for (std::size_t g = 0; g < kGroup; ++g) {
       const std::size_t at = j + g * lanes;
+      hn::StoreU(sxy[g], d, sxy_out + at);
+      hn::StoreU(syy[g], d, syy_out + at);
       const V h = hn::Div(sxy[g], hn::Set(d, sum_sq));
       hn::StoreU(h, d, hurst + at);
       hn::StoreU(hn::Sub(hn::Mul(h, hn::LoadU(d, q + at)), hn::Set(d, 1.0)), d,
@@ -154,9 +160,11 @@ constexpr std::size_t kScales = kScaleCount;
 
 // F(q, s) of one segment length into `column`: the positive ranges of the
 // detrended segments, their powers summed in segment order, then the q-th
-// order mean over all `segment_count` segments.
+// order mean over all `segment_count` segments. Counts the column's flat
+// segments into work.Counts, once for each of the `scales` that share it.
 void FillColumn(const RunConstants& run, FastWorkspace& work,
                 std::span<const double> values, std::size_t scale,
+                std::int64_t scales, const SegmentFloors& floors,
                 double* column) {
   const std::int32_t segment_len = run.ScaleLen[scale];
   const std::int32_t segment_count = run.Params.Lrec / segment_len;
@@ -173,9 +181,15 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   // A segment without a positive range (flat, or NaN) adds nothing but
   // still counts in the divisor.
   std::size_t positive = 0;
+  std::int64_t at_floor = 0;
   for (const double range : ranges) {
+    at_floor += AtRoundingFloor(range, floors) ? 1 : 0;
     if (range > 0.0) work.Ranges[positive++] = range;
   }
+  work.Counts.Total += scales * segment_count;
+  work.Counts.Zero +=
+      scales * (segment_count - static_cast<std::int64_t>(positive));
+  work.Counts.Floor += scales * at_floor;
 
   std::fill_n(column, kMoments, 0.0);
   work.Powers.Accumulate(std::span<const double>(work.Ranges.data(), positive),
@@ -191,8 +205,9 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
 // the regressions of all 200 orders (each order's sums still run over the
 // 200 scales in ascending order, repeated columns included), then the
 // running minima of all 100 alpha points (each over the orders in
-// ascending order, replaced only by a strictly smaller value).
-void RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
+// ascending order, replaced only by a strictly smaller value). Returns the
+// smallest R^2 of the fits.
+double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
   std::array<const double*, kScales> columns;
   std::array<double, kScales> dx;
   for (std::size_t k = 0; k < kScales; ++k) {
@@ -202,7 +217,12 @@ void RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
   }
   HWY_DYNAMIC_DISPATCH(RegressImpl)
   (columns.data(), dx.data(), run.LogScaleSumSq, run.QGrid.data(),
-   work.HurstQ.data(), work.TauQ.data());
+   work.HurstQ.data(), work.TauQ.data(), work.Sxy.data(), work.Syy.data());
+  double min_r_squared = std::numeric_limits<double>::quiet_NaN();
+  for (std::size_t j = 0; j < kMoments; ++j) {
+    min_r_squared = SmallerRSquared(
+        min_r_squared, RSquared(work.Sxy[j], run.LogScaleSumSq, work.Syy[j]));
+  }
 
   // The alpha range and grid, as the straightforward engine computes them.
   detail::AlfaRange& range = work.Range;
@@ -221,6 +241,7 @@ void RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
   HWY_DYNAMIC_DISPATCH(LegendreImpl)
   (run.QGrid.data(), work.TauQ.data(), work.AlfaGrid.data(),
    work.FAlfaGrid.data());
+  return min_r_squared;
 }
 
 }  // namespace
@@ -228,7 +249,9 @@ void RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
 FastWorkspace::FastWorkspace(const RunConstants& run)
     : SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
       Ranges(detail::TableSize(1, run.Params.Lrec)),
-      Powers(run.QGrid) {
+      Powers(run.QGrid),
+      Fq(run.Params.Method.KeepFq ? detail::TableSize(kMoments, kScales) : 0) {
+  assert(VectorKernelsTake(run));
   for (std::size_t j = 0; j < kMoments; ++j) InverseQ[j] = 1.0 / run.QGrid[j];
   if (run.Params.TrendOrder >= 2 && run.DetrendBasis.empty()) {
     Basis.Rebuild(run.MaxScale, run.Params.TrendOrder);  // full capacity
@@ -244,13 +267,36 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
   Columns.resize(detail::TableSize(std::int64_t(ColumnScale.size()), kMoments));
 }
 
+bool VectorKernelsTake(const RunConstants& run) {
+  const MethodOptions& method = run.Params.Method;
+  return IsDefaultMomentGrid(method) && run.QGrid.size() == kMoments &&
+         run.LogScale.size() == kScales &&
+         method.Measure == Fluctuation::kRange && method.RangeFloor == 0.0 &&
+         run.FitBegin == 0 && run.FitEnd == kScales;
+}
+
 SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
                                   std::span<const double> values) {
   assert(values.size() == static_cast<std::size_t>(run.Params.Lrec));
+  work.Magnitude = MeasureWindow(values);
+  const SegmentFloors floors = FloorsOf(run, work.Magnitude);
+  work.Counts = SegmentCounts{};
   const std::size_t columns = work.ColumnScale.size();
   for (std::size_t c = 0; c < columns; ++c) {
-    FillColumn(run, work, values, static_cast<std::size_t>(work.ColumnScale[c]),
-               work.Columns.data() + c * kMoments);
+    const std::int32_t first = work.ColumnScale[c];
+    const std::int32_t next = c + 1 < columns
+                                  ? work.ColumnScale[c + 1]
+                                  : static_cast<std::int32_t>(kScales);
+    FillColumn(run, work, values, static_cast<std::size_t>(first), next - first,
+               floors, work.Columns.data() + c * kMoments);
+  }
+  if (!work.Fq.empty()) {
+    for (std::size_t k = 0; k < kScales; ++k) {
+      const double* column =
+          work.Columns.data() +
+          static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
+      std::copy_n(column, kMoments, work.Fq.data() + k * kMoments);
+    }
   }
 
   // The table's minimum, scale outer and order inner from entry (1, 1);
@@ -262,13 +308,63 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
     work.TauQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.AlfaGrid.fill(0.5);
     work.FAlfaGrid.fill(1.0);
-    return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, {});
+    const SpectrumSummary summary =
+        detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, {});
+    work.Quality =
+        JudgeQuality(run, true, work.Magnitude.AllFinite, work.Counts,
+                     std::numeric_limits<double>::quiet_NaN(), summary);
+    return summary;
   }
 
   numerics::Log10Elementwise(work.Columns, work.Columns);
 
-  RegressAndTransform(run, work);
-  return detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, work.Range);
+  const double min_r_squared = RegressAndTransform(run, work);
+  const SpectrumSummary summary =
+      detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, work.Range);
+  work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
+                              min_r_squared, summary);
+  return summary;
+}
+
+FastAnalyser::FastAnalyser(const RunConstants& run, bool keep_fq) : run_(&run) {
+  if (VectorKernelsTake(run)) {
+    vector_.emplace(run);
+    if (!keep_fq) vector_->Fq.clear();
+  } else {
+    plain_.emplace(run);
+    if (!keep_fq) plain_->Fq.clear();
+  }
+}
+
+SpectrumSummary FastAnalyser::Analyse(std::span<const double> values) {
+  if (vector_) return AnalyseWindowFast(*run_, *vector_, values);
+  return AnalyseWindow(*run_, *plain_, values);
+}
+
+const WindowQuality& FastAnalyser::Quality() const {
+  return vector_ ? vector_->Quality : plain_->Quality;
+}
+
+void FastAnalyser::CopySpectrum(WindowSpectrum& out) const {
+  const auto copy = [](const auto& from, std::vector<double>& to) {
+    to.assign(from.begin(), from.end());
+  };
+  if (vector_) {
+    copy(vector_->HurstQ, out.HurstQ);
+    copy(vector_->TauQ, out.TauQ);
+    copy(vector_->AlfaGrid, out.AlfaGrid);
+    copy(vector_->FAlfaGrid, out.FAlfaGrid);
+  } else {
+    copy(plain_->HurstQ, out.HurstQ);
+    copy(plain_->TauQ, out.TauQ);
+    copy(plain_->AlfaGrid, out.AlfaGrid);
+    copy(plain_->FAlfaGrid, out.FAlfaGrid);
+  }
+}
+
+std::span<const double> FastAnalyser::Fq() const {
+  return vector_ ? std::span<const double>(vector_->Fq)
+                 : std::span<const double>(plain_->Fq);
 }
 
 }  // namespace analysis

@@ -6,16 +6,24 @@
 // transform run across independent sums in vector lanes. Every running sum
 // keeps its order, so every value is the one the straightforward engine
 // computes.
+//
+// The vector kernels take the described moment grid and scale count with
+// range fluctuations, no range floor and every scale fitted (the profile,
+// the longest scale and F_q(s) are theirs too). Any other run goes through
+// the plain path: the straightforward engine's operations, still spread
+// over the fast engine's threads. FastAnalyser chooses.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
 #include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
 #include "analysis/spectrum_steps.h"
+#include "analysis/window_quality.h"
 #include "numerics/power_sums.h"
 
 namespace analysis {
@@ -40,17 +48,54 @@ class FastWorkspace {
   // The basis of the length at hand when the run keeps no shared ones.
   numerics::OrthonormalPolynomialBasis Basis;
   std::array<double, kMomentCount> HurstQ{};  // h(q), the regression slopes
+  std::array<double, kMomentCount> Sxy{};     // their sums, for R^2
+  std::array<double, kMomentCount> Syy{};
   std::array<double, kMomentCount> TauQ{};
   std::array<double, kAlfaCount> AlfaGrid{};
   std::array<double, kAlfaCount> FAlfaGrid{};
   detail::AlfaRange Range;  // extremes of the finite-difference alphas
+  // F(q, s) before the logarithms, scale-major as WindowOutcome::Fq, when
+  // the run keeps it (else empty).
+  std::vector<double> Fq;
+  // What the window's columns showed, and the quality judged from it.
+  WindowMagnitude Magnitude;
+  SegmentCounts Counts;
+  WindowQuality Quality;
 };
+
+// Whether the vector kernels take this run (see above).
+bool VectorKernelsTake(const RunConstants& run);
 
 // The summary of one window of `values` (Lrec values), identical to
 // AnalyseWindow's. Leaves the window's spectrum in work.HurstQ, TauQ,
 // AlfaGrid and FAlfaGrid; a degenerate window sets HurstQ and TauQ to NaN
-// (they are not defined there) and the grids to 0.5 and 1.0.
+// (they are not defined there) and the grids to 0.5 and 1.0. Also leaves
+// the window's quality, and F_q(s) when the run keeps it. Only for runs the
+// vector kernels take.
 SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
                                   std::span<const double> values);
+
+// One thread's window analysis in the fast engine: the vector kernels when
+// they take the run, else the plain path. The same values as AnalyseWindow
+// either way. Not for sharing: give each thread its own.
+class FastAnalyser {
+ public:
+  // keep_fq false drops F_q(s) even when the run keeps it (surrogates).
+  // Throws std::bad_alloc when storage cannot be obtained.
+  FastAnalyser(const RunConstants& run, bool keep_fq);
+
+  SpectrumSummary Analyse(std::span<const double> values);
+
+  // Of the window analysed last.
+  const WindowQuality& Quality() const;
+  void CopySpectrum(WindowSpectrum& out) const;
+  // F_q(s), scale-major; empty unless kept.
+  std::span<const double> Fq() const;
+
+ private:
+  const RunConstants* run_;
+  std::optional<FastWorkspace> vector_;
+  std::optional<Workspace> plain_;
+};
 
 }  // namespace analysis

@@ -1,6 +1,9 @@
 #include "driver/result_records.h"
 
 #include <cstddef>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "textio/format.h"
 #include "textio/full_precision.h"
@@ -70,8 +73,12 @@ std::vector<std::string> FqRecords(std::int64_t window_number, double time,
     const std::string scale = FormatFullPrecision(run.LogScale[k]) + "," +
                               Count(run.ScaleLen[k]) + ",";
     for (std::size_t j = 0; j < orders; ++j) {
-      records.push_back(lead + FormatFullPrecision(run.QGrid[j]) + "," + scale +
-                        FormatFullPrecision(fq[k * orders + j]));
+      std::string record = lead;
+      record += FormatFullPrecision(run.QGrid[j]);
+      record += ',';
+      record += scale;
+      record += FormatFullPrecision(fq[k * orders + j]);
+      records.push_back(std::move(record));
     }
   }
   return records;

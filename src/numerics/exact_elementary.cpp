@@ -147,9 +147,9 @@ namespace numerics {
 namespace HWY_NAMESPACE {
 namespace {
 
-namespace hn = hwy::HWY_NAMESPACE;
-
 #if HWY_NATIVE_FMA && HWY_TARGET != HWY_SCALAR
+
+namespace hn = hwy::HWY_NAMESPACE;
 
 using D = hn::CappedTag<double, detail::kMaxLanes>;
 using V = hn::Vec<D>;

@@ -23,7 +23,7 @@ std::string Upper(std::string_view text) {
 // is EMU128, or SCALAR where the compiler cannot build EMU128 (GCC before
 // 12.3): either name means whichever is compiled in.
 std::string Canonical(std::string_view name) {
-  const std::string upper = Upper(name);
+  std::string upper = Upper(name);
   if (upper == "AVX512") return "AVX3";
   if (upper == "SCALAR" || upper == "EMU128") {
     return hwy::TargetName(HWY_TARGETS & (HWY_SCALAR | HWY_EMU128));
