@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <random>
@@ -23,6 +22,7 @@
 #include "numerics/exact_elementary.h"
 #include "numerics/libm_check.h"
 #include "numerics/simd_targets_support.h"
+#include "support/bits.h"
 
 namespace {
 
@@ -30,9 +30,7 @@ using analysis::WindowResult;
 using analysis_test::MakeParams;
 using analysis_test::MakeRun;
 
-bool SameBits(double a, double b) {
-  return std::memcmp(&a, &b, sizeof(double)) == 0;
-}
+using test_support::SameBits;
 
 void ExpectSameBits(const WindowResult& want, const WindowResult& got) {
   EXPECT_TRUE(SameBits(want.TimeMark, got.TimeMark));

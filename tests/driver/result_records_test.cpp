@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "driver/series_pipeline.h"
+#include "support/bits.h"
 
 namespace driver {
 namespace {
@@ -36,9 +36,7 @@ double Parse(std::string_view field) {
   return value;
 }
 
-bool SameBits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
+using test_support::SameBits;
 
 TEST(DatRecord, IsMfwindowsResultLine) {
   const analysis::WindowResult r{1000.0, 0.25, 1.5, 1.25, 0.75, 1.0};

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "numerics/simd_targets_support.h"
+#include "support/bits.h"
 
 namespace {
 
@@ -35,9 +36,7 @@ std::string Hex(double value) {
   return std::string(text, end.ptr);
 }
 
-bool SameBits(double a, double b) {
-  return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
-}
+using test_support::SameBits;
 
 using simd_test::ForEachSimdTarget;
 
