@@ -37,19 +37,19 @@ using V = hn::Vec<D>;
 constexpr std::size_t kGroup = 5;
 static_assert(kMomentCount % (kGroup * hn::MaxLanes(D())) == 0);
 
-// For each order j (in lanes): the mean of the 200 log10 F(q_j, s) over the
-// scales, columns[k][j] for k ascending; then sxy = sum of (y - mean) *
-// dx[k] and syy = sum of (y - mean)^2; h = sxy / sum_sq and tau = h q - 1.
-// Each lane's sums run in the straightforward engine's order.
-void RegressImpl(const double* const* columns, const double* dx, double sum_sq,
-                 const double* q, double* hurst, double* tau, double* sxy_out,
-                 double* syy_out) {
+// For each order j (in lanes): the mean of the log10 F(q_j, s) over the
+// `scales` fitted scales, columns[k][j] for k ascending; then sxy = sum of (y -
+// mean) * dx[k] and syy = sum of (y - mean)^2; h = sxy / sum_sq and tau = h q
+// - 1. Each lane's sums run in the straightforward engine's order.
+void RegressImpl(const double* const* columns, const double* dx,
+                 std::size_t scales, double sum_sq, const double* q,
+                 double* hurst, double* tau, double* sxy_out, double* syy_out) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   for (std::size_t j = 0; j < kMomentCount; j += kGroup * lanes) {
     V sum[kGroup];
     for (std::size_t g = 0; g < kGroup; ++g) sum[g] = hn::Zero(d);
-    for (std::size_t k = 0; k < kScaleCount; ++k) {
+    for (std::size_t k = 0; k < scales; ++k) {
       for (std::size_t g = 0; g < kGroup; ++g) {
         sum[g] = hn::Add(sum[g], hn::LoadU(d, columns[k] + j + g * lanes));
       }
@@ -58,11 +58,11 @@ void RegressImpl(const double* const* columns, const double* dx, double sum_sq,
     V sxy[kGroup];
     V syy[kGroup];
     for (std::size_t g = 0; g < kGroup; ++g) {
-      mean[g] = hn::Div(sum[g], hn::Set(d, 200.0));
+      mean[g] = hn::Div(sum[g], hn::Set(d, static_cast<double>(scales)));
       sxy[g] = hn::Zero(d);
       syy[g] = hn::Zero(d);
     }
-    for (std::size_t k = 0; k < kScaleCount; ++k) {
+    for (std::size_t k = 0; k < scales; ++k) {
       const V dx_k = hn::Set(d, dx[k]);
       for (std::size_t g = 0; g < kGroup; ++g) {
         const V dy = hn::Sub(hn::LoadU(d, columns[k] + j + g * lanes), mean[g]);
@@ -156,11 +156,11 @@ HWY_EXPORT(NotAllPositiveImpl);
 namespace {
 
 constexpr std::size_t kMoments = kMomentCount;
-constexpr std::size_t kScales = kScaleCount;
 
-// F(q, s) of one segment length into `column`: the positive ranges of the
-// detrended segments, their powers summed in segment order, then the q-th
-// order mean over all `segment_count` segments. Counts the column's flat
+// F(q, s) of one segment length into `column`: the fluctuations (range or
+// rms) of the detrended segments that count (window_quality.h), their
+// powers summed in segment order, then the q-th order mean over all
+// `segment_count` segments. Counts the column's flat
 // segments into work.Counts, once for each of the `scales` that share it.
 void FillColumn(const RunConstants& run, FastWorkspace& work,
                 std::span<const double> values, std::size_t scale,
@@ -170,21 +170,25 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   const std::int32_t segment_count = run.Params.Lrec / segment_len;
   const std::span<double> ranges(work.Ranges.data(),
                                  static_cast<std::size_t>(segment_count));
+  const numerics::SegmentStatistic statistic =
+      run.Params.Method.Measure == Fluctuation::kRms
+          ? numerics::SegmentStatistic::kRms
+          : numerics::SegmentStatistic::kRange;
   if (run.Params.TrendOrder == 1) {
     numerics::LineDetrendedRanges(values, segment_len, segment_count, ranges,
-                                  work.SegmentBuf);
+                                  work.SegmentBuf, statistic);
   } else {
     numerics::PolynomialDetrendedRanges(DetrendBasisFor(run, scale, work.Basis),
                                         values, segment_count, ranges,
-                                        work.SegmentBuf);
+                                        work.SegmentBuf, statistic);
   }
-  // A segment without a positive range (flat, or NaN) adds nothing but
-  // still counts in the divisor.
+  // A segment that counts as zero (flat, NaN, or below the range floor)
+  // adds nothing but still counts in the divisor.
   std::size_t positive = 0;
   std::int64_t at_floor = 0;
   for (const double range : ranges) {
     at_floor += AtRoundingFloor(range, floors) ? 1 : 0;
-    if (range > 0.0) work.Ranges[positive++] = range;
+    if (!CountsAsZero(range, floors)) work.Ranges[positive++] = range;
   }
   work.Counts.Total += scales * segment_count;
   work.Counts.Zero +=
@@ -208,15 +212,17 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
 // ascending order, replaced only by a strictly smaller value). Returns the
 // smallest R^2 of the fits.
 double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
-  std::array<const double*, kScales> columns;
-  std::array<double, kScales> dx;
-  for (std::size_t k = 0; k < kScales; ++k) {
-    columns[k] = work.Columns.data() +
+  const std::size_t fitted = run.FitEnd - run.FitBegin;
+  std::vector<const double*>& columns = work.FittedColumns;
+  std::vector<double>& dx = work.FittedDx;
+  for (std::size_t i = 0; i < fitted; ++i) {
+    const std::size_t k = run.FitBegin + i;
+    columns[i] = work.Columns.data() +
                  static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
-    dx[k] = run.LogScale[k] - run.LogScaleMean;
+    dx[i] = run.LogScale[k] - run.LogScaleMean;
   }
   HWY_DYNAMIC_DISPATCH(RegressImpl)
-  (columns.data(), dx.data(), run.LogScaleSumSq, run.QGrid.data(),
+  (columns.data(), dx.data(), fitted, run.LogScaleSumSq, run.QGrid.data(),
    work.HurstQ.data(), work.TauQ.data(), work.Sxy.data(), work.Syy.data());
   double min_r_squared = std::numeric_limits<double>::quiet_NaN();
   for (std::size_t j = 0; j < kMoments; ++j) {
@@ -250,14 +256,20 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
     : SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
       Ranges(detail::TableSize(1, run.Params.Lrec)),
       Powers(run.QGrid),
-      Fq(run.Params.Method.KeepFq ? detail::TableSize(kMoments, kScales) : 0) {
+      Fq(run.Params.Method.KeepFq
+             ? detail::TableSize(kMoments, std::int64_t(run.LogScale.size()))
+             : 0) {
   assert(VectorKernelsTake(run));
   for (std::size_t j = 0; j < kMoments; ++j) InverseQ[j] = 1.0 / run.QGrid[j];
   if (run.Params.TrendOrder >= 2 && run.DetrendBasis.empty()) {
     Basis.Rebuild(run.MaxScale, run.Params.TrendOrder);  // full capacity
   }
   std::int32_t previous_len = -1;
-  for (std::size_t k = 0; k < kScales; ++k) {
+  const std::size_t scales = run.LogScale.size();
+  ColumnOfScale.resize(scales);
+  FittedColumns.resize(scales);
+  FittedDx.resize(scales);
+  for (std::size_t k = 0; k < scales; ++k) {
     if (run.ScaleLen[k] != previous_len) {
       ColumnScale.push_back(static_cast<std::int32_t>(k));
       previous_len = run.ScaleLen[k];
@@ -268,11 +280,8 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
 }
 
 bool VectorKernelsTake(const RunConstants& run) {
-  const MethodOptions& method = run.Params.Method;
-  return IsDefaultMomentGrid(method) && run.QGrid.size() == kMoments &&
-         run.LogScale.size() == kScales &&
-         method.Measure == Fluctuation::kRange && method.RangeFloor == 0.0 &&
-         run.FitBegin == 0 && run.FitEnd == kScales;
+  return IsDefaultMomentGrid(run.Params.Method) &&
+         run.QGrid.size() == kMoments && run.FitBegin < run.FitEnd;
 }
 
 SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
@@ -281,17 +290,18 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
   work.Magnitude = MeasureWindow(values);
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
+  const std::size_t scales = run.LogScale.size();
   const std::size_t columns = work.ColumnScale.size();
   for (std::size_t c = 0; c < columns; ++c) {
     const std::int32_t first = work.ColumnScale[c];
     const std::int32_t next = c + 1 < columns
                                   ? work.ColumnScale[c + 1]
-                                  : static_cast<std::int32_t>(kScales);
+                                  : static_cast<std::int32_t>(scales);
     FillColumn(run, work, values, static_cast<std::size_t>(first), next - first,
                floors, work.Columns.data() + c * kMoments);
   }
   if (!work.Fq.empty()) {
-    for (std::size_t k = 0; k < kScales; ++k) {
+    for (std::size_t k = 0; k < scales; ++k) {
       const double* column =
           work.Columns.data() +
           static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
@@ -299,11 +309,17 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
     }
   }
 
-  // The table's minimum, scale outer and order inner from entry (1, 1);
-  // a repeated column cannot lower it, and a NaN is never taken unless it
-  // comes first.
-  if (HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(work.Columns.data(),
-                                               work.Columns.size())) {
+  // The minimum of the fitted scales' table, scale outer and order inner
+  // from the first fitted entry; a repeated column cannot lower it, and a
+  // NaN is never taken unless it comes first. The fitted scales' columns
+  // lie side by side.
+  const auto first_fitted =
+      static_cast<std::size_t>(work.ColumnOfScale[run.FitBegin]);
+  const auto last_fitted =
+      static_cast<std::size_t>(work.ColumnOfScale[run.FitEnd - 1]);
+  if (HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(
+          work.Columns.data() + first_fitted * kMoments,
+          (last_fitted - first_fitted + 1) * kMoments)) {
     work.HurstQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.TauQ.fill(std::numeric_limits<double>::quiet_NaN());
     work.AlfaGrid.fill(0.5);

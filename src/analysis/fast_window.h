@@ -7,11 +7,11 @@
 // keeps its order, so every value is the one the straightforward engine
 // computes.
 //
-// The vector kernels take the described moment grid and scale count with
-// range fluctuations, no range floor and every scale fitted (the profile,
-// the longest scale and F_q(s) are theirs too). Any other run goes through
-// the plain path: the straightforward engine's operations, still spread
-// over the fast engine's threads. FastAnalyser chooses.
+// The vector kernels take every run on the described moment grid: range or
+// rms, any scales, fit range and range floor, the profile and F_q(s). Any
+// other grid of orders goes through the plain path: the straightforward
+// engine's operations, still spread over the fast engine's threads.
+// FastAnalyser chooses.
 #pragma once
 
 #include <array>
@@ -39,9 +39,12 @@ class FastWorkspace {
   // One column of 200 moments per distinct segment length, in ascending
   // scale order; ColumnOfScale[k] names the column of scale k.
   std::vector<double> Columns;
-  std::array<std::int32_t, kScaleCount> ColumnOfScale{};
+  std::vector<std::int32_t> ColumnOfScale;
   std::vector<std::int32_t> ColumnScale;  // first scale index of each column
-  std::vector<double> SegmentBuf;         // segments side by side, point-major
+  // The fitted scales' columns and their abscissae about the mean.
+  std::vector<const double*> FittedColumns;
+  std::vector<double> FittedDx;
+  std::vector<double> SegmentBuf;   // segments side by side, point-major
   std::vector<double> Ranges;       // positive ranges of one length, in order
   numerics::PowerSumKernel Powers;  // sums of R^q over QGrid
   std::array<double, kMomentCount> InverseQ{};  // 1.0 / q

@@ -1,4 +1,5 @@
-// Ranges of detrended segments, a tile of segments at a time. Compiled once
+// Ranges (or root mean squares) of detrended segments, a tile of segments
+// at a time. Compiled once
 // per instruction set by Highway and chosen at run time: this file includes
 // itself through foreach_target.h, once per target.
 #include "numerics/segment_ranges.h"
@@ -141,34 +142,59 @@ HWY_INLINE V StrictMin(V r, V smallest) {
 #endif
 }
 
-// The constructor is spelled out, as for DoubleDouble (double_double-inl.h).
+// What a tile keeps of its residuals, point by point: First takes the
+// residual of point 0, Next those of points 1, 2, ... in order, Result
+// gives the statistic of each lane. The constructors are spelled out, as
+// for DoubleDouble (double_double-inl.h).
+
+// The range: largest minus smallest residual.
 struct Extremes {
   Extremes() {}
   V Largest[kVectors];
   V Smallest[kVectors];
+  HWY_INLINE void First(std::size_t v, V r) {
+    Largest[v] = r;
+    Smallest[v] = r;
+  }
+  HWY_INLINE void Next(std::size_t v, V r) {
+    Largest[v] = StrictMax(r, Largest[v]);
+    Smallest[v] = StrictMin(r, Smallest[v]);
+  }
+  HWY_INLINE V Result(std::size_t v, V /*points*/) const {
+    return hn::Sub(Largest[v], Smallest[v]);
+  }
 };
 
-HWY_INLINE void First(Extremes& x, std::size_t v, V r) {
-  x.Largest[v] = r;
-  x.Smallest[v] = r;
-}
-
-HWY_INLINE void Next(Extremes& x, std::size_t v, V r) {
-  x.Largest[v] = StrictMax(r, x.Largest[v]);
-  x.Smallest[v] = StrictMin(r, x.Smallest[v]);
-}
-
-void StoreRanges(D d, const Extremes& x, const Tile& tile, std::size_t used,
-                 double* ranges) {
-  HWY_ALIGN double all[kSegmentLanes];
-  for (std::size_t v = 0; v < tile.Width / tile.Lanes; ++v) {
-    hn::Store(hn::Sub(x.Largest[v], x.Smallest[v]), d, all + v * tile.Lanes);
+// The root mean square: sqrt((0 + r_0^2 + r_1^2 + ...) / n), one running
+// total per lane, as SegmentRms.
+struct Squares {
+  Squares() {}
+  V Sum[kVectors];
+  HWY_INLINE void First(std::size_t v, V r) {
+    Sum[v] = hn::Add(hn::Zero(D()), hn::Mul(r, r));
   }
-  std::copy_n(all, used, ranges);
+  HWY_INLINE void Next(std::size_t v, V r) {
+    Sum[v] = hn::Add(Sum[v], hn::Mul(r, r));
+  }
+  HWY_INLINE V Result(std::size_t v, V points) const {
+    return hn::Sqrt(hn::Div(Sum[v], points));
+  }
+};
+
+template <typename Acc>
+void StoreResults(D d, const Acc& x, const Tile& tile, std::size_t used,
+                  double* out) {
+  HWY_ALIGN double all[kSegmentLanes];
+  const V points = hn::Set(d, static_cast<double>(tile.Points));
+  for (std::size_t v = 0; v < tile.Width / tile.Lanes; ++v) {
+    hn::Store(x.Result(v, points), d, all + v * tile.Lanes);
+  }
+  std::copy_n(all, used, out);
 }
 
 // One tile of LTREND_8: the same sums and the same closed form per lane.
-Extremes LineTile(D d, const Tile& tile) {
+template <typename Acc>
+Acc LineTile(D d, const Tile& tile) {
   const double count = static_cast<double>(tile.Points);
   V sum[kVectors];
   V weighted[kVectors];
@@ -203,19 +229,17 @@ Extremes LineTile(D d, const Tile& tile) {
         hn::Div(hn::Mul(hn::Mul(centred, n), hn::Set(d, 12.0)), n_minus_1);
     offset[v] = hn::Sub(mean, hn::Div(hn::Mul(n_plus_1, slope[v]), two_n));
   }
-  Extremes x;
+  Acc x;
   abscissa = one;
   for (std::size_t v = 0; v < kVectors; ++v) {
-    First(x, v,
-          hn::Sub(hn::Sub(tile.Load(d, 0, v), offset[v]),
-                  hn::Div(hn::Mul(slope[v], abscissa), n)));
+    x.First(v, hn::Sub(hn::Sub(tile.Load(d, 0, v), offset[v]),
+                       hn::Div(hn::Mul(slope[v], abscissa), n)));
   }
   for (std::size_t i = 1; i < tile.Points; ++i) {
     abscissa = hn::Add(abscissa, one);
     for (std::size_t v = 0; v < kVectors; ++v) {
-      Next(x, v,
-           hn::Sub(hn::Sub(tile.Load(d, i, v), offset[v]),
-                   hn::Div(hn::Mul(slope[v], abscissa), n)));
+      x.Next(v, hn::Sub(hn::Sub(tile.Load(d, i, v), offset[v]),
+                        hn::Div(hn::Mul(slope[v], abscissa), n)));
     }
   }
   return x;
@@ -236,8 +260,8 @@ HWY_INLINE V Residual(D d, const V* c, const double* const* q, V y,
 // One tile of Fit and the subtraction for a basis of kBasis vectors:
 // coefficients as running sums over the points, then the residuals. The
 // vector count is a constant so that the coefficients stay in registers.
-template <std::size_t kBasis>
-Extremes PolynomialTileOf(D d, const double* const* q, const Tile& tile) {
+template <typename Acc, std::size_t kBasis>
+Acc PolynomialTileOf(D d, const double* const* q, const Tile& tile) {
   constexpr std::size_t kVec = VectorsForBasis(kBasis);
   V c[kVec][kBasis];
   for (std::size_t v = 0; v < kVec; ++v) {
@@ -251,13 +275,13 @@ Extremes PolynomialTileOf(D d, const double* const* q, const Tile& tile) {
       }
     }
   }
-  Extremes x;
+  Acc x;
   for (std::size_t v = 0; v < kVec; ++v) {
-    First(x, v, Residual<kBasis>(d, c[v], q, tile.Load(d, 0, v), 0));
+    x.First(v, Residual<kBasis>(d, c[v], q, tile.Load(d, 0, v), 0));
   }
   for (std::size_t i = 1; i < tile.Points; ++i) {
     for (std::size_t v = 0; v < kVec; ++v) {
-      Next(x, v, Residual<kBasis>(d, c[v], q, tile.Load(d, i, v), i));
+      x.Next(v, Residual<kBasis>(d, c[v], q, tile.Load(d, i, v), i));
     }
   }
   return x;
@@ -265,27 +289,28 @@ Extremes PolynomialTileOf(D d, const double* const* q, const Tile& tile) {
 
 // The fit is the data: each residual is y - y (0, or NaN for a non-finite
 // value).
-Extremes InterpolatingTile(D d, const Tile& tile) {
-  Extremes x;
+template <typename Acc>
+Acc InterpolatingTile(D d, const Tile& tile) {
+  Acc x;
   for (std::size_t v = 0; v < kVectors; ++v) {
     const V y = tile.Load(d, 0, v);
-    First(x, v, hn::Sub(y, y));
+    x.First(v, hn::Sub(y, y));
   }
   for (std::size_t i = 1; i < tile.Points; ++i) {
     for (std::size_t v = 0; v < kVectors; ++v) {
       const V y = tile.Load(d, i, v);
-      Next(x, v, hn::Sub(y, y));
+      x.Next(v, hn::Sub(y, y));
     }
   }
   return x;
 }
 
-template <std::size_t... kCounts>
-Extremes DispatchTile(D d, std::size_t basis_vectors, const double* const* q,
-                      const Tile& tile, std::index_sequence<kCounts...>) {
-  Extremes x;
+template <typename Acc, std::size_t... kCounts>
+Acc DispatchTile(D d, std::size_t basis_vectors, const double* const* q,
+                 const Tile& tile, std::index_sequence<kCounts...>) {
+  Acc x;
   ((basis_vectors == kCounts + 1
-        ? void(x = PolynomialTileOf<kCounts + 1>(d, q, tile))
+        ? void(x = PolynomialTileOf<Acc, kCounts + 1>(d, q, tile))
         : void()),
    ...);
   return x;
@@ -305,25 +330,27 @@ void ForEachTile(std::span<const double> values, std::size_t n,
   for (std::size_t v = 0; v < count; v += width) {
     const std::size_t used = std::min(width, count - v);
     LoadTile(values.data() + v * n, n, used, width, work.data());
-    StoreRanges(d, tile_fn(d, tile), tile, used, ranges.data() + v);
+    StoreResults(d, tile_fn(d, tile), tile, used, ranges.data() + v);
   }
 }
 
-void LineRangesImpl(std::span<const double> values, std::int32_t n,
-                    std::int32_t count, std::span<double> ranges,
-                    std::span<double> work) {
+template <typename Acc>
+void LineTiles(std::span<const double> values, std::int32_t n,
+               std::int32_t count, std::span<double> out,
+               std::span<double> work) {
   ForEachTile(values, static_cast<std::size_t>(n),
-              static_cast<std::size_t>(count), ranges, work, kVectors,
-              LineTile);
+              static_cast<std::size_t>(count), out, work, kVectors,
+              LineTile<Acc>);
 }
 
-void PolynomialRangesImpl(const OrthonormalPolynomialBasis& basis,
-                          std::span<const double> values, std::int32_t count,
-                          std::span<double> ranges, std::span<double> work) {
+template <typename Acc>
+void PolynomialTiles(const OrthonormalPolynomialBasis& basis,
+                     std::span<const double> values, std::int32_t count,
+                     std::span<double> out, std::span<double> work) {
   const auto points = static_cast<std::size_t>(basis.Points());
   if (basis.Interpolates()) {
-    ForEachTile(values, points, static_cast<std::size_t>(count), ranges, work,
-                kVectors, InterpolatingTile);
+    ForEachTile(values, points, static_cast<std::size_t>(count), out, work,
+                kVectors, InterpolatingTile<Acc>);
     return;
   }
   const auto basis_vectors = static_cast<std::size_t>(basis.Order()) + 1;
@@ -332,13 +359,34 @@ void PolynomialRangesImpl(const OrthonormalPolynomialBasis& basis,
   for (std::size_t k = 0; k < basis_vectors; ++k) {
     q[k] = basis.Vector(static_cast<std::int32_t>(k)).data();
   }
-  ForEachTile(values, points, static_cast<std::size_t>(count), ranges, work,
+  ForEachTile(values, points, static_cast<std::size_t>(count), out, work,
               VectorsForBasis(basis_vectors),
               [basis_vectors, &q](D d, const Tile& tile) {
-                return DispatchTile(
+                return DispatchTile<Acc>(
                     d, basis_vectors, q, tile,
                     std::make_index_sequence<kMaxBasisVectors>{});
               });
+}
+
+void LineRangesImpl(std::span<const double> values, std::int32_t n,
+                    std::int32_t count, std::span<double> out,
+                    std::span<double> work, SegmentStatistic statistic) {
+  if (statistic == SegmentStatistic::kRms) {
+    LineTiles<Squares>(values, n, count, out, work);
+  } else {
+    LineTiles<Extremes>(values, n, count, out, work);
+  }
+}
+
+void PolynomialRangesImpl(const OrthonormalPolynomialBasis& basis,
+                          std::span<const double> values, std::int32_t count,
+                          std::span<double> out, std::span<double> work,
+                          SegmentStatistic statistic) {
+  if (statistic == SegmentStatistic::kRms) {
+    PolynomialTiles<Squares>(basis, values, count, out, work);
+  } else {
+    PolynomialTiles<Extremes>(basis, values, count, out, work);
+  }
 }
 
 }  // namespace
@@ -358,19 +406,21 @@ std::size_t SegmentRangesWorkSize(std::int32_t n, std::int32_t /*order*/) {
 
 void LineDetrendedRanges(std::span<const double> values, std::int32_t n,
                          std::int32_t count, std::span<double> ranges,
-                         std::span<double> work) {
+                         std::span<double> work, SegmentStatistic statistic) {
   assert(n >= 2);
   if (count <= 0) return;
-  HWY_DYNAMIC_DISPATCH(LineRangesImpl)(values, n, count, ranges, work);
+  HWY_DYNAMIC_DISPATCH(LineRangesImpl)
+  (values, n, count, ranges, work, statistic);
 }
 
 void PolynomialDetrendedRanges(const OrthonormalPolynomialBasis& basis,
                                std::span<const double> values,
                                std::int32_t count, std::span<double> ranges,
-                               std::span<double> work) {
+                               std::span<double> work,
+                               SegmentStatistic statistic) {
   if (count <= 0) return;
   HWY_DYNAMIC_DISPATCH(PolynomialRangesImpl)
-  (basis, values, count, ranges, work);
+  (basis, values, count, ranges, work, statistic);
 }
 
 }  // namespace numerics

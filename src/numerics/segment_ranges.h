@@ -16,23 +16,30 @@ namespace numerics {
 // Segments handled side by side.
 inline constexpr std::size_t kSegmentLanes = 8;
 
+// What is taken of a detrended segment: its range, or the root mean square
+// of its residuals, sqrt((r_0^2 + ... + r_(n-1)^2) / n), one running total
+// in ascending order.
+enum class SegmentStatistic { kRange, kRms };
+
 // Scratch doubles the two routines below need for segments of n points.
 std::size_t SegmentRangesWorkSize(std::int32_t n, std::int32_t order);
 
 // For v = 0..count-1, the segment values[v*n .. v*n+n-1] detrended by
 // LTREND_8 and ranges[v] = its largest minus its smallest value (both
 // searches from the first value, replacing only on strictly greater or
-// smaller values, so a NaN is never taken unless it comes first). The
-// values are not changed. Allocates nothing; n >= 2.
+// smaller values, so a NaN is never taken unless it comes first), or with
+// kRms its root mean square. The values are not changed. Allocates
+// nothing; n >= 2.
 void LineDetrendedRanges(std::span<const double> values, std::int32_t n,
                          std::int32_t count, std::span<double> ranges,
-                         std::span<double> work);
+                         std::span<double> work,
+                         SegmentStatistic statistic = SegmentStatistic::kRange);
 
 // The same with the residuals from `basis` (values minus Fit), for
 // segments of basis.Points() points.
-void PolynomialDetrendedRanges(const OrthonormalPolynomialBasis& basis,
-                               std::span<const double> values,
-                               std::int32_t count, std::span<double> ranges,
-                               std::span<double> work);
+void PolynomialDetrendedRanges(
+    const OrthonormalPolynomialBasis& basis, std::span<const double> values,
+    std::int32_t count, std::span<double> ranges, std::span<double> work,
+    SegmentStatistic statistic = SegmentStatistic::kRange);
 
 }  // namespace numerics

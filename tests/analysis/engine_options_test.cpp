@@ -121,8 +121,8 @@ std::vector<Case> Cases() {
     c.method.MaxScale = 40;
     c.incr = 1;
   });
-  add("rms", false, [](Case& c) { c.method.Measure = Fluctuation::kRms; });
-  add("standard mode, F_q(s) kept", false, [](Case& c) {
+  add("rms", true, [](Case& c) { c.method.Measure = Fluctuation::kRms; });
+  add("standard mode, F_q(s) kept", true, [](Case& c) {
     c.method.Profile = true;
     c.method.Measure = Fluctuation::kRms;
     c.method.KeepFq = true;
@@ -137,19 +137,19 @@ std::vector<Case> Cases() {
     c.method.QMax = 5.0;
     c.method.QCount = 41;
   });
-  add("50 scales", false, [](Case& c) { c.method.ScaleCount = 50; });
-  add("fit range 24..50", false, [](Case& c) {
+  add("50 scales", true, [](Case& c) { c.method.ScaleCount = 50; });
+  add("fit range 24..50", true, [](Case& c) {
     c.method.FitMin = 24;
     c.method.FitMax = 50;
   });
-  add("range floor", false, [](Case& c) {
+  add("range floor", true, [](Case& c) {
     c.method.RangeFloor = 1e-3;
     c.order = 3;
   });
   add("surrogates, described method", true, [](Case& c) {
     c.surrogates = {7, SurrogateKind::kIaaft, 11};
   });
-  add("shuffled surrogates, standard mode", false, [](Case& c) {
+  add("shuffled surrogates, standard mode", true, [](Case& c) {
     c.method.Profile = true;
     c.method.Measure = Fluctuation::kRms;
     c.incr = 1;

@@ -1,6 +1,7 @@
-// The tiles of segments against the one-segment routines: each range must
-// be the very double that detrending the segment alone (LTREND_8, or the
-// basis's Fit and the subtraction) and scanning it gives, on every
+// The tiles of segments against the one-segment routines: each range (and
+// each root mean square) must be the very double that detrending the
+// segment alone (LTREND_8, or the basis's Fit and the subtraction) and
+// scanning it gives, on every
 // instruction set, for segment counts that fill tiles partly, wholly and
 // over several tiles, and with NaN and infinite values.
 #include "numerics/segment_ranges.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "numerics/detrend.h"
@@ -21,6 +23,7 @@
 namespace {
 
 using numerics::OrthonormalPolynomialBasis;
+using numerics::SegmentStatistic;
 
 // Largest minus smallest, both searched from the first value and replaced
 // only by strictly greater (smaller) values.
@@ -34,21 +37,36 @@ double ScanRange(const std::vector<double>& r) {
   return largest - smallest;
 }
 
+// sqrt of the running total of squares, from 0, over the point count.
+double ScanRms(const std::vector<double>& r) {
+  double sum = 0.0;
+  for (const double v : r) sum += v * v;
+  return std::sqrt(sum / static_cast<double>(r.size()));
+}
+
+double Scan(const std::vector<double>& r, SegmentStatistic statistic) {
+  return statistic == SegmentStatistic::kRms ? ScanRms(r) : ScanRange(r);
+}
+
+constexpr SegmentStatistic kStatistics[] = {SegmentStatistic::kRange,
+                                            SegmentStatistic::kRms};
+
 std::vector<double> LineRangesOneByOne(const std::vector<double>& values,
-                                       std::size_t n, std::size_t count) {
+                                       std::size_t n, std::size_t count,
+                                       SegmentStatistic statistic) {
   std::vector<double> ranges;
   for (std::size_t v = 0; v < count; ++v) {
     std::vector<double> segment(values.begin() + static_cast<long>(v * n),
                                 values.begin() + static_cast<long>(v * n + n));
     numerics::LTREND_8(segment.data(), static_cast<std::int32_t>(n));
-    ranges.push_back(ScanRange(segment));
+    ranges.push_back(Scan(segment, statistic));
   }
   return ranges;
 }
 
 std::vector<double> PolynomialRangesOneByOne(
     const OrthonormalPolynomialBasis& basis, const std::vector<double>& values,
-    std::size_t count) {
+    std::size_t count, SegmentStatistic statistic) {
   const auto n = static_cast<std::size_t>(basis.Points());
   std::vector<double> ranges;
   std::vector<double> fit(n);
@@ -57,7 +75,7 @@ std::vector<double> PolynomialRangesOneByOne(
                                 values.begin() + static_cast<long>(v * n + n));
     basis.Fit(segment, fit);
     for (std::size_t i = 0; i < n; ++i) segment[i] = segment[i] - fit[i];
-    ranges.push_back(ScanRange(segment));
+    ranges.push_back(Scan(segment, statistic));
   }
   return ranges;
 }
@@ -98,31 +116,44 @@ const Case kCases[] = {
 // clang-format on
 
 TEST(SegmentRanges, LineTilesMatchOneSegmentAtATime) {
-  for (const Case& c : kCases) {
-    SCOPED_TRACE(testing::Message() << c.n << " points x " << c.count);
-    std::vector<double> values = Values(c.n * c.count, c.n + c.count);
-    if (c.count > 2) {
-      values[c.n + 1] = std::numeric_limits<double>::quiet_NaN();  // segment 1
-      values[2 * c.n] = std::numeric_limits<double>::infinity();   // segment 2
+  for (const SegmentStatistic statistic : kStatistics) {
+    for (const Case& c : kCases) {
+      SCOPED_TRACE(testing::Message()
+                   << c.n << " points x " << c.count << ", statistic "
+                   << static_cast<int>(statistic));
+      std::vector<double> values = Values(c.n * c.count, c.n + c.count);
+      if (c.count > 2) {
+        values[c.n + 1] = std::numeric_limits<double>::quiet_NaN();  // seg. 1
+        values[2 * c.n] = std::numeric_limits<double>::infinity();   // seg. 2
+      }
+      const std::vector<double> want =
+          LineRangesOneByOne(values, c.n, c.count, statistic);
+      simd_test::ForEachSimdTarget([&] {
+        std::vector<double> work(
+            numerics::SegmentRangesWorkSize(static_cast<std::int32_t>(c.n), 1));
+        std::vector<double> got(c.count);
+        numerics::LineDetrendedRanges(values, static_cast<std::int32_t>(c.n),
+                                      static_cast<std::int32_t>(c.count), got,
+                                      work, statistic);
+        ExpectSameBits(got, want);
+      });
     }
-    const std::vector<double> want = LineRangesOneByOne(values, c.n, c.count);
-    simd_test::ForEachSimdTarget([&] {
-      std::vector<double> work(
-          numerics::SegmentRangesWorkSize(static_cast<std::int32_t>(c.n), 1));
-      std::vector<double> got(c.count);
-      numerics::LineDetrendedRanges(values, static_cast<std::int32_t>(c.n),
-                                    static_cast<std::int32_t>(c.count), got,
-                                    work);
-      ExpectSameBits(got, want);
-    });
   }
 }
 
 TEST(SegmentRanges, PolynomialTilesMatchOneSegmentAtATime) {
-  for (const std::int32_t order : {2, 3, 5, 10}) {
+  for (const auto& [order, statistic] :
+       {std::pair{2, SegmentStatistic::kRange},
+        std::pair{3, SegmentStatistic::kRange},
+        std::pair{5, SegmentStatistic::kRange},
+        std::pair{10, SegmentStatistic::kRange},
+        std::pair{2, SegmentStatistic::kRms},
+        std::pair{4, SegmentStatistic::kRms},
+        std::pair{10, SegmentStatistic::kRms}}) {
     for (const Case& c : kCases) {
-      SCOPED_TRACE(testing::Message() << "order " << order << ", " << c.n
-                                      << " points x " << c.count);
+      SCOPED_TRACE(testing::Message()
+                   << "order " << order << ", " << c.n << " points x "
+                   << c.count << ", statistic " << static_cast<int>(statistic));
       // Few points: the fit interpolates, every residual is 0 or NaN.
       const OrthonormalPolynomialBasis basis(static_cast<std::int32_t>(c.n),
                                              order);
@@ -134,13 +165,14 @@ TEST(SegmentRanges, PolynomialTilesMatchOneSegmentAtATime) {
         values[3 * c.n - 1] = -std::numeric_limits<double>::infinity();
       }
       const std::vector<double> want =
-          PolynomialRangesOneByOne(basis, values, c.count);
+          PolynomialRangesOneByOne(basis, values, c.count, statistic);
       simd_test::ForEachSimdTarget([&] {
         std::vector<double> work(numerics::SegmentRangesWorkSize(
             static_cast<std::int32_t>(c.n), order));
         std::vector<double> got(c.count);
-        numerics::PolynomialDetrendedRanges(
-            basis, values, static_cast<std::int32_t>(c.count), got, work);
+        numerics::PolynomialDetrendedRanges(basis, values,
+                                            static_cast<std::int32_t>(c.count),
+                                            got, work, statistic);
         ExpectSameBits(got, want);
       });
     }
