@@ -15,8 +15,8 @@
 # Settings come from the environment (sbatch passes it on), with these
 # defaults:
 #   LIST=list  OUT=results  WINDOW=1000  SHIFT=100  ORDER=2  MIN_SCALE=20
-#   INCR=0  FORMAT=csv  MFWINDOW_BATCH=mfwindow-batch (a path, when it is
-#   not on PATH)
+#   INCR=0  FORMAT=csv (merge_shards.py reads csv; dat: mfwindow's files)
+#   MFWINDOW_BATCH=mfwindow-batch (a path, when it is not on PATH)
 #SBATCH --job-name=mfwindow
 #SBATCH --array=1-100
 #SBATCH --cpus-per-task=1

@@ -131,6 +131,20 @@ env $settings LIST=rerun.list SLURM_ARRAY_TASK_ID=1 SLURM_ARRAY_TASK_COUNT=1 \
   fail "merge after the rerun: status $?"
 cmp merged.csv single.csv || fail "table after the rerun differs"
 
+# Results of other settings in the folder (null levels of surrogates in
+# one file, not in the other) are refused, not mixed into one table.
+mkdir mixed
+"$batch" --window 256 --shift 64 --surrogates 3 --format csv --threads 1 \
+  --quiet --out mixed s1.txt 2>/dev/null || fail "surrogate run: status $?"
+cp "single/F(Alfa)_s2.txt.csv" mixed/
+printf 's1.txt\ns2.txt\n' >mixed.list
+status=0
+"$python" "$merge" --list mixed.list --out mixed mixed.csv 2>mixed.log ||
+  status=$?
+[ "$status" -eq 2 ] || fail "mixed settings: status $status"
+grep -q 'F(Alfa)_s2.txt.csv: columns .* differ' mixed.log ||
+  fail "mixed settings: $(cat mixed.log)"
+
 # Outside a job array the script refuses to run (the batch tool's usage
 # error) rather than take the whole list in every task.
 status=0
@@ -138,4 +152,8 @@ env $settings OUT=outside bash "$script" 2>outside.log || status=$?
 [ "$status" -eq 2 ] || fail "outside an array: status $status"
 grep -q 'not inside a Slurm job array' outside.log ||
   fail "outside an array: $(cat outside.log)"
+# docs/scaling.md shows the script whole; guards the two drifting apart.
+"$python" -c 'import sys; sys.exit(open(sys.argv[2]).read() not in open(sys.argv[1]).read())' \
+  "$source_dir/docs/scaling.md" "$script" ||
+  fail "docs/scaling.md does not show $script as it is"
 echo "slurm array script: every series once, merged tables equal"
