@@ -8,6 +8,8 @@
 # result files' rows. A missing series makes its task end with status 1 and
 # comes out as a failed row and in the rerun list; rerunning that list
 # completes the table.
+# $settings is split into its VAR=value words on purpose.
+# shellcheck disable=SC2086
 set -eu
 batch=$1 source_dir=$2 python=$3 work=$4
 script=$source_dir/examples/slurm/mfwindow-array.sh
