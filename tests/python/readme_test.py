@@ -1,7 +1,8 @@
-"""Runs the examples of the README's "Plot the results" and "Use it from
-Python" sections as a new user would, from a copy of the repository root
-after `make run`, and compares their output with the output the README
-shows; checks the pictures they write."""
+"""Runs the examples of the README's "Plot the results", "Use it from
+Python" and "Many series, many machines" sections as a new user would,
+from a copy of the repository root after `make run`, and compares their
+output with the output the README shows; checks the pictures they
+write."""
 
 import os
 import re
@@ -13,7 +14,8 @@ import pytest
 
 import support
 
-SECTIONS = ("Plot the results", "Use it from Python")
+SECTIONS = ("Plot the results", "Use it from Python",
+            "Many series, many machines")
 EXAMPLE_FILES = ("list", "walk.txt", "cascade.txt", "answers.txt",
                  "recordings.csv")
 

@@ -1,0 +1,132 @@
+#!/usr/bin/env python3
+"""Merges the CSV result files that mfwindow-batch --format csv wrote for a
+list of series (by one process, or by the shards of a job array into one
+folder) into one table, in the order of the list:
+
+    merge_shards.py --list list --out results [--missing rerun.list] TABLE
+
+TABLE ("-": standard output) gets the header row
+
+    series,window,time,alfa_min,...,min_r2[,null levels],message
+
+then each series' rows as its result file holds them (the values copied as
+text, so they stay the exact doubles), with the series' name and the
+window's number (from 1) in front. A series without a result file (it
+failed or was skipped: the batch tool's log says why) gets one row with
+window 0, status "failed" and the reason in message; a series too short
+for one window one row with status "no window". These are the columns of
+mfwindow.distributed.analyse_files' DataFrame. --missing writes the names
+of the failed series, one per line: a list to rerun.
+
+Exit status: 0 every series has its result, 1 some have none (the table is
+written all the same), 2 bad usage or result files of different columns.
+Needs only Python 3's standard library.
+"""
+
+import argparse
+import csv
+import os
+import sys
+
+PREFIX = "F(Alfa)_"
+
+
+def read_list(path):
+    """The names of a list file as mfwindow-batch reads them: the first 256
+    characters of each line, leading blanks dropped, blank lines
+    skipped."""
+    names = []
+    with open(path, "r", encoding="utf-8-sig", newline="") as f:
+        for line in f.read().replace("\r\n", "\n").replace("\r", "\n") \
+                .split("\n"):
+            name = line[:256].strip(" ")
+            if name:
+                names.append(name)
+    return names
+
+
+def read_result(path):
+    """(header, rows) of one CSV result file."""
+    with open(path, "r", encoding="ascii", newline="") as f:
+        rows = list(csv.reader(f))
+    if not rows:
+        raise ValueError("%s: empty file" % path)
+    return rows[0], rows[1:]
+
+
+def merge(names, out_dir, fmt="csv"):
+    """(header, rows, failed names) of the table of `names`."""
+    header = None
+    found = []
+    failed = []
+    for name in names:
+        path = os.path.join(out_dir, PREFIX + name + "." + fmt)
+        if not os.path.isfile(path):
+            found.append((name, None))
+            failed.append(name)
+            continue
+        columns, rows = read_result(path)
+        if header is None:
+            header = columns
+        elif columns != header:
+            raise ValueError("%s: columns %s differ from %s (results of "
+                             "other settings?)" % (path, ",".join(columns),
+                                                   ",".join(header)))
+        found.append((name, rows))
+    if header is None:
+        # No result at all: the columns the batch tool writes without
+        # surrogates.
+        header = ["time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
+                  "f_alfa_sz", "status", "zero_share", "floor_share",
+                  "min_r2"]
+    status = header.index("status")
+    table = []
+    for name, rows in found:
+        if rows:
+            table.extend([name, str(i)] + row + [""]
+                         for i, row in enumerate(rows, 1))
+            continue
+        row = [""] * len(header)
+        if rows is None:
+            row[status] = "failed"
+            message = ("no result file %s (the series failed or was "
+                       "skipped: see the batch tool's messages)"
+                       % os.path.join(out_dir, PREFIX + name + "." + fmt))
+        else:
+            row[status] = "no window"
+            message = "the series is shorter than one window"
+        table.append([name, "0"] + row + [message])
+    return ["series", "window"] + header + ["message"], table, failed
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(
+        description="One table from mfwindow-batch's CSV result files.")
+    parser.add_argument("--list", required=True,
+                        help="the list file the batch tool was given")
+    parser.add_argument("--out", required=True,
+                        help="the folder of the result files (--out)")
+    parser.add_argument("--missing",
+                        help="write the names of the failed series here")
+    parser.add_argument("table", help="the merged CSV ('-': standard output)")
+    args = parser.parse_args(argv)
+    try:
+        header, table, failed = merge(read_list(args.list), args.out)
+    except (OSError, ValueError) as e:
+        print("merge_shards.py: %s" % e, file=sys.stderr)
+        return 2
+    if args.table == "-":
+        csv.writer(sys.stdout).writerows([header] + table)
+    else:
+        with open(args.table, "w", encoding="ascii", newline="") as f:
+            csv.writer(f).writerows([header] + table)
+    if args.missing:
+        with open(args.missing, "w", encoding="utf-8") as f:
+            f.writelines(name + "\n" for name in failed)
+    for name in failed:
+        print("merge_shards.py: %s: no result" % name, file=sys.stderr)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
