@@ -554,9 +554,9 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
 
     >>> d = mfwindow.analyse(np.diff(x), window=1000, shift=500,
     ...                      profile=True, fluctuation="rms",
-    ...                      q=[-2, 0, 2], scale_count=20, fq=True)
+    ...                      q=[-2, 0, 2], fit_range=(30, 150), fq=True)
     >>> d.fq.shape, d.scales[[0, -1]].tolist()
-    ((4, 3, 20), [20, 200])
+    ((4, 3, 200), [20, 200])
 
     A null level from 9 shuffled surrogates per window:
 

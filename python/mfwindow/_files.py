@@ -105,9 +105,9 @@ def _parse_spectrum_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
                          % (path, ",".join(SPECTRUM_HEADER)))
     body = [(n, line.strip()) for n, line in enumerate(lines[1:], 2)
             if line.strip()]
-    # The orders: the q rows before window 1's first alpha row.
+    # The orders: the rows with a q before window 1's first alpha row.
     orders = next((k for k, (_, line) in enumerate(body)
-                   if len(line.split(",")) > 5 and line.split(",")[5]),
+                   if len(line.split(",")) > 2 and not line.split(",")[2]),
                   len(body))
     per_window = orders + ALFA_COUNT
     if len(body) % per_window:
