@@ -306,3 +306,16 @@ def test_summary_shades_the_surrogate_band(values):
     assert "4 shuffle surrogates: median ... 95th percentile" in [
         t.get_text() for t in width.get_legend().get_texts()]
     assert "4 shuffle surrogates, seed 1" in fig._supxlabel.get_text()
+
+
+def test_plot_command_draws_the_null_csv_and_refuses_fq(values, tmp_path):
+    out = support.run_batch(str(tmp_path), values, *BASE_FLAGS,
+                            "--surrogates", "2", "--fq")
+    csv_path = os.path.join(out, "F(Alfa)_s.txt.csv")
+    fq_path = os.path.join(out, "F(Alfa)_s.txt.fq.csv")
+    done = support.run_plot(csv_path)
+    assert done.returncode == 0, done.stderr
+    assert os.path.getsize(os.path.join(out, "F(Alfa)_s.txt.png")) > 0
+    done = support.run_plot(fq_path)
+    assert done.returncode == 1
+    assert "F_q(s) (mfwindow-batch --fq)" in done.stderr
