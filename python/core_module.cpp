@@ -149,7 +149,8 @@ mfwindow::Settings MakeSettings(std::int64_t increments, std::int64_t order,
 }
 
 // The keyword of mfwindow.analyse that a refusal of the method or
-// surrogate settings is about, told by the library's words.
+// surrogate settings is about, told by the library's words; empty for
+// other refusals.
 std::string MethodKeyword(const std::string& text) {
   // The first match wins: "the largest scale (..) must exceed the minimum
   // scale" is about max_scale, not min_scale.
@@ -168,7 +169,7 @@ std::string MethodKeyword(const std::string& text) {
     if (text.find(words) != std::string::npos) return keyword;
   }
   if (text.find("surrogates") != std::string::npos) return "surrogates";
-  return "settings";
+  return "";  // not about the method
 }
 
 // The library's invalid_argument as Python's ValueError, with the Python
@@ -185,8 +186,9 @@ auto Settled(F&& call) {
       text = "dt must be greater than 0";
     } else if (text.rfind("Threads", 0) == 0) {
       text = "threads must not be negative";
-    } else {
-      text = MethodKeyword(text) + ": " + text;
+    } else if (const std::string keyword = MethodKeyword(text);
+               !keyword.empty()) {
+      text = keyword + ": " + text;
     }
     throw py::value_error(text);
   }
