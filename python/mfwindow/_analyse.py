@@ -14,7 +14,7 @@ from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 import numpy as np
 
 from . import _core
-from ._result import Result, Settings, as_time_origin
+from ._result import SHARED_KEYS, Result, Settings, as_time_origin
 
 # How often the calling thread wakes while the core works: to show
 # progress, and so that a Ctrl-C raises KeyboardInterrupt at once.
@@ -92,6 +92,102 @@ def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
 
 
 _NAN_POLICIES = ("error", "stop", "skip")
+_FLUCTUATIONS = ("range", "rms")
+_SURROGATES = ("iaaft", "shuffle", "phase")
+# The method's defaults: the described method, byte for byte.
+_Q_DEFAULTS = {"q_min": -10.0, "q_max": 10.0, "q_count": 200}
+
+
+def _real(value: Any, name: str) -> float:
+    if isinstance(value, (bool, np.bool_, str, bytes)):
+        raise TypeError("%s must be a number, got %r" % (name, value))
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        raise TypeError("%s must be a number, got %r" % (name, value)) \
+            from None
+
+
+def _flag(value: Any, name: str) -> bool:
+    if not isinstance(value, (bool, np.bool_)):
+        raise TypeError("%s must be True or False, got %r" % (name, value))
+    return bool(value)
+
+
+def _word(value: Any, name: str, words: Sequence[str]) -> str:
+    if not isinstance(value, str):
+        raise TypeError("%s must be one of %s, got %r"
+                        % (name, ", ".join(repr(w) for w in words), value))
+    if value not in words:
+        raise ValueError("%s must be one of %s, got %r"
+                         % (name, ", ".join(repr(w) for w in words), value))
+    return value
+
+
+def _method(profile: Any, fluctuation: Any, q: Any, q_min: Any, q_max: Any,
+            q_count: Any, max_scale: Any, scale_count: Any, fit_range: Any,
+            fq: Any, range_floor: Any, surrogates: Any, surrogate: Any,
+            seed: Any) -> Dict[str, Any]:
+    """The method and surrogate keywords, their types checked, as the core
+    takes them. Whether they can be used together (ascending orders, a fit
+    range holding two scales, ...) the library decides when it settles
+    them, naming the keyword."""
+    method: Dict[str, Any] = dict(
+        profile=_flag(profile, "profile"),
+        fluctuation=_word(fluctuation, "fluctuation", _FLUCTUATIONS),
+        q_min=_real(q_min, "q_min"), q_max=_real(q_max, "q_max"),
+        q_count=_count(q_count, "q_count"),
+        scale_count=_count(scale_count, "scale_count"),
+        fq=_flag(fq, "fq"), range_floor=_real(range_floor, "range_floor"),
+        surrogates=_count(surrogates, "surrogates"),
+        surrogate=_word(surrogate, "surrogate", _SURROGATES))
+    if q is not None:
+        orders = np.asarray(q)
+        if orders.dtype.kind not in "iuf" or orders.ndim > 1:
+            raise TypeError("q must be a sequence of real moment orders, got "
+                            "%r" % (q,))
+        orders = orders.astype(np.float64).reshape(-1)
+        if orders.size == 0:
+            raise ValueError("q must hold at least one moment order")
+        changed = [k for k, v in _Q_DEFAULTS.items() if method[k] != v]
+        if changed:
+            raise ValueError("q lists the moment orders; %s cannot be given "
+                             "with it" % ", ".join(changed))
+        method["q"] = orders.tolist()
+    else:
+        method["q"] = None
+    if max_scale is None:
+        method["max_scale"] = 0
+    else:
+        method["max_scale"] = _count(max_scale, "max_scale")
+        if method["max_scale"] <= 0:
+            raise ValueError("max_scale must be a segment length of at least "
+                             "1 sample, or None for window // 5; got %d"
+                             % method["max_scale"])
+    fit_min = fit_max = 0
+    if fit_range is not None:
+        try:
+            low, high = fit_range
+        except (TypeError, ValueError):
+            raise TypeError("fit_range must be a pair (lo, hi) of segment "
+                            "lengths in samples, got %r" % (fit_range,)) \
+                from None
+        if low is not None:
+            fit_min = _count(low, "fit_range")
+        if high is not None:
+            fit_max = _count(high, "fit_range")
+        if (low is not None and fit_min <= 0) or (high is not None
+                                                   and fit_max <= 0):
+            raise ValueError("fit_range must hold segment lengths of at "
+                             "least 1 sample (None: no bound), got %r"
+                             % (fit_range,))
+    method["fit_min"], method["fit_max"] = fit_min, fit_max
+    seed = _count(seed, "seed")
+    if not 0 <= seed < 2**64:
+        raise ValueError("seed must be an integer from 0 to 2**64 - 1, got %d"
+                         % seed)
+    method["seed"] = seed
+    return method
 
 
 def _where(index: Tuple[int, ...],
@@ -218,7 +314,7 @@ def _pad_windows(part: Dict[str, np.ndarray], windows: int) -> None:
     if have == windows:
         return
     for key, value in part.items():
-        if key == "q":
+        if key in SHARED_KEYS:
             continue
         pad = [(0, windows - have)] + [(0, 0)] * (value.ndim - 1)
         if key == "status":
@@ -283,6 +379,12 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
             t0: Any = _MISSING, dt: Any = _MISSING,
             fs: Optional[float] = None, spectrum: bool = False,
             threads: int = 0, progress: Any = False, nan: str = "error",
+            profile: bool = False, fluctuation: str = "range",
+            q: Any = None, q_min: float = -10.0, q_max: float = 10.0,
+            q_count: int = 200, max_scale: Optional[int] = None,
+            scale_count: int = 200, fit_range: Any = None, fq: bool = False,
+            range_floor: float = 0.0, surrogates: int = 0,
+            surrogate: str = "iaaft", seed: int = 0,
             **old_names: Any) -> Result:
     """Multifractal singularity spectra of `x` by detrended fluctuation
     analysis inside a window moving along it: the numbers the mfwindow
@@ -330,6 +432,50 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         warn with a BadSampleWarning. As mfwindow-batch --on-bad-sample
         and the C++ API's Settings::OnBadSample.
 
+    The method (the defaults are the described method, byte for byte; the
+    same as mfwindow-batch's flags of the same names):
+
+    profile : bool
+        Analyse the cumulative sum of the mean-removed window values (the
+        profile of standard MF-DFA) instead of the values themselves.
+    fluctuation : {"range", "rms"}
+        How a detrended segment is measured: the range of its residuals
+        (largest minus smallest), or their root mean square. profile=True
+        with "rms" is the standard MF-DFA.
+    q : sequence of float or None
+        The moment orders themselves, strictly ascending; 0 is allowed (the
+        logarithmic mean). None: q_count orders from q_min to q_max in
+        equal steps.
+    q_min, q_max, q_count : float, float, int
+        The grid of moment orders when q is None.
+    max_scale : int or None
+        Longest segment in samples, at most the window; None: window // 5.
+    scale_count : int
+        Log-spaced scales from min_scale to max_scale (at least 2).
+    fit_range : (int or None, int or None) or None
+        Segment lengths (samples) bounding the scales that the log-log fits
+        use, both ends included; None: every scale.
+    fq : bool
+        Also keep F_q(s) of every window: arrays fq (windows x q x scales),
+        q, scales (segment lengths) and log_scale.
+    range_floor : float
+        > 0: a segment fluctuation below range_floor times the window's
+        largest magnitude counts as flat (zero).
+    surrogates : int
+        For each window, this many surrogates of it analysed with the same
+        settings: the null levels width_null_median, width_null_p95,
+        width_p (rank p-value (1 + #{surrogate width >= observed}) / (N +
+        1)) and alfa_sz_null_median, alfa_sz_null_p95, alfa_sz_p (two-sided
+        about the surrogates' median). 0: none.
+    surrogate : {"iaaft", "shuffle", "phase"}
+        The kind: iterative amplitude-adjusted (keeps the distribution and,
+        nearly, the spectrum), a shuffle (keeps the distribution), or random
+        Fourier phases (keeps the power spectrum). Surrogates are made from
+        the window's increments, re-integrated when values are analysed.
+    seed : int
+        Seed of the surrogates, 0 .. 2**64 - 1; results depend on the
+        samples, the settings and the seed, never on threads.
+
     The keywords of earlier versions still work: values (x), incr
     (increments), tini (t0), tstep (dt).
 
@@ -353,8 +499,10 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     ------
     ValueError
         For a non-finite sample (naming its index), increments other than
-        0/1, dt or fs not greater than 0, negative threads, or a count
-        outside 32 bits.
+        0/1, dt or fs not greater than 0, negative threads, a count
+        outside 32 bits, or method settings that cannot be used (the
+        message starts with the keyword: "max_scale: the largest scale
+        (300) must not exceed the window length (200)").
     TypeError
         For both dt and fs, or a keyword given under both its names.
     KeyboardInterrupt
@@ -401,6 +549,21 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     >>> s = mfwindow.analyse(x, window=1000, shift=500, spectrum=True)
     >>> s.q.shape, s.h.shape, s.f_alpha.shape
     ((200,), (5, 200), (5, 100))
+
+    Standard MF-DFA (profile and RMS) with chosen orders, F_q(s) kept:
+
+    >>> d = mfwindow.analyse(np.diff(x), window=1000, shift=500,
+    ...                      profile=True, fluctuation="rms",
+    ...                      q=[-2, 0, 2], fit_range=(30, 150), fq=True)
+    >>> d.fq.shape, d.scales[[0, -1]].tolist()
+    ((4, 3, 200), [20, 200])
+
+    A null level from 9 shuffled surrogates per window:
+
+    >>> n = mfwindow.analyse(x, window=1000, shift=1000, surrogates=9,
+    ...                      surrogate="shuffle", seed=1)
+    >>> n.width_p.shape, bool(np.all((n.width_p > 0) & (n.width_p <= 1)))
+    ((3,), True)
     """
     given = {"x": x, "increments": increments, "t0": t0, "dt": dt}
     for old, value in old_names.items():
@@ -440,6 +603,9 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
             or callable(progress)):
         raise TypeError("progress must be True, False or a callable "
                         "progress(done, total), got %r" % (progress,))
+    method = _method(profile, fluctuation, q, q_min, q_max, q_count,
+                     max_scale, scale_count, fit_range, fq, range_floor,
+                     surrogates, surrogate, seed)
 
     # The core computes the time marks only on the plain float axis; the
     # others come from the window positions here.
@@ -448,7 +614,7 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     core_dt = step if plain_time else 1.0
     shift_arg = _SHIFT_OF_WINDOW if shift_given is None else shift_given
     settled, clamped = _core.settle(inc, order, window, min_scale, shift_arg,
-                                    core_t0, core_dt, threads)
+                                    core_t0, core_dt, threads, method)
     clamped = [c for c in clamped
                if not (c[0] == "shift" and shift_given is None)]
     data, channels = _samples(given["x"])
@@ -461,7 +627,18 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         window=settled["window"], shift=settled["shift"],
         order=settled["order"], min_scale=settled["min_scale"],
         increments=bool(settled["increments"]), t0=origin, dt=step, fs=fs,
-        spectrum=bool(spectrum), threads=threads, nan=nan)
+        spectrum=bool(spectrum), threads=threads, nan=nan,
+        profile=settled["profile"], fluctuation=settled["fluctuation"],
+        q=None if settled["q"] is None else tuple(settled["q"]),
+        q_min=settled["q_min"], q_max=settled["q_max"],
+        q_count=settled["q_count"], max_scale=settled["max_scale"],
+        scale_count=settled["scale_count"],
+        fit_range=(None if settled["fit_min"] == settled["fit_max"] == 0
+                   else (settled["fit_min"] or None,
+                         settled["fit_max"] or None)),
+        fq=settled["fq"], range_floor=settled["range_floor"],
+        surrogates=settled["surrogates"], surrogate=settled["surrogate"],
+        seed=settled["seed"])
 
     samples = max(lengths)
     positions = settings.window_positions(samples)
@@ -477,7 +654,7 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     core_args = dict(increments=inc, order=settings.order,
                      window=settings.window, min_scale=settings.min_scale,
                      shift=settings.shift, t0=core_t0, dt=core_dt,
-                     spectrum=bool(spectrum))
+                     spectrum=bool(spectrum), method=method)
     try:
         parts = _run(rows, core_args, threads, display)
     finally:
@@ -495,7 +672,7 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     if channels is None:
         arrays = dict(parts[0])
     else:
-        arrays = {key: (parts[0][key] if key == "q"
+        arrays = {key: (parts[0][key] if key in SHARED_KEYS - {"time"}
                         else time if key == "time"
                         else np.stack([p[key] for p in parts]))
                   for key in parts[0]}
@@ -512,5 +689,12 @@ analyse.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
                            ("shift", None), ("order", 2), ("min_scale", 20),
                            ("increments", False), ("t0", 0.0), ("dt", 1.0),
                            ("fs", None), ("spectrum", False), ("threads", 0),
-                           ("progress", False), ("nan", "error"))],
+                           ("progress", False), ("nan", "error"),
+                           ("profile", False), ("fluctuation", "range"),
+                           ("q", None), ("q_min", -10.0), ("q_max", 10.0),
+                           ("q_count", 200), ("max_scale", None),
+                           ("scale_count", 200), ("fit_range", None),
+                           ("fq", False), ("range_floor", 0.0),
+                           ("surrogates", 0), ("surrogate", "iaaft"),
+                           ("seed", 0))],
     return_annotation=Result)

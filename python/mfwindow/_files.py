@@ -10,11 +10,14 @@ from typing import Dict, List
 
 import numpy as np
 
-from ._result import ROW_KEYS, Result
+from ._result import NULL_KEYS, ROW_KEYS, Result
 
 FIELD_WIDTH = 15
 SPECTRUM_HEADER = ("window", "time", "q", "h", "tau", "m", "alpha", "f")
-MOMENT_COUNT = 200
+FQ_HEADER = ("window", "time", "q", "log_scale", "scale", "fq")
+# The CSV's columns after the six values: the window's quality, then, when
+# the run made surrogates, its null levels.
+QUALITY_KEYS = ("status", "zero_share", "floor_share", "min_r2")
 ALFA_COUNT = 100
 
 _NUMBER = re.compile(r"([+-]?(?:\d+\.?\d*|\.\d+))(?:E?([+-]\d+))?")
@@ -59,13 +62,19 @@ def _parse_dat(lines: List[str], path: str) -> List[List[float]]:
     return rows
 
 
-def _parse_csv(lines: List[str], path: str) -> List[List[float]]:
-    # The six values come first; the quality and null-level columns that
-    # follow them are not read here.
-    header = lines[0].strip().split(",")
-    if tuple(header[:len(ROW_KEYS)]) != ROW_KEYS:
+def _parse_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
+    """The six values, and the columns that follow them when the header
+    has them: the quality (status as words, the shares and min_r2) and the
+    surrogate null levels."""
+    header = tuple(lines[0].strip().split(","))
+    if header[:len(ROW_KEYS)] != ROW_KEYS:
         raise ValueError("%s:1: header does not start with %s"
                          % (path, ",".join(ROW_KEYS)))
+    known = ROW_KEYS + QUALITY_KEYS + NULL_KEYS
+    extra = [k for k in header if k not in known]
+    if extra or len(set(header)) != len(header):
+        raise ValueError("%s:1: unknown or repeated columns in the header: %s"
+                         % (path, ",".join(extra) or ",".join(header)))
     rows = []
     for number, line in enumerate(lines[1:], 2):
         if not line.strip():
@@ -75,29 +84,40 @@ def _parse_csv(lines: List[str], path: str) -> List[List[float]]:
             raise ValueError("%s:%d: %d values, expected %d"
                              % (path, number, len(cells), len(header)))
         try:
-            rows.append([_csv_number(c) for c in cells[:len(ROW_KEYS)]])
+            rows.append([c if k == "status" else _csv_number(c)
+                         for k, c in zip(header, cells)])
         except ValueError as e:
             raise ValueError("%s:%d: %s" % (path, number, e)) from None
-    return rows
+    arrays = {}
+    for i, key in enumerate(header):
+        column = [row[i] for row in rows]
+        arrays[key] = (np.array(column, dtype="<U16") if key == "status"
+                       else np.array(column, dtype=np.float64))
+    return arrays
 
 
 def _parse_spectrum_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
-    """Per window 200 rows window,time,q,h,tau,,, then 100 rows
-    window,time,,,,m,alpha,f; windows counted from 1, in order."""
+    """Per window one row window,time,q,h,tau,,, per moment order (200 by
+    default), then 100 rows window,time,,,,m,alpha,f; windows counted from
+    1, in order."""
     if tuple(lines[0].strip().split(",")) != SPECTRUM_HEADER:
         raise ValueError("%s:1: header is not %s"
                          % (path, ",".join(SPECTRUM_HEADER)))
-    per_window = MOMENT_COUNT + ALFA_COUNT
     body = [(n, line.strip()) for n, line in enumerate(lines[1:], 2)
             if line.strip()]
+    # The orders: the rows with a q before window 1's first alpha row.
+    orders = next((k for k, (_, line) in enumerate(body)
+                   if len(line.split(",")) > 2 and not line.split(",")[2]),
+                  len(body))
+    per_window = orders + ALFA_COUNT
     if len(body) % per_window:
         raise ValueError("%s: %d rows, not a whole number of windows of %d "
                          "rows" % (path, len(body), per_window))
     windows = len(body) // per_window
     time = np.empty(windows)
-    q = np.empty(MOMENT_COUNT)
+    q = np.empty(orders)
     tables = {key: np.empty((windows, count)) for key, count in (
-        ("h", MOMENT_COUNT), ("tau", MOMENT_COUNT), ("alpha", ALFA_COUNT),
+        ("h", orders), ("tau", orders), ("alpha", ALFA_COUNT),
         ("f_alpha", ALFA_COUNT))}
     for k, (number, line) in enumerate(body):
         w, j = divmod(k, per_window)
@@ -116,7 +136,7 @@ def _parse_spectrum_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
                                        math.isnan(time[w])):
                 raise ValueError("time %s differs within window %d"
                                  % (cells[1], w + 1))
-            if j < MOMENT_COUNT:
+            if j < orders:
                 if any(cells[5:]):
                     raise ValueError("a q row with m, alpha or f")
                 order = _csv_number(cells[2])
@@ -127,7 +147,7 @@ def _parse_spectrum_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
                 tables["h"][w, j] = _csv_number(cells[3])
                 tables["tau"][w, j] = _csv_number(cells[4])
             else:
-                m = j - MOMENT_COUNT
+                m = j - orders
                 if any(cells[2:5]):
                     raise ValueError("an alpha row with q, h or tau")
                 if int(cells[5]) != m + 1:
@@ -140,6 +160,61 @@ def _parse_spectrum_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
     return dict(time=time, q=q, **tables)
 
 
+def _parse_fq_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
+    """Per window one row window,time,q,log_scale,scale,fq per scale and
+    order, orders fastest; windows counted from 1, in order."""
+    if tuple(lines[0].strip().split(",")) != FQ_HEADER:
+        raise ValueError("%s:1: header is not %s"
+                         % (path, ",".join(FQ_HEADER)))
+    body = [(n, line.strip().split(",")) for n, line in
+            enumerate(lines[1:], 2) if line.strip()]
+    for number, cells in body:
+        if len(cells) != len(FQ_HEADER):
+            raise ValueError("%s:%d: %d values, expected %d"
+                             % (path, number, len(cells), len(FQ_HEADER)))
+    if not body:
+        return dict(time=np.zeros(0), q=np.zeros(0),
+                    scales=np.zeros(0, dtype=np.int32),
+                    log_scale=np.zeros(0), fq=np.zeros((0, 0, 0)))
+    # Window 1's rows give the grid: its orders (strictly ascending)
+    # start again at every scale. Neighbouring scales may share a length.
+    first = [cells for _, cells in body if cells[0] == body[0][1][0]]
+    orders = next((k for k, cells in enumerate(first[1:], 1)
+                   if float(cells[2]) <= float(first[k - 1][2])),
+                  len(first))
+    per_window = len(first)
+    if per_window % orders or len(body) % per_window:
+        raise ValueError("%s: %d rows, not whole windows of %d orders x "
+                         "scales" % (path, len(body), orders))
+    scales = per_window // orders
+    windows = len(body) // per_window
+    try:
+        q = np.array([float(c[2]) for _, c in body[:orders]])
+        grid = body[:per_window:orders]
+        log_scale = np.array([float(c[3]) for _, c in grid])
+        lengths = np.array([int(c[4]) for _, c in grid], dtype=np.int32)
+        time = np.empty(windows)
+        fq = np.empty((windows, orders, scales))
+        for k, (number, cells) in enumerate(body):
+            w, rest = divmod(k, per_window)
+            s, j = divmod(rest, orders)
+            where = "%s:%d: " % (path, number)
+            if int(cells[0]) != w + 1:
+                raise ValueError(where + "window %s where window %d was due"
+                                 % (cells[0], w + 1))
+            if (float(cells[2]) != q[j] or int(cells[4]) != lengths[s]
+                    or float(cells[3]) != log_scale[s]):
+                raise ValueError(where + "q or scale differs from window 1's")
+            if rest == 0:
+                time[w] = _csv_number(cells[1])
+            fq[w, j, s] = _csv_number(cells[5])
+    except ValueError as e:
+        if str(e).startswith(path):
+            raise
+        raise ValueError("%s: %s" % (path, e)) from None
+    return dict(time=time, q=q, scales=lengths, log_scale=log_scale, fq=fq)
+
+
 def series_name(path: str) -> str:
     """The series a result file belongs to:
     "F(Alfa)/F(Alfa)_walk.txt.dat" -> "walk.txt",
@@ -147,7 +222,7 @@ def series_name(path: str) -> str:
     name = os.path.basename(path)
     if name.startswith("F(Alfa)_"):
         name = name[len("F(Alfa)_"):]
-    for suffix in (".spectrum.csv", ".dat", ".csv"):
+    for suffix in (".spectrum.csv", ".fq.csv", ".dat", ".csv"):
         if name.endswith(suffix) and len(name) > len(suffix):
             return name[:-len(suffix)]
     return name
@@ -159,18 +234,27 @@ def read_result(path: str) -> Result:
     mfwindow-batch's F(Alfa)_<name>.csv (the header
     time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz) or
     F(Alfa)_<name>.spectrum.csv (the whole spectra: time, q, h, tau, alpha,
-    f_alpha only). The kind is told by the first line. The values read back
-    as written: six digits from .dat, every double from CSV. Raises
+    f_alpha only) or F(Alfa)_<name>.fq.csv (F_q(s) of every window: time,
+    q, scales, log_scale and fq, windows x q x scales). The CSV's quality
+    columns (status, zero_share, floor_share, min_r2) and, from a run with
+    surrogates, its null levels (width_null_median, width_null_p95,
+    width_p, alfa_sz_null_median, alfa_sz_null_p95, alfa_sz_p) come along
+    as arrays of the same names. The kind is told by the first line. The
+    values read back as written: six digits from .dat, every double from
+    CSV. Raises
     OSError, or ValueError naming the line that is not of the format; an
     empty file gives a result of no windows."""
     with open(path, "r", encoding="ascii", newline="") as f:
         lines = f.read().splitlines()
     first = lines[0] if lines else ""
-    if first.startswith("window,"):
+    if first.startswith("window,time,q,log_scale"):
+        arrays = _parse_fq_csv(lines, path)
+    elif first.startswith("window,"):
         arrays = _parse_spectrum_csv(lines, path)
+    elif first.startswith("time,"):
+        arrays = _parse_csv(lines, path)
     else:
-        rows = (_parse_csv(lines, path) if first.startswith("time,")
-                else _parse_dat(lines, path))
+        rows = _parse_dat(lines, path)
         table = np.array(rows, dtype=np.float64).reshape(len(rows),
                                                          len(ROW_KEYS))
         arrays = {key: table[:, i].copy() for i, key in enumerate(ROW_KEYS)}

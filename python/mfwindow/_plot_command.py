@@ -72,6 +72,10 @@ def draw(path: str, out: str, fmt: str, dpi: int,
     from ._files import read_result
 
     result = read_result(path)
+    if "fq" in result:
+        raise ValueError("this is F_q(s) (mfwindow-batch --fq), which "
+                         "mfwindow-plot does not draw; give the result "
+                         "file or the spectrum CSV")
     if result.n_windows == 0:
         raise ValueError("no windows in this file, nothing to plot (was the "
                          "series shorter than the window?)")

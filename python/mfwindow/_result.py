@@ -15,8 +15,14 @@ ROW_KEYS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
             "f_alfa_sz")
 # Each window's whole spectrum (spectrum=True).
 SPECTRUM_KEYS = ("q", "h", "tau", "alpha", "f_alpha")
+# F_q(s) of each window and its axes (fq=True).
+FQ_KEYS = ("fq", "scales", "log_scale")
+# The surrogate null levels of each window (surrogates > 0), named as the
+# columns of mfwindow-batch's CSV.
+NULL_KEYS = ("width_null_median", "width_null_p95", "width_p",
+             "alfa_sz_null_median", "alfa_sz_null_p95", "alfa_sz_p")
 # Arrays that every channel shares, so that they have no channel axis: the
-# time marks and the moment orders (later also the segment lengths).
+# time marks, the moment orders and the scales.
 SHARED_KEYS = frozenset({"time", "q", "scales", "log_scale"})
 
 TimeOrigin = Union[float, np.datetime64]
@@ -33,6 +39,13 @@ class Settings:
     t0 + j*dt, or t0 + j/fs when the sampling rate fs (Hz) was given (dt is
     None then); with a datetime64 t0 the step is in seconds. nan is the
     policy for non-finite samples ("error", "stop" or "skip").
+
+    The method: profile, fluctuation ("range" or "rms"), the moment orders
+    (q, a tuple, when they were listed; else q_count from q_min to
+    q_max), max_scale (the longest segment used, window // 5 when not
+    given), scale_count, fit_range ((lo, hi), either None for no bound, or
+    None), fq, range_floor; and the surrogates: surrogates (their number
+    per window), surrogate (the kind) and seed.
     """
 
     window: int
@@ -46,6 +59,20 @@ class Settings:
     spectrum: bool = False
     threads: int = 0
     nan: str = "error"
+    profile: bool = False
+    fluctuation: str = "range"
+    q: Optional[Tuple[float, ...]] = None
+    q_min: float = -10.0
+    q_max: float = 10.0
+    q_count: int = 200
+    max_scale: Optional[int] = None
+    scale_count: int = 200
+    fit_range: Optional[Tuple[Optional[int], Optional[int]]] = None
+    fq: bool = False
+    range_floor: float = 0.0
+    surrogates: int = 0
+    surrogate: str = "iaaft"
+    seed: int = 0
 
     @property
     def is_datetime(self) -> bool:
@@ -82,6 +109,38 @@ class Settings:
         count = (samples - self.window) // self.shift + 1
         return self.window + self.shift * np.arange(count, dtype=np.int64)
 
+    def method_caption(self) -> str:
+        """The method and surrogate settings that differ from the
+        described method's defaults, in a few words ("" when none do)."""
+        parts = []
+        if self.profile:
+            parts.append("profile")
+        if self.fluctuation != "range":
+            parts.append(self.fluctuation)
+        if self.q is not None:
+            shown = ", ".join(_number(v) for v in self.q[:6])
+            parts.append("q %s%s" % (shown, ", ..." if len(self.q) > 6
+                                     else ""))
+        elif (self.q_min, self.q_max, self.q_count) != (-10.0, 10.0, 200):
+            parts.append("q %s..%s (%d)" % (_number(self.q_min),
+                                            _number(self.q_max),
+                                            self.q_count))
+        if (self.max_scale not in (None, self.window // 5)
+                or self.scale_count != 200):
+            parts.append("scales %d..%s (%d)" % (
+                self.min_scale, "%d" % (self.max_scale or self.window // 5),
+                self.scale_count))
+        if self.fit_range is not None:
+            low, high = self.fit_range
+            parts.append("fit %s..%s" % ("" if low is None else low,
+                                         "" if high is None else high))
+        if self.range_floor:
+            parts.append("range floor %g" % self.range_floor)
+        if self.surrogates:
+            parts.append("%d %s surrogates, seed %d" % (
+                self.surrogates, self.surrogate, self.seed))
+        return ", ".join(parts)
+
     def caption(self) -> str:
         """The run's parameters in one line, for figures."""
         parts = ["window %d" % self.window, "shift %d" % self.shift,
@@ -92,6 +151,9 @@ class Settings:
         elif self.dt != 1.0:
             parts.append("dt %s%s" % (_number(self.dt),
                                       " s" if self.is_datetime else ""))
+        method = self.method_caption()
+        if method:
+            parts.append(method)
         return ", ".join(parts)
 
 
@@ -147,6 +209,14 @@ class Result(Mapping):
     ``alpha`` and ``f_alpha`` (the sampled spectrum, 100 values each). For
     channels x samples input each array but ``time`` and ``q`` has a leading
     channel axis. ``time`` is datetime64[ns] when t0 was a date.
+
+    With surrogates > 0 each window also has its null levels
+    ``width_null_median``, ``width_null_p95``, ``width_p``,
+    ``alfa_sz_null_median``, ``alfa_sz_null_p95`` and ``alfa_sz_p`` (the
+    columns of mfwindow-batch's CSV). With fq=True: ``fq`` (F_q(s), windows
+    x q x scales, after the channel axis), ``q``, ``scales`` (segment
+    lengths) and ``log_scale`` (their log10 grid values, the abscissa of
+    the fits). ``q`` is the orders actually used.
 
     ``settings`` holds the settled Settings (None for a result read from a
     file), ``channels`` the channel labels (None for one series; assign to
@@ -221,7 +291,10 @@ class Result(Mapping):
         if not name.startswith("_") and name in arrays:
             return arrays[name]
         hint = (": run mfwindow.analyse(..., spectrum=True)"
-                if name in SPECTRUM_KEYS else "")
+                if name in SPECTRUM_KEYS else
+                ": run mfwindow.analyse(..., fq=True)" if name in FQ_KEYS else
+                ": run mfwindow.analyse(..., surrogates=N)"
+                if name in NULL_KEYS else "")
         raise AttributeError("this result has no %r%s" % (name, hint))
 
     def _array(self, key: str) -> np.ndarray:
@@ -243,7 +316,8 @@ class Result(Mapping):
     f_alfa_sz = property(lambda self: self._array("f_alfa_sz"),
                          doc="f(alpha) at alfa_sz.")
     q = property(lambda self: self._array("q"),
-                 doc="The 200 moment orders, ascending (spectrum=True).")
+                 doc="The moment orders used, ascending (spectrum=True or "
+                     "fq=True).")
     h = property(lambda self: self._array("h"),
                  doc="h(q) of each window (spectrum=True).")
     tau = property(lambda self: self._array("tau"),
@@ -253,6 +327,11 @@ class Result(Mapping):
     f_alpha = property(lambda self: self._array("f_alpha"),
                        doc="f(alpha) of the sampled spectrum "
                            "(spectrum=True).")
+
+    @property
+    def has_null(self) -> bool:
+        """True when the surrogate null levels are here."""
+        return all(k in self._arrays for k in NULL_KEYS)
 
     @property
     def n_windows(self) -> int:

@@ -109,13 +109,16 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
     - the band alpha_min ... alpha_max, shaded, with alpha_0 (AlfaSz, the
       alpha where f(alpha) is largest) inside it;
     - the width Delta alpha = alpha_max - alpha_min; when the result has
-      arrays width_null_median and width_null_p95 (from surrogate series),
-      the band between them is drawn behind it;
+      the surrogate null levels width_null_median and width_null_p95
+      (analyse(..., surrogates=N), or mfwindow-batch --surrogates N's CSV
+      read by mfwindow.read_result), the band between them is shaded
+      behind it, the median dotted;
     - f(alpha_0) (F(AlfaSz)), the height of the spectrum's peak.
 
     The time axis has its unit when the result knows it (fs, a datetime
     t0, or plain sample numbers), and the run's parameters (window, shift,
-    order, min scale, values or increments) are the figure's caption.
+    order, min scale, values or increments, and the method and surrogate
+    settings that differ from the defaults) are the figure's caption.
     Channels are drawn over one another, one colour each, named by the
     result's channel labels. `title` heads a new figure (default: the
     series name of a result read from a file).
@@ -170,8 +173,7 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
                 p95 = _per_channel(result, "width_null_p95")[k]
                 a.fill_between(time, median, p95, color=colour, alpha=0.12,
                                linewidth=0, zorder=1,
-                               label=None if k else
-                               "surrogates: median ... 95th percentile")
+                               label=None if k else _null_label(result))
                 a.plot(time, median, color=colour, linestyle=":",
                        linewidth=1, zorder=2)
             a.plot(time, _per_channel(result, "alfa_width")[k],
@@ -196,6 +198,13 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
     axes[-1].set_xlabel(_time_label(result))
     _finish(fig, axes, result, own, title)
     return fig
+
+
+def _null_label(result: Result) -> str:
+    settings = result.settings
+    kind = ("%d %s surrogates" % (settings.surrogates, settings.surrogate)
+            if settings is not None and settings.surrogates else "surrogates")
+    return kind + ": median ... 95th percentile"
 
 
 def _draw_signal(a: "Axes", result: Result, signal: Any, names: List[str],

@@ -543,7 +543,7 @@ def test_settings_are_frozen_and_settled():
     got = analyse_quietly(support.walk(700, seed=4), window=10, fs=100)
     assert got.settings == mfwindow.Settings(
         window=32, shift=32, order=2, min_scale=3, increments=False, t0=0.0,
-        dt=None, fs=100.0, spectrum=False, threads=0)
+        dt=None, fs=100.0, spectrum=False, threads=0, max_scale=6)
     with pytest.raises(dataclasses.FrozenInstanceError):
         got.settings.window = 64
 

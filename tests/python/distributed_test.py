@@ -125,3 +125,60 @@ def test_arrays_give_what_analyse_gives_and_failures_are_rows(cluster):
     failed = table[table["series"] == "bad"]
     assert list(failed["status"]) == ["failed"]
     assert "x[100] is nan" in failed["message"].iloc[0]
+
+
+# The method and surrogate keywords and mfwindow-batch's flags for them.
+METHOD = dict(profile=True, q=[-3, 0, 3], fit_range=(25, 40), surrogates=3,
+              surrogate="shuffle", seed=8)
+METHOD_FLAGS = ["--profile", "--q-list=-3,0,3", "--fit-min", "25",
+                "--fit-max", "40", "--surrogates", "3", "--surrogate",
+                "shuffle", "--seed", "8"]
+
+
+def test_method_keywords_give_the_batch_tools_null_columns(
+        cluster, series, monkeypatch):
+    top, names = series
+    names = names[5:9]  # s07.txt is missing: its row has the null columns
+    done = subprocess.run([support.tool("MFWINDOW_BATCH"), *FLAGS,
+                           *METHOD_FLAGS, "--format", "csv", "--quiet",
+                           "--out", "m-batch", *names], cwd=top,
+                          capture_output=True, text=True)
+    assert done.returncode == 1, done.stderr
+    monkeypatch.chdir(top)
+    table = mfwindow.distributed.analyse_files(
+        names, client=cluster, out="m-dask", format="csv", fq=True,
+        **SETTINGS, **METHOD)
+    assert table[table["series"] == "s07.txt"]["width_p"].isna().all()
+    for name in names:
+        if name == "s07.txt":
+            continue
+        rows = table[table["series"] == name]
+        want = pd.read_csv(top / "m-batch" / ("F(Alfa)_%s.csv" % name),
+                           float_precision="round_trip")
+        assert "width_null_p95" in want.columns
+        assert list(want.columns) == [
+            c for c in rows.columns if c not in ("series", "window",
+                                                  "message")]
+        for column in want.columns.drop("status"):
+            assert support.bits(rows[column].to_numpy(np.float64)) == \
+                support.bits(want[column].to_numpy(np.float64)), \
+                (name, column)
+        assert (top / "m-dask" / ("F(Alfa)_%s.fq.csv" % name)).exists()
+    # The arrays' table is analyse()'s, null levels included.
+    arrays = mfwindow.distributed.analyse_arrays(
+        {"one": support.walk(900, seed=3)}, client=cluster, **SETTINGS,
+        **METHOD)
+    want = mfwindow.analyse(support.walk(900, seed=3), **SETTINGS, **METHOD)
+    for column in ("alfa_width", "width_null_median", "alfa_sz_p"):
+        assert support.bits(arrays[column].to_numpy()) == support.bits(
+            want[column]), column
+
+
+def test_unknown_or_bad_method_keywords_are_refused_before_any_task():
+    with pytest.raises(TypeError, match="surogates"):
+        mfwindow.distributed.analyse_files([], window=256, surogates=3)
+    with pytest.raises(ValueError, match="^fit_range"):
+        mfwindow.distributed.analyse_files([], window=256,
+                                           fit_range=(90, 30))
+    with pytest.raises(ValueError, match="^fq"):
+        mfwindow.distributed.analyse_arrays({}, window=256, fq=True)
