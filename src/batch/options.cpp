@@ -326,6 +326,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       ->capture_default_str();
   app.add_option("--q-list", s.QList,
                  "the moment orders themselves, ascending (0 allowed)")
+      ->allow_extra_args(false)
       ->delimiter(',')
       ->type_name("Q,Q,...");
   app.add_option("--max-scale", s.MaxScale,

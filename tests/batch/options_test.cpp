@@ -71,6 +71,26 @@ TEST(ParseCommandLine, TakesEveryFlag) {
   EXPECT_TRUE(p.Err.empty());
 }
 
+// A list of orders is one argument, however it is written: the series
+// named after it stay series.
+TEST(ParseCommandLine, TakesAQListAsOneArgument) {
+  const std::vector<std::vector<std::string>> spellings = {
+      {"--q-list=-3,-1,0,1,3", "a.txt", "b.txt"},
+      {"--q-list", "-3,-1,0,1,3", "a.txt", "b.txt"},
+      {"a.txt", "--q-list", "-3,-1,0,1,3", "b.txt"},
+  };
+  for (const std::vector<std::string>& args : spellings) {
+    SCOPED_TRACE(args[0]);
+    const Parsed p = Parse(args);
+    ASSERT_TRUE(p.Outcome.Options) << p.Err;
+    EXPECT_EQ(p.Outcome.Options->Given.QList,
+              (std::vector<double>{-3.0, -1.0, 0.0, 1.0, 3.0}));
+    EXPECT_EQ(p.Outcome.Options->Series,
+              (std::vector<std::string>{"a.txt", "b.txt"}));
+  }
+  EXPECT_FALSE(Parse({"--q-list", "-3,x", "a.txt"}).Outcome.Options);
+}
+
 TEST(ParseCommandLine, DefaultsAreTheBundledExampleAnswers) {
   const Parsed p = Parse({"s.txt"});
   ASSERT_TRUE(p.Outcome.Options);

@@ -30,36 +30,6 @@ def values():
     return x
 
 
-def scale_grids_work():
-    """Whether the engine takes a scale grid of other than 200 scales: asked
-    of mfwindow-batch in a child process, since a crash there would end
-    this one. (The fast engine crashed on such grids before it learned
-    every method option; the cases that need them wait for it.)"""
-    import subprocess
-    import tempfile
-    with tempfile.TemporaryDirectory() as work:
-        path = os.path.join(work, "s.txt")
-        support.write_series(path, support.walk(400, seed=1))
-        run = subprocess.run([support.tool("MFWINDOW_BATCH"), "--quiet",
-                              "--window", "200", "--scale-count", "30",
-                              "--out", work, path], capture_output=True,
-                             timeout=60)
-    return run.returncode == 0
-
-
-_SCALE_GRIDS = []
-
-
-def needs_scale_grids(keywords):
-    if keywords.get("scale_count", 200) == 200:
-        return
-    if not _SCALE_GRIDS:
-        _SCALE_GRIDS.append(scale_grids_work())
-    if not _SCALE_GRIDS[0]:
-        pytest.skip("mfwindow-batch --scale-count 30 crashes: the engine "
-                    "does not take other scale grids yet")
-
-
 def read_csv(path):
     """A CSV of mfwindow-batch as {column: list of cells}, read without the
     package (the quality status stays a word, the rest are doubles)."""
@@ -102,7 +72,6 @@ CASES = [
 @pytest.mark.parametrize("keywords,flags", CASES)
 def test_each_keyword_equals_mfwindow_batch(values, keywords, flags,
                                             tmp_path):
-    needs_scale_grids(keywords)
     got = mfwindow.analyse(values, threads=2, **dict(BASE, **keywords))
     out = support.run_batch(str(tmp_path), values, *BASE_FLAGS, *flags)
     table = read_csv(os.path.join(out, "F(Alfa)_s.txt.csv"))
@@ -123,22 +92,9 @@ def test_each_keyword_equals_mfwindow_batch(values, keywords, flags,
         assert got.q.tolist() == keywords["q"]
 
 
-# Before the fast engine learned every method option it measured segments
-# by their range whatever the fluctuation, and applied no range floor;
-# mfwindow-batch went the same way, so the comparisons above hold either
-# way, and these cases wait for the engine.
-IGNORED_BY_ENGINE = pytest.mark.xfail(
-    reason="the fast engine does not apply fluctuation='rms' or "
-           "range_floor yet", strict=False)
-
-
-@pytest.mark.parametrize("keywords", [
-    pytest.param(k, marks=IGNORED_BY_ENGINE)
-    if k in (dict(fluctuation="rms"), dict(range_floor=1e-3)) else k
-    for k, _ in CASES[1:]])
+@pytest.mark.parametrize("keywords", [k for k, _ in CASES[1:]])
 def test_non_default_keywords_change_the_numbers(values, keywords):
     # A keyword lost on its way to the library would change nothing.
-    needs_scale_grids(keywords)
     default = mfwindow.analyse(values, **BASE)
     got = mfwindow.analyse(values, **dict(BASE, **keywords))
     if keywords.get("surrogates"):
@@ -244,7 +200,6 @@ class TestSurrogates:
       "--scale-count", "12"]),
 ])
 def test_fq_equals_the_batch_fq_csv(values, keywords, flags, tmp_path):
-    needs_scale_grids(keywords)
     got = mfwindow.analyse(values, fq=True, **dict(BASE, **keywords))
     out = support.run_batch(str(tmp_path), values, *BASE_FLAGS, "--fq",
                             *flags)
