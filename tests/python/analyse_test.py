@@ -556,7 +556,8 @@ def test_to_pandas_of_one_series():
     assert frame.index.name == "time"
     assert frame.index.tolist() == got.time.tolist()
     assert frame.columns.tolist() == list(COLUMNS[1:] + QUALITY)
-    assert list(frame["status"]) == ["ok"] * got.n_windows
+    assert list(frame["status"]) == got["status"].tolist()
+    assert set(got["status"]) <= set(support.STATUS_WORDS)
     assert bits(frame[list(COLUMNS[1:])].to_numpy()) == bits(
         np.column_stack([got[c] for c in COLUMNS[1:]]))
 

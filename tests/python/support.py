@@ -18,6 +18,8 @@ COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
 SPECTRUM_KEYS = ("h", "tau", "alpha", "f_alpha")
 # Each window's quality, after the six values.
 QUALITY = ("status", "zero_share", "floor_share", "min_r2")
+STATUS_WORDS = ("ok", "degenerate", "non_finite_input", "flat_segments",
+                "not_concave")
 
 
 def tool(variable):
