@@ -1,5 +1,9 @@
-// Cost of analysing one window with the straightforward engine: Lrec 1000,
-// MinScale 20, a random walk with a fixed seed, per detrending order.
+// Cost of analysing one window (Lrec 1000, MinScale 20, a random walk with
+// a fixed seed) by each engine, per detrending order and per method: the
+// described method, the standard mode (profile + rms), and a listed grid of
+// orders with q = 0, which the fast engine takes through its plain path.
+// Compare the engines within one run:
+//   build/bench/window_bench --benchmark_filter=Order2
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
@@ -7,6 +11,8 @@
 #include <random>
 #include <vector>
 
+#include "analysis/fast_window.h"
+#include "analysis/moving_window.h"
 #include "analysis/params.h"
 #include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
@@ -24,30 +30,60 @@ std::vector<double> RandomWalk(std::size_t n, std::uint64_t seed) {
   return walk;
 }
 
-void BM_AnalyseWindow(benchmark::State& state) {
-  analysis::AnalysisParams params;
-  params.TrendOrder = static_cast<std::int32_t>(state.range(0));
+enum Method : std::int64_t { kDescribed, kStandard, kListedOrders };
+
+analysis::RunConstants RunFor(std::int32_t order, Method method) {
+  analysis::TableParams params;
+  params.TrendOrder = order;
   params.Lrec = 1000;
   params.MinScale = 20;
-  params.WinShift = 1000;
-  params.Tstep = 1.0;
+  if (method == kStandard) {
+    params.Method.Profile = true;
+    params.Method.Measure = analysis::Fluctuation::kRms;
+  } else if (method == kListedOrders) {
+    params.Method.QList = {-5.0, -3.0, -2.0, -1.0, 0.0, 1.0, 2.0, 3.0, 5.0};
+  }
   analysis::RunConstants run;
-  analysis::FillQGrid(run);
   analysis::PrepareRun(run, params);
-  analysis::Workspace work(run);
-  const std::vector<double> window = RandomWalk(1000, 42);
+  return run;
+}
 
+// Arguments: detrending order, Method.
+void BM_Straightforward(benchmark::State& state) {
+  const analysis::RunConstants run =
+      RunFor(static_cast<std::int32_t>(state.range(0)),
+             static_cast<Method>(state.range(1)));
+  analysis::Workspace work(run);
+  std::vector<double> window = RandomWalk(1000, 42);
+  if (run.Params.Method.Profile) analysis::FormProfile(window);
   for (auto _ : state) {
-    const analysis::SpectrumSummary summary =
-        analysis::AnalyseWindow(run, work, window);
-    benchmark::DoNotOptimize(summary);
+    benchmark::DoNotOptimize(analysis::AnalyseWindow(run, work, window));
   }
 }
-// The argument is the detrending order.
-BENCHMARK(BM_AnalyseWindow)
-    ->Arg(1)
-    ->Arg(2)
-    ->Arg(5)
-    ->Unit(benchmark::kMillisecond);
+
+void BM_Fast(benchmark::State& state) {
+  const analysis::RunConstants run =
+      RunFor(static_cast<std::int32_t>(state.range(0)),
+             static_cast<Method>(state.range(1)));
+  analysis::FastAnalyser work(run, false);
+  std::vector<double> window = RandomWalk(1000, 42);
+  if (run.Params.Method.Profile) analysis::FormProfile(window);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(work.Analyse(window));
+  }
+}
+
+void Methods(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"Order", "Method"});
+  for (const std::int64_t order : {1, 2, 5}) {
+    for (const std::int64_t method : {kDescribed, kStandard, kListedOrders}) {
+      b->Args({order, method});
+    }
+  }
+  b->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(BM_Straightforward)->Apply(Methods);
+BENCHMARK(BM_Fast)->Apply(Methods);
 
 }  // namespace
