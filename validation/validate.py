@@ -923,7 +923,8 @@ def main():
         if not value <= tolerance:
             targets.rows.append(("theory check: " + description, "FAIL",
                                  "%.2e > %.0e" % (value, tolerance)))
-    check_targets(targets, options_ok, cascade, hurst)
+    if spectra:
+        check_targets(targets, options_ok, cascade, hurst)
     check_null_targets(targets, nulls)
 
     if out_path:
