@@ -5,12 +5,19 @@ Runs the program, through its Python module, on exact fractional Gaussian
 noise (fGn) and its cumulative sum (fBm) for several Hurst exponents, and on
 the binomial multiplicative cascade of Kantelhardt et al. (2002); runs an
 independent standard MF-DFA (mfdfa_peer.py, written from that paper) on the
-same data; compares both with theory and writes the tables as Markdown.
+same data; compares both with theory; measures the surrogate null levels of
+the width (through mfwindow-batch, since the module takes no surrogate
+settings yet) on fBm and on the cascade's walk; and writes the tables as
+Markdown.
 
   PYTHONPATH=build/python /usr/bin/python3 validation/validate.py
       the full run; writes docs/validation.md
   PYTHONPATH=build/python /usr/bin/python3 validation/validate.py --quick
-      a small run that checks the targets below and writes nothing
+      a small run that checks the targets below and writes nothing;
+      --part spectra or --part null checks only the module's targets or
+      only the surrogate ones (ctest runs them as two tests)
+mfwindow-batch is taken from --batch, else $MFWINDOW_BATCH, else
+build/mfwindow-batch.
 
 Targets (checked in both modes; the exit status is 1 when one is missed):
   - the standard mode (profile + rms) gives h(2) within 0.03 of H for fGn
@@ -18,7 +25,12 @@ Targets (checked in both modes; the exit status is 1 when one is missed):
   - the described method's cascade alpha edges (AlfaMin, AlfaMax, averaged
     over the windows of a moving window) lie within 0.06 of theory;
   - the peer gives h(2) within 0.03 of H on the same fGn (a check of the
-    data and of the peer itself).
+    data and of the peer itself);
+  - with 99 IAAFT surrogates per window (window 2048), the share of windows
+    whose width has a rank p-value below 0.05 is at most 10% on fBm with
+    H = 0.3, 0.5 and 0.8 (false positives) and at least 90% on the walk of
+    the binomial cascade with a = 0.75 (detection). The quick run checks
+    them on the first 10 windows of each signal.
 A module built without the method options (`profile`, `fluctuation`) has no
 standard mode: its rows read "not available in this build" and the targets
 that need it are reported as skipped, by name.
@@ -27,8 +39,12 @@ numpy only; Debian's /usr/bin/python3.
 """
 
 import argparse
+import csv
+import io
 import os
+import subprocess
 import sys
+import tempfile
 import time
 
 import numpy as np
@@ -59,12 +75,33 @@ CASCADE_SHIFT = 100  # a moving window that meets the cascade at every offset
 OTHER_CASCADE_SHIFT = 1000  # fewer offsets: how much the mean edges move
 NOT_AVAILABLE = "not available in this build"
 
+# Surrogate null levels: N surrogates of each window of exact fBm and of the
+# cascade's walk; a window "rejects" when its rank p-value of the width is
+# below P_LEVEL.
+NULL_HURSTS = (0.3, 0.5, 0.8)
+NULL_CASCADE_A = 0.75
+NULL_WINDOW = 2048
+NULL_COUNT = 99
+NULL_KINDS = ("shuffle", "phase", "iaaft")
+TARGET_KIND = "iaaft"
+P_LEVEL = 0.05
+FALSE_POSITIVE_MAX = 0.10  # share of fBm windows with p < P_LEVEL, at most
+DETECTION_MIN = 0.90  # share of cascade windows with p < P_LEVEL, at least
+
 FULL = {"series_len": 2**16, "series_count": 4, "cascade_levels": 16,
-        "width_len": 2**18, "width_count": 2}
+        "width_len": 2**18, "width_count": 2,
+        "null_len": 2**16, "null_series": 2, "null_shift": 2048,
+        "null_cascade_levels": 16, "null_cascade_shift": 1000,
+        "null_kinds": NULL_KINDS}
 # The quick run takes the full run's fGn series (so its h(2) are the ones in
 # docs/validation.md) but only the runs the targets need, and a shorter
-# cascade.
-QUICK = {"series_len": 2**16, "series_count": 4, "cascade_levels": 14}
+# cascade. Its surrogate check runs only the IAAFT targets, on the first
+# windows of the full run's series (the same windows and surrogates, so its
+# p-values are a subset of those in docs/validation.md).
+QUICK = {"series_len": 2**16, "series_count": 4, "cascade_levels": 14,
+         "null_len": 2**16, "null_series": 1, "null_shift": 2048,
+         "null_cascade_levels": 16, "null_cascade_shift": 1000,
+         "null_kinds": (TARGET_KIND,), "null_windows": 10}
 
 
 # ---------------------------------------------------------------------------
@@ -222,6 +259,124 @@ def min_scale_rows(module, hurst, length, count):
                        for x in fbms]) for m in MIN_SCALES}
 
 
+# ---------------------------------------------------------------------------
+# Surrogate null levels
+#
+# The Python module does not take the surrogate settings yet, so these runs
+# go through mfwindow-batch: the series to a temporary .npy file, the result
+# as CSV on standard output. null_windows() is the only function that knows
+# that; to use the module instead, replace its body by a call of
+# module.analyse(x, ..., <surrogate keywords>) that returns the same keys.
+
+# The CSV columns null_windows() returns, as float arrays (one per window).
+NULL_COLUMNS = ("alfa_width", "alfa_sz", "width_null_median",
+                "width_null_p95", "width_p", "alfa_sz_null_median",
+                "alfa_sz_null_p95", "alfa_sz_p")
+
+
+def find_batch(given=None):
+    """The mfwindow-batch executable: `given`, else $MFWINDOW_BATCH, else
+    build/mfwindow-batch beside the module's build folder."""
+    path = given or os.environ.get("MFWINDOW_BATCH") or os.path.join(
+        ROOT, "build", "mfwindow-batch")
+    if not os.access(path, os.X_OK):
+        sys.exit("validate.py: no mfwindow-batch at %s; build it, or name "
+                 "it with --batch or MFWINDOW_BATCH" % path)
+    return path
+
+
+def parse_null_csv(text):
+    """The columns NULL_COLUMNS of mfwindow-batch's CSV result (header row,
+    then one row per window; CR LF or LF) as float arrays."""
+    rows = list(csv.reader(io.StringIO(text, newline="")))
+    header, body = rows[0], [r for r in rows[1:] if r]
+    missing = [c for c in NULL_COLUMNS if c not in header]
+    if missing:
+        raise ValueError("the CSV lacks the columns %s (a run without "
+                         "--surrogates?)" % ", ".join(missing))
+    return {c: np.array([float(r[header.index(c)]) for r in body])
+            for c in NULL_COLUMNS}
+
+
+def null_windows(batch, x, window, shift, kind, count, seed):
+    """Summary values and surrogate null levels of each window of x: the
+    described method (order ORDER, `min_scale` MIN_SCALE) with `count`
+    surrogates of kind `kind` under `seed`, every core."""
+    with tempfile.TemporaryDirectory(prefix="mfwindow-null-") as folder:
+        path = os.path.join(folder, "series.npy")
+        np.save(path, np.asarray(x, dtype=np.float64))
+        command = [batch, "--format", "csv", "--out", "-", "--quiet",
+                   "--threads", "0", "--window", str(window), "--shift",
+                   str(shift), "--order", str(ORDER), "--min-scale",
+                   str(MIN_SCALE), "--surrogates", str(count), "--surrogate",
+                   kind, "--seed", str(seed), path]
+        done = subprocess.run(command, capture_output=True, text=True,
+                              check=False)
+    if done.returncode != 0:
+        sys.exit("validate.py: %s failed (exit status %d): %s" % (
+            " ".join(command), done.returncode, done.stderr.strip()))
+    return parse_null_csv(done.stdout)
+
+
+def share_below(p_values, level=P_LEVEL):
+    """The share of windows whose p-value is below `level`; a NaN p-value
+    (a degenerate window) counts as not below."""
+    p = np.asarray(p_values, dtype=float)
+    return float(np.count_nonzero(p < level)) / p.size
+
+
+def wilson_interval(share, n, z=1.959964):
+    """The 95% Wilson score interval of a binomial share from n trials."""
+    centre = (share + z * z / (2 * n)) / (1 + z * z / n)
+    half = z / (1 + z * z / n) * np.sqrt(share * (1 - share) / n +
+                                         z * z / (4 * n * n))
+    return max(0.0, centre - half), min(1.0, centre + half)
+
+
+def null_seed(tag, replicate):
+    """The --seed of series `replicate` of the signal `tag` (1000 H for fBm,
+    1000 a for the cascade): distinct per series, so no two series share
+    their surrogates' random numbers."""
+    return 15_000_000 + 1000 * tag + replicate
+
+
+def null_rows(batch, sizes):
+    """Per signal and surrogate kind: the windows' summary values and null
+    levels, pooled over the signal's series, with the seconds it took."""
+    kinds = sizes["null_kinds"]
+    limit = sizes.get("null_windows")
+
+    def cut(x, shift):
+        # The first `limit` windows only (the quick run).
+        return x if limit is None else x[:NULL_WINDOW + (limit - 1) * shift]
+
+    signals_in = {}
+    for h in NULL_HURSTS:
+        tag = round(1000 * h)
+        signals_in["fBm H = %g" % h] = [
+            (cut(np.cumsum(signals.fgn_davies_harte(
+                sizes["null_len"], h, fgn_rng(h, r))), sizes["null_shift"]),
+             sizes["null_shift"], null_seed(tag, r))
+            for r in range(sizes["null_series"])]
+    walk = np.cumsum(signals.binomial_cascade(sizes["null_cascade_levels"],
+                                              NULL_CASCADE_A))
+    signals_in["cascade a = %g" % NULL_CASCADE_A] = [
+        (cut(walk, sizes["null_cascade_shift"]), sizes["null_cascade_shift"],
+         null_seed(round(1000 * NULL_CASCADE_A) + 10_000, 0))]
+    out = {}
+    for name, parts in signals_in.items():
+        out[name] = {}
+        for kind in kinds:
+            started = time.time()
+            rows = merged([null_windows(batch, x, NULL_WINDOW, shift, kind,
+                                        NULL_COUNT, seed)
+                           for x, shift, seed in parts])
+            rows["seconds"] = time.time() - started
+            rows["seeds"] = [seed for _, _, seed in parts]
+            out[name][kind] = rows
+    return out
+
+
 def theory_checks():
     """Numerical checks of the formulas the tables compare against and of
     the generators. Returns (description, deviation, tolerance) triples;
@@ -302,6 +457,13 @@ class Targets:
                           "tolerance %.2f)" % (value, reference, diff,
                                                tolerance)))
 
+    def bound(self, name, value, limit, at_most, detail=""):
+        """A one-sided target: value <= limit (at_most) or >= limit."""
+        ok = value <= limit if at_most else value >= limit
+        self.rows.append((name, "PASS" if ok else "FAIL", "%.4f, %s %.2f%s"
+                          % (value, "at most" if at_most else "at least",
+                             limit, detail)))
+
     def skip(self, name, reason):
         self.rows.append((name, "SKIPPED", reason))
 
@@ -331,6 +493,24 @@ def check_targets(targets, options_ok, cascade, hurst):
         if "peer_fgn" in rows:
             targets.check("fGn H = %g, peer MF-DFA, h(2)" % h,
                           Stat(rows["peer_fgn"]["h2"]).mean, h, H2_TOLERANCE)
+
+
+def check_null_targets(targets, nulls):
+    """The false-positive rate on fBm and the detection on the cascade, with
+    IAAFT surrogates."""
+    for name, kinds in nulls.items():
+        if TARGET_KIND not in kinds:
+            continue
+        p = kinds[TARGET_KIND]["width_p"]
+        share = share_below(p)
+        lo, hi = wilson_interval(share, p.size)
+        detail = " (%d windows, 95%% interval %.3f to %.3f)" % (p.size, lo,
+                                                               hi)
+        at_most = name.startswith("fBm")
+        targets.bound("%s, %s N = %d, share of windows with width p < %g"
+                      % (name, TARGET_KIND, NULL_COUNT, P_LEVEL), share,
+                      FALSE_POSITIVE_MAX if at_most else DETECTION_MIN,
+                      at_most, detail)
 
 
 # ---------------------------------------------------------------------------
@@ -419,8 +599,83 @@ def width_exponent(widths, key):
     return -np.polyfit(x, y, 1)[0]
 
 
+def null_table(nulls):
+    body = []
+    for name, kinds in nulls.items():
+        for kind, rows in kinds.items():
+            share = share_below(rows["width_p"])
+            lo, hi = wilson_interval(share, rows["width_p"].size)
+            body.append([name, kind, "%d" % rows["width_p"].size,
+                         "%.3f (%.3f–%.3f)" % (share, lo, hi),
+                         "%.3f" % np.nanmedian(rows["alfa_width"]),
+                         "%.3f" % np.nanmedian(rows["width_null_median"]),
+                         "%.3f" % np.nanmedian(rows["width_null_p95"]),
+                         "%.3f" % share_below(rows["alfa_sz_p"]),
+                         "%.0f" % rows["seconds"]])
+    return table(["signal", "surrogates", "windows",
+                  "share width p < %g (95%% interval)" % P_LEVEL,
+                  "observed width, median", "null median width, median",
+                  "null 95th pct. width, median",
+                  "share AlfaSz p < %g" % P_LEVEL, "seconds"], body)
+
+
+def render_nulls(add, sizes, nulls):
+    add("## Surrogate null levels\n")
+    windows_per_fbm = sizes["null_series"] * (
+        (sizes["null_len"] - NULL_WINDOW) // sizes["null_shift"] + 1)
+    cascade_len = 2**sizes["null_cascade_levels"]
+    windows_cascade = (cascade_len - NULL_WINDOW) // \
+        sizes["null_cascade_shift"] + 1
+    seconds = sum(rows["seconds"] for kinds in nulls.values()
+                  for rows in kinds.values())
+    add("Is a window's width more than its linear correlations and its "
+        "distribution of increments give? For each window, %d surrogates of "
+        "its increments are made, integrated again from the window's first "
+        "value and analysed with the same settings (`docs/method.md`, "
+        "section 6); the rank p-value of the width is (1 + #{surrogate width "
+        ">= observed width}) / (N + 1). A window counts as a detection when "
+        "p < %g, that is p <= 0.04 with N = %d: under an exact null "
+        "(observed and surrogate widths exchangeable) 4%% of the windows "
+        "do.\n" % (NULL_COUNT, P_LEVEL, NULL_COUNT))
+    add("- Run through `mfwindow-batch --format csv --threads 0 --surrogates "
+        "%d --surrogate KIND --seed S` (the Python module takes no surrogate "
+        "settings in this build): the described method, window %d, order %d, "
+        "`min_scale` %d, the default moment orders and scales." % (
+            NULL_COUNT, NULL_WINDOW, ORDER, MIN_SCALE))
+    add("- fBm: the cumulative sum of exact fGn (the generator and seeds "
+        "`[14, round(1000 H), r]` of the fGn tables), %d series of %d "
+        "samples for each H, fed as values; shift %d (non-overlapping "
+        "windows, independent for the share): %d windows per H. "
+        "`--seed` 15000000 + 1000 round(1000 H) + r." % (
+            sizes["null_series"], sizes["null_len"], sizes["null_shift"],
+            windows_per_fbm))
+    add("- Cascade: the cumulative sum of the %d-value binomial cascade with "
+        "a = %g, fed as values; shift %d, so that the windows meet the "
+        "cascade's dyadic blocks at many offsets: %d windows, which overlap "
+        "(their p-values are not independent, and the interval below is "
+        "too narrow for them). `--seed` %d." % (
+            cascade_len, NULL_CASCADE_A, sizes["null_cascade_shift"],
+            windows_cascade,
+            null_seed(round(1000 * NULL_CASCADE_A) + 10_000, 0)))
+    add("- Targets, with IAAFT surrogates: at most %d%% of the fBm windows "
+        "and at least %d%% of the cascade's windows with width p < %g. The "
+        "other kinds are stated as measured." % (
+            round(100 * FALSE_POSITIVE_MAX), round(100 * DETECTION_MIN),
+            P_LEVEL))
+    add("- Columns: the share of windows with p < %g and its 95%% Wilson "
+        "interval; medians over the windows of the observed width, of the "
+        "surrogates' median width (`width_null_median`) and of their 95th "
+        "percentile (`width_null_p95`); the share with AlfaSz p < %g "
+        "(two-sided, `alfa_sz_p`); the wall-clock seconds of the runs on "
+        "this machine. All the surrogate runs together took %.0f s.\n"
+        % (P_LEVEL, P_LEVEL, seconds))
+    add(null_table(nulls) + "\n")
+    add("`docs/method.md` (section 6) says what each kind keeps and how to "
+        "read these shares.\n")
+
+
 def render(command, module, options_ok, sizes, checks, cascade, hurst,
-           widths, min_scales, targets):
+           widths, min_scales, targets, nulls):
     out = []
     add = out.append
     add("# Validation\n")
@@ -561,6 +816,9 @@ def render(command, module, options_ok, sizes, checks, cascade, hurst,
         add(table(["H"] + ["min_scale %d: h(2) / width" % m
                            for m in MIN_SCALES], body) + "\n")
 
+    if nulls:
+        render_nulls(add, sizes, nulls)
+
     add("## Checks of the theory and of the generators\n")
     add(table(["check", "value", "tolerance"],
               [[d, "%.2e" % v, "%.0e" % t] for d, v, t in checks]) + "\n")
@@ -577,12 +835,23 @@ def main():
                         "writes nothing")
     parser.add_argument("--out", help="Markdown file the full run writes "
                         "(docs/validation.md)")
+    parser.add_argument("--part", choices=("all", "spectra", "null"),
+                        default="all", help="with --quick: only the "
+                        "spectra's targets (module runs) or only the "
+                        "surrogate null levels' (mfwindow-batch runs)")
+    parser.add_argument("--batch", help="the mfwindow-batch executable for "
+                        "the surrogate runs (default: $MFWINDOW_BATCH, else "
+                        "build/mfwindow-batch)")
     args = parser.parse_args()
     if args.quick and args.out:
         parser.error("--quick writes nothing; --out is for the full run")
+    if args.part != "all" and not args.quick:
+        parser.error("--part is for --quick; the full run writes every part")
+    spectra = args.part in ("all", "spectra")
     started = time.time()
-    module = import_module()
-    options_ok = has_method_options(module)
+    module = import_module() if spectra else None
+    batch = find_batch(args.batch) if args.part in ("all", "null") else None
+    options_ok = spectra and has_method_options(module)
     sizes = QUICK if args.quick else FULL
     out_path = None if args.quick else (
         args.out or os.path.join(ROOT, "docs", "validation.md"))
@@ -591,70 +860,79 @@ def main():
         print("validate.py: %s (%.1f s)" % (text, time.time() - started),
               flush=True)
 
-    say("mfwindow %s, method options %s" % (
-        getattr(module, "__version__", "?"),
-        "present" if options_ok else "absent: standard mode " +
-        NOT_AVAILABLE))
+    checks, cascade, hurst, widths, min_scales = [], {}, {}, {}, {}
+    if spectra:
+        say("mfwindow %s, method options %s" % (
+            getattr(module, "__version__", "?"),
+            "present" if options_ok else "absent: standard mode " +
+            NOT_AVAILABLE))
 
-    checks = theory_checks()
-    say("theory checks done")
+        checks = theory_checks()
+        say("theory checks done")
 
-    cascade = {}
-    for a in CASCADE_AS:
-        values = signals.binomial_cascade(sizes["cascade_levels"], a)
-        cascade[a] = {"moving": cascade_rows(module, options_ok,
-                                             sizes["cascade_levels"], a,
-                                             CASCADE_SHIFT),
-                      "aligned": cascade_rows(module, options_ok,
-                                              sizes["cascade_levels"], a,
-                                              WINDOW)}
+        cascade = {}
+        for a in CASCADE_AS:
+            values = signals.binomial_cascade(sizes["cascade_levels"], a)
+            cascade[a] = {"moving": cascade_rows(module, options_ok,
+                                                 sizes["cascade_levels"], a,
+                                                 CASCADE_SHIFT),
+                          "aligned": cascade_rows(module, options_ok,
+                                                  sizes["cascade_levels"], a,
+                                                  WINDOW)}
+            if not args.quick:
+                cascade[a]["other"] = cascade_rows(module, False,
+                                                   sizes["cascade_levels"], a,
+                                                   OTHER_CASCADE_SHIFT)
+            if not args.quick:
+                for alignment, shift in (("moving", CASCADE_SHIFT),
+                                         ("aligned", WINDOW)):
+                    scales = mfdfa_peer.log_scales(MIN_SCALE, WINDOW // 5,
+                                                   PEER_SCALE_COUNT)
+                    cascade[a][alignment]["peer"] = mfdfa_peer.mfdfa_windows(
+                        values, WINDOW, shift, scales, PEER_Q, ORDER)
+            say("cascade a = %g done" % a)
+
+        hurst = {}
+        for h in (TARGET_HURSTS if args.quick else HURSTS):
+            hurst[h] = hurst_rows(module, options_ok, h, sizes["series_len"],
+                                  sizes["series_count"], args.quick)
+            say("fGn/fBm H = %g done" % h)
+
+        widths = {}
         if not args.quick:
-            cascade[a]["other"] = cascade_rows(module, False,
-                                               sizes["cascade_levels"], a,
-                                               OTHER_CASCADE_SHIFT)
+            for window in WIDTH_WINDOWS:
+                widths[window] = width_rows(module, options_ok, window,
+                                            sizes["width_len"],
+                                            sizes["width_count"])
+                say("width for window %d done" % window)
+
+        min_scales = {}
         if not args.quick:
-            for alignment, shift in (("moving", CASCADE_SHIFT),
-                                     ("aligned", WINDOW)):
-                scales = mfdfa_peer.log_scales(MIN_SCALE, WINDOW // 5,
-                                               PEER_SCALE_COUNT)
-                cascade[a][alignment]["peer"] = mfdfa_peer.mfdfa_windows(
-                    values, WINDOW, shift, scales, PEER_Q, ORDER)
-        say("cascade a = %g done" % a)
+            for h in MIN_SCALE_HURSTS:
+                min_scales[h] = min_scale_rows(module, h, sizes["series_len"],
+                                               sizes["series_count"])
+            say("minimum scales done")
 
-    hurst = {}
-    for h in (TARGET_HURSTS if args.quick else HURSTS):
-        hurst[h] = hurst_rows(module, options_ok, h, sizes["series_len"],
-                              sizes["series_count"], args.quick)
-        say("fGn/fBm H = %g done" % h)
-
-    widths = {}
-    if not args.quick:
-        for window in WIDTH_WINDOWS:
-            widths[window] = width_rows(module, options_ok, window,
-                                        sizes["width_len"],
-                                        sizes["width_count"])
-            say("width for window %d done" % window)
-
-    min_scales = {}
-    if not args.quick:
-        for h in MIN_SCALE_HURSTS:
-            min_scales[h] = min_scale_rows(module, h, sizes["series_len"],
-                                           sizes["series_count"])
-        say("minimum scales done")
+    nulls = {}
+    if batch:
+        nulls = null_rows(batch, sizes)
+        say("surrogate null levels done")
 
     targets = Targets()
     for description, value, tolerance in checks:
         if not value <= tolerance:
             targets.rows.append(("theory check: " + description, "FAIL",
                                  "%.2e > %.0e" % (value, tolerance)))
-    check_targets(targets, options_ok, cascade, hurst)
+    if spectra:
+        check_targets(targets, options_ok, cascade, hurst)
+    check_null_targets(targets, nulls)
 
     if out_path:
         command = "PYTHONPATH=build/python /usr/bin/python3 " \
                   "validation/validate.py" + (" --out " + args.out
                                               if args.out else "")
         text = render(command, module, options_ok, sizes, checks, cascade,
-                      hurst, widths, min_scales, targets)
+                      hurst, widths, min_scales, targets, nulls)
         with open(out_path, "w", encoding="utf-8", newline="\n") as f:
             f.write(text)
         say("wrote " + out_path)

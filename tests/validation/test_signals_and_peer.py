@@ -253,3 +253,59 @@ def test_method_options_are_detected_by_keyword():
     old.analyse, new.analyse = old_analyse, new_analyse
     assert not validate.has_method_options(old)
     assert validate.has_method_options(new)
+
+
+# ---------------------------------------------------------------------------
+# The surrogate section's reading of mfwindow-batch's CSV and its shares
+
+
+def test_null_csv_columns_are_read_by_name():
+    import validate
+    text = ("time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz,status,"
+            "zero_share,floor_share,min_r2,width_null_median,width_null_p95,"
+            "width_p,alfa_sz_null_median,alfa_sz_null_p95,alfa_sz_p\r\n"
+            "2048,0.4,0.7,0.3,0.55,1,ok,0,0,0.99,0.2,0.25,0.01,0.5,0.6,0.5"
+            "\r\n"
+            "4096,0.5,0.5,0,0.5,1,degenerate,1,0,nan,nan,nan,nan,nan,nan,nan"
+            "\r\n")
+    rows = validate.parse_null_csv(text)
+    np.testing.assert_array_equal(rows["alfa_width"], [0.3, 0.0])
+    np.testing.assert_array_equal(rows["width_null_p95"], [0.25, np.nan])
+    np.testing.assert_array_equal(rows["width_p"], [0.01, np.nan])
+    np.testing.assert_array_equal(rows["alfa_sz_p"], [0.5, np.nan])
+    with pytest.raises(ValueError, match="width_null_median"):
+        validate.parse_null_csv("time,alfa_width,alfa_sz\r\n1,0.2,0.5\r\n")
+
+
+@pytest.mark.parametrize("p,share", [
+    ([0.01, 0.04, 0.05, 0.5], 0.5),  # 0.05 itself is not below
+    ([0.01, np.nan, 0.9, 0.9], 0.25),  # a NaN window is no detection
+    ([1.0], 0.0),
+])
+def test_share_below(p, share):
+    import validate
+    assert validate.share_below(p) == share
+
+
+@pytest.mark.parametrize("share,n,interval", [
+    (0.5, 100, (0.403831, 0.596169)),
+    (0.0, 32, (0.0, 0.107179)),  # upper end z^2 / (n + z^2)
+    (1.0, 20, (0.838875, 1.0)),
+])
+def test_wilson_interval_by_hand(share, n, interval):
+    import validate
+    np.testing.assert_allclose(validate.wilson_interval(share, n), interval,
+                               atol=1e-6)
+
+
+@pytest.mark.parametrize("value,limit,at_most,status", [
+    (0.10, 0.10, True, "PASS"), (0.11, 0.10, True, "FAIL"),
+    (0.90, 0.90, False, "PASS"), (0.89, 0.90, False, "FAIL"),
+])
+def test_one_sided_targets(value, limit, at_most, status):
+    import validate
+    targets = validate.Targets()
+    targets.bound("share", value, limit, at_most)
+    assert targets.rows[0][1] == status
+    assert [r[0] for r in targets.failed()] == (["share"] if status == "FAIL"
+                                                else [])
