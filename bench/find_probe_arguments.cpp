@@ -25,6 +25,7 @@
 
 #include "numerics/exact_elementary.h"
 #include "numerics/libm_bounds.h"
+#include "numerics/libm_check.h"
 #include "numerics/power_sums.h"
 
 namespace {
@@ -73,21 +74,11 @@ void KeepSmallest(std::vector<Candidate>& c, std::size_t count) {
   if (c.size() > count) c.resize(count);
 }
 
-std::vector<double> MomentOrders() {
-  std::vector<double> q(200);
-  double counter = 0.0;
-  for (double& value : q) {
-    value = counter * (20.0 / 199.0) - 10.0;
-    counter += 1.0;
-  }
-  return q;
-}
-
 // The hardest `count` of kSamples arguments: the q-th order means'
 // (sum/g)^(1/q) when `wide` is false, any normal x with |y ln x| up to 400
 // when it is true.
 std::vector<Candidate> PowCandidates(Rng& r, bool wide, std::size_t count) {
-  const std::vector<double> q = MomentOrders();
+  const std::vector<double> q = numerics::detail::DescribedMomentOrders();
   std::vector<double> x(kSamples);
   std::vector<double> y(kSamples);
   for (std::size_t i = 0; i < kSamples; ++i) {
@@ -113,7 +104,7 @@ std::vector<Candidate> PowCandidates(Rng& r, bool wide, std::size_t count) {
 }
 
 std::vector<Candidate> RangeCandidates(Rng& r) {
-  const std::vector<double> q = MomentOrders();
+  const std::vector<double> q = numerics::detail::DescribedMomentOrders();
   const numerics::PowerSumKernel kernel(q);
   std::vector<Candidate> found;
   std::vector<double> terms(q.size());

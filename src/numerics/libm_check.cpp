@@ -19,8 +19,11 @@ bool SameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// The run's moment orders: q = k c - 10, k a real counter, c = 20/199.
-std::vector<double> MomentOrders() {
+}  // namespace
+
+namespace detail {
+
+std::vector<double> DescribedMomentOrders() {
   std::vector<double> q(200);
   double counter = 0.0;
   for (double& value : q) {
@@ -30,7 +33,7 @@ std::vector<double> MomentOrders() {
   return q;
 }
 
-}  // namespace
+}  // namespace detail
 
 bool LibmMatchesKernels() {
   // The one piece of state the kernels read that does not come through
@@ -65,7 +68,7 @@ std::size_t ProbeMismatches(PowFunction pow, Log10Function log10) {
     if (kept[i] != 0 && !SameBits(out[i], pow(x[i], y[i]))) ++mismatches;
   }
 
-  const std::vector<double> q = MomentOrders();
+  const std::vector<double> q = detail::DescribedMomentOrders();
   const PowerSumKernel kernel(q);
   const std::size_t terms = kPowerSumProbe.size() * q.size();
   out.assign(terms, 0.0);

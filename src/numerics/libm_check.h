@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <span>
+#include <vector>
 
 namespace numerics {
 
@@ -27,6 +28,10 @@ using Log10Function = double (*)(double);
 // arguments that a kernel decides itself get other bits from them (0: the
 // libm agrees). Runs the kernels' vector paths only.
 std::size_t ProbeMismatches(PowFunction pow, Log10Function log10);
+
+// The described method's moment orders, q = k c - 10 for k = 0..199 as a
+// real counter, c = 20/199: the exponents the probes were chosen for.
+std::vector<double> DescribedMomentOrders();
 
 // The probe arguments, for the tests: pow's (x, y) pairs, the ranges R
 // whose powers R^q over the moment orders q = -10 + j 20/199 (j = 0..199)

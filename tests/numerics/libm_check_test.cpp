@@ -32,16 +32,6 @@ double PowWithin(double x, double y) {
 }
 double Log10Within(double x) { return sloppy_libm::Log10(LibmLog10, x, 0.9); }
 
-std::vector<double> MomentOrders() {
-  std::vector<double> q(200);
-  double counter = 0.0;
-  for (double& value : q) {
-    value = counter * (20.0 / 199.0) - 10.0;
-    counter += 1.0;
-  }
-  return q;
-}
-
 // Where this fails, the platform's pow or log10 rounds differently from
 // glibc 2.36 on an argument the kernels decide themselves: the kernels
 // then step aside (every term takes libm, so the engines still agree, but
@@ -71,7 +61,7 @@ TEST(LibmCheck, KernelsDecideTheProbeArgumentsThemselves) {
     kept.resize(log10_x.size());
     EXPECT_EQ(numerics::detail::Log10Kernel(log10_x, out, kept), 0U);
 
-    const std::vector<double> q = MomentOrders();
+    const std::vector<double> q = numerics::detail::DescribedMomentOrders();
     const numerics::PowerSumKernel kernel(q);
     const auto ranges = numerics::detail::PowerSumProbeRanges();
     out.resize(ranges.size() * q.size());
