@@ -163,8 +163,8 @@ struct WindowRow {
 
   // Surrogate null levels (NaN without surrogates): the surrogates' median
   // and 95th-percentile width and the rank p-value (1 + #{surrogate width
-  // >= observed}) / (N + 1); the same for AlfaSz, whose p-value is two-sided
-  // about the surrogates' median.
+  // >= observed}) / (N + 1); the same levels for AlfaSz, whose p-value is
+  // two-sided: min(1, 2 (1 + min(#{>= observed}, #{<= observed})) / (N + 1)).
   double WidthNullMedian = 0.0;
   double WidthNullP95 = 0.0;
   double WidthP = 0.0;
