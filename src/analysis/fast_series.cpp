@@ -19,8 +19,51 @@
 #include "analysis/table_size.h"
 #include "analysis/window_null.h"
 
+#if defined(__SANITIZE_THREAD__)
+#define MFWINDOW_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define MFWINDOW_TSAN 1
+#endif
+#endif
+#ifndef MFWINDOW_TSAN
+#define MFWINDOW_TSAN 0
+#endif
+#if MFWINDOW_TSAN
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+#endif
+
 namespace analysis {
 namespace {
+
+// TBB passes a window from stage to stage, and from one call of the sink
+// to the next, inside its own library, and allocates the stages' bodies
+// there; so it hands the engine and its slots to its worker threads.
+// Debian's TBB is built without ThreadSanitizer, which therefore cannot see
+// that ordering, nor that TBB's memory is reused, and would report every
+// hand-off as a race. Under ThreadSanitizer every stage acquires and
+// releases one hand-off point as it starts (before it reads anything, its
+// own captures included) and as it ends, by an exception too, and so does
+// the calling thread around the pipeline: the order TBB guarantees becomes
+// visible, and any access that TBB does not order is still reported.
+// Elsewhere this is nothing.
+class Stage {
+ public:
+  Stage() { Handoff(); }
+  ~Stage() { Handoff(); }
+  Stage(const Stage&) = delete;
+  Stage& operator=(const Stage&) = delete;
+
+ private:
+  static void Handoff() {
+#if MFWINDOW_TSAN
+    static char point = 0;
+    __tsan_acquire(&point);
+    __tsan_release(&point);
+#endif
+  }
+};
 
 // One window in flight: its prepared values and, once analysed, its summary
 // and whatever else the run hands out.
@@ -193,6 +236,7 @@ void FastSeriesEngine::AnalyseSurrogates(Slot& slot) {
   // Each surrogate is a function of its window and index alone, and lands
   // in its own place: the order in which threads finish never matters.
   const auto analyse = [this, &slot](std::size_t first, std::size_t last) {
+    const Stage stage;
     SurrogateWorker& worker = surrogate_workers_.local();
     for (std::size_t i = first; i < last; ++i) {
       const std::span<const double> prepared =
@@ -216,6 +260,7 @@ void FastSeriesEngine::AnalyseSurrogates(Slot& slot) {
   } else {
     analyse(0, slot.Widths.size());
   }
+  { const Stage collect; }
   slot.Null = NullLevels(slot.Summary, slot.Widths, slot.AlfaSz, slot.Scratch);
 }
 
@@ -250,30 +295,37 @@ void FastSeriesEngine::Analyse(const WindowPlan& plan,
   // Tokens leave the pipeline in order, so the slot of window n is free
   // again once window n + slots has been read.
   std::int64_t read = 0;
-  arena_->execute([&] {
-    tbb::parallel_pipeline(
-        slots_.size(),
-        tbb::make_filter<void, Slot*>(
-            tbb::filter_mode::serial_in_order,
-            [&](tbb::flow_control& control) -> Slot* {
-              Slot& slot =
-                  slots_[static_cast<std::size_t>(read) % slots_.size()];
-              if (!ReadSlot(filler, next_sample, slot, read + 1)) {
-                control.stop();
-                return nullptr;
-              }
-              ++read;
-              return &slot;
-            }) &
-            tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel,
-                                           [&](Slot* slot) {
-                                             AnalyseSlot(*slot, with_spectrum);
-                                             return slot;
-                                           }) &
-            tbb::make_filter<Slot*, void>(
-                tbb::filter_mode::serial_in_order,
-                [&](Slot* slot) { hand_out(*slot); }));
-  });
+  const auto read_stage = [&](tbb::flow_control& control) -> Slot* {
+    const Stage stage;
+    Slot& slot = slots_[static_cast<std::size_t>(read) % slots_.size()];
+    if (!ReadSlot(filler, next_sample, slot, read + 1)) {
+      control.stop();
+      return nullptr;
+    }
+    ++read;
+    return &slot;
+  };
+  const auto analyse_stage = [&](Slot* slot) {
+    const Stage stage;
+    AnalyseSlot(*slot, with_spectrum);
+    return slot;
+  };
+  const auto hand_out_stage = [&](Slot* slot) {
+    const Stage stage;
+    hand_out(*slot);
+  };
+  const tbb::filter<void, void> stages =
+      tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order,
+                                    read_stage) &
+      tbb::make_filter<Slot*, Slot*>(tbb::filter_mode::parallel,
+                                     analyse_stage) &
+      tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order,
+                                    hand_out_stage);
+  // Everything above is handed to the stages; what they leave (the
+  // workspaces, the slots) is the caller's again once the pipeline has
+  // ended, normally or by an exception.
+  const Stage caller;
+  arena_->execute([&] { tbb::parallel_pipeline(slots_.size(), stages); });
 }
 
 }  // namespace
