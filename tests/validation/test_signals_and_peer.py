@@ -309,3 +309,32 @@ def test_one_sided_targets(value, limit, at_most, status):
     assert targets.rows[0][1] == status
     assert [r[0] for r in targets.failed()] == (["share"] if status == "FAIL"
                                                 else [])
+
+
+def _p_values(rejected, windows):
+    return np.array([0.01] * rejected + [0.5] * (windows - rejected))
+
+
+@pytest.mark.parametrize("signal,rejected,windows,quick,status", [
+    # Full run: the share itself against the limit.
+    ("fBm H = 0.3", 4, 64, False, "PASS"),
+    ("fBm H = 0.3", 7, 64, False, "FAIL"),
+    ("cascade a = 0.75", 58, 64, False, "PASS"),
+    ("cascade a = 0.75", 57, 64, False, "FAIL"),
+    # Quick run, 10 windows: only a sample that contradicts the target.
+    ("fBm H = 0.3", 2, 10, True, "PASS"),
+    ("fBm H = 0.3", 6, 10, True, "FAIL"),
+    ("cascade a = 0.75", 8, 10, True, "PASS"),
+    ("cascade a = 0.75", 7, 10, True, "FAIL"),  # upper end 0.892
+    ("cascade a = 0.75", 3, 10, True, "FAIL"),
+])
+def test_null_targets_full_and_quick(signal, rejected, windows, quick,
+                                     status):
+    import validate
+    nulls = {signal: {kind: {"width_p": _p_values(rejected, windows)}
+                      for kind in ("iaaft", "phase")}}
+    targets = validate.Targets()
+    validate.check_null_targets(targets, nulls, quick)
+    kinds = (validate.FALSE_POSITIVE_KINDS if signal.startswith("fBm")
+             else validate.DETECTION_KINDS)
+    assert [r[1] for r in targets.rows] == [status] * len(kinds)
