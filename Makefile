@@ -69,16 +69,17 @@ run: build
 # suite again under AddressSanitizer and UndefinedBehaviorSanitizer (less
 # the tests that measure memory or load the library into another program);
 # the threaded tests under ThreadSanitizer;
-# then each fuzz target for a minute.
+# then each fuzz target for half a minute.
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2 -LE python
 	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR)
 	cmake -S . -B $(BUILD_DIR)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
 	  -DSANITIZE=ON -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF
 	cmake --build $(BUILD_DIR)-asan
 	ctest --test-dir $(BUILD_DIR)-asan --output-on-failure -j 2 -LE 'memory|faults|install|generator'
 	$(MAKE) tsan
-	tests/fuzz/run.sh 60
+	tests/fuzz/run.sh 30
 
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
