@@ -1,6 +1,7 @@
 # Cross-compiling for 64-bit Arm Linux on a Debian (x86-64) host, against
 # Debian's arm64 multiarch development packages (libtbb-dev:arm64,
-# libhwy-dev:arm64, libgtest-dev:arm64, libstdc++-12-dev:arm64) and run
+# libhwy-dev:arm64, libgtest-dev:arm64, libfftw3-dev:arm64,
+# libstdc++-12-dev:arm64) and run
 # under qemu-user:
 #   cmake -S . -B build-arm64 -G Ninja \
 #         -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake
@@ -16,3 +17,7 @@ set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 find_program(MFWINDOW_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64
              REQUIRED)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${MFWINDOW_QEMU_AARCH64})
+# pkg-config (FFTW) reads the arm64 packages' .pc files, not the host's.
+set(ENV{PKG_CONFIG_LIBDIR}
+    "/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
