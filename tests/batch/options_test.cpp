@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -199,9 +198,7 @@ TEST(ParseCommandLine, VersionPrintsTheProjectVersion) {
   const Parsed p = Parse({"--version"});
   EXPECT_FALSE(p.Outcome.Options);
   EXPECT_EQ(p.Outcome.ExitStatus, kExitSuccess);
-  EXPECT_TRUE(std::regex_match(
-      p.Out, std::regex("mfwindow-batch [0-9]+\\.[0-9]+\\.[0-9]+\n")))
-      << p.Out;
+  EXPECT_EQ(p.Out, std::string("mfwindow-batch ") + PROJECT_VERSION + "\n");
 }
 
 struct ShardCase {
