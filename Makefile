@@ -1,10 +1,18 @@
-# The two commands of the README: `make run` and `make test`. Each installs
-# what is missing (as root), configures, builds and runs.
+# The README's commands: `make run` (build and analyse the example),
+# `make test` (quick: build, every ctest label, the Python tests on the
+# working tree), `make check` (plus sanitizers, ThreadSanitizer and fuzzing)
+# and `make ci` (what .ci/run calls: lint, check, the wheel from a clean
+# clone and arm64 under qemu). Each installs what is missing (as root),
+# configures, builds and runs.
 BUILD_DIR ?= build
 # Interpreter for tools/mfwindow-plot: Debian's, which python3-matplotlib serves.
 PYTHON ?= /usr/bin/python3
-# Debian packages the build and the tests need, and those of check-arm64:
-# the cross compiler, qemu-user and the arm64 development packages.
+# Debian's cmake, so that the build does not depend on which cmake comes
+# first on PATH (the project also configures with CMake 4).
+CMAKE ?= $(shell test -x /usr/bin/cmake && echo /usr/bin/cmake || echo cmake)
+CTEST ?= $(shell test -x /usr/bin/ctest && echo /usr/bin/ctest || echo ctest)
+# Debian packages the build and the tests need; check-arm64 adds the cross
+# compiler, qemu-user and the arm64 development packages.
 PACKAGES := cmake ninja-build g++ make time bc git libgtest-dev libbenchmark-dev \
   libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
   python3-numpy python3-matplotlib python3-pandas python3-tqdm python3-pytest \
@@ -15,42 +23,49 @@ ARM64_PACKAGES := g++-aarch64-linux-gnu qemu-user-static libtbb-dev:arm64 \
   libhwy-dev:arm64 libgtest-dev:arm64 libstdc++-12-dev:arm64 \
   libfftw3-dev:arm64
 ARM64_DIR ?= build-arm64
-# Seconds allowed for the installed-package step of `make test` (a clean
+# Seconds allowed for the installed-package step of `make ci` (a clean
 # clone built into a wheel, which compiles the library, then the Python
 # tests); it took 3 min 46 s on this project's 2-core machine (README).
 WHEEL_TEST_TIMEOUT ?= 900
 
-.PHONY: all deps configure build run test check-arm64 lint tsan clean
+.PHONY: all deps deps-arm64 configure build run test check check-sanitize \
+  wheel-check ci check-arm64 lint tsan fuzz clean
 
 all: build
 
-# Installs what is missing (as root, non-interactively; the arm64 packages
-# need the arm64 architecture in dpkg, added here), or prints the command.
-deps:
+# Installs the packages in $(1) that are missing (as root,
+# non-interactively), or prints the command.
+define install_missing
 	@missing=""; \
-	for p in $(PACKAGES) $(ARM64_PACKAGES); do \
+	for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' "$$p" 2>/dev/null | grep -q "ok installed" \
 	    || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing:$$missing"; \
-	    dpkg --print-foreign-architectures | grep -qx arm64 \
-	      || dpkg --add-architecture arm64; \
-	    apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
+	    $(2) apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y $$missing; \
 	  else \
 	    echo "Missing packages. Run:"; \
-	    echo "  sudo dpkg --add-architecture arm64 && sudo apt-get update"; \
-	    echo "  sudo apt-get install -y$$missing"; \
+	    echo "  sudo apt-get update && sudo apt-get install -y$$missing"; \
 	    exit 1; \
 	  fi; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(PACKAGES),)
+
+# The arm64 packages need the arm64 architecture in dpkg, added here; only
+# check-arm64 asks for them.
+deps-arm64:
+	$(call install_missing,$(ARM64_PACKAGES),dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64;)
 
 configure: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTRICT_WARNINGS=ON
+	$(CMAKE) -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTRICT_WARNINGS=ON
 
 build: configure
-	cmake --build $(BUILD_DIR)
+	$(CMAKE) --build $(BUILD_DIR)
 
 run: build
 	cd examples && "../$(BUILD_DIR)/mfwindow" < answers.txt
@@ -63,23 +78,36 @@ run: build
 	  echo "  tools/mfwindow-plot examples/F\(Alfa\)/*.dat"; \
 	fi
 
-# Every test; the Python tests against a wheel built from a clean clone and
-# installed into a fresh virtual environment (CTest's quick run of the same
-# tests on the build folder's package is left out here); then the whole
-# suite again under AddressSanitizer and UndefinedBehaviorSanitizer (less
-# the tests that measure memory or load the library into another program);
-# the threaded tests under ThreadSanitizer;
-# then each fuzz target for 20 seconds.
+# The quick tier: every ctest label on the Release build, the Python tests
+# included (on the build folder's package, that is the working tree).
 test: build
-	ctest --test-dir $(BUILD_DIR) --output-on-failure -j 2 -LE python
-	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR)
-	cmake -S . -B $(BUILD_DIR)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	$(CTEST) --test-dir $(BUILD_DIR) --output-on-failure -j 2
+
+# The test tier plus the whole suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer (less the tests that measure memory or load the
+# library into another program), the threaded tests under ThreadSanitizer,
+# and each fuzz target for 20 seconds.
+check: test check-sanitize tsan fuzz
+
+check-sanitize: deps
+	$(CMAKE) -S . -B $(BUILD_DIR)-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 	  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
 	  -DSANITIZE=ON -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF
-	cmake --build $(BUILD_DIR)-asan
-	ctest --test-dir $(BUILD_DIR)-asan --output-on-failure -j 2 -LE 'memory|faults|install|generator'
-	$(MAKE) tsan
+	$(CMAKE) --build $(BUILD_DIR)-asan
+	$(CTEST) --test-dir $(BUILD_DIR)-asan --output-on-failure -j 2 -LE 'memory|faults|install|generator'
+
+fuzz: deps
 	tests/fuzz/run.sh 20
+
+# The Python package as a user gets it: a wheel built from a clean clone of
+# the committed HEAD, installed into a fresh virtual environment, and the
+# Python tests run there.
+wheel-check: build
+	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR)
+
+# What CI runs (.ci/run): formatting and clang-tidy, the check tier, the
+# wheel from a clean clone, and the engine tests on 64-bit Arm under qemu.
+ci: lint check wheel-check check-arm64
 
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
@@ -88,10 +116,10 @@ test: build
 TSAN_TESTS := analysis_test:FastEngine.*:Engines.*:EngineOptions.* api_test:* \
   numerics_test:Surrogates.*:*Surrogate.*:SurrogateKey.*:KeyedRandom.*
 tsan: deps
-	cmake -S . -B $(BUILD_DIR)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	$(CMAKE) -S . -B $(BUILD_DIR)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DSANITIZE_THREAD=ON -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF \
 	  -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
-	cmake --build $(BUILD_DIR)-tsan --target analysis_test api_test numerics_test
+	$(CMAKE) --build $(BUILD_DIR)-tsan --target analysis_test api_test numerics_test
 	@for t in $(TSAN_TESTS); do \
 	  exe=$${t%%:*}; filter=$${t#*:}; \
 	  echo "ThreadSanitizer: $$exe --gtest_filter=$$filter"; \
@@ -110,11 +138,11 @@ lint: configure
 
 # The numerics and engine tests cross-built for 64-bit Arm and run under
 # qemu-user against Debian's arm64 glibc (cmake/aarch64-linux-gnu.cmake).
-check-arm64: deps
-	cmake -S . -B $(ARM64_DIR) -G Ninja \
+check-arm64: deps deps-arm64
+	$(CMAKE) -S . -B $(ARM64_DIR) -G Ninja \
 	  -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
 	  -DCMAKE_BUILD_TYPE=Release -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF
-	cmake --build $(ARM64_DIR) --target numerics_test analysis_test
+	$(CMAKE) --build $(ARM64_DIR) --target numerics_test analysis_test
 	qemu-aarch64-static $(ARM64_DIR)/tests/numerics_test
 	# The straightforward engine's own tests are portable code, checked on
 	# the host; under emulation they would take minutes of CI's budget.

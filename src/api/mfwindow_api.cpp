@@ -14,9 +14,9 @@
 #include "analysis/params.h"
 #include "analysis/settle.h"
 #include "api/settings_params.h"
-#include "driver/result_records.h"
-#include "driver/series_notes.h"
 #include "mfwindow/mfwindow.h"
+#include "series/result_records.h"
+#include "series/series_notes.h"
 
 namespace mfwindow {
 namespace {
@@ -64,7 +64,7 @@ analysis::AnalysisParams ToParams(const Settings& s) {
 }
 
 const char* QualityName(Quality quality) {
-  return driver::StatusWord(static_cast<analysis::QualityStatus>(quality))
+  return series::StatusWord(static_cast<analysis::QualityStatus>(quality))
       .data();
 }
 
@@ -268,7 +268,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
                     s.used.Spectrum);
 
   if (std::optional<std::string> short_window =
-          driver::ShortWindowWarning(s.used.Lrec)) {
+          series::ShortWindowWarning(s.used.Lrec)) {
     result.Warnings.push_back(std::move(*short_window));
   }
   if (bad_count > 0) {
@@ -284,7 +284,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   }
   std::int64_t degenerate = 0;
   for (const WindowRow& row : result.Rows) {
-    degenerate += driver::IsDegenerate({row.TimeMark, row.AlfaMin, row.AlfaMax,
+    degenerate += series::IsDegenerate({row.TimeMark, row.AlfaMin, row.AlfaMax,
                                         row.AlfaWidth, row.AlfaSz, row.FAlfaSz})
                       ? 1
                       : 0;
@@ -292,9 +292,9 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   const auto rows = static_cast<std::int64_t>(result.Rows.size());
   if (rows == 0) {
     result.Warnings.push_back(
-        driver::NoWindowWarning(static_cast<std::int64_t>(used), s.used.Lrec));
+        series::NoWindowWarning(static_cast<std::int64_t>(used), s.used.Lrec));
   } else if (degenerate == rows) {
-    result.Warnings.push_back(driver::AllDegenerateWarning(rows));
+    result.Warnings.push_back(series::AllDegenerateWarning(rows));
   }
   return result;
 }

@@ -10,26 +10,26 @@
 #include "analysis/engine.h"
 #include "analysis/params.h"
 #include "api/settings_params.h"
-#include "driver/fatal.h"
-#include "driver/result_records.h"
-#include "driver/series_input.h"
-#include "driver/series_notes.h"
-#include "driver/series_pipeline.h"
 #include "mfwindow/mfwindow.h"
+#include "series/fatal.h"
+#include "series/result_records.h"
+#include "series/series_input.h"
+#include "series/series_notes.h"
+#include "series/series_pipeline.h"
 
 namespace mfwindow {
 namespace {
 
-driver::BadSamplePolicy InputPolicy(BadSamplePolicy policy) {
+series::BadSamplePolicy InputPolicy(BadSamplePolicy policy) {
   switch (policy) {
     case BadSamplePolicy::kStop:
-      return driver::BadSamplePolicy::kStop;
+      return series::BadSamplePolicy::kStop;
     case BadSamplePolicy::kSkip:
-      return driver::BadSamplePolicy::kSkip;
+      return series::BadSamplePolicy::kSkip;
     case BadSamplePolicy::kError:
       break;
   }
-  return driver::BadSamplePolicy::kError;
+  return series::BadSamplePolicy::kError;
 }
 
 }  // namespace
@@ -39,11 +39,11 @@ FileResult AnalyseFile(const std::filesystem::path& file,
   const Settings used = Settle(settings);
   const analysis::AnalysisParams params = ToParams(used);
 
-  driver::SeriesPipeline pipeline;
-  pipeline.Input = driver::BatchInput();
+  series::SeriesPipeline pipeline;
+  pipeline.Input = series::BatchInput();
   pipeline.Input.OnBadSample = InputPolicy(used.OnBadSample);
   if (const std::optional<std::string> problem =
-          driver::ChooseFields(options.Column, options.Header,
+          series::ChooseFields(options.Column, options.Header,
                                options.Delimiter, "", pipeline.Input)) {
     throw std::invalid_argument(*problem);
   }
@@ -53,14 +53,14 @@ FileResult AnalyseFile(const std::filesystem::path& file,
 
   pipeline.BaseDir = options.BaseDir.empty() ? std::filesystem::current_path()
                                              : options.BaseDir;
-  pipeline.Policy = driver::OpenFailure::kSkipAll;
+  pipeline.Policy = series::OpenFailure::kSkipAll;
   pipeline.WithSpectrum = used.Spectrum;
   if (!options.OutDir.empty()) {
     pipeline.ResultDir = pipeline.BaseDir / options.OutDir;
     std::error_code ignored;  // a failure shows up at the result file
     std::filesystem::create_directories(pipeline.ResultDir, ignored);
-    pipeline.Streams = driver::ResultStreams(
-        options.Csv ? driver::ResultFormat::kCsv : driver::ResultFormat::kDat,
+    pipeline.Streams = series::ResultStreams(
+        options.Csv ? series::ResultFormat::kCsv : series::ResultFormat::kDat,
         used.Spectrum, engine->Run());
   }
 
@@ -71,12 +71,12 @@ FileResult AnalyseFile(const std::filesystem::path& file,
     KeepWindow(outcome, out.Result);
   };
   const std::string name = file.string();
-  driver::SeriesReport report;
+  series::SeriesReport report;
   try {
-    report = driver::RunSeries(pipeline, name, name, *engine,
+    report = series::RunSeries(pipeline, name, name, *engine,
                                analysis::PlanOf(params));
-  } catch (const driver::FatalError& e) {
-    throw std::runtime_error(driver::FatalReport(e));
+  } catch (const series::FatalError& e) {
+    throw std::runtime_error(series::FatalReport(e));
   }
   out.Name = report.Name.empty() ? name : report.Name;
   if (report.Skipped || report.Failed) {
@@ -88,11 +88,11 @@ FileResult AnalyseFile(const std::filesystem::path& file,
   out.Result.SamplesUsed = report.Input.Samples;
   out.Result.SamplesSkipped = report.Input.Skipped;
   if (std::optional<std::string> short_window =
-          driver::ShortWindowWarning(used.Lrec)) {
+          series::ShortWindowWarning(used.Lrec)) {
     out.Notes.push_back("warning: " + *short_window);
   }
-  for (const driver::SeriesNote& note :
-       driver::SeriesNotes(out.Name, report, params.Lrec)) {
+  for (const series::SeriesNote& note :
+       series::SeriesNotes(out.Name, report, params.Lrec)) {
     out.Notes.push_back((note.Warning ? "warning: " : "note: ") + note.Text);
   }
   return out;

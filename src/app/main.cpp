@@ -10,26 +10,26 @@
 #include <system_error>
 #include <vector>
 
-#include "driver/fatal.h"
-#include "driver/interrupt.h"
 #include "driver/run.h"
+#include "series/fatal.h"
+#include "series/interrupt.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   try {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     driver::RunIo io{std::cin,        std::cout,
-                     std::cerr,       driver::CurrentDirectory(),
+                     std::cerr,       series::CurrentDirectory(),
                      std::move(args), analysis::EngineRequest{}};
     io.ConsoleFd = STDIN_FILENO;
     return driver::Run(std::move(io));
-  } catch (const driver::Interrupted& stop) {
+  } catch (const series::Interrupted& stop) {
     std::cout.flush();
     std::cerr << "mfwindow: " << stop.what() << "\r\n";
     return stop.ExitStatus();
   } catch (const std::exception& e) {  // FatalError, std::bad_alloc, ...
     std::cout.flush();
-    driver::ReportFatal(std::cerr, e);
-    return driver::kFatalExitStatus;
+    series::ReportFatal(std::cerr, e);
+    return series::kFatalExitStatus;
   }
 }

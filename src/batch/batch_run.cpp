@@ -9,13 +9,13 @@
 
 #include "analysis/engine.h"
 #include "api/settings_params.h"
-#include "driver/fatal.h"
-#include "driver/interrupt.h"
-#include "driver/result_records.h"
-#include "driver/series.h"
-#include "driver/series_notes.h"
-#include "driver/series_pipeline.h"
-#include "driver/text_streams.h"
+#include "series/fatal.h"
+#include "series/interrupt.h"
+#include "series/result_records.h"
+#include "series/series_notes.h"
+#include "series/series_pipeline.h"
+#include "series/text_streams.h"
+#include "textio/fields.h"
 #include "textio/records.h"
 
 namespace batch {
@@ -34,11 +34,11 @@ std::uint64_t FileSize(const fs::path& path) {
 }  // namespace
 
 std::vector<std::string> ReadListFile(const fs::path& list_path) {
-  const driver::StreamId id{driver::kListUnit, list_path.string()};
+  const series::StreamId id{series::kListUnit, list_path.string()};
   std::ifstream file(list_path, std::ios::in | std::ios::binary);
   if (!file.is_open()) {
-    throw driver::FatalError(
-        driver::ErrorNumber::kOpenError,
+    throw series::FatalError(
+        series::ErrorNumber::kOpenError,
         std::string("cannot open file (") + std::strerror(errno) + ")", id);
   }
   textio::RecordReader reader(file,
@@ -49,10 +49,10 @@ std::vector<std::string> ReadListFile(const fs::path& list_path) {
         textio::ReadTextRecord(reader, kListNameWidth);
     if (record.Status == textio::RecordReader::Status::kEndOfInput) break;
     if (record.Status != textio::RecordReader::Status::kRecord) {
-      throw driver::FatalError(driver::ErrorNumber::kReadError,
+      throw series::FatalError(series::ErrorNumber::kReadError,
                                "error during read", id);
     }
-    const std::size_t length = driver::LeftAdjust(record.Text);
+    const std::size_t length = textio::LeftAdjust(record.Text);
     if (length > 0) names.push_back(record.Text.substr(0, length));
   }
   return names;
@@ -77,7 +77,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   const mfwindow::Settings settled = mfwindow::Settle(options.Given);
   const analysis::AnalysisParams params = mfwindow::ToParams(settled);
   if (const std::optional<std::string> short_window =
-          driver::ShortWindowWarning(params.Lrec)) {
+          series::ShortWindowWarning(params.Lrec)) {
     io.Err << program << ": warning: " << *short_window << '\n';
   }
   io.Err.flush();
@@ -93,7 +93,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
     return kExitUsage;
   }
   const auto is_standard_input = [&io](const std::string& name) {
-    return io.In != nullptr && name == driver::kStandardInputName;
+    return io.In != nullptr && name == series::kStandardInputName;
   };
 
   // Refused here, before anything is allocated, when the system could
@@ -118,16 +118,16 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   }
 
   ProgressReport progress(io.Err, io.Mode, names.size(), total);
-  driver::SeriesPipeline pipeline;
+  series::SeriesPipeline pipeline;
   pipeline.BaseDir = io.BaseDir;
   pipeline.ResultDir = out_dir;
-  pipeline.Policy = driver::OpenFailure::kSkipAll;
+  pipeline.Policy = series::OpenFailure::kSkipAll;
   pipeline.Input = options.Input;
   pipeline.StandardInput = io.In;
   pipeline.ToStandardOutput = options.ToStandardOutput;
-  pipeline.Streams = driver::ResultStreams(
-      options.Format == OutputFormat::kCsv ? driver::ResultFormat::kCsv
-                                           : driver::ResultFormat::kDat,
+  pipeline.Streams = series::ResultStreams(
+      options.Format == OutputFormat::kCsv ? series::ResultFormat::kCsv
+                                           : series::ResultFormat::kDat,
       options.Given.Spectrum, engine->Run());
   pipeline.WithSpectrum = options.Given.Spectrum;
   pipeline.WindowDone = [&progress](const analysis::WindowOutcome&) {
@@ -138,15 +138,15 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   };
 
   int status = kExitSuccess;
-  const driver::InterruptGuard stop_between_windows;
+  const series::InterruptGuard stop_between_windows;
   try {
     for (std::size_t i = 0; i < names.size(); ++i) {
       progress.SeriesStarted(sizes[i]);
       // Standard input's results are named "stdin", as its messages are.
       const std::string result_name =
-          is_standard_input(names[i]) ? std::string(driver::kStandardInputLabel)
+          is_standard_input(names[i]) ? std::string(series::kStandardInputLabel)
                                       : names[i];
-      const driver::SeriesReport report = driver::RunSeries(
+      const series::SeriesReport report = series::RunSeries(
           pipeline, names[i], result_name, *engine, analysis::PlanOf(params));
       if (report.Skipped) {
         progress.Message(program + ": " + *report.Skipped + "; series skipped");
@@ -160,8 +160,8 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
         progress.SeriesSkipped();
         status = kExitSkipped;
       } else {
-        for (const driver::SeriesNote& note :
-             driver::SeriesNotes(report.Name, report, params.Lrec)) {
+        for (const series::SeriesNote& note :
+             series::SeriesNotes(report.Name, report, params.Lrec)) {
           progress.Message(program +
                            (note.Warning ? ": warning: " : ": note: ") +
                            note.Text);
@@ -170,7 +170,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
                             static_cast<std::uint64_t>(report.Windows));
       }
     }
-    driver::ThrowIfInterrupted();
+    series::ThrowIfInterrupted();
   } catch (...) {
     progress.Finish();  // the report goes below the bar, not into it
     throw;

@@ -20,7 +20,7 @@ namespace batch {
 // The names of `list_path`, as mfwindow reads "list": each record's first
 // 256 characters, leading blanks moved to the end and trailing blanks
 // dropped. Blank records name nothing and are left out. Throws
-// driver::FatalError when the file cannot be opened or read.
+// series::FatalError when the file cannot be opened or read.
 std::vector<std::string> ReadListFile(const std::filesystem::path& list_path);
 
 // The entries of `names` that shard `part` takes: indices Index-1,
@@ -44,7 +44,7 @@ struct BatchIo {
 // that ends early, gives no window or only degenerate ones. Returns
 // kExitSuccess; kExitSkipped when a series was skipped or failed (each
 // named on io.Err with the reason); kExitUsage when --out - meets more than
-// one series. Throws driver::FatalError when a result file cannot be
+// one series. Throws series::FatalError when a result file cannot be
 // created or written (the run stops there), std::bad_alloc when storage
 // cannot be obtained.
 int RunBatch(const BatchOptions& options, BatchIo io);

@@ -9,8 +9,8 @@
 
 #include "batch/batch_run.h"
 #include "batch/options.h"
-#include "driver/fatal.h"
-#include "driver/interrupt.h"
+#include "series/fatal.h"
+#include "series/interrupt.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
@@ -24,12 +24,12 @@ int main(int argc, char** argv) {
                                   : batch::ProgressMode::kLines;
     return batch::RunBatch(
         *parsed.Options,
-        batch::BatchIo{std::cerr, mode, driver::CurrentDirectory(), &std::cin});
-  } catch (const driver::Interrupted& stop) {
+        batch::BatchIo{std::cerr, mode, series::CurrentDirectory(), &std::cin});
+  } catch (const series::Interrupted& stop) {
     std::cerr << "mfwindow-batch: " << stop.what() << '\n';
     return stop.ExitStatus();
   } catch (const std::exception& e) {  // FatalError, std::bad_alloc, ...
-    std::cerr << driver::FatalReport(e, batch::kProgramName) << '\n';
+    std::cerr << series::FatalReport(e, batch::kProgramName) << '\n';
     return batch::kExitFatal;
   }
 }

@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "analysis/settle.h"
-#include "driver/series_pipeline.h"
+#include "series/series_pipeline.h"
 
 namespace batch {
 namespace {
@@ -404,7 +404,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     const auto given = [](const CLI::Option* option, const std::string& text) {
       return option->count() > 0 ? std::string_view(text) : std::string_view();
     };
-    if (const std::optional<std::string> problem = driver::ChooseFields(
+    if (const std::optional<std::string> problem = series::ChooseFields(
             given(column_option, column), given(header_option, header),
             given(delimiter_option, delimiter), "--", o.Input)) {
       const std::size_t colon = problem->find(':');
@@ -412,7 +412,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                                  problem->substr(colon + 2));
     }
     if (std::count(o.Series.begin(), o.Series.end(),
-                   driver::kStandardInputName) > 1) {
+                   series::kStandardInputName) > 1) {
       throw CLI::ValidationError("-", "standard input can be read only once");
     }
     if (out_dir == "-" && s.Spectrum) {
@@ -440,9 +440,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     o.ToStandardOutput = true;
     if (format_option->count() == 0) o.Format = OutputFormat::kCsv;
   }
-  o.Input.OnBadSample = on_bad == "stop"   ? driver::BadSamplePolicy::kStop
-                        : on_bad == "skip" ? driver::BadSamplePolicy::kSkip
-                                           : driver::BadSamplePolicy::kError;
+  o.Input.OnBadSample = on_bad == "stop"   ? series::BadSamplePolicy::kStop
+                        : on_bad == "skip" ? series::BadSamplePolicy::kSkip
+                                           : series::BadSamplePolicy::kError;
   return ParseOutcome{std::move(o), kExitSuccess};
 }
 

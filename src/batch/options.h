@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/series_input.h"
 #include "mfwindow/mfwindow.h"
+#include "series/series_input.h"
 
 namespace batch {
 
@@ -52,7 +52,7 @@ struct BatchOptions {
   // How series are read: --column, --header, --delimiter, --on-bad-sample;
   // a blank line inside a series is a missing sample, and .npy files are
   // recognised by their first byte.
-  driver::InputOptions Input = driver::BatchInput();
+  series::InputOptions Input = series::BatchInput();
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
   bool Quiet = false;  // no progress

@@ -7,11 +7,11 @@
 #include <system_error>
 
 #include "driver/dialogue.h"
-#include "driver/fatal.h"
-#include "driver/interrupt.h"
 #include "driver/series.h"
-#include "driver/series_notes.h"
-#include "driver/text_streams.h"
+#include "series/fatal.h"
+#include "series/interrupt.h"
+#include "series/series_notes.h"
+#include "series/text_streams.h"
 #include "textio/records.h"
 
 namespace driver {
@@ -41,7 +41,7 @@ void WaitForInput(int fd, std::istream& in) {
   if (in.rdbuf()->in_avail() > 0) return;
   pollfd watch{fd, POLLIN, 0};
   for (;;) {
-    ThrowIfInterrupted();
+    series::ThrowIfInterrupted();
     const int ready = ::poll(&watch, 1, 100);
     if (ready > 0 || (ready < 0 && errno != EINTR)) return;
   }
@@ -50,8 +50,10 @@ void WaitForInput(int fd, std::istream& in) {
 }  // namespace
 
 int Run(RunIo io) {
-  TextOut console_out(io.ConsoleOut, StreamId{kConsoleOutUnit, "stdout"});
-  TextIn console_in(io.ConsoleIn, StreamId{kConsoleInUnit, "stdin"});
+  series::TextOut console_out(
+      io.ConsoleOut, series::StreamId{series::kConsoleOutUnit, "stdout"});
+  series::TextIn console_in(io.ConsoleIn,
+                            series::StreamId{series::kConsoleInUnit, "stdin"});
 
   WriteGreeting(console_out, console_in);
   std::optional<std::vector<std::string>> series_list =
@@ -59,7 +61,7 @@ int Run(RunIo io) {
   if (!series_list) {
     ReportMissingList(console_out, console_in);
     console_out.Flush();
-    return kSuccessExitStatus;
+    return series::kSuccessExitStatus;
   }
 
   EngineHooks hooks(io.Engine);
@@ -78,25 +80,25 @@ int Run(RunIo io) {
       WaitForInput(io.ConsoleFd, io.ConsoleIn);
     };
   }
-  int status = kSuccessExitStatus;
-  const InterruptGuard stop_between_windows;
+  int status = series::kSuccessExitStatus;
+  const series::InterruptGuard stop_between_windows;
   for (std::string& entry : *series_list) {
-    const SeriesReport report = ProcessSeries(entry, context);
+    const series::SeriesReport report = ProcessSeries(entry, context);
     if (report.Skipped) {
       console_out.Flush();
       textio::WriteRecord(io.Err,
                           "mfwindow: " + *report.Skipped + "; series skipped");
       io.Err.flush();
-      status = kSkippedExitStatus;
+      status = series::kSkippedExitStatus;
       continue;
     }
     // Said on standard error only: the console and the result files stay
     // as they are, and so does the exit status.
-    const std::vector<SeriesNote> notes =
-        SeriesNotes(report.Name, report, params.Lrec);
+    const std::vector<series::SeriesNote> notes =
+        series::SeriesNotes(report.Name, report, params.Lrec);
     if (notes.empty()) continue;
     console_out.Flush();
-    for (const SeriesNote& note : notes) {
+    for (const series::SeriesNote& note : notes) {
       textio::WriteRecord(io.Err, std::string("mfwindow: ") +
                                       (note.Warning ? "warning: " : "note: ") +
                                       note.Text);
@@ -106,7 +108,7 @@ int Run(RunIo io) {
   console_out.Flush();
   // A stop request that came after the last window was written still
   // counts: the exit status says the run was stopped.
-  ThrowIfInterrupted();
+  series::ThrowIfInterrupted();
   return status;
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "driver/dialogue.h"
-#include "driver/interrupt.h"
+#include "series/interrupt.h"
 #include "textio/format.h"
 
 namespace driver {
@@ -21,19 +21,20 @@ std::string NameForBlankEntry(SeriesContext& context) {
   }
   context.ConsoleOut.Line(
       "File name missing or blank - please enter file name");
-  context.ConsoleOut.Prompt("UNIT " + std::to_string(kSeriesUnit) + "? ");
+  context.ConsoleOut.Prompt("UNIT " + std::to_string(series::kSeriesUnit) +
+                            "? ");
   context.ConsoleOut.Flush();
   // A read from the console resumes after a signal; the wait before it is
   // where a stop request is noticed.
   if (context.WaitForConsole) context.WaitForConsole();
-  ThrowIfInterrupted();
+  series::ThrowIfInterrupted();
   std::string name = context.ConsoleIn.ReadText(kSeriesNameWidth);
-  ThrowIfInterrupted();
-  LeftAdjust(name);
+  series::ThrowIfInterrupted();
+  textio::LeftAdjust(name);
   return name.substr(0, name.find_last_not_of(' ') + 1);
 }
 
-void WriteEcho(TextOut& console_out, std::string_view name) {
+void WriteEcho(series::TextOut& console_out, std::string_view name) {
   std::vector<textio::FormattedItem> items;
   items.reserve(name.size() + 1);
   items.emplace_back(std::string_view("File= "));
@@ -47,44 +48,25 @@ void WriteEcho(TextOut& console_out, std::string_view name) {
 
 }  // namespace
 
-std::size_t LeftAdjust(std::string& entry) {
-  const std::size_t first = entry.find_first_not_of(' ');
-  if (first == std::string::npos) return 0;
-  if (first > 0) {
-    entry.erase(0, first);
-    entry.append(first, ' ');
-  }
-  return entry.find_last_not_of(' ') + 1;
-}
-
-std::string ResultPath(const fs::path& run_dir, std::string_view name) {
-  std::string path = run_dir.string();
-  if (path.empty() || path.back() != '/') path.push_back('/');
-  path += kResultDir;
-  path += "/F(Alfa)_";
-  path += name;
-  path += ".dat";
-  return path;
-}
-
-SeriesReport ProcessSeries(std::string& entry, SeriesContext& context) {
-  const std::size_t trimmed = LeftAdjust(entry);
+series::SeriesReport ProcessSeries(std::string& entry, SeriesContext& context) {
+  const std::size_t trimmed = textio::LeftAdjust(entry);
   const std::string_view name(entry.data(), trimmed);
   const std::string file_name =
       trimmed == 0 ? NameForBlankEntry(context) : std::string(name);
 
-  SeriesPipeline pipeline;
+  series::SeriesPipeline pipeline;
   pipeline.BaseDir = context.RunDir;
   pipeline.ResultDir = context.RunDir / kResultDir;
-  pipeline.Policy = OpenFailure::kSkipMissing;
-  pipeline.Streams.push_back(ResultLineStream());
+  pipeline.Policy = series::OpenFailure::kSkipMissing;
+  pipeline.Streams.push_back(series::ResultLineStream());
   pipeline.Opened = [&] { WriteEcho(context.ConsoleOut, name); };
   pipeline.WindowDone = [&](const analysis::WindowOutcome& outcome) {
     const textio::FormattedItem items[] = {outcome.Number - 1};
     context.ConsoleOut.Formatted(textio::kProgressLineLayout, items);
     context.ConsoleOut.Flush();
   };
-  return RunSeries(pipeline, file_name, name, context.Engine, context.Plan);
+  return series::RunSeries(pipeline, file_name, name, context.Engine,
+                           context.Plan);
 }
 
 }  // namespace driver

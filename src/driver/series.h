@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "analysis/engine.h"
-#include "driver/series_pipeline.h"
-#include "driver/text_streams.h"
+#include "series/series_pipeline.h"
+#include "series/text_streams.h"
 
 namespace driver {
 
 // Everything ProcessSeries needs besides the series name.
 struct SeriesContext {
   std::filesystem::path RunDir;  // the current directory of the run
-  TextOut& ConsoleOut;
-  TextIn& ConsoleIn;
+  series::TextOut& ConsoleOut;
+  series::TextIn& ConsoleIn;
   std::vector<std::string> Args;  // command-line arguments for blank names
   std::size_t ArgsUsed = 0;
   analysis::SeriesEngine& Engine;
@@ -29,15 +29,6 @@ struct SeriesContext {
   // null when the console is not a terminal or pipe to wait on.
   std::function<void()> WaitForConsole;
 };
-
-// Leading blanks of `entry` moved to its end; returns the trimmed length L
-// (the position of the last non-blank character, 0 for an all-blank entry).
-std::size_t LeftAdjust(std::string& entry);
-
-// RunDir + "/F(Alfa)/F(Alfa)_" + name + ".dat", with no doubled separator
-// after a root RunDir.
-std::string ResultPath(const std::filesystem::path& run_dir,
-                       std::string_view name);
 
 // Processes one SeriesList entry (left-adjusted in place). Samples are
 // read one per record, the first value of each record that holds one (a
@@ -48,6 +39,6 @@ std::string ResultPath(const std::filesystem::path& run_dir,
 // its name has a ".." component or holds a NUL); throws FatalError when the
 // series file exists but cannot be opened, or a result file cannot be
 // created or written.
-SeriesReport ProcessSeries(std::string& entry, SeriesContext& context);
+series::SeriesReport ProcessSeries(std::string& entry, SeriesContext& context);
 
 }  // namespace driver

@@ -158,4 +158,14 @@ std::string VisibleExcerpt(std::string_view text, std::size_t max_chars) {
   return shown;
 }
 
+std::size_t LeftAdjust(std::string& entry) {
+  const std::size_t first = entry.find_first_not_of(' ');
+  if (first == std::string::npos) return 0;
+  if (first > 0) {
+    entry.erase(0, first);
+    entry.append(first, ' ');
+  }
+  return entry.find_last_not_of(' ') + 1;
+}
+
 }  // namespace textio

@@ -19,6 +19,11 @@ enum class FieldSeparator {
   kWhitespace  // any run of blanks and tabs; blanks at either end ignored
 };
 
+// Leading blanks of `entry` moved to its end; returns the trimmed length L
+// (the position of the last non-blank character, 0 for an all-blank entry).
+// A name read from a list is taken this way.
+std::size_t LeftAdjust(std::string& entry);
+
 // The separator a record most likely uses: a tab if it holds one, else a
 // semicolon, else a comma, else blanks. Meant for the first record of a
 // file (the header, or the first row).

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -411,9 +412,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A scratch folder of its own under the build tree's current folder.
+// A scratch folder of its own under the system's temporary folder (one per
+// process, so that tests run side by side do not meet).
 fs::path Scratch(const std::string& name) {
-  const fs::path dir = fs::current_path() / "api_files" / name;
+  const fs::path dir = fs::temp_directory_path() /
+                       ("mfwindow_api_test." + std::to_string(::getpid())) /
+                       name;
   fs::remove_all(dir);
   fs::create_directories(dir);
   return dir;

@@ -14,9 +14,9 @@
 #include <system_error>
 #include <vector>
 
-#include "driver/fatal.h"
-#include "driver/result_records.h"
-#include "driver/series_pipeline.h"
+#include "series/fatal.h"
+#include "series/result_records.h"
+#include "series/series_pipeline.h"
 
 namespace batch {
 namespace {
@@ -61,7 +61,7 @@ TEST(ReadListFile, ReadsNamesAsMfwindowReadsList) {
   EXPECT_EQ(ReadListFile(dir / "list"),
             (std::vector<std::string>{"a.txt", "b c.txt", std::string(256, 'x'),
                                       "last"}));
-  EXPECT_THROW(ReadListFile(dir / "missing"), driver::FatalError);
+  EXPECT_THROW(ReadListFile(dir / "missing"), series::FatalError);
 }
 
 // Every series lands in exactly one shard, whatever the list's length, and
@@ -175,7 +175,7 @@ TEST(RunBatch, CsvValuesRenderToTheDatLines) {
         ReadFile(dir / "csv" / ("F(Alfa)_" + std::string(name) + ".csv")));
     ASSERT_FALSE(dat.empty());
     ASSERT_EQ(csv.size(), dat.size() + 1);
-    EXPECT_EQ(csv[0], driver::kCsvHeader);
+    EXPECT_EQ(csv[0], series::kCsvHeader);
     for (std::size_t i = 0; i < dat.size(); ++i) {
       double v[6] = {};
       const char* at = csv[i + 1].data();
@@ -186,7 +186,7 @@ TEST(RunBatch, CsvValuesRenderToTheDatLines) {
         ASSERT_EQ(*next, ',') << csv[i + 1];
         at = next + 1;
       }
-      EXPECT_EQ(driver::ResultLine({v[0], v[1], v[2], v[3], v[4], v[5]}),
+      EXPECT_EQ(series::ResultLine({v[0], v[1], v[2], v[3], v[4], v[5]}),
                 dat[i])
           << i;
     }
@@ -208,7 +208,7 @@ TEST(RunBatch, SpectrumFileHas300RowsPerWindow) {
       Records(ReadFile(dir / "F(Alfa)" / "F(Alfa)_cascade.txt.spectrum.csv"));
   ASSERT_EQ(rows.size(), 1u + 4u);  // 4096 samples: 4 windows of 1000
   ASSERT_EQ(spectrum.size(), 1u + 4u * 300u);
-  EXPECT_EQ(spectrum[0], driver::kSpectrumHeader);
+  EXPECT_EQ(spectrum[0], series::kSpectrumHeader);
   for (std::size_t w = 0; w < 4; ++w) {
     const std::string time = rows[w + 1].substr(0, rows[w + 1].find(','));
     const std::string lead = std::to_string(w + 1) + "," + time + ",";
@@ -286,7 +286,7 @@ TEST(InputTraps, HeaderRowGaveZeroWindowsSilently) {
   ASSERT_EQ(RunIn(Options({"fz.txt"}), dir).Status, kExitSuccess);
   BatchOptions by_name = Options({"eeg.csv"});
   by_name.Input.Delimited = true;
-  by_name.Input.Column = driver::ColumnChoice{0, "Fz"};
+  by_name.Input.Column = series::ColumnChoice{0, "Fz"};
   const Ran ran = RunIn(by_name, dir);
   EXPECT_EQ(ran.Status, kExitSuccess) << ran.Err;
   EXPECT_EQ(Records(Result(dir, "eeg.csv")).size(), 21u);
@@ -333,7 +333,7 @@ TEST(InputTraps, BadLineAtSample7000EndedTheSeriesSilently) {
 
   // stop: the 61 windows before the gap, and a warning.
   BatchOptions stop = Options(names);
-  stop.Input.OnBadSample = driver::BadSamplePolicy::kStop;
+  stop.Input.OnBadSample = series::BadSamplePolicy::kStop;
   const Ran stopped = RunIn(stop, dir);
   EXPECT_EQ(stopped.Status, kExitSuccess);
   for (const Gap& gap : gaps) {
@@ -352,7 +352,7 @@ TEST(InputTraps, BadLineAtSample7000EndedTheSeriesSilently) {
             Lines(head) + Lines({tail.begin() + 1, tail.end()}));
   names.push_back("closed.txt");
   BatchOptions skip = Options(names);
-  skip.Input.OnBadSample = driver::BadSamplePolicy::kSkip;
+  skip.Input.OnBadSample = series::BadSamplePolicy::kSkip;
   const Ran skipped = RunIn(skip, dir);
   EXPECT_EQ(skipped.Status, kExitSuccess);
   EXPECT_EQ(Records(Result(dir, "closed.txt")).size(), 190u);
@@ -404,11 +404,11 @@ TEST(InputTraps, OnlyTheFirstColumnCouldBeRead) {
 
   BatchOptions by_number = Options({"ab.csv", "ab.txt"});
   by_number.Input.Delimited = true;
-  by_number.Input.Column = driver::ColumnChoice{2, ""};
+  by_number.Input.Column = series::ColumnChoice{2, ""};
   ASSERT_EQ(RunIn(by_number, dir).Status, kExitSuccess);
   BatchOptions by_name = Options({"ab.tsv"});
   by_name.Input.Delimited = true;
-  by_name.Input.Column = driver::ColumnChoice{0, "b"};
+  by_name.Input.Column = series::ColumnChoice{0, "b"};
   ASSERT_EQ(RunIn(by_name, dir).Status, kExitSuccess);
   ASSERT_FALSE(Result(dir, "b.txt").empty());
   for (const char* name : {"ab.csv", "ab.txt", "ab.tsv"}) {
@@ -453,7 +453,7 @@ TEST(InputTraps, NpyFileGaveZeroWindows) {
   EXPECT_EQ(Result(dir, "a.npy"), Result(dir, "a.txt"));
 
   BatchOptions column = Options({"ab.npy"});
-  column.Input.Column = driver::ColumnChoice{2, ""};
+  column.Input.Column = series::ColumnChoice{2, ""};
   ASSERT_EQ(RunIn(column, dir).Status, kExitSuccess);
   EXPECT_EQ(Result(dir, "ab.npy"), Result(dir, "b.txt"));
 
@@ -543,13 +543,13 @@ TEST(RunBatch, FailedSeriesLeavesNoPartialResult) {
   WriteFile(dir / "eeg.csv", csv);
   BatchOptions o = Options({"eeg.csv"});
   o.Input.Delimited = true;
-  o.Input.Column = driver::ColumnChoice{0, "Fz"};
-  o.Input.OnBadSample = driver::BadSamplePolicy::kSkip;
+  o.Input.Column = series::ColumnChoice{0, "Fz"};
+  o.Input.OnBadSample = series::BadSamplePolicy::kSkip;
   ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
   const std::string earlier = Result(dir, "eeg.csv");
   ASSERT_EQ(Records(earlier).size(), 20u);
 
-  o.Input.Column = driver::ColumnChoice{0, "fz"};
+  o.Input.Column = series::ColumnChoice{0, "fz"};
   const Ran no_column = RunIn(o, dir);
   EXPECT_EQ(no_column.Status, kExitSkipped);
   EXPECT_EQ(Result(dir, "eeg.csv"), earlier);
@@ -557,8 +557,8 @@ TEST(RunBatch, FailedSeriesLeavesNoPartialResult) {
   EXPECT_EQ(RunIn(plain, dir).Status, kExitSkipped);  // the header row
   EXPECT_EQ(Result(dir, "eeg.csv"), earlier);
 
-  o.Input.Column = driver::ColumnChoice{0, "Fz"};
-  o.Input.OnBadSample = driver::BadSamplePolicy::kError;
+  o.Input.Column = series::ColumnChoice{0, "Fz"};
+  o.Input.OnBadSample = series::BadSamplePolicy::kError;
   const Ran failed = RunIn(o, dir);
   EXPECT_EQ(failed.Status, kExitSkipped);
   EXPECT_NE(failed.Err.find("eeg.csv:2002: column 2 (Fz) is not a number"),

@@ -244,9 +244,9 @@ TEST(ParseShard, AcceptsOnlyIndexOverCountFromOne) {
 TEST(ParseCommandLine, TakesTheInputFlags) {
   const Parsed plain = Parse({"s.txt"});
   ASSERT_TRUE(plain.Outcome.Options);
-  const driver::InputOptions& in = plain.Outcome.Options->Input;
+  const series::InputOptions& in = plain.Outcome.Options->Input;
   EXPECT_FALSE(in.Delimited);
-  EXPECT_EQ(in.OnBadSample, driver::BadSamplePolicy::kError);
+  EXPECT_EQ(in.OnBadSample, series::BadSamplePolicy::kError);
   EXPECT_FALSE(in.BlankRecordsPassOver);
   EXPECT_TRUE(in.AcceptNpy);
 
@@ -255,13 +255,13 @@ TEST(ParseCommandLine, TakesTheInputFlags) {
     bool delimited;
     std::int32_t column;  // 0: by name
     std::string name;
-    driver::HeaderMode header;
+    series::HeaderMode header;
     std::optional<textio::FieldSeparator> separator;
-    driver::BadSamplePolicy policy;
+    series::BadSamplePolicy policy;
   };
-  using H = driver::HeaderMode;
+  using H = series::HeaderMode;
   using F = textio::FieldSeparator;
-  using P = driver::BadSamplePolicy;
+  using P = series::BadSamplePolicy;
   const Case cases[] = {
       {{"--column", "Fz"}, true, 0, "Fz", H::kAuto, std::nullopt, P::kError},
       {{"--column", "3", "--header", "no"},
@@ -312,7 +312,7 @@ TEST(ParseCommandLine, TakesTheInputFlags) {
     args.push_back("s.csv");
     const Parsed p = Parse(args);
     ASSERT_TRUE(p.Outcome.Options) << p.Err;
-    const driver::InputOptions& o = p.Outcome.Options->Input;
+    const series::InputOptions& o = p.Outcome.Options->Input;
     EXPECT_EQ(o.Delimited, c.delimited) << args[0];
     EXPECT_EQ(o.Column ? o.Column->Index : 1, c.column) << args[0];
     EXPECT_EQ(o.Column ? o.Column->Name : "", c.name) << args[0];
@@ -411,13 +411,13 @@ TEST(ShardFromSlurm, TasksOfAnArrayFrom0CoverTheListOnce) {
 }
 
 TEST(ParseColumn, TakesNumbersFrom1OrNames) {
-  EXPECT_EQ(driver::ParseColumn("2")->Index, 2);
-  EXPECT_EQ(driver::ParseColumn("Fz")->Index, 0);
-  EXPECT_EQ(driver::ParseColumn("Fz")->Name, "Fz");
-  EXPECT_EQ(driver::ParseColumn("2b")->Name, "2b");
-  EXPECT_FALSE(driver::ParseColumn("0"));
-  EXPECT_FALSE(driver::ParseColumn(""));
-  EXPECT_FALSE(driver::ParseColumn("99999999999"));
+  EXPECT_EQ(series::ParseColumn("2")->Index, 2);
+  EXPECT_EQ(series::ParseColumn("Fz")->Index, 0);
+  EXPECT_EQ(series::ParseColumn("Fz")->Name, "Fz");
+  EXPECT_EQ(series::ParseColumn("2b")->Name, "2b");
+  EXPECT_FALSE(series::ParseColumn("0"));
+  EXPECT_FALSE(series::ParseColumn(""));
+  EXPECT_FALSE(series::ParseColumn("99999999999"));
 }
 
 TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {

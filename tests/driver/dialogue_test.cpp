@@ -5,8 +5,8 @@
 #include <sstream>
 #include <string>
 
-#include "driver/fatal.h"
 #include "driver/series.h"
+#include "series/fatal.h"
 
 namespace driver {
 namespace {
@@ -29,8 +29,10 @@ struct Answers {
 Answers Ask(const std::string& input) {
   std::istringstream in(input);
   std::ostringstream out;
-  TextOut console_out(out, StreamId{kConsoleOutUnit, "stdout"});
-  TextIn console_in(in, StreamId{kConsoleInUnit, "stdin"});
+  series::TextOut console_out(
+      out, series::StreamId{series::kConsoleOutUnit, "stdout"});
+  series::TextIn console_in(in,
+                            series::StreamId{series::kConsoleInUnit, "stdin"});
   RecordingHooks hooks;
   Answers a{AskQuestions(console_out, console_in, hooks), out.str()};
   return a;
@@ -93,8 +95,10 @@ TEST(AskQuestions, SettlesEveryAnswerAsTheDialogueRulesSay) {
 TEST(AskQuestions, RunsTheHooksRightAfterTheirQuestions) {
   std::istringstream in("0\n12\n500\n30\n9\n0 1\n");
   std::ostringstream out;
-  TextOut console_out(out, StreamId{kConsoleOutUnit, "stdout"});
-  TextIn console_in(in, StreamId{kConsoleInUnit, "stdin"});
+  series::TextOut console_out(
+      out, series::StreamId{series::kConsoleOutUnit, "stdout"});
+  series::TextIn console_in(in,
+                            series::StreamId{series::kConsoleInUnit, "stdin"});
   RecordingHooks hooks;
   AskQuestions(console_out, console_in, hooks);
   EXPECT_EQ(hooks.order_at_hook, 10);  // clamped before the hook
@@ -115,34 +119,13 @@ TEST(AskQuestions, EndOfInputIsFatalAtEveryQuestion) {
     try {
       Ask(input);
       ADD_FAILURE() << "no fatal error";
-    } catch (const FatalError& e) {
-      EXPECT_EQ(e.Number(), ErrorNumber::kEndOfInput);
-      EXPECT_EQ(FatalReport(e),
+    } catch (const series::FatalError& e) {
+      EXPECT_EQ(e.Number(), series::ErrorNumber::kEndOfInput);
+      EXPECT_EQ(series::FatalReport(e),
                 "mfwindow: severe (1): end of input during read, unit 5, "
                 "file stdin");
     }
   }
-}
-
-TEST(LeftAdjust, MovesLeadingBlanksToTheEnd) {
-  std::string entry = "  s1.txt  ";
-  EXPECT_EQ(LeftAdjust(entry), 6u);
-  EXPECT_EQ(entry, "s1.txt    ");
-  std::string blank(256, ' ');
-  EXPECT_EQ(LeftAdjust(blank), 0u);
-  EXPECT_EQ(blank, std::string(256, ' '));
-  std::string inner = " a b ";
-  EXPECT_EQ(LeftAdjust(inner), 3u);
-  EXPECT_EQ(inner, "a b  ");
-}
-
-TEST(ResultPath, JoinsRunDirAndName) {
-  EXPECT_EQ(ResultPath("/home/u/run", "a1.txt"),
-            "/home/u/run/F(Alfa)/F(Alfa)_a1.txt.dat");
-  EXPECT_EQ(ResultPath("/", "s"), "/F(Alfa)/F(Alfa)_s.dat");
-  EXPECT_EQ(ResultPath("/r", ""), "/r/F(Alfa)/F(Alfa)_.dat");
-  EXPECT_EQ(ResultPath("/r", "data/s1.txt"),
-            "/r/F(Alfa)/F(Alfa)_data/s1.txt.dat");
 }
 
 }  // namespace

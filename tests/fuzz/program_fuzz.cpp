@@ -6,7 +6,7 @@
 //
 // Checked for each run:
 //   - it returns 0, or 1 with a message per skipped series, or throws
-//     driver::FatalError (end of console input, an unopenable result file);
+//     series::FatalError (end of console input, an unopenable result file);
 //     any other exception is a finding;
 //   - nothing is written outside its folder, nor into the fuzzer's current
 //     directory; the folder holds "list" and "s" unchanged, and at most
@@ -47,9 +47,9 @@
 #include <vector>
 
 #include "analysis/params.h"
-#include "driver/fatal.h"
 #include "driver/run.h"
 #include "fuzz_support.h"
+#include "series/fatal.h"
 #include "textio/format.h"
 #include "textio/free_read.h"
 #include "textio/records.h"
@@ -264,8 +264,8 @@ Outcome RunOnce(const fs::path& dir, const Parts& parts,
                      err,        dir,
                      {},         analysis::EngineRequest{engine, threads}};
     outcome.Status = driver::Run(io);
-  } catch (const driver::FatalError& e) {
-    outcome.Fatal = WithoutDir(driver::FatalReport(e), dir.string());
+  } catch (const series::FatalError& e) {
+    outcome.Fatal = WithoutDir(series::FatalReport(e), dir.string());
     FUZZ_CHECK(outcome.Fatal.rfind("mfwindow: severe (", 0) == 0,
                outcome.Fatal);
   } catch (const std::exception& e) {

@@ -101,4 +101,16 @@ TEST(VisibleExcerpt, ShowsControlCharactersAndCutsLongText) {
             "1");
 }
 
+TEST(LeftAdjust, MovesLeadingBlanksToTheEnd) {
+  std::string entry = "  s1.txt  ";
+  EXPECT_EQ(textio::LeftAdjust(entry), 6u);
+  EXPECT_EQ(entry, "s1.txt    ");
+  std::string blank(256, ' ');
+  EXPECT_EQ(textio::LeftAdjust(blank), 0u);
+  EXPECT_EQ(blank, std::string(256, ' '));
+  std::string inner = " a b ";
+  EXPECT_EQ(textio::LeftAdjust(inner), 3u);
+  EXPECT_EQ(inner, "a b  ");
+}
+
 }  // namespace

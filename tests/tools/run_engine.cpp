@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "driver/fatal.h"
-#include "driver/interrupt.h"
 #include "driver/run.h"
 #include "numerics/simd_target.h"
+#include "series/fatal.h"
+#include "series/interrupt.h"
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
@@ -40,20 +40,20 @@ int main(int argc, char** argv) {
     driver::RunIo io{std::cin,
                      std::cout,
                      std::cerr,
-                     driver::CurrentDirectory(),
+                     series::CurrentDirectory(),
                      std::vector<std::string>(argv + 3, argv + argc),
                      analysis::EngineRequest{}};
     io.Engine.Kind = engine == "reference" ? analysis::EngineKind::kReference
                                            : analysis::EngineKind::kFast;
     io.Engine.Threads = std::stoi(argv[2]);
     return driver::Run(std::move(io));
-  } catch (const driver::Interrupted& stop) {
+  } catch (const series::Interrupted& stop) {
     std::cout.flush();
     std::cerr << "mfwindow: " << stop.what() << "\r\n";
     return stop.ExitStatus();
   } catch (const std::exception& e) {
     std::cout.flush();
-    driver::ReportFatal(std::cerr, e);
-    return driver::kFatalExitStatus;
+    series::ReportFatal(std::cerr, e);
+    return series::kFatalExitStatus;
   }
 }

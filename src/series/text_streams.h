@@ -11,12 +11,12 @@
 #include <string>
 #include <string_view>
 
-#include "driver/fatal.h"
+#include "series/fatal.h"
 #include "textio/format.h"
 #include "textio/free_read.h"
 #include "textio/records.h"
 
-namespace driver {
+namespace series {
 
 // An output stream of records. Does not own the stream.
 class TextOut {
@@ -67,4 +67,4 @@ class TextIn {
   StreamId id_;
 };
 
-}  // namespace driver
+}  // namespace series

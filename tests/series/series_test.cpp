@@ -5,10 +5,10 @@
 #include <optional>
 #include <string>
 
-#include "driver/series_notes.h"
-#include "driver/series_pipeline.h"
+#include "series/series_notes.h"
+#include "series/series_pipeline.h"
 
-namespace driver {
+namespace series {
 namespace {
 
 namespace fs = std::filesystem;
@@ -29,7 +29,7 @@ constexpr PlaceCase kPlaces[] = {
   {"./../s1.txt",       nullptr},
   {"a/../../s1.txt",    nullptr},                  // one level above DIR
   {"a/../../../x",      nullptr},
-  {"/abs/s1.txt",       "F(Alfa)_/abs/s1.txt.dat"},
+  {"/abs/s1.txt",       "F(Alfa)_/abs/s1.txt.dat"},  // the whole path kept
 };
 // clang-format on
 
@@ -129,4 +129,4 @@ TEST(SeriesNotes, WarnAboutWindowsShorterThan256) {
 }
 
 }  // namespace
-}  // namespace driver
+}  // namespace series

@@ -1,11 +1,11 @@
-#include "driver/fatal.h"
+#include "series/fatal.h"
 
 #include <new>
 #include <string>
 
 #include "textio/records.h"
 
-namespace driver {
+namespace series {
 namespace {
 
 std::string ReportPrefix(ErrorNumber number) {
@@ -53,4 +53,4 @@ void ReportFatal(std::ostream& err, const std::exception& e) {
   err.flush();
 }
 
-}  // namespace driver
+}  // namespace series

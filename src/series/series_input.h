@@ -17,7 +17,7 @@
 
 #include "textio/fields.h"
 
-namespace driver {
+namespace series {
 
 // What becomes of a record that is not a number (a word, NaN, NA, an empty
 // field, a blank line inside the series).
@@ -168,4 +168,4 @@ std::unique_ptr<SampleReader> MakeSampleReader(std::istream& in,
                                                std::string name,
                                                const InputOptions& options);
 
-}  // namespace driver
+}  // namespace series

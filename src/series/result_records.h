@@ -14,9 +14,9 @@
 
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
-#include "driver/series_pipeline.h"
+#include "series/series_pipeline.h"
 
-namespace driver {
+namespace series {
 
 // The CSV result: the six values of the result line, then the window's
 // quality, then (with surrogates) its null levels.
@@ -70,4 +70,4 @@ enum class ResultFormat {
 std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
                                         const analysis::RunConstants& run);
 
-}  // namespace driver
+}  // namespace series

@@ -1,7 +1,7 @@
 // Reading the samples of a series: mfwindow's one-value-per-line reading,
 // the batch tool's policies for bad samples, delimited text with a chosen
 // column, and .npy arrays.
-#include "driver/series_input.h"
+#include "series/series_input.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 
 #include "textio/breaking_buffer.h"
 
-namespace driver {
+namespace series {
 namespace {
 
 constexpr BadSamplePolicy kError = BadSamplePolicy::kError;
@@ -386,4 +386,4 @@ TEST(SampleReader, MfwindowReadsNpyAsText) {
 }
 
 }  // namespace
-}  // namespace driver
+}  // namespace series

@@ -1,4 +1,4 @@
-#include "driver/result_file.h"
+#include "series/result_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,7 +9,7 @@
 
 #include "textio/records.h"
 
-namespace driver {
+namespace series {
 
 ResultFile::ResultFile(const std::string& path) : id_{kResultUnit, path} {
   // Not cut at the open: another run may be writing this file, and its
@@ -83,4 +83,4 @@ void ResultFile::Close() {
   }
 }
 
-}  // namespace driver
+}  // namespace series

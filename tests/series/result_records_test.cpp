@@ -1,4 +1,4 @@
-#include "driver/result_records.h"
+#include "series/result_records.h"
 
 #include <gtest/gtest.h>
 
@@ -11,10 +11,10 @@
 #include <system_error>
 #include <vector>
 
-#include "driver/series_pipeline.h"
+#include "series/series_pipeline.h"
 #include "support/bits.h"
 
-namespace driver {
+namespace series {
 namespace {
 
 std::vector<std::string_view> Fields(std::string_view record) {
@@ -41,7 +41,7 @@ using test_support::SameBits;
 TEST(DatRecord, IsMfwindowsResultLine) {
   const analysis::WindowResult r{1000.0, 0.25, 1.5, 1.25, 0.75, 1.0};
   // Six fields of 15: fixed form with four trailing blanks.
-  EXPECT_EQ(driver::ResultLine(r),
+  EXPECT_EQ(series::ResultLine(r),
             "    1000.00       0.250000        1.50000        1.25000    "
             "   0.750000        1.00000    ");
 }
@@ -138,4 +138,4 @@ TEST(SpectrumRecords, FollowTheLongLayout) {
 }
 
 }  // namespace
-}  // namespace driver
+}  // namespace series

@@ -1,4 +1,4 @@
-#include "driver/result_records.h"
+#include "series/result_records.h"
 
 #include <cstddef>
 #include <string>
@@ -8,7 +8,7 @@
 #include "textio/format.h"
 #include "textio/full_precision.h"
 
-namespace driver {
+namespace series {
 namespace {
 
 using textio::FormatFullPrecision;
@@ -144,4 +144,4 @@ std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
   return streams;
 }
 
-}  // namespace driver
+}  // namespace series

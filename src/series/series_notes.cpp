@@ -1,6 +1,6 @@
-#include "driver/series_notes.h"
+#include "series/series_notes.h"
 
-namespace driver {
+namespace series {
 namespace {
 
 std::string Count(std::int64_t n, std::string_view one, std::string_view many) {
@@ -66,4 +66,4 @@ std::vector<SeriesNote> SeriesNotes(std::string_view name,
   return notes;
 }
 
-}  // namespace driver
+}  // namespace series

@@ -1,11 +1,11 @@
-#include "driver/npy_header.h"
+#include "series/npy_header.h"
 
 #include <array>
 #include <cctype>
 #include <charconv>
 #include <system_error>
 
-namespace driver {
+namespace series {
 namespace {
 
 constexpr std::string_view kMagic = "\x93NUMPY";
@@ -233,4 +233,4 @@ NpyHeader ReadNpyHeader(std::istream& in) {
   return ParseNpyDict(dict);
 }
 
-}  // namespace driver
+}  // namespace series

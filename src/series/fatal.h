@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace driver {
+namespace series {
 
 // Exit statuses of the program.
 inline constexpr int kSuccessExitStatus = 0;
@@ -67,4 +67,4 @@ std::filesystem::path CurrentDirectory();
 // Writes mfwindow's FatalReport(e) and a line end to `err`.
 void ReportFatal(std::ostream& err, const std::exception& e);
 
-}  // namespace driver
+}  // namespace series

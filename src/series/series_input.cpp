@@ -1,4 +1,4 @@
-#include "driver/series_input.h"
+#include "series/series_input.h"
 
 #include <algorithm>
 #include <array>
@@ -11,12 +11,12 @@
 #include <system_error>
 #include <utility>
 
-#include "driver/npy_header.h"
+#include "series/npy_header.h"
 #include "textio/free_read.h"
 #include "textio/numeric_token.h"
 #include "textio/records.h"
 
-namespace driver {
+namespace series {
 namespace {
 
 constexpr textio::RecordRules kSeriesRecordRules{true, true};
@@ -544,4 +544,4 @@ std::unique_ptr<SampleReader> MakeSampleReader(std::istream& in,
   return std::make_unique<TextSampleReader>(in, std::move(name), options);
 }
 
-}  // namespace driver
+}  // namespace series

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "analysis/results.h"
-#include "driver/series_pipeline.h"
+#include "series/series_pipeline.h"
 
-namespace driver {
+namespace series {
 
 // Below this window length the larger scales hold few segments, and at
 // order 2 and above many windows come out degenerate.
@@ -47,4 +47,4 @@ std::vector<SeriesNote> SeriesNotes(std::string_view name,
                                     const SeriesReport& report,
                                     std::int32_t lrec);
 
-}  // namespace driver
+}  // namespace series

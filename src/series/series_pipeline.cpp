@@ -1,4 +1,4 @@
-#include "driver/series_pipeline.h"
+#include "series/series_pipeline.h"
 
 #include <cassert>
 #include <cerrno>
@@ -7,15 +7,15 @@
 #include <memory>
 #include <system_error>
 
-#include "driver/fatal.h"
-#include "driver/interrupt.h"
-#include "driver/result_file.h"
-#include "driver/series_notes.h"
-#include "driver/text_streams.h"
+#include "series/fatal.h"
+#include "series/interrupt.h"
+#include "series/result_file.h"
+#include "series/series_notes.h"
+#include "series/text_streams.h"
 #include "textio/fields.h"
 #include "textio/format.h"
 
-namespace driver {
+namespace series {
 namespace {
 
 namespace fs = std::filesystem;
@@ -84,9 +84,10 @@ std::optional<std::string> RefusedName(std::string_view name) {
 std::optional<fs::path> ResultPlace(std::string_view name,
                                     std::string_view suffix) {
   if (RefusedName(name)) return std::nullopt;
+  // The prefix makes every place relative, an absolute name's included.
   const fs::path place(std::string(kResultPrefix) + std::string(name) +
                        std::string(suffix));
-  if (place.has_root_path() || HasDotDot(place)) return std::nullopt;
+  if (HasDotDot(place)) return std::nullopt;
   return place;
 }
 
@@ -212,4 +213,4 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
   return report;
 }
 
-}  // namespace driver
+}  // namespace series

@@ -18,9 +18,9 @@
 #include "analysis/engine.h"
 #include "analysis/params.h"
 #include "analysis/results.h"
-#include "driver/series_input.h"
+#include "series/series_input.h"
 
-namespace driver {
+namespace series {
 
 // What becomes of a series whose file cannot be opened.
 enum class OpenFailure {
@@ -89,8 +89,13 @@ struct SeriesReport {
 };
 
 // The place of a result file of series `name`, relative to the results
-// folder: "F(Alfa)_" + name + suffix. std::nullopt when the name holds a
-// NUL character or a ".." component, or is absolute.
+// folder: "F(Alfa)_" + name + suffix, so that a name's folders become
+// folders under the results folder. An absolute name is no exception: its
+// whole path is kept ("/data/s1.txt" gives "F(Alfa)_/data/s1.txt.dat", a
+// folder "F(Alfa)_" holding data/), so that two series of the same file
+// name in different folders never share a result, and results stay named
+// as earlier runs and merge scripts name them. std::nullopt when the name
+// holds a NUL character or a ".." component.
 std::optional<std::filesystem::path> ResultPlace(std::string_view name,
                                                  std::string_view suffix);
 
@@ -114,4 +119,4 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
                        analysis::SeriesEngine& engine,
                        const analysis::WindowPlan& plan);
 
-}  // namespace driver
+}  // namespace series

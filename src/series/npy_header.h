@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace driver {
+namespace series {
 
 // What one element of the array is, and how the elements are laid out.
 struct NpyLayout {
@@ -44,4 +44,4 @@ NpyHeader ParseNpyDict(std::string_view dict);
 // than 1, 2 or 3 gives an Error.
 NpyHeader ReadNpyHeader(std::istream& in);
 
-}  // namespace driver
+}  // namespace series

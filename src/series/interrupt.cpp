@@ -1,9 +1,9 @@
-#include "driver/interrupt.h"
+#include "series/interrupt.h"
 
 #include <csignal>
 #include <cstring>
 
-namespace driver {
+namespace series {
 namespace {
 
 // The one piece of process-wide state: a signal handler can reach nothing
@@ -49,4 +49,4 @@ void ThrowIfInterrupted() {
   if (signal_number != 0) throw Interrupted(signal_number);
 }
 
-}  // namespace driver
+}  // namespace series

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace driver {
+namespace series {
 
 // Thrown where the run notices a pending stop request; main reports it.
 class Interrupted : public std::runtime_error {
@@ -37,4 +37,4 @@ class InterruptGuard {
 // Throws Interrupted when a stop request is pending.
 void ThrowIfInterrupted();
 
-}  // namespace driver
+}  // namespace series

@@ -1,6 +1,6 @@
-#include "driver/text_streams.h"
+#include "series/text_streams.h"
 
-namespace driver {
+namespace series {
 
 void TextOut::Check() {
   if (!out_.good()) {
@@ -78,4 +78,4 @@ void TextIn::Rewind() {
   }
 }
 
-}  // namespace driver
+}  // namespace series

@@ -1,6 +1,6 @@
 // The header of .npy files: the dict literal numpy writes, and the
 // preamble before it.
-#include "driver/npy_header.h"
+#include "series/npy_header.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace driver {
+namespace series {
 namespace {
 
 struct DictCase {
@@ -107,4 +107,4 @@ TEST(ReadNpyHeader, ChecksMagicVersionAndLength) {
 }
 
 }  // namespace
-}  // namespace driver
+}  // namespace series

@@ -8,9 +8,9 @@
 #include <string_view>
 #include <utility>
 
-#include "driver/fatal.h"
+#include "series/fatal.h"
 
-namespace driver {
+namespace series {
 
 // Owns its file descriptor; movable, not copyable. Not for sharing between
 // threads.
@@ -47,4 +47,4 @@ class ResultFile {
   StreamId id_;
 };
 
-}  // namespace driver
+}  // namespace series
