@@ -26,6 +26,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace mfwindow {
@@ -121,6 +122,23 @@ struct Settings {
   std::uint64_t Seed = 0;
 };
 
+// A setting that cannot be used: Settle's refusal. Which() names the
+// setting as the settings table names it, the keyword of the Python module
+// ("window", "q", "max_scale", "fit_min", "dt", "nan", ...), so that a
+// front end can point at the value it was given; what() says why.
+//   Settings s; s.MaxScale = 5000;  // beyond the window of 1000
+//   try { Settle(s); } catch (const SettingError& e) { e.Which(); }
+//     -> "max_scale"
+class SettingError : public std::invalid_argument {
+ public:
+  SettingError(std::string which, const std::string& what)
+      : std::invalid_argument(what), which_(std::move(which)) {}
+  const std::string& Which() const noexcept { return which_; }
+
+ private:
+  std::string which_;
+};
+
 // The settings that settling may clamp.
 enum class Setting { kTrendOrder, kLrec, kMinScale, kWinShift };
 
@@ -132,12 +150,13 @@ struct ClampedValue {
 
 // `given` settled: TrendOrder into 1..10, Lrec to at least 32, MinScale to
 // min(max(MinScale, 20), Lrec div 10) with the settled Lrec (so below 20
-// whenever Lrec < 200), WinShift into 1..Lrec. Throws std::invalid_argument
-// when IncrFlag is not 0 or 1, when Tstep is not greater than 0 (NaN
-// included), when Tini or Tstep is not finite, when Threads is negative, or
-// when OnBadSample is none of the policies, or when the method or surrogate
-// settings cannot be used together (the text says why: no moment order, a
-// fit range holding fewer than 2 scales, a MaxScale beyond Lrec, ...).
+// whenever Lrec < 200), WinShift into 1..Lrec. Throws SettingError (a
+// std::invalid_argument naming the setting) when IncrFlag is not 0 or 1, when
+// Tstep is not greater than 0 (NaN included), when Tini or Tstep is not finite,
+// when Threads is negative, or when OnBadSample is none of the policies, or
+// when the method or surrogate settings cannot be used together (the text says
+// why: no moment order, a fit range holding fewer than 2 scales, a MaxScale
+// beyond Lrec, ...).
 //   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
 Settings Settle(const Settings& given);
 

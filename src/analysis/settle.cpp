@@ -38,7 +38,7 @@ bool AcceptTimeAxis(double tini, double tstep) {
   return std::isfinite(tini) && std::isfinite(tstep) && AcceptTstep(tstep);
 }
 
-std::optional<std::string> MethodProblem(const TableParams& params) {
+std::optional<SettingProblem> MethodProblem(const TableParams& params) {
   // Caps that keep a table of orders by scales within reason; far beyond
   // what a fit needs.
   constexpr std::int32_t kMostOrders = 10000;
@@ -48,75 +48,99 @@ std::optional<std::string> MethodProblem(const TableParams& params) {
 
   if (!m.QList.empty()) {
     if (m.QList.size() > static_cast<std::size_t>(kMostOrders)) {
-      return "at most 10000 moment orders can be listed";
+      return SettingProblem{"q", "at most 10000 moment orders can be listed"};
     }
     for (std::size_t j = 0; j < m.QList.size(); ++j) {
       if (!std::isfinite(m.QList[j])) {
-        return "every moment order must be a finite number";
+        return SettingProblem{"q",
+                              "every moment order must be a finite number"};
       }
       if (j > 0 && !(m.QList[j] > m.QList[j - 1])) {
-        return "the listed moment orders must be strictly ascending";
+        return SettingProblem{
+            "q", "the listed moment orders must be strictly ascending"};
       }
     }
   } else {
-    if (m.QCount < 1) return "the number of moment orders must be at least 1";
+    if (m.QCount < 1)
+      return SettingProblem{"q_count",
+                            "the number of moment orders must be at least 1"};
     if (m.QCount > kMostOrders) {
-      return "the number of moment orders must be at most 10000";
+      return SettingProblem{
+          "q_count", "the number of moment orders must be at most 10000"};
     }
     if (!std::isfinite(m.QMin) || !std::isfinite(m.QMax)) {
-      return "the smallest and largest moment orders must be finite numbers";
+      return SettingProblem{
+          "q_min",
+          "the smallest and largest moment orders must be finite numbers"};
     }
     if (m.QCount > 1 && !(m.QMin < m.QMax)) {
-      return "the smallest moment order must be below the largest";
+      return SettingProblem{
+          "q_min", "the smallest moment order must be below the largest"};
     }
     const std::vector<double> q = MomentOrders(m);
     for (std::size_t j = 1; j < q.size(); ++j) {
       if (!(q[j] > q[j - 1]) || !std::isfinite(q[j])) {
-        return "the moment orders are too close together to be told apart";
+        return SettingProblem{
+            "q_count",
+            "the moment orders are too close together to be told apart"};
       }
     }
   }
 
-  if (m.ScaleCount < 2) return "the number of scales must be at least 2";
+  if (m.ScaleCount < 2)
+    return SettingProblem{"scale_count",
+                          "the number of scales must be at least 2"};
   if (m.ScaleCount > kMostScales) {
-    return "the number of scales must be at most 10000";
+    return SettingProblem{"scale_count",
+                          "the number of scales must be at most 10000"};
   }
-  if (m.MaxScale < 0) return "the largest scale must not be negative";
+  if (m.MaxScale < 0)
+    return SettingProblem{"max_scale",
+                          "the largest scale must not be negative"};
   const std::int32_t max_scale = MaxScaleOf(params);
   if (max_scale > params.Lrec) {
-    return "the largest scale (" + std::to_string(max_scale) +
-           ") must not exceed the window length (" +
-           std::to_string(params.Lrec) + ")";
+    return SettingProblem{"max_scale", "the largest scale (" +
+                                           std::to_string(max_scale) +
+                                           ") must not exceed the window "
+                                           "length (" +
+                                           std::to_string(params.Lrec) + ")"};
   }
   if (max_scale <= params.MinScale) {
-    return "the largest scale (" + std::to_string(max_scale) +
-           ") must exceed the minimum scale (" +
-           std::to_string(params.MinScale) + ")";
+    return SettingProblem{"max_scale",
+                          "the largest scale (" + std::to_string(max_scale) +
+                              ") must exceed the minimum scale (" +
+                              std::to_string(params.MinScale) + ")"};
   }
   if (m.FitMin < 0 || m.FitMax < 0) {
-    return "the fit range must not be negative";
+    return SettingProblem{"fit_min", "the fit range must not be negative"};
   }
   if (m.FitMin > 0 && m.FitMax > 0 && m.FitMin > m.FitMax) {
-    return "the fit range's lower end must not exceed its upper end";
+    return SettingProblem{
+        "fit_min", "the fit range's lower end must not exceed its upper end"};
   }
   const std::vector<std::int32_t> lengths =
       ScaleLengths(LogScaleGrid(params.MinScale, max_scale, m.ScaleCount));
   const ScaleSpan fit = FitScales(lengths, m.FitMin, m.FitMax);
   if (fit.Last - fit.First < 2 || lengths[fit.First] == lengths[fit.Last - 1]) {
-    return "the fit range must hold at least 2 different segment lengths of "
-           "the scale grid (" +
-           std::to_string(lengths.front()) + " to " +
-           std::to_string(lengths.back()) + " samples)";
+    return SettingProblem{
+        "fit_min",
+        "the fit range must hold at least 2 different segment lengths of the "
+        "scale grid (" +
+            std::to_string(lengths.front()) + " to " +
+            std::to_string(lengths.back()) + " samples)"};
   }
   if (!std::isfinite(m.RangeFloor) || m.RangeFloor < 0.0) {
-    return "the range floor must be a finite number, 0 or above";
+    return SettingProblem{
+        "range_floor", "the range floor must be a finite number, 0 or above"};
   }
 
   if (params.Surrogates.Count < 0) {
-    return "the number of surrogates must not be negative";
+    return SettingProblem{"surrogates",
+                          "the number of surrogates must not be negative"};
   }
   if (params.Surrogates.Count > kMostSurrogates) {
-    return "the number of surrogates must be at most 100000";
+    return SettingProblem{"surrogates",
+                          "the number of surrogates must be at most 100000"};
   }
   return std::nullopt;
 }

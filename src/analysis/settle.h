@@ -34,16 +34,24 @@ bool AcceptTstep(double answer);           // greater than 0 (not NaN)
 // Infinity or NaN.
 bool AcceptTimeAxis(double tini, double tstep);
 
+// A setting refused: which one, by its name in the settings table (the
+// Python keyword: "q", "max_scale", "fit_min", ...), and why, as one
+// sentence for the user.
+struct SettingProblem {
+  std::string Setting;
+  std::string Text;
+};
+
 // Why the method and surrogate options of `params` (whose Lrec, MinScale and
-// TrendOrder are already settled) cannot be run, as one sentence for the
-// user; std::nullopt when they can. Refused: no moment order (QCount < 1
+// TrendOrder are already settled) cannot be run; std::nullopt when they
+// can. Refused: no moment order (QCount < 1
 // with an empty QList), a non-finite order, an explicit list that is not
 // strictly ascending, QMin >= QMax with QCount > 1, a QCount above 100000,
 // a MaxScale beyond Lrec or not above MinScale, a ScaleCount below 2 or
 // above 100000, a negative or inverted fit range, a fit range holding fewer
 // than 2 distinct segment lengths, a negative or non-finite RangeFloor, and
 // a negative surrogate count.
-//   QCount 0 -> "the number of moment orders must be at least 1"
-std::optional<std::string> MethodProblem(const TableParams& params);
+//   QCount 0 -> {"q_count", "the number of moment orders must be at least 1"}
+std::optional<SettingProblem> MethodProblem(const TableParams& params);
 
 }  // namespace analysis

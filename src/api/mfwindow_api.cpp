@@ -9,11 +9,14 @@
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
+#include <variant>
 
 #include "analysis/engine.h"
 #include "analysis/params.h"
 #include "analysis/settle.h"
 #include "api/settings_params.h"
+#include "api/settings_table.h"
 #include "mfwindow/mfwindow.h"
 #include "series/result_records.h"
 #include "series/series_notes.h"
@@ -131,40 +134,39 @@ void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result) {
 }
 
 Settings Settle(const Settings& given) {
+  const auto refuse = [](std::string_view name, const std::string& text) {
+    Refuse(*FindSetting(name), text);
+  };
   if (!analysis::AcceptIncrFlag(given.IncrFlag)) {
-    throw std::invalid_argument("IncrFlag must be 0 or 1");
+    refuse("increments", "IncrFlag must be 0 or 1");
   }
   if (!analysis::AcceptTstep(given.Tstep)) {
-    throw std::invalid_argument("Tstep must be greater than 0");
+    refuse("dt", "Tstep must be greater than 0");
   }
   if (!analysis::AcceptTimeAxis(given.Tini, given.Tstep)) {
-    throw std::invalid_argument("Tini and Tstep must be finite");
+    if (!std::isfinite(given.Tini)) refuse("t0", "Tini must be finite");
+    refuse("dt", "Tstep must be finite");
   }
-  if (given.Threads < 0) {
-    throw std::invalid_argument("Threads must not be negative");
-  }
-  if (given.OnBadSample != BadSamplePolicy::kError &&
-      given.OnBadSample != BadSamplePolicy::kStop &&
-      given.OnBadSample != BadSamplePolicy::kSkip) {
-    throw std::invalid_argument("OnBadSample must be kError, kStop or kSkip");
-  }
-  if (given.Measure != Fluctuation::kRange &&
-      given.Measure != Fluctuation::kRms) {
-    throw std::invalid_argument("Measure must be kRange or kRms");
-  }
-  if (given.Surrogate != SurrogateKind::kShuffle &&
-      given.Surrogate != SurrogateKind::kPhase &&
-      given.Surrogate != SurrogateKind::kIaaft) {
-    throw std::invalid_argument("Surrogate must be kShuffle, kPhase or kIaaft");
+  if (given.Threads < 0) refuse("threads", "Threads must not be negative");
+  // A word setting must be one of its row's words.
+  for (const SettingRow& row : SettingRows()) {
+    if (const WordMember* word = std::get_if<WordMember>(&row.Member)) {
+      const int index = word->Get(given);
+      if (index < 0 || static_cast<std::size_t>(index) >= row.Words.size()) {
+        refuse(row.Name, std::string(row.Field) + " must be one of its " +
+                             std::to_string(row.Words.size()) +
+                             " enumerators, got " + std::to_string(index));
+      }
+    }
   }
   Settings settled = given;
   settled.TrendOrder = analysis::SettleTrendOrder(given.TrendOrder);
   settled.Lrec = analysis::SettleLrec(given.Lrec);
   settled.MinScale = analysis::SettleMinScale(given.MinScale, settled.Lrec);
   settled.WinShift = analysis::SettleWinShift(given.WinShift, settled.Lrec);
-  if (const std::optional<std::string> problem =
+  if (const std::optional<analysis::SettingProblem> problem =
           analysis::MethodProblem(ToTables(settled))) {
-    throw std::invalid_argument(*problem);
+    refuse(problem->Setting, problem->Text);
   }
   return settled;
 }

@@ -18,7 +18,6 @@
 #include "series/series_pipeline.h"
 
 namespace mfwindow {
-namespace {
 
 series::BadSamplePolicy InputPolicy(BadSamplePolicy policy) {
   switch (policy) {
@@ -31,8 +30,6 @@ series::BadSamplePolicy InputPolicy(BadSamplePolicy policy) {
   }
   return series::BadSamplePolicy::kError;
 }
-
-}  // namespace
 
 FileResult AnalyseFile(const std::filesystem::path& file,
                        const Settings& settings, const FileOptions& options) {

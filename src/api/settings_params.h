@@ -6,6 +6,7 @@
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
 #include "mfwindow/mfwindow.h"
+#include "series/series_input.h"
 
 namespace mfwindow {
 
@@ -15,6 +16,9 @@ analysis::AnalysisParams ToParams(const Settings& settings);
 // The fields of `settings` (already settled) that the tables and the engine
 // depend on: the answers, the method and the surrogates.
 analysis::TableParams ToTables(const Settings& settings);
+
+// The policy for bad samples as the series reader takes it.
+series::BadSamplePolicy InputPolicy(BadSamplePolicy policy);
 
 // The grids of a run as the library hands them out.
 void DescribeRun(const analysis::RunConstants& run, SeriesResult& result);

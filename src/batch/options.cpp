@@ -4,10 +4,15 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <deque>
 #include <limits>
 #include <system_error>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
-#include "analysis/settle.h"
+#include "api/settings_params.h"
+#include "api/settings_table.h"
 #include "series/series_pipeline.h"
 
 namespace batch {
@@ -88,6 +93,95 @@ std::optional<std::int64_t> ParseCount(std::string_view digits) {
 }
 
 const char* SystemEnv(const char* name) { return std::getenv(name); }
+
+// The analysis settings' flags, made from the settings table, each bound to
+// its member of the settings; a word setting is read as text, checked
+// against its row's words and set once the command line is parsed.
+class SettingFlags {
+ public:
+  SettingFlags(CLI::App& app, mfwindow::Settings& s) {
+    for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+      if (row.Flag.empty()) continue;
+      const std::string flag(row.Flag);
+      std::string help(row.Help);
+      if (!row.Range.empty()) help += " (" + std::string(row.Range) + ")";
+      CLI::Option* option = std::visit(
+          [&](const auto& member) {
+            return Add(app, s, row, flag, help, member);
+          },
+          row.Member);
+      options_.emplace_back(&row, option);
+    }
+  }
+
+  // Whether the flag of setting `name` was given.
+  bool Given(std::string_view name) const {
+    for (const auto& [row, option] : options_) {
+      if (row->Name == name) return option->count() > 0;
+    }
+    return false;
+  }
+
+  // Sets the word settings and settles `s` as the library does; a refusal
+  // names the flag.
+  void Apply(mfwindow::Settings& s) const {
+    std::size_t k = 0;
+    for (const auto& [row, option] : options_) {
+      if (const auto* word = std::get_if<mfwindow::WordMember>(&row->Member)) {
+        word->Set(s, mfwindow::WordIndex(*row, words_[k++]));
+      }
+    }
+    try {
+      mfwindow::Settle(s);
+    } catch (const mfwindow::SettingError& e) {
+      const mfwindow::SettingRow* row = mfwindow::FindSetting(e.Which());
+      throw CLI::ValidationError(
+          row == nullptr ? e.what()
+                         : mfwindow::Reworded(*row, row->Flag, e.what()));
+    }
+  }
+
+ private:
+  template <typename Member>
+  CLI::Option* Add(CLI::App& app, mfwindow::Settings& s,
+                   const mfwindow::SettingRow& row, const std::string& flag,
+                   const std::string& help, Member member) {
+    if constexpr (std::is_same_v<Member, bool mfwindow::Settings::*>) {
+      return app.add_flag(flag, s.*member, help);
+    } else if constexpr (std::is_same_v<Member, mfwindow::WordMember>) {
+      std::string& text = words_.emplace_back(mfwindow::DefaultText(row));
+      std::vector<std::string> words(row.Words.begin(), row.Words.end());
+      return app.add_option(flag, text, help)
+          ->check(CLI::IsMember(words))
+          ->type_name("WORD")
+          ->capture_default_str();
+    } else if constexpr (std::is_same_v<Member, std::vector<double>
+                                                    mfwindow::Settings::*>) {
+      return app.add_option(flag, s.*member, help)
+          ->allow_extra_args(false)
+          ->delimiter(',')
+          ->type_name("Q,Q,...");
+    } else {
+      CLI::Option* option =
+          app.add_option(flag, s.*member, help)->capture_default_str();
+      if constexpr (std::is_same_v<Member,
+                                   std::uint64_t mfwindow::Settings::*>) {
+        // An unsigned value read from "-1" would wrap round.
+        option->check(CLI::Validator(
+            [](std::string& text) -> std::string {
+              return !text.empty() && text.front() == '-'
+                         ? "must not be negative: " + text
+                         : std::string();
+            },
+            ""));
+      }
+      return option;
+    }
+  }
+
+  std::vector<std::pair<const mfwindow::SettingRow*, CLI::Option*>> options_;
+  std::deque<std::string> words_;  // the word settings' texts, in row order
+};
 
 }  // namespace
 
@@ -190,17 +284,19 @@ std::optional<Shard> ParseShard(std::string_view text) {
 
 std::vector<std::string> ClampWarnings(const mfwindow::Settings& given,
                                        const TypedSettings& typed) {
-  static constexpr std::string_view kFlags[] = {"--order", "--window",
-                                                "--min-scale", "--shift"};
+  static constexpr std::string_view kNames[] = {"order", "window", "min_scale",
+                                                "shift"};
   std::vector<std::string> lines;
   for (const mfwindow::ClampedValue& c : mfwindow::ClampedValues(given)) {
     // A default the user never typed is settled without a word (a short
     // --window lowers the minimum scale below its default, for example).
     if (!typed[static_cast<std::size_t>(c.Which)]) continue;
-    lines.push_back(std::string(kProgramName) + ": warning: " +
-                    std::string(kFlags[static_cast<int>(c.Which)]) + " " +
-                    std::to_string(c.Given) + " is out of range; using " +
-                    std::to_string(c.Used));
+    lines.push_back(
+        std::string(kProgramName) + ": warning: " +
+        std::string(
+            mfwindow::FindSetting(kNames[static_cast<int>(c.Which)])->Flag) +
+        " " + std::to_string(c.Given) + " is out of range; using " +
+        std::to_string(c.Used));
   }
   return lines;
 }
@@ -219,32 +315,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
   app.set_version_flag("--version",
                        std::string(kProgramName) + " " + MFWINDOW_VERSION);
 
-  app.add_option("--incr", s.IncrFlag,
-                 "1: analyse the increments inside each window (0/1)")
-      ->check(CLI::IsMember({0, 1}))
-      ->capture_default_str();
-  CLI::Option* order =
-      app.add_option("--order", s.TrendOrder,
-                     "detrending polynomial order, clamped into 1..10")
-          ->capture_default_str();
-  CLI::Option* window =
-      app.add_option("--window", s.Lrec,
-                     "window length Lrec in samples, at least 32")
-          ->capture_default_str();
-  CLI::Option* min_scale =
-      app.add_option("--min-scale", s.MinScale,
-                     "minimum scale: min(max(N, 20), Lrec/10)")
-          ->capture_default_str();
-  CLI::Option* shift =
-      app.add_option("--shift", s.WinShift,
-                     "samples between window starts, clamped into 1..Lrec")
-          ->capture_default_str();
-  app.add_option("--tini", s.Tini, "time mark one step before the first sample")
-      ->capture_default_str();
-  app.add_option("--tstep", s.Tstep,
-                 "time step, greater than 0 (sample j lies at "
-                 "Tini + j*Tstep)")
-      ->capture_default_str();
+  const SettingFlags settings(app, s);
   CLI::Option* series =
       app.add_option("series", o.Series, "series files, in order")
           ->type_name("FILE");
@@ -259,15 +330,6 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                  "directory of the result files, created if missing; - for "
                  "standard output (one series)")
       ->type_name("DIR")
-      ->capture_default_str();
-  app.add_option("--threads", s.Threads, "threads; 0: every core available")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            return !text.empty() && text.front() == '-'
-                       ? "must not be negative: " + text
-                       : std::string();
-          },
-          "NONNEGATIVE"))
       ->capture_default_str();
   std::string shard = "1/1";
   app.add_option("--shard", shard,
@@ -298,93 +360,14 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
           ->check(CLI::IsMember(
               {"auto", "comma", "semicolon", "tab", "whitespace"}))
           ->capture_default_str();
-  std::string on_bad = "error";
-  app.add_option("--on-bad-sample", on_bad,
-                 "a line that is not a number: fail the series (error), end "
-                 "it there (stop), or drop the line (skip)")
-      ->check(CLI::IsMember({"error", "stop", "skip"}))
-      ->capture_default_str();
-  app.add_flag("--spectrum", s.Spectrum,
-               "also write each window's whole spectrum");
   app.add_flag("--quiet", o.Quiet, "no progress on standard error");
-
-  // The method; the defaults are mfwindow's own.
-  app.add_flag("--profile", s.Profile,
-               "analyse the cumulative sum of the mean-removed window "
-               "values (standard MF-DFA)");
-  std::string fluctuation = "range";
-  app.add_option("--fluctuation", fluctuation,
-                 "measure of a detrended segment: range (largest minus "
-                 "smallest) or rms (root mean square)")
-      ->check(CLI::IsMember({"range", "rms"}))
-      ->capture_default_str();
-  app.add_option("--q-min", s.QMin, "smallest moment order")
-      ->capture_default_str();
-  app.add_option("--q-max", s.QMax, "largest moment order")
-      ->capture_default_str();
-  app.add_option("--q-count", s.QCount, "moment orders from --q-min to --q-max")
-      ->capture_default_str();
-  app.add_option("--q-list", s.QList,
-                 "the moment orders themselves, ascending (0 allowed)")
-      ->allow_extra_args(false)
-      ->delimiter(',')
-      ->type_name("Q,Q,...");
-  app.add_option("--max-scale", s.MaxScale,
-                 "longest segment in samples; 0: window/5")
-      ->capture_default_str();
-  app.add_option("--scale-count", s.ScaleCount,
-                 "log-spaced scales from the minimum scale to the longest")
-      ->capture_default_str();
-  app.add_option("--fit-min", s.FitMin,
-                 "shortest segment the log-log fits use; 0: no bound")
-      ->capture_default_str();
-  app.add_option("--fit-max", s.FitMax,
-                 "longest segment the log-log fits use; 0: no bound")
-      ->capture_default_str();
-  app.add_flag("--fq", s.KeepFq, "also write F_q(s) of every window");
-  app.add_option("--range-floor", s.RangeFloor,
-                 "fluctuations below REL times the window's largest "
-                 "magnitude count as zero (flat); 0: off")
-      ->type_name("REL")
-      ->capture_default_str();
-  app.add_option("--surrogates", s.Surrogates,
-                 "surrogates of each window for a null level of its width "
-                 "and AlfaSz; 0: none")
-      ->capture_default_str();
-  std::string surrogate = "iaaft";
-  app.add_option("--surrogate", surrogate, "shuffle, phase or iaaft")
-      ->check(CLI::IsMember({"shuffle", "phase", "iaaft"}))
-      ->capture_default_str();
-  app.add_option("--seed", s.Seed, "seed of the surrogates")
-      ->capture_default_str();
 
   try {
     app.parse(argc, argv);
     if (series->count() == 0 && list->count() == 0) {
       throw CLI::RequiredError("SERIES or --list");
     }
-    if (!analysis::AcceptTstep(s.Tstep)) {
-      throw CLI::ValidationError(
-          "--tstep", "must be greater than 0: " +
-                         app.get_option("--tstep")->as<std::string>());
-    }
-    if (!analysis::AcceptTimeAxis(s.Tini, s.Tstep)) {
-      throw CLI::ValidationError(
-          "--tini/--tstep", "must be finite numbers: " +
-                                app.get_option("--tini")->as<std::string>() +
-                                ", " +
-                                app.get_option("--tstep")->as<std::string>());
-    }
-    s.Measure = fluctuation == "rms" ? mfwindow::Fluctuation::kRms
-                                     : mfwindow::Fluctuation::kRange;
-    s.Surrogate = surrogate == "shuffle" ? mfwindow::SurrogateKind::kShuffle
-                  : surrogate == "phase" ? mfwindow::SurrogateKind::kPhase
-                                         : mfwindow::SurrogateKind::kIaaft;
-    try {
-      mfwindow::Settle(s);
-    } catch (const std::invalid_argument& e) {
-      throw CLI::ValidationError("the method", e.what());
-    }
+    settings.Apply(s);
     if (shard == "auto") {
       const AutoShard part = ShardFromSlurm(env ? env : EnvLookup(SystemEnv));
       if (!part.Part) throw CLI::ValidationError("--shard auto", part.Error);
@@ -432,17 +415,15 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     return ParseOutcome{std::nullopt, kExitUsage};
   }
   if (list->count() > 0) o.ListFile = list_file;
-  o.Typed = {order->count() > 0, window->count() > 0, min_scale->count() > 0,
-             shift->count() > 0};
+  o.Typed = {settings.Given("order"), settings.Given("window"),
+             settings.Given("min_scale"), settings.Given("shift")};
   o.Format = format == "csv" ? OutputFormat::kCsv : OutputFormat::kDat;
   o.OutDir = out_dir;
   if (out_dir == "-") {
     o.ToStandardOutput = true;
     if (format_option->count() == 0) o.Format = OutputFormat::kCsv;
   }
-  o.Input.OnBadSample = on_bad == "stop"   ? series::BadSamplePolicy::kStop
-                        : on_bad == "skip" ? series::BadSamplePolicy::kSkip
-                                           : series::BadSamplePolicy::kError;
+  o.Input.OnBadSample = mfwindow::InputPolicy(s.OnBadSample);
   return ParseOutcome{std::move(o), kExitSuccess};
 }
 

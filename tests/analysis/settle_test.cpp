@@ -112,16 +112,18 @@ TEST(MethodProblem, RefusesWhatCannotBeRun) {
     TableParams params =
         analysis::TablesOf(analysis_test::MakeParams(1000, 20, 2));
     c.change(params);
-    const std::optional<std::string> problem = analysis::MethodProblem(params);
+    const std::optional<analysis::SettingProblem> problem =
+        analysis::MethodProblem(params);
     if (c.reason == nullptr) {
-      EXPECT_FALSE(problem.has_value()) << *problem;
+      EXPECT_FALSE(problem.has_value()) << problem->Text;
       // What is accepted must build.
       analysis::RunConstants run;
       analysis::PrepareRun(run, params);
       EXPECT_GE(run.FitEnd - run.FitBegin, 2u);
     } else {
       ASSERT_TRUE(problem.has_value());
-      EXPECT_NE(problem->find(c.reason), std::string::npos) << *problem;
+      EXPECT_NE(problem->Text.find(c.reason), std::string::npos)
+          << problem->Text;
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <limits>
 #include <span>
@@ -81,23 +82,48 @@ TEST(Settle, ClampsAsTheDialogueDoes) {
   }
 }
 
-TEST(Settle, RejectsWhatTheDialogueAsksAgainFor) {
+TEST(Settle, RefusesNamingTheSetting) {
   constexpr double kInf = std::numeric_limits<double>::infinity();
-  std::vector<Settings> bad(11);
-  bad[0].IncrFlag = 2;
-  bad[1].IncrFlag = -1;
-  bad[2].Tstep = 0.0;
-  bad[3].Tstep = -1.0;
-  bad[4].Tstep = std::numeric_limits<double>::quiet_NaN();
-  bad[5].Tstep = -0.0;
-  bad[6].Threads = -1;
-  // Time axes that would give Infinity or NaN time marks.
-  bad[7].Tstep = kInf;
-  bad[8].Tini = std::numeric_limits<double>::quiet_NaN();
-  bad[9].Tini = -kInf;
-  bad[10].OnBadSample = static_cast<mfwindow::BadSamplePolicy>(7);
-  for (const Settings& s : bad) {
-    EXPECT_THROW(mfwindow::Settle(s), std::invalid_argument);
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    std::function<void(Settings&)> change;
+    const char* which;  // the setting's name in the settings table
+  } cases[] = {
+      {[](Settings& s) { s.IncrFlag = 2; }, "increments"},
+      {[](Settings& s) { s.IncrFlag = -1; }, "increments"},
+      {[](Settings& s) { s.Tstep = 0.0; }, "dt"},
+      {[](Settings& s) { s.Tstep = -1.0; }, "dt"},
+      {[](Settings& s) { s.Tstep = kNaN; }, "dt"},
+      {[](Settings& s) { s.Tstep = -0.0; }, "dt"},
+      {[](Settings& s) { s.Threads = -1; }, "threads"},
+      // Time axes that would give Infinity or NaN time marks.
+      {[](Settings& s) { s.Tstep = kInf; }, "dt"},
+      {[](Settings& s) { s.Tini = kNaN; }, "t0"},
+      {[](Settings& s) { s.Tini = -kInf; }, "t0"},
+      {[](Settings& s) {
+         s.OnBadSample = static_cast<mfwindow::BadSamplePolicy>(7);
+       },
+       "nan"},
+      {[](Settings& s) { s.Measure = static_cast<mfwindow::Fluctuation>(2); },
+       "fluctuation"},
+      {[](Settings& s) { s.MaxScale = 5000; }, "max_scale"},
+      {[](Settings& s) {
+         s.QList = {2.0, 1.0};
+       },
+       "q"},
+      {[](Settings& s) { s.FitMin = 50, s.FitMax = 50; }, "fit_min"},
+      {[](Settings& s) { s.Surrogates = -1; }, "surrogates"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.which);
+    Settings s;
+    c.change(s);
+    try {
+      mfwindow::Settle(s);
+      ADD_FAILURE() << "accepted";
+    } catch (const mfwindow::SettingError& e) {
+      EXPECT_EQ(e.Which(), c.which) << e.what();
+    }
     EXPECT_THROW(mfwindow::ClampedValues(s), std::invalid_argument);
     EXPECT_THROW(mfwindow::Analyser{s}, std::invalid_argument);
   }

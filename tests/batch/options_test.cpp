@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "api/settings_table.h"
 #include "batch/batch_run.h"
 
 namespace batch {
@@ -191,6 +192,12 @@ TEST(ParseCommandLine, HelpDocumentsTheFilesAndExitsWith0) {
         "--delimiter", "--on-bad-sample", "SLURM_ARRAY_TASK_ID", ".npy",
         "standard input", "standard output"}) {
     EXPECT_NE(p.Out.find(text), std::string::npos) << text;
+  }
+  // Every setting's flag, with its help, as the settings table has it.
+  for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+    EXPECT_NE(p.Out.find("  " + std::string(row.Flag) + " "), std::string::npos)
+        << row.Name;
+    EXPECT_NE(p.Out.find(row.Help), std::string::npos) << row.Name;
   }
 }
 
