@@ -15,10 +15,14 @@
 #include <limits>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <utility>
+#include <variant>
 #include <vector>
 
+#include "api/settings_table.h"
 #include "mfwindow/mfwindow.h"
 
 namespace py = pybind11;
@@ -40,173 +44,135 @@ struct Progress {
   std::atomic<bool> stop{false};
 };
 
-// Python integers are unbounded; the settings are 32-bit like the program's
-// answers.
-std::int32_t ToCount(std::int64_t value, const char* name) {
-  if (value < std::numeric_limits<std::int32_t>::min() ||
-      value > std::numeric_limits<std::int32_t>::max()) {
-    throw py::value_error(std::string(name) + " must fit in 32 bits");
-  }
-  return static_cast<std::int32_t>(value);
+// mfwindow.SettingError (a ValueError with .setting, the keyword) raised
+// for a refusal of the library, with the text naming the keyword.
+[[noreturn]] void RaiseSettingError(const mfwindow::SettingRow& row,
+                                    const std::string& text) {
+  const std::string_view keyword = row.Keyword.empty() ? row.Name : row.Keyword;
+  const py::object error =
+      py::module_::import("mfwindow._errors").attr("SettingError");
+  PyErr_SetObject(error.ptr(), error(mfwindow::Reworded(row, keyword, text),
+                                     std::string(keyword))
+                                   .ptr());
+  throw py::error_already_set();
 }
 
-// The method and surrogate keywords of mfwindow.analyse, as the Python layer
-// hands them over (types checked there): profile, fluctuation ("range",
-// "rms"), q (None or a list), q_min, q_max, q_count, max_scale (0: the
-// default), scale_count, fit_min, fit_max (0: no bound), fq, range_floor,
-// surrogates, surrogate ("shuffle", "phase", "iaaft") and seed. A key left
-// out keeps the library's default.
-void ApplyMethod(const py::dict& method, mfwindow::Settings& s) {
-  for (const auto& [key_object, value] : method) {
-    const std::string key = py::cast<std::string>(key_object);
-    if (key == "profile") {
-      s.Profile = py::cast<bool>(value);
-    } else if (key == "fluctuation") {
-      const std::string name = py::cast<std::string>(value);
-      if (name != "range" && name != "rms") {
-        throw py::value_error("fluctuation must be 'range' or 'rms', got '" +
-                              name + "'");
-      }
-      s.Measure = name == "rms" ? mfwindow::Fluctuation::kRms
-                                : mfwindow::Fluctuation::kRange;
-    } else if (key == "q") {
-      s.QList = value.is_none() ? std::vector<double>()
-                                : py::cast<std::vector<double>>(value);
-    } else if (key == "q_min") {
-      s.QMin = py::cast<double>(value);
-    } else if (key == "q_max") {
-      s.QMax = py::cast<double>(value);
-    } else if (key == "q_count") {
-      s.QCount = ToCount(py::cast<std::int64_t>(value), "q_count");
-    } else if (key == "max_scale") {
-      s.MaxScale = ToCount(py::cast<std::int64_t>(value), "max_scale");
-    } else if (key == "scale_count") {
-      s.ScaleCount = ToCount(py::cast<std::int64_t>(value), "scale_count");
-    } else if (key == "fit_min") {
-      s.FitMin = ToCount(py::cast<std::int64_t>(value), "fit_range");
-    } else if (key == "fit_max") {
-      s.FitMax = ToCount(py::cast<std::int64_t>(value), "fit_range");
-    } else if (key == "fq") {
-      s.KeepFq = py::cast<bool>(value);
-    } else if (key == "range_floor") {
-      s.RangeFloor = py::cast<double>(value);
-    } else if (key == "surrogates") {
-      s.Surrogates = ToCount(py::cast<std::int64_t>(value), "surrogates");
-    } else if (key == "surrogate") {
-      const std::string name = py::cast<std::string>(value);
-      if (name == "shuffle") {
-        s.Surrogate = mfwindow::SurrogateKind::kShuffle;
-      } else if (name == "phase") {
-        s.Surrogate = mfwindow::SurrogateKind::kPhase;
-      } else if (name == "iaaft") {
-        s.Surrogate = mfwindow::SurrogateKind::kIaaft;
-      } else {
-        throw py::value_error(
-            "surrogate must be 'shuffle', 'phase' or 'iaaft', got '" + name +
-            "'");
-      }
-    } else if (key == "seed") {
-      s.Seed = py::cast<std::uint64_t>(value);
-    } else {
-      throw py::value_error("unknown method option '" + key + "'");
-    }
+const mfwindow::SettingRow& RowNamed(const std::string& name) {
+  const mfwindow::SettingRow* row = mfwindow::FindSetting(name);
+  if (row == nullptr) throw py::key_error("no setting named '" + name + "'");
+  return *row;
+}
+
+// `value` set into `s` as `row` says: the Python layer has checked its type
+// already; what cannot be taken is a SettingError all the same.
+void SetOne(const mfwindow::SettingRow& row, const py::handle& value,
+            mfwindow::Settings& s) {
+  try {
+    std::visit(
+        [&](const auto& member) {
+          using M = std::decay_t<decltype(member)>;
+          if constexpr (std::is_same_v<M, std::int32_t mfwindow::Settings::*>) {
+            const auto wide = py::cast<std::int64_t>(value);
+            if (wide < std::numeric_limits<std::int32_t>::min() ||
+                wide > std::numeric_limits<std::int32_t>::max()) {
+              RaiseSettingError(
+                  row, "must fit in 32 bits, got " + std::to_string(wide));
+            }
+            s.*member = static_cast<std::int32_t>(wide);
+          } else if constexpr (std::is_same_v<M, std::vector<double>
+                                                     mfwindow::Settings::*>) {
+            s.*member = value.is_none() ? std::vector<double>()
+                                        : py::cast<std::vector<double>>(value);
+          } else if constexpr (std::is_same_v<M, mfwindow::WordMember>) {
+            const auto word = py::cast<std::string>(value);
+            const int index = mfwindow::WordIndex(row, word);
+            if (index < 0) {
+              std::string words;
+              for (const std::string_view w : row.Words) {
+                words += (words.empty() ? "'" : ", '") + std::string(w) + "'";
+              }
+              RaiseSettingError(
+                  row, "must be one of " + words + ", got '" + word + "'");
+            }
+            member.Set(s, index);
+          } else {
+            using V = std::decay_t<decltype(s.*member)>;
+            s.*member = py::cast<V>(value);
+          }
+        },
+        row.Member);
+  } catch (const py::cast_error&) {
+    RaiseSettingError(row, "cannot be " + py::repr(value).cast<std::string>());
   }
 }
 
-const char* FluctuationName(mfwindow::Fluctuation measure) {
-  return measure == mfwindow::Fluctuation::kRms ? "rms" : "range";
-}
-
-const char* SurrogateName(mfwindow::SurrogateKind kind) {
-  switch (kind) {
-    case mfwindow::SurrogateKind::kShuffle:
-      return "shuffle";
-    case mfwindow::SurrogateKind::kPhase:
-      return "phase";
-    case mfwindow::SurrogateKind::kIaaft:
-      return "iaaft";
+// Settings from a dict keyed by the settings table's names; a key left out
+// keeps the library's default.
+mfwindow::Settings MakeSettings(const py::dict& given) {
+  mfwindow::Settings s;
+  for (const auto& [key, value] : given) {
+    SetOne(RowNamed(py::cast<std::string>(key)), value, s);
   }
-  return "?";
+  return s;
 }
 
-mfwindow::Settings MakeSettings(std::int64_t increments, std::int64_t order,
-                                std::int64_t window, std::int64_t min_scale,
-                                std::int64_t shift, double t0, double dt,
-                                int threads, bool spectrum,
-                                const py::dict& method) {
-  mfwindow::Settings settings;
-  settings.IncrFlag = ToCount(increments, "increments");
-  settings.TrendOrder = ToCount(order, "order");
-  settings.Lrec = ToCount(window, "window");
-  settings.MinScale = ToCount(min_scale, "min_scale");
-  settings.WinShift = ToCount(shift, "shift");
-  settings.Tini = t0;
-  settings.Tstep = dt;
-  settings.Threads = threads;
-  settings.Spectrum = spectrum;
-  ApplyMethod(method, settings);
-  return settings;
-}
-
-// The keyword of mfwindow.analyse that a refusal of the method or
-// surrogate settings is about, told by the library's words; empty for
-// other refusals.
-std::string MethodKeyword(const std::string& text) {
-  // The first match wins: "the largest scale (..) must exceed the minimum
-  // scale" is about max_scale, not min_scale.
-  static constexpr std::array<std::pair<const char*, const char*>, 10>
-      kKeywords{{{"listed", "q"},
-                 {"moment order must be a finite", "q"},
-                 {"number of moment orders", "q_count"},
-                 {"smallest and largest moment", "q_min, q_max"},
-                 {"smallest moment order", "q_min, q_max"},
-                 {"too close together", "q_min, q_max, q_count"},
-                 {"number of scales", "scale_count"},
-                 {"largest scale", "max_scale"},
-                 {"fit range", "fit_range"},
-                 {"range floor", "range_floor"}}};
-  for (const auto& [words, keyword] : kKeywords) {
-    if (text.find(words) != std::string::npos) return keyword;
+// Settings as a dict keyed by the table's names: words as words, an empty
+// list of orders as None.
+py::dict SettingsDict(const mfwindow::Settings& s) {
+  py::dict out;
+  for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+    out[py::str(std::string(row.Name))] = std::visit(
+        [&](const auto& member) -> py::object {
+          using M = std::decay_t<decltype(member)>;
+          if constexpr (std::is_same_v<M, mfwindow::WordMember>) {
+            return py::str(std::string(
+                row.Words[static_cast<std::size_t>(member.Get(s))]));
+          } else if constexpr (std::is_same_v<M, std::vector<double>
+                                                     mfwindow::Settings::*>) {
+            return (s.*member).empty() ? py::object(py::none())
+                                       : py::object(py::cast(s.*member));
+          } else {
+            return py::cast(s.*member);
+          }
+        },
+        row.Member);
   }
-  if (text.find("surrogates") != std::string::npos) return "surrogates";
-  return "";  // not about the method
+  return out;
 }
 
-// The library's invalid_argument as Python's ValueError, with the Python
-// names of the settings.
+// The library's refusals as mfwindow.SettingError naming the keyword.
 template <typename F>
 auto Settled(F&& call) {
   try {
     return call();
-  } catch (const std::invalid_argument& e) {
-    std::string text = e.what();
-    if (text.rfind("IncrFlag", 0) == 0) {
-      text = "increments must be False or True (0 or 1)";
-    } else if (text.rfind("Tstep", 0) == 0) {
-      text = "dt must be greater than 0";
-    } else if (text.rfind("Threads", 0) == 0) {
-      text = "threads must not be negative";
-    } else if (const std::string keyword = MethodKeyword(text);
-               !keyword.empty()) {
-      text = keyword + ": " + text;
-    }
-    throw py::value_error(text);
+  } catch (const mfwindow::SettingError& e) {
+    RaiseSettingError(RowNamed(e.Which()), e.what());
   }
 }
 
-// Names of mfwindow::Setting, as the keywords of mfwindow.analyse.
-const char* KeywordName(mfwindow::Setting which) {
-  switch (which) {
-    case mfwindow::Setting::kTrendOrder:
-      return "order";
-    case mfwindow::Setting::kLrec:
-      return "window";
-    case mfwindow::Setting::kMinScale:
-      return "min_scale";
-    case mfwindow::Setting::kWinShift:
-      return "shift";
+// The settings table, one dict per row, for the Python layer to make its
+// keywords, defaults, type checks and docstring from.
+py::list SettingTable() {
+  static constexpr const char* kTypes[] = {"count", "real",  "flag",
+                                           "word",  "reals", "seed"};
+  const py::dict defaults = SettingsDict(mfwindow::Settings{});
+  py::list rows;
+  for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+    py::dict d;
+    d["name"] = std::string(row.Name);
+    d["keyword"] = std::string(row.Keyword);
+    d["flag"] = std::string(row.Flag);
+    d["field"] = std::string(row.Field);
+    d["type"] = kTypes[static_cast<int>(row.Type)];
+    d["default"] = defaults[py::str(std::string(row.Name))];
+    d["range"] = std::string(row.Range);
+    py::list words;
+    for (const std::string_view w : row.Words) words.append(std::string(w));
+    d["words"] = py::tuple(words);
+    d["help"] = std::string(row.Help);
+    rows.append(d);
   }
-  return "?";
+  return rows;
 }
 
 // Field `member` of every row, as a 1-D array.
@@ -237,47 +203,21 @@ Column SpectrumTable(const std::vector<mfwindow::WindowSpectrum>& spectra,
   return table;
 }
 
-// (settled settings as a dict, [(keyword, given, used), ...] for every
-// value settling changed). The method and surrogate settings are checked
-// as the library checks them (ValueError naming the keyword) and come back
-// as the run uses them: max_scale as a length (the window div 5 when not
-// given), q as a list or None.
-std::tuple<py::dict, py::list> Settle(std::int64_t increments,
-                                      std::int64_t order, std::int64_t window,
-                                      std::int64_t min_scale,
-                                      std::int64_t shift, double t0, double dt,
-                                      int threads, const py::dict& method) {
-  const mfwindow::Settings given =
-      MakeSettings(increments, order, window, min_scale, shift, t0, dt, threads,
-                   false, method);
+// (settled settings as a dict keyed by the table's names, [(name, given,
+// used), ...] for every value settling changed). Refusals raise
+// mfwindow.SettingError naming the keyword. max_scale comes back as the
+// length the run uses (the window div 5 when not given).
+std::tuple<py::dict, py::list> Settle(const py::dict& given_settings) {
+  const mfwindow::Settings given = MakeSettings(given_settings);
   const mfwindow::Settings used =
       Settled([&] { return mfwindow::Settle(given); });
-  py::dict settled;
-  settled["increments"] = used.IncrFlag;
-  settled["order"] = used.TrendOrder;
-  settled["window"] = used.Lrec;
-  settled["min_scale"] = used.MinScale;
-  settled["shift"] = used.WinShift;
-  settled["profile"] = used.Profile;
-  settled["fluctuation"] = FluctuationName(used.Measure);
-  settled["q"] = used.QList.empty() ? py::object(py::none())
-                                    : py::object(py::cast(used.QList));
-  settled["q_min"] = used.QMin;
-  settled["q_max"] = used.QMax;
-  settled["q_count"] = used.QCount;
+  py::dict settled = SettingsDict(used);
   // The library's rule for MaxScale 0 (the header's "0: Lrec div 5").
   settled["max_scale"] = used.MaxScale == 0 ? used.Lrec / 5 : used.MaxScale;
-  settled["scale_count"] = used.ScaleCount;
-  settled["fit_min"] = used.FitMin;
-  settled["fit_max"] = used.FitMax;
-  settled["fq"] = used.KeepFq;
-  settled["range_floor"] = used.RangeFloor;
-  settled["surrogates"] = used.Surrogates;
-  settled["surrogate"] = SurrogateName(used.Surrogate);
-  settled["seed"] = used.Seed;
   py::list clamped;
   for (const mfwindow::ClampedValue& c : mfwindow::ClampedValues(given)) {
-    clamped.append(py::make_tuple(KeywordName(c.Which), c.Given, c.Used));
+    clamped.append(py::make_tuple(std::string(mfwindow::RowOf(c.Which).Name),
+                                  c.Given, c.Used));
   }
   return {settled, clamped};
 }
@@ -287,18 +227,13 @@ std::tuple<py::dict, py::list> Settle(std::int64_t increments,
 // F_q(s) with Settings::KeepFq.
 py::dict Columns(const mfwindow::SeriesResult& result);
 
-py::dict Analyse(const Samples& samples, std::int64_t increments,
-                 std::int64_t order, std::int64_t window,
-                 std::int64_t min_scale, std::int64_t shift, double t0,
-                 double dt, int threads, bool spectrum, const py::dict& method,
+py::dict Analyse(const Samples& samples, const py::dict& given,
                  Progress* progress) {
   if (samples.ndim() != 1) {
     throw py::value_error("samples must be one-dimensional, got " +
                           std::to_string(samples.ndim()) + " dimensions");
   }
-  const mfwindow::Settings settings =
-      MakeSettings(increments, order, window, min_scale, shift, t0, dt, threads,
-                   spectrum, method);
+  const mfwindow::Settings settings = MakeSettings(given);
   mfwindow::ProgressCallback callback;
   if (progress != nullptr) {
     callback = [progress](std::int64_t done, std::int64_t total) {
@@ -322,33 +257,14 @@ py::dict Analyse(const Samples& samples, std::int64_t increments,
   return Columns(result);
 }
 
-// The file policy names of mfwindow-batch's --on-bad-sample.
-mfwindow::BadSamplePolicy Policy(const std::string& name) {
-  if (name == "error") return mfwindow::BadSamplePolicy::kError;
-  if (name == "stop") return mfwindow::BadSamplePolicy::kStop;
-  if (name == "skip") return mfwindow::BadSamplePolicy::kSkip;
-  throw py::value_error(
-      "on_bad_sample must be 'error', 'stop' or 'skip', "
-      "got '" +
-      name + "'");
-}
-
 // One series file as mfwindow-batch analyses it: a dict with the file's
 // name, why it failed (None when it did not), its notes and its columns;
 // with out_dir also the batch tool's result files.
-py::dict AnalyseFile(const std::string& path, std::int64_t increments,
-                     std::int64_t order, std::int64_t window,
-                     std::int64_t min_scale, std::int64_t shift, double t0,
-                     double dt, int threads, bool spectrum,
-                     const py::dict& method, const std::string& column,
-                     const std::string& header, const std::string& delimiter,
-                     const std::string& on_bad_sample,
-                     const std::string& out_dir, bool csv,
-                     const std::string& base_dir) {
-  mfwindow::Settings settings =
-      MakeSettings(increments, order, window, min_scale, shift, t0, dt, threads,
-                   spectrum, method);
-  settings.OnBadSample = Policy(on_bad_sample);
+py::dict AnalyseFile(const std::string& path, const py::dict& given,
+                     const std::string& column, const std::string& header,
+                     const std::string& delimiter, const std::string& out_dir,
+                     bool csv, const std::string& base_dir) {
+  const mfwindow::Settings settings = MakeSettings(given);
   mfwindow::FileOptions options;
   options.Column = column;
   options.Header = header;
@@ -464,26 +380,19 @@ PYBIND11_MODULE(_core, m) {
                              [](const Progress& p) { return p.total.load(); })
       .def("stop", [](Progress& p) { p.stop.store(true); });
 
-  m.def("settle", &Settle, py::arg("increments"), py::arg("order"),
-        py::arg("window"), py::arg("min_scale"), py::arg("shift"),
-        py::arg("t0"), py::arg("dt"), py::arg("threads"),
-        py::arg("method") = py::dict(),
+  m.def("setting_table", &SettingTable,
+        "The settings table: one dict per setting (name, keyword, flag, "
+        "field, type, default, range, words, help).");
+  m.def("settle", &Settle, py::arg("settings"),
         "Settled settings and the values settling changed.");
-  m.def("analyse", &Analyse, py::arg("samples"), py::arg("increments"),
-        py::arg("order"), py::arg("window"), py::arg("min_scale"),
-        py::arg("shift"), py::arg("t0"), py::arg("dt"), py::arg("threads"),
-        py::arg("spectrum"), py::arg("method") = py::dict(),
+  m.def("analyse", &Analyse, py::arg("samples"), py::arg("settings"),
         py::arg("progress") = nullptr,
         "One series analysed with the GIL released; a dict of columns. "
         "Raises Stopped when progress.stop() was called.");
-  m.def("analyse_file", &AnalyseFile, py::arg("path"), py::arg("increments"),
-        py::arg("order"), py::arg("window"), py::arg("min_scale"),
-        py::arg("shift"), py::arg("t0"), py::arg("dt"), py::arg("threads"),
-        py::arg("spectrum"), py::arg("method") = py::dict(),
+  m.def("analyse_file", &AnalyseFile, py::arg("path"), py::arg("settings"),
         py::arg("column") = "", py::arg("header") = "",
-        py::arg("delimiter") = "", py::arg("on_bad_sample") = "error",
-        py::arg("out_dir") = "", py::arg("csv") = false,
-        py::arg("base_dir") = "",
+        py::arg("delimiter") = "", py::arg("out_dir") = "",
+        py::arg("csv") = false, py::arg("base_dir") = "",
         "One series file read and analysed as mfwindow-batch does it, with "
         "the GIL released; a dict of name, failure, notes and columns.");
 }

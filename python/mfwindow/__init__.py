@@ -15,10 +15,12 @@ either (it needs matplotlib).
 """
 
 from ._core import __version__
+from ._errors import SettingError
 from ._analyse import (BadSampleWarning, ClampWarning, ShortSeriesWarning,
                        analyse)
 from ._files import read_result
 from ._result import Result, Settings
 
-__all__ = ["analyse", "read_result", "Result", "Settings", "ClampWarning",
+__all__ = ["analyse", "read_result", "Result", "Settings", "SettingError",
+           "ClampWarning",
            "ShortSeriesWarning", "BadSampleWarning", "__version__"]

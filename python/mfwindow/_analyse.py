@@ -7,13 +7,16 @@ import concurrent.futures
 import inspect
 import operator
 import os
+import textwrap
 import sys
 import warnings
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
+from numpy.typing import ArrayLike
 
 from . import _core
+from ._errors import SettingError
 from ._result import SHARED_KEYS, Result, Settings, as_time_origin
 
 # How often the calling thread wakes while the core works: to show
@@ -25,7 +28,15 @@ _SHIFT_OF_WINDOW = 2**31 - 1
 # The keywords of earlier versions and their present names.
 _OLD_NAMES = {"values": "x", "incr": "increments", "tini": "t0",
               "tstep": "dt"}
-_MISSING: Any = object()
+class _Required:
+    """The default of x and window, which must be given (as keywords of
+    earlier versions, values=, x may come under its old name)."""
+
+    def __repr__(self) -> str:
+        return "<required>"
+
+
+_REQUIRED: Any = _Required()
 
 
 class ClampWarning(UserWarning):
@@ -50,23 +61,28 @@ class ShortSeriesWarning(UserWarning):
     the result's arrays are empty."""
 
 
+class SettingTypeError(SettingError, TypeError):
+    """A setting of the wrong type (a word where a number is due, a float
+    where a count is): both a SettingError naming the keyword and a
+    TypeError."""
+
+
 def _count(value: Any, name: str) -> int:
+    if isinstance(value, (bool, np.bool_)):
+        raise SettingTypeError("%s must be an integer, got %r"
+                               % (name, value), name)
     try:
         return operator.index(value)
     except TypeError:
-        raise TypeError("%s must be an integer, got %r" % (name, value)) \
-            from None
+        raise SettingTypeError("%s must be an integer, got %r"
+                               % (name, value), name) from None
 
 
 def _positive(value: Any, name: str) -> float:
-    try:
-        number = float(value)
-    except (TypeError, ValueError):
-        raise TypeError("%s must be a number, got %r" % (name, value)) \
-            from None
+    number = _real(value, name)
     if not (np.isfinite(number) and number > 0.0):
-        raise ValueError("%s must be a finite number greater than 0, got %r"
-                         % (name, value))
+        raise SettingError("%s must be a finite number greater than 0, got "
+                           "%r" % (name, value), name)
     return number
 
 
@@ -91,103 +107,159 @@ def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
     return data, (None if data.ndim == 1 else tuple(range(data.shape[0])))
 
 
-_NAN_POLICIES = ("error", "stop", "skip")
-_FLUCTUATIONS = ("range", "rms")
-_SURROGATES = ("iaaft", "shuffle", "phase")
-# The method's defaults: the described method, byte for byte.
-_Q_DEFAULTS = {"q_min": -10.0, "q_max": 10.0, "q_count": 200}
+# The settings table of the library: one row per setting, with its name,
+# keyword, batch flag, type, default, allowed range or words and help.
+_TABLE: Tuple[Dict[str, Any], ...] = tuple(_core.setting_table())
+_ROWS: Dict[str, Dict[str, Any]] = {row["name"]: row for row in _TABLE}
+# Keywords whose default here is None, meaning what the library does with
+# its own default: the shift of the window, window // 5, the grid of q_min,
+# q_max and q_count, every scale.
+_NONE_MEANS = {
+    "dt": "1, or 1/fs when fs is given",
+    "shift": "the window",
+    "max_scale": "window // 5",
+    "q": "q_count orders from q_min to q_max",
+    "fit_range": "every scale",
+}
+# The types of the table as Python names them, for the docstring.
+_TYPE_NAMES = {"count": "int", "real": "float", "flag": "bool",
+               "reals": "sequence of float", "seed": "int"}
+
+
+def _default(name: str) -> Any:
+    """The default of keyword `name` in analyse(), as the library has it
+    (a None default of analyse() means it)."""
+    if name == "increments":
+        return bool(_ROWS[name]["default"])
+    return _ROWS[name]["default"]
 
 
 def _real(value: Any, name: str) -> float:
     if isinstance(value, (bool, np.bool_, str, bytes)):
-        raise TypeError("%s must be a number, got %r" % (name, value))
+        raise SettingTypeError("%s must be a number, got %r" % (name, value),
+                               name)
     try:
         return float(value)
     except (TypeError, ValueError):
-        raise TypeError("%s must be a number, got %r" % (name, value)) \
-            from None
+        raise SettingTypeError("%s must be a number, got %r" % (name, value),
+                               name) from None
 
 
 def _flag(value: Any, name: str) -> bool:
     if not isinstance(value, (bool, np.bool_)):
-        raise TypeError("%s must be True or False, got %r" % (name, value))
+        raise SettingTypeError("%s must be True or False, got %r"
+                               % (name, value), name)
     return bool(value)
 
 
 def _word(value: Any, name: str, words: Sequence[str]) -> str:
+    listed = ", ".join(repr(w) for w in words)
     if not isinstance(value, str):
-        raise TypeError("%s must be one of %s, got %r"
-                        % (name, ", ".join(repr(w) for w in words), value))
+        raise SettingTypeError("%s must be one of %s, got %r"
+                               % (name, listed, value), name)
     if value not in words:
-        raise ValueError("%s must be one of %s, got %r"
-                         % (name, ", ".join(repr(w) for w in words), value))
+        raise SettingError("%s must be one of %s, got %r"
+                           % (name, listed, value), name)
     return value
 
 
-def _method(profile: Any, fluctuation: Any, q: Any, q_min: Any, q_max: Any,
-            q_count: Any, max_scale: Any, scale_count: Any, fit_range: Any,
-            fq: Any, range_floor: Any, surrogates: Any, surrogate: Any,
-            seed: Any) -> Dict[str, Any]:
-    """The method and surrogate keywords, their types checked, as the core
-    takes them. Whether they can be used together (ascending orders, a fit
-    range holding two scales, ...) the library decides when it settles
-    them, naming the keyword."""
-    method: Dict[str, Any] = dict(
-        profile=_flag(profile, "profile"),
-        fluctuation=_word(fluctuation, "fluctuation", _FLUCTUATIONS),
-        q_min=_real(q_min, "q_min"), q_max=_real(q_max, "q_max"),
-        q_count=_count(q_count, "q_count"),
-        scale_count=_count(scale_count, "scale_count"),
-        fq=_flag(fq, "fq"), range_floor=_real(range_floor, "range_floor"),
-        surrogates=_count(surrogates, "surrogates"),
-        surrogate=_word(surrogate, "surrogate", _SURROGATES))
-    if q is not None:
-        orders = np.asarray(q)
-        if orders.dtype.kind not in "iuf" or orders.ndim > 1:
-            raise TypeError("q must be a sequence of real moment orders, got "
-                            "%r" % (q,))
-        orders = orders.astype(np.float64).reshape(-1)
-        if orders.size == 0:
-            raise ValueError("q must hold at least one moment order")
-        changed = [k for k, v in _Q_DEFAULTS.items() if method[k] != v]
+def _orders(q: Any) -> List[float]:
+    orders = np.asarray(q)
+    if orders.dtype.kind not in "iuf" or orders.ndim > 1:
+        raise SettingTypeError("q must be a sequence of real moment orders, "
+                               "got %r" % (q,), "q")
+    orders = orders.astype(np.float64).reshape(-1)
+    if orders.size == 0:
+        raise SettingError("q must hold at least one moment order", "q")
+    return orders.tolist()
+
+
+_CHECKS: Dict[str, Callable[[Any, str], Any]] = {
+    "count": _count, "real": _real, "flag": _flag,
+    "reals": lambda value, name: _orders(value),
+    "seed": _count,
+}
+
+
+def _core_settings(given: Dict[str, Any]) -> Dict[str, Any]:
+    """analyse()'s keywords (of the settings table) type-checked and turned
+    into the settings the core takes, keyed by the table's names. Whether
+    the values can be used together the library decides when it settles
+    them, raising SettingError naming the keyword."""
+    out: Dict[str, Any] = {}
+    for name, value in given.items():
+        if name == "fit_range":
+            out.update(_fit_range(value))
+            continue
+        row = _ROWS[name]
+        if value is None and name in _NONE_MEANS:
+            if name == "max_scale":
+                out[name] = 0
+            continue
+        if row["type"] == "word":
+            out[name] = _word(value, name, row["words"])
+        else:
+            out[name] = _CHECKS[row["type"]](value, name)
+    if out.get("q") is not None:
+        changed = [k for k in ("q_min", "q_max", "q_count")
+                   if out[k] != _ROWS[k]["default"]]
         if changed:
-            raise ValueError("q lists the moment orders; %s cannot be given "
-                             "with it" % ", ".join(changed))
-        method["q"] = orders.tolist()
+            raise SettingError("q lists the moment orders; %s cannot be "
+                               "given with it" % ", ".join(changed), "q")
+    if given.get("max_scale") is not None and out["max_scale"] <= 0:
+        raise SettingError("max_scale must be a segment length of at least 1 "
+                           "sample, or None for window // 5; got %d"
+                           % out["max_scale"], "max_scale")
+    if not 0 <= out["seed"] < 2**64:
+        raise SettingError("seed must be an integer from 0 to 2**64 - 1, got "
+                           "%d" % out["seed"], "seed")
+    return out
+
+
+def _fit_range(fit_range: Any) -> Dict[str, int]:
+    if fit_range is None:
+        return {"fit_min": 0, "fit_max": 0}
+    try:
+        low, high = fit_range
+    except (TypeError, ValueError):
+        raise SettingTypeError("fit_range must be a pair (lo, hi) of segment "
+                               "lengths in samples, got %r" % (fit_range,),
+                               "fit_range") from None
+    bounds = {"fit_min": 0, "fit_max": 0}
+    for key, value in (("fit_min", low), ("fit_max", high)):
+        if value is not None:
+            bounds[key] = _count(value, "fit_range")
+            if bounds[key] <= 0:
+                raise SettingError("fit_range must hold segment lengths of at "
+                                   "least 1 sample (None: no bound), got %r"
+                                   % (fit_range,), "fit_range")
+    return bounds
+
+
+def _parameter_doc(keyword: str) -> str:
+    """The docstring entry of a keyword of the settings table."""
+    if keyword == "fit_range":
+        low, high = _ROWS["fit_min"], _ROWS["fit_max"]
+        return ("    fit_range : (int or None, int or None) or None\n"
+                "        (%s, %s), both ends included; None: every scale."
+                % (low["help"], high["help"]))
+    row = _ROWS[keyword]
+    kind = ("{%s}" % ", ".join(repr(w) for w in row["words"])
+            if row["type"] == "word" else _TYPE_NAMES[row["type"]])
+    text = row["help"][0].upper() + row["help"][1:]
+    if row["range"]:
+        text += " (%s)" % row["range"]
+    text += "."
+    if keyword in _NONE_MEANS:
+        kind += " or None"
+        text += " None: %s." % _NONE_MEANS[keyword]
     else:
-        method["q"] = None
-    if max_scale is None:
-        method["max_scale"] = 0
-    else:
-        method["max_scale"] = _count(max_scale, "max_scale")
-        if method["max_scale"] <= 0:
-            raise ValueError("max_scale must be a segment length of at least "
-                             "1 sample, or None for window // 5; got %d"
-                             % method["max_scale"])
-    fit_min = fit_max = 0
-    if fit_range is not None:
-        try:
-            low, high = fit_range
-        except (TypeError, ValueError):
-            raise TypeError("fit_range must be a pair (lo, hi) of segment "
-                            "lengths in samples, got %r" % (fit_range,)) \
-                from None
-        if low is not None:
-            fit_min = _count(low, "fit_range")
-        if high is not None:
-            fit_max = _count(high, "fit_range")
-        if (low is not None and fit_min <= 0) or (high is not None
-                                                   and fit_max <= 0):
-            raise ValueError("fit_range must hold segment lengths of at "
-                             "least 1 sample (None: no bound), got %r"
-                             % (fit_range,))
-    method["fit_min"], method["fit_max"] = fit_min, fit_max
-    seed = _count(seed, "seed")
-    if not 0 <= seed < 2**64:
-        raise ValueError("seed must be an integer from 0 to 2**64 - 1, got %d"
-                         % seed)
-    method["seed"] = seed
-    return method
+        text += " Default: %r." % (_default(keyword),)
+    if keyword in _NOTES:
+        text += " " + _NOTES[keyword]
+    lines = textwrap.wrap(text, 72, initial_indent="        ",
+                          subsequent_indent="        ")
+    return "    %s : %s\n%s" % (keyword, kind, "\n".join(lines))
 
 
 def _where(index: Tuple[int, ...],
@@ -350,8 +422,8 @@ def _run(rows: List[np.ndarray], core_args: Dict[str, Any], threads: int,
     pool = concurrent.futures.ThreadPoolExecutor(
         max_workers=workers, thread_name_prefix="mfwindow")
     try:
-        futures = [pool.submit(_core.analyse, row, threads=per_row,
-                               progress=progress, **core_args)
+        futures = [pool.submit(_core.analyse, row,
+                               dict(core_args, threads=per_row), progress)
                    for row, progress in zip(rows, progresses)]
         pending = set(futures)
         while pending:
@@ -373,20 +445,151 @@ def _run(rows: List[np.ndarray], core_args: Dict[str, Any], threads: int,
         pool.shutdown(wait=True)
 
 
-def analyse(x: Any = _MISSING, window: Any = _MISSING,
-            shift: Optional[int] = None, order: int = 2,
-            min_scale: int = 20, increments: Any = _MISSING,
-            t0: Any = _MISSING, dt: Any = _MISSING,
-            fs: Optional[float] = None, spectrum: bool = False,
-            threads: int = 0, progress: Any = False, nan: str = "error",
-            profile: bool = False, fluctuation: str = "range",
-            q: Any = None, q_min: float = -10.0, q_max: float = 10.0,
-            q_count: int = 200, max_scale: Optional[int] = None,
-            scale_count: int = 200, fit_range: Any = None, fq: bool = False,
-            range_floor: float = 0.0, surrogates: int = 0,
-            surrogate: str = "iaaft", seed: int = 0,
+def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
+            shift: Optional[int] = None,
+            order: int = _default("order"),
+            min_scale: int = _default("min_scale"),
+            increments: bool = _default("increments"),
+            t0: Any = _default("t0"), dt: Optional[float] = None,
+            fs: Optional[float] = None,
+            spectrum: bool = _default("spectrum"),
+            threads: int = _default("threads"), progress: Any = False,
+            nan: str = _default("nan"),
+            profile: bool = _default("profile"),
+            fluctuation: str = _default("fluctuation"),
+            q: Optional[Sequence[float]] = None,
+            q_min: float = _default("q_min"),
+            q_max: float = _default("q_max"),
+            q_count: int = _default("q_count"),
+            max_scale: Optional[int] = None,
+            scale_count: int = _default("scale_count"),
+            fit_range: Optional[Tuple[Optional[int], Optional[int]]] = None,
+            fq: bool = _default("fq"),
+            range_floor: float = _default("range_floor"),
+            surrogates: int = _default("surrogates"),
+            surrogate: str = _default("surrogate"),
+            seed: int = _default("seed"),
             **old_names: Any) -> Result:
-    """Multifractal singularity spectra of `x` by detrended fluctuation
+    given = {"x": x, "increments": increments, "t0": t0, "dt": dt}
+    for old, value in old_names.items():
+        new = _OLD_NAMES.get(old)
+        if new is None:
+            raise TypeError("analyse() got an unexpected keyword argument %r"
+                            % old)
+        # A keyword still at its default gives way to its old name.
+        unchanged = (given[new] is _REQUIRED if new == "x"
+                     else given[new] is None if new == "dt"
+                     else bool(given[new] == _default(new)))
+        if not unchanged:
+            raise TypeError("analyse() got both %r and its old name %r"
+                            % (new, old))
+        given[new] = value
+    if given["x"] is _REQUIRED:
+        raise TypeError("analyse() missing required argument 'x'")
+    if window is _REQUIRED:
+        raise TypeError("analyse() missing required argument 'window'")
+    if given["dt"] is not None and fs is not None:
+        raise TypeError("analyse() takes dt or fs, not both")
+
+    origin = as_time_origin(given["t0"])
+    step: Optional[float] = None
+    if fs is not None:
+        fs = _positive(fs, "fs")
+    else:
+        step = (_default("dt") if given["dt"] is None
+                else _positive(given["dt"], "dt"))
+    if not (progress is None or isinstance(progress, bool)
+            or callable(progress)):
+        raise TypeError("progress must be True, False or a callable "
+                        "progress(done, total), got %r" % (progress,))
+    # The core computes the time marks only on the plain float axis; the
+    # others come from the window positions here.
+    plain_time = fs is None and not isinstance(origin, np.datetime64)
+    core = _core_settings(dict(
+        window=window, shift=shift, order=order, min_scale=min_scale,
+        increments=(int(given["increments"])
+                    if isinstance(given["increments"], (bool, np.bool_))
+                    else given["increments"]),
+        t0=origin if plain_time else 0.0,
+        dt=step if plain_time else 1.0, threads=threads, nan=nan,
+        spectrum=spectrum, profile=profile, fluctuation=fluctuation, q=q,
+        q_min=q_min, q_max=q_max, q_count=q_count, max_scale=max_scale,
+        scale_count=scale_count, fit_range=fit_range, fq=fq,
+        range_floor=range_floor, surrogates=surrogates, surrogate=surrogate,
+        seed=seed))
+    shift_given = core.get("shift")
+    if shift_given is None:
+        core["shift"] = _SHIFT_OF_WINDOW
+    settled, clamped = _core.settle(core)
+    clamped = [c for c in clamped
+               if not (c[0] == "shift" and shift_given is None)]
+    data, channels = _samples(given["x"])
+    data, lengths = _apply_nan_policy(data, channels, nan)
+    if clamped:
+        warnings.warn(ClampWarning(
+            "settings out of range were clamped: " + ", ".join(
+                "%s %d -> %d" % c for c in clamped), clamped), stacklevel=2)
+    threads = core["threads"]
+    settings = Settings(
+        window=settled["window"], shift=settled["shift"],
+        order=settled["order"], min_scale=settled["min_scale"],
+        increments=bool(settled["increments"]), t0=origin, dt=step, fs=fs,
+        spectrum=bool(spectrum), threads=threads, nan=nan,
+        profile=settled["profile"], fluctuation=settled["fluctuation"],
+        q=None if settled["q"] is None else tuple(settled["q"]),
+        q_min=settled["q_min"], q_max=settled["q_max"],
+        q_count=settled["q_count"], max_scale=settled["max_scale"],
+        scale_count=settled["scale_count"],
+        fit_range=(None if settled["fit_min"] == settled["fit_max"] == 0
+                   else (settled["fit_min"] or None,
+                         settled["fit_max"] or None)),
+        fq=settled["fq"], range_floor=settled["range_floor"],
+        surrogates=settled["surrogates"], surrogate=settled["surrogate"],
+        seed=settled["seed"])
+
+    samples = max(lengths)
+    positions = settings.window_positions(samples)
+    if samples < settings.window:
+        warnings.warn(ShortSeriesWarning(
+            "the series has %d samples, fewer than the window of %d: no "
+            "window to analyse, the arrays are empty"
+            % (samples, settings.window)), stacklevel=2)
+
+    rows = ([data[:lengths[0]]] if channels is None
+            else [row[:n] for row, n in zip(data, lengths)])
+    display = _Display(progress, len(positions) * len(rows))
+    # The non-finite samples are handled above; the core sees only finite
+    # ones, as settled.
+    core_args = dict(settled, shift=settings.shift, nan="error",
+                     max_scale=core.get("max_scale", 0))
+    try:
+        parts = _run(rows, core_args, threads, display)
+    finally:
+        display.close()
+    for part in parts:
+        part["status"] = np.asarray(part["status"], dtype="<U16")
+    longest = int(np.argmax(lengths))
+    time = parts[longest]["time"]
+    for part, n in zip(parts, lengths):
+        expected = settings.window_positions(n).shape[0]
+        if part["time"].shape[0] != expected:
+            raise RuntimeError("mfwindow: %d windows expected, the core gave "
+                               "%d" % (expected, part["time"].shape[0]))
+        _pad_windows(part, positions.shape[0])
+    if channels is None:
+        arrays = dict(parts[0])
+    else:
+        arrays = {key: (parts[0][key] if key in SHARED_KEYS - {"time"}
+                        else time if key == "time"
+                        else np.stack([p[key] for p in parts]))
+                  for key in parts[0]}
+    if not plain_time:
+        arrays["time"] = settings.times(positions)
+    return Result(arrays, settings, channels)
+
+
+
+_DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     analysis inside a window moving along it: the numbers the mfwindow
     program writes for the same answers, bit for bit.
 
@@ -396,85 +599,21 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         One series, or one series per row; anything numpy turns into
         float64 (a pandas DataFrame gives one channel per column). Every
         sample must be finite.
-    window : int
-        Window length in samples (Lrec), at least 32.
-    shift : int or None
-        Samples between window starts, 1..window; None: the window.
-    order : int
-        Order of the detrending polynomial, 1..10.
-    min_scale : int
-        Smallest segment length, min(max(min_scale, 20), window // 10).
-    increments : bool
-        Analyse the increments inside each window instead of the values.
-    t0, dt : float
-        Sample j, counted from 1, lies at time t0 + j*dt (dt > 0). t0 may
-        be a numpy datetime64 (or datetime): the time marks are then
-        datetime64[ns] and dt is in seconds.
-    fs : float
+@settings@
+    fs : float or None
         Sampling rate in Hz, instead of dt: sample j lies at t0 + j/fs
         seconds, computed as a division (fs=250 gives 4.4, not
         4.4000000000000004).
-    spectrum : bool
-        Also keep each window's whole spectrum (q, h, tau, alpha, f_alpha).
-    threads : int
-        Worker threads; 0: every core this process may use. Channels are
-        analysed side by side; the numbers do not depend on the threads.
+@run@
     progress : bool or callable
         True shows a bar (tqdm when it is installed, else a line on
         standard error); a callable is called as progress(done, total) in
         windows from the calling thread, about every 0.05 s.
-    nan : {"error", "stop", "skip"}
-        What a non-finite sample (NaN, an infinity) does: "error" raises
-        ValueError naming its index; "stop" ends the series there (each
-        channel at its own; windows a channel misses are NaN); "skip"
-        drops it, so later samples move up and the time axis counts the
-        samples kept (channels must have them at the same places). Both
-        warn with a BadSampleWarning. As mfwindow-batch --on-bad-sample
-        and the C++ API's Settings::OnBadSample.
 
     The method (the defaults are the described method, byte for byte; the
     same as mfwindow-batch's flags of the same names):
 
-    profile : bool
-        Analyse the cumulative sum of the mean-removed window values (the
-        profile of standard MF-DFA) instead of the values themselves.
-    fluctuation : {"range", "rms"}
-        How a detrended segment is measured: the range of its residuals
-        (largest minus smallest), or their root mean square. profile=True
-        with "rms" is the standard MF-DFA.
-    q : sequence of float or None
-        The moment orders themselves, strictly ascending; 0 is allowed (the
-        logarithmic mean). None: q_count orders from q_min to q_max in
-        equal steps.
-    q_min, q_max, q_count : float, float, int
-        The grid of moment orders when q is None.
-    max_scale : int or None
-        Longest segment in samples, at most the window; None: window // 5.
-    scale_count : int
-        Log-spaced scales from min_scale to max_scale (at least 2).
-    fit_range : (int or None, int or None) or None
-        Segment lengths (samples) bounding the scales that the log-log fits
-        use, both ends included; None: every scale.
-    fq : bool
-        Also keep F_q(s) of every window: arrays fq (windows x q x scales),
-        q, scales (segment lengths) and log_scale.
-    range_floor : float
-        > 0: a segment fluctuation below range_floor times the window's
-        largest magnitude counts as flat (zero).
-    surrogates : int
-        For each window, this many surrogates of it analysed with the same
-        settings: the null levels width_null_median, width_null_p95,
-        width_p (rank p-value (1 + #{surrogate width >= observed}) / (N +
-        1)) and alfa_sz_null_median, alfa_sz_null_p95, alfa_sz_p (two-sided
-        about the surrogates' median). 0: none.
-    surrogate : {"iaaft", "shuffle", "phase"}
-        The kind: iterative amplitude-adjusted (keeps the distribution and,
-        nearly, the spectrum), a shuffle (keeps the distribution), or random
-        Fourier phases (keeps the power spectrum). Surrogates are made from
-        the window's increments, re-integrated when values are analysed.
-    seed : int
-        Seed of the surrogates, 0 .. 2**64 - 1; results depend on the
-        samples, the settings and the seed, never on threads.
+@method@
 
     The keywords of earlier versions still work: values (x), incr
     (increments), tini (t0), tstep (dt).
@@ -497,6 +636,9 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
 
     Raises
     ------
+    SettingError
+        A ValueError naming the keyword in its ``setting`` (a wrong type
+        is also a TypeError).
     ValueError
         For a non-finite sample (naming its index), increments other than
         0/1, dt or fs not greater than 0, negative threads, a count
@@ -564,137 +706,38 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     ...                      surrogate="shuffle", seed=1)
     >>> n.width_p.shape, bool(np.all((n.width_p > 0) & (n.width_p <= 1)))
     ((3,), True)
-    """
-    given = {"x": x, "increments": increments, "t0": t0, "dt": dt}
-    for old, value in old_names.items():
-        new = _OLD_NAMES.get(old)
-        if new is None:
-            raise TypeError("analyse() got an unexpected keyword argument %r"
-                            % old)
-        if given[new] is not _MISSING:
-            raise TypeError("analyse() got both %r and its old name %r"
-                            % (new, old))
-        given[new] = value
-    if given["x"] is _MISSING:
-        raise TypeError("analyse() missing required argument 'x'")
-    if window is _MISSING:
-        raise TypeError("analyse() missing required argument 'window'")
-    if given["dt"] is not _MISSING and fs is not None:
-        raise TypeError("analyse() takes dt or fs, not both")
+"""
 
-    window = _count(window, "window")
-    order = _count(order, "order")
-    min_scale = _count(min_scale, "min_scale")
-    shift_given = None if shift is None else _count(shift, "shift")
-    threads = _count(threads, "threads")
-    inc = given["increments"]
-    inc = 0 if inc is _MISSING else _count(inc, "increments")
-    origin = as_time_origin(0.0 if given["t0"] is _MISSING else given["t0"])
-    step: Optional[float] = None
-    if fs is not None:
-        fs = _positive(fs, "fs")
-    else:
-        step = 1.0 if given["dt"] is _MISSING else _positive(given["dt"],
-                                                            "dt")
-    if nan not in _NAN_POLICIES:
-        raise ValueError("nan must be one of %s, got %r"
-                         % (", ".join(repr(p) for p in _NAN_POLICIES), nan))
-    if not (progress is None or isinstance(progress, bool)
-            or callable(progress)):
-        raise TypeError("progress must be True, False or a callable "
-                        "progress(done, total), got %r" % (progress,))
-    method = _method(profile, fluctuation, q, q_min, q_max, q_count,
-                     max_scale, scale_count, fit_range, fq, range_floor,
-                     surrogates, surrogate, seed)
+_NOTES = {
+    "t0": "t0 may be a numpy datetime64 (or datetime): the time marks are "
+          "then datetime64[ns] and dt is in seconds.",
+    "threads": "Channels are analysed side by side; the numbers do not "
+               "depend on the threads.",
+    "nan": "Under 'stop' each channel ends at its own (windows a channel "
+           "misses are NaN); under 'skip' later samples move up, so the time "
+           "axis counts the samples kept (channels must have them at the "
+           "same places). Both warn with a BadSampleWarning.",
+    "fq": "Arrays fq (windows x q x scales), q, scales (segment lengths) "
+          "and log_scale.",
+    "surrogates": "The null levels width_null_median, width_null_p95, "
+                  "width_p (rank p-value (1 + #{surrogate width >= "
+                  "observed}) / (N + 1)) and alfa_sz_null_median, "
+                  "alfa_sz_null_p95, alfa_sz_p (two-sided about the "
+                  "surrogates' median).",
+    "surrogate": "Surrogates are made from the window's increments, "
+                 "re-integrated when values are analysed.",
+}
 
-    # The core computes the time marks only on the plain float axis; the
-    # others come from the window positions here.
-    plain_time = fs is None and not isinstance(origin, np.datetime64)
-    core_t0 = origin if plain_time else 0.0
-    core_dt = step if plain_time else 1.0
-    shift_arg = _SHIFT_OF_WINDOW if shift_given is None else shift_given
-    settled, clamped = _core.settle(inc, order, window, min_scale, shift_arg,
-                                    core_t0, core_dt, threads, method)
-    clamped = [c for c in clamped
-               if not (c[0] == "shift" and shift_given is None)]
-    data, channels = _samples(given["x"])
-    data, lengths = _apply_nan_policy(data, channels, nan)
-    if clamped:
-        warnings.warn(ClampWarning(
-            "settings out of range were clamped: " + ", ".join(
-                "%s %d -> %d" % c for c in clamped), clamped), stacklevel=2)
-    settings = Settings(
-        window=settled["window"], shift=settled["shift"],
-        order=settled["order"], min_scale=settled["min_scale"],
-        increments=bool(settled["increments"]), t0=origin, dt=step, fs=fs,
-        spectrum=bool(spectrum), threads=threads, nan=nan,
-        profile=settled["profile"], fluctuation=settled["fluctuation"],
-        q=None if settled["q"] is None else tuple(settled["q"]),
-        q_min=settled["q_min"], q_max=settled["q_max"],
-        q_count=settled["q_count"], max_scale=settled["max_scale"],
-        scale_count=settled["scale_count"],
-        fit_range=(None if settled["fit_min"] == settled["fit_max"] == 0
-                   else (settled["fit_min"] or None,
-                         settled["fit_max"] or None)),
-        fq=settled["fq"], range_floor=settled["range_floor"],
-        surrogates=settled["surrogates"], surrogate=settled["surrogate"],
-        seed=settled["seed"])
-
-    samples = max(lengths)
-    positions = settings.window_positions(samples)
-    if samples < settings.window:
-        warnings.warn(ShortSeriesWarning(
-            "the series has %d samples, fewer than the window of %d: no "
-            "window to analyse, the arrays are empty"
-            % (samples, settings.window)), stacklevel=2)
-
-    rows = ([data[:lengths[0]]] if channels is None
-            else [row[:n] for row, n in zip(data, lengths)])
-    display = _Display(progress, len(positions) * len(rows))
-    core_args = dict(increments=inc, order=settings.order,
-                     window=settings.window, min_scale=settings.min_scale,
-                     shift=settings.shift, t0=core_t0, dt=core_dt,
-                     spectrum=bool(spectrum), method=method)
-    try:
-        parts = _run(rows, core_args, threads, display)
-    finally:
-        display.close()
-    for part in parts:
-        part["status"] = np.asarray(part["status"], dtype="<U16")
-    longest = int(np.argmax(lengths))
-    time = parts[longest]["time"]
-    for part, n in zip(parts, lengths):
-        expected = settings.window_positions(n).shape[0]
-        if part["time"].shape[0] != expected:
-            raise RuntimeError("mfwindow: %d windows expected, the core gave "
-                               "%d" % (expected, part["time"].shape[0]))
-        _pad_windows(part, positions.shape[0])
-    if channels is None:
-        arrays = dict(parts[0])
-    else:
-        arrays = {key: (parts[0][key] if key in SHARED_KEYS - {"time"}
-                        else time if key == "time"
-                        else np.stack([p[key] for p in parts]))
-                  for key in parts[0]}
-    if not plain_time:
-        arrays["time"] = settings.times(positions)
-    return Result(arrays, settings, channels)
-
-
-analyse.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
-    [inspect.Parameter(name, inspect.Parameter.POSITIONAL_OR_KEYWORD,
-                       default=default)
-     for name, default in (("x", inspect.Parameter.empty),
-                           ("window", inspect.Parameter.empty),
-                           ("shift", None), ("order", 2), ("min_scale", 20),
-                           ("increments", False), ("t0", 0.0), ("dt", 1.0),
-                           ("fs", None), ("spectrum", False), ("threads", 0),
-                           ("progress", False), ("nan", "error"),
-                           ("profile", False), ("fluctuation", "range"),
-                           ("q", None), ("q_min", -10.0), ("q_max", 10.0),
-                           ("q_count", 200), ("max_scale", None),
-                           ("scale_count", 200), ("fit_range", None),
-                           ("fq", False), ("range_floor", 0.0),
-                           ("surrogates", 0), ("surrogate", "iaaft"),
-                           ("seed", 0))],
-    return_annotation=Result)
+_DOC_SETTINGS = "\n".join(
+    _parameter_doc(k) for k in ("window", "shift", "order", "min_scale",
+                                "increments", "t0", "dt"))
+_DOC_RUN = "\n".join(_parameter_doc(k) for k in ("spectrum", "threads",
+                                                  "nan"))
+_DOC_METHOD = "\n".join(
+    _parameter_doc(k) for k in ("profile", "fluctuation", "q", "q_min",
+                                "q_max", "q_count", "max_scale",
+                                "scale_count", "fit_range", "range_floor",
+                                "fq", "surrogates", "surrogate", "seed"))
+analyse.__doc__ = (_DOC.replace("@settings@", _DOC_SETTINGS)
+                   .replace("@run@", _DOC_RUN)
+                   .replace("@method@", _DOC_METHOD))

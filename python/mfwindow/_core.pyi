@@ -19,26 +19,15 @@ class Progress:
     def total(self) -> int: ...
     def stop(self) -> None: ...
 
-# The method and surrogate options, keyed as mfwindow.analyse names them:
-# profile, fluctuation ("range"/"rms"), q (list or None), q_min, q_max,
-# q_count, max_scale (0: window // 5), scale_count, fit_min, fit_max (0: no
-# bound), fq, range_floor, surrogates, surrogate ("shuffle"/"phase"/
-# "iaaft"), seed. Keys left out keep their defaults.
-Method = Dict[str, Any]
+# Settings keyed by the settings table's names (setting_table()); keys left
+# out keep the library's defaults. Refusals raise mfwindow.SettingError.
+SettingsDict = Dict[str, Any]
 
-def settle(increments: int, order: int, window: int, min_scale: int,
-           shift: int, t0: float, dt: float, threads: int,
-           method: Method = ...) -> Tuple[Dict[str, Any],
-                                          List[Tuple[str, int, int]]]: ...
-def analyse(samples: ArrayLike, increments: int, order: int, window: int,
-            min_scale: int, shift: int, t0: float, dt: float, threads: int,
-            spectrum: bool, method: Method = ...,
+def setting_table() -> List[Dict[str, Any]]: ...
+def settle(settings: SettingsDict) -> Tuple[Dict[str, Any],
+                                            List[Tuple[str, int, int]]]: ...
+def analyse(samples: ArrayLike, settings: SettingsDict,
             progress: Optional[Progress] = ...) -> Dict[str, np.ndarray]: ...
-
-def analyse_file(path: str, increments: int, order: int, window: int,
-                 min_scale: int, shift: int, t0: float, dt: float,
-                 threads: int, spectrum: bool, method: Method = ...,
-                 column: str = ...,
-                 header: str = ..., delimiter: str = ...,
-                 on_bad_sample: str = ..., out_dir: str = ...,
+def analyse_file(path: str, settings: SettingsDict, column: str = ...,
+                 header: str = ..., delimiter: str = ..., out_dir: str = ...,
                  csv: bool = ..., base_dir: str = ...) -> Dict[str, Any]: ...

@@ -21,7 +21,7 @@ from typing import Any, Dict, Iterable, List, Mapping, Optional
 import numpy as np
 
 from . import _core
-from ._analyse import _method
+from ._analyse import _core_settings
 from ._result import NULL_KEYS
 
 # The per-window columns, in the order of mfwindow-batch's CSV.
@@ -41,12 +41,15 @@ def _settings(window: int, shift: Optional[int] = None, order: int = 2,
               min_scale: int = 20, increments: bool = False,
               t0: float = 0.0, dt: float = 1.0, spectrum: bool = False,
               threads: int = 1, **method: Any) -> Dict[str, Any]:
-    return dict(increments=int(increments), order=int(order),
-                window=int(window), min_scale=int(min_scale),
-                shift=_SHIFT_OF_WINDOW if shift is None else int(shift),
-                t0=float(t0), dt=float(dt), threads=int(threads),
-                spectrum=bool(spectrum),
-                method=_method(**dict(_METHOD_DEFAULTS, **method)))
+    """The keywords checked as mfwindow.analyse checks them, as the
+    compiled core takes them (keyed by the settings table's names)."""
+    settings = _core_settings(dict(
+        window=window, shift=shift, order=order, min_scale=min_scale,
+        increments=int(increments) if isinstance(increments, bool)
+        else increments, t0=t0, dt=dt, threads=threads, spectrum=spectrum,
+        **dict(_METHOD_DEFAULTS, **method)))
+    settings.setdefault("shift", _SHIFT_OF_WINDOW)
+    return settings
 
 
 def _frame(series: str, columns: Optional[Dict[str, np.ndarray]],
@@ -78,11 +81,10 @@ def _frame(series: str, columns: Optional[Dict[str, np.ndarray]],
 def _file_task(path: str, base_dir: str, out: Optional[str],
                read: Dict[str, str], csv: bool,
                settings: Dict[str, Any]) -> Any:
-    null = settings["method"]["surrogates"] > 0
+    null = settings["surrogates"] > 0
     try:
-        got = _core.analyse_file(path, base_dir=base_dir,
-                                 out_dir=out or "", csv=csv, **read,
-                                 **settings)
+        got = _core.analyse_file(path, settings, base_dir=base_dir,
+                                 out_dir=out or "", csv=csv, **read)
     except (ValueError, RuntimeError, MemoryError) as e:
         return _frame(path, None, str(e), [], null)
     return _frame(path, got["columns"], got["failure"], got["notes"], null)
@@ -92,19 +94,18 @@ def _array_task(name: str, values: Any, settings: Dict[str, Any],
                 nan: str) -> Any:
     import warnings
     from . import analyse
-    keywords = {k: settings[k] for k in ("order", "min_scale", "t0", "dt",
-                                         "threads", "spectrum")}
+    keywords = {k: settings.get(k) for k in (
+        "order", "min_scale", "t0", "dt", "threads", "spectrum", "profile",
+        "fluctuation", "q", "q_min", "q_max", "q_count", "scale_count", "fq",
+        "range_floor", "surrogates", "surrogate", "seed")}
     keywords["increments"] = bool(settings["increments"])
-    method = settings["method"]
-    keywords.update({k: method[k] for k in _METHOD_DEFAULTS
-                     if k not in ("fit_range", "max_scale")})
-    keywords["max_scale"] = method["max_scale"] or None
-    keywords["fit_range"] = (method["fit_min"] or None,
-                             method["fit_max"] or None)
+    keywords["max_scale"] = settings["max_scale"] or None
+    keywords["fit_range"] = (settings["fit_min"] or None,
+                             settings["fit_max"] or None)
     if keywords["q"] is not None:
         for k in ("q_min", "q_max", "q_count"):
             del keywords[k]
-    null = method["surrogates"] > 0
+    null = settings["surrogates"] > 0
     if settings["shift"] != _SHIFT_OF_WINDOW:
         keywords["shift"] = settings["shift"]
     try:
@@ -233,13 +234,10 @@ def analyse_files(paths: Iterable[str], client: Any = None,
     settings = _settings(window, shift, order, min_scale, increments, t0, dt,
                          spectrum, threads, **method)
     # Settings out of range are refused or clamped before any task runs.
-    _core.settle(settings["increments"], settings["order"],
-                 settings["window"], settings["min_scale"],
-                 settings["shift"], settings["t0"], settings["dt"],
-                 settings["threads"], settings["method"])
+    settings["nan"] = on_bad_sample
+    _core.settle(settings)
     read = {"column": "" if column is None else str(column),
-            "header": header or "", "delimiter": delimiter or "",
-            "on_bad_sample": on_bad_sample}
+            "header": header or "", "delimiter": delimiter or ""}
     base = os.getcwd()
     out_dir = None if out is None else os.path.join(base, os.fspath(out))
     names = [os.fspath(p) for p in paths]

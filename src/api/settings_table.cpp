@@ -134,6 +134,13 @@ const SettingRow* FindSetting(std::string_view name) {
   return nullptr;
 }
 
+const SettingRow& RowOf(Setting which) {
+  static constexpr std::string_view kNames[] = {"order", "window", "min_scale",
+                                                "shift"};
+  static_assert(static_cast<int>(Setting::kWinShift) == 3);
+  return *FindSetting(kNames[static_cast<int>(which)]);
+}
+
 std::string DefaultText(const SettingRow& row) {
   static const Settings defaults;
   struct Visitor {

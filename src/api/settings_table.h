@@ -62,6 +62,9 @@ std::span<const SettingRow> SettingRows();
 // The row named `name`, or nullptr.
 const SettingRow* FindSetting(std::string_view name);
 
+// The row of a setting that settling may clamp.
+const SettingRow& RowOf(Setting which);
+
 // The default of a row, as a default Settings holds it, in the words the
 // batch tool's help writes it: "2", "-10", "false", "range", "" (an empty
 // list).

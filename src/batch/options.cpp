@@ -284,19 +284,15 @@ std::optional<Shard> ParseShard(std::string_view text) {
 
 std::vector<std::string> ClampWarnings(const mfwindow::Settings& given,
                                        const TypedSettings& typed) {
-  static constexpr std::string_view kNames[] = {"order", "window", "min_scale",
-                                                "shift"};
   std::vector<std::string> lines;
   for (const mfwindow::ClampedValue& c : mfwindow::ClampedValues(given)) {
     // A default the user never typed is settled without a word (a short
     // --window lowers the minimum scale below its default, for example).
     if (!typed[static_cast<std::size_t>(c.Which)]) continue;
-    lines.push_back(
-        std::string(kProgramName) + ": warning: " +
-        std::string(
-            mfwindow::FindSetting(kNames[static_cast<int>(c.Which)])->Flag) +
-        " " + std::to_string(c.Given) + " is out of range; using " +
-        std::to_string(c.Used));
+    lines.push_back(std::string(kProgramName) +
+                    ": warning: " + std::string(mfwindow::RowOf(c.Which).Flag) +
+                    " " + std::to_string(c.Given) + " is out of range; using " +
+                    std::to_string(c.Used));
   }
   return lines;
 }

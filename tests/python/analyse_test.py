@@ -7,6 +7,7 @@ import dataclasses
 import datetime
 import doctest
 import fractions
+import inspect
 import os
 import signal
 import sys
@@ -676,3 +677,39 @@ def test_docstring_examples_run(module):
     outcome = doctest.testmod(module, optionflags=doctest.ELLIPSIS)
     assert outcome.attempted > 0
     assert outcome.failed == 0
+
+
+@pytest.mark.parametrize("keywords, setting, kind", [
+    (dict(max_scale=5000), "max_scale", ValueError),  # beyond the window
+    (dict(q=[2, 1]), "q", ValueError),                # not ascending
+    (dict(fit_range=(50, 50)), "fit_range", ValueError),
+    (dict(fluctuation="abs"), "fluctuation", ValueError),
+    (dict(order="2"), "order", TypeError),
+    (dict(window=2**40), "window", ValueError),       # beyond 32 bits
+    (dict(threads=-1), "threads", ValueError),
+    (dict(dt=0), "dt", ValueError),
+])
+def test_refusals_name_the_setting(keywords, setting, kind):
+    x = np.arange(2000.0)
+    with pytest.raises(mfwindow.SettingError) as caught:
+        mfwindow.analyse(x, **dict(dict(window=1000), **keywords))
+    assert caught.value.setting == setting
+    assert isinstance(caught.value, kind)
+    assert str(caught.value).startswith(setting)
+
+
+def test_keywords_and_docstring_come_from_the_settings_table():
+    from mfwindow import _analyse, _core
+    parameters = inspect.signature(mfwindow.analyse).parameters
+    for row in _core.setting_table():
+        keyword = row["keyword"]
+        assert parameters[keyword].kind in (inspect.Parameter.KEYWORD_ONLY,
+                                            inspect.Parameter.
+                                            POSITIONAL_OR_KEYWORD)
+        expected = (_analyse._REQUIRED if keyword == "window"
+                    else None if keyword in _analyse._NONE_MEANS
+                    else _analyse._default(keyword))
+        assert parameters[keyword].default == expected, keyword
+        assert "\n    %s : " % keyword in mfwindow.analyse.__doc__
+        assert row["help"][1:] in " ".join(mfwindow.analyse.__doc__.split()), \
+            keyword
