@@ -70,9 +70,13 @@ def _positive(value: Any, name: str) -> float:
     return number
 
 
-def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
+def _samples(x: Any, window: int
+             ) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
     """x as contiguous float64, 1-D or channels x samples, and the channel
-    labels (None for one series)."""
+    labels (None for one series). A 2-D array with more rows than columns
+    and rows shorter than one window is taken for samples x channels (what
+    np.loadtxt and DataFrame.to_numpy() give) and refused at once: analysed
+    as it stands it would give no window after a long run."""
     module = type(x).__module__ or ""
     if module.startswith("pandas") and hasattr(x, "to_numpy"):
         if hasattr(x, "columns"):  # a DataFrame: one channel per column
@@ -87,6 +91,15 @@ def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
                          "(2-D), got %d dimensions" % data.ndim)
     if data.ndim == 2 and data.shape[0] == 0:
         raise ValueError("x has no channels (shape %s)" % (data.shape,))
+    if data.ndim == 2 and data.shape[1] < min(data.shape[0], window):
+        rows, columns = data.shape
+        raise ValueError(
+            "x has shape %s: rows are channels, so that is %d channels of %d "
+            "sample%s, fewer than one window (%d); for %d channel%s of %d "
+            "samples pass x.T%s" % (
+                data.shape, rows, columns, "" if columns == 1 else "s",
+                window, columns, "" if columns == 1 else "s", rows,
+                " (or x.ravel())" if columns == 1 else ""))
     data = np.ascontiguousarray(data, dtype=np.float64)
     return data, (None if data.ndim == 1 else tuple(range(data.shape[0])))
 
@@ -617,7 +630,7 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
                                     core_t0, core_dt, threads, method)
     clamped = [c for c in clamped
                if not (c[0] == "shift" and shift_given is None)]
-    data, channels = _samples(given["x"])
+    data, channels = _samples(given["x"], settled["window"])
     data, lengths = _apply_nan_policy(data, channels, nan)
     if clamped:
         warnings.warn(ClampWarning(

@@ -374,6 +374,26 @@ def test_values_must_be_one_series_or_channels(values):
         mfwindow.analyse(values, window=32, min_scale=3)
 
 
+# A samples x channels array (np.loadtxt, DataFrame.to_numpy()) once ran for
+# minutes as thousands of channels too short for a window, for no result.
+@pytest.mark.parametrize("shape,window,refused", [
+    ((100_000, 3), 1000, "100000 channels of 3 samples.*pass x.T$"),
+    ((100_000, 1), 1000, r"pass x.T \(or x.ravel\(\)\)$"),
+    ((40, 31), 32, "40 channels of 31 samples"),
+    ((40, 32), 32, None),  # the rows hold a window: channels as given
+])
+def test_samples_by_channels_is_refused_at_once(shape, window, refused):
+    values = np.resize(support.walk(997, seed=2), shape)
+    start = time.monotonic()
+    if refused is None:
+        got = mfwindow.analyse(values, window=window, min_scale=3)
+        assert got.alfa_sz.shape == (40, 1)
+        return
+    with pytest.raises(ValueError, match=refused):
+        mfwindow.analyse(values, window=window, min_scale=3)
+    assert time.monotonic() - start < 1.0
+
+
 def test_old_keyword_names_give_the_same_results():
     values = support.walk(800, seed=6)
     old = mfwindow.analyse(values=values, window=200, incr=1, tini=3.0,
