@@ -478,8 +478,8 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         For each window, this many surrogates of it analysed with the same
         settings: the null levels width_null_median, width_null_p95,
         width_p (rank p-value (1 + #{surrogate width >= observed}) / (N +
-        1)) and alfa_sz_null_median, alfa_sz_null_p95, alfa_sz_p (two-sided
-        about the surrogates' median). 0: none.
+        1)) and alpha_sz_null_median, alpha_sz_null_p95, alpha_sz_p
+        (two-sided about the surrogates' median). 0: none.
     surrogate : {"iaaft", "shuffle", "phase"}
         The kind: iterative amplitude-adjusted (keeps the distribution and,
         nearly, the spectrum), a shuffle (keeps the distribution), or random
@@ -495,8 +495,8 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     Returns
     -------
     Result
-        Arrays time, alfa_min, alfa_max, alfa_width, alfa_sz, f_alfa_sz
-        (one value per complete window; a last window that the series does
+        Arrays time, alpha_min, alpha_max, alpha_width, alpha_sz,
+        f_alpha_sz (one value per complete window; a last window that the series does
         not fill is dropped), the spectra with spectrum=True, and the
         settled settings. For channels each array but time and q has a
         leading channel axis.
@@ -529,7 +529,8 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     >>> r = mfwindow.analyse(x, window=1000, shift=500)
     >>> r.time
     array([1000., 1500., 2000., 2500., 3000.])
-    >>> bool(np.all((r.alfa_min < r.alfa_sz) & (r.alfa_sz < r.alfa_max)))
+    >>> bool(np.all((r.alpha_min < r.alpha_sz)
+    ...             & (r.alpha_sz < r.alpha_max)))
     True
 
     Sampled at 250 Hz, the time marks are in seconds:
@@ -541,9 +542,9 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
 
     >>> both = mfwindow.analyse(np.vstack([x, x[::-1]]), window=1000,
     ...                         shift=500)
-    >>> both.alfa_sz.shape
+    >>> both.alpha_sz.shape
     (2, 5)
-    >>> bool(np.array_equal(both.alfa_sz[0], r.alfa_sz))
+    >>> bool(np.array_equal(both.alpha_sz[0], r.alpha_sz))
     True
 
     Settings out of range are clamped, with a warning:

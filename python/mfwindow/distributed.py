@@ -22,7 +22,10 @@ import numpy as np
 
 from . import _core
 from ._analyse import _method
-from ._result import NULL_KEYS
+from ._result import NULL_KEYS as _NEW_NULL_KEYS, file_name
+
+# The null levels as mfwindow-batch's CSV names them.
+NULL_KEYS = tuple(file_name(k) for k in _NEW_NULL_KEYS)
 
 # The per-window columns, in the order of mfwindow-batch's CSV.
 _COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
