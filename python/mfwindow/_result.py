@@ -438,6 +438,54 @@ class Result(Mapping):
         return pd.DataFrame({k: np.asarray(self._arrays[k]).reshape(-1)
                              for k in keys}, index=index)
 
+    def to_xarray(self) -> Any:
+        """The arrays as an xarray Dataset with the dimensions ``channel``
+        (channels x samples input only), ``window``, ``q`` (the moment
+        orders of h, tau and fq), ``scale`` (the segment lengths of fq) and
+        ``point`` (the 100 points of each sampled spectrum); ``time`` is a
+        coordinate along ``window`` (counted from 1) and the settled
+        settings are attributes. Needs xarray (pip install xarray)."""
+        try:
+            import xarray as xr
+        except ImportError:
+            raise ImportError("to_xarray() needs xarray (Debian: "
+                              "python3-xarray, or pip install xarray)") \
+                from None
+        lead: Tuple[str, ...] = (() if self.channels is None
+                                 else ("channel",))
+        coords: dict = {"window": np.arange(1, self.n_windows + 1),
+                        "time": ("window", self._arrays["time"])}
+        if self.channels is not None:
+            coords["channel"] = list(self.channels)
+        if "q" in self._arrays:
+            coords["q"] = self._arrays["q"]
+        if "scales" in self._arrays:
+            coords["scale"] = self._arrays["scales"]
+            coords["log_scale"] = ("scale", self._arrays["log_scale"])
+        inner = {"h": ("q",), "tau": ("q",), "alpha": ("point",),
+                 "f_alpha": ("point",), "fq": ("q", "scale")}
+        variables = {}
+        for key, value in self._arrays.items():
+            if key in SHARED_KEYS:
+                continue
+            dims = lead + ("window",) + inner.get(key, ())
+            if np.ndim(value) != len(dims):  # a later addition of its own
+                dims = dims[:len(lead) + 1] + tuple(
+                    "%s_%d" % (key, k)
+                    for k in range(np.ndim(value) - len(lead) - 1))
+            variables[key] = (dims, value)
+        attrs = {} if self.name is None else {"name": self.name}
+        if self.settings is not None:
+            for field, value in dataclasses.asdict(self.settings).items():
+                # Attributes hold what netCDF can: numbers and text.
+                if isinstance(value, (bool, np.bool_)):
+                    attrs[field] = int(value)
+                elif isinstance(value, (int, float, str)):
+                    attrs[field] = value
+                elif isinstance(value, np.datetime64):
+                    attrs[field] = str(value)
+        return xr.Dataset(variables, coords=coords, attrs=attrs)
+
     def __repr__(self) -> str:
         shape = ("%d windows" % self.n_windows if self.channels is None
                  else "%d channels x %d windows" % (len(self.channels),

@@ -394,6 +394,30 @@ def test_samples_by_channels_is_refused_at_once(shape, window, refused):
     assert time.monotonic() - start < 1.0
 
 
+def test_to_xarray_labels_channel_window_q_and_scale():
+    xr = pytest.importorskip("xarray")
+    values = np.vstack([support.walk(700, seed=4), support.walk(700, seed=5)])
+    got = mfwindow.analyse(values, window=200, shift=100, fs=50, q=[-2, 2],
+                           spectrum=True, fq=True)
+    got.channels = ("a", "b")
+    ds = got.to_xarray()
+    assert isinstance(ds, xr.Dataset)
+    assert ds["alpha_sz"].dims == ("channel", "window")
+    assert ds["h"].dims == ("channel", "window", "q")
+    assert ds["fq"].dims == ("channel", "window", "q", "scale")
+    assert ds["f_alpha"].dims == ("channel", "window", "point")
+    assert bits(ds["alpha_sz"].sel(channel="b").values) == bits(
+        got.alpha_sz[1])
+    assert bits(ds["fq"].values) == bits(got.fq)
+    assert bits(ds["time"].values) == bits(got.time)
+    assert ds["q"].values.tolist() == [-2.0, 2.0]
+    assert ds["scale"].values.tolist() == got.scales.tolist()
+    assert (ds.attrs["window"], ds.attrs["fs"], ds.attrs["fq"]) == (200, 50,
+                                                                    1)
+    one = got.channel("a").to_xarray()
+    assert one["alpha_sz"].dims == ("window",)
+
+
 def test_old_keyword_names_give_the_same_results():
     values = support.walk(800, seed=6)
     old = mfwindow.analyse(values=values, window=200, incr=1, tini=3.0,
