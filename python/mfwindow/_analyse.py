@@ -496,9 +496,9 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     -------
     Result
         Arrays time, alpha_min, alpha_max, alpha_width, alpha_sz,
-        f_alpha_sz (one value per complete window; a last window that the series does
-        not fill is dropped), the spectra with spectrum=True, and the
-        settled settings. For channels each array but time and q has a
+        f_alpha_sz (one value per complete window; a last window that the
+        series does not fill is dropped), the spectra with spectrum=True,
+        and the settled settings. For channels each array but time and q has a
         leading channel axis.
 
     Warns

@@ -228,19 +228,20 @@ class Result(Mapping):
     last sample), ``alpha_min``, ``alpha_max``, ``alpha_width`` (alpha_max -
     alpha_min), ``alpha_sz`` (alpha where f(alpha) is largest) and
     ``f_alpha_sz`` (f there; the result files spell these "alfa", and the
-    old names still work, with a DeprecationWarning); with spectrum=True also ``q`` (the 200 moment
-    orders), ``h`` and ``tau`` (h(q), tau(q) per window, 200 values each),
-    ``alpha`` and ``f_alpha`` (the sampled spectrum, 100 values each). For
-    channels x samples input each array but ``time`` and ``q`` has a leading
-    channel axis. ``time`` is datetime64[ns] when t0 was a date.
+    old names still work, with a DeprecationWarning); with spectrum=True
+    also ``q`` (the 200 moment orders), ``h`` and ``tau`` (h(q), tau(q) per
+    window, 200 values each), ``alpha`` and ``f_alpha`` (the sampled
+    spectrum, 100 values each). For channels x samples input each array but
+    ``time`` and ``q`` has a leading channel axis. ``time`` is
+    datetime64[ns] when t0 was a date.
 
     With surrogates > 0 each window also has its null levels
     ``width_null_median``, ``width_null_p95``, ``width_p``,
     ``alpha_sz_null_median``, ``alpha_sz_null_p95`` and ``alpha_sz_p`` (the
-    columns of mfwindow-batch's CSV, which spells them "alfa"). With fq=True: ``fq`` (F_q(s), windows
-    x q x scales, after the channel axis), ``q``, ``scales`` (segment
-    lengths) and ``log_scale`` (their log10 grid values, the abscissa of
-    the fits). ``q`` is the orders actually used.
+    columns of mfwindow-batch's CSV, which spells them "alfa"). With
+    fq=True: ``fq`` (F_q(s), windows x q x scales, after the channel axis),
+    ``q``, ``scales`` (segment lengths) and ``log_scale`` (their log10 grid
+    values, the abscissa of the fits). ``q`` is the orders actually used.
 
     ``settings`` holds the settled Settings (None for a result read from a
     file), ``channels`` the channel labels (None for one series; assign to
