@@ -282,8 +282,6 @@ def _lost(name: str, settings: Settings, status: str, error: Any) -> Result:
     """The Result of a task that did not finish: its worker died more often
     than the retries allow (KilledWorker), it raised, or it was
     cancelled."""
-    if isinstance(error, tuple) and len(error) == 3:  # (type, value, tb)
-        error = error[1]
     if type(error).__name__ == "KilledWorker":
         why = ("the workers analysing it died, more often than the "
                "scheduler's retries allow (%s)" % error)
@@ -303,16 +301,40 @@ def _run(client: Any, names: List[str], submit: Callable[[Any, int], Any],
     with _Cluster(client) as c:
         futures = [submit(c, k) for k in range(len(names))]
         where = {future.key: k for k, future in enumerate(futures)}
-        for future, value in as_completed(futures, with_results=True,
-                                          raise_errors=False):
-            k = where[future.key]
-            if future.status != "finished":
-                value = _lost(names[k], settings, future.status, value)
-                if summary:
-                    value = summary_row(value)
-            got[k] = value
+        # Fetched a batch at a time as they finish, the futures then let go
+        # so that the workers free the results.
+        for batch in as_completed(futures).batches():
+            for future, value in _fetched(c, batch):
+                k = where[future.key]
+                if future.status != "finished" or isinstance(value,
+                                                             Exception):
+                    value = _lost(names[k], settings, future.status, value)
+                    if summary:
+                        value = summary_row(value)
+                got[k] = value
+                futures[k] = None
     return SeriesResults(list(zip(names, got)), summary,
                          settings.surrogates > 0)
+
+
+def _fetched(client: Any, batch: List[Any]) -> List[Tuple[Any, Any]]:
+    """Each future of the batch with its value, or with its exception when
+    it failed. One gather for the batch; future by future only when that
+    raised (a result lost with its worker and failing on the rerun)."""
+    done = [f for f in batch if f.status == "finished"]
+    try:
+        values = client.gather(done)
+    except Exception:  # noqa: BLE001 - sorted out future by future below
+        values = []
+        for future in done:
+            try:
+                values.append(future.result())
+            except Exception as e:  # noqa: BLE001 - the series' failure
+                values.append(e)
+    pairs = list(zip(done, values))
+    pairs += [(f, f.exception() if f.status == "error" else None)
+              for f in batch if f.status != "finished"]
+    return pairs
 
 
 def _distinct(names: List[str]) -> None:
