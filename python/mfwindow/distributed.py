@@ -70,7 +70,7 @@ def _validated(keywords: Dict[str, Any], not_here: Dict[str, str]
 def _core_settings(s: Settings) -> Dict[str, Any]:
     """The settled settings as the core's analyse_file takes them. The core
     computes time marks on the plain float axis only; the others come from
-    the window positions (_times)."""
+    the window positions (see _file_task)."""
     plain = s.fs is None and not s.is_datetime
     grid = (dict(q_min=-10.0, q_max=10.0, q_count=200) if s.q is not None
             else dict(q_min=s.q_min, q_max=s.q_max, q_count=s.q_count))
