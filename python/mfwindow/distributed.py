@@ -147,7 +147,8 @@ def _file_task(path: str, base_dir: str, out: Optional[str],
                     settings.window + settings.shift * np.arange(count))
             arrays["status"] = np.asarray(arrays["status"], dtype="<U16")
             result = Result(arrays, settings, None, name=path,
-                            messages=got["notes"])
+                            messages=[_named(path, note)
+                                      for note in got["notes"]])
     return summary_row(result) if summary else result
 
 
@@ -167,7 +168,8 @@ def _array_task(name: str, values: Any, keywords: Dict[str, Any],
     else:
         # Clamps were reported to the caller when the keywords were checked.
         result = Result(result, result.settings, None, name=name,
-                        messages=[str(w.message) for w in caught
+                        messages=[_named(name, str(w.message))
+                                  for w in caught
                                   if not issubclass(w.category,
                                                     ClampWarning)])
     return summary_row(result) if summary else result
@@ -278,14 +280,14 @@ def _cores() -> int:
         return max(1, os.cpu_count() or 1)
 
 
-def _lost(name: str, settings: Settings, status: str, error: Any) -> Result:
+def _lost(name: str, settings: Settings, error: Any) -> Result:
     """The Result of a task that did not finish: its worker died more often
-    than the retries allow (KilledWorker), it raised, or it was
+    than the retries allow (KilledWorker), it raised, or (no error) it was
     cancelled."""
     if type(error).__name__ == "KilledWorker":
         why = ("the workers analysing it died, more often than the "
                "scheduler's retries allow (%s)" % error)
-    elif status == "cancelled":
+    elif error is None:
         why = "the task was cancelled"
     else:
         why = "the task failed: %s: %s" % (type(error).__name__, error)
@@ -303,12 +305,12 @@ def _run(client: Any, names: List[str], submit: Callable[[Any, int], Any],
         where = {future.key: k for k, future in enumerate(futures)}
         # Fetched a batch at a time as they finish, the futures then let go
         # so that the workers free the results.
-        for batch in as_completed(futures).batches():
-            for future, value in _fetched(c, batch):
+        finishing = as_completed(futures)
+        for batch in finishing.batches():
+            for future, value in _fetched(c, batch, finishing):
                 k = where[future.key]
-                if future.status != "finished" or isinstance(value,
-                                                             Exception):
-                    value = _lost(names[k], settings, future.status, value)
+                if not isinstance(value, (Result, dict)):
+                    value = _lost(names[k], settings, value)
                     if summary:
                         value = summary_row(value)
                 got[k] = value
@@ -317,11 +319,19 @@ def _run(client: Any, names: List[str], submit: Callable[[Any, int], Any],
                          settings.surrogates > 0)
 
 
-def _fetched(client: Any, batch: List[Any]) -> List[Tuple[Any, Any]]:
+def _fetched(client: Any, batch: List[Any], finishing: Any
+             ) -> List[Tuple[Any, Any]]:
     """Each future of the batch with its value, or with its exception when
-    it failed. One gather for the batch; future by future only when that
-    raised (a result lost with its worker and failing on the rerun)."""
-    done = [f for f in batch if f.status == "finished"]
+    it failed. A future whose result was lost with its worker before it
+    was fetched is computed again: it goes back into `finishing`. One
+    gather for the batch; future by future only when that raised (a lost
+    result whose rerun failed)."""
+    # The statuses change under us while workers die: read them once.
+    status = {future.key: future.status for future in batch}
+    for future in batch:
+        if status[future.key] not in ("finished", "error", "cancelled"):
+            finishing.add(future)
+    done = [f for f in batch if status[f.key] == "finished"]
     try:
         values = client.gather(done)
     except Exception:  # noqa: BLE001 - sorted out future by future below
@@ -332,8 +342,11 @@ def _fetched(client: Any, batch: List[Any]) -> List[Tuple[Any, Any]]:
             except Exception as e:  # noqa: BLE001 - the series' failure
                 values.append(e)
     pairs = list(zip(done, values))
-    pairs += [(f, f.exception() if f.status == "error" else None)
-              for f in batch if f.status != "finished"]
+    for future in batch:
+        if status[future.key] == "error":
+            pairs.append((future, future.exception()))
+        elif status[future.key] == "cancelled":
+            pairs.append((future, None))
     return pairs
 
 
