@@ -15,8 +15,9 @@ window's number (from 1) in front. A series without a result file (it
 failed or was skipped: the batch tool's log says why) gets one row with
 window 0, status "failed" and the reason in message; a series too short
 for one window one row with status "no window". These are the columns of
-mfwindow.distributed.analyse_files' DataFrame. --missing writes the names
-of the failed series, one per line: a list to rerun.
+mfwindow.distributed.analyse_files(...).to_pandas(), as the result files
+spell them ("alfa_min" for the table's "alpha_min"). --missing writes the
+names of the failed series, one per line: a list to rerun.
 
 Exit status: 0 every series has its result, 1 some have none (the table is
 written all the same), 2 bad usage or result files of different columns.

@@ -257,6 +257,16 @@ py::dict Analyse(const Samples& samples, const py::dict& given,
   return Columns(result);
 }
 
+// A message as text. Messages quote the file's own bytes (a trailer line in
+// cp1252, a binary file), which need not be UTF-8: a byte that does not
+// decode becomes U+FFFD rather than failing the series.
+py::str Decoded(const std::string& text) {
+  PyObject* decoded = PyUnicode_DecodeUTF8(
+      text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+  if (decoded == nullptr) throw py::error_already_set();  // out of memory
+  return py::reinterpret_steal<py::str>(decoded);
+}
+
 // One series file as mfwindow-batch analyses it: a dict with the file's
 // name, why it failed (None when it did not), its notes and its columns;
 // with out_dir also the batch tool's result files.
@@ -279,10 +289,12 @@ py::dict AnalyseFile(const std::string& path, const py::dict& given,
         Settled([&] { return mfwindow::AnalyseFile(path, settings, options); });
   }
   py::dict out;
-  out["name"] = result.Name;
+  out["name"] = Decoded(result.Name);
   out["failure"] =
-      result.Failure ? py::object(py::str(*result.Failure)) : py::none();
-  out["notes"] = result.Notes;
+      result.Failure ? py::object(Decoded(*result.Failure)) : py::none();
+  py::list notes;
+  for (const std::string& note : result.Notes) notes.append(Decoded(note));
+  out["notes"] = notes;
   out["columns"] = Columns(result.Result);
   return out;
 }

@@ -1,23 +1,23 @@
 #!/usr/bin/python3
 """Validates mfwindow against signals whose multifractal spectrum is known.
 
-Runs the program, through its Python module, on exact fractional Gaussian
-noise (fGn) and its cumulative sum (fBm) for several Hurst exponents, and on
-the binomial multiplicative cascade of Kantelhardt et al. (2002); runs an
-independent standard MF-DFA (mfdfa_peer.py, written from that paper) on the
-same data; compares both with theory; measures the surrogate null levels of
-the width (through mfwindow-batch, since the module takes no surrogate
-settings yet) on fBm and on the cascade's walk; and writes the tables as
-Markdown.
+Runs the program, through its Python package as installed, on exact
+fractional Gaussian noise (fGn) and its cumulative sum (fBm) for several
+Hurst exponents, and on the binomial multiplicative cascade of Kantelhardt
+et al. (2002); runs an independent standard MF-DFA (mfdfa_peer.py, written
+from that paper) on the same data; compares both with theory; measures the
+surrogate null levels of the width (mfwindow.analyse(surrogates=N)) on fBm
+and on the cascade's walk; and writes the tables as Markdown. h(2) comes
+from a run with the single moment order 2 (q=[2]).
 
-  PYTHONPATH=build/python /usr/bin/python3 validation/validate.py
+  /usr/bin/python3 validation/validate.py
       the full run; writes docs/validation.md
-  PYTHONPATH=build/python /usr/bin/python3 validation/validate.py --quick
+  /usr/bin/python3 validation/validate.py --quick
       a small run that checks the targets below and writes nothing;
-      --part spectra or --part null checks only the module's targets or
+      --part spectra or --part null checks only the spectra's targets or
       only the surrogate ones (ctest runs them as two tests)
-mfwindow-batch is taken from --batch, else $MFWINDOW_BATCH, else
-build/mfwindow-batch.
+The package is the one Python imports: installed (pip install .), or the
+build folder's with PYTHONPATH=build/python.
 
 Targets (checked in both modes; the exit status is 1 when one is missed):
   - the standard mode (profile + rms) gives h(2) within 0.03 of H for fGn
@@ -44,12 +44,8 @@ numpy only; Debian's /usr/bin/python3.
 """
 
 import argparse
-import csv
-import io
 import os
-import subprocess
 import sys
-import tempfile
 import time
 
 import numpy as np
@@ -116,16 +112,13 @@ QUICK = {"series_len": 2**16, "series_count": 4, "cascade_levels": 14,
 
 
 def import_module():
-    """The mfwindow module from PYTHONPATH, else from build/python."""
+    """The mfwindow package Python imports: never a build folder found
+    behind the caller's back, so that the run says what it validated."""
     try:
         import mfwindow
     except ImportError:
-        sys.path.insert(0, os.path.join(ROOT, "build", "python"))
-        try:
-            import mfwindow
-        except ImportError:
-            sys.exit("validate.py: cannot import mfwindow; build it and run "
-                     "with PYTHONPATH=build/python")
+        sys.exit("validate.py: cannot import mfwindow; install it (pip "
+                 "install .) or run with PYTHONPATH=build/python")
     return mfwindow
 
 
@@ -145,20 +138,18 @@ def fgn_rng(hurst, replicate):
     return np.random.default_rng([14, round(1000 * hurst), replicate])
 
 
-def h_at(q_grid, h, order):
-    """h(order) of each window, linear in q between the two grid orders
-    around it (the program's 200 orders do not include 2)."""
-    return np.array([np.interp(order, q_grid, row) for row in h])
-
-
 def program_windows(module, x, window, shift, min_scale=MIN_SCALE,
                     **options):
-    """The program's summary values per window, with h(2)."""
-    r = module.analyse(x, window=window, shift=shift, order=ORDER,
-                       min_scale=min_scale, spectrum=True, **options)
-    return {"h2": h_at(r["q"], r["h"], 2.0), "alfa_min": r["alfa_min"],
-            "alfa_max": r["alfa_max"], "alfa_width": r["alfa_width"],
-            "alfa_sz": r["alfa_sz"], "f_alfa_sz": r["f_alfa_sz"]}
+    """The program's summary values per window (under the tables' names,
+    which are the peer's), with h(2) from a second run with the single
+    moment order 2: the default grid of 200 orders does not hold 2."""
+    settings = dict(window=window, shift=shift, order=ORDER,
+                    min_scale=min_scale, **options)
+    r = module.analyse(x, **settings)
+    two = module.analyse(x, q=[2.0], spectrum=True, **settings)
+    return {"h2": two.h[:, 0], "alfa_min": r.alpha_min,
+            "alfa_max": r.alpha_max, "alfa_width": r.alpha_width,
+            "alfa_sz": r.alpha_sz, "f_alfa_sz": r.f_alpha_sz}
 
 
 def peer_windows(x, window, shift):
@@ -268,61 +259,23 @@ def min_scale_rows(module, hurst, length, count):
 
 # ---------------------------------------------------------------------------
 # Surrogate null levels
-#
-# The Python module does not take the surrogate settings yet, so these runs
-# go through mfwindow-batch: the series to a temporary .npy file, the result
-# as CSV on standard output. null_windows() is the only function that knows
-# that; to use the module instead, replace its body by a call of
-# module.analyse(x, ..., <surrogate keywords>) that returns the same keys.
 
-# The CSV columns null_windows() returns, as float arrays (one per window).
+# The arrays null_windows() returns, one value per window, under the names
+# of the tables (those of the batch CSV).
 NULL_COLUMNS = ("alfa_width", "alfa_sz", "width_null_median",
                 "width_null_p95", "width_p", "alfa_sz_null_median",
                 "alfa_sz_null_p95", "alfa_sz_p")
 
 
-def find_batch(given=None):
-    """The mfwindow-batch executable: `given`, else $MFWINDOW_BATCH, else
-    build/mfwindow-batch beside the module's build folder."""
-    path = given or os.environ.get("MFWINDOW_BATCH") or os.path.join(
-        ROOT, "build", "mfwindow-batch")
-    if not os.access(path, os.X_OK):
-        sys.exit("validate.py: no mfwindow-batch at %s; build it, or name "
-                 "it with --batch or MFWINDOW_BATCH" % path)
-    return path
-
-
-def parse_null_csv(text):
-    """The columns NULL_COLUMNS of mfwindow-batch's CSV result (header row,
-    then one row per window; CR LF or LF) as float arrays."""
-    rows = list(csv.reader(io.StringIO(text, newline="")))
-    header, body = rows[0], [r for r in rows[1:] if r]
-    missing = [c for c in NULL_COLUMNS if c not in header]
-    if missing:
-        raise ValueError("the CSV lacks the columns %s (a run without "
-                         "--surrogates?)" % ", ".join(missing))
-    return {c: np.array([float(r[header.index(c)]) for r in body])
-            for c in NULL_COLUMNS}
-
-
-def null_windows(batch, x, window, shift, kind, count, seed):
+def null_windows(module, x, window, shift, kind, count, seed):
     """Summary values and surrogate null levels of each window of x: the
     described method (order ORDER, `min_scale` MIN_SCALE) with `count`
     surrogates of kind `kind` under `seed`, every core."""
-    with tempfile.TemporaryDirectory(prefix="mfwindow-null-") as folder:
-        path = os.path.join(folder, "series.npy")
-        np.save(path, np.asarray(x, dtype=np.float64))
-        command = [batch, "--format", "csv", "--out", "-", "--quiet",
-                   "--threads", "0", "--window", str(window), "--shift",
-                   str(shift), "--order", str(ORDER), "--min-scale",
-                   str(MIN_SCALE), "--surrogates", str(count), "--surrogate",
-                   kind, "--seed", str(seed), path]
-        done = subprocess.run(command, capture_output=True, text=True,
-                              check=False)
-    if done.returncode != 0:
-        sys.exit("validate.py: %s failed (exit status %d): %s" % (
-            " ".join(command), done.returncode, done.stderr.strip()))
-    return parse_null_csv(done.stdout)
+    r = module.analyse(x, window=window, shift=shift, order=ORDER,
+                       min_scale=MIN_SCALE, surrogates=count, surrogate=kind,
+                       seed=seed, threads=0)
+    return {c: np.asarray(r[c.replace("alfa", "alpha")], dtype=float)
+            for c in NULL_COLUMNS}
 
 
 def share_below(p_values, level=P_LEVEL):
@@ -341,13 +294,13 @@ def wilson_interval(share, n, z=1.959964):
 
 
 def null_seed(tag, replicate):
-    """The --seed of series `replicate` of the signal `tag` (1000 H for fBm,
+    """The seed of series `replicate` of the signal `tag` (1000 H for fBm,
     1000 a for the cascade): distinct per series, so no two series share
     their surrogates' random numbers."""
     return 15_000_000 + 1000 * tag + replicate
 
 
-def null_rows(batch, sizes):
+def null_rows(module, sizes):
     """Per signal and surrogate kind: the windows' summary values and null
     levels, pooled over the signal's series, with the seconds it took."""
     kinds = sizes["null_kinds"]
@@ -375,7 +328,7 @@ def null_rows(batch, sizes):
         out[name] = {}
         for kind in kinds:
             started = time.time()
-            rows = merged([null_windows(batch, x, NULL_WINDOW, shift, kind,
+            rows = merged([null_windows(module, x, NULL_WINDOW, shift, kind,
                                         NULL_COUNT, seed)
                            for x, shift, seed in parts])
             rows["seconds"] = time.time() - started
@@ -655,22 +608,22 @@ def render_nulls(add, sizes, nulls):
         "p < %g, that is p <= 0.04 with N = %d: under an exact null "
         "(observed and surrogate widths exchangeable) 4%% of the windows "
         "do.\n" % (NULL_COUNT, P_LEVEL, NULL_COUNT))
-    add("- Run through `mfwindow-batch --format csv --threads 0 --surrogates "
-        "%d --surrogate KIND --seed S`: the described method, window %d, order %d, "
+    add("- Run through `mfwindow.analyse(x, surrogates=%d, surrogate=KIND, "
+        "seed=S, threads=0)`: the described method, window %d, order %d, "
         "`min_scale` %d, the default moment orders and scales." % (
             NULL_COUNT, NULL_WINDOW, ORDER, MIN_SCALE))
     add("- fBm: the cumulative sum of exact fGn (the generator and seeds "
         "`[14, round(1000 H), r]` of the fGn tables), %d series of %d "
         "samples for each H, fed as values; shift %d (non-overlapping "
         "windows, independent for the share): %d windows per H. "
-        "`--seed` 15000000 + 1000 round(1000 H) + r." % (
+        "`seed` 15000000 + 1000 round(1000 H) + r." % (
             sizes["null_series"], sizes["null_len"], sizes["null_shift"],
             windows_per_fbm))
     add("- Cascade: the cumulative sum of the %d-value binomial cascade with "
         "a = %g, fed as values; shift %d, so that the windows meet the "
         "cascade's dyadic blocks at many offsets: %d windows, which overlap "
         "(their p-values are not independent, and the interval below is "
-        "too narrow for them). `--seed` %d." % (
+        "too narrow for them). `seed` %d." % (
             cascade_len, NULL_CASCADE_A, sizes["null_cascade_shift"],
             windows_cascade,
             null_seed(round(1000 * NULL_CASCADE_A) + 10_000, 0)))
@@ -690,7 +643,7 @@ def render_nulls(add, sizes, nulls):
         "interval; medians over the windows of the observed width, of the "
         "surrogates' median width (`width_null_median`) and of their 95th "
         "percentile (`width_null_p95`); the share with AlfaSz p < %g "
-        "(two-sided, `alfa_sz_p`); the wall-clock seconds of the runs on "
+        "(two-sided, `alpha_sz_p`); the wall-clock seconds of the runs on "
         "this machine. All the surrogate runs together took %.0f s.\n"
         % (P_LEVEL, P_LEVEL, seconds))
     add(null_table(nulls) + "\n")
@@ -715,8 +668,8 @@ def render(command, module, options_ok, sizes, checks, cascade, hurst,
                            % NOT_AVAILABLE, np.__version__))
     add("- Every program run: detrending order %d, `min_scale` %d, the "
         "default 200 moment orders and 200 scales (window div 5 at most). "
-        "h(2) of the program is interpolated linearly in q between its two "
-        "grid orders around 2 (1.960 and 2.060)." % (ORDER, MIN_SCALE))
+        "h(2) of the program comes from a run with the single moment order "
+        "2 (`q=[2]`), the same scales." % (ORDER, MIN_SCALE))
     add("- fGn: exact, by circulant embedding (Davies and Harte 1987), unit "
         "variance; %d independent series of %d samples for each H, numpy's "
         "PCG64 seeded with the sequence `[14, round(1000 H), r]` for series "
@@ -861,11 +814,8 @@ def main():
                         "(docs/validation.md)")
     parser.add_argument("--part", choices=("all", "spectra", "null"),
                         default="all", help="with --quick: only the "
-                        "spectra's targets (module runs) or only the "
-                        "surrogate null levels' (mfwindow-batch runs)")
-    parser.add_argument("--batch", help="the mfwindow-batch executable for "
-                        "the surrogate runs (default: $MFWINDOW_BATCH, else "
-                        "build/mfwindow-batch)")
+                        "spectra's targets or only the surrogate null "
+                        "levels'")
     args = parser.parse_args()
     if args.quick and args.out:
         parser.error("--quick writes nothing; --out is for the full run")
@@ -873,8 +823,8 @@ def main():
         parser.error("--part is for --quick; the full run writes every part")
     spectra = args.part in ("all", "spectra")
     started = time.time()
-    module = import_module() if spectra else None
-    batch = find_batch(args.batch) if args.part in ("all", "null") else None
+    module = import_module()
+    nulls_wanted = args.part in ("all", "null")
     options_ok = spectra and has_method_options(module)
     sizes = QUICK if args.quick else FULL
     out_path = None if args.quick else (
@@ -938,8 +888,8 @@ def main():
             say("minimum scales done")
 
     nulls = {}
-    if batch:
-        nulls = null_rows(batch, sizes)
+    if nulls_wanted:
+        nulls = null_rows(module, sizes)
         say("surrogate null levels done")
 
     targets = Targets()

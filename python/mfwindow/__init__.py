@@ -7,8 +7,8 @@ analysis (MF-DFA) inside a window that moves along each series.
     >>> r
     <mfwindow.Result: 17 windows; window 1000, shift 250, order 2, min scale 20, values, fs 250 Hz>
 
-analyse() returns a Result of numpy arrays (time, alfa_min, alfa_max,
-alfa_width, alfa_sz, f_alfa_sz, and the whole spectra on request) with the
+analyse() returns a Result of numpy arrays (time, alpha_min, alpha_max,
+alpha_width, alpha_sz, f_alpha_sz, and the whole spectra on request) with the
 settled settings and to_pandas(); read_result() reads the result files of
 the mfwindow programs into the same kind of object; mfwindow.plot draws
 either (it needs matplotlib).

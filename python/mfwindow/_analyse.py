@@ -86,9 +86,13 @@ def _positive(value: Any, name: str) -> float:
     return number
 
 
-def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
+def _samples(x: Any, window: int
+             ) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
     """x as contiguous float64, 1-D or channels x samples, and the channel
-    labels (None for one series)."""
+    labels (None for one series). A 2-D array with more rows than columns
+    and rows shorter than one window is taken for samples x channels (what
+    np.loadtxt and DataFrame.to_numpy() give) and refused at once: analysed
+    as it stands it would give no window after a long run."""
     module = type(x).__module__ or ""
     if module.startswith("pandas") and hasattr(x, "to_numpy"):
         if hasattr(x, "columns"):  # a DataFrame: one channel per column
@@ -103,6 +107,15 @@ def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
                          "(2-D), got %d dimensions" % data.ndim)
     if data.ndim == 2 and data.shape[0] == 0:
         raise ValueError("x has no channels (shape %s)" % (data.shape,))
+    if data.ndim == 2 and data.shape[1] < min(data.shape[0], window):
+        rows, columns = data.shape
+        raise ValueError(
+            "x has shape %s: rows are channels, so that is %d channels of %d "
+            "sample%s, fewer than one window (%d); for %d channel%s of %d "
+            "samples pass x.T%s" % (
+                data.shape, rows, columns, "" if columns == 1 else "s",
+                window, columns, "" if columns == 1 else "s", rows,
+                " (or x.ravel())" if columns == 1 else ""))
     data = np.ascontiguousarray(data, dtype=np.float64)
     return data, (None if data.ndim == 1 else tuple(range(data.shape[0])))
 
@@ -202,7 +215,7 @@ def _core_settings(given: Dict[str, Any]) -> Dict[str, Any]:
             out[name] = _CHECKS[row["type"]](value, name)
     if out.get("q") is not None:
         changed = [k for k in ("q_min", "q_max", "q_count")
-                   if out[k] != _ROWS[k]["default"]]
+                   if k in out and out[k] != _ROWS[k]["default"]]
         if changed:
             raise SettingError("q lists the moment orders; %s cannot be "
                                "given with it" % ", ".join(changed), "q")
@@ -523,7 +536,7 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     settled, clamped = _core.settle(core)
     clamped = [c for c in clamped
                if not (c[0] == "shift" and shift_given is None)]
-    data, channels = _samples(given["x"])
+    data, channels = _samples(given["x"], settled["window"])
     data, lengths = _apply_nan_policy(data, channels, nan)
     if clamped:
         warnings.warn(ClampWarning(
@@ -621,10 +634,10 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     Returns
     -------
     Result
-        Arrays time, alfa_min, alfa_max, alfa_width, alfa_sz, f_alfa_sz
-        (one value per complete window; a last window that the series does
-        not fill is dropped), the spectra with spectrum=True, and the
-        settled settings. For channels each array but time and q has a
+        Arrays time, alpha_min, alpha_max, alpha_width, alpha_sz,
+        f_alpha_sz (one value per complete window; a last window that the
+        series does not fill is dropped), the spectra with spectrum=True,
+        and the settled settings. For channels each array but time and q has a
         leading channel axis.
 
     Warns
@@ -658,7 +671,8 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     >>> r = mfwindow.analyse(x, window=1000, shift=500)
     >>> r.time
     array([1000., 1500., 2000., 2500., 3000.])
-    >>> bool(np.all((r.alfa_min < r.alfa_sz) & (r.alfa_sz < r.alfa_max)))
+    >>> bool(np.all((r.alpha_min < r.alpha_sz)
+    ...             & (r.alpha_sz < r.alpha_max)))
     True
 
     Sampled at 250 Hz, the time marks are in seconds:
@@ -670,9 +684,9 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
 
     >>> both = mfwindow.analyse(np.vstack([x, x[::-1]]), window=1000,
     ...                         shift=500)
-    >>> both.alfa_sz.shape
+    >>> both.alpha_sz.shape
     (2, 5)
-    >>> bool(np.array_equal(both.alfa_sz[0], r.alfa_sz))
+    >>> bool(np.array_equal(both.alpha_sz[0], r.alpha_sz))
     True
 
     Settings out of range are clamped, with a warning:
@@ -721,8 +735,8 @@ _NOTES = {
           "and log_scale.",
     "surrogates": "The null levels width_null_median, width_null_p95, "
                   "width_p (rank p-value (1 + #{surrogate width >= "
-                  "observed}) / (N + 1)) and alfa_sz_null_median, "
-                  "alfa_sz_null_p95, alfa_sz_p (two-sided about the "
+                  "observed}) / (N + 1)) and alpha_sz_null_median, "
+                  "alpha_sz_null_p95, alpha_sz_p (two-sided about the "
                   "surrogates' median).",
     "surrogate": "Surrogates are made from the window's increments, "
                  "re-integrated when values are analysed.",

@@ -10,7 +10,7 @@ from typing import Dict, List
 
 import numpy as np
 
-from ._result import NULL_KEYS, ROW_KEYS, Result
+from ._result import NULL_KEYS, ROW_KEYS, Result, file_name
 
 FIELD_WIDTH = 15
 SPECTRUM_HEADER = ("window", "time", "q", "h", "tau", "m", "alpha", "f")
@@ -19,6 +19,9 @@ FQ_HEADER = ("window", "time", "q", "log_scale", "scale", "fq")
 # the run made surrogates, its null levels.
 QUALITY_KEYS = ("status", "zero_share", "floor_share", "min_r2")
 ALFA_COUNT = 100
+# The columns as the files name them ("alfa_min"; a result's "alpha_min").
+ROW_COLUMNS = tuple(file_name(key) for key in ROW_KEYS)
+NULL_COLUMNS = tuple(file_name(key) for key in NULL_KEYS)
 
 _NUMBER = re.compile(r"([+-]?(?:\d+\.?\d*|\.\d+))(?:E?([+-]\d+))?")
 _NON_FINITE = {"NaN": math.nan, "Infinity": math.inf, "-Infinity": -math.inf}
@@ -67,10 +70,10 @@ def _parse_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
     has them: the quality (status as words, the shares and min_r2) and the
     surrogate null levels."""
     header = tuple(lines[0].strip().split(","))
-    if header[:len(ROW_KEYS)] != ROW_KEYS:
+    if header[:len(ROW_COLUMNS)] != ROW_COLUMNS:
         raise ValueError("%s:1: header does not start with %s"
-                         % (path, ",".join(ROW_KEYS)))
-    known = ROW_KEYS + QUALITY_KEYS + NULL_KEYS
+                         % (path, ",".join(ROW_COLUMNS)))
+    known = ROW_COLUMNS + QUALITY_KEYS + NULL_COLUMNS
     extra = [k for k in header if k not in known]
     if extra or len(set(header)) != len(header):
         raise ValueError("%s:1: unknown or repeated columns in the header: %s"

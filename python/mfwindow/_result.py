@@ -10,9 +10,11 @@ from typing import Any, Iterator, Optional, Sequence, Tuple, Union
 
 import numpy as np
 
+import warnings
+
 # One value per window, in the order of the program's result columns.
-ROW_KEYS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
-            "f_alfa_sz")
+ROW_KEYS = ("time", "alpha_min", "alpha_max", "alpha_width", "alpha_sz",
+            "f_alpha_sz")
 # Each window's whole spectrum (spectrum=True).
 SPECTRUM_KEYS = ("q", "h", "tau", "alpha", "f_alpha")
 # F_q(s) of each window and its axes (fq=True).
@@ -20,7 +22,28 @@ FQ_KEYS = ("fq", "scales", "log_scale")
 # The surrogate null levels of each window (surrogates > 0), named as the
 # columns of mfwindow-batch's CSV.
 NULL_KEYS = ("width_null_median", "width_null_p95", "width_p",
-             "alfa_sz_null_median", "alfa_sz_null_p95", "alfa_sz_p")
+             "alpha_sz_null_median", "alpha_sz_null_p95", "alpha_sz_p")
+# The result files keep the program's spelling "alfa" in their column names;
+# a result spells it "alpha" and still answers to the old names, with a
+# DeprecationWarning.
+OLD_NAMES = {key.replace("alpha", "alfa"): key
+             for key in ROW_KEYS + NULL_KEYS if "alpha" in key}
+FILE_NAMES = {new: old for old, new in OLD_NAMES.items()}
+
+
+def file_name(key: str) -> str:
+    """The column name of `key` in the result files ("alpha_min" ->
+    "alfa_min")."""
+    return FILE_NAMES.get(key, key)
+
+
+def _current(key: str) -> str:
+    new = OLD_NAMES.get(key)
+    if new is None:
+        return key
+    warnings.warn("%r is now called %r; the old name will go in a later "
+                  "version" % (key, new), DeprecationWarning, stacklevel=3)
+    return new
 # Arrays that every channel shares, so that they have no channel axis: the
 # time marks, the moment orders and the scales.
 SHARED_KEYS = frozenset({"time", "q", "scales", "log_scale"})
@@ -202,25 +225,30 @@ class Result(Mapping):
     window, as numpy arrays.
 
     Attributes (float64 arrays): ``time`` (the time mark of each window's
-    last sample), ``alfa_min``, ``alfa_max``, ``alfa_width`` (alfa_max -
-    alfa_min), ``alfa_sz`` (alpha where f(alpha) is largest) and
-    ``f_alfa_sz`` (f there); with spectrum=True also ``q`` (the 200 moment
-    orders), ``h`` and ``tau`` (h(q), tau(q) per window, 200 values each),
-    ``alpha`` and ``f_alpha`` (the sampled spectrum, 100 values each). For
-    channels x samples input each array but ``time`` and ``q`` has a leading
-    channel axis. ``time`` is datetime64[ns] when t0 was a date.
+    last sample), ``alpha_min``, ``alpha_max``, ``alpha_width`` (alpha_max -
+    alpha_min), ``alpha_sz`` (alpha where f(alpha) is largest) and
+    ``f_alpha_sz`` (f there; the result files spell these "alfa", and the
+    old names still work, with a DeprecationWarning); with spectrum=True
+    also ``q`` (the 200 moment orders), ``h`` and ``tau`` (h(q), tau(q) per
+    window, 200 values each), ``alpha`` and ``f_alpha`` (the sampled
+    spectrum, 100 values each). For channels x samples input each array but
+    ``time`` and ``q`` has a leading channel axis. ``time`` is
+    datetime64[ns] when t0 was a date.
 
     With surrogates > 0 each window also has its null levels
     ``width_null_median``, ``width_null_p95``, ``width_p``,
-    ``alfa_sz_null_median``, ``alfa_sz_null_p95`` and ``alfa_sz_p`` (the
-    columns of mfwindow-batch's CSV). With fq=True: ``fq`` (F_q(s), windows
-    x q x scales, after the channel axis), ``q``, ``scales`` (segment
-    lengths) and ``log_scale`` (their log10 grid values, the abscissa of
-    the fits). ``q`` is the orders actually used.
+    ``alpha_sz_null_median``, ``alpha_sz_null_p95`` and ``alpha_sz_p`` (the
+    columns of mfwindow-batch's CSV, which spells them "alfa"). With
+    fq=True: ``fq`` (F_q(s), windows x q x scales, after the channel axis),
+    ``q``, ``scales`` (segment lengths) and ``log_scale`` (their log10 grid
+    values, the abscissa of the fits). ``q`` is the orders actually used.
 
     ``settings`` holds the settled Settings (None for a result read from a
     file), ``channels`` the channel labels (None for one series; assign to
-    rename them), ``name`` a series name when one is known. The result is also a read-only mapping
+    rename them), ``name`` a series name when one is known; ``failure``
+    says why a series of mfwindow.distributed gave no windows (None when it
+    did not fail) and ``messages`` holds its warnings. The result is also a
+    read-only mapping
     of its arrays, so ``r["time"]`` and ``dict(r)`` work as with the dict
     that earlier versions returned; later versions may add arrays.
 
@@ -234,21 +262,27 @@ class Result(Mapping):
     >>> df.index[:2].strftime("%H:%M:%S").tolist()
     ['12:00:04', '12:00:06']
     >>> df.columns.tolist()  # doctest: +NORMALIZE_WHITESPACE
-    ['alfa_min', 'alfa_max', 'alfa_width', 'alfa_sz', 'f_alfa_sz', 'status',
-     'zero_share', 'floor_share', 'min_r2']
+    ['alpha_min', 'alpha_max', 'alpha_width', 'alpha_sz', 'f_alpha_sz',
+     'status', 'zero_share', 'floor_share', 'min_r2']
     """
 
     def __init__(self, arrays: Mapping[str, np.ndarray],
                  settings: Optional[Settings] = None,
                  channels: Optional[Sequence[Any]] = None,
-                 name: Optional[str] = None) -> None:
-        self._arrays = dict(arrays)
+                 name: Optional[str] = None, *,
+                 failure: Optional[str] = None,
+                 messages: Sequence[str] = ()) -> None:
+        # The core and the files give the "alfa" spellings.
+        self._arrays = {OLD_NAMES.get(key, key): value
+                        for key, value in arrays.items()}
         if "time" not in self._arrays:
             raise ValueError("a result needs the time marks ('time')")
         self.settings = settings
         self._channels: Optional[Tuple[Any, ...]] = (
             None if channels is None else tuple(channels))
         self.name = name
+        self.failure = failure
+        self.messages = tuple(messages)
 
     @property
     def channels(self) -> Optional[Tuple[Any, ...]]:
@@ -272,7 +306,7 @@ class Result(Mapping):
 
     # The mapping of arrays (kept for scripts written for the dict).
     def __getitem__(self, key: str) -> np.ndarray:
-        return self._arrays[key]
+        return self._arrays[_current(key)]
 
     def __iter__(self) -> Iterator[str]:
         return iter(self._arrays)
@@ -288,6 +322,8 @@ class Result(Mapping):
         # Arrays beyond the documented ones (later additions) as attributes;
         # also reached when a documented one is missing.
         arrays = self.__dict__.get("_arrays", {})
+        if name in OLD_NAMES:
+            name = _current(name)
         if not name.startswith("_") and name in arrays:
             return arrays[name]
         hint = (": run mfwindow.analyse(..., spectrum=True)"
@@ -305,16 +341,16 @@ class Result(Mapping):
 
     time = property(lambda self: self._array("time"),
                     doc="Time mark of each window's last sample.")
-    alfa_min = property(lambda self: self._array("alfa_min"),
-                        doc="Smallest alpha where f(alpha) > 0.")
-    alfa_max = property(lambda self: self._array("alfa_max"),
-                        doc="Largest alpha where f(alpha) > 0.")
-    alfa_width = property(lambda self: self._array("alfa_width"),
-                          doc="alfa_max - alfa_min.")
-    alfa_sz = property(lambda self: self._array("alfa_sz"),
-                       doc="alpha where f(alpha) is largest.")
-    f_alfa_sz = property(lambda self: self._array("f_alfa_sz"),
-                         doc="f(alpha) at alfa_sz.")
+    alpha_min = property(lambda self: self._array("alpha_min"),
+                         doc="Smallest alpha where f(alpha) > 0.")
+    alpha_max = property(lambda self: self._array("alpha_max"),
+                         doc="Largest alpha where f(alpha) > 0.")
+    alpha_width = property(lambda self: self._array("alpha_width"),
+                           doc="alpha_max - alpha_min.")
+    alpha_sz = property(lambda self: self._array("alpha_sz"),
+                        doc="alpha where f(alpha) is largest.")
+    f_alpha_sz = property(lambda self: self._array("f_alpha_sz"),
+                          doc="f(alpha) at alpha_sz.")
     q = property(lambda self: self._array("q"),
                  doc="The moment orders used, ascending (spectrum=True or "
                      "fq=True).")
@@ -402,6 +438,54 @@ class Result(Mapping):
                                            names=["channel", "time"])
         return pd.DataFrame({k: np.asarray(self._arrays[k]).reshape(-1)
                              for k in keys}, index=index)
+
+    def to_xarray(self) -> Any:
+        """The arrays as an xarray Dataset with the dimensions ``channel``
+        (channels x samples input only), ``window``, ``q`` (the moment
+        orders of h, tau and fq), ``scale`` (the segment lengths of fq) and
+        ``point`` (the 100 points of each sampled spectrum); ``time`` is a
+        coordinate along ``window`` (counted from 1) and the settled
+        settings are attributes. Needs xarray (pip install xarray)."""
+        try:
+            import xarray as xr
+        except ImportError:
+            raise ImportError("to_xarray() needs xarray (Debian: "
+                              "python3-xarray, or pip install xarray)") \
+                from None
+        lead: Tuple[str, ...] = (() if self.channels is None
+                                 else ("channel",))
+        coords: dict = {"window": np.arange(1, self.n_windows + 1),
+                        "time": ("window", self._arrays["time"])}
+        if self.channels is not None:
+            coords["channel"] = list(self.channels)
+        if "q" in self._arrays:
+            coords["q"] = self._arrays["q"]
+        if "scales" in self._arrays:
+            coords["scale"] = self._arrays["scales"]
+            coords["log_scale"] = ("scale", self._arrays["log_scale"])
+        inner = {"h": ("q",), "tau": ("q",), "alpha": ("point",),
+                 "f_alpha": ("point",), "fq": ("q", "scale")}
+        variables = {}
+        for key, value in self._arrays.items():
+            if key in SHARED_KEYS:
+                continue
+            dims = lead + ("window",) + inner.get(key, ())
+            if np.ndim(value) != len(dims):  # a later addition of its own
+                dims = dims[:len(lead) + 1] + tuple(
+                    "%s_%d" % (key, k)
+                    for k in range(np.ndim(value) - len(lead) - 1))
+            variables[key] = (dims, value)
+        attrs = {} if self.name is None else {"name": self.name}
+        if self.settings is not None:
+            for field, value in dataclasses.asdict(self.settings).items():
+                # Attributes hold what netCDF can: numbers and text.
+                if isinstance(value, (bool, np.bool_)):
+                    attrs[field] = int(value)
+                elif isinstance(value, (int, float, str)):
+                    attrs[field] = value
+                elif isinstance(value, np.datetime64):
+                    attrs[field] = str(value)
+        return xr.Dataset(variables, coords=coords, attrs=attrs)
 
     def __repr__(self) -> str:
         shape = ("%d windows" % self.n_windows if self.channels is None

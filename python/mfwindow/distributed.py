@@ -1,132 +1,257 @@
-"""mfwindow.distributed: many series on a Dask cluster, collected into one
-table.
+"""mfwindow.distributed: many series on a Dask cluster, one Result per
+series.
 
 Each series is one task on the cluster: a file is read and analysed the way
 mfwindow-batch reads and analyses each of its series (its text rules, .npy
 arrays, --column/--header/--delimiter, --on-bad-sample), and with `out` the
-task writes the very result files mfwindow-batch writes. A series that
-fails (a missing or unreadable file, a bad sample under on_bad_sample
-"error") becomes one row naming the failure; every other series completes.
+task writes the very result files mfwindow-batch writes; an array is
+analysed by mfwindow.analyse. The settings are mfwindow.analyse's keywords,
+checked once by analyse itself before any task runs.
+
+Every series comes back: one that fails (a missing or unreadable file, a
+bad sample under on_bad_sample "error", an array analyse refuses, a worker
+that died running it more often than the scheduler's retries allow) is a
+Result with no windows whose ``failure`` says why, naming the series.
 Workers analyse with one thread each unless told otherwise, so that the
 cluster, not the library's own threads, spreads the work.
 
-Needs Dask's distributed scheduler (Debian: python3-distributed) and pandas.
+Needs Dask's distributed scheduler (Debian: python3-distributed) and, for
+to_pandas(), pandas.
 """
 
 from __future__ import annotations
 
 import os
-from typing import Any, Dict, Iterable, List, Mapping, Optional
+import warnings
+from collections.abc import Mapping
+from typing import Any, Callable, Dict, Iterable, Iterator, List, Optional
+from typing import Sequence, Tuple
 
 import numpy as np
 
 from . import _core
-from ._analyse import _core_settings
-from ._result import NULL_KEYS
+from ._analyse import ClampWarning, ShortSeriesWarning
+from ._analyse import _core_settings as _checked
+from ._result import NULL_KEYS, ROW_KEYS, Result, Settings
 
-# The per-window columns, in the order of mfwindow-batch's CSV.
-_COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
-            "f_alfa_sz")
 # The window's quality, after its status, as mfwindow-batch's CSV has them.
 _QUALITY = ("zero_share", "floor_share", "min_r2")
-_SHIFT_OF_WINDOW = 2**31 - 1
-# The method and surrogate keywords of mfwindow.analyse that the tasks take.
-_METHOD_DEFAULTS: Dict[str, Any] = dict(
-    profile=False, fluctuation="range", q=None, q_min=-10.0, q_max=10.0,
-    q_count=200, max_scale=None, scale_count=200, fit_range=None, fq=False,
-    range_floor=0.0, surrogates=0, surrogate="iaaft", seed=0)
+# The statuses a window can have, as mfwindow-batch's CSV writes them.
+WINDOW_STATUSES = ("ok", "degenerate", "non_finite_input", "flat_segments",
+                   "not_concave")
+# A window whose width has a rank p-value below this rejects the null.
+NULL_LEVEL = 0.05
+# analyse's keywords that make no sense for a task on a worker.
+_NOT_FOR_TASKS = {"progress": "a task on a worker shows no progress"}
 
 
-def _settings(window: int, shift: Optional[int] = None, order: int = 2,
-              min_scale: int = 20, increments: bool = False,
-              t0: float = 0.0, dt: float = 1.0, spectrum: bool = False,
-              threads: int = 1, **method: Any) -> Dict[str, Any]:
-    """The keywords checked as mfwindow.analyse checks them, as the
-    compiled core takes them (keyed by the settings table's names)."""
-    settings = _core_settings(dict(
-        window=window, shift=shift, order=order, min_scale=min_scale,
-        increments=int(increments) if isinstance(increments, bool)
-        else increments, t0=t0, dt=dt, threads=threads, spectrum=spectrum,
-        **dict(_METHOD_DEFAULTS, **method)))
-    settings.setdefault("shift", _SHIFT_OF_WINDOW)
-    return settings
+def _validated(keywords: Dict[str, Any], not_here: Dict[str, str]
+               ) -> Tuple[Dict[str, Any], Settings]:
+    """The keywords with threads=1 unless given, and the settings analyse
+    settles them to. analyse itself checks them, on a series of no samples,
+    so that a value it refuses is refused here, before any task runs, with
+    its own message; a clamp warns here, once."""
+    from . import analyse
+    for name, why in dict(_NOT_FOR_TASKS, **not_here).items():
+        if name in keywords:
+            raise TypeError("%s cannot be given here: %s" % (name, why))
+    if "window" not in keywords:
+        raise TypeError("missing required keyword argument 'window'")
+    keywords = dict(keywords)
+    keywords.setdefault("threads", 1)
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        settings = analyse(np.zeros(0), **keywords).settings
+    for warning in caught:
+        if not issubclass(warning.category, ShortSeriesWarning):
+            warnings.warn(warning.message, stacklevel=3)
+    return keywords, settings
 
 
-def _frame(series: str, columns: Optional[Dict[str, np.ndarray]],
-           failure: Optional[str], notes: List[str], null: bool) -> Any:
-    """One series' rows: one per window, or one row naming its failure;
-    with `null` also the surrogate null levels, as in mfwindow-batch's
-    CSV."""
-    import pandas as pd
-    nulls = NULL_KEYS if null else ()
-    if failure is not None or len(columns["time"]) == 0:
-        # A series without a window still shows, so that nothing is lost.
-        return pd.DataFrame({"series": [series], "window": [0],
-                             **{c: [np.nan] for c in _COLUMNS},
-                             "status": ["failed" if failure is not None
-                                        else "no window"],
-                             **{c: [np.nan] for c in _QUALITY + nulls},
-                             "message": [failure if failure is not None
-                                         else "; ".join(notes)]})
-    n = len(columns["time"])
-    frame = {"series": [series] * n,
-             "window": np.arange(1, n + 1, dtype=np.int64)}
-    frame.update({c: columns[c] for c in _COLUMNS})
-    frame["status"] = list(columns["status"])
-    frame.update({c: columns[c] for c in _QUALITY + nulls})
-    frame["message"] = ["; ".join(notes)] * n
-    return pd.DataFrame(frame)
+def _file_settings(s: Settings, nan: str) -> Dict[str, Any]:
+    """The settled settings as the core's analyse_file takes them (keyed by
+    the settings table's names), with `nan` its policy for bad samples. The
+    core computes time marks on the plain float axis only; the others come
+    from the window positions (see _file_task)."""
+    plain = s.fs is None and not s.is_datetime
+    grid = (dict(q_min=s.q_min, q_max=s.q_max, q_count=s.q_count)
+            if s.q is None else {})
+    return _checked(dict(
+        increments=int(s.increments), order=s.order, window=s.window,
+        min_scale=s.min_scale, shift=s.shift, t0=s.t0 if plain else 0.0,
+        dt=s.dt if plain else 1.0, threads=s.threads, spectrum=s.spectrum,
+        nan=nan, profile=s.profile, fluctuation=s.fluctuation, q=s.q,
+        max_scale=s.max_scale, scale_count=s.scale_count,
+        fit_range=s.fit_range, fq=s.fq, range_floor=s.range_floor,
+        surrogates=s.surrogates, surrogate=s.surrogate, seed=s.seed, **grid))
+
+
+def _named(name: str, message: str) -> str:
+    return message if name in message else "%s: %s" % (name, message)
+
+
+def _failed(name: str, settings: Settings, why: str) -> Result:
+    empty = {key: np.zeros(0) for key in ROW_KEYS + _QUALITY}
+    empty["status"] = np.zeros(0, dtype="<U16")
+    return Result(empty, settings, None, name=name,
+                  failure=_named(name, why))
+
+
+def summary_row(result: Result) -> Dict[str, Any]:
+    """One series in one row: its status ("ok", "failed" or "no window"),
+    its window count and how many windows have each quality status, the
+    median and interquartile range of alpha_width over the windows where it
+    is finite, with surrogates the number of windows whose width_p is below
+    NULL_LEVEL, and its failure or warnings."""
+    windows = result.n_windows
+    row: Dict[str, Any] = {
+        "series": result.name,
+        "status": ("failed" if result.failure is not None
+                   else "no window" if windows == 0 else "ok"),
+        "windows": windows}
+    status = result["status"] if windows else np.zeros(0, dtype="<U16")
+    for word in WINDOW_STATUSES:
+        row[word] = int(np.count_nonzero(status == word))
+    width = np.asarray(result["alpha_width"]) if windows else np.zeros(0)
+    width = width[np.isfinite(width)]
+    if width.size:
+        low, middle, high = np.percentile(width, [25, 50, 75])
+        row["width_median"], row["width_iqr"] = middle, high - low
+    else:
+        row["width_median"] = row["width_iqr"] = np.nan
+    settings = result.settings
+    if settings is not None and settings.surrogates > 0:
+        p = np.asarray(result["width_p"]) if windows else np.zeros(0)
+        row["null_rejections"] = int(np.count_nonzero(p < NULL_LEVEL))
+    row["message"] = (result.failure if result.failure is not None
+                      else "; ".join(result.messages))
+    return row
 
 
 def _file_task(path: str, base_dir: str, out: Optional[str],
-               read: Dict[str, str], csv: bool,
-               settings: Dict[str, Any]) -> Any:
-    null = settings["surrogates"] > 0
+               read: Dict[str, str], csv: bool, settings: Settings,
+               summary: bool) -> Any:
     try:
-        got = _core.analyse_file(path, settings, base_dir=base_dir,
-                                 out_dir=out or "", csv=csv, **read)
-    except (ValueError, RuntimeError, MemoryError) as e:
-        return _frame(path, None, str(e), [], null)
-    return _frame(path, got["columns"], got["failure"], got["notes"], null)
+        files = dict(read)
+        nan = files.pop("on_bad_sample")
+        got = _core.analyse_file(path, _file_settings(settings, nan),
+                                 base_dir=base_dir, out_dir=out or "",
+                                 csv=csv, **files)
+    except Exception as e:  # noqa: BLE001 - every failure is a result
+        result = _failed(path, settings, "%s" % e)
+    else:
+        if got["failure"] is not None:
+            result = _failed(path, settings, got["failure"])
+        else:
+            arrays = dict(got["columns"])
+            if settings.fs is not None or settings.is_datetime:
+                count = arrays["time"].shape[0]
+                arrays["time"] = settings.times(
+                    settings.window + settings.shift * np.arange(count))
+            arrays["status"] = np.asarray(arrays["status"], dtype="<U16")
+            result = Result(arrays, settings, None, name=path,
+                            messages=[_named(path, note)
+                                      for note in got["notes"]])
+    return summary_row(result) if summary else result
 
 
-def _array_task(name: str, values: Any, settings: Dict[str, Any],
-                nan: str) -> Any:
-    import warnings
+def _array_task(name: str, values: Any, keywords: Dict[str, Any],
+                settings: Settings, summary: bool) -> Any:
     from . import analyse
-    keywords = {k: settings.get(k) for k in (
-        "order", "min_scale", "t0", "dt", "threads", "spectrum", "profile",
-        "fluctuation", "q", "q_min", "q_max", "q_count", "scale_count", "fq",
-        "range_floor", "surrogates", "surrogate", "seed")}
-    keywords["increments"] = bool(settings["increments"])
-    keywords["max_scale"] = settings["max_scale"] or None
-    keywords["fit_range"] = (settings["fit_min"] or None,
-                             settings["fit_max"] or None)
-    if keywords["q"] is not None:
-        for k in ("q_min", "q_max", "q_count"):
-            del keywords[k]
-    null = settings["surrogates"] > 0
-    if settings["shift"] != _SHIFT_OF_WINDOW:
-        keywords["shift"] = settings["shift"]
     try:
+        shape = np.shape(values)
+        if len(shape) != 1:
+            raise ValueError("a series is one 1-D array, got shape %s; give "
+                             "each channel a name of its own" % (shape,))
         with warnings.catch_warnings(record=True) as caught:
             warnings.simplefilter("always")
-            result = analyse(values, window=settings["window"], nan=nan,
-                             **keywords)
-    except (ValueError, TypeError, MemoryError) as e:
-        return _frame(name, None, str(e), [], null)
-    columns = {c: np.asarray(result[c])
-               for c in _COLUMNS + ("status",) + _QUALITY
-               + (NULL_KEYS if null else ())}
-    return _frame(name, columns, None, [str(w.message) for w in caught],
-                  null)
+            result = analyse(values, **keywords)
+    except Exception as e:  # noqa: BLE001 - every failure is a result
+        result = _failed(name, settings, "%s" % e)
+    else:
+        # Clamps were reported to the caller when the keywords were checked.
+        result = Result(result, result.settings, None, name=name,
+                        messages=[_named(name, str(w.message))
+                                  for w in caught
+                                  if not issubclass(w.category,
+                                                    ClampWarning)])
+    return summary_row(result) if summary else result
 
 
-def _known(method: Mapping[str, Any]) -> None:
-    unknown = sorted(set(method) - set(_METHOD_DEFAULTS))
-    if unknown:
-        raise TypeError("unexpected keyword arguments: %s"
-                        % ", ".join(unknown))
+class SeriesResults(Mapping):
+    """What analyse_files and analyse_arrays return: series name -> its
+    Result (with summary=True: its summary_row() dict), in the order given,
+    every series there. A series that failed has a Result with no windows
+    and its reason in ``failure``; ``failed`` lists those series."""
+
+    def __init__(self, items: Sequence[Tuple[str, Any]], summary: bool,
+                 null: bool) -> None:
+        self._items = dict(items)
+        self.summary = summary
+        self._null = null
+
+    def __getitem__(self, name: str) -> Any:
+        return self._items[name]
+
+    def __iter__(self) -> Iterator[str]:
+        return iter(self._items)
+
+    def __len__(self) -> int:
+        return len(self._items)
+
+    @property
+    def failed(self) -> Tuple[str, ...]:
+        """The series that failed, in order."""
+        return tuple(name for name, value in self._items.items()
+                     if (value["status"] == "failed" if self.summary
+                         else value.failure is not None))
+
+    def to_pandas(self) -> Any:
+        """One pandas DataFrame. With summary=True one row per series (the
+        columns of summary_row()). Otherwise one row per window of each
+        series: series, window (counted from 1), time, alpha_min,
+        alpha_max, alpha_width, alpha_sz, f_alpha_sz, status, zero_share,
+        floor_share, min_r2, with surrogates the null levels, and message
+        (the series' warnings); a series that failed or had no window has
+        one row, window 0, values NaN, status "failed" (the reason in
+        message) or "no window"."""
+        import pandas as pd
+        if self.summary:
+            return pd.DataFrame(list(self._items.values()))
+        frames = [_frame(name, result, self._null)
+                  for name, result in self._items.items()]
+        if not frames:
+            return pd.DataFrame(columns=["series", "window", *ROW_KEYS,
+                                         "status", *_QUALITY, "message"])
+        return pd.concat(frames, ignore_index=True)
+
+    def __repr__(self) -> str:
+        return "<mfwindow.distributed.SeriesResults: %d series, %d failed%s>" \
+            % (len(self), len(self.failed), ", summaries" if self.summary
+               else "")
+
+
+def _frame(name: str, result: Result, null: bool) -> Any:
+    """One series' rows of the table."""
+    import pandas as pd
+    nulls = NULL_KEYS if null else ()
+    n = result.n_windows
+    if result.failure is not None or n == 0:
+        return pd.DataFrame({
+            "series": [name], "window": [0],
+            **{c: [np.nan] for c in ROW_KEYS},
+            "status": ["failed" if result.failure is not None
+                       else "no window"],
+            **{c: [np.nan] for c in _QUALITY + nulls},
+            "message": [result.failure if result.failure is not None
+                        else "; ".join(result.messages)]})
+    frame: Dict[str, Any] = {"series": [name] * n,
+                             "window": np.arange(1, n + 1, dtype=np.int64)}
+    frame.update({c: result[c] for c in ROW_KEYS})
+    frame["status"] = list(result["status"])
+    frame.update({c: result[c] for c in _QUALITY + nulls})
+    frame["message"] = ["; ".join(result.messages)] * n
+    return pd.DataFrame(frame)
 
 
 class _Cluster:
@@ -158,115 +283,163 @@ def _cores() -> int:
         return max(1, os.cpu_count() or 1)
 
 
-def _collect(client: Any, futures: List[Any]) -> Any:
-    import pandas as pd
-    frames = client.gather(futures)
-    table = pd.concat(frames, ignore_index=True)
-    return table
+def _lost(name: str, settings: Settings, error: Any) -> Result:
+    """The Result of a task that did not finish: its worker died more often
+    than the retries allow (KilledWorker), it raised, or (no error) it was
+    cancelled."""
+    if type(error).__name__ == "KilledWorker":
+        why = ("the workers analysing it died, more often than the "
+               "scheduler's retries allow (%s)" % error)
+    elif error is None:
+        why = "the task was cancelled"
+    else:
+        why = "the task failed: %s: %s" % (type(error).__name__, error)
+    return _failed(name, settings, why)
+
+
+def _run(client: Any, names: List[str], submit: Callable[[Any, int], Any],
+         settings: Settings, summary: bool) -> SeriesResults:
+    """One task per series; every series' value, in order, whatever the
+    workers do."""
+    from dask.distributed import as_completed
+    got: List[Any] = [None] * len(names)
+    with _Cluster(client) as c:
+        futures = [submit(c, k) for k in range(len(names))]
+        where = {future.key: k for k, future in enumerate(futures)}
+        # Fetched a batch at a time as they finish, the futures then let go
+        # so that the workers free the results.
+        finishing = as_completed(futures)
+        for batch in finishing.batches():
+            for future, value in _fetched(c, batch, finishing):
+                k = where[future.key]
+                if not isinstance(value, (Result, dict)):
+                    value = _lost(names[k], settings, value)
+                    if summary:
+                        value = summary_row(value)
+                got[k] = value
+                futures[k] = None
+    return SeriesResults(list(zip(names, got)), summary,
+                         settings.surrogates > 0)
+
+
+def _fetched(client: Any, batch: List[Any], finishing: Any
+             ) -> List[Tuple[Any, Any]]:
+    """Each future of the batch with its value, or with its exception when
+    it failed. A future whose result was lost with its worker before it
+    was fetched is computed again: it goes back into `finishing`. One
+    gather for the batch; future by future only when that raised (a lost
+    result whose rerun failed)."""
+    # The statuses change under us while workers die: read them once.
+    status = {future.key: future.status for future in batch}
+    for future in batch:
+        if status[future.key] not in ("finished", "error", "cancelled"):
+            finishing.add(future)
+    done = [f for f in batch if status[f.key] == "finished"]
+    try:
+        values = client.gather(done)
+    except Exception:  # noqa: BLE001 - sorted out future by future below
+        values = []
+        for future in done:
+            try:
+                values.append(future.result())
+            except Exception as e:  # noqa: BLE001 - the series' failure
+                values.append(e)
+    pairs = list(zip(done, values))
+    for future in batch:
+        if status[future.key] == "error":
+            pairs.append((future, future.exception()))
+        elif status[future.key] == "cancelled":
+            pairs.append((future, None))
+    return pairs
+
+
+def _distinct(names: List[str]) -> None:
+    seen = set()
+    for name in names:
+        if name in seen:
+            raise ValueError("the series %r is named twice" % name)
+        seen.add(name)
 
 
 def analyse_files(paths: Iterable[str], client: Any = None,
-                  out: Optional[str] = None, *, window: int,
-                  shift: Optional[int] = None, order: int = 2,
-                  min_scale: int = 20, increments: bool = False,
-                  t0: float = 0.0, dt: float = 1.0, column: Any = None,
+                  out: Optional[str] = None, *, column: Any = None,
                   header: Optional[str] = None,
                   delimiter: Optional[str] = None,
                   on_bad_sample: str = "error", format: str = "dat",
-                  spectrum: bool = False, threads: int = 1,
-                  **method: Any) -> Any:
-    """Analyses each series file as one task on a Dask cluster and returns
-    one pandas DataFrame.
+                  summary: bool = False, **keywords: Any) -> SeriesResults:
+    """Analyses each series file as one task on a Dask cluster.
 
     Parameters
     ----------
     paths : iterable of str
         Series files, relative to the current folder or absolute, named as
         mfwindow-batch would be given them (the result files are named
-        after them).
+        after them); each at most once.
     client : dask.distributed.Client or None
         The cluster; None starts a LocalCluster with one single-threaded
         worker per core for this call.
     out : str or None
         A folder: each task also writes the result files that mfwindow-batch
-        --out writes for the same settings and format, byte for byte.
-    window, shift, order, min_scale, increments, t0, dt
-        The analysis, as mfwindow.analyse and mfwindow-batch take them.
+        --out writes for the same settings and format, byte for byte
+        (spectrum=True adds the spectrum CSV, fq=True the F_q(s) CSV).
     column, header, delimiter, on_bad_sample
         How files are read, as mfwindow-batch's --column, --header,
         --delimiter and --on-bad-sample ("error", "stop", "skip").
     format : {"dat", "csv"}
         The result files' format (with out).
-    spectrum : bool
-        With out, also write each series' spectrum CSV.
-    threads : int
-        Threads per task (1: the cluster spreads the work).
-    **method
-        The method and surrogate keywords of mfwindow.analyse (profile,
-        fluctuation, q, q_min, q_max, q_count, max_scale, scale_count,
-        fit_range, range_floor, surrogates, surrogate, seed; fq with out
-        writes each series' .fq.csv), as mfwindow-batch's flags of the same
-        names.
+    summary : bool
+        Each task returns one summary_row() instead of every window, for
+        many long series.
+    **keywords
+        mfwindow.analyse's keywords (window, shift, order, ..., t0, dt or
+        fs, the method and surrogate keywords), checked by analyse before
+        any task runs; threads is 1 unless given. nan and progress are not
+        taken (on_bad_sample says what a bad sample does). The result files
+        hold times from a numeric t0 and dt, so out cannot be given with fs
+        or a datetime t0.
 
     Returns
     -------
-    pandas.DataFrame
-        Columns series, window (counted from 1), time, alfa_min, alfa_max,
-        alfa_width, alfa_sz, f_alfa_sz, status, zero_share, floor_share,
-        min_r2 and message: one row per window of each series, in the
-        order of `paths`, with the window's quality as mfwindow-batch's CSV
-        gives it (status "ok", "degenerate", "non_finite_input",
-        "flat_segments" or "not_concave"); a series that failed has one row
-        with status "failed" and the reason in message (its window is 0 and
-        its values NaN), and a series too short for one window one row with
-        status "no window". message also holds a series' warnings (a series
-        that ended early, samples skipped). With surrogates > 0 the null
-        levels width_null_median, width_null_p95, width_p,
-        alfa_sz_null_median, alfa_sz_null_p95 and alfa_sz_p follow min_r2,
-        as in mfwindow-batch's CSV.
+    SeriesResults
+        path -> Result (settings, the quality status and columns, with
+        surrogates the null levels; ``messages`` the series' warnings,
+        ``failure`` why it failed); to_pandas() gives one table.
     """
     if format not in ("dat", "csv"):
         raise ValueError("format must be 'dat' or 'csv', got %r" % (format,))
     if on_bad_sample not in ("error", "stop", "skip"):
         raise ValueError("on_bad_sample must be 'error', 'stop' or 'skip', "
                          "got %r" % (on_bad_sample,))
-    _known(method)
-    settings = _settings(window, shift, order, min_scale, increments, t0, dt,
-                         spectrum, threads, **method)
-    # Settings out of range are refused or clamped before any task runs.
-    settings["nan"] = on_bad_sample
-    _core.settle(settings)
+    _, settings = _validated(keywords, {
+        "nan": "files take on_bad_sample ('error', 'stop' or 'skip')"})
+    if out is not None and (settings.fs is not None or settings.is_datetime):
+        raise ValueError("out: the result files hold times from a numeric "
+                         "t0 and dt (mfwindow-batch --tini, --tstep); give "
+                         "those, or leave out out=")
     read = {"column": "" if column is None else str(column),
-            "header": header or "", "delimiter": delimiter or ""}
+            "header": header or "", "delimiter": delimiter or "",
+            "on_bad_sample": on_bad_sample}
     base = os.getcwd()
     out_dir = None if out is None else os.path.join(base, os.fspath(out))
     names = [os.fspath(p) for p in paths]
-    with _Cluster(client) as c:
-        futures = [c.submit(_file_task, name, base, out_dir, read,
-                            format == "csv", settings, pure=False)
-                   for name in names]
-        return _collect(c, futures)
+    _distinct(names)
+    return _run(client, names, lambda c, k: c.submit(
+        _file_task, names[k], base, out_dir, read, format == "csv", settings,
+        summary, pure=False), settings, summary)
 
 
-def analyse_arrays(arrays: Mapping[str, Any], client: Any = None, *,
-                   window: int, shift: Optional[int] = None, order: int = 2,
-                   min_scale: int = 20, increments: bool = False,
-                   t0: float = 0.0, dt: float = 1.0, nan: str = "error",
-                   threads: int = 1, **method: Any) -> Any:
-    """Analyses each array of `arrays` (name -> samples) as one task on a
-    Dask cluster with mfwindow.analyse, and returns one pandas DataFrame
-    with the columns of analyse_files; nan is mfwindow.analyse's policy for
-    non-finite samples ("error" makes such a series a failed row). The
-    method and surrogate keywords of mfwindow.analyse pass through (fq
-    aside: the table holds no F_q(s))."""
-    _known(method)
-    if method.get("fq"):
-        raise ValueError("fq: analyse_arrays returns a table, which holds no "
-                         "F_q(s); use mfwindow.analyse(..., fq=True)")
-    settings = _settings(window, shift, order, min_scale, increments, t0, dt,
-                         False, threads, **method)
-    with _Cluster(client) as c:
-        futures = [c.submit(_array_task, str(name), np.asarray(values),
-                            settings, nan, pure=False)
-                   for name, values in arrays.items()]
-        return _collect(c, futures)
+def analyse_arrays(arrays: Mapping[Any, Any], client: Any = None, *,
+                   summary: bool = False, **keywords: Any) -> SeriesResults:
+    """Analyses each array of `arrays` (name -> samples, one 1-D series
+    each) as one task on a Dask cluster with mfwindow.analyse and its
+    keywords (threads 1 unless given; progress is not taken), checked by
+    analyse before any task runs. Returns SeriesResults as analyse_files
+    does: name (as str) -> Result; an array that analyse refuses (2-D, not
+    numbers, a non-finite sample under nan="error") is a failed series."""
+    keywords, settings = _validated(keywords, {})
+    names = [str(name) for name in arrays]
+    _distinct(names)
+    values = list(arrays.values())
+    return _run(client, names, lambda c, k: c.submit(
+        _array_task, names[k], values[k], keywords, settings, summary,
+        pure=False), settings, summary)

@@ -176,7 +176,7 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
                                label=None if k else _null_label(result))
                 a.plot(time, median, color=colour, linestyle=":",
                        linewidth=1, zorder=2)
-            a.plot(time, _per_channel(result, "alfa_width")[k],
+            a.plot(time, _per_channel(result, "alpha_width")[k],
                    color=colour, marker=".", markersize=3, zorder=3,
                    label=(name if multi else
                           r"$\alpha_{max} - \alpha_{min}$"))
@@ -186,7 +186,7 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
     if "peak" in panel:
         a = panel["peak"]
         for k, colour in enumerate(colours):
-            a.plot(time, _per_channel(result, "f_alfa_sz")[k],
+            a.plot(time, _per_channel(result, "f_alpha_sz")[k],
                    color=colour, marker=".", markersize=3)
         a.set_ylabel(PEAK_HEIGHT)
     for name in panels:
@@ -232,10 +232,10 @@ def _draw_band(a: "Axes", result: Result, names: List[str],
     time = result.time
     multi = result.channels is not None
     for k, colour in enumerate(colours):
-        a.fill_between(time, _per_channel(result, "alfa_min")[k],
-                       _per_channel(result, "alfa_max")[k], color=colour,
+        a.fill_between(time, _per_channel(result, "alpha_min")[k],
+                       _per_channel(result, "alpha_max")[k], color=colour,
                        alpha=0.15 if multi else 0.25, linewidth=0)
-        a.plot(time, _per_channel(result, "alfa_sz")[k], color=colour,
+        a.plot(time, _per_channel(result, "alpha_sz")[k], color=colour,
                marker=".", markersize=3)
     if multi:
         handles = [Patch(color="0.6", alpha=0.4, label=BAND)] + [

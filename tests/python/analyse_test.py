@@ -249,7 +249,7 @@ def test_series_shorter_than_the_window_warns(samples, windows):
         assert "%d samples" % samples in str(short[0].message)
         assert "window of 300" in str(short[0].message)
     assert got.n_windows == windows
-    assert got.alfa_sz.shape == (windows,)
+    assert got.alpha_sz.shape == (windows,)
     assert got.h.shape == (windows, 200)
 
 
@@ -294,7 +294,7 @@ class TestNanPolicies:
             got = mfwindow.analyse(values, window=200, shift=50, nan="stop")
         want = mfwindow.analyse(values[:700], window=200, shift=50)
         assert got.n_windows == want.n_windows == 11
-        assert bits(got.alfa_sz) == bits(want.alfa_sz)
+        assert bits(got.alpha_sz) == bits(want.alpha_sz)
         assert bits(got.time) == bits(want.time)
 
     def test_skip_drops_them_and_the_time_axis_counts_the_kept(self):
@@ -304,7 +304,7 @@ class TestNanPolicies:
         kept = values[np.isfinite(values)]
         want = mfwindow.analyse(kept, window=200, shift=50)
         assert got.n_windows == want.n_windows == 36
-        assert bits(got.alfa_min) == bits(want.alfa_min)
+        assert bits(got.alpha_min) == bits(want.alpha_min)
         assert bits(got.time) == bits(want.time)
 
     def test_stop_pads_channels_that_end_early_with_nan(self):
@@ -313,11 +313,11 @@ class TestNanPolicies:
         with pytest.warns(mfwindow.BadSampleWarning):
             got = mfwindow.analyse(both, window=200, shift=50, nan="stop")
         alone = mfwindow.analyse(clean, window=200, shift=50)
-        assert got.alfa_sz.shape == (2, alone.n_windows)
+        assert got.alpha_sz.shape == (2, alone.n_windows)
         assert bits(got.time) == bits(alone.time)
-        assert bits(got.alfa_sz[1]) == bits(alone.alfa_sz)
-        assert np.isnan(got.alfa_sz[0, 11:]).all()
-        assert not np.isnan(got.alfa_sz[0, :11]).any()
+        assert bits(got.alpha_sz[1]) == bits(alone.alpha_sz)
+        assert np.isnan(got.alpha_sz[0, 11:]).all()
+        assert not np.isnan(got.alpha_sz[0, :11]).any()
 
     def test_skip_refuses_channels_with_gaps_at_different_places(self):
         both = np.vstack([self.series(), support.walk(2000, seed=9)])
@@ -373,6 +373,50 @@ def test_type_errors(call):
 def test_values_must_be_one_series_or_channels(values):
     with pytest.raises(ValueError):
         mfwindow.analyse(values, window=32, min_scale=3)
+
+
+# A samples x channels array (np.loadtxt, DataFrame.to_numpy()) once ran for
+# minutes as thousands of channels too short for a window, for no result.
+@pytest.mark.parametrize("shape,window,refused", [
+    ((100_000, 3), 1000, "100000 channels of 3 samples.*pass x.T$"),
+    ((100_000, 1), 1000, r"pass x.T \(or x.ravel\(\)\)$"),
+    ((40, 31), 32, "40 channels of 31 samples"),
+    ((40, 32), 32, None),  # the rows hold a window: channels as given
+])
+def test_samples_by_channels_is_refused_at_once(shape, window, refused):
+    values = np.resize(support.walk(997, seed=2), shape)
+    start = time.monotonic()
+    if refused is None:
+        got = mfwindow.analyse(values, window=window, min_scale=3)
+        assert got.alpha_sz.shape == (40, 1)
+        return
+    with pytest.raises(ValueError, match=refused):
+        mfwindow.analyse(values, window=window, min_scale=3)
+    assert time.monotonic() - start < 1.0
+
+
+def test_to_xarray_labels_channel_window_q_and_scale():
+    xr = pytest.importorskip("xarray")
+    values = np.vstack([support.walk(700, seed=4), support.walk(700, seed=5)])
+    got = mfwindow.analyse(values, window=200, shift=100, fs=50, q=[-2, 2],
+                           spectrum=True, fq=True)
+    got.channels = ("a", "b")
+    ds = got.to_xarray()
+    assert isinstance(ds, xr.Dataset)
+    assert ds["alpha_sz"].dims == ("channel", "window")
+    assert ds["h"].dims == ("channel", "window", "q")
+    assert ds["fq"].dims == ("channel", "window", "q", "scale")
+    assert ds["f_alpha"].dims == ("channel", "window", "point")
+    assert bits(ds["alpha_sz"].sel(channel="b").values) == bits(
+        got.alpha_sz[1])
+    assert bits(ds["fq"].values) == bits(got.fq)
+    assert bits(ds["time"].values) == bits(got.time)
+    assert ds["q"].values.tolist() == [-2.0, 2.0]
+    assert ds["scale"].values.tolist() == got.scales.tolist()
+    assert (ds.attrs["window"], ds.attrs["fs"], ds.attrs["fq"]) == (200, 50,
+                                                                    1)
+    one = got.channel("a").to_xarray()
+    assert one["alpha_sz"].dims == ("window",)
 
 
 def test_old_keyword_names_give_the_same_results():
@@ -445,7 +489,7 @@ class TestChannels:
                                threads=threads)
         assert got.channels == (0, 1, 2)
         assert got.time.shape == (12,) and got.q.shape == (200,)
-        assert got.alfa_sz.shape == (3, 12)
+        assert got.alpha_sz.shape == (3, 12)
         assert got.h.shape == (3, 12, 200)
         assert got.f_alpha.shape == (3, 12, 100)
         for k in range(3):
@@ -463,12 +507,12 @@ class TestChannels:
                                              shift=60))
         table = got.to_pandas()
         assert table.index.names == ["channel", "time"]
-        assert table.loc["pz"]["alfa_sz"].tolist() == got.alfa_sz[2].tolist()
+        assert table.loc["pz"]["alpha_sz"].tolist() == got.alpha_sz[2].tolist()
         assert table.loc["pz"].index.tolist() == got.time.tolist()
 
     def test_channel_lookup_errors(self, values):
         got = mfwindow.analyse(values, window=200, shift=60)
-        assert bits(got.channel(-1).alfa_sz) == bits(got.alfa_sz[2])
+        assert bits(got.channel(-1).alpha_sz) == bits(got.alpha_sz[2])
         with pytest.raises(IndexError):
             got.channel(3)
         with pytest.raises(KeyError):
@@ -479,7 +523,7 @@ class TestChannels:
     def test_channels_can_be_renamed(self, values):
         got = mfwindow.analyse(values, window=200, shift=60)
         got.channels = ["fz", "cz", "pz"]
-        assert bits(got.channel("pz").alfa_sz) == bits(got.alfa_sz[2])
+        assert bits(got.channel("pz").alpha_sz) == bits(got.alpha_sz[2])
         for labels in (["fz", "cz"], ["fz", "fz", "pz"]):
             with pytest.raises(ValueError):
                 got.channels = labels
@@ -516,7 +560,13 @@ def test_result_keeps_the_dict_interface_of_earlier_versions():
     values = support.walk(700, seed=4)
     plain = mfwindow.analyse(values, window=200, shift=100)
     assert sorted(plain) == sorted(COLUMNS + QUALITY)
-    assert plain["alfa_sz"] is plain.alfa_sz
+    # The result files' "alfa" spellings still answer, with a warning.
+    for old in ("alfa_min", "alfa_max", "alfa_width", "alfa_sz", "f_alfa_sz"):
+        new = old.replace("alfa", "alpha")
+        with pytest.warns(DeprecationWarning, match=new):
+            assert plain[old] is getattr(plain, new)
+        with pytest.warns(DeprecationWarning, match=new):
+            assert getattr(plain, old) is plain[new]
     assert dict(plain).keys() == set(COLUMNS + QUALITY)
     assert "h" not in plain and plain.get("h") is None
     with pytest.raises(AttributeError, match="spectrum=True"):

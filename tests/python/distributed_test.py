@@ -3,6 +3,7 @@ missing and one with a NaN line, give one table whose good series equal
 mfwindow-batch --format csv bit for bit, whose failures are named, and
 whose result files (out=DIR) are mfwindow-batch's own, byte for byte."""
 
+import dataclasses
 import os
 import subprocess
 
@@ -51,9 +52,10 @@ def series(tmp_path_factory):
     return top, names
 
 
-def batch_csv(top, name):
-    return pd.read_csv(top / "batch" / ("F(Alfa)_%s.csv" % name),
-                       float_precision="round_trip")
+def batch_csv(path):
+    """mfwindow-batch's CSV, its "alfa" columns under a result's names."""
+    table = pd.read_csv(path, float_precision="round_trip")
+    return table.rename(columns=lambda c: c.replace("alfa", "alpha"))
 
 
 def test_table_equals_mfwindow_batch_and_names_the_failures(
@@ -65,8 +67,12 @@ def test_table_equals_mfwindow_batch_and_names_the_failures(
                           capture_output=True, text=True)
     assert done.returncode == 1, done.stderr  # two series failed
     monkeypatch.chdir(top)
-    table = mfwindow.distributed.analyse_files(names, client=cluster,
-                                               **SETTINGS)
+    got = mfwindow.distributed.analyse_files(names, client=cluster,
+                                             **SETTINGS)
+    assert got.failed == ("s07.txt", "s13.txt")
+    assert got["s13.txt"].n_windows == 0
+    assert got["s12.txt"].settings == got["s14.txt"].settings
+    table = got.to_pandas()
     assert list(table["series"].unique()) == names
     failed = table[table["status"] == "failed"]
     assert list(failed["series"]) == ["s07.txt", "s13.txt"]
@@ -78,7 +84,7 @@ def test_table_equals_mfwindow_batch_and_names_the_failures(
                                                        % name))
             continue
         rows = table[table["series"] == name]
-        want = batch_csv(top, name)
+        want = batch_csv(top / "batch" / ("F(Alfa)_%s.csv" % name))
         assert len(rows) == len(want) > 0
         assert list(rows["window"]) == list(range(1, len(want) + 1))
         assert list(want.columns) == [
@@ -116,15 +122,19 @@ def test_arrays_give_what_analyse_gives_and_failures_are_rows(cluster):
     bad = support.walk(900, seed=4)
     bad[100] = np.nan
     table = mfwindow.distributed.analyse_arrays(
-        {"good": good, "bad": bad}, client=cluster, **SETTINGS)
+        {"good": good, "bad": bad, "short": good[:200]}, client=cluster,
+        **SETTINGS).to_pandas()
     want = mfwindow.analyse(good, **SETTINGS)
     rows = table[table["series"] == "good"]
-    assert support.bits(rows["alfa_sz"].to_numpy()) == support.bits(
-        want.alfa_sz)
+    assert support.bits(rows["alpha_sz"].to_numpy()) == support.bits(
+        want.alpha_sz)
     assert support.bits(rows["time"].to_numpy()) == support.bits(want.time)
     failed = table[table["series"] == "bad"]
     assert list(failed["status"]) == ["failed"]
     assert "x[100] is nan" in failed["message"].iloc[0]
+    short = table[table["series"] == "short"].iloc[0]
+    assert short["status"] == "no window"
+    assert short["message"].startswith("short: the series has 200 samples")
 
 
 # The method and surrogate keywords and mfwindow-batch's flags for them.
@@ -147,14 +157,13 @@ def test_method_keywords_give_the_batch_tools_null_columns(
     monkeypatch.chdir(top)
     table = mfwindow.distributed.analyse_files(
         names, client=cluster, out="m-dask", format="csv", fq=True,
-        **SETTINGS, **METHOD)
+        **SETTINGS, **METHOD).to_pandas()
     assert table[table["series"] == "s07.txt"]["width_p"].isna().all()
     for name in names:
         if name == "s07.txt":
             continue
         rows = table[table["series"] == name]
-        want = pd.read_csv(top / "m-batch" / ("F(Alfa)_%s.csv" % name),
-                           float_precision="round_trip")
+        want = batch_csv(top / "m-batch" / ("F(Alfa)_%s.csv" % name))
         assert "width_null_p95" in want.columns
         assert list(want.columns) == [
             c for c in rows.columns if c not in ("series", "window",
@@ -167,9 +176,9 @@ def test_method_keywords_give_the_batch_tools_null_columns(
     # The arrays' table is analyse()'s, null levels included.
     arrays = mfwindow.distributed.analyse_arrays(
         {"one": support.walk(900, seed=3)}, client=cluster, **SETTINGS,
-        **METHOD)
+        **METHOD).to_pandas()
     want = mfwindow.analyse(support.walk(900, seed=3), **SETTINGS, **METHOD)
-    for column in ("alfa_width", "width_null_median", "alfa_sz_p"):
+    for column in ("alpha_width", "width_null_median", "alpha_sz_p"):
         assert support.bits(arrays[column].to_numpy()) == support.bits(
             want[column]), column
 
@@ -180,5 +189,117 @@ def test_unknown_or_bad_method_keywords_are_refused_before_any_task():
     with pytest.raises(ValueError, match="^fit_range"):
         mfwindow.distributed.analyse_files([], window=256,
                                            fit_range=(90, 30))
-    with pytest.raises(ValueError, match="^fq"):
-        mfwindow.distributed.analyse_arrays({}, window=256, fq=True)
+    # Each refusal is analyse's own, or says why the keyword is not taken.
+    for call, keywords, error, text in [
+            ("analyse_arrays", dict(progress=True), TypeError, "progress"),
+            ("analyse_files", dict(nan="skip"), TypeError, "on_bad_sample"),
+            ("analyse_files", dict(out="o", fs=250), ValueError, "^out"),
+            ("analyse_arrays", dict(fs=0), ValueError, "^fs"),
+            ("analyse_arrays", dict(order=2.5), TypeError, "^order"),
+            ("analyse_files", dict(profile=1), TypeError, "^profile")]:
+        with pytest.raises(error, match=text):
+            getattr(mfwindow.distributed, call)([], window=256, **keywords)
+    with pytest.raises(ValueError, match="named twice"):
+        mfwindow.distributed.analyse_files(["a", "a"], window=256)
+
+
+class Bomb:
+    """Ends the worker process that unpickles it, as a crash would."""
+
+    def __reduce__(self):
+        return (os._exit, (3,))
+
+
+def test_every_series_comes_back_when_both_workers_die():
+    # A worker that died too often once lost every row, finished ones too;
+    # one 2-D array once ended the whole call.
+    import dask
+    from dask.distributed import Client, LocalCluster
+    arrays = {"w%d" % i: support.walk(3000, seed=i) for i in range(6)}
+    arrays.update(boom1=Bomb(), boom2=Bomb(), flat=np.zeros((3, 900)))
+    with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
+        with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                          dashboard_address=":0") as local, \
+                Client(local) as client:
+            got = mfwindow.distributed.analyse_arrays(arrays, client=client,
+                                                      **SETTINGS)
+    assert list(got) == list(arrays)
+    assert {"boom1", "boom2", "flat"} <= set(got.failed)
+    # A series queued on a worker as it died may die with it.
+    died = "workers analysing it died"
+    assert died in got["boom1"].failure and died in got["boom2"].failure
+    for name in got.failed:
+        assert got[name].failure.startswith(name + ": ")
+        assert died in got[name].failure or (
+            name == "flat" and "(3, 900)" in got[name].failure)
+    for name in set(arrays) - set(got.failed) - {"flat"}:
+        want = mfwindow.analyse(arrays[name], **SETTINGS)
+        assert support.bits(got[name].alpha_sz) == support.bits(want.alpha_sz)
+
+
+def test_foreign_bytes_are_decoded_and_the_file_named(cluster, tmp_path,
+                                                      monkeypatch):
+    # A cp1252 trailer once failed a series that mfwindow-batch analysed.
+    lines = ["%.17g" % v for v in support.walk(900, seed=9)]
+    (tmp_path / "cp.txt").write_bytes(
+        ("\n".join(lines) + "\n").encode() + b"caf\xe9 end\n")
+    (tmp_path / "rnd.bin").write_bytes(
+        np.random.default_rng(1).bytes(3000))
+    subprocess.run([support.tool("MFWINDOW_BATCH"), *FLAGS, "--format",
+                    "csv", "--quiet", "--on-bad-sample", "stop", "--out",
+                    "batch", "cp.txt"], cwd=tmp_path, check=True)
+    monkeypatch.chdir(tmp_path)
+    got = mfwindow.distributed.analyse_files(
+        ["cp.txt"], client=cluster, out="dask", format="csv",
+        on_bad_sample="stop", **SETTINGS)
+    assert got.failed == () and got["cp.txt"].n_windows == 6
+    assert 'caf\ufffd end' in got["cp.txt"].messages[0]
+    name = "F(Alfa)_cp.txt.csv"
+    assert (tmp_path / "dask" / name).read_bytes() == \
+        (tmp_path / "batch" / name).read_bytes()
+    bad = mfwindow.distributed.analyse_files(["rnd.bin"], client=cluster,
+                                             **SETTINGS)
+    assert bad.failed == ("rnd.bin",)
+    assert bad["rnd.bin"].failure.startswith("rnd.bin")
+
+
+def test_time_keywords_pass_through_to_analyse(cluster, series,
+                                               monkeypatch):
+    top, names = series
+    monkeypatch.chdir(top)
+    values = np.loadtxt(top / names[0])
+    for keywords in (dict(fs=250), dict(t0=np.datetime64("2024-05-01"),
+                                        dt=0.5)):
+        want = mfwindow.analyse(values, **SETTINGS, **keywords)
+        for got in (mfwindow.distributed.analyse_files(
+                        names[:1], client=cluster, **SETTINGS, **keywords),
+                    mfwindow.distributed.analyse_arrays(
+                        {names[0]: values}, client=cluster, **SETTINGS,
+                        **keywords)):
+            one = got[names[0]]
+            assert one.settings == dataclasses.replace(want.settings,
+                                                       threads=1)
+            assert support.bits(one.time) == support.bits(want.time)
+            assert support.bits(one.alpha_sz) == support.bits(want.alpha_sz)
+
+
+def test_summary_is_one_row_per_series(cluster):
+    good = support.walk(2000, seed=5)
+    bad = good.copy()
+    bad[7] = np.inf
+    got = mfwindow.distributed.analyse_arrays(
+        {"good": good, "bad": bad}, client=cluster, summary=True,
+        surrogates=9, surrogate="shuffle", **SETTINGS)
+    table = got.to_pandas()
+    assert list(table["series"]) == ["good", "bad"]
+    assert list(table["status"]) == ["ok", "failed"]
+    want = mfwindow.analyse(good, surrogates=9, surrogate="shuffle",
+                            **SETTINGS)
+    row = got["good"]
+    assert row["windows"] == want.n_windows == 14
+    assert sum(row[s] for s in mfwindow.distributed.WINDOW_STATUSES) == 14
+    assert row["ok"] == np.count_nonzero(want.status == "ok")
+    width = np.sort(want.alpha_width[np.isfinite(want.alpha_width)])
+    assert row["width_median"] == np.median(width)
+    assert row["null_rejections"] == np.count_nonzero(want.width_p < 0.05)
+    assert got["bad"]["message"].startswith("bad: x[7] is inf")

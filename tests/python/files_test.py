@@ -9,7 +9,7 @@ import pytest
 
 import mfwindow
 from mfwindow._files import parse_field, series_name
-from support import COLUMNS, bits
+from support import COLUMNS, FILE_COLUMNS, bits
 
 FIELDS = [
     ("    1000.00    ", 1000.0),
@@ -56,11 +56,11 @@ def test_dat_with_crlf_and_special_fields(tmp_path):
     got = mfwindow.read_result(path)
     assert got.name == "s"
     assert got.time.tolist() == [1000.0, 1100.0]
-    assert got.alfa_min.tolist() == [0.0454286, 1e-101]
-    assert math.isnan(got.alfa_max[1])
-    assert got.alfa_width[1] == math.inf
-    assert got.alfa_sz[1] == -math.inf
-    assert got.f_alfa_sz.tolist() == [1.00004, 0.999977]
+    assert got.alpha_min.tolist() == [0.0454286, 1e-101]
+    assert math.isnan(got.alpha_max[1])
+    assert got.alpha_width[1] == math.inf
+    assert got.alpha_sz[1] == -math.inf
+    assert got.f_alpha_sz.tolist() == [1.00004, 0.999977]
     assert got.settings is None and not got.has_spectrum
 
 
@@ -69,7 +69,7 @@ def test_csv_reads_back_every_double(tmp_path):
     values = np.random.default_rng(8).normal(size=(7, 6))
     values[2, 1], values[3, 4], values[5, 5] = np.nan, np.inf, -np.inf
     values[6, 0] = 1e-300
-    lines = [",".join(COLUMNS)]
+    lines = [",".join(FILE_COLUMNS)]
     lines += [",".join("%.17g" % v for v in row) for row in values]
     got = mfwindow.read_result(write(tmp_path, "s.csv",
                                      "\r\n".join(lines) + "\r\n"))
@@ -104,7 +104,7 @@ def test_spectrum_csv_gives_the_whole_spectra(tmp_path):
     assert got.h.shape == (3, 200) and got.h[1, 2] == 0.5 + 0.2 + 0.002
     assert got.alpha.shape == (3, 100) and got.alpha[2, 99] == 1.0
     assert got.f_alpha[2].tolist() == [0.3] * 100
-    assert "alfa_min" not in got
+    assert "alpha_min" not in got
 
 
 # row number (header 0), replacement, what the message says
@@ -138,14 +138,15 @@ def test_spectrum_csv_cut_short_is_refused(tmp_path):
     ("short.dat", "    1000.00       0.454286E-01    1.49727\r\n"),
     ("seven.dat", "    1000.00    " * 7 + "\r\n"),
     ("header.csv", "time,alfa_min\n1,2\n"),
-    ("cells.csv", ",".join(COLUMNS) + "\n1,2,3\n"),
+    ("cells.csv", ",".join(FILE_COLUMNS) + "\n1,2,3\n"),
 ])
 def test_malformed_files_name_the_line(tmp_path, name, text):
     with pytest.raises(ValueError, match=":[12]:"):
         mfwindow.read_result(write(tmp_path, name, text))
 
 
-@pytest.mark.parametrize("text", ["", ",".join(COLUMNS) + "\r\n", "\r\n"])
+@pytest.mark.parametrize("text", ["", ",".join(FILE_COLUMNS) + "\r\n",
+                                  "\r\n"])
 def test_empty_files_give_no_windows(tmp_path, text):
     assert mfwindow.read_result(write(tmp_path, "e.csv", text)).n_windows == 0
 

@@ -16,7 +16,7 @@ from matplotlib.figure import Figure
 import mfwindow
 import mfwindow.plot
 import support
-from support import COLUMNS, bits
+from support import COLUMNS, FILE_COLUMNS, bits
 
 
 @pytest.fixture(scope="module")
@@ -46,14 +46,14 @@ def test_summary_panels_labels_and_data(result, signal):
         "window 500, shift 100, order 2, min scale 20, values, fs 250 Hz")
     # The signal at the times of its samples, j/fs for j from 1.
     assert line_data(top) == [(bits(np.arange(1, 3001) / 250), bits(signal))]
-    assert line_data(band) == [(bits(result.time), bits(result.alfa_sz))]
-    assert line_data(width) == [(bits(result.time), bits(result.alfa_width))]
-    assert line_data(peak) == [(bits(result.time), bits(result.f_alfa_sz))]
-    # The band spans alfa_min..alfa_max.
+    assert line_data(band) == [(bits(result.time), bits(result.alpha_sz))]
+    assert line_data(width) == [(bits(result.time), bits(result.alpha_width))]
+    assert line_data(peak) == [(bits(result.time), bits(result.f_alpha_sz))]
+    # The band spans alpha_min..alpha_max.
     (fill,) = band.collections
     vertices = fill.get_paths()[0].vertices
-    assert vertices[:, 1].min() == result.alfa_min.min()
-    assert vertices[:, 1].max() == result.alfa_max.max()
+    assert vertices[:, 1].min() == result.alpha_min.min()
+    assert vertices[:, 1].max() == result.alpha_max.max()
     legend = [t.get_text() for t in band.get_legend().get_texts()]
     assert legend == [r"$\alpha_{min}$ ... $\alpha_{max}$",
                       r"$\alpha_0$, where $f(\alpha)$ is largest"]
@@ -86,7 +86,7 @@ def test_summary_of_channels_and_into_given_axes(signal):
         r"$\alpha_{min}$ ... $\alpha_{max}$", r"a: $\alpha_0$",
         r"b: $\alpha_0$", r"c: $\alpha_0$"]
     for k, line in enumerate(axes[3].get_lines()):
-        assert bits(line.get_ydata()) == bits(r.f_alfa_sz[k])
+        assert bits(line.get_ydata()) == bits(r.f_alpha_sz[k])
     assert len(axes[2].get_lines()) == 3
 
 
@@ -114,8 +114,8 @@ def test_misfitting_arguments_are_refused(result, signal, call, error):
 
 
 def test_surrogate_band_is_drawn_behind_the_width(result):
-    median = result.alfa_width * 0.5
-    p95 = result.alfa_width * 0.8
+    median = result.alpha_width * 0.5
+    p95 = result.alpha_width * 0.8
     with_null = mfwindow.Result(dict(result, width_null_median=median,
                                      width_null_p95=p95), result.settings)
     fig = mfwindow.plot.summary(with_null)
@@ -307,7 +307,7 @@ class TestPlotCommand:
         columns = mfwindow.read_result(results["cascade"])
         csv = str(results["work"] / "F(Alfa)_cascade.txt.csv")
         with open(csv, "w") as f:
-            f.write(",".join(COLUMNS) + "\n")
+            f.write(",".join(FILE_COLUMNS) + "\n")
             for row in zip(*(columns[c] for c in COLUMNS)):
                 f.write(",".join("%.17g" % v for v in row) + "\n")
         out = str(results["work"] / "from_csv")
@@ -352,7 +352,7 @@ class TestPlotCommand:
     # Regression: an empty result file drew an empty picture.
     @pytest.mark.parametrize("name,text", [
         ("F(Alfa)_empty.dat", ""),
-        ("F(Alfa)_empty.csv", ",".join(COLUMNS) + "\r\n"),
+        ("F(Alfa)_empty.csv", ",".join(FILE_COLUMNS) + "\r\n"),
     ])
     def test_empty_result_file_is_refused(self, tmp_path, name, text):
         path = tmp_path / name

@@ -13,8 +13,10 @@ SOURCE_DIR = os.environ.get(
     "MFWINDOW_SOURCE_DIR",
     os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(
         __file__)))))
-COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
-           "f_alfa_sz")
+COLUMNS = ("time", "alpha_min", "alpha_max", "alpha_width", "alpha_sz",
+           "f_alpha_sz")
+# The same columns as the result files spell them.
+FILE_COLUMNS = tuple(c.replace("alpha", "alfa") for c in COLUMNS)
 SPECTRUM_KEYS = ("h", "tau", "alpha", "f_alpha")
 # Each window's quality, after the six values.
 QUALITY = ("status", "zero_share", "floor_share", "min_r2")

@@ -256,25 +256,7 @@ def test_method_options_are_detected_by_keyword():
 
 
 # ---------------------------------------------------------------------------
-# The surrogate section's reading of mfwindow-batch's CSV and its shares
-
-
-def test_null_csv_columns_are_read_by_name():
-    import validate
-    text = ("time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz,status,"
-            "zero_share,floor_share,min_r2,width_null_median,width_null_p95,"
-            "width_p,alfa_sz_null_median,alfa_sz_null_p95,alfa_sz_p\r\n"
-            "2048,0.4,0.7,0.3,0.55,1,ok,0,0,0.99,0.2,0.25,0.01,0.5,0.6,0.5"
-            "\r\n"
-            "4096,0.5,0.5,0,0.5,1,degenerate,1,0,nan,nan,nan,nan,nan,nan,nan"
-            "\r\n")
-    rows = validate.parse_null_csv(text)
-    np.testing.assert_array_equal(rows["alfa_width"], [0.3, 0.0])
-    np.testing.assert_array_equal(rows["width_null_p95"], [0.25, np.nan])
-    np.testing.assert_array_equal(rows["width_p"], [0.01, np.nan])
-    np.testing.assert_array_equal(rows["alfa_sz_p"], [0.5, np.nan])
-    with pytest.raises(ValueError, match="width_null_median"):
-        validate.parse_null_csv("time,alfa_width,alfa_sz\r\n1,0.2,0.5\r\n")
+# The surrogate section's shares
 
 
 @pytest.mark.parametrize("p,share", [

@@ -1,7 +1,7 @@
 # The validation's tests: validation/validate.py --quick (the program against
 # exact fGn and the binomial cascade, with the targets of docs/validation.md),
-# split in two so that each stays short: the module's runs (validation.quick)
-# and the surrogate null levels through mfwindow-batch (validation.null_quick);
+# split in two so that each stays short: the spectra (validation.quick) and
+# the surrogate null levels (validation.null_quick), both through the module;
 # and the unit tests of its signal generators and peer MF-DFA. Included from
 # tests/CMakeLists.txt, after python/ has said whether the module is built;
 # without the module nothing is registered.
@@ -20,14 +20,12 @@ add_test(NAME validation.quick
 set_tests_properties(validation.quick PROPERTIES
   LABELS validation TIMEOUT 300
   ENVIRONMENT "${validation_env};PYTHONPATH=${MFWINDOW_TEST_PYTHONPATH}")
-if(TARGET mfwindow-batch)
-  add_test(NAME validation.null_quick
-           COMMAND ${Python3_EXECUTABLE}
-                   ${CMAKE_SOURCE_DIR}/validation/validate.py --quick
-                   --part null --batch $<TARGET_FILE:mfwindow-batch>)
-  set_tests_properties(validation.null_quick PROPERTIES
-    LABELS validation TIMEOUT 300 ENVIRONMENT "${validation_env}")
-endif()
+add_test(NAME validation.null_quick
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/validation/validate.py
+                 --quick --part null)
+set_tests_properties(validation.null_quick PROPERTIES
+  LABELS validation TIMEOUT 300
+  ENVIRONMENT "${validation_env};PYTHONPATH=${MFWINDOW_TEST_PYTHONPATH}")
 
 execute_process(COMMAND ${Python3_EXECUTABLE} -c "import pytest"
                 RESULT_VARIABLE pytest_missing OUTPUT_QUIET ERROR_QUIET)
