@@ -102,7 +102,7 @@ def test_summary_one_axes_takes_the_band(result):
      ValueError),
     (lambda r, s, ax: mfwindow.plot.summary(r, signal=s, ax=ax[0]),
      ValueError),
-    (lambda r, s, ax: mfwindow.plot.spectrum(r, ax=ax[:3]), ValueError),
+    (lambda r, s, ax: mfwindow.plot.spectrum(r, ax=ax), ValueError),
     (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[50]), IndexError),
     (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[]), ValueError),
     (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[1.5]), TypeError),
@@ -133,7 +133,7 @@ def test_surrogate_band_is_drawn_behind_the_width(result):
 def test_spectrum_draws_the_chosen_windows(result):
     fig = mfwindow.plot.spectrum(result, windows=[0, 5, -1])
     assert isinstance(fig, Figure)
-    fa, fh = fig.axes
+    fh, ft, fa = fig.axes
     assert (fa.get_xlabel(), fa.get_ylabel()) == (r"$\alpha$", r"$f(\alpha)$")
     assert (fh.get_xlabel(), fh.get_ylabel()) == ("$q$", "$h(q)$")
     chosen = [0, 5, result.n_windows - 1]
@@ -141,8 +141,12 @@ def test_spectrum_draws_the_chosen_windows(result):
                              for w in chosen]
     assert line_data(fh) == [(bits(result.q), bits(result.h[w]))
                              for w in chosen]
-    assert [t.get_text() for t in fa.get_legend().get_texts()] == [
+    assert line_data(ft) == [(bits(result.q), bits(result.tau[w]))
+                             for w in chosen]
+    assert [t.get_text() for t in fh.get_legend().get_texts()] == [
         "t = 2 s", "t = 4 s", "t = 12 s"]
+    # Without F_q(s) or standard errors there is nothing to draw bars from.
+    assert not any(a.containers for a in fig.axes)
 
 
 def test_spectrum_default_windows_and_channels(signal):
@@ -324,7 +328,7 @@ class TestPlotCommand:
                                 spectrum_csv)
         assert done.returncode == 0, done.stderr
         assert done.stdout.splitlines() == [out]
-        assert png_info(out) == (1000, 500, {"Title": "s.txt",
+        assert png_info(out) == (1300, 450, {"Title": "s.txt",
                                              "Software": "mfwindow-plot"})
 
     @pytest.mark.parametrize("windows,message", [
