@@ -776,8 +776,16 @@ def spectrogram(result: Result, kind: str = "f_alpha", ax: Any = None,
     from matplotlib.patches import Patch
     handles = []
     if kind == "f_alpha":
-        line = a.plot(result.time, np.where(bad, np.nan, result.alfa_sz),
-                      color="white", linewidth=1.0)[0]
+        from matplotlib.patheffects import withStroke
+        # The spectrum CSV has no AlfaSz column; the sampled spectrum's
+        # peak is where it lies.
+        peak = (np.asarray(result.alfa_sz) if "alfa_sz" in result else
+                np.take_along_axis(alpha, np.nanargmax(np.where(
+                    np.isnan(result.f_alpha), -np.inf, result.f_alpha),
+                    axis=1)[:, np.newaxis], axis=1)[:, 0])
+        line = a.plot(result.time, np.where(bad, np.nan, peak),
+                      color="white", linewidth=1.0, path_effects=[
+                          withStroke(linewidth=2.2, foreground="0.2")])[0]
         line.set_label(PEAK)
         handles.append(line)
     if bad.any():
