@@ -7,7 +7,7 @@ PYTHON ?= /usr/bin/python3
 # the cross compiler, qemu-user and the arm64 development packages.
 PACKAGES := cmake ninja-build g++ make time bc git libgtest-dev libbenchmark-dev \
   libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
-  python3-numpy python3-matplotlib python3-pandas python3-tqdm python3-pytest \
+  python3-numpy python3-matplotlib python3-scipy python3-pandas python3-tqdm python3-pytest \
   python3-venv python3-pip python3-setuptools python3-wheel python3-mpmath \
   python3-distributed clang libclang-rt-14-dev clang-format clang-tidy \
   util-linux libfftw3-dev
@@ -20,7 +20,8 @@ ARM64_DIR ?= build-arm64
 # tests); it took 3 min 46 s on this project's 2-core machine (README).
 WHEEL_TEST_TIMEOUT ?= 900
 
-.PHONY: all deps configure build run test check-arm64 lint tsan clean
+.PHONY: all deps configure build run test check-arm64 lint tsan clean \
+  gallery gallery-check
 
 all: build
 
@@ -120,6 +121,21 @@ check-arm64: deps
 	# the host; under emulation they would take minutes of CI's budget.
 	qemu-aarch64-static $(ARM64_DIR)/tests/analysis_test \
 	  --gtest_filter='-MethodOptions.*:ReferenceEngine.*:ReferenceEngineNull.*:WindowQuality.*:RangeFloor.*'
+
+# The figures of docs/gallery, drawn from recordings that Debian's packages
+# ship (python3-scipy, python3-matplotlib) and synthetic references;
+# gallery-check draws them again into a scratch folder and fails when
+# docs/gallery is not what they give (docs/gallery/make_gallery.py says
+# what it compares).
+GALLERY_ENV = PYTHONPATH=$(CURDIR)/$(BUILD_DIR)/python \
+  MPLCONFIGDIR=$(CURDIR)/$(BUILD_DIR)/python/mplconfig
+gallery: configure
+	cmake --build $(BUILD_DIR) --target mfwindow_python
+	$(GALLERY_ENV) $(PYTHON) docs/gallery/make_gallery.py --out docs/gallery
+
+gallery-check: configure
+	cmake --build $(BUILD_DIR) --target mfwindow_python
+	$(GALLERY_ENV) $(PYTHON) docs/gallery/make_gallery.py --check docs/gallery
 
 clean:
 	rm -rf $(BUILD_DIR)
