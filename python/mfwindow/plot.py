@@ -127,11 +127,15 @@ def _flagged(result: Result) -> np.ndarray:
 
 
 def _flag_text(result: Result, flagged: np.ndarray, hidden: bool) -> str:
-    """ "flagged: 4 of 29 windows (flat_segments 3, not_concave 1)"."""
+    """ "flagged: 4 of 29 windows (flat_segments 3, not_concave 1)"; for
+    channels "flagged: 1 of 64 windows, 32 in each of 2 channels (...)"."""
     status = _per_channel(result, "status").astype(str)[flagged]
     words, counts = np.unique(status, return_counts=True)
-    return "flagged: %d of %d windows%s (%s)" % (
-        int(flagged.sum()), flagged.size, ", hidden" if hidden else "",
+    channels = flagged.shape[0]
+    return "flagged: %d of %d windows%s%s (%s)" % (
+        int(flagged.sum()), flagged.size,
+        ", %d in each of %d channels" % (flagged.shape[1], channels)
+        if channels > 1 else "", ", hidden" if hidden else "",
         ", ".join("%s %d" % (w, c) for w, c in zip(words, counts)))
 
 
@@ -162,7 +166,7 @@ def _draw_flagged(a: "Axes", time: np.ndarray, rows: np.ndarray,
         values = np.clip(values, *limits)
     a.plot(times, values, linestyle="none", marker="o", markersize=5,
            markerfacecolor="none", markeredgecolor=FLAGGED_COLOUR, zorder=4,
-           label=label, gid="flagged")
+           clip_on=False, label=label, gid="flagged")
 
 
 def _draw_significant(a: "Axes", time: np.ndarray, rows: np.ndarray,

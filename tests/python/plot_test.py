@@ -239,11 +239,19 @@ def test_significant_windows_are_marked(result):
 def test_channels_get_signal_panels_with_their_units(signal):
     data = np.vstack([signal, signal * 1e6])
     r = mfwindow.analyse(data, window=500, shift=250)
-    r.channels = ["price", "volume"]
+    status = r.status.copy()
+    status[1, 2] = "not_concave"
+    r = mfwindow.Result(dict(r, status=status), r.settings,
+                        ["price", "volume"])
     fig = mfwindow.plot.summary(r, signal=data, units=["USD", "shares"])
     assert [a.get_ylabel() for a in fig.axes[:2]] == [
         "price (USD)", "volume (shares)"]
     assert bits(fig.axes[1].get_lines()[0].get_ydata()) == bits(data[1])
+    (marks,) = gid_lines(fig.axes[2], "flagged")
+    assert bits(marks.get_ydata()) == bits(r.alfa_sz[1, 2:3])
+    assert ("flagged: 1 of 22 windows, 11 in each of 2 channels "
+            "(not_concave 1)") in [
+                t.get_text() for t in fig.axes[2].get_legend().get_texts()]
     with pytest.raises(ValueError, match="3 units for 2 channels"):
         mfwindow.plot.summary(r, signal=data, units=["a", "b", "c"])
 
