@@ -461,7 +461,7 @@ class HurstFit(NamedTuple):
 def hurst_fit(result: Result) -> HurstFit:
     """Refits the lines whose slopes are h(q), from F_q(s) (a result of
     analyse(..., fq=True) or mfwindow-batch's .fq.csv): abscissa the
-    log-spaced grid log_scale (several grid points may share one rounded
+    log-spaced grid log_scale (several grid points may share one truncated
     segment length), ordinate log10 F_q(s), over the scales inside the
     settings' fit_range (every scale when there is none, or for a result
     read from a file). The slopes are the result's h(q). h_se is the
@@ -524,7 +524,7 @@ def fluctuation(result: Result, window: int = 0,
     and the result has crossover_scale, that scale is a dashed line.
 
     The points sit at the scale grid's log-spaced values; where several
-    share one rounded segment length (the short scales of the default
+    share one truncated segment length (the short scales of the default
     grid), F_q(s) repeats and the points form flat steps.
 
     Needs F_q(s) (analyse(..., fq=True), or mfwindow-batch's .fq.csv read
