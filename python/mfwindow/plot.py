@@ -794,11 +794,13 @@ def spectrogram(result: Result, kind: str = "f_alpha", ax: Any = None,
         handles.append(line)
     if bad.any():
         time = np.asarray(result.time)
-        half = (np.median(np.diff(time)) / 2 if time.size > 1
-                else np.ones(1, dtype=time.dtype)[0])
         for t in time[bad]:
-            a.axvspan(t - half, t + half, color=FLAGGED_COLOUR, linewidth=0,
-                      gid="flagged")
+            if time.size > 1:  # a column as wide as the shift
+                half = np.median(np.diff(time)) / 2
+                a.axvspan(t - half, t + half, color=FLAGGED_COLOUR,
+                          linewidth=0, gid="flagged")
+            else:
+                a.axvline(t, color=FLAGGED_COLOUR, linewidth=4, gid="flagged")
         handles.append(Patch(color=FLAGGED_COLOUR,
                              label=_flag_text(result, bad[np.newaxis],
                                               False)))
