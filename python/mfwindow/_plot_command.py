@@ -3,7 +3,7 @@ mfwindow.plot.
 
   mfwindow-plot [--out DIR | --output FILE] [--format png|pdf|svg]
                 [--dpi N] [--kind KIND] [--windows LIST] [--hide-flagged]
-                FILE...
+                [--fit-min S] [--fit-max S] FILE...
 
 Reads the program's F(Alfa)_<name>.dat and mfwindow-batch's CSV (kind
 summary: the alpha band, the width and f(alpha_0) against time, flagged
@@ -11,9 +11,10 @@ windows apart), its spectrum CSV (kind spectrum: h(q), tau(q) and f(alpha)
 of the windows of --windows, counted from 1 as in the file, or of up to
 five spread over the series; or kind spectrogram: f(alpha) of every window
 as a heat map) and its F_q(s) CSV (kind fluctuation: log F_q(s) against
-log s of the first window of --windows, or window 1, with the fitted lines
-and their residuals). --kind defaults to the one the file's format gives:
-summary, spectrum or fluctuation. Each picture goes beside its input (or
+log s of the first window of --windows, or window 1, with the lines fitted
+over --fit-min .. --fit-max, as the run had them, and their residuals).
+--kind defaults to the one the file's format gives: summary, spectrum or
+fluctuation. Each picture goes beside its input (or
 into --out DIR), named after it with the suffix of the format; --output
 names the one picture of a single input, its suffix giving the format
 unless --format does. Summary pictures are 10 x 8 inches, spectrum
@@ -79,7 +80,8 @@ def _kind_of(result) -> str:
 
 def draw(path: str, out: str, fmt: str, dpi: int,
          windows: Optional[List[int]], kind: Optional[str] = None,
-         hide_flagged: bool = False) -> None:
+         hide_flagged: bool = False,
+         fit_range: Optional[tuple] = None) -> None:
     """Reads one result file and writes its picture of `kind` (None: the
     file's own) to `out`. Raises ValueError (with the reason) for a file
     that cannot be plotted so."""
@@ -117,7 +119,8 @@ def draw(path: str, out: str, fmt: str, dpi: int,
         fig = plot.summary(result,
                            flagged="hide" if hide_flagged else "show")
     elif kind == "fluctuation":
-        fig = plot.fluctuation(result, window=chosen[0] if chosen else 0)
+        fig = plot.fluctuation(result, window=chosen[0] if chosen else 0,
+                               fit_range=fit_range)
     elif kind == "spectrum":
         fig = plot.spectrum(result, windows=chosen)
     else:
@@ -159,6 +162,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                         help="summary: leave the windows whose status is "
                              "not ok out of the picture (the legend still "
                              "counts them)")
+    parser.add_argument("--fit-min", type=int, metavar="S",
+                        help="fluctuation: the shortest segment length the "
+                             "lines fit, as the run's --fit-min (the F_q(s) "
+                             "CSV does not record it)")
+    parser.add_argument("--fit-max", type=int, metavar="S",
+                        help="fluctuation: the longest, as --fit-max")
     args = parser.parse_args(argv)
     if args.dpi <= 0:
         parser.error("--dpi must be positive")
@@ -177,6 +186,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             parser.error("--output %s does not end in .%s"
                          % (args.output, fmt))
     fmt = fmt or "png"
+    fit_range = (None if args.fit_min is None and args.fit_max is None
+                 else (args.fit_min, args.fit_max))
     missing = [name for name in ("numpy", "matplotlib")
                if importlib.util.find_spec(name) is None]
     if missing:
@@ -204,7 +215,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     for path, out in zip(args.files, outputs):
         try:
             draw(path, out, fmt, args.dpi, args.windows, args.kind,
-                 args.hide_flagged)
+                 args.hide_flagged, fit_range)
         except (OSError, ValueError, UnicodeDecodeError) as e:
             print("mfwindow-plot: %s: %s" % (path, e), file=sys.stderr)
             status = 1

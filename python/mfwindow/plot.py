@@ -458,13 +458,16 @@ class HurstFit(NamedTuple):
     in_fit: np.ndarray
 
 
-def hurst_fit(result: Result) -> HurstFit:
+def hurst_fit(result: Result, fit_range: Any = None) -> HurstFit:
     """Refits the lines whose slopes are h(q), from F_q(s) (a result of
     analyse(..., fq=True) or mfwindow-batch's .fq.csv): abscissa the
     log-spaced grid log_scale (several grid points may share one truncated
-    segment length), ordinate log10 F_q(s), over the scales inside the
-    settings' fit_range (every scale when there is none, or for a result
-    read from a file). The slopes are the result's h(q). h_se is the
+    segment length), ordinate log10 F_q(s), over the scales inside
+    `fit_range` ((lo, hi) segment lengths, both ends included, either None
+    for no bound), by default the settings' (every scale when there is
+    none, or for a result read from a file: give the run's --fit-min and
+    --fit-max then). With the run's range the slopes are the result's
+    h(q). h_se is the
     slope's standard error, sqrt(sum of squared residuals / (n - 2) /
     sum (x - mean x)^2) over the n fitted scales: it measures how
     straight the line is, not how h would vary between realisations.
@@ -477,12 +480,18 @@ def hurst_fit(result: Result) -> HurstFit:
     scales = np.asarray(result.scales)
     in_fit = np.ones(scales.shape, dtype=bool)
     settings = result.settings
-    if settings is not None and settings.fit_range is not None:
-        low, high = settings.fit_range
+    if fit_range is None and settings is not None:
+        fit_range = settings.fit_range
+    if fit_range is not None:
+        low, high = fit_range
         if low is not None:
             in_fit &= scales >= low
         if high is not None:
             in_fit &= scales <= high
+    if in_fit.sum() < 2:
+        raise ValueError("fit_range %s holds %d of the scales %d ... %d; "
+                         "a line needs 2" % (fit_range, in_fit.sum(),
+                                             scales.min(), scales.max()))
     x = np.asarray(result.log_scale)[in_fit]
     with np.errstate(divide="ignore", invalid="ignore"):
         y = np.log10(np.asarray(result.fq)[..., in_fit])
@@ -512,16 +521,17 @@ def _choose_orders(q: np.ndarray, wanted: Optional[Sequence[float]]
 
 def fluctuation(result: Result, window: int = 0,
                 q: Optional[Sequence[float]] = None, ax: Any = None,
-                channel: Any = None, title: Optional[str] = None
-                ) -> "Figure":
+                channel: Any = None, title: Optional[str] = None,
+                fit_range: Any = None) -> "Figure":
     """The scaling diagnostic of one window: F_q(s) against the segment
     length s on log-log axes for the moment orders nearest to `q`
     (default -5, -2, 2, 5), each with its fitted line drawn across the
-    fit range (shaded) and labelled with its slope h(q) and standard error
-    (hurst_fit). Below, the residuals log10 F_q(s) minus the line over
-    every scale: a curve there rather than scatter is a crossover, or a
-    fit range that is too wide. When the window's status is "crossover"
-    and the result has crossover_scale, that scale is a dashed line.
+    fit range (shaded; `fit_range` as in hurst_fit) and labelled with its
+    slope h(q) and standard error (hurst_fit). Below, the residuals log10
+    F_q(s) minus the line over every scale: a curve there rather than
+    scatter is a crossover, or a fit range that is too wide. When the
+    window's status is "crossover" and the result has crossover_scale,
+    that scale is a dashed line.
 
     The points sit at the scale grid's log-spaced values; where several
     share one truncated segment length (the short scales of the default
@@ -536,7 +546,7 @@ def fluctuation(result: Result, window: int = 0,
     """
     plt = _pyplot()
     result = _one_series(result, channel)
-    fit = hurst_fit(result)
+    fit = hurst_fit(result, fit_range)
     (w,) = _choose_windows(result.n_windows, [window])
     orders = _choose_orders(np.asarray(result.q), q)
     own = ax is None
@@ -598,10 +608,22 @@ def fluctuation(result: Result, window: int = 0,
         axes[1].set_xscale("log")
         axes[1].set_ylabel("residual of\n" + r"$\log_{10} F_q(s)$")
     axes[-1].set_xlabel("segment length $s$ (samples)")
+    # Plain numbers at 1-2-3-5 steps: a decade or less of scales would
+    # otherwise show one labelled tick.
+    low, high = s.min() * (1 - 1e-9), s.max() * (1 + 1e-9)
+    ticks = [m * 10 ** e for e in range(0, 8) for m in (1, 2, 3, 5)
+             if low <= m * 10 ** e <= high]
+    axes[-1].set_xticks(ticks, ["%d" % t for t in ticks])
+    axes[-1].xaxis.set_minor_formatter(_null_formatter())
     for a in axes:
         a.grid(True, which="both", alpha=0.3)
     _finish(fig, axes, result, own, title)
     return fig
+
+
+def _null_formatter() -> Any:
+    from matplotlib.ticker import NullFormatter
+    return NullFormatter()
 
 
 def _h_errors(result: Result) -> Optional[np.ndarray]:

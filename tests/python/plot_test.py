@@ -267,6 +267,13 @@ def test_hurst_fit_gives_the_cores_slopes_and_their_errors(fq_result):
         line = linregress(fq_result.log_scale[inside],
                           np.log10(fq_result.fq[w, j, inside]))
         assert fit.h_se[w, j] == pytest.approx(line.stderr, rel=1e-9)
+    # A result read from a file knows no fit range: the caller gives it.
+    unknown = mfwindow.Result(dict(fq_result), settings=None)
+    assert mfwindow.plot.hurst_fit(unknown).in_fit.all()
+    np.testing.assert_array_equal(
+        mfwindow.plot.hurst_fit(unknown, (30, 80)).h, fit.h)
+    with pytest.raises(ValueError, match="holds 0 of the scales"):
+        mfwindow.plot.hurst_fit(unknown, (None, 19))
 
 
 def test_fluctuation_is_log_log_with_the_fit_range_and_residuals(fq_result):
