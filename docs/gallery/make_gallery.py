@@ -174,7 +174,8 @@ def figures():
     def ecg_fluctuation():
         r = mfwindow.analyse(x, **ecg_fq)
         return r, mfwindow.plot.fluctuation(
-            r, window=5, title="ECG: F_q(s) of the window ending at 60 s")
+            r, window=5, title="ECG (scipy's excerpt, 360 Hz): the scaling "
+                                "of one 10 s window")
 
     with np.load(sample_data("goog.npz")) as data:
         prices = data["price_data"]
