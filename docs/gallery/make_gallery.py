@@ -256,6 +256,8 @@ def figures():
             a.plot(s.q, s[key][2], color="0.4", linestyle="--",
                    label="shuffled, same window")
         axes[2].plot(s.alpha[2], s.f_alpha[2], color="0.4", linestyle="--")
+        axes[0].get_lines()[0].set_label(
+            "walk, window ending at sample %d" % r.time[2])
         axes[0].legend(fontsize="small")
         fig.suptitle("Multifractal random walk against its own shuffle: the "
                      "width is in the order of the steps")
