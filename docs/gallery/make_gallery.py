@@ -55,11 +55,11 @@ def ecg():
     """scipy's ECG excerpt: 5 minutes at 360 Hz, in mV (the ADC's zero
     1024 and gain 200 per mV, as scipy.datasets.electrocardiogram
     converts it)."""
-    spec = importlib.util.find_spec("scipy")
-    if spec is None or spec.origin is None:
+    found = importlib.util.find_spec("scipy")
+    if found is None or found.origin is None:
         sys.exit("make_gallery.py: needs python3-scipy for its ECG excerpt")
     path = _debian_file("python3-scipy", os.path.join(
-        os.path.dirname(spec.origin), "misc", "ecg.dat"))
+        os.path.dirname(found.origin), "misc", "ecg.dat"))
     with np.load(path) as data:
         return (data["ecg"].astype(np.float64) - 1024.0) / 200.0
 
