@@ -15,7 +15,7 @@ CTEST ?= $(shell test -x /usr/bin/ctest && echo /usr/bin/ctest || echo ctest)
 # compiler, qemu-user and the arm64 development packages.
 PACKAGES := cmake ninja-build g++ make time bc git libgtest-dev libbenchmark-dev \
   libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
-  python3-numpy python3-matplotlib python3-pandas python3-tqdm python3-pytest \
+  python3-numpy python3-matplotlib python3-scipy python3-pandas python3-tqdm python3-pytest \
   python3-venv python3-pip python3-setuptools python3-wheel python3-mpmath \
   python3-distributed clang libclang-rt-14-dev clang-format clang-tidy \
   util-linux libfftw3-dev
@@ -29,7 +29,7 @@ ARM64_DIR ?= build-arm64
 WHEEL_TEST_TIMEOUT ?= 900
 
 .PHONY: all deps deps-arm64 configure build run test check check-sanitize \
-  wheel-check ci check-arm64 lint tsan fuzz clean
+  wheel-check ci check-arm64 lint tsan fuzz clean gallery gallery-check
 
 all: build
 
@@ -106,8 +106,9 @@ wheel-check: build
 	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR)
 
 # What CI runs (.ci/run): formatting and clang-tidy, the check tier, the
-# wheel from a clean clone, and the engine tests on 64-bit Arm under qemu.
-ci: lint check wheel-check check-arm64
+# wheel from a clean clone, the gallery being current, and the engine tests
+# on 64-bit Arm under qemu.
+ci: lint check wheel-check gallery-check check-arm64
 
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
@@ -148,6 +149,21 @@ check-arm64: deps deps-arm64
 	# the host; under emulation they would take minutes of CI's budget.
 	qemu-aarch64-static $(ARM64_DIR)/tests/analysis_test \
 	  --gtest_filter='-MethodOptions.*:ReferenceEngine.*:ReferenceEngineNull.*:WindowQuality.*:RangeFloor.*'
+
+# The figures of docs/gallery, drawn from recordings that Debian's packages
+# ship (python3-scipy, python3-matplotlib) and synthetic references;
+# gallery-check draws them again into a scratch folder and fails when
+# docs/gallery is not what they give (docs/gallery/make_gallery.py says
+# what it compares).
+GALLERY_ENV = PYTHONPATH=$(CURDIR)/$(BUILD_DIR)/python \
+  MPLCONFIGDIR=$(CURDIR)/$(BUILD_DIR)/python/mplconfig
+gallery: configure
+	$(CMAKE) --build $(BUILD_DIR) --target mfwindow_python
+	$(GALLERY_ENV) $(PYTHON) docs/gallery/make_gallery.py --out docs/gallery
+
+gallery-check: configure
+	$(CMAKE) --build $(BUILD_DIR) --target mfwindow_python
+	$(GALLERY_ENV) $(PYTHON) docs/gallery/make_gallery.py --check docs/gallery
 
 clean:
 	rm -rf $(BUILD_DIR)

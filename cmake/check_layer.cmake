@@ -1,6 +1,7 @@
 # Fails when a file of src/LAYER includes a header of a folder of src/ that
 # is not in ALLOWED (the folder's own and those below it). Run by the build
 # (cmake/layers.cmake); touches STAMP when every include is allowed.
+cmake_minimum_required(VERSION 3.25)
 file(GLOB files ${SOURCE_DIR}/${LAYER}/*.cpp ${SOURCE_DIR}/${LAYER}/*.h)
 file(GLOB folders LIST_DIRECTORIES true RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*)
 set(wrong "")

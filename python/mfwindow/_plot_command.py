@@ -2,21 +2,30 @@
 mfwindow.plot.
 
   mfwindow-plot [--out DIR | --output FILE] [--format png|pdf|svg]
-                [--dpi N] [--windows LIST] FILE...
+                [--dpi N] [--kind KIND] [--windows LIST] [--hide-flagged]
+                [--fit-min S] [--fit-max S] FILE...
 
-Reads the program's F(Alfa)_<name>.dat, mfwindow-batch's CSV (summary(): the
-alpha band, the width and f(alpha_0) against time) and its spectrum CSV
-(spectrum(): f(alpha) and h(q) of the windows of --windows, counted from 1
-as in the file, or of up to five spread over the series). Each picture goes
-beside its input (or into --out DIR), named after it with the suffix of the
-format; --output names the one picture of a single input, its suffix giving
-the format unless --format does. Summary pictures are 10 x 8 inches,
-spectrum pictures 10 x 5, so --dpi N gives 10N pixels across (PNG). The
-series name is the title, also stored in the file's metadata.
+Reads the program's F(Alfa)_<name>.dat and mfwindow-batch's CSV (kind
+summary: the alpha band, the width and f(alpha_0) against time, flagged
+windows apart), its spectrum CSV (kind spectrum: h(q), tau(q) and f(alpha)
+of the windows of --windows, counted from 1 as in the file, or of up to
+five spread over the series; or kind spectrogram: f(alpha) of every window
+as a heat map) and its F_q(s) CSV (kind fluctuation: log F_q(s) against
+log s of the first window of --windows, or window 1, with the lines fitted
+over --fit-min .. --fit-max, as the run had them, and their residuals).
+--kind defaults to the one the file's format gives: summary, spectrum or
+fluctuation. Each picture goes beside its input (or
+into --out DIR), named after it with the suffix of the format; --output
+names the one picture of a single input, its suffix giving the format
+unless --format does. Summary pictures are 10 x 8 inches, spectrum
+pictures 13 x 4.5, fluctuation 10 x 7 and spectrogram 10 x 5, so --dpi N
+gives 10N pixels across a summary (PNG). The series name is the title,
+also stored in the file's metadata.
 
 Prints the path of each picture written. Exit status 0 when every file was
 plotted, 1 when some could not be (unreadable, not of the formats, no
-windows; each is named on standard error), 2 on a usage error.
+windows, a kind the file cannot give; each is named on standard error), 2
+on a usage error.
 """
 
 from __future__ import annotations
@@ -28,6 +37,7 @@ import sys
 from typing import List, Optional, Sequence
 
 FORMATS = ("png", "pdf", "svg")
+KINDS = ("summary", "fluctuation", "spectrum", "spectrogram")
 INPUT_SUFFIXES = (".dat", ".csv")
 
 
@@ -62,37 +72,59 @@ def _metadata(fmt: str, title: str) -> dict:
     return {"Title": title, "Creator": "mfwindow-plot", "Date": None}
 
 
+def _kind_of(result) -> str:
+    if "fq" in result:
+        return "fluctuation"
+    return "spectrum" if result.has_spectrum else "summary"
+
+
 def draw(path: str, out: str, fmt: str, dpi: int,
-         windows: Optional[List[int]]) -> None:
-    """Reads one result file and writes its picture to `out`. Raises
-    ValueError (with the reason) for a file that cannot be plotted."""
+         windows: Optional[List[int]], kind: Optional[str] = None,
+         hide_flagged: bool = False,
+         fit_range: Optional[tuple] = None) -> None:
+    """Reads one result file and writes its picture of `kind` (None: the
+    file's own) to `out`. Raises ValueError (with the reason) for a file
+    that cannot be plotted so."""
     import matplotlib.pyplot as plt
 
     from . import plot
     from ._files import read_result
 
     result = read_result(path)
-    if "fq" in result:
-        raise ValueError("this is F_q(s) (mfwindow-batch --fq), which "
-                         "mfwindow-plot does not draw; give the result "
-                         "file or the spectrum CSV")
     if result.n_windows == 0:
         raise ValueError("no windows in this file, nothing to plot (was the "
                          "series shorter than the window?)")
-    if result.has_spectrum:
-        chosen = None
-        if windows is not None:
-            for n in windows:
-                if n > result.n_windows:
-                    raise ValueError("no window %d: the file has %d"
-                                     % (n, result.n_windows))
-            chosen = [n - 1 for n in windows]
+    own = _kind_of(result)
+    kind = kind or own
+    needs = {"summary": "summary", "fluctuation": "fluctuation",
+             "spectrum": "spectrum", "spectrogram": "spectrum"}[kind]
+    if needs != own:
+        source = {"summary": "the result file (.dat or batch .csv)",
+                  "fluctuation": "the F_q(s) CSV (mfwindow-batch --fq)",
+                  "spectrum": "the spectrum CSV (mfwindow-batch "
+                              "--spectrum)"}[needs]
+        raise ValueError("--kind %s needs %s" % (kind, source))
+    chosen = None
+    if windows is not None:
+        if kind in ("summary", "spectrogram"):
+            raise ValueError("--windows needs the spectrum CSV "
+                             "(mfwindow-batch --spectrum) or the F_q(s) CSV "
+                             "(--fq)")
+        for n in windows:
+            if n > result.n_windows:
+                raise ValueError("no window %d: the file has %d"
+                                 % (n, result.n_windows))
+        chosen = [n - 1 for n in windows]
+    if kind == "summary":
+        fig = plot.summary(result,
+                           flagged="hide" if hide_flagged else "show")
+    elif kind == "fluctuation":
+        fig = plot.fluctuation(result, window=chosen[0] if chosen else 0,
+                               fit_range=fit_range)
+    elif kind == "spectrum":
         fig = plot.spectrum(result, windows=chosen)
     else:
-        if windows is not None:
-            raise ValueError("--windows needs the spectrum CSV "
-                             "(mfwindow-batch --spectrum)")
-        fig = plot.summary(result)
+        fig = plot.spectrogram(result)
     try:
         # No bbox_inches="tight": the size stays the figure's size * dpi.
         fig.savefig(out, dpi=dpi, format=fmt,
@@ -119,9 +151,23 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                              "of --output)")
     parser.add_argument("--dpi", type=int, default=100, metavar="N",
                         help="pixels per inch (default 100)")
+    parser.add_argument("--kind", choices=KINDS,
+                        help="the picture (default: summary, spectrum or "
+                             "fluctuation, as the file's format gives)")
     parser.add_argument("--windows", type=_windows, metavar="LIST",
-                        help="spectrum CSV: the windows to draw, counted "
-                             "from 1 as in the file, e.g. 1,5,9")
+                        help="spectrum or F_q(s) CSV: the windows to draw, "
+                             "counted from 1 as in the file, e.g. 1,5,9 "
+                             "(fluctuation: the first)")
+    parser.add_argument("--hide-flagged", action="store_true",
+                        help="summary: leave the windows whose status is "
+                             "not ok out of the picture (the legend still "
+                             "counts them)")
+    parser.add_argument("--fit-min", type=int, metavar="S",
+                        help="fluctuation: the shortest segment length the "
+                             "lines fit, as the run's --fit-min (the F_q(s) "
+                             "CSV does not record it)")
+    parser.add_argument("--fit-max", type=int, metavar="S",
+                        help="fluctuation: the longest, as --fit-max")
     args = parser.parse_args(argv)
     if args.dpi <= 0:
         parser.error("--dpi must be positive")
@@ -140,6 +186,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             parser.error("--output %s does not end in .%s"
                          % (args.output, fmt))
     fmt = fmt or "png"
+    fit_range = (None if args.fit_min is None and args.fit_max is None
+                 else (args.fit_min, args.fit_max))
     missing = [name for name in ("numpy", "matplotlib")
                if importlib.util.find_spec(name) is None]
     if missing:
@@ -166,7 +214,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     status = 0
     for path, out in zip(args.files, outputs):
         try:
-            draw(path, out, fmt, args.dpi, args.windows)
+            draw(path, out, fmt, args.dpi, args.windows, args.kind,
+                 args.hide_flagged, fit_range)
         except (OSError, ValueError, UnicodeDecodeError) as e:
             print("mfwindow-plot: %s: %s" % (path, e), file=sys.stderr)
             status = 1

@@ -3,14 +3,18 @@ python3-matplotlib).
 
 summary(result) draws the time course: the alpha band, its width and the
 height of the spectrum's peak against the time of each window, with the
-signal on top when it is given. spectrum(result, windows) draws the whole
-spectrum f(alpha) and the generalised Hurst exponent h(q) of chosen windows.
-Both return the matplotlib Figure and draw into axes of yours when given.
+signal on top when it is given; windows whose quality status is not "ok"
+are drawn apart and counted. fluctuation(result, window) draws F_q(s)
+against s on log-log axes with the fitted lines, the fit range and the
+residuals. spectrum(result, windows) draws h(q), tau(q) and f(alpha) of
+chosen windows with their standard errors, spectrogram(result) the spectra
+of every window as a heat map over time. Each returns the matplotlib Figure
+and draws into axes of yours when given.
 
     >>> import numpy as np, mfwindow, mfwindow.plot
     >>> x = np.cumsum(np.random.default_rng(3).standard_normal(4000))
     >>> r = mfwindow.analyse(x, window=1000, shift=250, fs=250,
-    ...                      spectrum=True)
+    ...                      spectrum=True, fq=True)
     >>> fig = mfwindow.plot.summary(r, signal=x)
     >>> [a.get_ylabel() for a in fig.axes]
     ['signal', '$\\\\alpha$', '$\\\\Delta\\\\alpha$', '$f(\\\\alpha_0)$']
@@ -18,13 +22,17 @@ Both return the matplotlib Figure and draw into axes of yours when given.
     "time of the window's last sample (s)"
     >>> fig = mfwindow.plot.spectrum(r, windows=[0, -1])
     >>> [a.get_xlabel() for a in fig.axes]
-    ['$\\\\alpha$', '$q$']
+    ['$q$', '$q$', '$\\\\alpha$']
+    >>> fig = mfwindow.plot.fluctuation(r, window=0)
+    >>> fig.axes[0].get_xscale(), fig.axes[0].get_yscale()
+    ('log', 'log')
     >>> import matplotlib.pyplot as plt; plt.close("all")
 """
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, List, Optional, Sequence
+from typing import (TYPE_CHECKING, Any, List, NamedTuple, Optional,
+                    Sequence, Tuple)
 
 import numpy as np
 
@@ -34,10 +42,12 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
 
-__all__ = ["summary", "spectrum"]
+__all__ = ["summary", "fluctuation", "spectrum", "spectrogram", "hurst_fit"]
 
 SUMMARY_SIZE = (10, 8)  # inches, without the signal panel
-SPECTRUM_SIZE = (10, 5)
+SPECTRUM_SIZE = (13, 4.5)
+FLUCTUATION_SIZE = (10, 7)
+SPECTROGRAM_SIZE = (10, 5)
 
 # The symbols: alpha_0 is the alpha where f(alpha) is largest (AlfaSz in the
 # result files), f(alpha_0) the spectrum there (F(AlfaSz)).
@@ -46,6 +56,10 @@ BAND = r"$\alpha_{min}$ ... $\alpha_{max}$"
 PEAK = r"$\alpha_0$, where $f(\alpha)$ is largest"
 WIDTH = r"$\Delta\alpha$"
 PEAK_HEIGHT = r"$f(\alpha_0)$"
+# How flagged windows look in every figure: hollow grey circles, or grey
+# columns in a heat map.
+FLAGGED_COLOUR = "0.55"
+SIGNIFICANT_COLOUR = "C3"
 
 
 def _pyplot() -> Any:
@@ -100,12 +114,92 @@ def _per_channel(result: Result, key: str) -> np.ndarray:
     return values[np.newaxis] if result.channels is None else values
 
 
+def _flagged(result: Result) -> np.ndarray:
+    """channels x windows: True where the window's quality status says
+    something other than "ok". Windows a channel did not reach (status "",
+    values NaN) and results without the status column are not flagged."""
+    shape = (1 if result.channels is None else len(result.channels),
+             result.n_windows)
+    if "status" not in result:
+        return np.zeros(shape, dtype=bool)
+    status = _per_channel(result, "status").astype(str)
+    return (status != "ok") & (status != "")
+
+
+def _flag_text(result: Result, flagged: np.ndarray, hidden: bool) -> str:
+    """ "flagged: 4 of 29 windows (flat_segments 3, not_concave 1)"; for
+    channels "flagged: 1 of 64 windows, 32 in each of 2 channels (...)"."""
+    status = _per_channel(result, "status").astype(str)[flagged]
+    words, counts = np.unique(status, return_counts=True)
+    channels = flagged.shape[0]
+    return "flagged: %d of %d windows%s%s (%s)" % (
+        int(flagged.sum()), flagged.size,
+        ", %d in each of %d channels" % (flagged.shape[1], channels)
+        if channels > 1 else "", ", hidden" if hidden else "",
+        ", ".join("%s %d" % (w, c) for w, c in zip(words, counts)))
+
+
+def _limits(a: "Axes", arrays: Sequence[np.ndarray],
+            keep: np.ndarray) -> Optional[Tuple[float, float]]:
+    """Sets the y range of `a` to hold the values of `arrays` where `keep`
+    (the unflagged windows), so that a flagged spike cannot squeeze the
+    rest; returns the range, or None when nothing is kept."""
+    values = np.concatenate([np.asarray(v, dtype=np.float64)[keep]
+                             for v in arrays])
+    values = values[np.isfinite(values)]
+    if values.size == 0:
+        return None
+    low, high = float(values.min()), float(values.max())
+    pad = 0.05 * (high - low) if high > low else 0.05 * max(abs(low), 1.0)
+    a.set_ylim(low - pad, high + pad)
+    return low - pad, high + pad
+
+
+def _draw_flagged(a: "Axes", time: np.ndarray, rows: np.ndarray,
+                  flagged: np.ndarray, limits: Optional[Tuple[float, float]],
+                  label: Optional[str]) -> None:
+    """The flagged windows of every channel as one artist of hollow grey
+    circles; values beyond the unflagged range sit on the axes' edge."""
+    times = np.concatenate([time[f] for f in flagged])
+    values = np.concatenate([r[f] for r, f in zip(rows, flagged)])
+    if limits is not None:
+        values = np.clip(values, *limits)
+    a.plot(times, values, linestyle="none", marker="o", markersize=5,
+           markerfacecolor="none", markeredgecolor=FLAGGED_COLOUR, zorder=4,
+           clip_on=False, label=label, gid="flagged")
+
+
+def _draw_significant(a: "Axes", time: np.ndarray, rows: np.ndarray,
+                      p: np.ndarray, keep: np.ndarray, alpha: float,
+                      what: str) -> None:
+    significant = (p <= alpha) & keep
+    count = int(significant.sum())
+    times = np.concatenate([time[s] for s in significant])
+    values = np.concatenate([r[s] for r, s in zip(rows, significant)])
+    a.plot(times, values, linestyle="none", marker="*", markersize=9,
+           color=SIGNIFICANT_COLOUR, zorder=5, gid="significant",
+           label="%s: p $\\leq$ %g against the surrogates in %d of %d "
+                 "windows" % (what, alpha, count, int(keep.sum())))
+
+
+def _units(units: Any, count: int) -> List[Optional[str]]:
+    if units is None or isinstance(units, str):
+        return [units] * count
+    listed = list(units)
+    if len(listed) != count:
+        raise ValueError("%d units for %d channels" % (len(listed), count))
+    return [None if u is None else str(u) for u in listed]
+
+
 def summary(result: Result, signal: Any = None, ax: Any = None,
-            title: Optional[str] = None) -> "Figure":
+            title: Optional[str] = None, units: Any = None,
+            flagged: str = "show", alpha: float = 0.05) -> "Figure":
     """The time course of a result, in panels sharing the time axis:
 
     - the signal, when `signal` (the analysed samples, 1-D or channels x
-      samples) is given, at the times of its samples;
+      samples) is given, at the times of its samples; channels get a
+      panel each (their units may differ), labelled with `units` (one
+      string, or one per channel);
     - the band alpha_min ... alpha_max, shaded, with alpha_0 (AlfaSz, the
       alpha where f(alpha) is largest) inside it;
     - the width Delta alpha = alpha_max - alpha_min; when the result has
@@ -114,6 +208,15 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
       read by mfwindow.read_result), the band between them is shaded
       behind it, the median dotted;
     - f(alpha_0) (F(AlfaSz)), the height of the spectrum's peak.
+
+    Windows whose quality status is not "ok" (the result's `status`) are
+    left out of the lines and of the axis ranges, and drawn as hollow grey
+    circles (values beyond the range of the others on the axes' edge);
+    the alpha panel's legend counts them by status ("flagged: 4 of 29
+    windows (flat_segments 3, not_concave 1)"). flagged="hide" leaves
+    them out of the picture and keeps the count. With the null levels,
+    the unflagged windows whose p-value (width_p, alpha_sz_p) is at most
+    `alpha` are marked with a red star and counted in the legend.
 
     The time axis has its unit when the result knows it (fs, a datetime
     t0, or plain sample numbers), and the run's parameters (window, shift,
@@ -124,80 +227,152 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
     series name of a result read from a file).
 
     ax: None draws a new figure (10 x 8 inches, more with the signal); a
-    sequence of Axes takes one panel each, in the order above (3 axes, or 4
-    with the signal), and the caption becomes the first panel's title; a
+    sequence of Axes takes one panel each, in the order above (3 axes, or
+    4 with the signal, all channels of the signal in one, or 3 + channels
+    with one each), and the caption becomes the first panel's title; a
     single Axes takes the alpha band alone. Returns the Figure. Raises
-    ValueError for a result without windows.
+    ValueError for a result without windows or a `flagged` other than
+    "show" or "hide".
     """
     plt = _pyplot()
     if result.n_windows == 0:
         raise ValueError("the result has no windows, nothing to plot (was "
                          "the series shorter than the window?)")
+    if flagged not in ("show", "hide"):
+        raise ValueError("flagged must be 'show' or 'hide', got %r"
+                         % (flagged,))
     names = _labels(result)
-    panels = (["signal"] if signal is not None else []) + [
-        "band", "width", "peak"]
+    rows = None
+    if signal is not None:
+        values = np.asarray(signal, dtype=np.float64)
+        rows = values[np.newaxis] if values.ndim == 1 else values
+        if rows.ndim != 2:
+            raise ValueError("signal must be 1-D or channels x samples")
+    unit_list = _units(units, 1 if rows is None else len(rows))
+    analysis = ["band", "width", "peak"]
     own = ax is None
     if own:
-        height = SUMMARY_SIZE[1] + (2 if signal is not None else 0)
-        fig, axes_array = plt.subplots(len(panels), 1, sharex=True,
+        signal_panels = 0 if rows is None else len(rows)
+        height = SUMMARY_SIZE[1] + (0 if rows is None else
+                                    2 if len(rows) == 1 else 1.5 * len(rows))
+        fig, axes_array = plt.subplots(signal_panels + 3, 1, sharex=True,
                                        figsize=(SUMMARY_SIZE[0], height),
                                        layout="constrained", squeeze=False)
         axes = list(axes_array[:, 0])
     else:
         axes = _axes_list(ax)
-        if len(axes) == 1:
-            if signal is not None:
-                raise ValueError("one Axes takes the alpha band only; give "
-                                 "%d axes to draw the signal too"
-                                 % len(panels))
-            panels = ["band"]
-        elif len(axes) != len(panels):
-            raise ValueError("%d axes given for the %d panels %s"
-                             % (len(axes), len(panels), ", ".join(panels)))
         fig = axes[0].figure
-    panel = dict(zip(panels, axes))
+        if len(axes) == 1:
+            if rows is not None:
+                raise ValueError("one Axes takes the alpha band only; give "
+                                 "4 axes to draw the signal too")
+            analysis = ["band"]
+        elif rows is None and len(axes) != 3:
+            raise ValueError("%d axes given for the 3 panels band, width, "
+                             "peak" % len(axes))
+        elif rows is not None and len(axes) not in (4, 3 + len(rows)):
+            raise ValueError("%d axes given for the signal and the 3 panels "
+                             "band, width, peak" % len(axes))
+    signal_axes = axes[:len(axes) - len(analysis)]
+    panel = dict(zip(analysis, axes[len(signal_axes):]))
 
     time = result.time
     colours = ["C%d" % k for k in range(len(names))]
     multi = result.channels is not None
-    if "signal" in panel:
-        _draw_signal(panel["signal"], result, signal, names, colours)
+    bad = _flagged(result)
+    keep = ~bad
+    hide = flagged == "hide"
+    flag_label = _flag_text(result, bad, hide) if bad.any() else None
+    if rows is not None:
+        _draw_signal(signal_axes, result, rows, names, colours, unit_list)
+
+    def draw(a: "Axes", key: str, extra: Sequence[np.ndarray] = (),
+             labels: Optional[Sequence[Optional[str]]] = None,
+             flag_legend: bool = False) -> Tuple[np.ndarray, Any]:
+        values = _per_channel(result, key).astype(np.float64)
+        for k, colour in enumerate(colours):
+            a.plot(time, np.where(bad[k], np.nan, values[k]), color=colour,
+                   marker=".", markersize=3, zorder=3,
+                   label=None if labels is None else labels[k])
+        limits = _limits(a, [values] + list(extra), keep)
+        if bad.any() and not hide:
+            _draw_flagged(a, time, values, bad, limits,
+                          flag_label if flag_legend else None)
+        return values, limits
+
     if "band" in panel:
-        _draw_band(panel["band"], result, names, colours)
+        a = panel["band"]
+        low = _per_channel(result, "alpha_min")
+        high = _per_channel(result, "alpha_max")
+        for k, colour in enumerate(colours):
+            a.fill_between(time, low[k], high[k], where=keep[k],
+                           color=colour, alpha=0.15 if multi else 0.25,
+                           linewidth=0)
+        values, _ = draw(a, "alpha_sz", extra=(low, high), flag_legend=True)
+        if "alpha_sz_p" in result:
+            _draw_significant(a, time, values,
+                              _per_channel(result, "alpha_sz_p"), keep, alpha,
+                              r"$\alpha_0$")
+        _band_legend(a, names, colours, multi, flag_label, hide)
+        a.set_ylabel(ALPHA)
     if "width" in panel:
         a = panel["width"]
         null = ("width_null_median" in result and "width_null_p95" in result)
-        for k, (name, colour) in enumerate(zip(names, colours)):
+        extra: List[np.ndarray] = []
+        for k, colour in enumerate(colours):
             if null:
                 median = _per_channel(result, "width_null_median")[k]
                 p95 = _per_channel(result, "width_null_p95")[k]
-                a.fill_between(time, median, p95, color=colour, alpha=0.12,
-                               linewidth=0, zorder=1,
+                extra += [median[np.newaxis], p95[np.newaxis]]
+                a.fill_between(time, median, p95, where=keep[k],
+                               color=colour, alpha=0.12, linewidth=0,
+                               zorder=1,
                                label=None if k else _null_label(result))
-                a.plot(time, median, color=colour, linestyle=":",
-                       linewidth=1, zorder=2)
-            a.plot(time, _per_channel(result, "alpha_width")[k],
-                   color=colour, marker=".", markersize=3, zorder=3,
-                   label=(name if multi else
-                          r"$\alpha_{max} - \alpha_{min}$"))
+                a.plot(time, np.where(bad[k], np.nan, median), color=colour,
+                       linestyle=":", linewidth=1, zorder=2)
+        rows_null = ([np.concatenate(extra[0::2]), np.concatenate(extra[1::2])]
+                     if extra else [])
+        values, _ = draw(a, "alpha_width", extra=rows_null, labels=[
+            name if multi else r"$\alpha_{max} - \alpha_{min}$"
+            for name in names])
+        if "width_p" in result:
+            _draw_significant(a, time, values, _per_channel(result, "width_p"),
+                              keep, alpha, WIDTH)
         a.set_ylabel(WIDTH)
-        if null:
+        if null or multi:
             a.legend(loc="best", fontsize="small")
     if "peak" in panel:
-        a = panel["peak"]
-        for k, colour in enumerate(colours):
-            a.plot(time, _per_channel(result, "f_alpha_sz")[k],
-                   color=colour, marker=".", markersize=3)
-        a.set_ylabel(PEAK_HEIGHT)
-    for name in panels:
-        a = panel[name]
+        draw(panel["peak"], "f_alpha_sz")
+        panel["peak"].set_ylabel(PEAK_HEIGHT)
+    for a in axes:
         a.grid(True, alpha=0.3)
-        if name != "signal":
-            # f(alpha_0) hovers near 1: show 1.0003, not an offset of 1.
-            a.ticklabel_format(axis="y", useOffset=False)
+    for a in panel.values():
+        # f(alpha_0) hovers near 1: show 1.0003, not an offset of 1.
+        a.ticklabel_format(axis="y", useOffset=False)
     axes[-1].set_xlabel(_time_label(result))
     _finish(fig, axes, result, own, title)
     return fig
+
+
+def _band_legend(a: "Axes", names: List[str], colours: List[str],
+                 multi: bool, flag_label: Optional[str], hide: bool) -> None:
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch
+
+    if multi:
+        handles = [Patch(color="0.6", alpha=0.4, label=BAND)] + [
+            Line2D([], [], color=c, marker=".", label="%s: %s" % (
+                n, r"$\alpha_0$")) for n, c in zip(names, colours)]
+    else:
+        handles = [Patch(color=colours[0], alpha=0.25, label=BAND),
+                   Line2D([], [], color=colours[0], marker=".", label=PEAK)]
+    if flag_label is not None:
+        handles.append(Line2D([], [], linestyle="none", marker="o",
+                              markerfacecolor="none",
+                              markeredgecolor="none" if hide
+                              else FLAGGED_COLOUR, label=flag_label))
+    handles += [h for h in a.get_lines() if h.get_gid() == "significant"]
+    a.legend(handles=handles, loc="best", fontsize="small")
 
 
 def _null_label(result: Result) -> str:
@@ -207,45 +382,27 @@ def _null_label(result: Result) -> str:
     return kind + ": median ... 95th percentile"
 
 
-def _draw_signal(a: "Axes", result: Result, signal: Any, names: List[str],
-                 colours: List[str]) -> None:
-    values = np.asarray(signal, dtype=np.float64)
-    rows = values[np.newaxis] if values.ndim == 1 else values
-    if rows.ndim != 2:
-        raise ValueError("signal must be 1-D or channels x samples")
+def _draw_signal(axes: List["Axes"], result: Result, rows: np.ndarray,
+                 names: List[str], colours: List[str],
+                 units: List[Optional[str]]) -> None:
     positions = np.arange(1, rows.shape[1] + 1)
     times = (result.settings.times(positions) if result.settings is not None
              else positions.astype(np.float64))
+    named = len(rows) == len(names)
+    shared = len(axes) == 1
     for k, row in enumerate(rows):
+        a = axes[0] if shared else axes[k]
         a.plot(times, row, color=colours[k % len(colours)], linewidth=0.6,
-               label=names[k] if len(rows) == len(names) else None)
-    a.set_ylabel("signal")
-    if len(rows) > 1 and len(rows) == len(names):
-        a.legend(loc="upper left", fontsize="small", ncol=min(len(rows), 6))
-
-
-def _draw_band(a: "Axes", result: Result, names: List[str],
-               colours: List[str]) -> None:
-    from matplotlib.lines import Line2D
-    from matplotlib.patches import Patch
-
-    time = result.time
-    multi = result.channels is not None
-    for k, colour in enumerate(colours):
-        a.fill_between(time, _per_channel(result, "alpha_min")[k],
-                       _per_channel(result, "alpha_max")[k], color=colour,
-                       alpha=0.15 if multi else 0.25, linewidth=0)
-        a.plot(time, _per_channel(result, "alpha_sz")[k], color=colour,
-               marker=".", markersize=3)
-    if multi:
-        handles = [Patch(color="0.6", alpha=0.4, label=BAND)] + [
-            Line2D([], [], color=c, marker=".", label="%s: %s" % (
-                n, r"$\alpha_0$")) for n, c in zip(names, colours)]
-    else:
-        handles = [Patch(color=colours[0], alpha=0.25, label=BAND),
-                   Line2D([], [], color=colours[0], marker=".", label=PEAK)]
-    a.legend(handles=handles, loc="best", fontsize="small")
-    a.set_ylabel(ALPHA)
+               label=names[k] if named else None)
+        if not shared:
+            name = names[k] if named else "signal %d" % k
+            a.set_ylabel(name + (" (%s)" % units[k] if units[k] else ""))
+    if shared:
+        unit = units[0] if len(set(units)) == 1 else None
+        axes[0].set_ylabel("signal" + (" (%s)" % unit if unit else ""))
+        if len(rows) > 1 and named:
+            axes[0].legend(loc="upper left", fontsize="small",
+                           ncol=min(len(rows), 6))
 
 
 def _finish(fig: "Figure", axes: List["Axes"], result: Result, own: bool,
@@ -279,29 +436,7 @@ def _choose_windows(count: int, windows: Optional[Sequence[int]]) -> List[int]:
     return chosen
 
 
-def spectrum(result: Result, windows: Optional[Sequence[int]] = None,
-             ax: Any = None, channel: Any = None,
-             title: Optional[str] = None) -> "Figure":
-    """The singularity spectrum f(alpha) and the generalised Hurst
-    exponent h(q) of chosen windows, one colour per window, named by the
-    time of its last sample.
-
-    The result must hold the whole spectra (analyse(..., spectrum=True),
-    or a .spectrum.csv of mfwindow-batch read by mfwindow.read_result);
-    ValueError otherwise. windows: positions counted from 0 (negative ones
-    from the end); None picks up to five spread over the series. For a
-    result of channels, `channel` (position or label) says which.
-
-    ax: None draws a new figure (10 x 5 inches) with f(alpha) on the left
-    and h(q) on the right; a pair of Axes takes these two panels; a single
-    Axes takes f(alpha) alone. Returns the Figure.
-    """
-    plt = _pyplot()
-    if not result.has_spectrum:
-        raise ValueError("plot.spectrum needs the whole spectra: run "
-                         "mfwindow.analyse(..., spectrum=True), or read the "
-                         ".spectrum.csv that mfwindow-batch --spectrum "
-                         "writes")
+def _one_series(result: Result, channel: Any) -> Result:
     if result.channels is not None:
         if channel is None:
             raise ValueError("the result has channels %s; choose one with "
@@ -309,33 +444,392 @@ def spectrum(result: Result, windows: Optional[Sequence[int]] = None,
         result = result.channel(channel)
     if result.n_windows == 0:
         raise ValueError("the result has no windows, nothing to plot")
-    chosen = _choose_windows(result.n_windows, windows)
+    return result
+
+
+class HurstFit(NamedTuple):
+    """The least-squares lines log10 F_q(s) = intercept + h log10 s, one
+    per window and order (arrays shaped as F_q(s) without its scale axis),
+    over the scales `in_fit` (a mask of the scales)."""
+
+    h: np.ndarray
+    intercept: np.ndarray
+    h_se: np.ndarray
+    in_fit: np.ndarray
+
+
+def hurst_fit(result: Result, fit_range: Any = None) -> HurstFit:
+    """Refits the lines whose slopes are h(q), from F_q(s) (a result of
+    analyse(..., fq=True) or mfwindow-batch's .fq.csv): abscissa the
+    log-spaced grid log_scale (several grid points may share one truncated
+    segment length), ordinate log10 F_q(s), over the scales inside
+    `fit_range` ((lo, hi) segment lengths, both ends included, either None
+    for no bound), by default the settings' (every scale when there is
+    none, or for a result read from a file: give the run's --fit-min and
+    --fit-max then). With the run's range the slopes are the result's
+    h(q). h_se is the
+    slope's standard error, sqrt(sum of squared residuals / (n - 2) /
+    sum (x - mean x)^2) over the n fitted scales: it measures how
+    straight the line is, not how h would vary between realisations.
+    A zero or non-finite F_q(s) gives NaN. Raises ValueError without
+    F_q(s)."""
+    if "fq" not in result:
+        raise ValueError("this needs F_q(s): run mfwindow.analyse(..., "
+                         "fq=True), or read the .fq.csv that mfwindow-batch "
+                         "--fq writes")
+    scales = np.asarray(result.scales)
+    in_fit = np.ones(scales.shape, dtype=bool)
+    settings = result.settings
+    if fit_range is None and settings is not None:
+        fit_range = settings.fit_range
+    if fit_range is not None:
+        low, high = fit_range
+        if low is not None:
+            in_fit &= scales >= low
+        if high is not None:
+            in_fit &= scales <= high
+    if in_fit.sum() < 2:
+        raise ValueError("fit_range %s holds %d of the scales %d ... %d; "
+                         "a line needs 2" % (fit_range, in_fit.sum(),
+                                             scales.min(), scales.max()))
+    x = np.asarray(result.log_scale)[in_fit]
+    with np.errstate(divide="ignore", invalid="ignore"):
+        y = np.log10(np.asarray(result.fq)[..., in_fit])
+        y = np.where(np.isfinite(y), y, np.nan)
+        dx = x - x.mean()
+        sxx = float(np.sum(dx * dx))
+        y_mean = y.mean(axis=-1)
+        h = np.sum(dx * (y - y_mean[..., np.newaxis]), axis=-1) / sxx
+        intercept = y_mean - h * x.mean()
+        residual = y - (intercept[..., np.newaxis] + h[..., np.newaxis] * x)
+        n = x.size
+        h_se = (np.sqrt(np.sum(residual * residual, axis=-1) / (n - 2) / sxx)
+                if n > 2 else np.full(h.shape, np.nan))
+    return HurstFit(h, intercept, h_se, in_fit)
+
+
+def _choose_orders(q: np.ndarray, wanted: Optional[Sequence[float]]
+                   ) -> List[int]:
+    """Positions in q of the orders nearest to those wanted (default: -5,
+    -2, 2, 5, inside the grid's range)."""
+    targets = [-5.0, -2.0, 2.0, 5.0] if wanted is None else list(wanted)
+    if not targets:
+        raise ValueError("no moment order chosen")
+    picks = [int(np.argmin(np.abs(q - float(t)))) for t in targets]
+    return sorted(set(picks), key=picks.index)
+
+
+def fluctuation(result: Result, window: int = 0,
+                q: Optional[Sequence[float]] = None, ax: Any = None,
+                channel: Any = None, title: Optional[str] = None,
+                fit_range: Any = None) -> "Figure":
+    """The scaling diagnostic of one window: F_q(s) against the segment
+    length s on log-log axes for the moment orders nearest to `q`
+    (default -5, -2, 2, 5), each with its fitted line drawn across the
+    fit range (shaded; `fit_range` as in hurst_fit) and labelled with its
+    slope h(q) and standard error (hurst_fit). Below, the residuals log10
+    F_q(s) minus the line over every scale: a curve there rather than
+    scatter is a crossover, or a fit range that is too wide. When the
+    window's status is "crossover" and the result has crossover_scale,
+    that scale is a dashed line.
+
+    The points sit at the scale grid's log-spaced values; where several
+    share one truncated segment length (the short scales of the default
+    grid), F_q(s) repeats and the points form flat steps.
+
+    Needs F_q(s) (analyse(..., fq=True), or mfwindow-batch's .fq.csv read
+    by mfwindow.read_result); ValueError otherwise. window: position
+    counted from 0, negative from the end. For a result of channels,
+    `channel` says which. ax: None draws a new figure (10 x 7 inches) with
+    the residuals below; a pair of Axes takes the two panels; a single
+    Axes the log-log panel alone. Returns the Figure.
+    """
+    plt = _pyplot()
+    result = _one_series(result, channel)
+    fit = hurst_fit(result, fit_range)
+    (w,) = _choose_windows(result.n_windows, [window])
+    orders = _choose_orders(np.asarray(result.q), q)
     own = ax is None
     if own:
-        fig, (fa, fh) = plt.subplots(1, 2, figsize=SPECTRUM_SIZE,
-                                     layout="constrained")
-        axes = [fa, fh]
+        fig, axes_array = plt.subplots(
+            2, 1, sharex=True, figsize=FLUCTUATION_SIZE, layout="constrained",
+            gridspec_kw=dict(height_ratios=(3, 1)))
+        axes = list(axes_array)
     else:
         axes = _axes_list(ax)
         if len(axes) not in (1, 2):
-            raise ValueError("give one Axes (f(alpha)) or two (f(alpha), "
-                             "h(q)), not %d" % len(axes))
+            raise ValueError("give one Axes (F_q(s)) or two (F_q(s), "
+                             "residuals), not %d" % len(axes))
         fig = axes[0].figure
+    x = np.asarray(result.log_scale)
+    s = 10.0 ** x
+    lengths = np.asarray(result.scales)
+    fitted = s[fit.in_fit]
+    used = lengths[fit.in_fit]
+    for a in axes:
+        a.axvspan(fitted.min(), fitted.max(), color="0.85", zorder=0,
+                  gid="fit range",
+                  label=None if a is not axes[0] else
+                  "fit range: s = %d ... %d (%d scales, %d distinct "
+                  "lengths)" % (used.min(), used.max(), used.size,
+                                np.unique(used).size))
+    for k, j in enumerate(orders):
+        colour = "C%d" % (k % 10)
+        values = np.asarray(result.fq)[w, j]
+        h, b, se = fit.h[w, j], fit.intercept[w, j], fit.h_se[w, j]
+        axes[0].plot(s, values, linestyle="none", marker=".", markersize=4,
+                     color=colour)
+        line = 10.0 ** (b + h * x[fit.in_fit])
+        axes[0].plot(fitted, line, color=colour, linewidth=1.5,
+                     label=r"$q$ = %.3g: $h$ = %.3f $\pm$ %.3f"
+                     % (result.q[j], h, se))
+        if len(axes) == 2:
+            with np.errstate(divide="ignore", invalid="ignore"):
+                residual = np.log10(values) - (b + h * x)
+            axes[1].plot(s, residual, linestyle="none", marker=".",
+                         markersize=3, color=colour)
+    status = (str(result["status"][w]) if "status" in result else None)
+    if status == "crossover" and "crossover_scale" in result:
+        scale = float(result["crossover_scale"][w])
+        for a in axes:
+            a.axvline(scale, color="k", linestyle="--", linewidth=1,
+                      gid="crossover",
+                      label=None if a is not axes[0] else
+                      "crossover at s = %g" % scale)
+    axes[0].set_xscale("log")
+    axes[0].set_yscale("log")
+    axes[0].set_ylabel(r"$F_q(s)$")
+    axes[0].legend(loc="best", fontsize="small")
+    axes[0].set_title("window ending at t = %s%s" % (
+        _format_time(result.time[w], result),
+        "" if status is None else ", status %s" % status), fontsize="medium")
+    if len(axes) == 2:
+        axes[1].axhline(0.0, color="k", linewidth=0.8)
+        axes[1].set_xscale("log")
+        axes[1].set_ylabel("residual of\n" + r"$\log_{10} F_q(s)$")
+    axes[-1].set_xlabel("segment length $s$ (samples)")
+    # Plain numbers at 1-2-3-5 steps: a decade or less of scales would
+    # otherwise show one labelled tick.
+    low, high = s.min() * (1 - 1e-9), s.max() * (1 + 1e-9)
+    ticks = [m * 10 ** e for e in range(0, 8) for m in (1, 2, 3, 5)
+             if low <= m * 10 ** e <= high]
+    axes[-1].set_xticks(ticks, ["%d" % t for t in ticks])
+    axes[-1].xaxis.set_minor_formatter(_null_formatter())
+    for a in axes:
+        a.grid(True, which="both", alpha=0.3)
+    _finish(fig, axes, result, own, title)
+    return fig
+
+
+def _null_formatter() -> Any:
+    from matplotlib.ticker import NullFormatter
+    return NullFormatter()
+
+
+def _h_errors(result: Result) -> Optional[np.ndarray]:
+    """windows x q standard errors of h(q): the result's own h_se when it
+    has one, else those of hurst_fit when F_q(s) was kept, else None."""
+    if "h_se" in result and np.shape(result["h_se"]) == np.shape(result.h):
+        return np.asarray(result["h_se"], dtype=np.float64)
+    if "fq" in result:
+        return hurst_fit(result).h_se
+    return None
+
+
+def spectrum(result: Result, windows: Optional[Sequence[int]] = None,
+             ax: Any = None, channel: Any = None,
+             title: Optional[str] = None) -> "Figure":
+    """h(q), tau(q) and the singularity spectrum f(alpha) of chosen
+    windows, side by side, one colour per window, named by the time of its
+    last sample and its status when that is not "ok".
+
+    Error bars (at about 20 orders, to stay readable): +-1 standard error
+    of h(q) (the result's h_se, else the line fit's from F_q(s) when the
+    result kept it, see hurst_fit), and of tau(q) = q h(q) - 1, |q| times
+    it. On f(alpha) the ends carry horizontal bars: as |q| grows, alpha
+    tends to h at the extreme orders, so alpha_min takes the standard
+    error of h(q_max) and alpha_max that of h(q_min); without those, from
+    the result's width_se, each end +-width_se / sqrt(2). Without any
+    standard error the curves are drawn alone.
+
+    The result must hold the whole spectra (analyse(..., spectrum=True),
+    or a .spectrum.csv of mfwindow-batch read by mfwindow.read_result);
+    ValueError otherwise. windows: positions counted from 0 (negative ones
+    from the end); None picks up to five spread over the series. For a
+    result of channels, `channel` (position or label) says which.
+
+    ax: None draws a new figure (13 x 4.5 inches) with h(q), tau(q) and
+    f(alpha) from left to right; three Axes take these panels; a pair of
+    Axes takes f(alpha) and h(q); a single Axes takes f(alpha) alone.
+    Returns the Figure.
+    """
+    plt = _pyplot()
+    if not result.has_spectrum:
+        raise ValueError("plot.spectrum needs the whole spectra: run "
+                         "mfwindow.analyse(..., spectrum=True), or read the "
+                         ".spectrum.csv that mfwindow-batch --spectrum "
+                         "writes")
+    result = _one_series(result, channel)
+    chosen = _choose_windows(result.n_windows, windows)
+    own = ax is None
+    if own:
+        fig, panels = plt.subplots(1, 3, figsize=SPECTRUM_SIZE,
+                                   layout="constrained")
+        axes = list(panels)
+    else:
+        axes = _axes_list(ax)
+        if len(axes) not in (1, 2, 3):
+            raise ValueError("give one Axes (f(alpha)), two (f(alpha), "
+                             "h(q)) or three (h(q), tau(q), f(alpha)), not "
+                             "%d" % len(axes))
+        fig = axes[0].figure
+    if len(axes) == 3:
+        fh, ft, fa = axes
+    else:
+        fa, fh, ft = axes[0], (axes[1] if len(axes) == 2 else None), None
+    h_se = _h_errors(result)
+    width_se = (np.asarray(result["width_se"], dtype=np.float64)
+                if "width_se" in result else None)
+    q = np.asarray(result.q)
+    every = max(1, q.size // 20)
+    status = result["status"] if "status" in result else None
     for k, w in enumerate(chosen):
         label = "t = %s" % _format_time(result.time[w], result)
+        if status is not None and str(status[w]) not in ("ok", ""):
+            label += " (%s)" % status[w]
         colour = "C%d" % (k % 10)
-        axes[0].plot(result.alpha[w], result.f_alpha[w], color=colour,
-                     marker=".", markersize=3, label=label)
-        if len(axes) == 2:
-            axes[1].plot(result.q, result.h[w], color=colour, label=label)
-    axes[0].set_xlabel(ALPHA)
-    axes[0].set_ylabel(r"$f(\alpha)$")
-    axes[0].legend(loc="best", fontsize="small",
-                   title="window ending at", title_fontsize="small")
-    if len(axes) == 2:
-        axes[1].set_xlabel(r"$q$")
-        axes[1].set_ylabel(r"$h(q)$")
+        fa.plot(result.alpha[w], result.f_alpha[w], color=colour,
+                marker=".", markersize=3, label=label)
+        if fh is not None:
+            fh.plot(q, result.h[w], color=colour, label=label)
+        if ft is not None:
+            ft.plot(q, result.tau[w], color=colour, label=label)
+        if h_se is not None:
+            bars = dict(fmt="none", ecolor=colour, elinewidth=0.8,
+                        errorevery=every)
+            if fh is not None:
+                fh.errorbar(q, result.h[w], yerr=h_se[w], **bars)
+            if ft is not None:
+                ft.errorbar(q, result.tau[w], yerr=np.abs(q) * h_se[w],
+                            **bars)
+            ends = (h_se[w][-1], h_se[w][0])
+        elif width_se is not None:
+            ends = (width_se[w] / np.sqrt(2.0),) * 2
+        else:
+            ends = None
+        if ends is not None:
+            at = [int(np.nanargmin(result.alpha[w])),
+                  int(np.nanargmax(result.alpha[w]))]
+            fa.errorbar(result.alpha[w][at], result.f_alpha[w][at],
+                        xerr=np.asarray(ends), fmt="none", ecolor=colour,
+                        elinewidth=1.2, capsize=3)
+    fa.set_xlabel(ALPHA)
+    fa.set_ylabel(r"$f(\alpha)$")
+    legend_axes = fh if fh is not None else fa
+    errors = h_se is not None or width_se is not None
+    legend_axes.legend(loc="best", fontsize="small",
+                       title="window ending at" + (
+                           r" (bars: $\pm$1 standard error)" if errors
+                           else ""), title_fontsize="small")
+    if fh is not None:
+        fh.set_xlabel(r"$q$")
+        fh.set_ylabel(r"$h(q)$")
+    if ft is not None:
+        ft.set_xlabel(r"$q$")
+        ft.set_ylabel(r"$\tau(q) = q\,h(q) - 1$")
     for a in axes:
         a.grid(True, alpha=0.3)
     _finish(fig, axes, result, own, title)
+    return fig
+
+
+def spectrogram(result: Result, kind: str = "f_alpha", ax: Any = None,
+                channel: Any = None, title: Optional[str] = None
+                ) -> "Figure":
+    """The spectra of every window as a heat map over time: kind "f_alpha"
+    colours f(alpha) on a common alpha axis (each window's sampled
+    spectrum interpolated linearly onto 200 points across the alphas of
+    all windows; blank outside the window's own alpha range and where f
+    < 0), with alpha_0 as a white line; kind "h" colours h(q) against q.
+    Windows whose status is not "ok" are grey columns, counted in the
+    legend. Needs the whole spectra (as spectrum()). ax: None draws a new
+    figure (10 x 5 inches); else one Axes, the colour bar taken from it.
+    Returns the Figure. Raises ValueError for another kind.
+    """
+    plt = _pyplot()
+    if kind not in ("f_alpha", "h"):
+        raise ValueError("kind must be 'f_alpha' or 'h', got %r" % (kind,))
+    if not result.has_spectrum:
+        raise ValueError("plot.spectrogram needs the whole spectra: run "
+                         "mfwindow.analyse(..., spectrum=True), or read the "
+                         ".spectrum.csv that mfwindow-batch --spectrum "
+                         "writes")
+    result = _one_series(result, channel)
+    own = ax is None
+    if own:
+        fig, a = plt.subplots(figsize=SPECTROGRAM_SIZE, layout="constrained")
+    else:
+        axes = _axes_list(ax)
+        if len(axes) != 1:
+            raise ValueError("give one Axes, not %d" % len(axes))
+        a = axes[0]
+        fig = a.figure
+    bad = _flagged(result)[0]
+    if kind == "h":
+        grid = np.asarray(result.q, dtype=np.float64)
+        image = np.array(result.h, dtype=np.float64)
+        ylabel, colour_label = r"$q$", r"$h(q)$"
+    else:
+        alpha = np.asarray(result.alpha, dtype=np.float64)
+        span = alpha[~bad] if (~bad).any() else alpha
+        grid = np.linspace(np.nanmin(span), np.nanmax(span), 200)
+        image = np.full((result.n_windows, grid.size), np.nan)
+        for w in range(result.n_windows):
+            order = np.argsort(alpha[w])
+            xs, fs = alpha[w][order], np.asarray(result.f_alpha[w])[order]
+            good = np.isfinite(xs) & np.isfinite(fs)
+            if good.sum() < 2:
+                continue
+            row = np.interp(grid, xs[good], fs[good], left=np.nan,
+                            right=np.nan)
+            image[w] = np.where(row >= 0.0, row, np.nan)
+        ylabel, colour_label = ALPHA, r"$f(\alpha)$"
+    image[bad] = np.nan
+    cmap = plt.get_cmap("viridis").with_extremes(bad="white")
+    mesh = a.pcolormesh(result.time, grid, image.T, shading="nearest",
+                        cmap=cmap)
+    fig.colorbar(mesh, ax=a, label=colour_label)
+    from matplotlib.patches import Patch
+    handles = []
+    if kind == "f_alpha":
+        from matplotlib.patheffects import withStroke
+        # The spectrum CSV has no AlfaSz column; the sampled spectrum's
+        # peak is where it lies.
+        peak = (np.asarray(result.alpha_sz) if "alpha_sz" in result else
+                np.take_along_axis(alpha, np.nanargmax(np.where(
+                    np.isnan(result.f_alpha), -np.inf, result.f_alpha),
+                    axis=1)[:, np.newaxis], axis=1)[:, 0])
+        line = a.plot(result.time, np.where(bad, np.nan, peak),
+                      color="white", linewidth=1.0, path_effects=[
+                          withStroke(linewidth=2.2, foreground="0.2")])[0]
+        line.set_label(PEAK)
+        handles.append(line)
+    if bad.any():
+        time = np.asarray(result.time)
+        for t in time[bad]:
+            if time.size > 1:  # a column as wide as the shift
+                half = np.median(np.diff(time)) / 2
+                a.axvspan(t - half, t + half, color=FLAGGED_COLOUR,
+                          linewidth=0, gid="flagged")
+            else:
+                a.axvline(t, color=FLAGGED_COLOUR, linewidth=4, gid="flagged")
+        handles.append(Patch(color=FLAGGED_COLOUR,
+                             label=_flag_text(result, bad[np.newaxis],
+                                              False)))
+    if handles:
+        a.legend(handles=handles, loc="upper right", fontsize="small",
+                 framealpha=0.8)
+    a.set_ylabel(ylabel)
+    a.set_xlabel(_time_label(result))
+    _finish(fig, [a], result, own, title)
     return fig

@@ -102,7 +102,7 @@ def test_summary_one_axes_takes_the_band(result):
      ValueError),
     (lambda r, s, ax: mfwindow.plot.summary(r, signal=s, ax=ax[0]),
      ValueError),
-    (lambda r, s, ax: mfwindow.plot.spectrum(r, ax=ax[:3]), ValueError),
+    (lambda r, s, ax: mfwindow.plot.spectrum(r, ax=ax), ValueError),
     (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[50]), IndexError),
     (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[]), ValueError),
     (lambda r, s, ax: mfwindow.plot.spectrum(r, windows=[1.5]), TypeError),
@@ -133,7 +133,7 @@ def test_surrogate_band_is_drawn_behind_the_width(result):
 def test_spectrum_draws_the_chosen_windows(result):
     fig = mfwindow.plot.spectrum(result, windows=[0, 5, -1])
     assert isinstance(fig, Figure)
-    fa, fh = fig.axes
+    fh, ft, fa = fig.axes
     assert (fa.get_xlabel(), fa.get_ylabel()) == (r"$\alpha$", r"$f(\alpha)$")
     assert (fh.get_xlabel(), fh.get_ylabel()) == ("$q$", "$h(q)$")
     chosen = [0, 5, result.n_windows - 1]
@@ -141,8 +141,12 @@ def test_spectrum_draws_the_chosen_windows(result):
                              for w in chosen]
     assert line_data(fh) == [(bits(result.q), bits(result.h[w]))
                              for w in chosen]
-    assert [t.get_text() for t in fa.get_legend().get_texts()] == [
+    assert line_data(ft) == [(bits(result.q), bits(result.tau[w]))
+                             for w in chosen]
+    assert [t.get_text() for t in fh.get_legend().get_texts()] == [
         "t = 2 s", "t = 4 s", "t = 12 s"]
+    # Without F_q(s) or standard errors there is nothing to draw bars from.
+    assert not any(a.containers for a in fig.axes)
 
 
 def test_spectrum_default_windows_and_channels(signal):
@@ -169,6 +173,165 @@ def test_empty_result_is_refused(signal):
     for draw in (mfwindow.plot.summary, mfwindow.plot.spectrum):
         with pytest.raises(ValueError, match="no windows"):
             draw(r)
+
+
+def gid_lines(axes, gid):
+    return [line for line in axes.get_lines() if line.get_gid() == gid]
+
+
+@pytest.fixture(scope="module")
+def fq_result(signal):
+    return mfwindow.analyse(signal, window=500, shift=100, fs=250,
+                            spectrum=True, fq=True, fit_range=(30, 80))
+
+
+def flagged_copy(result, where, status, **extra):
+    """The result with windows `where` given `status` and a width of 13
+    there, the spike a gap gives."""
+    words = result.status.copy()
+    words[where] = status
+    width = result.alfa_width.copy()
+    width[where] = 13.0
+    return mfwindow.Result(dict(result, status=words, alfa_width=width,
+                                **extra), result.settings)
+
+
+# Regression: flagged windows were drawn as ordinary points and their
+# spikes set the axis range.
+@pytest.mark.parametrize("flagged,hidden", [("show", False), ("hide", True)])
+def test_flagged_windows_are_apart_counted_and_out_of_the_range(
+        result, flagged, hidden):
+    where = np.array([3, 7, 8])
+    r = flagged_copy(result, where, ["not_concave", "degenerate",
+                                     "not_concave"])
+    fig = mfwindow.plot.summary(r, flagged=flagged)
+    band, width, peak = fig.axes
+    assert ("flagged: 3 of 26 windows%s (degenerate 1, not_concave 2)"
+            % (", hidden" if hidden else "")) in [
+                t.get_text() for t in band.get_legend().get_texts()]
+    assert width.get_ylim()[1] < result.alfa_width.max() + 0.1
+    for a, key in ((band, "alfa_sz"), (width, "alfa_width"),
+                   (peak, "f_alfa_sz")):
+        ordinary = a.get_lines()[0].get_ydata()
+        assert np.isnan(ordinary[where]).all()
+        assert not np.isnan(np.delete(ordinary, where)).any()
+        marks = gid_lines(a, "flagged")
+        assert len(marks) == (0 if hidden else 1)
+        if marks:
+            assert bits(marks[0].get_xdata()) == bits(result.time[where])
+    if not hidden:  # the spike sits on the axes' edge, not beyond it
+        assert max(gid_lines(width, "flagged")[0].get_ydata()) == (
+            width.get_ylim()[1])
+
+
+def test_significant_windows_are_marked(result):
+    p = np.linspace(0.01, 0.5, result.n_windows)
+    r = flagged_copy(result, [0], "degenerate", width_p=p,
+                     width_null_median=result.alfa_width * 0.5,
+                     width_null_p95=result.alfa_width * 0.8)
+    width = mfwindow.plot.summary(r, alpha=0.1).axes[1]
+    (stars,) = gid_lines(width, "significant")
+    # Windows 1..4 have p <= 0.1; window 0 is flagged, so not counted.
+    assert bits(stars.get_xdata()) == bits(result.time[1:5])
+    assert stars.get_label().endswith("in 4 of 25 windows")
+
+
+def test_channels_get_signal_panels_with_their_units(signal):
+    data = np.vstack([signal, signal * 1e6])
+    r = mfwindow.analyse(data, window=500, shift=250)
+    status = r.status.copy()
+    status[1, 2] = "not_concave"
+    r = mfwindow.Result(dict(r, status=status), r.settings,
+                        ["price", "volume"])
+    fig = mfwindow.plot.summary(r, signal=data, units=["USD", "shares"])
+    assert [a.get_ylabel() for a in fig.axes[:2]] == [
+        "price (USD)", "volume (shares)"]
+    assert bits(fig.axes[1].get_lines()[0].get_ydata()) == bits(data[1])
+    (marks,) = gid_lines(fig.axes[2], "flagged")
+    assert bits(marks.get_ydata()) == bits(r.alfa_sz[1, 2:3])
+    assert ("flagged: 1 of 22 windows, 11 in each of 2 channels "
+            "(not_concave 1)") in [
+                t.get_text() for t in fig.axes[2].get_legend().get_texts()]
+    with pytest.raises(ValueError, match="3 units for 2 channels"):
+        mfwindow.plot.summary(r, signal=data, units=["a", "b", "c"])
+
+
+def test_hurst_fit_gives_the_cores_slopes_and_their_errors(fq_result):
+    from scipy.stats import linregress
+    fit = mfwindow.plot.hurst_fit(fq_result)
+    inside = (fq_result.scales >= 30) & (fq_result.scales <= 80)
+    assert np.array_equal(fit.in_fit, inside)
+    # Same line fit in another order of operations: rounding apart.
+    np.testing.assert_allclose(fit.h, fq_result.h, rtol=0, atol=1e-12)
+    for w, j in ((0, 0), (4, 100), (25, 199)):
+        line = linregress(fq_result.log_scale[inside],
+                          np.log10(fq_result.fq[w, j, inside]))
+        assert fit.h_se[w, j] == pytest.approx(line.stderr, rel=1e-9)
+    # A result read from a file knows no fit range: the caller gives it.
+    unknown = mfwindow.Result(dict(fq_result), settings=None)
+    assert mfwindow.plot.hurst_fit(unknown).in_fit.all()
+    np.testing.assert_array_equal(
+        mfwindow.plot.hurst_fit(unknown, (30, 80)).h, fit.h)
+    with pytest.raises(ValueError, match="holds 0 of the scales"):
+        mfwindow.plot.hurst_fit(unknown, (None, 19))
+
+
+def test_fluctuation_is_log_log_with_the_fit_range_and_residuals(fq_result):
+    r = flagged_copy(fq_result, [2], "crossover",
+                     crossover_scale=np.full(fq_result.n_windows, 60.0))
+    fig = mfwindow.plot.fluctuation(r, window=2, q=[-2, 2])
+    top, below = fig.axes
+    assert (top.get_xscale(), top.get_yscale()) == ("log", "log")
+    for a in (top, below):
+        (span,) = [p for p in a.patches if p.get_gid() == "fit range"]
+        xs = span.get_xy()[:, 0]
+        inside = 10.0 ** fq_result.log_scale[(fq_result.scales >= 30)
+                                             & (fq_result.scales <= 80)]
+        assert (xs.min(), xs.max()) == (inside.min(), inside.max())
+        (cross,) = gid_lines(a, "crossover")
+        assert cross.get_xdata()[0] == 60.0
+    # Points and fitted line per order; the line's slope is h(q).
+    j = int(np.argmin(np.abs(fq_result.q - 2)))
+    x, y = (np.log10(v) for v in top.get_lines()[3].get_xydata().T)
+    slope = (y[-1] - y[0]) / (x[-1] - x[0])
+    assert slope == pytest.approx(fq_result.h[2, j], abs=1e-9)
+    assert len(below.get_lines()) == 4  # two orders, zero, the crossover
+    with pytest.raises(ValueError, match="fq=True"):
+        mfwindow.plot.fluctuation(mfwindow.Result(
+            {k: v for k, v in r.items() if k != "fq"}, r.settings))
+
+
+def test_spectrum_error_bars_are_the_fits_standard_errors(fq_result):
+    fig = mfwindow.plot.spectrum(fq_result, windows=[4])
+    fh, ft, fa = fig.axes
+    se = mfwindow.plot.hurst_fit(fq_result).h_se[4]
+    (bars,) = fh.containers
+    segments = bars.lines[2][0].get_segments()
+    every = len(fq_result.q) // 20
+    half = [(seg[1, 1] - seg[0, 1]) / 2 for seg in segments]
+    np.testing.assert_allclose(half, se[::every], rtol=1e-12)
+    assert len(ft.containers) == 1 and len(fa.containers) == 1
+    ends = fa.containers[0].lines[2][0].get_segments()
+    assert [s[1, 0] - s[0, 0] for s in ends] == pytest.approx(
+        [2 * se[-1], 2 * se[0]])
+
+
+@pytest.mark.parametrize("kind,key", [("f_alpha", None), ("h", "h")])
+def test_spectrogram_colours_every_window_and_blanks_flagged(result, kind,
+                                                             key):
+    r = flagged_copy(result, [5], "flat_segments")
+    a = mfwindow.plot.spectrogram(r, kind=kind).axes[0]
+    image = np.ma.filled(a.collections[0].get_array(), np.nan).reshape(
+        -1, r.n_windows)
+    assert np.isnan(image[:, 5]).all()
+    assert not np.isnan(image[:, 4]).all()
+    if key:
+        np.testing.assert_array_equal(np.delete(image, 5, axis=1),
+                                      np.delete(r[key], 5, axis=0).T)
+    assert "flagged: 1 of 26 windows (flat_segments 1)" in [
+        t.get_text() for t in a.get_legend().get_texts()]
+    with pytest.raises(ValueError, match="kind"):
+        mfwindow.plot.spectrogram(r, kind="tau")
 
 
 def png_info(path):
@@ -324,7 +487,7 @@ class TestPlotCommand:
                                 spectrum_csv)
         assert done.returncode == 0, done.stderr
         assert done.stdout.splitlines() == [out]
-        assert png_info(out) == (1000, 500, {"Title": "s.txt",
+        assert png_info(out) == (1300, 450, {"Title": "s.txt",
                                              "Software": "mfwindow-plot"})
 
     @pytest.mark.parametrize("windows,message", [
@@ -341,6 +504,25 @@ class TestPlotCommand:
         else:
             assert done.returncode == 1
             assert message in done.stderr
+
+    @pytest.mark.parametrize("kind,flags,size,message", [
+        ("fluctuation", ["--fq"], (1000, 700), None),
+        ("spectrogram", ["--spectrum"], (1000, 500), None),
+        ("summary", ["--spectrum"], None,
+         "--kind summary needs the result file"),
+    ])
+    def test_kinds(self, results, tmp_path, kind, flags, size, message):
+        out = support.run_batch(str(tmp_path), np.loadtxt(os.path.join(
+            support.SOURCE_DIR, "examples", "walk.txt")), *flags)
+        (csv,) = [os.path.join(out, n) for n in os.listdir(out)
+                  if n.endswith(("fq.csv", "spectrum.csv"))]
+        done = support.run_plot("--kind", kind, "--output",
+                                str(tmp_path / "k.png"), csv)
+        if message:
+            assert done.returncode == 1 and message in done.stderr
+        else:
+            assert done.returncode == 0, done.stderr
+            assert png_info(str(tmp_path / "k.png"))[:2] == size
 
     def test_windows_need_the_spectrum_csv(self, results, tmp_path):
         done = support.run_plot("--windows", "1", "--out", str(tmp_path),
