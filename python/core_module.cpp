@@ -54,8 +54,9 @@ std::int32_t ToCount(std::int64_t value, const char* name) {
 // hands them over (types checked there): profile, fluctuation ("range",
 // "rms"), q (None or a list), q_min, q_max, q_count, max_scale (0: the
 // default), scale_count, fit_min, fit_max (0: no bound), fq, range_floor,
-// surrogates, surrogate ("shuffle", "phase", "iaaft") and seed. A key left
-// out keeps the library's default.
+// surrogates, surrogate ("shuffle", "phase", "iaaft"), seed, method
+// ("described", "standard"), segments ("start", "both") and abscissa
+// ("grid", "log_s"). A key left out keeps the library's default.
 void ApplyMethod(const py::dict& method, mfwindow::Settings& s) {
   for (const auto& [key_object, value] : method) {
     const std::string key = py::cast<std::string>(key_object);
@@ -107,6 +108,18 @@ void ApplyMethod(const py::dict& method, mfwindow::Settings& s) {
       }
     } else if (key == "seed") {
       s.Seed = py::cast<std::uint64_t>(value);
+    } else if (key == "method") {
+      s.Preset = py::cast<std::string>(value) == "standard"
+                     ? mfwindow::Method::kStandard
+                     : mfwindow::Method::kDescribed;
+    } else if (key == "segments") {
+      s.Segments = py::cast<std::string>(value) == "both"
+                       ? mfwindow::SegmentCut::kBoth
+                       : mfwindow::SegmentCut::kStart;
+    } else if (key == "abscissa") {
+      s.Abscissa = py::cast<std::string>(value) == "log_s"
+                       ? mfwindow::FitAbscissa::kLogS
+                       : mfwindow::FitAbscissa::kGrid;
     } else {
       throw py::value_error("unknown method option '" + key + "'");
     }
@@ -275,6 +288,12 @@ std::tuple<py::dict, py::list> Settle(std::int64_t increments,
   settled["surrogates"] = used.Surrogates;
   settled["surrogate"] = SurrogateName(used.Surrogate);
   settled["seed"] = used.Seed;
+  settled["method"] =
+      used.Preset == mfwindow::Method::kStandard ? "standard" : "described";
+  settled["segments"] =
+      used.Segments == mfwindow::SegmentCut::kBoth ? "both" : "start";
+  settled["abscissa"] =
+      used.Abscissa == mfwindow::FitAbscissa::kLogS ? "log_s" : "grid";
   py::list clamped;
   for (const mfwindow::ClampedValue& c : mfwindow::ClampedValues(given)) {
     clamped.append(py::make_tuple(KeywordName(c.Which), c.Given, c.Used));
@@ -402,6 +421,9 @@ py::dict Columns(const mfwindow::SeriesResult& result) {
     columns["alfa_sz_null_p95"] = RowColumn(result.Rows, &Row::AlfaSzNullP95);
     columns["alfa_sz_p"] = RowColumn(result.Rows, &Row::AlfaSzP);
   }
+  columns["h2_se"] = RowColumn(result.Rows, &Row::H2Se);
+  columns["width_se"] = RowColumn(result.Rows, &Row::WidthSe);
+  columns["crossover_scale"] = RowColumn(result.Rows, &Row::CrossoverScale);
   const std::size_t orders = result.QGrid.size();
   if (used.Spectrum || used.KeepFq) {
     columns["q"] =

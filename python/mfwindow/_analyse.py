@@ -94,6 +94,9 @@ def _samples(x: Any) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
 _NAN_POLICIES = ("error", "stop", "skip")
 _FLUCTUATIONS = ("range", "rms")
 _SURROGATES = ("iaaft", "shuffle", "phase")
+_METHODS = ("described", "standard")
+_SEGMENTS = ("start", "both")
+_ABSCISSAE = ("grid", "log_s")
 # The method's defaults: the described method, byte for byte.
 _Q_DEFAULTS = {"q_min": -10.0, "q_max": 10.0, "q_count": 200}
 
@@ -127,7 +130,9 @@ def _word(value: Any, name: str, words: Sequence[str]) -> str:
 def _method(profile: Any, fluctuation: Any, q: Any, q_min: Any, q_max: Any,
             q_count: Any, max_scale: Any, scale_count: Any, fit_range: Any,
             fq: Any, range_floor: Any, surrogates: Any, surrogate: Any,
-            seed: Any) -> Dict[str, Any]:
+            seed: Any, method_name: Any = "described",
+            segments: Any = "start",
+            abscissa: Any = "grid") -> Dict[str, Any]:
     """The method and surrogate keywords, their types checked, as the core
     takes them. Whether they can be used together (ascending orders, a fit
     range holding two scales, ...) the library decides when it settles
@@ -140,7 +145,10 @@ def _method(profile: Any, fluctuation: Any, q: Any, q_min: Any, q_max: Any,
         scale_count=_count(scale_count, "scale_count"),
         fq=_flag(fq, "fq"), range_floor=_real(range_floor, "range_floor"),
         surrogates=_count(surrogates, "surrogates"),
-        surrogate=_word(surrogate, "surrogate", _SURROGATES))
+        surrogate=_word(surrogate, "surrogate", _SURROGATES),
+        method=_word(method_name, "method", _METHODS),
+        segments=_word(segments, "segments", _SEGMENTS),
+        abscissa=_word(abscissa, "abscissa", _ABSCISSAE))
     if q is not None:
         orders = np.asarray(q)
         if orders.dtype.kind not in "iuf" or orders.ndim > 1:
@@ -385,7 +393,8 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
             scale_count: int = 200, fit_range: Any = None, fq: bool = False,
             range_floor: float = 0.0, surrogates: int = 0,
             surrogate: str = "iaaft", seed: int = 0,
-            **old_names: Any) -> Result:
+            method: str = "described", segments: str = "start",
+            abscissa: str = "grid", **old_names: Any) -> Result:
     """Multifractal singularity spectra of `x` by detrended fluctuation
     analysis inside a window moving along it: the numbers the mfwindow
     program writes for the same answers, bit for bit.
@@ -475,6 +484,19 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
     seed : int
         Seed of the surrogates, 0 .. 2**64 - 1; results depend on the
         samples, the settings and the seed, never on threads.
+    method : {"described", "standard"}
+        "standard" is textbook MF-DFA (Kantelhardt et al. 2002): every
+        method keyword still at its described default takes the textbook
+        value (profile=True, fluctuation="rms", segments="both",
+        abscissa="log_s", 21 orders from -5 to 5, min_scale 20 ->
+        max(4 (order + 2), 10), max_scale window // 4, scale_count 40);
+        keywords given other values keep them.
+    segments : {"start", "both"}
+        Cut window // s segments from the window's start only, or as many
+        again from its end (textbook).
+    abscissa : {"grid", "log_s"}
+        Regress log F on the log-spaced grid values of every fitted scale,
+        or on log s of each distinct fitted segment length (textbook).
 
     The keywords of earlier versions still work: values (x), incr
     (increments), tini (t0), tstep (dt).
@@ -605,7 +627,7 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
                         "progress(done, total), got %r" % (progress,))
     method = _method(profile, fluctuation, q, q_min, q_max, q_count,
                      max_scale, scale_count, fit_range, fq, range_floor,
-                     surrogates, surrogate, seed)
+                     surrogates, surrogate, seed, method, segments, abscissa)
 
     # The core computes the time marks only on the plain float axis; the
     # others come from the window positions here.
@@ -638,7 +660,8 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
                          settled["fit_max"] or None)),
         fq=settled["fq"], range_floor=settled["range_floor"],
         surrogates=settled["surrogates"], surrogate=settled["surrogate"],
-        seed=settled["seed"])
+        seed=settled["seed"], method=settled["method"],
+        segments=settled["segments"], abscissa=settled["abscissa"])
 
     samples = max(lengths)
     positions = settings.window_positions(samples)
@@ -696,5 +719,6 @@ analyse.__signature__ = inspect.Signature(  # type: ignore[attr-defined]
                            ("scale_count", 200), ("fit_range", None),
                            ("fq", False), ("range_floor", 0.0),
                            ("surrogates", 0), ("surrogate", "iaaft"),
-                           ("seed", 0))],
+                           ("seed", 0), ("method", "described"),
+                           ("segments", "start"), ("abscissa", "grid"))],
     return_annotation=Result)

@@ -18,6 +18,8 @@ FQ_HEADER = ("window", "time", "q", "log_scale", "scale", "fq")
 # The CSV's columns after the six values: the window's quality, then, when
 # the run made surrogates, its null levels.
 QUALITY_KEYS = ("status", "zero_share", "floor_share", "min_r2")
+# The fits' standard errors and crossover scale, the CSV's last columns.
+FIT_KEYS = ("h2_se", "width_se", "crossover_scale")
 ALFA_COUNT = 100
 
 _NUMBER = re.compile(r"([+-]?(?:\d+\.?\d*|\.\d+))(?:E?([+-]\d+))?")
@@ -70,7 +72,7 @@ def _parse_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
     if header[:len(ROW_KEYS)] != ROW_KEYS:
         raise ValueError("%s:1: header does not start with %s"
                          % (path, ",".join(ROW_KEYS)))
-    known = ROW_KEYS + QUALITY_KEYS + NULL_KEYS
+    known = ROW_KEYS + QUALITY_KEYS + NULL_KEYS + FIT_KEYS
     extra = [k for k in header if k not in known]
     if extra or len(set(header)) != len(header):
         raise ValueError("%s:1: unknown or repeated columns in the header: %s"

@@ -29,6 +29,8 @@ _COLUMNS = ("time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
             "f_alfa_sz")
 # The window's quality, after its status, as mfwindow-batch's CSV has them.
 _QUALITY = ("zero_share", "floor_share", "min_r2")
+# The fits' standard errors and crossover scale, the CSV's last columns.
+_FITS = ("h2_se", "width_se", "crossover_scale")
 _SHIFT_OF_WINDOW = 2**31 - 1
 # The method and surrogate keywords of mfwindow.analyse that the tasks take.
 _METHOD_DEFAULTS: Dict[str, Any] = dict(
@@ -62,7 +64,8 @@ def _frame(series: str, columns: Optional[Dict[str, np.ndarray]],
                              **{c: [np.nan] for c in _COLUMNS},
                              "status": ["failed" if failure is not None
                                         else "no window"],
-                             **{c: [np.nan] for c in _QUALITY + nulls},
+                             **{c: [np.nan] for c in _QUALITY + nulls
+                                + _FITS},
                              "message": [failure if failure is not None
                                          else "; ".join(notes)]})
     n = len(columns["time"])
@@ -70,7 +73,7 @@ def _frame(series: str, columns: Optional[Dict[str, np.ndarray]],
              "window": np.arange(1, n + 1, dtype=np.int64)}
     frame.update({c: columns[c] for c in _COLUMNS})
     frame["status"] = list(columns["status"])
-    frame.update({c: columns[c] for c in _QUALITY + nulls})
+    frame.update({c: columns[c] for c in _QUALITY + nulls + _FITS})
     frame["message"] = ["; ".join(notes)] * n
     return pd.DataFrame(frame)
 
@@ -116,7 +119,7 @@ def _array_task(name: str, values: Any, settings: Dict[str, Any],
         return _frame(name, None, str(e), [], null)
     columns = {c: np.asarray(result[c])
                for c in _COLUMNS + ("status",) + _QUALITY
-               + (NULL_KEYS if null else ())}
+               + (NULL_KEYS if null else ()) + _FITS}
     return _frame(name, columns, None, [str(w.message) for w in caught],
                   null)
 

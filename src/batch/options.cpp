@@ -347,6 +347,24 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                  "magnitude count as zero (flat); 0: off")
       ->type_name("REL")
       ->capture_default_str();
+  std::string method = "described";
+  app.add_option("--method", method,
+                 "described (mfwindow's own) or standard (textbook MF-DFA: "
+                 "profile, rms, segments from both ends, log s abscissa, "
+                 "21 orders from -5 to 5); explicit options still apply")
+      ->check(CLI::IsMember({"described", "standard"}))
+      ->capture_default_str();
+  std::string segments = "start";
+  app.add_option("--segments", segments,
+                 "segments from the window's start only, or from both ends")
+      ->check(CLI::IsMember({"start", "both"}))
+      ->capture_default_str();
+  std::string abscissa = "grid";
+  app.add_option("--abscissa", abscissa,
+                 "abscissa of the log-log fits: the scale grid, or log s of "
+                 "each distinct segment length")
+      ->check(CLI::IsMember({"grid", "log_s"}))
+      ->capture_default_str();
   app.add_option("--surrogates", s.Surrogates,
                  "surrogates of each window for a null level of its width "
                  "and AlfaSz; 0: none")
@@ -377,6 +395,12 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     }
     s.Measure = fluctuation == "rms" ? mfwindow::Fluctuation::kRms
                                      : mfwindow::Fluctuation::kRange;
+    s.Preset = method == "standard" ? mfwindow::Method::kStandard
+                                    : mfwindow::Method::kDescribed;
+    s.Segments = segments == "both" ? mfwindow::SegmentCut::kBoth
+                                    : mfwindow::SegmentCut::kStart;
+    s.Abscissa = abscissa == "log_s" ? mfwindow::FitAbscissa::kLogS
+                                     : mfwindow::FitAbscissa::kGrid;
     s.Surrogate = surrogate == "shuffle" ? mfwindow::SurrogateKind::kShuffle
                   : surrogate == "phase" ? mfwindow::SurrogateKind::kPhase
                                          : mfwindow::SurrogateKind::kIaaft;
