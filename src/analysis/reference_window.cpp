@@ -50,6 +50,7 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
   work.Magnitude = MeasureWindow(values);
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
+  work.EmptyFittedScale = false;
   std::fill(work.FluctTable.begin(), work.FluctTable.end(), 0.0);
   double* const segment = work.SegmentBuf.data();
 
@@ -103,6 +104,9 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
       }
     }
     work.Counts.Total += segment_count;
+    if (counted == 0 && k >= run.FitBegin && k < run.FitEnd) {
+      work.EmptyFittedScale = true;
+    }
 
     for (std::size_t j = 0; j < moments; ++j) {
       column[j] =
@@ -199,9 +203,10 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
     if (f < smallest) smallest = f;
   }
 
-  if (!(smallest > 0.0)) {
-    // Degenerate window (a scale without any counted segment, an overflow
-    // to 0, or a NaN first entry): a constant spectrum that reads off as
+  if (!(smallest > 0.0) || work.EmptyFittedScale) {
+    // Degenerate window (a scale without any counted segment, which with
+    // negative orders only shows as +infinity, an overflow to 0, or a NaN
+    // first entry): a constant spectrum that reads off as
     // kDegenerateSummary. The table stays as it is; nothing of an earlier
     // window may pass for this one's exponents.
     std::fill(work.HurstQ.begin(), work.HurstQ.end(), kNaN);

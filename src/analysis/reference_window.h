@@ -20,8 +20,9 @@
 // stays proportional to the data's unit either way), at q = 0 it is left
 // out of the divisor too, so that F_0 is proportional to the unit as
 // well. With P empty the positive orders
-// give 0, the negative ones +infinity, and q = 0 gives 0 too, so such a
-// scale makes the window degenerate whatever the orders are.
+// give 0, the negative ones +infinity, and q = 0 gives 0 too; such a
+// fitted scale makes the window degenerate whatever the orders are (with
+// negative orders only, too).
 #pragma once
 
 #include <cstdint>
@@ -62,7 +63,8 @@ class Workspace {
   // What ComputeFluctuations saw, for the quality.
   WindowMagnitude Magnitude;
   SegmentCounts Counts;
-  WindowQuality Quality;  // left by SummariseSpectrum
+  bool EmptyFittedScale = false;  // a fitted scale without counted segments
+  WindowQuality Quality;          // left by SummariseSpectrum
 };
 
 // Fills work.FluctTable (and work.Fq when asked for) from `values` (Lrec

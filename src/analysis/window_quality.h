@@ -34,21 +34,26 @@
 //                    negative moments, which then measure rounding;
 //   kShortForOrder   the shortest fitted segment has fewer than
 //                    kShortSegmentFactor * (order + 2) points. On white
-//                    noise (window 1000, 200 windows) the mean width with
-//                    shortest segments of 2 (m + 2) points is within 0.1 of
-//                    that with 20-point segments at orders 1 to 3; with
-//                    m + 2 points (window 40 at order 2: 4 to 8 points for
-//                    a 3-parameter fit) it is about 3;
+//                    noise in the standard mode (window 1000, 200
+//                    windows) the mean width at orders 1 to 4 is 0.11,
+//                    0.10, 0.085 and 0.075 with shortest segments of
+//                    4 (m + 2) points, 0.57 to 0.60 with m + 2 (flagged:
+//                    window 40 at order 2, 4 to 8 points for a 3-parameter
+//                    fit, gives widths about 3), and 0.12 to 0.19 with
+//                    2 (m + 2) (not flagged: inflated, but not empty);
 //   kCrossover       the log-log points of the order nearest 2 are better
 //                    fitted by two lines than by one: the best split
 //                    (at least kCrossoverPoints points and a factor 2 of
 //                    scale on each side) leaves at most kCrossoverResidual
 //                    of the single line's residual sum of squares and the
-//                    two slopes differ by at least kCrossoverSlope. White
-//                    noise, fGn and random walks at windows 1000 to 4096
-//                    raise it in under 1% of windows; a sine of period 50
-//                    under white noise of a tenth of its amplitude raises
-//                    it at every window, near the period;
+//                    two slopes differ by at least kCrossoverSlope. On fGn
+//                    (H 0.5, 0.8) and random walks, windows 1000 and 4096,
+//                    100 windows each, it flags at most 1% of windows in
+//                    either method; a sine of period 50 under white noise
+//                    of 0.1 times its amplitude (window 2000) is flagged in
+//                    every window by both, under noise of its amplitude
+//                    only by the standard mode; a period of 100 in window
+//                    1000 leaves too few scales above it and is missed;
 //   kNotConcave      F(AlfaSz) < 1 - kConcavityTolerance, judged only when
 //                    the orders reach from q <= 0 to q >= 0 and the summary
 //                    is finite. Since tau(0) = -1, the transform's largest
@@ -72,8 +77,8 @@ inline constexpr double kResidueFloor = 0x1p-44;   // 256 ulps of 1
 inline constexpr double kConcavityTolerance = 0.1;
 inline constexpr std::int32_t kShortSegmentFactor = 2;
 inline constexpr std::size_t kCrossoverPoints = 4;
-inline constexpr double kCrossoverResidual = 0.25;
-inline constexpr double kCrossoverSlope = 0.3;
+inline constexpr double kCrossoverResidual = 0.15;
+inline constexpr double kCrossoverSlope = 0.5;
 
 // The largest magnitude over the finite values, their spread (largest
 // minus smallest value), and whether every value is finite.
