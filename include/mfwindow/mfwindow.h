@@ -62,8 +62,9 @@ enum class FitAbscissa {
 enum class SurrogateKind {
   kShuffle,  // a random permutation: keeps the values, destroys correlations
   kPhase,    // random Fourier phases: keeps the power spectrum
-  kIaaft,    // iterative amplitude-adjusted: keeps values and, nearly, the
-             // power spectrum; destroys nonlinear structure
+  kIaaft,    // iterative amplitude-adjusted: keeps values and,
+             // approximately, the power spectrum (far from it on
+             // intermittent data); destroys nonlinear structure
 };
 
 // What a window's numbers are worth, the first that applies in this order.

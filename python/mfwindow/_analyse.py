@@ -478,7 +478,8 @@ def analyse(x: Any = _MISSING, window: Any = _MISSING,
         about the surrogates' median). 0: none.
     surrogate : {"iaaft", "shuffle", "phase"}
         The kind: iterative amplitude-adjusted (keeps the distribution and,
-        nearly, the spectrum), a shuffle (keeps the distribution), or random
+        approximately, the spectrum; far from it on intermittent data), a
+        shuffle (keeps the distribution), or random
         Fourier phases (keeps the power spectrum). Surrogates are made from
         the window's increments, re-integrated when values are analysed.
     seed : int

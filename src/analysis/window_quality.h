@@ -47,9 +47,9 @@
 //                    scale on each side) leaves at most kCrossoverResidual
 //                    of the single line's residual sum of squares and the
 //                    two slopes differ by at least kCrossoverSlope. On fGn
-//                    (H 0.5, 0.8) and random walks, windows 1000 and 4096,
-//                    100 windows each, it flags at most 1% of windows in
-//                    either method; a sine of period 50 under white noise
+//                    (H 0.2 to 0.8) and random walks, windows 1000 to 4096,
+//                    64 to 100 windows each, it flags at most 2% of windows
+//                    in either method; a sine of period 50 under white noise
 //                    of 0.1 times its amplitude (window 2000) is flagged in
 //                    every window by both, under noise of its amplitude
 //                    only by the standard mode; a period of 100 in window
