@@ -294,6 +294,7 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
   work.Magnitude = MeasureWindow(values);
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
+  work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;
   const std::size_t scales = run.LogScale.size();
   const std::size_t columns = work.ColumnScale.size();
   for (std::size_t c = 0; c < columns; ++c) {

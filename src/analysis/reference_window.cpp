@@ -50,6 +50,7 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
   work.Magnitude = MeasureWindow(values);
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
+  work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;
   work.EmptyFittedScale = false;
   std::fill(work.FluctTable.begin(), work.FluctTable.end(), 0.0);
   double* const segment = work.SegmentBuf.data();

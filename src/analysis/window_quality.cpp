@@ -62,6 +62,16 @@ WindowMagnitude MeasureWindow(std::span<const double> values) {
     any = true;
   }
   m.Spread = largest - smallest;
+  // A run of n values has n - 2 second differences near 0.
+  const double tolerance = kResidueFloor * m.Largest;
+  std::int64_t run = 0;
+  for (std::size_t i = 1; i + 1 < values.size(); ++i) {
+    const double second =
+        (values[i + 1] - values[i]) - (values[i] - values[i - 1]);
+    run = std::fabs(second) <= tolerance ? run + 1 : 0;
+    if (run + 2 > m.LongestFlatRun) m.LongestFlatRun = run + 2;
+  }
+  if (m.LongestFlatRun == 2) m.LongestFlatRun = 0;  // no run at all
   return m;
 }
 
@@ -147,6 +157,11 @@ FitDiagnostics DiagnoseFits(const RunConstants& run,
   return d;
 }
 
+bool FlatRunIsLong(const RunConstants& run, std::int64_t flat_run) {
+  if (run.FitScale.empty() || flat_run == 0) return false;
+  return 3 * flat_run >= 2 * std::int64_t{run.ScaleLen[run.FitScale.front()]};
+}
+
 bool ShortForOrder(const RunConstants& run) {
   if (run.FitScale.empty()) return false;
   return run.ScaleLen[run.FitScale.front()] <
@@ -173,7 +188,7 @@ WindowQuality JudgeQuality(const RunConstants& run, bool degenerate,
     quality.Status = QualityStatus::kNonFiniteInput;
   } else if (fits != nullptr && fits->Overflow) {
     quality.Status = QualityStatus::kOverflow;
-  } else if (counts.Floor > 0) {
+  } else if (counts.Floor > 0 || FlatRunIsLong(run, counts.LongestFlatRun)) {
     quality.Status = QualityStatus::kFlatSegments;
   } else if (ShortForOrder(run)) {
     quality.Status = QualityStatus::kShortForOrder;
