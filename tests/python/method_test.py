@@ -331,8 +331,8 @@ def test_standard_preset_is_textbook_mfdfa(order):
 
 
 # With flat segments among the counted ones (range floor on), q = 0 once
-# divided by every segment: h(0) read 0.299, 0.711, 1.124 for units 1e-3,
-# 1, 1e3. Now every order is unit-free.
+# divided by every segment, each flat one weighing as a fluctuation of 1,
+# so h(0) moved with the unit of the data. Now every order is unit-free.
 def test_h_of_every_order_is_unit_free():
     x = np.abs(np.random.default_rng(5).standard_normal(1000))
     x[100:160] = 0.0
