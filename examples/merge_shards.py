@@ -7,7 +7,8 @@ folder) into one table, in the order of the list:
 
 TABLE ("-": standard output) gets the header row
 
-    series,window,time,alfa_min,...,min_r2[,null levels],message
+    series,window,time,alfa_min,...,min_r2[,null levels],h2_se,width_se,
+    crossover_scale,message
 
 then each series' rows as its result file holds them (the values copied as
 text, so they stay the exact doubles), with the series' name and the
@@ -79,7 +80,7 @@ def merge(names, out_dir, fmt="csv"):
         # surrogates.
         header = ["time", "alfa_min", "alfa_max", "alfa_width", "alfa_sz",
                   "f_alfa_sz", "status", "zero_share", "floor_share",
-                  "min_r2"]
+                  "min_r2", "h2_se", "width_se", "crossover_scale"]
     status = header.index("status")
     table = []
     for name, rows in found:

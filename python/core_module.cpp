@@ -330,6 +330,9 @@ py::dict Columns(const mfwindow::SeriesResult& result) {
     columns["alfa_sz_null_p95"] = RowColumn(result.Rows, &Row::AlfaSzNullP95);
     columns["alfa_sz_p"] = RowColumn(result.Rows, &Row::AlfaSzP);
   }
+  columns["h2_se"] = RowColumn(result.Rows, &Row::H2Se);
+  columns["width_se"] = RowColumn(result.Rows, &Row::WidthSe);
+  columns["crossover_scale"] = RowColumn(result.Rows, &Row::CrossoverScale);
   const std::size_t orders = result.QGrid.size();
   if (used.Spectrum || used.KeepFq) {
     columns["q"] =

@@ -40,25 +40,56 @@ enum class Fluctuation {
   kRms,    // root mean square of the residuals (standard MF-DFA)
 };
 
+// Which method a run follows.
+enum class Method {
+  kDescribed,  // the described method, byte for byte (the default)
+  kStandard,   // textbook MF-DFA (Kantelhardt et al. 2002): see Settings
+};
+
+// Which segments of length s a window of Lrec values is cut into.
+enum class SegmentCut {
+  kStart,  // Lrec div s from the window's first value (the described method)
+  kBoth,   // those and as many from its last value backwards (textbook)
+};
+
+// The abscissa of the log-log fits.
+enum class FitAbscissa {
+  kGrid,  // the log-spaced grid value of every fitted scale, repeated
+          // lengths included (the described method)
+  kLogS,  // log s of each distinct fitted segment length, once (textbook)
+};
+
 // Surrogates of each window, for a null level of its width and AlfaSz.
 enum class SurrogateKind {
   kShuffle,  // a random permutation: keeps the values, destroys correlations
   kPhase,    // random Fourier phases: keeps the power spectrum
-  kIaaft,    // iterative amplitude-adjusted: keeps values and, nearly, the
-             // power spectrum; destroys nonlinear structure
+  kIaaft,    // iterative amplitude-adjusted: keeps values and,
+             // approximately, the power spectrum (far from it on
+             // intermittent data); destroys nonlinear structure
 };
 
 // What a window's numbers are worth, the first that applies in this order.
+// docs/method.md lists what each catches and misses, with the measurements
+// that set its threshold.
 enum class Quality {
   kOk,
   kDegenerate,      // some F(q, s) not positive: the fixed 0.5, 0.5, 0, 0.5, 1
   kNonFiniteInput,  // an analysed value is NaN or infinite
+  kOverflow,        // a power or moment overflowed: some h(q) is not finite,
+                    // or the alpha search's +-1e35 sentinels or a negative
+                    // width reached the row
   kFlatSegments,    // some segment's fluctuation is at the rounding floor
+                    // (relative to the window's spread, not its offset)
+  kShortForOrder,   // the shortest fitted segment has fewer than
+                    // 2 (TrendOrder + 2) points
+  kCrossover,       // log F(2, s) follows two lines, not one, over the
+                    // fitted scales; WindowRow::CrossoverScale says where
   kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
 };
 
 // The word mfwindow-batch's CSV writes for `quality`: "ok", "degenerate",
-// "non_finite_input", "flat_segments", "not_concave".
+// "non_finite_input", "overflow", "flat_segments", "short_for_order",
+// "crossover", "not_concave".
 const char* QualityName(Quality quality);
 
 // What becomes of a sample that is not a finite number (NaN, +-infinity),
@@ -113,6 +144,17 @@ struct Settings {
   // on flat stretches do not pass for real ranges.
   double RangeFloor = 0.0;
   bool KeepFq = false;  // keep F_q(s) of every window (SeriesResult::Fq)
+  // Segments from the start only or from both ends, and the fits' abscissa.
+  SegmentCut Segments = SegmentCut::kStart;
+  FitAbscissa Abscissa = FitAbscissa::kGrid;
+  // kStandard is a preset: Settle gives every method field that still holds
+  // its described default the textbook value: Profile true, Measure kRms,
+  // Segments kBoth, Abscissa kLogS, 21 orders from -5 to 5, MinScale 20 ->
+  // max(4 (TrendOrder + 2), 10), MaxScale 0 -> Lrec div 4, ScaleCount 200
+  // -> 40 (log-spaced; the fits take each distinct length once). Fields set
+  // to other values are kept. Under kStandard MinScale is clamped into
+  // TrendOrder + 2 .. Lrec div 10 instead of 20 .. Lrec div 10.
+  Method Preset = Method::kDescribed;
 
   // Surrogate null levels of every window: Surrogates surrogates of each
   // window analysed with the same settings (0: none). Results depend only
@@ -179,6 +221,14 @@ struct WindowRow {
   double FloorShare = 0.0;  // share at or below the rounding floor
   double MinRSquared =
       0.0;  // smallest R^2 of the log-log fits (NaN: degenerate)
+  // Standard errors from the regressions (NaN: degenerate, or fewer than 3
+  // fit points): of h at the order nearest 2, and of h(first order) -
+  // h(last order), the difference the width follows.
+  double H2Se = 0.0;
+  double WidthSe = 0.0;
+  // Where log F(2, s) changes slope: the first segment length of the upper
+  // regime (NaN: one line fits).
+  double CrossoverScale = 0.0;
 
   // Surrogate null levels (NaN without surrogates): the surrogates' median
   // and 95th-percentile width and the rank p-value (1 + #{surrogate width

@@ -482,6 +482,9 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             surrogates: int = _default("surrogates"),
             surrogate: str = _default("surrogate"),
             seed: int = _default("seed"),
+            method: str = _default("method"),
+            segments: str = _default("segments"),
+            abscissa: str = _default("abscissa"),
             **old_names: Any) -> Result:
     given = {"x": x, "increments": increments, "t0": t0, "dt": dt}
     for old, value in old_names.items():
@@ -529,7 +532,7 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
         q_min=q_min, q_max=q_max, q_count=q_count, max_scale=max_scale,
         scale_count=scale_count, fit_range=fit_range, fq=fq,
         range_floor=range_floor, surrogates=surrogates, surrogate=surrogate,
-        seed=seed))
+        seed=seed, method=method, segments=segments, abscissa=abscissa))
     shift_given = core.get("shift")
     if shift_given is None:
         core["shift"] = _SHIFT_OF_WINDOW
@@ -558,7 +561,8 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
                          settled["fit_max"] or None)),
         fq=settled["fq"], range_floor=settled["range_floor"],
         surrogates=settled["surrogates"], surrogate=settled["surrogate"],
-        seed=settled["seed"])
+        seed=settled["seed"], method=settled["method"],
+        segments=settled["segments"], abscissa=settled["abscissa"])
 
     samples = max(lengths)
     positions = settings.window_positions(samples)
@@ -738,6 +742,9 @@ _NOTES = {
                   "observed}) / (N + 1)) and alpha_sz_null_median, "
                   "alpha_sz_null_p95, alpha_sz_p (two-sided about the "
                   "surrogates' median).",
+    "method": "Under 'standard' every method keyword still at its described "
+              "default takes the textbook value; keywords given other "
+              "values keep them.",
     "surrogate": "Surrogates are made from the window's increments, "
                  "re-integrated when values are analysed.",
 }
@@ -748,7 +755,8 @@ _DOC_SETTINGS = "\n".join(
 _DOC_RUN = "\n".join(_parameter_doc(k) for k in ("spectrum", "threads",
                                                   "nan"))
 _DOC_METHOD = "\n".join(
-    _parameter_doc(k) for k in ("profile", "fluctuation", "q", "q_min",
+    _parameter_doc(k) for k in ("method", "profile", "fluctuation",
+                                "segments", "abscissa", "q", "q_min",
                                 "q_max", "q_count", "max_scale",
                                 "scale_count", "fit_range", "range_floor",
                                 "fq", "surrogates", "surrogate", "seed"))

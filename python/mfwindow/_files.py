@@ -18,6 +18,8 @@ FQ_HEADER = ("window", "time", "q", "log_scale", "scale", "fq")
 # The CSV's columns after the six values: the window's quality, then, when
 # the run made surrogates, its null levels.
 QUALITY_KEYS = ("status", "zero_share", "floor_share", "min_r2")
+# The fits' standard errors and crossover scale, the CSV's last columns.
+FIT_KEYS = ("h2_se", "width_se", "crossover_scale")
 ALFA_COUNT = 100
 # The columns as the files name them ("alfa_min"; a result's "alpha_min").
 ROW_COLUMNS = tuple(file_name(key) for key in ROW_KEYS)
@@ -73,7 +75,7 @@ def _parse_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
     if header[:len(ROW_COLUMNS)] != ROW_COLUMNS:
         raise ValueError("%s:1: header does not start with %s"
                          % (path, ",".join(ROW_COLUMNS)))
-    known = ROW_COLUMNS + QUALITY_KEYS + NULL_COLUMNS
+    known = ROW_COLUMNS + QUALITY_KEYS + NULL_COLUMNS + FIT_KEYS
     extra = [k for k in header if k not in known]
     if extra or len(set(header)) != len(header):
         raise ValueError("%s:1: unknown or repeated columns in the header: %s"

@@ -67,8 +67,9 @@ class Settings:
     (q, a tuple, when they were listed; else q_count from q_min to
     q_max), max_scale (the longest segment used, window // 5 when not
     given), scale_count, fit_range ((lo, hi), either None for no bound, or
-    None), fq, range_floor; and the surrogates: surrogates (their number
-    per window), surrogate (the kind) and seed.
+    None), fq, range_floor, method ("described" or "standard"), segments
+    ("start" or "both"), abscissa ("grid" or "log_s"); and the surrogates:
+    surrogates (their number per window), surrogate (the kind) and seed.
     """
 
     window: int
@@ -96,6 +97,9 @@ class Settings:
     surrogates: int = 0
     surrogate: str = "iaaft"
     seed: int = 0
+    method: str = "described"
+    segments: str = "start"
+    abscissa: str = "grid"
 
     @property
     def is_datetime(self) -> bool:
@@ -136,6 +140,12 @@ class Settings:
         """The method and surrogate settings that differ from the
         described method's defaults, in a few words ("" when none do)."""
         parts = []
+        if self.method != "described":
+            parts.append(self.method)
+        if self.segments != "start":
+            parts.append("segments from both ends")
+        if self.abscissa != "grid":
+            parts.append("log s abscissa")
         if self.profile:
             parts.append("profile")
         if self.fluctuation != "range":
@@ -263,7 +273,8 @@ class Result(Mapping):
     ['12:00:04', '12:00:06']
     >>> df.columns.tolist()  # doctest: +NORMALIZE_WHITESPACE
     ['alpha_min', 'alpha_max', 'alpha_width', 'alpha_sz', 'f_alpha_sz',
-     'status', 'zero_share', 'floor_share', 'min_r2']
+     'status', 'zero_share', 'floor_share', 'min_r2', 'h2_se', 'width_se',
+     'crossover_scale']
     """
 
     def __init__(self, arrays: Mapping[str, np.ndarray],

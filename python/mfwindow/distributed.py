@@ -36,8 +36,11 @@ from ._result import NULL_KEYS, ROW_KEYS, Result, Settings
 
 # The window's quality, after its status, as mfwindow-batch's CSV has them.
 _QUALITY = ("zero_share", "floor_share", "min_r2")
+# The fits' standard errors and crossover scale, the CSV's last columns.
+_FITS = ("h2_se", "width_se", "crossover_scale")
 # The statuses a window can have, as mfwindow-batch's CSV writes them.
-WINDOW_STATUSES = ("ok", "degenerate", "non_finite_input", "flat_segments",
+WINDOW_STATUSES = ("ok", "degenerate", "non_finite_input", "overflow",
+                   "flat_segments", "short_for_order", "crossover",
                    "not_concave")
 # A window whose width has a rank p-value below this rejects the null.
 NULL_LEVEL = 0.05
@@ -80,7 +83,8 @@ def _file_settings(s: Settings, nan: str) -> Dict[str, Any]:
         increments=int(s.increments), order=s.order, window=s.window,
         min_scale=s.min_scale, shift=s.shift, t0=s.t0 if plain else 0.0,
         dt=s.dt if plain else 1.0, threads=s.threads, spectrum=s.spectrum,
-        nan=nan, profile=s.profile, fluctuation=s.fluctuation, q=s.q,
+        nan=nan, method=s.method, segments=s.segments, abscissa=s.abscissa,
+        profile=s.profile, fluctuation=s.fluctuation, q=s.q,
         max_scale=s.max_scale, scale_count=s.scale_count,
         fit_range=s.fit_range, fq=s.fq, range_floor=s.range_floor,
         surrogates=s.surrogates, surrogate=s.surrogate, seed=s.seed, **grid))
@@ -91,7 +95,7 @@ def _named(name: str, message: str) -> str:
 
 
 def _failed(name: str, settings: Settings, why: str) -> Result:
-    empty = {key: np.zeros(0) for key in ROW_KEYS + _QUALITY}
+    empty = {key: np.zeros(0) for key in ROW_KEYS + _QUALITY + _FITS}
     empty["status"] = np.zeros(0, dtype="<U16")
     return Result(empty, settings, None, name=name,
                   failure=_named(name, why))
@@ -222,7 +226,8 @@ class SeriesResults(Mapping):
                   for name, result in self._items.items()]
         if not frames:
             return pd.DataFrame(columns=["series", "window", *ROW_KEYS,
-                                         "status", *_QUALITY, "message"])
+                                         "status", *_QUALITY, *_FITS,
+                                         "message"])
         return pd.concat(frames, ignore_index=True)
 
     def __repr__(self) -> str:
@@ -242,14 +247,14 @@ def _frame(name: str, result: Result, null: bool) -> Any:
             **{c: [np.nan] for c in ROW_KEYS},
             "status": ["failed" if result.failure is not None
                        else "no window"],
-            **{c: [np.nan] for c in _QUALITY + nulls},
+            **{c: [np.nan] for c in _QUALITY + nulls + _FITS},
             "message": [result.failure if result.failure is not None
                         else "; ".join(result.messages)]})
     frame: Dict[str, Any] = {"series": [name] * n,
                              "window": np.arange(1, n + 1, dtype=np.int64)}
     frame.update({c: result[c] for c in ROW_KEYS})
     frame["status"] = list(result["status"])
-    frame.update({c: result[c] for c in _QUALITY + nulls})
+    frame.update({c: result[c] for c in _QUALITY + nulls + _FITS})
     frame["message"] = ["; ".join(result.messages)] * n
     return pd.DataFrame(frame)
 

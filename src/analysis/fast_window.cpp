@@ -269,6 +269,7 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
   ColumnOfScale.resize(scales);
   FittedColumns.resize(scales);
   FittedDx.resize(scales);
+  NearTwo.resize(run.FitScale.size());
   for (std::size_t k = 0; k < scales; ++k) {
     if (run.ScaleLen[k] != previous_len) {
       ColumnScale.push_back(static_cast<std::int32_t>(k));
@@ -280,7 +281,10 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
 }
 
 bool VectorKernelsTake(const RunConstants& run) {
+  // Segments from both ends and the log s abscissa run on the plain path.
   return IsDefaultMomentGrid(run.Params.Method) &&
+         run.Params.Method.Segments == SegmentCut::kStart &&
+         run.Params.Method.Abscissa == FitAbscissa::kGrid &&
          run.QGrid.size() == kMoments && run.FitBegin < run.FitEnd;
 }
 
@@ -290,6 +294,7 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
   work.Magnitude = MeasureWindow(values);
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
+  work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;
   const std::size_t scales = run.LogScale.size();
   const std::size_t columns = work.ColumnScale.size();
   for (std::size_t c = 0; c < columns; ++c) {
@@ -337,8 +342,14 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
   const double min_r_squared = RegressAndTransform(run, work);
   const SpectrumSummary summary =
       detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, work.Range);
+  const std::size_t near_two = OrderNearTwo(run.QGrid);
+  for (std::size_t i = 0; i < work.NearTwo.size(); ++i) {
+    work.NearTwo[i] = work.FittedColumns[i][near_two];
+  }
+  const FitDiagnostics fits =
+      DiagnoseFits(run, work.HurstQ, work.Sxy, work.Syy, work.NearTwo, summary);
   work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
-                              min_r_squared, summary);
+                              min_r_squared, summary, &fits);
   return summary;
 }
 

@@ -7,9 +7,11 @@
 // keeps its order, so every value is the one the straightforward engine
 // computes.
 //
-// The vector kernels take every run on the described moment grid: range or
-// rms, any scales, fit range and range floor, the profile and F_q(s). Any
-// other grid of orders goes through the plain path: the straightforward
+// The vector kernels take every run on the described moment grid with
+// segments from the start and the grid abscissa: range or rms, any scales,
+// fit range and range floor, the profile and F_q(s). Any other grid of
+// orders, segments from both ends or the log s abscissa go through the
+// plain path: the straightforward
 // engine's operations, still spread over the fast engine's threads.
 // FastAnalyser chooses.
 #pragma once
@@ -53,6 +55,7 @@ class FastWorkspace {
   std::array<double, kMomentCount> HurstQ{};  // h(q), the regression slopes
   std::array<double, kMomentCount> Sxy{};     // their sums, for R^2
   std::array<double, kMomentCount> Syy{};
+  std::vector<double> NearTwo;  // log10 F of the order nearest 2, fitted
   std::array<double, kMomentCount> TauQ{};
   std::array<double, kAlfaCount> AlfaGrid{};
   std::array<double, kAlfaCount> FAlfaGrid{};

@@ -28,6 +28,21 @@ enum class Fluctuation {
   kRms,    // square root of the mean squared residual
 };
 
+// Which segments of length s a window of L values is cut into.
+enum class SegmentCut {
+  kStart,  // L div s segments from the window's first value
+  kBoth,   // those and L div s more from its last value backwards: the
+           // 2 (L div s) segments of textbook MF-DFA (Kantelhardt et al.
+           // 2002), so that no value is left out at any scale
+};
+
+// The abscissa of the log-log fits.
+enum class FitAbscissa {
+  kGrid,  // the log-spaced grid values of every fitted scale, repeated
+          // lengths included (the described method)
+  kLogS,  // log s of each distinct fitted segment length, once
+};
+
 using SurrogateKind = numerics::SurrogateKind;
 
 // How the fluctuation analysis is done. The defaults are the described
@@ -56,6 +71,8 @@ struct MethodOptions {
   // magnitude of the analysed window's values counts as flat (zero).
   double RangeFloor = 0.0;
   bool KeepFq = false;  // hand out F_q(s) of every window
+  SegmentCut Segments = SegmentCut::kStart;
+  FitAbscissa Abscissa = FitAbscissa::kGrid;
 };
 
 // Surrogate null levels of every window (none when Count is 0).

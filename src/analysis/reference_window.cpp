@@ -25,6 +25,9 @@ Workspace::Workspace(const RunConstants& run)
                                    std::int64_t(run.LogScale.size()))),
       Fq(run.Params.Method.KeepFq ? FluctTable.size() : 0),
       HurstQ(run.QGrid.size()),
+      Sxy(run.QGrid.size()),
+      Syy(run.QGrid.size()),
+      NearTwo(run.FitScale.size()),
       TauQ(run.QGrid.size()),
       AlfaGrid(kAlfas),
       FAlfaGrid(kAlfas),
@@ -47,21 +50,33 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
   work.Magnitude = MeasureWindow(values);
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
+  work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;
+  work.EmptyFittedScale = false;
   std::fill(work.FluctTable.begin(), work.FluctTable.end(), 0.0);
   double* const segment = work.SegmentBuf.data();
 
   for (std::size_t k = 0; k < scales; ++k) {
     const std::int32_t segment_len = run.ScaleLen[k];
     assert(segment_len >= 2 && segment_len <= run.MaxScale);
-    const std::int32_t segment_count = lrec / segment_len;
+    const std::int32_t per_side = lrec / segment_len;
+    const std::int32_t segment_count =
+        run.Params.Method.Segments == SegmentCut::kBoth ? 2 * per_side
+                                                        : per_side;
     const auto n = static_cast<std::size_t>(segment_len);
+    const auto sides = static_cast<std::size_t>(per_side);
+    // Where the segments cut from the end begin: they cover the window's
+    // last sides * n values, in ascending position.
+    const std::size_t tail = static_cast<std::size_t>(lrec) - sides * n;
     double* const column = work.FluctTable.data() + k * moments;
     std::int64_t counted = 0;
 
-    // Segments run forward from the window's first value; the last
-    // lrec - segment_count * n values are not used at this scale.
+    // Segments run forward from the window's first value; with
+    // SegmentCut::kStart the last lrec - per_side * n values are not used
+    // at this scale, with kBoth the same count of segments follows, cut
+    // from the window's last value backwards.
     for (std::size_t v = 0; v < static_cast<std::size_t>(segment_count); ++v) {
-      std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(v * n), n,
+      const std::size_t start = v < sides ? v * n : tail + (v - sides) * n;
+      std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(start), n,
                   segment);
       if (run.Params.TrendOrder == 1) {
         numerics::LTREND_8(segment, segment_len);
@@ -90,6 +105,9 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
       }
     }
     work.Counts.Total += segment_count;
+    if (counted == 0 && k >= run.FitBegin && k < run.FitEnd) {
+      work.EmptyFittedScale = true;
+    }
 
     for (std::size_t j = 0; j < moments; ++j) {
       column[j] =
@@ -186,9 +204,10 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
     if (f < smallest) smallest = f;
   }
 
-  if (!(smallest > 0.0)) {
-    // Degenerate window (a scale without any counted segment, an overflow
-    // to 0, or a NaN first entry): a constant spectrum that reads off as
+  if (!(smallest > 0.0) || work.EmptyFittedScale) {
+    // Degenerate window (a scale without any counted segment, which with
+    // negative orders only shows as +infinity, an overflow to 0, or a NaN
+    // first entry): a constant spectrum that reads off as
     // kDegenerateSummary. The table stays as it is; nothing of an earlier
     // window may pass for this one's exponents.
     std::fill(work.HurstQ.begin(), work.HurstQ.end(), kNaN);
@@ -204,29 +223,36 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
 
   for (double& f : fitted) f = std::log10(f);
 
-  // Least-squares slope of log10 F(q, s) against the scale grid (not the
-  // log of the integer segment length), every fitted scale with equal
-  // weight; and its R^2 from the same deviations.
-  const double count = static_cast<double>(run.FitEnd - run.FitBegin);
+  // Least-squares slope of log10 F(q, s) against the fit points' abscissa
+  // (by default the scale grid, not the log of the integer segment length),
+  // every point with equal weight; and its R^2 from the same deviations.
+  const std::size_t points = run.FitScale.size();
+  const double count = static_cast<double>(points);
   double min_r_squared = kNaN;
   for (std::size_t j = 0; j < moments; ++j) {
     double sum = 0.0;
-    for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
-      sum += table[k * moments + j];
+    for (std::size_t i = 0; i < points; ++i) {
+      sum += table[run.FitScale[i] * moments + j];
     }
     const double mean = sum / count;
     double sxy = 0.0;
     double syy = 0.0;
-    for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
-      const double dy = table[k * moments + j] - mean;
-      sxy += dy * (run.LogScale[k] - run.LogScaleMean);
+    for (std::size_t i = 0; i < points; ++i) {
+      const double dy = table[run.FitScale[i] * moments + j] - mean;
+      sxy += dy * (run.FitLogScale[i] - run.LogScaleMean);
       syy += dy * dy;
     }
     const double hurst = sxy / run.LogScaleSumSq;
     work.HurstQ[j] = hurst;
+    work.Sxy[j] = sxy;
+    work.Syy[j] = syy;
     work.TauQ[j] = hurst * run.QGrid[j] - 1.0;
     min_r_squared =
         SmallerRSquared(min_r_squared, RSquared(sxy, run.LogScaleSumSq, syy));
+  }
+  const std::size_t near_two = OrderNearTwo(run.QGrid);
+  for (std::size_t i = 0; i < points; ++i) {
+    work.NearTwo[i] = table[run.FitScale[i] * moments + near_two];
   }
 
   SpectrumSummary summary;
@@ -241,8 +267,10 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
         run.QGrid, run.AlfaDiffSpan, work.TauQ, work.AlfaGrid, work.FAlfaGrid);
     summary = detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, range);
   }
+  const FitDiagnostics fits =
+      DiagnoseFits(run, work.HurstQ, work.Sxy, work.Syy, work.NearTwo, summary);
   work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
-                              min_r_squared, summary);
+                              min_r_squared, summary, &fits);
   return summary;
 }
 

@@ -8,16 +8,21 @@
 // The fluctuation of a segment of n points, after detrending, is its range
 // (largest minus smallest residual) or, with Fluctuation::kRms, the square
 // root of the mean squared residual: sqrt((sum of r_i^2, ascending i) / n).
+// The g segments of a scale of length s are the L div s from the window's
+// start, and with SegmentCut::kBoth as many again from its end.
 // For each order q and scale s, over the g segments of the scale, with
 // P the segments whose fluctuation F_v counts (window_quality.h: positive
 // and not below the range floor):
 //   q != 0:  F_q(s) = ((sum over P of F_v^q, ascending v) / g)^(1/q)
-//   q == 0:  F_0(s) = exp((sum over P of ln F_v, ascending v) / g),
+//   q == 0:  F_0(s) = exp((sum over P of ln F_v, ascending v) / |P|),
 //            and 0 when P is empty.
-// A segment outside P adds nothing but counts in g, for every q: at q = 0
-// it weighs as if its fluctuation were 1. With P empty the positive orders
-// give 0, the negative ones +infinity, and q = 0 gives 0 too, so such a
-// scale makes the window degenerate whatever the orders are.
+// A segment outside P adds nothing; for q != 0 it still counts in g (F_q
+// stays proportional to the data's unit either way), at q = 0 it is left
+// out of the divisor too, so that F_0 is proportional to the unit as
+// well. With P empty the positive orders
+// give 0, the negative ones +infinity, and q = 0 gives 0 too; such a
+// fitted scale makes the window degenerate whatever the orders are (with
+// negative orders only, too).
 #pragma once
 
 #include <cstdint>
@@ -45,6 +50,9 @@ class Workspace {
   // empty): SummariseSpectrum takes the logarithms of FluctTable in place.
   std::vector<double> Fq;
   std::vector<double> HurstQ;  // h(q), the regression slopes, per order
+  std::vector<double> Sxy;     // their sums, for R^2 and standard errors
+  std::vector<double> Syy;
+  std::vector<double> NearTwo;  // log10 F of the order nearest 2, per fit point
   std::vector<double> TauQ;
   std::vector<double> AlfaGrid;  // kAlfaCount values
   std::vector<double> FAlfaGrid;
@@ -55,7 +63,8 @@ class Workspace {
   // What ComputeFluctuations saw, for the quality.
   WindowMagnitude Magnitude;
   SegmentCounts Counts;
-  WindowQuality Quality;  // left by SummariseSpectrum
+  bool EmptyFittedScale = false;  // a fitted scale without counted segments
+  WindowQuality Quality;          // left by SummariseSpectrum
 };
 
 // Fills work.FluctTable (and work.Fq when asked for) from `values` (Lrec

@@ -52,8 +52,15 @@ enum class QualityStatus {
   kDegenerate,      // some F(q, s) of the fitted scales is not positive:
                     // the summary is the fixed 0.5, 0.5, 0, 0.5, 1
   kNonFiniteInput,  // an analysed value is NaN or infinite
+  kOverflow,        // a power or moment overflowed: some h(q) is not
+                    // finite, or the alpha search's sentinels (or a negative
+                    // width) reached the summary
   kFlatSegments,    // some segment's fluctuation is at or below the
                     // rounding floor (FloorShare > 0)
+  kShortForOrder,   // the shortest fitted segment is too short for the
+                    // detrending fit to leave a fluctuation worth measuring
+  kCrossover,       // log F(2, s) bends: two scaling regimes inside the
+                    // fitted scales (CrossoverScale says where)
   kNotConcave,      // F(AlfaSz) clearly below 1: tau(q) has no supporting
                     // line at q = 0, and AlfaSz means little
 };
@@ -69,6 +76,14 @@ struct WindowQuality {
   // Smallest R^2 of the log-log fits over the orders (NaN for a degenerate
   // window).
   double MinRSquared = 0.0;
+  // Standard errors from the regressions (NaN for a degenerate window or
+  // fewer than 3 fitted points): of h at the order nearest 2, and of
+  // h(first order) - h(last order), the difference the width follows.
+  double H2Se = 0.0;
+  double WidthSe = 0.0;
+  // With kCrossover: the first segment length of the upper regime; else
+  // NaN.
+  double CrossoverScale = 0.0;
 };
 
 // Surrogate null levels of one window.

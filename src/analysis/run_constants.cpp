@@ -111,16 +111,30 @@ void PrepareRun(RunConstants& run, const TableParams& params) {
   run.FitEnd = fit.Last;
   assert(run.FitEnd - run.FitBegin >= 2);
 
-  // The abscissa of every regression: the grid values of the fitted scales
-  // (not the logs of their integer lengths), duplicates included. For the
-  // default 200 scales the divisor is 200.0.
-  double sum = 0.0;
-  for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k)
-    sum += run.LogScale[k];
-  run.LogScaleMean = sum / static_cast<double>(run.FitEnd - run.FitBegin);
-  double sum_sq = 0.0;
+  // The abscissa of every regression. The described method takes the grid
+  // values of the fitted scales (not the logs of their integer lengths),
+  // duplicates included: for the default 200 scales the divisor is 200.0.
+  // Truncation repeats the short lengths and bends the grid against log s,
+  // which reads an exact power law s^h as about 1.005 h; FitAbscissa::kLogS
+  // regresses on log s of each distinct length once, as textbook MF-DFA.
+  run.FitScale.clear();
+  run.FitLogScale.clear();
   for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
-    const double deviation = run.LogScale[k] - run.LogScaleMean;
+    if (params.Method.Abscissa == FitAbscissa::kGrid) {
+      run.FitScale.push_back(k);
+      run.FitLogScale.push_back(run.LogScale[k]);
+    } else if (k == run.FitBegin || run.ScaleLen[k] != run.ScaleLen[k - 1]) {
+      run.FitScale.push_back(k);
+      run.FitLogScale.push_back(
+          std::log10(static_cast<double>(run.ScaleLen[k])));
+    }
+  }
+  double sum = 0.0;
+  for (const double x : run.FitLogScale) sum += x;
+  run.LogScaleMean = sum / static_cast<double>(run.FitLogScale.size());
+  double sum_sq = 0.0;
+  for (const double x : run.FitLogScale) {
+    const double deviation = x - run.LogScaleMean;
     sum_sq += deviation * deviation;
   }
   run.LogScaleSumSq = sum_sq;

@@ -36,7 +36,13 @@ struct RunConstants {
   // them unless Method.FitMin or FitMax bound the segment lengths).
   std::size_t FitBegin = 0;
   std::size_t FitEnd = 0;
-  double LogScaleMean = 0.0;   // mean of the fitted LogScale, ascending sum
+  // The points of the regressions, in ascending order: the scale index of
+  // each (FitScale) and its abscissa (FitLogScale). With FitAbscissa::kGrid
+  // every fitted scale, at its grid value LogScale[k]; with kLogS the first
+  // scale of each distinct fitted length, at log10 of that length.
+  std::vector<std::size_t> FitScale;
+  std::vector<double> FitLogScale;
+  double LogScaleMean = 0.0;   // mean of FitLogScale, ascending sum
   double LogScaleSumSq = 0.0;  // their sum of squared deviations from it
   // For TrendOrder >= 2: one orthonormal basis per distinct segment length,
   // and for each scale the index of its basis in DetrendBasis; empty when

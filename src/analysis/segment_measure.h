@@ -38,11 +38,18 @@ inline double MomentTerm(double fluctuation, double q) {
 
 // F_q(s) from the sum of order q over the scale's counted segments, of
 // which there are `counted`, out of `segment_count`: (sum / g)^(1/q), with
-// 1/q formed first; for q = 0, exp(sum / g), or 0 when none counted.
+// 1/q formed first; for q = 0, exp(sum / counted), or 0 when none counted.
+// A segment that does not count is left out of the logarithmic mean
+// altogether: divided by g, each such segment would weigh as a fluctuation
+// of exactly 1 and tie F_0 to the unit of the data. For q != 0 it adds
+// nothing to the sum and stays in g, which keeps F_q homogeneous of
+// degree 1 in the data (and the described results as they were).
 inline double MomentMean(double sum, double q, std::int64_t counted,
                          std::int32_t segment_count) {
+  if (q == 0.0) {
+    return counted > 0 ? std::exp(sum / static_cast<double>(counted)) : 0.0;
+  }
   const double divisor = static_cast<double>(segment_count);
-  if (q == 0.0) return counted > 0 ? std::exp(sum / divisor) : 0.0;
   const double e = 1.0 / q;
   return std::pow(sum / divisor, e);
 }

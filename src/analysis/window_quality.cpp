@@ -1,11 +1,55 @@
 #include "analysis/window_quality.h"
 
 #include <cmath>
+#include <limits>
+
+#include "analysis/spectrum_steps.h"
 
 namespace analysis {
 
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Sums of one least-squares line over points [first, last): the means'
+// deviations' Sxx, Sxy and Syy, each one running total in ascending order.
+struct LineSums {
+  double Sxx = 0.0;
+  double Sxy = 0.0;
+  double Syy = 0.0;
+  double Residual() const { return Syy - Sxy * Sxy / Sxx; }
+  double Slope() const { return Sxy / Sxx; }
+};
+
+LineSums FitLine(std::span<const double> x, std::span<const double> y,
+                 std::size_t first, std::size_t last) {
+  double sum_x = 0.0;
+  double sum_y = 0.0;
+  for (std::size_t i = first; i < last; ++i) {
+    sum_x += x[i];
+    sum_y += y[i];
+  }
+  const auto n = static_cast<double>(last - first);
+  const double mean_x = sum_x / n;
+  const double mean_y = sum_y / n;
+  LineSums s;
+  for (std::size_t i = first; i < last; ++i) {
+    const double dx = x[i] - mean_x;
+    const double dy = y[i] - mean_y;
+    s.Sxx += dx * dx;
+    s.Sxy += dx * dy;
+    s.Syy += dy * dy;
+  }
+  return s;
+}
+
+}  // namespace
+
 WindowMagnitude MeasureWindow(std::span<const double> values) {
   WindowMagnitude m;
+  bool any = false;
+  double largest = 0.0;
+  double smallest = 0.0;
   for (const double v : values) {
     if (!std::isfinite(v)) {
       m.AllFinite = false;
@@ -13,34 +57,143 @@ WindowMagnitude MeasureWindow(std::span<const double> values) {
     }
     const double magnitude = std::fabs(v);
     if (magnitude > m.Largest) m.Largest = magnitude;
+    if (!any || v > largest) largest = v;
+    if (!any || v < smallest) smallest = v;
+    any = true;
   }
+  m.Spread = largest - smallest;
+  // A run of n values has n - 2 second differences near 0.
+  const double tolerance = kResidueFloor * m.Largest;
+  std::int64_t run = 0;
+  for (std::size_t i = 1; i + 1 < values.size(); ++i) {
+    const double second =
+        (values[i + 1] - values[i]) - (values[i] - values[i - 1]);
+    run = std::fabs(second) <= tolerance ? run + 1 : 0;
+    if (run + 2 > m.LongestFlatRun) m.LongestFlatRun = run + 2;
+  }
+  if (m.LongestFlatRun == 2) m.LongestFlatRun = 0;  // no run at all
   return m;
 }
 
 SegmentFloors FloorsOf(const RunConstants& run, const WindowMagnitude& m) {
   SegmentFloors floors;
-  floors.Rounding = kRoundingFloor * m.Largest;
+  const double spread_floor = kRoundingFloor * m.Spread;
+  const double residue_floor = kResidueFloor * m.Largest;
+  floors.Rounding = spread_floor > residue_floor ? spread_floor : residue_floor;
   floors.Zero = run.Params.Method.RangeFloor * m.Largest;
   return floors;
 }
 
+double SlopeError(double sxy, double sxx, double syy, std::size_t n) {
+  if (n < 3) return kNaN;
+  double residual = syy - sxy * sxy / sxx;
+  // Rounding can leave a perfect fit's residual slightly negative.
+  if (residual < 0.0) residual = 0.0;
+  return std::sqrt(residual / static_cast<double>(n - 2) / sxx);
+}
+
+std::size_t OrderNearTwo(std::span<const double> q_grid) {
+  std::size_t best = 0;
+  for (std::size_t j = 1; j < q_grid.size(); ++j) {
+    if (std::fabs(q_grid[j] - 2.0) < std::fabs(q_grid[best] - 2.0)) best = j;
+  }
+  return best;
+}
+
+std::size_t CrossoverSplit(std::span<const double> x,
+                           std::span<const double> y) {
+  const std::size_t n = x.size();
+  if (n < 2 * kCrossoverPoints) return 0;
+  const double one = FitLine(x, y, 0, n).Residual();
+  const double factor_two = std::log10(2.0);
+  double best = kNaN;
+  std::size_t best_split = 0;
+  double best_slopes = 0.0;
+  for (std::size_t b = kCrossoverPoints; b + kCrossoverPoints <= n; ++b) {
+    if (x[b - 1] - x[0] < factor_two || x[n - 1] - x[b] < factor_two) continue;
+    const LineSums lower = FitLine(x, y, 0, b);
+    const LineSums upper = FitLine(x, y, b, n);
+    const double two = lower.Residual() + upper.Residual();
+    if (!(two >= best)) {
+      best = two;
+      best_split = b;
+      best_slopes = std::fabs(lower.Slope() - upper.Slope());
+    }
+  }
+  if (!(best <= kCrossoverResidual * one) ||
+      !(best_slopes >= kCrossoverSlope)) {
+    return 0;
+  }
+  return best_split;
+}
+
+FitDiagnostics DiagnoseFits(const RunConstants& run,
+                            std::span<const double> hurst,
+                            std::span<const double> sxy,
+                            std::span<const double> syy,
+                            std::span<const double> near_two,
+                            const SpectrumSummary& summary) {
+  FitDiagnostics d;
+  for (const double h : hurst) {
+    if (!std::isfinite(h)) d.Overflow = true;
+  }
+  if (!run.AlfaDiffSpan.empty()) {
+    const bool sentinel =
+        !(std::fabs(summary.AlfaMin) < detail::kAlfaSentinel) ||
+        !(std::fabs(summary.AlfaMax) < detail::kAlfaSentinel);
+    if (sentinel || !(summary.AlfaWidth >= 0.0)) d.Overflow = true;
+  }
+  const std::size_t points = run.FitScale.size();
+  const std::size_t j2 = OrderNearTwo(run.QGrid);
+  d.H2Se = SlopeError(sxy[j2], run.LogScaleSumSq, syy[j2], points);
+  const double first =
+      SlopeError(sxy.front(), run.LogScaleSumSq, syy.front(), points);
+  const double last =
+      SlopeError(sxy.back(), run.LogScaleSumSq, syy.back(), points);
+  d.WidthSe = std::sqrt(first * first + last * last);
+  const std::size_t split = CrossoverSplit(run.FitLogScale, near_two);
+  d.CrossoverScale =
+      split > 0 ? static_cast<double>(run.ScaleLen[run.FitScale[split]]) : kNaN;
+  return d;
+}
+
+bool FlatRunIsLong(const RunConstants& run, std::int64_t flat_run) {
+  if (run.FitScale.empty() || flat_run == 0) return false;
+  return 3 * flat_run >= 2 * std::int64_t{run.ScaleLen[run.FitScale.front()]};
+}
+
+bool ShortForOrder(const RunConstants& run) {
+  if (run.FitScale.empty()) return false;
+  return run.ScaleLen[run.FitScale.front()] <
+         kShortSegmentFactor * (run.Params.TrendOrder + 2);
+}
+
 WindowQuality JudgeQuality(const RunConstants& run, bool degenerate,
                            bool all_finite, const SegmentCounts& counts,
-                           double min_r_squared,
-                           const SpectrumSummary& summary) {
+                           double min_r_squared, const SpectrumSummary& summary,
+                           const FitDiagnostics* fits) {
   WindowQuality quality;
   const auto total = static_cast<double>(counts.Total);
   quality.ZeroShare = static_cast<double>(counts.Zero) / total;
   quality.FloorShare = static_cast<double>(counts.Floor) / total;
   quality.MinRSquared = min_r_squared;
+  quality.H2Se = fits != nullptr ? fits->H2Se : kNaN;
+  quality.WidthSe = fits != nullptr ? fits->WidthSe : kNaN;
+  quality.CrossoverScale = fits != nullptr ? fits->CrossoverScale : kNaN;
   const bool spans_zero =
       !run.QGrid.empty() && run.QGrid.front() <= 0.0 && run.QGrid.back() >= 0.0;
   if (degenerate) {
     quality.Status = QualityStatus::kDegenerate;
   } else if (!all_finite) {
     quality.Status = QualityStatus::kNonFiniteInput;
-  } else if (counts.Floor > 0) {
+  } else if (fits != nullptr && fits->Overflow) {
+    quality.Status = QualityStatus::kOverflow;
+  } else if (counts.Floor > 0 || FlatRunIsLong(run, counts.LongestFlatRun)) {
     quality.Status = QualityStatus::kFlatSegments;
+  } else if (ShortForOrder(run)) {
+    quality.Status = QualityStatus::kShortForOrder;
+  } else if (fits != nullptr && std::isfinite(fits->CrossoverScale)) {
+    quality.Status = QualityStatus::kCrossover;
   } else if (spans_zero && std::isfinite(summary.FAlfaSz) &&
              summary.FAlfaSz < 1.0 - kConcavityTolerance) {
     quality.Status = QualityStatus::kNotConcave;

@@ -35,6 +35,12 @@ static_assert(static_cast<int>(Quality::kFlatSegments) ==
               static_cast<int>(analysis::QualityStatus::kFlatSegments));
 static_assert(static_cast<int>(Quality::kNotConcave) ==
               static_cast<int>(analysis::QualityStatus::kNotConcave));
+static_assert(static_cast<int>(Quality::kOverflow) ==
+              static_cast<int>(analysis::QualityStatus::kOverflow));
+static_assert(static_cast<int>(Quality::kShortForOrder) ==
+              static_cast<int>(analysis::QualityStatus::kShortForOrder));
+static_assert(static_cast<int>(Quality::kCrossover) ==
+              static_cast<int>(analysis::QualityStatus::kCrossover));
 
 // Samples read between two progress reports while a window fills.
 constexpr std::size_t kSamplesPerReport = 65536;
@@ -50,6 +56,30 @@ std::size_t WindowCount(std::size_t samples, const Settings& s) {
   const auto lrec = static_cast<std::size_t>(s.Lrec);
   if (samples < lrec) return 0;
   return (samples - lrec) / static_cast<std::size_t>(s.WinShift) + 1;
+}
+
+// The textbook preset over the fields still at their described defaults
+// (TrendOrder and Lrec settled already), then MinScale clamped into
+// TrendOrder + 2 .. Lrec div 10: the smallest segment that leaves a
+// residual after the fit, and at least ten segments per side.
+void ApplyStandardPreset(Settings& s) {
+  const Settings described;
+  if (s.Profile == described.Profile) s.Profile = true;
+  if (s.Measure == described.Measure) s.Measure = Fluctuation::kRms;
+  if (s.Segments == described.Segments) s.Segments = SegmentCut::kBoth;
+  if (s.Abscissa == described.Abscissa) s.Abscissa = FitAbscissa::kLogS;
+  if (s.QList.empty() && s.QMin == described.QMin && s.QMax == described.QMax &&
+      s.QCount == described.QCount) {
+    s.QMin = -5.0;
+    s.QMax = 5.0;
+    s.QCount = 21;
+  }
+  if (s.MinScale == described.MinScale) {
+    s.MinScale = std::max(4 * (s.TrendOrder + 2), 10);
+  }
+  if (s.MaxScale == described.MaxScale) s.MaxScale = s.Lrec / 4;
+  if (s.ScaleCount == described.ScaleCount) s.ScaleCount = 40;
+  s.MinScale = std::min(std::max(s.MinScale, s.TrendOrder + 2), s.Lrec / 10);
 }
 
 }  // namespace
@@ -87,6 +117,10 @@ analysis::TableParams ToTables(const Settings& s) {
   m.FitMax = s.FitMax;
   m.RangeFloor = s.RangeFloor;
   m.KeepFq = s.KeepFq;
+  m.Segments = s.Segments == SegmentCut::kBoth ? analysis::SegmentCut::kBoth
+                                               : analysis::SegmentCut::kStart;
+  m.Abscissa = s.Abscissa == FitAbscissa::kLogS ? analysis::FitAbscissa::kLogS
+                                                : analysis::FitAbscissa::kGrid;
   tables.Surrogates.Count = s.Surrogates;
   tables.Surrogates.Kind =
       s.Surrogate == SurrogateKind::kShuffle ? analysis::SurrogateKind::kShuffle
@@ -119,6 +153,9 @@ void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result) {
   row.ZeroShare = q.ZeroShare;
   row.FloorShare = q.FloorShare;
   row.MinRSquared = q.MinRSquared;
+  row.H2Se = q.H2Se;
+  row.WidthSe = q.WidthSe;
+  row.CrossoverScale = q.CrossoverScale;
   const analysis::WindowNull* null = outcome.Null;
   row.WidthNullMedian = null != nullptr ? null->WidthMedian : kNaN;
   row.WidthNullP95 = null != nullptr ? null->WidthP95 : kNaN;
@@ -159,10 +196,25 @@ Settings Settle(const Settings& given) {
       }
     }
   }
+  if (given.Preset != Method::kDescribed && given.Preset != Method::kStandard) {
+    throw std::invalid_argument("Preset must be kDescribed or kStandard");
+  }
+  if (given.Segments != SegmentCut::kStart &&
+      given.Segments != SegmentCut::kBoth) {
+    throw std::invalid_argument("Segments must be kStart or kBoth");
+  }
+  if (given.Abscissa != FitAbscissa::kGrid &&
+      given.Abscissa != FitAbscissa::kLogS) {
+    throw std::invalid_argument("Abscissa must be kGrid or kLogS");
+  }
   Settings settled = given;
   settled.TrendOrder = analysis::SettleTrendOrder(given.TrendOrder);
   settled.Lrec = analysis::SettleLrec(given.Lrec);
-  settled.MinScale = analysis::SettleMinScale(given.MinScale, settled.Lrec);
+  if (given.Preset == Method::kStandard) {
+    ApplyStandardPreset(settled);
+  } else {
+    settled.MinScale = analysis::SettleMinScale(given.MinScale, settled.Lrec);
+  }
   settled.WinShift = analysis::SettleWinShift(given.WinShift, settled.Lrec);
   if (const std::optional<analysis::SettingProblem> problem =
           analysis::MethodProblem(ToTables(settled))) {
@@ -179,7 +231,11 @@ std::vector<ClampedValue> ClampedValues(const Settings& given) {
   };
   note(Setting::kTrendOrder, given.TrendOrder, used.TrendOrder);
   note(Setting::kLrec, given.Lrec, used.Lrec);
-  note(Setting::kMinScale, given.MinScale, used.MinScale);
+  // The standard preset's own smallest scale is a default, not a clamp.
+  if (given.Preset != Method::kStandard ||
+      given.MinScale != Settings{}.MinScale) {
+    note(Setting::kMinScale, given.MinScale, used.MinScale);
+  }
   note(Setting::kWinShift, given.WinShift, used.WinShift);
   return clamped;
 }

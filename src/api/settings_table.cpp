@@ -12,9 +12,15 @@ namespace {
 constexpr std::string_view kBadSampleWords[] = {"error", "stop", "skip"};
 constexpr std::string_view kFluctuationWords[] = {"range", "rms"};
 constexpr std::string_view kSurrogateWords[] = {"shuffle", "phase", "iaaft"};
+constexpr std::string_view kMethodWords[] = {"described", "standard"};
+constexpr std::string_view kSegmentWords[] = {"start", "both"};
+constexpr std::string_view kAbscissaWords[] = {"grid", "log_s"};
 static_assert(static_cast<int>(BadSamplePolicy::kSkip) == 2);
 static_assert(static_cast<int>(Fluctuation::kRms) == 1);
 static_assert(static_cast<int>(SurrogateKind::kIaaft) == 2);
+static_assert(static_cast<int>(Method::kStandard) == 1);
+static_assert(static_cast<int>(SegmentCut::kBoth) == 1);
+static_assert(static_cast<int>(FitAbscissa::kLogS) == 1);
 
 template <auto member>
 WordMember WordOf() {
@@ -62,6 +68,12 @@ const std::array kRows{
     "a sample that is not a finite number (or a line that is not a number): "
     "fail the series (error), end it there (stop), or drop it (skip)",
     WordOf<&Settings::OnBadSample>()},
+  SettingRow{"method", "method", "--method", "Preset", T::kWord, "",
+    kMethodWords,
+    "described (mfwindow's own) or standard (textbook MF-DFA: profile, rms, "
+    "segments from both ends, log s abscissa, 21 orders from -5 to 5, "
+    "scales from max(4(order+2), 10) to window/4); options given still "
+    "apply", WordOf<&Settings::Preset>()},
   SettingRow{"profile", "profile", "--profile", "Profile", T::kFlag, "", {},
     "analyse the cumulative sum of the mean-removed window values (the "
     "profile of standard MF-DFA)", &Settings::Profile},
@@ -95,6 +107,14 @@ const std::array kRows{
   SettingRow{"fit_max", "fit_range", "--fit-max", "FitMax", T::kCount,
     "0 or more; 0: no bound", {},
     "longest segment the log-log fits use", &Settings::FitMax},
+  SettingRow{"segments", "segments", "--segments", "Segments", T::kWord, "",
+    kSegmentWords,
+    "segments from the window's start only, or as many again from its end",
+    WordOf<&Settings::Segments>()},
+  SettingRow{"abscissa", "abscissa", "--abscissa", "Abscissa", T::kWord, "",
+    kAbscissaWords,
+    "abscissa of the log-log fits: the scale grid, or log s of each "
+    "distinct segment length", WordOf<&Settings::Abscissa>()},
   SettingRow{"range_floor", "range_floor", "--range-floor", "RangeFloor",
     T::kReal, "finite, 0 or more; 0: off", {},
     "fluctuations below this share of the window's largest magnitude count "

@@ -26,8 +26,14 @@ std::string_view StatusWord(analysis::QualityStatus status) {
       return "degenerate";
     case analysis::QualityStatus::kNonFiniteInput:
       return "non_finite_input";
+    case analysis::QualityStatus::kOverflow:
+      return "overflow";
     case analysis::QualityStatus::kFlatSegments:
       return "flat_segments";
+    case analysis::QualityStatus::kShortForOrder:
+      return "short_for_order";
+    case analysis::QualityStatus::kCrossover:
+      return "crossover";
     case analysis::QualityStatus::kNotConcave:
       return "not_concave";
     case analysis::QualityStatus::kOk:
@@ -57,6 +63,9 @@ std::string CsvRecord(const analysis::WindowOutcome& outcome) {
                            n->AlfaSzMedian, n->AlfaSzP95, n->AlfaSzP}) {
       field(FormatFullPrecision(v));
     }
+  }
+  for (const double v : {q.H2Se, q.WidthSe, q.CrossoverScale}) {
+    field(FormatFullPrecision(v));
   }
   return record;
 }
@@ -110,6 +119,7 @@ std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
   if (format == ResultFormat::kCsv) {
     std::string header(kCsvHeader);
     if (run.Params.Surrogates.Count > 0) header += kCsvNullHeader;
+    header += kCsvFitHeader;
     streams.push_back(ResultStream{".csv", header,
                                    [](const analysis::WindowOutcome& outcome,
                                       std::vector<std::string>& records) {

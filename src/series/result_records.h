@@ -19,18 +19,22 @@
 namespace series {
 
 // The CSV result: the six values of the result line, then the window's
-// quality, then (with surrogates) its null levels.
+// quality, then (with surrogates) its null levels, then the fits' standard
+// errors and crossover scale.
 inline constexpr std::string_view kCsvHeader =
     "time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz,status,zero_share,"
     "floor_share,min_r2";
 inline constexpr std::string_view kCsvNullHeader =
     ",width_null_median,width_null_p95,width_p,alfa_sz_null_median,"
     "alfa_sz_null_p95,alfa_sz_p";
+inline constexpr std::string_view kCsvFitHeader =
+    ",h2_se,width_se,crossover_scale";
 
 // The status column's words.
 //   kOk -> "ok", kDegenerate -> "degenerate", kNonFiniteInput ->
-//   "non_finite_input", kFlatSegments -> "flat_segments", kNotConcave ->
-//   "not_concave"
+//   "non_finite_input", kOverflow -> "overflow", kFlatSegments ->
+//   "flat_segments", kShortForOrder -> "short_for_order", kCrossover ->
+//   "crossover", kNotConcave -> "not_concave"
 std::string_view StatusWord(analysis::QualityStatus status);
 
 // One window's CSV row: the values separated by commas, each real with 17

@@ -76,8 +76,10 @@ void ExpectSameWindow(const Window& want, const Window& got) {
   EXPECT_EQ(want.Quality.Status, got.Quality.Status);
   ExpectSameValues(
       {want.Quality.ZeroShare, want.Quality.FloorShare,
-       want.Quality.MinRSquared},
-      {got.Quality.ZeroShare, got.Quality.FloorShare, got.Quality.MinRSquared},
+       want.Quality.MinRSquared, want.Quality.H2Se, want.Quality.WidthSe,
+       want.Quality.CrossoverScale},
+      {got.Quality.ZeroShare, got.Quality.FloorShare, got.Quality.MinRSquared,
+       got.Quality.H2Se, got.Quality.WidthSe, got.Quality.CrossoverScale},
       "quality");
   ExpectSameValues(want.Fq, got.Fq, "F_q(s)");
   ASSERT_EQ(want.Null.has_value(), got.Null.has_value());
@@ -155,6 +157,24 @@ std::vector<Case> Cases() {
     c.incr = 1;
     c.surrogates = {5, SurrogateKind::kShuffle, 3};
   });
+  // The textbook switches run on the plain path (window 256 is no
+  // multiple of most lengths, so the end segments differ).
+  add("segments from both ends", false, [](Case& c) {
+    c.method.Segments = analysis::SegmentCut::kBoth;
+    c.method.KeepFq = true;
+  });
+  add("log s abscissa", false,
+      [](Case& c) { c.method.Abscissa = analysis::FitAbscissa::kLogS; });
+  add("textbook preset, surrogates", false, [](Case& c) {
+    c.method.Profile = true;
+    c.method.Measure = Fluctuation::kRms;
+    c.method.QMin = -5.0;
+    c.method.QMax = 5.0;
+    c.method.QCount = 21;
+    c.method.Segments = analysis::SegmentCut::kBoth;
+    c.method.Abscissa = analysis::FitAbscissa::kLogS;
+    c.surrogates = {3, SurrogateKind::kIaaft, 5};
+  });
   add("phase surrogates, orders with 0", false, [](Case& c) {
     c.method.QList = {-2.0, -1.0, 0.0, 1.0, 2.0};
     c.surrogates = {4, SurrogateKind::kPhase, 9};
@@ -202,7 +222,9 @@ TEST(EngineOptions, BothEnginesGiveTheSameBitsUnderEveryOption) {
     };
     compare(3);
     // The vector kernels on every instruction set this processor has.
-    if (c.vector_kernels) {
+    const bool textbook = c.method.Segments != analysis::SegmentCut::kStart ||
+                          c.method.Abscissa != analysis::FitAbscissa::kGrid;
+    if (c.vector_kernels || textbook) {
       simd_test::ForEachSimdTarget([&] { compare(1); });
     } else {
       compare(1);

@@ -23,9 +23,11 @@
 
 namespace {
 
+using analysis::FitAbscissa;
 using analysis::Fluctuation;
 using analysis::MethodOptions;
 using analysis::RunConstants;
+using analysis::SegmentCut;
 using Real = long double;
 
 // The prepared values: increments (Lrec - 1 and a final 0), then the
@@ -93,10 +95,15 @@ std::vector<Real> DirectFq(const RunConstants& run,
   std::vector<Real> table(q_count * run.ScaleLen.size());
   for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
     const auto n = static_cast<std::size_t>(run.ScaleLen[k]);
-    const std::size_t g = values.size() / n;
+    const std::size_t per_side = values.size() / n;
+    const bool both = run.Params.Method.Segments == SegmentCut::kBoth;
+    const std::size_t g = both ? 2 * per_side : per_side;
     std::vector<Real> f;  // counted fluctuations
     for (std::size_t v = 0; v < g; ++v) {
-      const auto first = static_cast<std::ptrdiff_t>(v * n);
+      // Kantelhardt et al.'s segments nu = Ns+1..2Ns (from 1) start at
+      // N - (2Ns - nu + 1) s, counted from 0.
+      const auto first = static_cast<std::ptrdiff_t>(
+          v < per_side ? v * n : values.size() - (g - v) * n);
       const std::vector<Real> seg(
           values.begin() + first,
           values.begin() + first + static_cast<std::ptrdiff_t>(n));
@@ -116,8 +123,9 @@ std::vector<Real> DirectFq(const RunConstants& run,
       Real sum = 0.0L;
       for (const Real x : f) sum += q == 0.0L ? std::log(x) : std::pow(x, q);
       table[k * q_count + j] =
-          q == 0.0L ? std::exp(sum / static_cast<Real>(g))
-                    : std::pow(sum / static_cast<Real>(g), 1.0L / q);
+          q == 0.0L
+              ? (f.empty() ? 0.0L : std::exp(sum / static_cast<Real>(f.size())))
+              : std::pow(sum / static_cast<Real>(g), 1.0L / q);
     }
   }
   return table;
@@ -131,24 +139,33 @@ std::vector<Real> DirectHurst(const RunConstants& run,
   const std::size_t s_count = run.ScaleLen.size();
   const Real a = std::log10(static_cast<Real>(run.Params.MinScale));
   const Real b = std::log10(static_cast<Real>(run.MaxScale));
+  const bool log_s = run.Params.Method.Abscissa == FitAbscissa::kLogS;
   std::vector<Real> x(s_count);
+  std::vector<std::size_t> fitted;  // with log s: each length once
   for (std::size_t k = 0; k < s_count; ++k) {
-    x[k] = a + static_cast<Real>(k) * (b - a) / static_cast<Real>(s_count - 1);
+    x[k] = log_s ? std::log10(static_cast<Real>(run.ScaleLen[k]))
+                 : a + static_cast<Real>(k) * (b - a) /
+                           static_cast<Real>(s_count - 1);
+    if (k >= run.FitBegin && k < run.FitEnd &&
+        (!log_s || fitted.empty() ||
+         run.ScaleLen[k] != run.ScaleLen[fitted.back()])) {
+      fitted.push_back(k);
+    }
   }
-  const auto m = static_cast<Real>(run.FitEnd - run.FitBegin);
+  const auto m = static_cast<Real>(fitted.size());
   Real x_mean = 0.0L;
-  for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) x_mean += x[k];
+  for (const std::size_t k : fitted) x_mean += x[k];
   x_mean /= m;
   std::vector<Real> h(q_count);
   for (std::size_t j = 0; j < q_count; ++j) {
     Real y_mean = 0.0L;
-    for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
+    for (const std::size_t k : fitted) {
       y_mean += std::log10(table[k * q_count + j]);
     }
     y_mean /= m;
     Real sxy = 0.0L;
     Real sxx = 0.0L;
-    for (std::size_t k = run.FitBegin; k < run.FitEnd; ++k) {
+    for (const std::size_t k : fitted) {
       sxy += (x[k] - x_mean) * (std::log10(table[k * q_count + j]) - y_mean);
       sxx += (x[k] - x_mean) * (x[k] - x_mean);
     }
@@ -209,8 +226,29 @@ const MethodCase kMethodCases[] = {
        m.FitMax = 40;
      }),
      false},
+    // Window 120 is no multiple of most lengths: the end segments differ.
+    {"segments from both ends", 0, 2, With([](MethodOptions& m) {
+       m.QList = kOrders;
+       m.Segments = SegmentCut::kBoth;
+     }),
+     false},
+    {"log s abscissa", 0, 1, With([](MethodOptions& m) {
+       m.QList = kOrders;
+       m.Abscissa = FitAbscissa::kLogS;
+     }),
+     false},
+    {"textbook switches", 0, 1, With([](MethodOptions& m) {
+       m.Profile = true;
+       m.Measure = Fluctuation::kRms;
+       m.QMin = -5.0;
+       m.QMax = 5.0;
+       m.QCount = 21;
+       m.Segments = SegmentCut::kBoth;
+       m.Abscissa = FitAbscissa::kLogS;
+     }),
+     false},
     // Segments inside the zero stretch are exactly flat: they count in g
-    // but add nothing, for q = 0 too.
+    // but add nothing; at q = 0 they leave the divisor too.
     {"flat stretch, q = 0", 0, 2,
      With([](MethodOptions& m) { m.QList = kOrders; }), true},
     {"range floor", 0, 2, With([](MethodOptions& m) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <limits>
 #include <random>
+#include <string_view>
 #include <vector>
 
 #include "analysis/reference_window.h"
@@ -48,6 +49,32 @@ std::vector<double> Quantised() {
   return x;
 }
 
+std::vector<double> WalkScaledBy(double unit, double offset) {
+  std::vector<double> x = analysis_test::RandomWalk(1000, 25);
+  for (double& v : x) v = v * unit + offset;
+  return x;
+}
+
+// A sine of period 50 under white noise of a tenth of its amplitude: F
+// grows steeply below the period and hardly at all above it.
+std::vector<double> SineUnderNoise() {
+  std::vector<double> x = analysis_test::WhiteNoise(2000, 26);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    x[i] = std::sin(0.12566370614359174 * static_cast<double>(i)) + 0.1 * x[i];
+  }
+  return x;
+}
+
+// Four runs of 16 equal values, shorter than the 20-point segments: no
+// segment is wholly flat, but the width grows by a third.
+std::vector<double> WalkWithShortFlatRuns() {
+  std::vector<double> x = analysis_test::RandomWalk(1000, 29);
+  for (const std::size_t start : {110u, 330u, 570u, 810u}) {
+    std::fill_n(x.begin() + static_cast<std::ptrdiff_t>(start), 16, x[start]);
+  }
+  return x;
+}
+
 std::vector<double> WalkWithNaN() {
   std::vector<double> x = analysis_test::RandomWalk(1000, 23);
   x[517] = kNaN;
@@ -65,6 +92,15 @@ const TrapCase kTrapCases[] = {
   // fit interpolates, every range is 0.
   {"Lrec 32, order 10",      32,   3, 10, [] { return analysis_test::RandomWalk(32, 24); }, QualityStatus::kDegenerate},
   {"one NaN",                1000, 20, 2, WalkWithNaN,         QualityStatus::kNonFiniteInput},
+  // Powers of fluctuations near 1e150 overflow at |q| >= 3: h(q) NaN, a
+  // width of 0.05 instead of 0.23, once reported as ok.
+  {"walk in units of 1e150", 1000, 20, 2, [] { return WalkScaledBy(1e150, 0.0); }, QualityStatus::kOverflow},
+  // Segments of 4 to 8 points for a 3-parameter fit: widths near 3.
+  {"Lrec 40, order 2",       40,   4,  2, [] { return analysis_test::WhiteNoise(40, 27); }, QualityStatus::kShortForOrder},
+  // Once flagged flat: the floor followed the offset, not the steps.
+  {"walk offset by 1e12",    1000, 20, 2, [] { return WalkScaledBy(1.0, 1e12); }, QualityStatus::kOk},
+  {"sine under noise",       2000, 20, 2, SineUnderNoise,      QualityStatus::kCrossover},
+  {"flat runs of 16",        1000, 20, 2, WalkWithShortFlatRuns, QualityStatus::kFlatSegments},
 };
 // clang-format on
 
@@ -81,7 +117,9 @@ TEST(WindowQuality, FlagsTheTraps) {
       EXPECT_EQ(s.AlfaSz, 0.5);
       EXPECT_TRUE(std::isnan(work.Quality.MinRSquared));
     }
-    if (c.status == QualityStatus::kFlatSegments) {
+    // Runs shorter than a segment flatten none wholly.
+    if (c.status == QualityStatus::kFlatSegments &&
+        std::string_view(c.name) != "flat runs of 16") {
       EXPECT_GT(work.Quality.FloorShare, 0.0);
       EXPECT_GE(work.Quality.FloorShare, work.Quality.ZeroShare);
     }
@@ -108,6 +146,42 @@ TEST(WindowQuality, RandomWalkIsOk) {
       EXPECT_LE(work.Quality.MinRSquared, 1.0);
     }
   }
+}
+
+// The crossover lies at the sine's period; without one the scale is NaN.
+// A constant window with negative orders only is degenerate, not the
+// search's sentinels.
+TEST(WindowQuality, CrossoverScaleAndNegativeOrders) {
+  const RunConstants run =
+      analysis_test::MakeRun(analysis_test::MakeParams(2000, 20, 2));
+  Workspace work(run);
+  analysis::AnalyseWindow(run, work, SineUnderNoise());
+  EXPECT_GE(work.Quality.CrossoverScale, 35.0);
+  EXPECT_LE(work.Quality.CrossoverScale, 100.0);
+  analysis::AnalyseWindow(run, work, analysis_test::RandomWalk(2000, 28));
+  EXPECT_TRUE(std::isnan(work.Quality.CrossoverScale));
+  EXPECT_GT(work.Quality.H2Se, 0.0);
+  EXPECT_LT(work.Quality.H2Se, 0.05);
+
+  analysis::MethodOptions negative;
+  negative.QList = {-3.0, -2.0, -1.0, -0.5, -0.25};
+  const RunConstants neg =
+      analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 2), negative);
+  Workspace neg_work(neg);
+  const analysis::SpectrumSummary s =
+      analysis::AnalyseWindow(neg, neg_work, std::vector<double>(1000, 3.0));
+  EXPECT_EQ(neg_work.Quality.Status, QualityStatus::kDegenerate);
+  EXPECT_EQ(s.AlfaMin, 0.5);
+  EXPECT_EQ(s.AlfaWidth, 0.0);
+}
+
+// Hand-computed: y = (0, 1, 0) on x = (0, 1, 2) has Sxx 2, Sxy 0, Syy 2/3,
+// so the slope's error is sqrt((2/3) / 1 / 2).
+TEST(SlopeError, MatchesHandCalculation) {
+  EXPECT_NEAR(analysis::SlopeError(0.0, 2.0, 2.0 / 3.0, 3), 0.57735026918962576,
+              1e-16);
+  EXPECT_EQ(analysis::SlopeError(2.0, 2.0, 2.0, 3), 0.0);  // exact line
+  EXPECT_TRUE(std::isnan(analysis::SlopeError(1.0, 1.0, 1.0, 2)));
 }
 
 // A stretch of exact zeros detrends to exact zeros: the shares are the

@@ -153,6 +153,32 @@ TEST(ClampedValues, NamesEachChangedValueWithGivenAndUsed) {
   EXPECT_EQ(one[0].Which, Setting::kMinScale);
 }
 
+// The standard preset fills the fields left at their described defaults
+// and keeps the others; its own smallest scale is no clamp.
+TEST(Settle, StandardPresetFillsOnlyTheDefaults) {
+  Settings given = Make(3, 1000, 20, 100);
+  given.Preset = mfwindow::Method::kStandard;
+  const Settings used = mfwindow::Settle(given);
+  EXPECT_TRUE(used.Profile);
+  EXPECT_EQ(used.Measure, mfwindow::Fluctuation::kRms);
+  EXPECT_EQ(used.Segments, mfwindow::SegmentCut::kBoth);
+  EXPECT_EQ(used.Abscissa, mfwindow::FitAbscissa::kLogS);
+  EXPECT_EQ(used.QMin, -5.0);
+  EXPECT_EQ(used.QCount, 21);
+  EXPECT_EQ(used.MinScale, 20);  // max(4 * (3 + 2), 10)
+  EXPECT_EQ(used.MaxScale, 250);
+  EXPECT_TRUE(mfwindow::ClampedValues(given).empty());
+  given.TrendOrder = 1;
+  given.Abscissa = mfwindow::FitAbscissa::kLogS;
+  given.QList = {-2.0, 2.0};
+  given.MinScale = 2;  // below the order's TrendOrder + 2
+  const Settings kept = mfwindow::Settle(given);
+  EXPECT_EQ(kept.QList.size(), 2u);
+  EXPECT_EQ(kept.QCount, 200);
+  EXPECT_EQ(kept.MinScale, 3);
+  ASSERT_EQ(mfwindow::ClampedValues(given).size(), 1u);
+}
+
 using test_support::SameBits;
 
 // The straightforward engine on the same samples, with each window's whole

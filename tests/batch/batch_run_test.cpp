@@ -175,7 +175,8 @@ TEST(RunBatch, CsvValuesRenderToTheDatLines) {
         ReadFile(dir / "csv" / ("F(Alfa)_" + std::string(name) + ".csv")));
     ASSERT_FALSE(dat.empty());
     ASSERT_EQ(csv.size(), dat.size() + 1);
-    EXPECT_EQ(csv[0], series::kCsvHeader);
+    EXPECT_EQ(csv[0], std::string(series::kCsvHeader) +
+                          std::string(series::kCsvFitHeader));
     for (std::size_t i = 0; i < dat.size(); ++i) {
       double v[6] = {};
       const char* at = csv[i + 1].data();

@@ -55,7 +55,7 @@ unset SLURM_ARRAY_TASK_MIN SLURM_ARRAY_TASK_MAX SLURM_ARRAY_TASK_STEP \
 for name in $names; do
   awk -F, -v n="$name" '$1 == n' single.csv >rows.csv
   if [ "$name" = short.txt ]; then
-    grep -q '^short.txt,0,,,,,,,no window,,,,the series is shorter' rows.csv ||
+    grep -q '^short.txt,0,,,,,,,no window,,,,,,,the series is shorter' rows.csv ||
       fail "short series: $(cat rows.csv)"
     continue
   fi
@@ -123,7 +123,7 @@ status=0
   2>merge.log || status=$?
 [ "$status" -eq 1 ] || fail "merge with a failed series: status $status"
 [ "$(cat rerun.list)" = s3.txt ] || fail "rerun list: $(cat rerun.list)"
-grep -q '^s3.txt,0,,,,,,,failed,,,,no result file' merged.csv ||
+grep -q '^s3.txt,0,,,,,,,failed,,,,,,,no result file' merged.csv ||
   fail "no failed row for s3.txt: $(grep s3.txt merged.csv)"
 [ "$(grep -c '^s3.txt,' merged.csv)" -eq 1 ] || fail "s3.txt: more than one row"
 mv s3.keep s3.txt

@@ -24,7 +24,7 @@ import mfwindow._analyse
 import mfwindow._result
 import mfwindow.plot
 import support
-from support import COLUMNS, QUALITY, SPECTRUM_KEYS, bits
+from support import COLUMNS, FITS, QUALITY, SPECTRUM_KEYS, bits
 
 from mfwindow import ClampWarning, ShortSeriesWarning
 
@@ -559,7 +559,7 @@ def test_constant_window_gives_the_degenerate_result():
 def test_result_keeps_the_dict_interface_of_earlier_versions():
     values = support.walk(700, seed=4)
     plain = mfwindow.analyse(values, window=200, shift=100)
-    assert sorted(plain) == sorted(COLUMNS + QUALITY)
+    assert sorted(plain) == sorted(COLUMNS + QUALITY + FITS)
     # The result files' "alfa" spellings still answer, with a warning.
     for old in ("alfa_min", "alfa_max", "alfa_width", "alfa_sz", "f_alfa_sz"):
         new = old.replace("alfa", "alpha")
@@ -567,14 +567,15 @@ def test_result_keeps_the_dict_interface_of_earlier_versions():
             assert plain[old] is getattr(plain, new)
         with pytest.warns(DeprecationWarning, match=new):
             assert getattr(plain, old) is plain[new]
-    assert dict(plain).keys() == set(COLUMNS + QUALITY)
+    assert dict(plain).keys() == set(COLUMNS + QUALITY + FITS)
     assert "h" not in plain and plain.get("h") is None
     with pytest.raises(AttributeError, match="spectrum=True"):
         plain.h
     with pytest.raises(KeyError):
         plain["h"]
     full = mfwindow.analyse(values, window=200, shift=100, spectrum=True)
-    assert sorted(full) == sorted(COLUMNS + QUALITY + ("q",) + SPECTRUM_KEYS)
+    assert sorted(full) == sorted(COLUMNS + QUALITY + FITS + ("q",) +
+                                  SPECTRUM_KEYS)
 
 
 def test_result_takes_later_arrays_without_change():
@@ -584,10 +585,10 @@ def test_result_takes_later_arrays_without_change():
     extra = dict(base, quality=np.arange(6.0), scales=np.arange(3.0))
     grown = mfwindow.Result(extra, base.settings)
     assert grown.quality.tolist() == list(range(6))
-    assert grown.row_keys() == COLUMNS[1:] + QUALITY + ("quality",)
+    assert grown.row_keys() == COLUMNS[1:] + QUALITY + FITS + ("quality",)
     pytest.importorskip("pandas")
-    assert grown.to_pandas().columns.tolist() == list(COLUMNS[1:] + QUALITY) + [
-        "quality"]
+    assert grown.to_pandas().columns.tolist() == list(
+        COLUMNS[1:] + QUALITY + FITS) + ["quality"]
 
 
 def test_settings_are_frozen_and_settled():
@@ -606,7 +607,7 @@ def test_to_pandas_of_one_series():
     frame = got.to_pandas()
     assert frame.index.name == "time"
     assert frame.index.tolist() == got.time.tolist()
-    assert frame.columns.tolist() == list(COLUMNS[1:] + QUALITY)
+    assert frame.columns.tolist() == list(COLUMNS[1:] + QUALITY + FITS)
     assert list(frame["status"]) == got["status"].tolist()
     assert set(got["status"]) <= set(support.STATUS_WORDS)
     assert bits(frame[list(COLUMNS[1:])].to_numpy()) == bits(

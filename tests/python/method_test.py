@@ -68,6 +68,12 @@ CASES = [
       "--seed", "18446744073709551615"]),
     (dict(surrogates=3, profile=True, fluctuation="rms"),
      ["--surrogates", "3", "--profile", "--fluctuation", "rms"]),
+    (dict(method="standard", spectrum=True),
+     ["--method", "standard", "--spectrum"]),
+    (dict(method="standard", fluctuation="range", q_count=11),
+     ["--method", "standard", "--fluctuation", "range", "--q-count", "11"]),
+    (dict(segments="both"), ["--segments", "both"]),
+    (dict(abscissa="log_s"), ["--abscissa", "log_s"]),
 ]
 
 
@@ -131,6 +137,9 @@ def test_non_default_keywords_change_the_numbers(values, keywords):
     (dict(surrogate="aaft"), "surrogate"),
     (dict(seed=-1), "seed"),
     (dict(seed=2**64), "seed"),
+    (dict(method="textbook"), "method"),
+    (dict(segments="end"), "segments"),
+    (dict(abscissa="ln_s"), "abscissa"),
 ])
 def test_bad_values_raise_naming_the_keyword(values, keywords, named):
     with pytest.raises(ValueError, match=r"^%s\b" % named):
@@ -278,3 +287,66 @@ def test_plot_command_draws_the_null_csv_and_the_fq_csv(values, tmp_path):
     done = support.run_plot(fq_path)
     assert done.returncode == 0, done.stderr
     assert os.path.getsize(os.path.join(out, "F(Alfa)_s.txt.fq.png")) > 0
+
+
+def textbook_fq(x, scales, q, order):
+    """F_q(s) of Kantelhardt et al. (2002), eqs. 1-4, from numpy alone: the
+    profile of the mean-removed values, 2 (N div s) segments (from the start
+    and from the end), a least-squares polynomial per segment, and the q-th
+    order mean of the segment variances (q = 0: the logarithmic mean)."""
+    y = np.cumsum(x - x.mean())
+    n = len(y)
+    table = np.empty((len(q), len(scales)))
+    for k, s in enumerate(scales):
+        count = n // s
+        starts = [v * s for v in range(count)] + [n - (v + 1) * s
+                                                 for v in range(count)]
+        t = np.arange(s, dtype=float)
+        f2 = np.array([np.mean((y[a:a + s] - np.polyval(
+            np.polyfit(t, y[a:a + s], order), t)) ** 2) for a in starts])
+        for j, qq in enumerate(q):
+            table[j, k] = (np.exp(0.5 * np.mean(np.log(f2))) if qq == 0
+                           else np.mean(f2 ** (qq / 2)) ** (1 / qq))
+    return table
+
+
+# The standard preset is the textbook method: its F_q(s) on windows of 1000
+# values (no multiple of most lengths, where cutting from the start alone
+# was 1.5-2.4% off) and its h(q), the slope of ln F on ln s over the
+# distinct lengths (where the grid abscissa read s^h as 1.005 h).
+@pytest.mark.parametrize("order", [1, 2, 3])
+def test_standard_preset_is_textbook_mfdfa(order):
+    x = np.random.default_rng(order).standard_normal(2000)
+    r = mfwindow.analyse(x, window=1000, order=order, method="standard",
+                         spectrum=True, fq=True)
+    s = r.settings
+    assert (s.profile, s.fluctuation, s.segments, s.abscissa, s.q_count,
+            s.max_scale, s.min_scale) == (
+        True, "rms", "both", "log_s", 21, 250, max(4 * (order + 2), 10))
+    scales = np.asarray(r.scales)
+    assert (1000 % scales != 0).sum() > 30
+    distinct = np.r_[True, scales[1:] != scales[:-1]]
+    for w in range(r.n_windows):
+        want = textbook_fq(x[w * 1000:(w + 1) * 1000], scales, r.q, order)
+        np.testing.assert_allclose(r.fq[w], want, rtol=1e-10, atol=0)
+        slopes = np.polyfit(np.log(scales[distinct]),
+                            np.log(r.fq[w][:, distinct]).T, 1)[0]
+        np.testing.assert_allclose(r.h[w], slopes, rtol=0, atol=1e-9)
+
+
+# With flat segments among the counted ones (range floor on), q = 0 once
+# divided by every segment, each flat one weighing as a fluctuation of 1,
+# so h(0) moved with the unit of the data. Now every order is unit-free.
+def test_h_of_every_order_is_unit_free():
+    x = np.abs(np.random.default_rng(5).standard_normal(1000))
+    x[100:160] = 0.0
+    x[500:580] = 0.0
+    runs = [mfwindow.analyse(x * u, window=1000, profile=True,
+                             fluctuation="rms",
+                             q=[-0.5, -0.1, 0, 0.1, 0.5, 2],
+                             range_floor=1e-9, spectrum=True)
+            for u in (1e-3, 1.0, 1e3)]
+    assert all(r.zero_share[0] > 0 for r in runs)  # the trap is set
+    h = [r.h[0] for r in runs]
+    np.testing.assert_allclose(h[0], h[1], rtol=0, atol=1e-12)
+    np.testing.assert_allclose(h[2], h[1], rtol=0, atol=1e-12)

@@ -20,8 +20,10 @@ FILE_COLUMNS = tuple(c.replace("alpha", "alfa") for c in COLUMNS)
 SPECTRUM_KEYS = ("h", "tau", "alpha", "f_alpha")
 # Each window's quality, after the six values.
 QUALITY = ("status", "zero_share", "floor_share", "min_r2")
-STATUS_WORDS = ("ok", "degenerate", "non_finite_input", "flat_segments",
-                "not_concave")
+# The fits' standard errors and crossover scale, last.
+FITS = ("h2_se", "width_se", "crossover_scale")
+STATUS_WORDS = ("ok", "degenerate", "non_finite_input", "overflow",
+                "flat_segments", "short_for_order", "crossover", "not_concave")
 
 
 def tool(variable):

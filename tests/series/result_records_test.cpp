@@ -62,7 +62,7 @@ TEST(CsvRecord, ReadsBackToTheSameDoubles) {
     const std::string record = CsvRecord(w);
     SCOPED_TRACE(record);
     const std::vector<std::string_view> fields = Fields(record);
-    ASSERT_EQ(fields.size(), 10u);
+    ASSERT_EQ(fields.size(), 13u);
     for (std::size_t k = 0; k < 6; ++k) {
       EXPECT_TRUE(SameBits(Parse(fields[k]), values[start + k])) << k;
     }
@@ -74,10 +74,13 @@ TEST(CsvRecord, WritesNonFiniteValuesReadably) {
   analysis::WindowOutcome w;
   w.Result = {1.0, std::numeric_limits<double>::quiet_NaN(), inf, -inf, 0.5,
               1.0};
-  w.Quality = {analysis::QualityStatus::kDegenerate, 1.0, 0.25,
-               std::numeric_limits<double>::quiet_NaN()};
-  EXPECT_EQ(CsvRecord(w), "1,nan,inf,-inf,0.5,1,degenerate,1,0.25,nan");
-  EXPECT_EQ(Fields(kCsvHeader).size(), 10u);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  w.Quality = {
+      analysis::QualityStatus::kDegenerate, 1.0, 0.25, nan, nan, nan, nan};
+  EXPECT_EQ(CsvRecord(w),
+            "1,nan,inf,-inf,0.5,1,degenerate,1,0.25,nan,nan,nan,nan");
+  EXPECT_EQ(Fields(std::string(kCsvHeader) + std::string(kCsvFitHeader)).size(),
+            13u);
 }
 
 // The null levels follow the quality when the window has them, in the
@@ -85,16 +88,20 @@ TEST(CsvRecord, WritesNonFiniteValuesReadably) {
 TEST(CsvRecord, AppendsTheNullLevelsInTheHeadersOrder) {
   analysis::WindowOutcome w;
   w.Result = {10.0, 0.25, 0.75, 0.5, 0.5, 1.0};
-  w.Quality.Status = analysis::QualityStatus::kNotConcave;
+  w.Quality = {
+      analysis::QualityStatus::kCrossover, 0.0, 0.0, 0.0, 0.03125, 0.25, 48.0};
   const analysis::WindowNull null{0.125, 0.375, 0.0625, 0.5, 0.625, 0.75};
   w.Null = &null;
+  // The fits' columns come last, after the null levels.
   EXPECT_EQ(CsvRecord(w),
-            "10,0.25,0.75,0.5,0.5,1,not_concave,0,0,0,0.125,0.375,0.0625,0.5,"
-            "0.625,0.75");
-  const std::string header =
-      std::string(kCsvHeader) + std::string(kCsvNullHeader);
-  EXPECT_EQ(Fields(header).size(), 16u);
+            "10,0.25,0.75,0.5,0.5,1,crossover,0,0,0,0.125,0.375,0.0625,0.5,"
+            "0.625,0.75,0.03125,0.25,48");
+  const std::string header = std::string(kCsvHeader) +
+                             std::string(kCsvNullHeader) +
+                             std::string(kCsvFitHeader);
+  EXPECT_EQ(Fields(header).size(), 19u);
   EXPECT_EQ(Fields(header)[12], "width_p");
+  EXPECT_EQ(Fields(header)[18], "crossover_scale");
 }
 
 TEST(SpectrumRecords, FollowTheLongLayout) {
