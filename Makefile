@@ -20,7 +20,7 @@ ARM64_DIR ?= build-arm64
 # tests); it took 3 min 46 s on this project's 2-core machine (README).
 WHEEL_TEST_TIMEOUT ?= 900
 
-.PHONY: all deps configure build run test check-arm64 lint tsan clean
+.PHONY: all deps configure build run test wheel-check check-arm64 lint tsan clean
 
 all: build
 
@@ -80,6 +80,16 @@ test: build
 	ctest --test-dir $(BUILD_DIR)-asan --output-on-failure -j 2 -LE 'memory|faults|install|generator'
 	$(MAKE) tsan
 	tests/fuzz/run.sh 20
+
+# The wheel as a user of another CPython gets it (needs the package index):
+# `python -m build --wheel` in an isolated build from a clean clone,
+# auditwheel repair to a manylinux tag, the wheel installed into a fresh
+# virtual environment of a CPython that is not Debian's (WHEEL_PYTHON, else
+# the first on PATH), tests/python and both commands run there; then the
+# offline `pip wheel --no-build-isolation` route. The programs the tests
+# compare with come from the build folder.
+wheel-check: build
+	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR)
 
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
