@@ -64,8 +64,9 @@ start=$(date +%s)
   > "$work/build.log" 2>&1 || { tail -40 "$work/build.log"; exit 1; }
 step "wheel built in $(elapsed "$start"): $(cd "$work/dist" && ls)"
 
-PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair --quiet \
-  -w "$work/repaired" "$work/dist"/*.whl
+PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair \
+  -w "$work/repaired" "$work/dist"/*.whl > "$work/repair.log" 2>&1 \
+  || { cat "$work/repair.log"; exit 1; }
 wheel=$(ls "$work/repaired"/*.whl)
 case $wheel in
   *-manylinux_*.whl) step "repaired: $(basename "$wheel")" ;;
