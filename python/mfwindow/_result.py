@@ -266,8 +266,8 @@ class Result(Mapping):
     >>> x = np.cumsum(np.random.default_rng(7).standard_normal(3000))
     >>> r = mfwindow.analyse(x, window=1000, shift=500, fs=250,
     ...                      t0=np.datetime64("2024-05-01T12:00"))
-    >>> r.n_windows, r.time[0]
-    (5, numpy.datetime64('2024-05-01T12:00:04.000000000'))
+    >>> r.n_windows, str(r.time[0])
+    (5, '2024-05-01T12:00:04.000000000')
     >>> df = r.to_pandas()
     >>> df.index[:2].strftime("%H:%M:%S").tolist()
     ['12:00:04', '12:00:06']

@@ -94,3 +94,20 @@ def test_example_prints_what_the_readme_shows(root, title, commands, output):
     if "switch.pdf" in commands:
         with open(folder / "switch.pdf", "rb") as f:
             assert f.read(5) == b"%PDF-"
+
+
+def test_batch_command_is_the_program_of_this_package():
+    # The installed command starts the wheel's own C++ program: its version
+    # is the package's.
+    import mfwindow
+    done = subprocess.run([support.tool("MFWINDOW_BATCH"), "--version"],
+                          capture_output=True, text=True, timeout=60)
+    assert done.returncode == 0, done.stderr
+    assert mfwindow.__version__ in done.stdout.split(), done.stdout
+
+
+def test_batch_command_without_its_program_says_so(monkeypatch, capsys):
+    from mfwindow import _batch_command
+    monkeypatch.setattr(_batch_command, "PROGRAM", "/nonexistent/program")
+    assert _batch_command.main(["--version"]) == 127
+    assert "/nonexistent/program" in capsys.readouterr().err
