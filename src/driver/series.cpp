@@ -4,12 +4,11 @@
 
 #include "driver/dialogue.h"
 #include "series/interrupt.h"
+#include "textio/fields.h"
 #include "textio/format.h"
 
 namespace driver {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr std::string_view kResultDir = "F(Alfa)";
 

@@ -1,0 +1,2 @@
+// Reaches down: allowed.
+#include "series/fatal.h"
