@@ -319,7 +319,10 @@ py::dict Analyse(const Samples& samples, std::int64_t increments,
         [&] { return mfwindow::AnalyseSeries(values, settings, callback); });
   }
 
-  return Columns(result);
+  py::dict columns = Columns(result);
+  columns["kernel"] = result.Kernel;
+  columns["scheduler"] = result.Scheduler;
+  return columns;
 }
 
 // The file policy names of mfwindow-batch's --on-bad-sample.
@@ -474,8 +477,9 @@ PYBIND11_MODULE(_core, m) {
         py::arg("shift"), py::arg("t0"), py::arg("dt"), py::arg("threads"),
         py::arg("spectrum"), py::arg("method") = py::dict(),
         py::arg("progress") = nullptr,
-        "One series analysed with the GIL released; a dict of columns. "
-        "Raises Stopped when progress.stop() was called.");
+        "One series analysed with the GIL released; a dict of columns, "
+        "with the kernel and scheduler that ran it. Raises Stopped when "
+        "progress.stop() was called.");
   m.def("analyse_file", &AnalyseFile, py::arg("path"), py::arg("increments"),
         py::arg("order"), py::arg("window"), py::arg("min_scale"),
         py::arg("shift"), py::arg("t0"), py::arg("dt"), py::arg("threads"),

@@ -33,7 +33,7 @@ def settle(increments: int, order: int, window: int, min_scale: int,
 def analyse(samples: ArrayLike, increments: int, order: int, window: int,
             min_scale: int, shift: int, t0: float, dt: float, threads: int,
             spectrum: bool, method: Method = ...,
-            progress: Optional[Progress] = ...) -> Dict[str, np.ndarray]: ...
+            progress: Optional[Progress] = ...) -> Dict[str, Any]: ...
 
 def analyse_file(path: str, increments: int, order: int, window: int,
                  min_scale: int, shift: int, t0: float, dt: float,

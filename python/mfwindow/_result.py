@@ -45,7 +45,8 @@ class Settings:
     q_max), max_scale (the longest segment used, window // 5 when not
     given), scale_count, fit_range ((lo, hi), either None for no bound, or
     None), fq, range_floor; and the surrogates: surrogates (their number
-    per window), surrogate (the kind) and seed.
+    per window), surrogate (the kind) and seed. kernel and scheduler say
+    what ran the analysis (left out of comparisons).
     """
 
     window: int
@@ -73,6 +74,11 @@ class Settings:
     surrogates: int = 0
     surrogate: str = "iaaft"
     seed: int = 0
+    # The kernel ("vector" or "straightforward") and the scheduler
+    # ("pipelined" or "serial") of the first channel. Not compared: every
+    # kernel and scheduler gives the same bytes.
+    kernel: Optional[str] = dataclasses.field(default=None, compare=False)
+    scheduler: Optional[str] = dataclasses.field(default=None, compare=False)
 
     @property
     def is_datetime(self) -> bool:

@@ -307,6 +307,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
   app.add_flag("--spectrum", s.Spectrum,
                "also write each window's whole spectrum");
   app.add_flag("--quiet", o.Quiet, "no progress on standard error");
+  app.add_flag("--verbose", o.Verbose,
+               "also say which kernel and scheduler run, on standard error");
 
   // The method; the defaults are mfwindow's own.
   app.add_flag("--profile", s.Profile,

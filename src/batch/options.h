@@ -55,7 +55,8 @@ struct BatchOptions {
   driver::InputOptions Input = driver::BatchInput();
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
-  bool Quiet = false;  // no progress
+  bool Quiet = false;    // no progress
+  bool Verbose = false;  // also the engine that runs, on standard error
   TypedSettings Typed{};
 };
 
