@@ -56,10 +56,11 @@ using EnginePoll = std::function<void()>;
 // The least time between two calls of an EnginePoll.
 inline constexpr std::int64_t kPollIntervalNs = 50'000'000;
 
-// Analyses series with tables built once. Holds its own storage, made at
-// the first Analyse (an engine that never analyses holds no window's
-// storage) and kept for the next, and, when pipelined, its own threads; one
-// Analyse at a time per engine, while separate engines may run side by side.
+// Analyses series with tables built once. Holds its own storage, made as
+// the first series needs it (the window buffers and one window in flight
+// until a window is complete, the kernels from then on) and kept for the
+// next, and, when pipelined, its own threads; one Analyse at a time per
+// engine, while separate engines may run side by side.
 class SeriesEngine {
  public:
   virtual ~SeriesEngine() = default;

@@ -137,8 +137,8 @@ class PipelinedEngine final : public SeriesEngine {
   KernelKind kind_;
   int threads_;
   PollGate gate_;
-  // Made at the first Analyse: two windows per thread keep every thread
-  // busy while the reader fills the next one.
+  // Made at the first Analyse, each slot sized as first used: two windows
+  // per thread keep every thread busy while the reader fills the next one.
   std::optional<WindowBuffers> buffers_;
   std::vector<Slot> slots_;
   tbb::enumerable_thread_specific<std::unique_ptr<WindowKernel>> kernels_;
@@ -182,11 +182,9 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
                               const SampleSource& next_sample,
                               const WindowSink& emit, bool with_spectrum,
                               const EnginePoll& poll) {
-  if (slots_.empty()) {
+  if (!buffers_) {
+    slots_.resize(static_cast<std::size_t>(2 * threads_));
     buffers_.emplace(run_->Params.Lrec);
-    std::vector<Slot> slots(static_cast<std::size_t>(2 * threads_));
-    for (Slot& slot : slots) SizeSlot(*run_, slot);
-    slots_ = std::move(slots);
   }
   most_at_once_ = 0;
   struct Opened {
@@ -202,6 +200,8 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
   const auto read_stage = [&](tbb::flow_control& control) -> Slot* {
     const Stage stage;
     Slot& slot = slots_[static_cast<std::size_t>(read) % slots_.size()];
+    // Sized as first used, so that a short series needs one slot only.
+    if (slot.Values.empty()) SizeSlot(*run_, slot);
     if (!ReadSlot(*run_, filler, *buffers_, next_sample, slot, read + 1)) {
       control.stop();
       return nullptr;

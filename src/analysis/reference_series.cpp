@@ -25,7 +25,8 @@ class SerialEngine final : public SeriesEngine {
   void Analyse(const WindowPlan& plan, const SampleSource& next_sample,
                const WindowSink& emit, bool with_spectrum,
                const EnginePoll& poll) override {
-    if (!kernel_) MakeStorage();
+    if (!buffers_) buffers_.emplace(run_->Params.Lrec);
+    if (slot_.Values.empty()) SizeSlot(*run_, slot_);
     struct Opened {
       PollGate& Gate;
       ~Opened() { Gate.Close(); }
@@ -35,6 +36,7 @@ class SerialEngine final : public SeriesEngine {
     std::int64_t read = 0;
     while (ReadSlot(*run_, filler, *buffers_, next_sample, slot_, read + 1)) {
       ++read;
+      if (!kernel_) MakeKernels();
       AnalyseSlot(*kernel_, slot_, with_spectrum);
       if (surrogates_) {
         AnalyseSurrogates(*surrogates_, slot_.Source, slot_.FirstSample,
@@ -48,9 +50,8 @@ class SerialEngine final : public SeriesEngine {
   }
 
  private:
-  void MakeStorage() {
-    buffers_.emplace(run_->Params.Lrec);
-    SizeSlot(*run_, slot_);
+  // At the first window: a series that gives none never needs them.
+  void MakeKernels() {
     if (run_->Params.Surrogates.Count > 0) {
       surrogates_.emplace(kind_, *run_, gate_.Tick());
     }
@@ -62,7 +63,7 @@ class SerialEngine final : public SeriesEngine {
   PollGate gate_;
   std::optional<WindowBuffers> buffers_;
   Slot slot_;
-  std::unique_ptr<WindowKernel> kernel_;  // set once the storage is made
+  std::unique_ptr<WindowKernel> kernel_;
   std::optional<SurrogateWorker> surrogates_;
 };
 

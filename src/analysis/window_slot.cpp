@@ -38,7 +38,6 @@ long double Scales(const MethodOptions& method) {
 
 void SizeSlot(const RunConstants& run, Slot& slot) {
   const TableParams& tables = run.Params;
-  slot.Values.resize(detail::TableSize(1, tables.Lrec));
   if (tables.Method.KeepFq) {
     slot.Fq.resize(detail::TableSize(std::int64_t(run.QGrid.size()),
                                      std::int64_t(run.LogScale.size())));
@@ -50,6 +49,8 @@ void SizeSlot(const RunConstants& run, Slot& slot) {
     slot.AlfaSz.resize(surrogates);
     slot.Scratch.resize(surrogates);
   }
+  // Last, so that a slot with values has everything else too.
+  slot.Values.resize(detail::TableSize(1, tables.Lrec));
 }
 
 long double SlotDoubles(const TableParams& params) {
@@ -63,7 +64,7 @@ long double SlotDoubles(const TableParams& params) {
 }
 
 long double SharedDoubles(const TableParams& params) {
-  return 3.0L * params.Lrec + 4.0L * Scales(params.Method) +
+  return 2.0L * params.Lrec + 4.0L * Scales(params.Method) +
          5.0L * Orders(params.Method) +
          static_cast<long double>(kSharedBasisBudget) / sizeof(double);
 }

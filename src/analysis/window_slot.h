@@ -37,8 +37,8 @@ struct Slot {
   WindowNull Null;
 };
 
-// Sizes `slot` for `run`. Throws std::bad_alloc when storage cannot be
-// obtained.
+// Sizes `slot` for `run`, its Values last: a slot whose Values are not
+// empty is sized. Throws std::bad_alloc when storage cannot be obtained.
 void SizeSlot(const RunConstants& run, Slot& slot);
 
 // An upper bound of one slot's doubles for a run with `params`.
