@@ -119,7 +119,8 @@ EngineChoice ChooseEngine(const TableParams& params, EngineRequest request);
 // An upper bound of the bytes an engine running `choice` allocates for a
 // run with `params`: the shared tables, the window buffers and what the
 // scheduler keeps per window in flight and per thread, the kernels' own
-// storage (KernelBytes) among it. Saturates instead of overflowing.
+// storage (KernelDoubles, SurrogateWorkerDoubles) among it. Saturates
+// instead of overflowing.
 std::int64_t EngineStorageBytes(const TableParams& params, EngineChoice choice);
 
 // Chooses the engine (ChooseEngine) and checks that its storage can be had
@@ -131,9 +132,9 @@ std::int64_t EngineStorageBytes(const TableParams& params, EngineChoice choice);
 std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
                                          EngineRequest request);
 
-// A serial or pipelined engine running `kernel` (which must take the run:
-// KernelTakes) on `threads` threads, at most AvailableCores() of them;
-// pipelined needs two.
+// The engine `choice` names, for `run`: its kernel (the straightforward one
+// where the vector kernel does not take the run) on choice.Threads threads,
+// at most AvailableCores(); serial when that leaves one.
 std::unique_ptr<SeriesEngine> MakeScheduledEngine(
     std::shared_ptr<const RunConstants> run, EngineChoice choice);
 

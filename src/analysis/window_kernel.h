@@ -7,7 +7,8 @@
 //                     segment length once, vector lanes; takes only runs on
 //                     the described moment grid (VectorKernelsTake).
 // Both give the same doubles, bit for bit. Each states the storage it
-// allocates (KernelBytes), from which the engine's storage check is summed.
+// allocates (KernelDoubles), from which the engine's storage check is
+// summed.
 #pragma once
 
 #include <cstdint>
