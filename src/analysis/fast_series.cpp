@@ -183,7 +183,7 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
                               const WindowSink& emit, bool with_spectrum,
                               const EnginePoll& poll) {
   if (!buffers_) {
-    slots_.resize(static_cast<std::size_t>(2 * threads_));
+    slots_.resize(2 * static_cast<std::size_t>(threads_));
     buffers_.emplace(run_->Params.Lrec);
   }
   most_at_once_ = 0;
