@@ -118,7 +118,7 @@ ci: lint check wheel-check gallery-check check-arm64
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
 # kernels that randomise mappings widely.)
 # tests/tsan_suppressions.txt says which reports inside TBB are left out.
-TSAN_TESTS := analysis_test:FastEngine.*:Engines.*:EngineOptions.* api_test:* \
+TSAN_TESTS := analysis_test:FastEngine.*:Engines.*:EngineOptions.*:SeriesEngine.* api_test:* \
   numerics_test:Surrogates.*:*Surrogate.*:SurrogateKey.*:KeyedRandom.*
 tsan: deps
 	$(CMAKE) -S . -B $(BUILD_DIR)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

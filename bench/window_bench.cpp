@@ -1,13 +1,14 @@
 // Cost of analysing one window (Lrec 1000, MinScale 20, a random walk with
 // a fixed seed) by each engine, per detrending order and per method: the
 // described method, the standard mode (profile + rms), and a listed grid of
-// orders with q = 0, which the fast engine takes through its plain path.
+// orders with q = 0, which the fast engine runs on the straightforward kernel.
 // Compare the engines within one run:
 //   build/bench/window_bench --benchmark_filter=Order2
 #include <benchmark/benchmark.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -16,6 +17,7 @@
 #include "analysis/params.h"
 #include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
+#include "analysis/window_kernel.h"
 
 namespace {
 
@@ -65,11 +67,15 @@ void BM_Fast(benchmark::State& state) {
   const analysis::RunConstants run =
       RunFor(static_cast<std::int32_t>(state.range(0)),
              static_cast<Method>(state.range(1)));
-  analysis::FastAnalyser work(run, false);
+  // What the fast engine runs: the vector kernel where it takes the run.
+  const std::unique_ptr<analysis::WindowKernel> kernel = analysis::MakeKernel(
+      analysis::VectorKernelsTake(run) ? analysis::KernelKind::kVector
+                                       : analysis::KernelKind::kStraightforward,
+      run, false);
   std::vector<double> window = RandomWalk(1000, 42);
   if (run.Params.Method.Profile) analysis::FormProfile(window);
   for (auto _ : state) {
-    benchmark::DoNotOptimize(work.Analyse(window));
+    benchmark::DoNotOptimize(kernel->Analyse(window));
   }
 }
 

@@ -254,7 +254,10 @@ py::dict Analyse(const Samples& samples, const py::dict& given,
         [&] { return mfwindow::AnalyseSeries(values, settings, callback); });
   }
 
-  return Columns(result);
+  py::dict columns = Columns(result);
+  columns["kernel"] = result.Kernel;
+  columns["scheduler"] = result.Scheduler;
+  return columns;
 }
 
 // A message as text. Messages quote the file's own bytes (a trailer line in
@@ -402,8 +405,9 @@ PYBIND11_MODULE(_core, m) {
         "Settled settings and the values settling changed.");
   m.def("analyse", &Analyse, py::arg("samples"), py::arg("settings"),
         py::arg("progress") = nullptr,
-        "One series analysed with the GIL released; a dict of columns. "
-        "Raises Stopped when progress.stop() was called.");
+        "One series analysed with the GIL released; a dict of columns, "
+        "with the kernel and scheduler that ran it. Raises Stopped when "
+        "progress.stop() was called.");
   m.def("analyse_file", &AnalyseFile, py::arg("path"), py::arg("settings"),
         py::arg("column") = "", py::arg("header") = "",
         py::arg("delimiter") = "", py::arg("out_dir") = "",

@@ -4,6 +4,7 @@ side by side on the compiled core, progress shown and Ctrl-C honoured."""
 from __future__ import annotations
 
 import concurrent.futures
+import dataclasses
 import inspect
 import operator
 import os
@@ -427,7 +428,7 @@ def _run(rows: List[np.ndarray], core_args: Dict[str, Any], threads: int,
     else:
         # Rows share the threads: each of `workers` rows at a time gets its
         # part. The bytes do not depend on the thread count.
-        budget = threads if threads > 0 else _cores()
+        budget = min(threads, _cores()) if threads > 0 else _cores()
         workers = min(len(rows), budget)
         per_row = max(1, budget // workers)
     progresses = [_core.Progress() for _ in rows]
@@ -583,6 +584,10 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
         parts = _run(rows, core_args, threads, display)
     finally:
         display.close()
+    engine = [(part.pop("kernel"), part.pop("scheduler")) for part in parts]
+    if engine:
+        settings = dataclasses.replace(settings, kernel=engine[0][0],
+                                       scheduler=engine[0][1])
     for part in parts:
         part["status"] = np.asarray(part["status"], dtype="<U16")
     longest = int(np.argmax(lengths))

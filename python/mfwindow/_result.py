@@ -70,6 +70,8 @@ class Settings:
     None), fq, range_floor, method ("described" or "standard"), segments
     ("start" or "both"), abscissa ("grid" or "log_s"); and the surrogates:
     surrogates (their number per window), surrogate (the kind) and seed.
+    kernel and scheduler say what ran the analysis (left out of
+    comparisons).
     """
 
     window: int
@@ -100,6 +102,11 @@ class Settings:
     method: str = "described"
     segments: str = "start"
     abscissa: str = "grid"
+    # The kernel ("vector" or "straightforward") and the scheduler
+    # ("pipelined" or "serial") of the first channel. Not compared: every
+    # kernel and scheduler gives the same bytes.
+    kernel: Optional[str] = dataclasses.field(default=None, compare=False)
+    scheduler: Optional[str] = dataclasses.field(default=None, compare=False)
 
     @property
     def is_datetime(self) -> bool:

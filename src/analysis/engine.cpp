@@ -4,13 +4,16 @@
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <string>
 #include <utility>
 
 #include "analysis/fast_series.h"
+#include "analysis/fast_window.h"
 #include "analysis/reference_series.h"
+#include "analysis/window_slot.h"
 
 namespace analysis {
 
@@ -44,26 +47,94 @@ std::int64_t StorageAvailable() {
   return available >= kMax ? INT64_MAX : static_cast<std::int64_t>(available);
 }
 
+const char* SchedulerName(SchedulerKind kind) {
+  return kind == SchedulerKind::kPipelined ? "pipelined" : "serial";
+}
+
+EngineChoice ChooseEngine(const TableParams& params, EngineRequest request) {
+  if (request.Kind == EngineKind::kReference) return {};
+  const int cores = AvailableCores();
+  const int threads =
+      request.Threads > 0 ? std::min(request.Threads, cores) : cores;
+  return {KernelTakes(KernelKind::kVector, params)
+              ? KernelKind::kVector
+              : KernelKind::kStraightforward,
+          threads > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial,
+          threads};
+}
+
+std::int64_t EngineStorageBytes(const TableParams& params,
+                                EngineChoice choice) {
+  const long double threads = choice.Threads < 1 ? 1 : choice.Threads;
+  // The serial scheduler keeps one window in flight, the pipelined one two
+  // per thread; each thread has a kernel and, with surrogates, a surrogate
+  // worker of its own.
+  const long double slots =
+      choice.Scheduler == SchedulerKind::kPipelined ? 2.0L * threads : 1.0L;
+  const long double per_thread =
+      KernelDoubles(choice.Kernel, params, true) +
+      (params.Surrogates.Count > 0
+           ? SurrogateWorkerDoubles(choice.Kernel, params)
+           : 0.0L);
+  const long double doubles = SharedDoubles(params) +
+                              slots * SlotDoubles(params) +
+                              threads * per_thread;
+  const long double bytes = doubles * sizeof(double);
+  constexpr auto kMax = static_cast<long double>(INT64_MAX);
+  return bytes >= kMax ? INT64_MAX : static_cast<std::int64_t>(bytes);
+}
+
+std::int64_t RunStorageBytes(const TableParams& params, int threads) {
+  const int t = std::max(threads, 1);
+  return EngineStorageBytes(
+      params,
+      {KernelTakes(KernelKind::kVector, params) ? KernelKind::kVector
+                                                : KernelKind::kStraightforward,
+       t > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial, t});
+}
+
+std::unique_ptr<SeriesEngine> MakeScheduledEngine(
+    std::shared_ptr<const RunConstants> run, EngineChoice choice) {
+  if (choice.Kernel == KernelKind::kVector && !VectorKernelsTake(*run)) {
+    choice.Kernel = KernelKind::kStraightforward;
+  }
+  const int threads = std::min(std::max(choice.Threads, 1), AvailableCores());
+  if (choice.Scheduler == SchedulerKind::kSerial || threads < 2) {
+    return MakeSerialEngine(std::move(run), choice.Kernel);
+  }
+  return MakePipelinedEngine(std::move(run), choice.Kernel, threads);
+}
+
 std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
                                          EngineRequest request) {
-  int threads = request.Kind == EngineKind::kReference ? 1
-                : request.Threads > 0                  ? request.Threads
-                                                       : AvailableCores();
+  EngineChoice choice = ChooseEngine(params, request);
   const std::int64_t available = StorageAvailable();
   const auto fits = [available](std::int64_t bytes) {
     return available <= 0 || bytes <= available;
   };
-  // Fewer threads, each with its windows in flight, before no run at all.
-  while (threads > 1 && !fits(RunStorageBytes(params, threads))) --threads;
-  if (!fits(RunStorageBytes(params, threads))) {
-    throw InsufficientStorage(RunStorageBytes(params, threads), available);
+  // Fewer threads, each with its windows in flight, before no run at all:
+  // the most that fit, found by bisection (storage grows with threads).
+  int low = 1;
+  int high = choice.Threads;
+  const auto fits_on = [&](int threads) {
+    EngineChoice c = choice;
+    c.Threads = threads;
+    return fits(EngineStorageBytes(params, c));
+  };
+  while (low < high) {
+    const int mid = low + (high - low + 1) / 2;
+    if (fits_on(mid)) {
+      low = mid;
+    } else {
+      high = mid - 1;
+    }
   }
+  choice.Threads = low;
+  if (choice.Threads < 2) choice.Scheduler = SchedulerKind::kSerial;
+  const std::int64_t needed = EngineStorageBytes(params, choice);
+  if (!fits(needed)) throw InsufficientStorage(needed, available);
 
-  std::shared_ptr<const RunConstants> run = MakeRunConstants(params);
-  if (request.Kind == EngineKind::kReference) {
-    return MakeReferenceEngine(std::move(run));
-  }
-  return MakeFastEngine(std::move(run), threads);
+  return MakeScheduledEngine(MakeRunConstants(params), choice);
 }
 
 }  // namespace analysis

@@ -1,13 +1,21 @@
-// The seam between the front ends and the two engines. A front end settles
-// its answers, asks MakeEngine for an engine of the kind it wants, and
-// feeds it series; it never builds an engine's tables or storage itself.
+// The seam between the front ends and the engines. A front end settles its
+// answers, asks MakeEngine for an engine of the kind it wants, and feeds it
+// series; it never builds an engine's tables or storage itself.
 //
-//   kReference  the straightforward engine (reference_window,
-//               reference_series): one window at a time, every operation in
-//               the order written, libm pow and log10.
-//   kFast       the fast engine (fast_window, fast_series): each distinct
-//               segment length once, vector kernels, several threads.
-// Both give the same doubles, bit for bit, on any number of threads.
+// An engine is a window kernel (window_kernel.h) run by a scheduler:
+//   kernels     straightforward: every operation in the order written, libm
+//               pow and log10 (reference_window); vector: each distinct
+//               segment length once, vector lanes (fast_window), for the
+//               described moment grid only;
+//   schedulers  serial: one window at a time on the calling thread
+//               (reference_series); pipelined: windows read in order, analysed
+//               on several threads, handed out in order (fast_series).
+// Every combination gives the same doubles, bit for bit, on any number of
+// threads. The kinds a front end asks for:
+//   kReference  straightforward kernel, serial scheduler;
+//   kFast       the vector kernel where it takes the run (else the
+//               straightforward one), pipelined on two threads or more,
+//               serial on one.
 #pragma once
 
 #include <cstdint>
@@ -20,32 +28,65 @@
 #include "analysis/params.h"
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
+#include "analysis/window_kernel.h"
 
 namespace analysis {
 
 enum class EngineKind { kFast, kReference };
 
+enum class SchedulerKind { kSerial, kPipelined };
+
+// "serial", "pipelined".
+const char* SchedulerName(SchedulerKind kind);
+
+// What an engine runs: its kernel, its scheduler and the threads it uses.
+struct EngineChoice {
+  KernelKind Kernel = KernelKind::kStraightforward;
+  SchedulerKind Scheduler = SchedulerKind::kSerial;
+  int Threads = 1;
+};
+
 // Receives each analysed window, in window order.
 using WindowSink = std::function<void(const WindowOutcome&)>;
 
-// Analyses series with tables built once. Holds its own storage and, for
-// the fast engine, its own threads; one Analyse at a time per engine, while
-// separate engines may run side by side.
+// Called from time to time while an engine works (see
+// SeriesEngine::Analyse); an exception it throws stops the analysis.
+using EnginePoll = std::function<void()>;
+
+// The least time between two calls of an EnginePoll.
+inline constexpr std::int64_t kPollIntervalNs = 50'000'000;
+
+// Analyses series with tables built once. Holds its own storage, made as
+// the first series needs it (the window buffers and one window in flight
+// until a window is complete, the kernels from then on) and kept for the
+// next, and, when pipelined, its own threads; one Analyse at a time per
+// engine, while separate engines may run side by side.
 class SeriesEngine {
  public:
   virtual ~SeriesEngine() = default;
 
   virtual const RunConstants& Run() const = 0;
-  virtual int Threads() const = 0;
+  virtual EngineChoice Choice() const = 0;
+  int Threads() const { return Choice().Threads; }
 
   // Analyses every complete window of one series: pulls samples from
   // `next_sample` until it returns std::nullopt (the partly filled window is
   // then dropped), prepares each window and hands its outcome to `emit`,
   // with the whole spectrum when `with_spectrum`. `emit` is called one
   // window at a time, in order, though not necessarily on the calling
-  // thread. An exception from a callback stops the analysis and propagates.
+  // thread. `poll`, when not empty, is called while windows and their
+  // surrogates are analysed, inside long windows too, at most once per
+  // kPollIntervalNs and about that often while the kernels work, on any of
+  // the engine's threads, possibly on two at once: a front end's check for
+  // a request to stop. An exception from a callback stops the analysis, the
+  // windows in flight included, and propagates.
   virtual void Analyse(const WindowPlan& plan, const SampleSource& next_sample,
-                       const WindowSink& emit, bool with_spectrum) = 0;
+                       const WindowSink& emit, bool with_spectrum,
+                       const EnginePoll& poll) = 0;
+  void Analyse(const WindowPlan& plan, const SampleSource& next_sample,
+               const WindowSink& emit, bool with_spectrum) {
+    Analyse(plan, next_sample, emit, with_spectrum, EnginePoll());
+  }
 
   // The most windows analysed at the same moment during the last Analyse:
   // at most Threads(). Lets a test see the threads really at work.
@@ -65,17 +106,37 @@ class InsufficientStorage : public std::bad_alloc {
 
 struct EngineRequest {
   EngineKind Kind = EngineKind::kFast;
-  int Threads = 0;  // 0: every core this process may run on
+  // 0: every core this process may run on; more than that: as many as
+  // there are.
+  int Threads = 0;
 };
 
-// Checks first that the storage of a run with `params` can be had (a run
-// the system could never hold takes fewer threads, then none:
+// What MakeEngine builds for `request`, from the settled answers alone:
+// the kernel and scheduler of the kind asked for, on at most
+// AvailableCores() threads.
+EngineChoice ChooseEngine(const TableParams& params, EngineRequest request);
+
+// An upper bound of the bytes an engine running `choice` allocates for a
+// run with `params`: the shared tables, the window buffers and what the
+// scheduler keeps per window in flight and per thread, the kernels' own
+// storage (KernelDoubles, SurrogateWorkerDoubles) among it. Saturates
+// instead of overflowing.
+std::int64_t EngineStorageBytes(const TableParams& params, EngineChoice choice);
+
+// Chooses the engine (ChooseEngine) and checks that its storage can be had
+// (a run the system could never hold takes fewer threads, then none:
 // InsufficientStorage before anything is allocated), then builds the run's
-// tables and the engine's storage. Throws std::bad_alloc when storage
-// cannot be obtained and std::length_error when a size computation
-// overflows.
+// tables; the engine allocates its window storage at its first Analyse.
+// Throws std::bad_alloc when storage cannot be obtained and
+// std::length_error when a size computation overflows.
 std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
                                          EngineRequest request);
+
+// The engine `choice` names, for `run`: its kernel (the straightforward one
+// where the vector kernel does not take the run) on choice.Threads threads,
+// at most AvailableCores(); serial when that leaves one.
+std::unique_ptr<SeriesEngine> MakeScheduledEngine(
+    std::shared_ptr<const RunConstants> run, EngineChoice choice);
 
 // The number of cores this process may run on (its CPU affinity), at
 // least 1.

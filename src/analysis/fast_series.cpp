@@ -11,13 +11,13 @@
 #include <cstddef>
 #include <map>
 #include <mutex>
-#include <span>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "analysis/fast_window.h"
-#include "analysis/table_size.h"
 #include "analysis/window_null.h"
+#include "analysis/window_slot.h"
 
 #if defined(__SANITIZE_THREAD__)
 #define MFWINDOW_TSAN 1
@@ -65,34 +65,6 @@ class Stage {
   }
 };
 
-// One window in flight: its prepared values and, once analysed, its summary
-// and whatever else the run hands out.
-struct Slot {
-  std::vector<double> Values;
-  std::int64_t Number = 0;  // counted from 1 within the series
-  SpectrumSummary Summary;
-  WindowQuality Quality;
-  WindowSpectrum Spectrum;  // filled only when asked for
-  std::vector<double> Fq;   // with Method.KeepFq
-  // With surrogates: the surrogated sequence and first raw sample, taken
-  // while the window is read; each surrogate's width and AlfaSz by index;
-  // the levels.
-  std::vector<double> Source;
-  double FirstSample = 0.0;
-  std::vector<double> Widths;
-  std::vector<double> AlfaSz;
-  std::vector<double> Scratch;
-  WindowNull Null;
-};
-
-// What one thread needs to analyse surrogates: made on first use.
-struct SurrogateWorker {
-  explicit SurrogateWorker(const RunConstants& run)
-      : Factory(run.Params), Work(run, false) {}
-  SurrogateFactory Factory;
-  FastAnalyser Work;  // the surrogates' F_q(s) is never handed out
-};
-
 // Thread pools outlive the engines that use them. Making a TBB arena for
 // every engine, and so for every call of the library's AnalyseSeries, costs
 // memory that TBB does not give back; instead an engine borrows an idle
@@ -125,172 +97,102 @@ class ArenaPool {
   std::map<int, std::vector<std::unique_ptr<tbb::task_arena>>> idle_;
 };
 
-class FastSeriesEngine final : public SeriesEngine {
+class PipelinedEngine final : public SeriesEngine {
  public:
-  FastSeriesEngine(std::shared_ptr<const RunConstants> run, int threads)
+  PipelinedEngine(std::shared_ptr<const RunConstants> run, KernelKind kernel,
+                  int threads)
       : run_(std::move(run)),
+        kind_(kernel),
         threads_(threads),
-        buffers_(run_->Params.Lrec),
-        workspaces_([this] { return FastAnalyser(*run_, true); }),
-        surrogate_workers_([this] { return SurrogateWorker(*run_); }) {
-    // Two windows per thread keep every thread busy while the reader fills
-    // the next one.
-    slots_.resize(static_cast<std::size_t>(threads > 1 ? 2 * threads : 1));
-    const TableParams& tables = run_->Params;
-    const std::size_t surrogates =
-        detail::TableSize(1, tables.Surrogates.Count);
-    for (Slot& slot : slots_) {
-      slot.Values.resize(detail::TableSize(1, tables.Lrec));
-      if (tables.Method.KeepFq) {
-        slot.Fq.resize(detail::TableSize(std::int64_t(run_->QGrid.size()),
-                                         std::int64_t(run_->LogScale.size())));
-      }
-      if (surrogates > 0) {
-        slot.Source.resize(SurrogateSourceSize(tables));
-        slot.Widths.resize(surrogates);
-        slot.AlfaSz.resize(surrogates);
-        slot.Scratch.resize(surrogates);
-      }
-    }
-    // The calling thread's workspace now, so that a run that cannot get its
-    // storage fails before the first series.
-    workspaces_.local();
-    // More threads than cores would wait for each other; TBB refuses them
-    // anyway, with a warning. The slots stay sized by the request.
-    if (threads_ > 1) {
-      arena_threads_ = std::min(threads_, AvailableCores());
-      arena_ = ArenaPool::Instance().Borrow(arena_threads_);
-    }
+        kernels_(
+            [this] { return MakeKernel(kind_, *run_, true, gate_.Tick()); }),
+        surrogate_workers_(
+            [this] { return SurrogateWorker(kind_, *run_, gate_.Tick()); }) {
+    arena_ = ArenaPool::Instance().Borrow(threads_);
   }
 
-  ~FastSeriesEngine() override {
-    if (arena_) {
-      ArenaPool::Instance().Return(arena_threads_, std::move(arena_));
-    }
+  ~PipelinedEngine() override {
+    ArenaPool::Instance().Return(threads_, std::move(arena_));
   }
 
-  FastSeriesEngine(const FastSeriesEngine&) = delete;
-  FastSeriesEngine& operator=(const FastSeriesEngine&) = delete;
+  PipelinedEngine(const PipelinedEngine&) = delete;
+  PipelinedEngine& operator=(const PipelinedEngine&) = delete;
 
   const RunConstants& Run() const override { return *run_; }
-  int Threads() const override { return threads_; }
+  EngineChoice Choice() const override {
+    return {kind_, SchedulerKind::kPipelined, threads_};
+  }
   int MostWindowsAtOnce() const override { return most_at_once_.load(); }
 
+  using SeriesEngine::Analyse;
   void Analyse(const WindowPlan& plan, const SampleSource& next_sample,
-               const WindowSink& emit, bool with_spectrum) override;
+               const WindowSink& emit, bool with_spectrum,
+               const EnginePoll& poll) override;
 
  private:
-  // Reads the next window into `slot`; false at the end of the series.
-  bool ReadSlot(WindowFiller& filler, const SampleSource& next_sample,
-                Slot& slot, std::int64_t number);
-  void AnalyseSlot(Slot& slot, bool with_spectrum);
+  void AnalyseInSlot(Slot& slot, bool with_spectrum);
   void AnalyseSurrogates(Slot& slot);
 
   std::shared_ptr<const RunConstants> run_;
+  KernelKind kind_;
   int threads_;
-  WindowBuffers buffers_;
+  PollGate gate_;
+  // Made at the first Analyse, each slot sized as first used: two windows
+  // per thread keep every thread busy while the reader fills the next one.
+  std::optional<WindowBuffers> buffers_;
   std::vector<Slot> slots_;
-  tbb::enumerable_thread_specific<FastAnalyser> workspaces_;
+  tbb::enumerable_thread_specific<std::unique_ptr<WindowKernel>> kernels_;
   tbb::enumerable_thread_specific<SurrogateWorker> surrogate_workers_;
-  int arena_threads_ = 1;
   std::unique_ptr<tbb::task_arena> arena_;
   std::atomic<int> at_once_{0};
   std::atomic<int> most_at_once_{0};
 };
 
-bool FastSeriesEngine::ReadSlot(WindowFiller& filler,
-                                const SampleSource& next_sample, Slot& slot,
-                                std::int64_t number) {
-  if (!filler.Next(next_sample, slot.Values)) return false;
-  slot.Number = number;
-  if (!slot.Source.empty()) {
-    // The raw samples are in WindowBuf only until the next window is read.
-    SurrogateSource(run_->Params, buffers_.WindowBuf, slot.Source);
-    slot.FirstSample = buffers_.WindowBuf[0];
-  }
-  return true;
-}
-
-void FastSeriesEngine::AnalyseSlot(Slot& slot, bool with_spectrum) {
+void PipelinedEngine::AnalyseInSlot(Slot& slot, bool with_spectrum) {
   const int now = ++at_once_;
   int most = most_at_once_.load();
   while (now > most && !most_at_once_.compare_exchange_weak(most, now)) {
   }
-  {
-    // Everything is copied out of the thread's workspace before the
-    // surrogates start; they use workspaces of their own.
-    FastAnalyser& work = workspaces_.local();
-    slot.Summary = work.Analyse(slot.Values);
-    slot.Quality = work.Quality();
-    if (with_spectrum) work.CopySpectrum(slot.Spectrum);
-    if (!slot.Fq.empty()) {
-      const std::span<const double> fq = work.Fq();
-      std::copy(fq.begin(), fq.end(), slot.Fq.begin());
-    }
-  }
+  // Everything is copied out of the thread's kernel before the surrogates
+  // start; they use kernels of their own.
+  AnalyseSlot(*kernels_.local(), slot, with_spectrum);
   if (!slot.Widths.empty()) AnalyseSurrogates(slot);
   --at_once_;
 }
 
-void FastSeriesEngine::AnalyseSurrogates(Slot& slot) {
-  // Each surrogate is a function of its window and index alone, and lands
-  // in its own place: the order in which threads finish never matters.
-  const auto analyse = [this, &slot](std::size_t first, std::size_t last) {
-    const Stage stage;
-    SurrogateWorker& worker = surrogate_workers_.local();
-    for (std::size_t i = first; i < last; ++i) {
-      const std::span<const double> prepared =
-          worker.Factory.Make(slot.Source, slot.FirstSample, slot.Number,
-                              static_cast<std::int32_t>(i));
-      const SpectrumSummary s = worker.Work.Analyse(prepared);
-      slot.Widths[i] = s.AlfaWidth;
-      slot.AlfaSz[i] = s.AlfaSz;
-    }
-  };
-  if (arena_) {
-    // Already inside the arena (a pipeline stage): the surrogates join the
-    // same threads. Isolated, so that a thread waiting here takes no other
-    // window's work and no worker is entered twice.
-    tbb::this_task_arena::isolate([&] {
-      tbb::parallel_for(tbb::blocked_range<std::size_t>(0, slot.Widths.size()),
-                        [&](const tbb::blocked_range<std::size_t>& r) {
-                          analyse(r.begin(), r.end());
-                        });
-    });
-  } else {
-    analyse(0, slot.Widths.size());
-  }
+void PipelinedEngine::AnalyseSurrogates(Slot& slot) {
+  // Already inside the arena (a pipeline stage): the surrogates join the
+  // same threads. Isolated, so that a thread waiting here takes no other
+  // window's work and no worker is entered twice.
+  tbb::this_task_arena::isolate([&] {
+    tbb::parallel_for(tbb::blocked_range<std::size_t>(0, slot.Widths.size()),
+                      [&](const tbb::blocked_range<std::size_t>& r) {
+                        const Stage stage;
+                        analysis::AnalyseSurrogates(
+                            surrogate_workers_.local(), slot.Source,
+                            slot.FirstSample, slot.Number, r.begin(), r.end(),
+                            slot.Widths, slot.AlfaSz);
+                      });
+  });
   { const Stage collect; }
   slot.Null = NullLevels(slot.Summary, slot.Widths, slot.AlfaSz, slot.Scratch);
 }
 
-void FastSeriesEngine::Analyse(const WindowPlan& plan,
-                               const SampleSource& next_sample,
-                               const WindowSink& emit, bool with_spectrum) {
-  most_at_once_ = 0;
-  WindowFiller filler(run_->Params, plan, buffers_);
-  const auto hand_out = [&](const Slot& slot) {
-    WindowOutcome outcome;
-    outcome.Number = slot.Number;
-    outcome.Result =
-        MakeWindowResult(run_->Params.Lrec, plan, slot.Number, slot.Summary);
-    outcome.Spectrum = with_spectrum ? &slot.Spectrum : nullptr;
-    outcome.Quality = slot.Quality;
-    outcome.Fq = slot.Fq.empty() ? nullptr : &slot.Fq;
-    outcome.Null = slot.Widths.empty() ? nullptr : &slot.Null;
-    emit(outcome);
-  };
-
-  if (!arena_) {
-    Slot& slot = slots_.front();
-    std::int64_t read = 0;
-    while (ReadSlot(filler, next_sample, slot, read + 1)) {
-      ++read;
-      AnalyseSlot(slot, with_spectrum);
-      hand_out(slot);
-    }
-    return;
+void PipelinedEngine::Analyse(const WindowPlan& plan,
+                              const SampleSource& next_sample,
+                              const WindowSink& emit, bool with_spectrum,
+                              const EnginePoll& poll) {
+  if (!buffers_) {
+    slots_.resize(2 * static_cast<std::size_t>(threads_));
+    buffers_.emplace(run_->Params.Lrec);
   }
+  most_at_once_ = 0;
+  struct Opened {
+    PollGate& Gate;
+    ~Opened() { Gate.Close(); }
+  } opened{gate_};
+  gate_.Open(poll);
+  WindowFiller filler(run_->Params, plan, *buffers_);
 
   // Tokens leave the pipeline in order, so the slot of window n is free
   // again once window n + slots has been read.
@@ -298,7 +200,9 @@ void FastSeriesEngine::Analyse(const WindowPlan& plan,
   const auto read_stage = [&](tbb::flow_control& control) -> Slot* {
     const Stage stage;
     Slot& slot = slots_[static_cast<std::size_t>(read) % slots_.size()];
-    if (!ReadSlot(filler, next_sample, slot, read + 1)) {
+    // Sized as first used, so that a short series needs one slot only.
+    if (slot.Values.empty()) SizeSlot(*run_, slot);
+    if (!ReadSlot(*run_, filler, *buffers_, next_sample, slot, read + 1)) {
       control.stop();
       return nullptr;
     }
@@ -307,12 +211,12 @@ void FastSeriesEngine::Analyse(const WindowPlan& plan,
   };
   const auto analyse_stage = [&](Slot* slot) {
     const Stage stage;
-    AnalyseSlot(*slot, with_spectrum);
+    AnalyseInSlot(*slot, with_spectrum);
     return slot;
   };
   const auto hand_out_stage = [&](Slot* slot) {
     const Stage stage;
-    hand_out(*slot);
+    emit(OutcomeOf(*run_, plan, *slot, with_spectrum));
   };
   const tbb::filter<void, void> stages =
       tbb::make_filter<void, Slot*>(tbb::filter_mode::serial_in_order,
@@ -322,7 +226,7 @@ void FastSeriesEngine::Analyse(const WindowPlan& plan,
       tbb::make_filter<Slot*, void>(tbb::filter_mode::serial_in_order,
                                     hand_out_stage);
   // Everything above is handed to the stages; what they leave (the
-  // workspaces, the slots) is the caller's again once the pipeline has
+  // kernels, the slots) is the caller's again once the pipeline has
   // ended, normally or by an exception.
   const Stage caller;
   arena_->execute([&] { tbb::parallel_pipeline(slots_.size(), stages); });
@@ -330,10 +234,20 @@ void FastSeriesEngine::Analyse(const WindowPlan& plan,
 
 }  // namespace
 
+std::unique_ptr<SeriesEngine> MakePipelinedEngine(
+    std::shared_ptr<const RunConstants> run, KernelKind kernel, int threads) {
+  return std::make_unique<PipelinedEngine>(std::move(run), kernel, threads);
+}
+
 std::unique_ptr<SeriesEngine> MakeFastEngine(
     std::shared_ptr<const RunConstants> run, int threads) {
-  return std::make_unique<FastSeriesEngine>(std::move(run),
-                                            std::max(threads, 1));
+  const KernelKind kernel = VectorKernelsTake(*run)
+                                ? KernelKind::kVector
+                                : KernelKind::kStraightforward;
+  return MakeScheduledEngine(
+      std::move(run),
+      {kernel, threads > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial,
+       threads});
 }
 
 }  // namespace analysis

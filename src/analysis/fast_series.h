@@ -1,8 +1,8 @@
-// The fast engine's series loop: windows are read and prepared in order on
-// one thread at a time, analysed by fast_window on several threads, and
+// The pipelined scheduler: windows are read and prepared in order on one
+// thread at a time, analysed by a window kernel on several threads, and
 // handed out in window order, so the output is the same bytes on any number
 // of threads. At most two windows per thread are in flight, so memory stays
-// bounded by the window, not the series. Its straightforward counterpart is
+// bounded by the window, not the series. Its serial counterpart is
 // reference_series.h.
 #pragma once
 
@@ -12,9 +12,16 @@
 
 namespace analysis {
 
-// `run` is shared read-only; `threads` >= 1 (with 1 every window is
-// analysed on the calling thread). Throws std::bad_alloc when storage
-// cannot be obtained.
+// `run` is shared read-only; `kernel` must take it; `threads` >= 2, at most
+// AvailableCores() (MakeScheduledEngine sees to both). Allocates its window
+// storage at the first Analyse. Throws std::bad_alloc when storage cannot
+// be obtained.
+std::unique_ptr<SeriesEngine> MakePipelinedEngine(
+    std::shared_ptr<const RunConstants> run, KernelKind kernel, int threads);
+
+// The fast engine: the vector kernel where it takes the run, else the
+// straightforward one; pipelined on `threads` (at most the cores there
+// are), serial when that leaves one.
 std::unique_ptr<SeriesEngine> MakeFastEngine(
     std::shared_ptr<const RunConstants> run, int threads);
 

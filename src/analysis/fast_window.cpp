@@ -304,6 +304,7 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
                                   : static_cast<std::int32_t>(scales);
     FillColumn(run, work, values, static_cast<std::size_t>(first), next - first,
                floors, work.Columns.data() + c * kMoments);
+    if (work.Tick) work.Tick(run.Params.Lrec);
   }
   if (!work.Fq.empty()) {
     for (std::size_t k = 0; k < scales; ++k) {
@@ -351,47 +352,6 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
   work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
                               min_r_squared, summary, &fits);
   return summary;
-}
-
-FastAnalyser::FastAnalyser(const RunConstants& run, bool keep_fq) : run_(&run) {
-  if (VectorKernelsTake(run)) {
-    vector_.emplace(run);
-    if (!keep_fq) vector_->Fq.clear();
-  } else {
-    plain_.emplace(run);
-    if (!keep_fq) plain_->Fq.clear();
-  }
-}
-
-SpectrumSummary FastAnalyser::Analyse(std::span<const double> values) {
-  if (vector_) return AnalyseWindowFast(*run_, *vector_, values);
-  return AnalyseWindow(*run_, *plain_, values);
-}
-
-const WindowQuality& FastAnalyser::Quality() const {
-  return vector_ ? vector_->Quality : plain_->Quality;
-}
-
-void FastAnalyser::CopySpectrum(WindowSpectrum& out) const {
-  const auto copy = [](const auto& from, std::vector<double>& to) {
-    to.assign(from.begin(), from.end());
-  };
-  if (vector_) {
-    copy(vector_->HurstQ, out.HurstQ);
-    copy(vector_->TauQ, out.TauQ);
-    copy(vector_->AlfaGrid, out.AlfaGrid);
-    copy(vector_->FAlfaGrid, out.FAlfaGrid);
-  } else {
-    copy(plain_->HurstQ, out.HurstQ);
-    copy(plain_->TauQ, out.TauQ);
-    copy(plain_->AlfaGrid, out.AlfaGrid);
-    copy(plain_->FAlfaGrid, out.FAlfaGrid);
-  }
-}
-
-std::span<const double> FastAnalyser::Fq() const {
-  return vector_ ? std::span<const double>(vector_->Fq)
-                 : std::span<const double>(plain_->Fq);
 }
 
 }  // namespace analysis

@@ -10,15 +10,13 @@
 // The vector kernels take every run on the described moment grid with
 // segments from the start and the grid abscissa: range or rms, any scales,
 // fit range and range floor, the profile and F_q(s). Any other grid of
-// orders, segments from both ends or the log s abscissa go through the
-// plain path: the straightforward
-// engine's operations, still spread over the fast engine's threads.
-// FastAnalyser chooses.
+// orders, segments from both ends or the log s abscissa take the
+// straightforward kernel (window_kernel.h), on whichever scheduler the run
+// has.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
@@ -67,6 +65,7 @@ class FastWorkspace {
   WindowMagnitude Magnitude;
   SegmentCounts Counts;
   WindowQuality Quality;
+  ScaleTick Tick;  // when not empty, called after every column
 };
 
 // Whether the vector kernels take this run (see above).
@@ -80,28 +79,5 @@ bool VectorKernelsTake(const RunConstants& run);
 // vector kernels take.
 SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
                                   std::span<const double> values);
-
-// One thread's window analysis in the fast engine: the vector kernels when
-// they take the run, else the plain path. The same values as AnalyseWindow
-// either way. Not for sharing: give each thread its own.
-class FastAnalyser {
- public:
-  // keep_fq false drops F_q(s) even when the run keeps it (surrogates).
-  // Throws std::bad_alloc when storage cannot be obtained.
-  FastAnalyser(const RunConstants& run, bool keep_fq);
-
-  SpectrumSummary Analyse(std::span<const double> values);
-
-  // Of the window analysed last.
-  const WindowQuality& Quality() const;
-  void CopySpectrum(WindowSpectrum& out) const;
-  // F_q(s), scale-major; empty unless kept.
-  std::span<const double> Fq() const;
-
- private:
-  const RunConstants* run_;
-  std::optional<FastWorkspace> vector_;
-  std::optional<Workspace> plain_;
-};
 
 }  // namespace analysis

@@ -11,8 +11,7 @@ namespace analysis {
 
 WindowBuffers::WindowBuffers(std::int32_t lrec)
     : WindowBuf(detail::TableSize(1, lrec)),
-      CarryBuf(detail::TableSize(1, std::int64_t{lrec} - 1)),
-      AnalysisBuf(detail::TableSize(1, lrec)) {
+      CarryBuf(detail::TableSize(1, std::int64_t{lrec} - 1)) {
   assert(lrec >= 2);
 }
 

@@ -18,14 +18,14 @@ namespace analysis {
 // Hands out the samples of one series in order, then std::nullopt.
 using SampleSource = std::function<std::optional<double>()>;
 
-// WindowBuf, CarryBuf and AnalysisBuf of one series at a time. Sized once
-// per run from Lrec; not for sharing between threads.
+// WindowBuf and CarryBuf of one series at a time (the prepared values go
+// to the scheduler's windows in flight). Sized once per run from Lrec; not
+// for sharing between threads.
 struct WindowBuffers {
   // Throws std::bad_alloc when storage cannot be obtained.
   explicit WindowBuffers(std::int32_t lrec);
-  std::vector<double> WindowBuf;    // Lrec raw samples
-  std::vector<double> CarryBuf;     // Lrec - 1: overlap for the next window
-  std::vector<double> AnalysisBuf;  // Lrec prepared values
+  std::vector<double> WindowBuf;  // Lrec raw samples
+  std::vector<double> CarryBuf;   // Lrec - 1: overlap for the next window
 };
 
 // The values the analysis reads, from the Lrec raw samples of a window:

@@ -1,107 +1,82 @@
 #include "analysis/reference_series.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
-#include <vector>
 
-#include "analysis/reference_window.h"
-#include "analysis/table_size.h"
 #include "analysis/window_null.h"
+#include "analysis/window_slot.h"
 
 namespace analysis {
 namespace {
 
-// The surrogates of one window at a time, one after another.
-struct SurrogateStage {
-  explicit SurrogateStage(const RunConstants& run)
-      : Factory(run.Params),
-        Work(run),
-        Source(SurrogateSourceSize(run.Params)),
-        Widths(detail::TableSize(1, run.Params.Surrogates.Count)),
-        AlfaSz(Widths.size()),
-        Scratch(Widths.size()) {
-    Work.Fq.clear();  // the surrogates' F_q(s) is never handed out
-  }
-
-  SurrogateFactory Factory;
-  Workspace Work;
-  std::vector<double> Source;
-  std::vector<double> Widths;
-  std::vector<double> AlfaSz;
-  std::vector<double> Scratch;
-};
-
-class ReferenceSeriesEngine final : public SeriesEngine {
+class SerialEngine final : public SeriesEngine {
  public:
-  explicit ReferenceSeriesEngine(std::shared_ptr<const RunConstants> run)
-      : run_(std::move(run)), buffers_(run_->Params.Lrec), work_(*run_) {
-    if (run_->Params.Surrogates.Count > 0) surrogates_.emplace(*run_);
-  }
+  SerialEngine(std::shared_ptr<const RunConstants> run, KernelKind kernel)
+      : run_(std::move(run)), kind_(kernel) {}
 
   const RunConstants& Run() const override { return *run_; }
-  int Threads() const override { return 1; }
+  EngineChoice Choice() const override {
+    return {kind_, SchedulerKind::kSerial, 1};
+  }
   int MostWindowsAtOnce() const override { return 1; }
 
+  using SeriesEngine::Analyse;
   void Analyse(const WindowPlan& plan, const SampleSource& next_sample,
-               const WindowSink& emit, bool with_spectrum) override {
-    WindowFiller filler(run_->Params, plan, buffers_);
-    std::int64_t window_count = 0;
-    while (filler.Next(next_sample, buffers_.AnalysisBuf)) {
-      const SpectrumSummary summary =
-          AnalyseWindow(*run_, work_, buffers_.AnalysisBuf);
-      window_count += 1;
-      WindowOutcome outcome;
-      outcome.Number = window_count;
-      outcome.Result =
-          MakeWindowResult(run_->Params.Lrec, plan, window_count, summary);
-      outcome.Quality = work_.Quality;
-      if (with_spectrum) {
-        spectrum_ = WindowSpectrum{work_.HurstQ, work_.TauQ, work_.AlfaGrid,
-                                   work_.FAlfaGrid};
-        outcome.Spectrum = &spectrum_;
-      }
-      if (!work_.Fq.empty()) outcome.Fq = &work_.Fq;
+               const WindowSink& emit, bool with_spectrum,
+               const EnginePoll& poll) override {
+    if (!buffers_) buffers_.emplace(run_->Params.Lrec);
+    if (slot_.Values.empty()) SizeSlot(*run_, slot_);
+    struct Opened {
+      PollGate& Gate;
+      ~Opened() { Gate.Close(); }
+    } opened{gate_};
+    gate_.Open(poll);
+    WindowFiller filler(run_->Params, plan, *buffers_);
+    std::int64_t read = 0;
+    while (ReadSlot(*run_, filler, *buffers_, next_sample, slot_, read + 1)) {
+      ++read;
+      if (!kernel_) MakeKernels();
+      AnalyseSlot(*kernel_, slot_, with_spectrum);
       if (surrogates_) {
-        null_ = NullOf(window_count, summary);
-        outcome.Null = &null_;
+        AnalyseSurrogates(*surrogates_, slot_.Source, slot_.FirstSample,
+                          slot_.Number, 0, slot_.Widths.size(), slot_.Widths,
+                          slot_.AlfaSz);
+        slot_.Null = NullLevels(slot_.Summary, slot_.Widths, slot_.AlfaSz,
+                                slot_.Scratch);
       }
-      emit(outcome);
+      emit(OutcomeOf(*run_, plan, slot_, with_spectrum));
     }
   }
 
  private:
-  // The surrogates of the window just read (its raw samples are still in
-  // WindowBuf), analysed in index order.
-  WindowNull NullOf(std::int64_t window_number,
-                    const SpectrumSummary& observed) {
-    SurrogateStage& stage = *surrogates_;
-    SurrogateSource(run_->Params, buffers_.WindowBuf, stage.Source);
-    for (std::size_t i = 0; i < stage.Widths.size(); ++i) {
-      const std::span<const double> prepared =
-          stage.Factory.Make(stage.Source, buffers_.WindowBuf[0], window_number,
-                             static_cast<std::int32_t>(i));
-      const SpectrumSummary s = AnalyseWindow(*run_, stage.Work, prepared);
-      stage.Widths[i] = s.AlfaWidth;
-      stage.AlfaSz[i] = s.AlfaSz;
+  // At the first window: a series that gives none never needs them.
+  void MakeKernels() {
+    if (run_->Params.Surrogates.Count > 0) {
+      surrogates_.emplace(kind_, *run_, gate_.Tick());
     }
-    return NullLevels(observed, stage.Widths, stage.AlfaSz, stage.Scratch);
+    kernel_ = MakeKernel(kind_, *run_, true, gate_.Tick());
   }
 
   std::shared_ptr<const RunConstants> run_;
-  WindowBuffers buffers_;
-  Workspace work_;
-  WindowSpectrum spectrum_;
-  std::optional<SurrogateStage> surrogates_;
-  WindowNull null_;
+  KernelKind kind_;
+  PollGate gate_;
+  std::optional<WindowBuffers> buffers_;
+  Slot slot_;
+  std::unique_ptr<WindowKernel> kernel_;
+  std::optional<SurrogateWorker> surrogates_;
 };
 
 }  // namespace
 
+std::unique_ptr<SeriesEngine> MakeSerialEngine(
+    std::shared_ptr<const RunConstants> run, KernelKind kernel) {
+  return std::make_unique<SerialEngine>(std::move(run), kernel);
+}
+
 std::unique_ptr<SeriesEngine> MakeReferenceEngine(
     std::shared_ptr<const RunConstants> run) {
-  return std::make_unique<ReferenceSeriesEngine>(std::move(run));
+  return MakeSerialEngine(std::move(run), KernelKind::kStraightforward);
 }
 
 }  // namespace analysis

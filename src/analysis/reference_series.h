@@ -1,6 +1,6 @@
-// The straightforward engine's series loop: one window at a time on the
-// calling thread, analysed by reference_window. Its fast counterpart is
-// fast_series.h.
+// The serial scheduler: one window at a time on the calling thread, its
+// surrogates one after another in index order, with either window kernel.
+// Its pipelined counterpart is fast_series.h.
 #pragma once
 
 #include <memory>
@@ -9,8 +9,13 @@
 
 namespace analysis {
 
-// `run` is shared read-only. Throws std::bad_alloc when storage cannot be
-// obtained.
+// `run` is shared read-only; `kernel` must take it. Allocates its window
+// storage at the first Analyse. Throws std::bad_alloc when storage cannot
+// be obtained.
+std::unique_ptr<SeriesEngine> MakeSerialEngine(
+    std::shared_ptr<const RunConstants> run, KernelKind kernel);
+
+// The straightforward engine: the straightforward kernel, serial.
 std::unique_ptr<SeriesEngine> MakeReferenceEngine(
     std::shared_ptr<const RunConstants> run);
 

@@ -113,6 +113,7 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
       column[j] =
           detail::MomentMean(column[j], run.QGrid[j], counted, segment_count);
     }
+    if (work.Tick) work.Tick(lrec);
   }
   if (!work.Fq.empty()) {
     std::copy(work.FluctTable.begin(), work.FluctTable.end(), work.Fq.begin());

@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -34,6 +35,11 @@
 #include "analysis/window_quality.h"
 
 namespace analysis {
+
+// Called between the scales of a window with the number of values the
+// scale went through, so that a scheduler can look up from a long window;
+// it may throw, which ends the window.
+using ScaleTick = std::function<void(std::int64_t values)>;
 
 // Working storage of one analysis: FluctTable, the spectrum tables and the
 // segment buffers. Sized once from the run constants; analysing a window
@@ -65,6 +71,7 @@ class Workspace {
   SegmentCounts Counts;
   bool EmptyFittedScale = false;  // a fitted scale without counted segments
   WindowQuality Quality;          // left by SummariseSpectrum
+  ScaleTick Tick;                 // when not empty, called after every scale
 };
 
 // Fills work.FluctTable (and work.Fq when asked for) from `values` (Lrec

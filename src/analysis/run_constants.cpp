@@ -173,44 +173,6 @@ std::shared_ptr<const RunConstants> MakeRunConstants(
   return run;
 }
 
-std::int64_t RunStorageBytes(const TableParams& params, int threads) {
-  // Doubles, in long double so that absurd answers cannot overflow.
-  const MethodOptions& method = params.Method;
-  const long double lrec = params.Lrec;
-  const long double max_scale =
-      method.MaxScale > 0 ? method.MaxScale : params.Lrec / 5;
-  const long double t = threads < 1 ? 1 : threads;
-  const long double slots = 2.0L * t;
-  const long double terms = params.TrendOrder + 1;
-  const long double orders =
-      method.QList.empty() ? (method.QCount < 1 ? 1 : method.QCount)
-                           : static_cast<long double>(method.QList.size());
-  const long double scales = method.ScaleCount < 2 ? 2 : method.ScaleCount;
-  const long double table = orders * scales;
-  const long double surrogates =
-      params.Surrogates.Count > 0 ? params.Surrogates.Count : 0;
-  // One window's analysis: its table, segments side by side, ranges, the
-  // basis scratch, and the per-order and per-scale arrays.
-  const long double workspace = table + 9.0L * max_scale + lrec +
-                                terms * max_scale + 8.0L * orders +
-                                4.0L * scales + 2.0L * kAlfaCount;
-  // One window in flight: its values (and raw samples for the surrogates),
-  // spectrum, F_q(s) and surrogate summaries.
-  const long double slot = 2.0L * lrec + 2.0L * orders + 2.0L * kAlfaCount +
-                           (method.KeepFq ? table : 0.0L) + 2.0L * surrogates;
-  // Per thread for the surrogates: a maker (IAAFT's buffers and plans), the
-  // source, surrogate and prepared values, and a workspace of its own.
-  const long double surrogate_thread =
-      surrogates > 0 ? 20.0L * lrec + workspace : 0.0L;
-  const long double doubles =
-      3.0L * lrec + 4.0L * scales + 5.0L * orders +  // window, shared tables
-      slots * slot + t * (workspace + surrogate_thread) +
-      static_cast<long double>(kSharedBasisBudget) / sizeof(double);
-  const long double bytes = doubles * sizeof(double);
-  constexpr auto kMax = static_cast<long double>(INT64_MAX);
-  return bytes >= kMax ? INT64_MAX : static_cast<std::int64_t>(bytes);
-}
-
 const numerics::OrthonormalPolynomialBasis& DetrendBasisFor(
     const RunConstants& run, std::size_t scale,
     numerics::OrthonormalPolynomialBasis& scratch) {

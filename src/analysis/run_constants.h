@@ -61,11 +61,9 @@ const numerics::OrthonormalPolynomialBasis& DetrendBasisFor(
     const RunConstants& run, std::size_t scale,
     numerics::OrthonormalPolynomialBasis& scratch);
 
-// An upper bound of the bytes a run with these settled answers and options
-// needs: the window buffers, `threads` workspaces with two windows each in
-// flight (with their spectra, F_q(s) and surrogate widths), the surrogate
-// makers and workspaces of every thread, and the shared tables. Saturates
-// instead of overflowing.
+// An upper bound of the bytes the fast engine on `threads` threads needs for
+// a run with these settled answers and options: EngineStorageBytes
+// (engine.h) of its kernel and scheduler. Saturates instead of overflowing.
 std::int64_t RunStorageBytes(const TableParams& params, int threads);
 
 // The moment orders of `method`: QList when it is not empty, else

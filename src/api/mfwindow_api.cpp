@@ -130,7 +130,12 @@ analysis::TableParams ToTables(const Settings& s) {
   return tables;
 }
 
-void DescribeRun(const analysis::RunConstants& run, SeriesResult& result) {
+void DescribeRun(const analysis::SeriesEngine& engine, SeriesResult& result) {
+  const analysis::RunConstants& run = engine.Run();
+  const analysis::EngineChoice choice = engine.Choice();
+  result.Kernel = analysis::KernelName(choice.Kernel);
+  result.Scheduler = analysis::SchedulerName(choice.Scheduler);
+  result.Threads = choice.Threads;
   result.QGrid = run.QGrid;
   result.ScaleLen = run.ScaleLen;
   result.LogScale = run.LogScale;
@@ -268,7 +273,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   State& s = *state_;
   SeriesResult result;
   result.Used = s.used;
-  DescribeRun(s.engine->Run(), result);
+  DescribeRun(*s.engine, result);
 
   // The gaps first, so that an error comes before any work.
   std::size_t bad_count = 0;
@@ -300,10 +305,15 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   // goes back.
   std::mutex progress_mutex;
   std::atomic<std::int64_t> windows_done{0};
+  // Once asked to stop, every later report stops too: the windows still in
+  // flight on other threads end at their next check.
+  bool stopped = false;
   const auto report = [&] {
     if (!progress) return;
     const std::lock_guard<std::mutex> lock(progress_mutex);
-    if (!progress(windows_done.load(), static_cast<std::int64_t>(windows))) {
+    if (stopped ||
+        !progress(windows_done.load(), static_cast<std::int64_t>(windows))) {
+      stopped = true;
       throw Stopped();
     }
   };
@@ -322,8 +332,11 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     ++windows_done;
     report();
   };
-  s.engine->Analyse(analysis::PlanOf(s.params), next_sample, keep,
-                    s.used.Spectrum);
+  // A series that gives no window never needs the window's storage.
+  if (windows > 0) {
+    s.engine->Analyse(analysis::PlanOf(s.params), next_sample, keep,
+                      s.used.Spectrum, report);
+  }
 
   if (std::optional<std::string> short_window =
           series::ShortWindowWarning(s.used.Lrec)) {

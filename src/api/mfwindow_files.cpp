@@ -63,7 +63,7 @@ FileResult AnalyseFile(const std::filesystem::path& file,
 
   FileResult out;
   out.Result.Used = used;
-  DescribeRun(engine->Run(), out.Result);
+  DescribeRun(*engine, out.Result);
   pipeline.WindowDone = [&out](const analysis::WindowOutcome& outcome) {
     KeepWindow(outcome, out.Result);
   };

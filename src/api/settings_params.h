@@ -2,6 +2,7 @@
 // ends built on the library (not part of the public header).
 #pragma once
 
+#include "analysis/engine.h"
 #include "analysis/params.h"
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
@@ -20,8 +21,9 @@ analysis::TableParams ToTables(const Settings& settings);
 // The policy for bad samples as the series reader takes it.
 series::BadSamplePolicy InputPolicy(BadSamplePolicy policy);
 
-// The grids of a run as the library hands them out.
-void DescribeRun(const analysis::RunConstants& run, SeriesResult& result);
+// The grids of an engine's run and what runs it (kernel, scheduler,
+// threads), as the library hands them out.
+void DescribeRun(const analysis::SeriesEngine& engine, SeriesResult& result);
 
 // An analysed window as the library hands it out: its row with its quality
 // and null levels, and its spectrum and F_q(s) when the engine gave them.

@@ -101,6 +101,13 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
       mfwindow::ToTables(settled),
       analysis::EngineRequest{analysis::EngineKind::kFast, settled.Threads});
+  if (options.Verbose) {
+    const analysis::EngineChoice choice = engine->Choice();
+    io.Err << program << ": " << analysis::KernelName(choice.Kernel)
+           << " kernel, " << analysis::SchedulerName(choice.Scheduler)
+           << " scheduler, " << std::to_string(choice.Threads)
+           << (choice.Threads == 1 ? " thread\n" : " threads\n");
+  }
 
   std::vector<std::uint64_t> sizes;
   std::uint64_t total = 0;

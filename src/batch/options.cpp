@@ -357,6 +357,8 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
               {"auto", "comma", "semicolon", "tab", "whitespace"}))
           ->capture_default_str();
   app.add_flag("--quiet", o.Quiet, "no progress on standard error");
+  app.add_flag("--verbose", o.Verbose,
+               "also say which kernel and scheduler run, on standard error");
 
   try {
     app.parse(argc, argv);

@@ -55,7 +55,8 @@ struct BatchOptions {
   series::InputOptions Input = series::BatchInput();
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
-  bool Quiet = false;  // no progress
+  bool Quiet = false;    // no progress
+  bool Verbose = false;  // also the engine that runs, on standard error
   TypedSettings Typed{};
 };
 

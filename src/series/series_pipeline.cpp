@@ -190,7 +190,9 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     if (IsDegenerate(outcome.Result)) ++report.DegenerateWindows;
   };
   try {
-    engine.Analyse(plan, next_sample, write_window, pipeline.WithSpectrum);
+    // The engine looks for a stop request inside long windows too.
+    engine.Analyse(plan, next_sample, write_window, pipeline.WithSpectrum,
+                   ThrowIfInterrupted);
   } catch (const BadSeriesInput& bad) {
     // The windows before the bad record are no result of the series: the
     // files that hold them go, so that nothing looks complete that is not.

@@ -1,14 +1,18 @@
 // The seam between front ends and engines: both engines made by kind give
 // the same whole spectra, degenerate windows included; each engine runs on
-// its own threads; storage that cannot be had is refused up front.
+// its own threads and says what it runs; a poll reaches windows in flight;
+// storage that cannot be had is refused up front.
 #include "analysis/engine.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -134,6 +138,77 @@ TEST(Engines, EachRunsOnItsOwnThreadCount) {
   side.join();
   EXPECT_EQ(one->MostWindowsAtOnce(), 1);
   EXPECT_EQ(two->MostWindowsAtOnce(), 2);
+}
+
+// The engine says what it runs, and runs what it says: the vector kernel
+// only on the described grid, pipelined only on two threads, never more
+// threads than cores (a request of INT_MAX once stalled for minutes while
+// the count was lowered one at a time).
+TEST(MakeEngine, ReportsTheKernelSchedulerAndThreadsItRuns) {
+  using analysis::KernelKind;
+  using analysis::SchedulerKind;
+  const int cores = analysis::AvailableCores();
+  const SchedulerKind many =
+      cores > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial;
+  struct Case {
+    EngineKind kind;
+    int threads;
+    bool listed_q;
+    KernelKind kernel;
+    SchedulerKind scheduler;
+    int used;
+  };
+  // clang-format off
+  const Case cases[] = {
+    {EngineKind::kFast,      1,       false, KernelKind::kVector,          SchedulerKind::kSerial, 1},
+    {EngineKind::kFast,      2,       true,  KernelKind::kStraightforward, many,                   std::min(2, cores)},
+    {EngineKind::kFast,      INT_MAX, false, KernelKind::kVector,          many,                   cores},
+    {EngineKind::kReference, 4,       false, KernelKind::kStraightforward, SchedulerKind::kSerial, 1},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.threads);
+    analysis::TableParams tables =
+        analysis::TablesOf(analysis_test::MakeParams(512, 20, 2));
+    if (c.listed_q) tables.Method.QList = {-2.0, -1.0, 0.0, 1.0, 2.0};
+    const analysis::EngineChoice got =
+        analysis::MakeEngine(tables, {c.kind, c.threads})->Choice();
+    EXPECT_EQ(got.Kernel, c.kernel);
+    EXPECT_EQ(got.Scheduler, c.scheduler);
+    EXPECT_EQ(got.Threads, c.used);
+  }
+}
+
+// Regression: a stop request waited for the windows in flight (4-8 s with a
+// window of 2^22, 6.5 s with 299 surrogates). The poll reaches a window's
+// surrogates before the window is handed out, its exception ends them, and
+// the engine then analyses the next series in full.
+TEST(SeriesEngine, PollReachesTheWindowsInFlight) {
+  analysis::TableParams tables =
+      analysis::TablesOf(analysis_test::MakeParams(1 << 14, 20, 2));
+  tables.Surrogates.Count = 30;
+  tables.Surrogates.Kind = analysis::SurrogateKind::kShuffle;
+  const std::vector<double> series = analysis_test::RandomWalk(1 << 14, 4);
+  const analysis::WindowPlan plan{1 << 14, 0.0, 1.0};
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    const std::unique_ptr<analysis::SeriesEngine> engine =
+        analysis::MakeEngine(tables, {EngineKind::kFast, threads});
+    int emitted = 0;
+    int polls = 0;
+    const auto count = [&](const WindowOutcome&) { ++emitted; };
+    EXPECT_THROW(
+        engine->Analyse(plan, analysis_test::SampleSource(series), count, false,
+                        [&] {
+                          ++polls;
+                          throw std::runtime_error("stop");
+                        }),
+        std::runtime_error);
+    EXPECT_EQ(polls, 1);
+    EXPECT_EQ(emitted, 0);
+    engine->Analyse(plan, analysis_test::SampleSource(series), count, false);
+    EXPECT_EQ(emitted, 1);
+  }
 }
 
 // A window no machine could hold is refused by the storage check itself,

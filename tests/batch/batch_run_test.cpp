@@ -138,6 +138,24 @@ TEST(RunBatch, SeriesShorterThanTheWindowGivesAnEmptyResult) {
   EXPECT_EQ(ReadFile(dir / "F(Alfa)" / "F(Alfa)_short.txt.dat"), "");
 }
 
+// --verbose says what runs a listed q grid: the vector kernel takes only
+// the described one.
+TEST(RunBatch, VerboseNamesTheKernelAndScheduler) {
+  const fs::path dir = ScratchDir();
+  WriteFile(dir / "short.txt", "1\n2\n3\n");
+  BatchOptions options = Options({"short.txt"});
+  options.Verbose = true;
+  options.Given.Threads = 1;
+  EXPECT_NE(
+      RunIn(options, dir)
+          .Err.find(
+              "mfwindow-batch: vector kernel, serial scheduler, 1 thread\n"),
+      std::string::npos);
+  options.Given.QList = {-2.0, 0.0, 2.0};
+  EXPECT_NE(RunIn(options, dir).Err.find("straightforward kernel, serial"),
+            std::string::npos);
+}
+
 std::vector<std::string> Records(const std::string& text) {
   std::vector<std::string> records;
   std::size_t start = 0;

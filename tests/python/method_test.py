@@ -6,6 +6,7 @@ the batch files back, and the null band of plot.summary."""
 
 import csv
 import os
+import time
 
 import numpy as np
 import pytest
@@ -168,6 +169,22 @@ def test_settled_settings_hold_the_method(values):
                                 "2 phase surrogates, seed 5")
     default = mfwindow.analyse(values, **BASE).settings
     assert default.max_scale == 40 and default.method_caption() == ""
+
+
+# What runs a listed q grid is said, not guessed: the vector kernel takes
+# only the described grid, one thread runs serially, and a thread count far
+# beyond the cores (2**31 - 1 once stalled two minutes) runs on the cores.
+@pytest.mark.parametrize("keywords, kernel, scheduler", [
+    (dict(threads=1), "vector", "serial"),
+    (dict(threads=1, q=[-2, 0, 2]), "straightforward", "serial"),
+    (dict(threads=2**31 - 1), "vector",
+     "pipelined" if len(os.sched_getaffinity(0)) > 1 else "serial"),
+])
+def test_settings_say_what_ran(values, keywords, kernel, scheduler):
+    start = time.monotonic()
+    s = mfwindow.analyse(values, **dict(BASE, **keywords)).settings
+    assert time.monotonic() - start < 1.0
+    assert (s.kernel, s.scheduler) == (kernel, scheduler)
 
 
 class TestSurrogates:

@@ -1,0 +1,88 @@
+// The window kernels: one thread's analysis of prepared windows, behind one
+// interface, so that a scheduler (engine.h) runs either without knowing
+// which.
+//   kStraightforward  AnalyseWindow (reference_window.h): every operation in
+//                     the order written; takes every run.
+//   kVector           AnalyseWindowFast (fast_window.h): each distinct
+//                     segment length once, vector lanes; takes only runs on
+//                     the described moment grid (VectorKernelsTake).
+// Both give the same doubles, bit for bit. Each states the storage it
+// allocates (KernelDoubles), from which the engine's storage check is
+// summed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+#include "analysis/params.h"
+#include "analysis/reference_window.h"
+#include "analysis/results.h"
+#include "analysis/run_constants.h"
+#include "analysis/window_null.h"
+
+namespace analysis {
+
+enum class KernelKind { kStraightforward, kVector };
+
+// "straightforward", "vector".
+const char* KernelName(KernelKind kind);
+
+// Whether a kernel of `kind` takes a run with these settled answers.
+bool KernelTakes(KernelKind kind, const TableParams& params);
+
+// An upper bound of the bytes one kernel of `kind` allocates for a run with
+// `params`, with F_q(s) when `keep_fq` and the run keeps it (in doubles,
+// as a long double so that absurd answers cannot overflow).
+long double KernelDoubles(KernelKind kind, const TableParams& params,
+                          bool keep_fq);
+
+// One thread's analysis of one window at a time. Not for sharing: give each
+// thread its own.
+class WindowKernel {
+ public:
+  virtual ~WindowKernel() = default;
+
+  // The summary of one window of Lrec prepared values, AnalyseWindow's.
+  virtual SpectrumSummary Analyse(std::span<const double> values) = 0;
+
+  // Of the window analysed last.
+  virtual const WindowQuality& Quality() const = 0;
+  virtual void CopySpectrum(WindowSpectrum& out) const = 0;
+  // F_q(s), scale-major; empty unless kept.
+  virtual std::span<const double> Fq() const = 0;
+};
+
+// A kernel of `kind` (which must take the run) for `run`, which must
+// outlive it; keep_fq false drops F_q(s) even when the run keeps it
+// (surrogates). `tick`, when not empty, is called between scales. Throws
+// std::bad_alloc when storage cannot be obtained.
+std::unique_ptr<WindowKernel> MakeKernel(KernelKind kind,
+                                         const RunConstants& run, bool keep_fq,
+                                         ScaleTick tick = {});
+
+// What one thread needs to analyse surrogates: a factory and a kernel of
+// its own, whose F_q(s) is never handed out. Not for sharing.
+struct SurrogateWorker {
+  // Throws std::bad_alloc when storage cannot be obtained.
+  SurrogateWorker(KernelKind kind, const RunConstants& run, ScaleTick tick);
+  SurrogateFactory Factory;
+  std::unique_ptr<WindowKernel> Kernel;
+};
+
+// An upper bound of a SurrogateWorker's bytes, in doubles.
+long double SurrogateWorkerDoubles(KernelKind kind, const TableParams& params);
+
+// The surrogates [first, last) of window `window_number` (from 1), whose
+// surrogated sequence is `source` and first raw sample `first_sample`: each
+// made and analysed in index order, its width and AlfaSz stored at its
+// index. The one surrogate loop of every scheduler; each surrogate depends
+// on its window and index alone, so how the indices are split over threads
+// never matters.
+void AnalyseSurrogates(SurrogateWorker& worker, std::span<const double> source,
+                       double first_sample, std::int64_t window_number,
+                       std::size_t first, std::size_t last,
+                       std::span<double> widths, std::span<double> alfa_sz);
+
+}  // namespace analysis
