@@ -204,10 +204,13 @@ def test_unknown_or_bad_method_keywords_are_refused_before_any_task():
 
 
 class Bomb:
-    """Ends the worker process that unpickles it, as a crash would."""
+    """Ends the worker process that unpickles it, as a crash would. The
+    process that made it gets None back instead: newer Dask copies or
+    tokenizes a task's arguments in the client too."""
 
     def __reduce__(self):
-        return (os._exit, (3,))
+        return (eval, ("__import__('os')._exit(3) if __import__('os')"
+                       ".getpid() != %d else None" % os.getpid(),))
 
 
 def test_every_series_comes_back_when_both_workers_die():
