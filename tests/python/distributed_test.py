@@ -203,23 +203,14 @@ def test_unknown_or_bad_method_keywords_are_refused_before_any_task():
         mfwindow.distributed.analyse_files(["a", "a"], window=256)
 
 
-class Bomb:
-    """Ends the worker process that unpickles it, as a crash would. The
-    process that made it gets None back instead: newer Dask copies or
-    tokenizes a task's arguments in the client too."""
-
-    def __reduce__(self):
-        return (eval, ("__import__('os')._exit(3) if __import__('os')"
-                       ".getpid() != %d else None" % os.getpid(),))
-
-
 def test_every_series_comes_back_when_both_workers_die():
     # A worker that died too often once lost every row, finished ones too;
     # one 2-D array once ended the whole call.
     import dask
     from dask.distributed import Client, LocalCluster
     arrays = {"w%d" % i: support.walk(3000, seed=i) for i in range(6)}
-    arrays.update(boom1=Bomb(), boom2=Bomb(), flat=np.zeros((3, 900)))
+    arrays.update(boom1=support.Bomb(), boom2=support.Bomb(),
+                  flat=np.zeros((3, 900)))
     with dask.config.set({"distributed.scheduler.allowed-failures": 1}):
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                           dashboard_address=":0") as local, \
