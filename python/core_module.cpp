@@ -22,8 +22,10 @@
 #include <variant>
 #include <vector>
 
+#include "api/settings_params.h"
 #include "api/settings_table.h"
 #include "mfwindow/mfwindow.h"
+#include "series/series_input.h"
 
 namespace py = pybind11;
 
@@ -147,6 +149,28 @@ auto Settled(F&& call) {
     return call();
   } catch (const mfwindow::SettingError& e) {
     RaiseSettingError(RowNamed(e.Which()), e.what());
+  }
+}
+
+// How the library reads `samples` under the settings' non-finite-sample
+// policy, before anything is analysed: (samples analysed, samples dropped,
+// index of the first non-finite sample where the series ends or the first
+// dropped, -1 when there is none). Under "error" the index of the first is
+// returned with no samples analysed, for the caller to name it.
+std::tuple<std::int64_t, std::int64_t, std::int64_t> ScanSamples(
+    const Samples& samples, const py::dict& given) {
+  const mfwindow::Settings settings = MakeSettings(given);
+  const std::span<const double> values(
+      samples.data(), static_cast<std::size_t>(samples.size()));
+  try {
+    const series::ArraySampleReader reader(
+        values, "sample", mfwindow::InputPolicy(settings.OnBadSample));
+    const series::InputSummary& summary = reader.Summary();
+    const auto& first =
+        summary.FirstSkipped ? summary.FirstSkipped : summary.EndedAt;
+    return {reader.Length(), summary.Skipped, first ? first->Index : -1};
+  } catch (const series::BadSeriesInput& bad) {
+    return {0, 0, bad.Index()};
   }
 }
 
@@ -403,6 +427,12 @@ PYBIND11_MODULE(_core, m) {
         "field, type, default, range, words, help).");
   m.def("settle", &Settle, py::arg("settings"),
         "Settled settings and the values settling changed.");
+  m.def("scan_samples", &ScanSamples, py::arg("samples"), py::arg("settings"),
+        "(analysed, dropped, first non-finite index or -1) of samples "
+        "under the settings' nan policy.");
+  m.def("window_count", &mfwindow::WindowCount, py::arg("samples"),
+        py::arg("window"), py::arg("shift"),
+        "The complete windows of a series of `samples` values.");
   m.def("analyse", &Analyse, py::arg("samples"), py::arg("settings"),
         py::arg("progress") = nullptr,
         "One series analysed with the GIL released; a dict of columns, "

@@ -286,6 +286,9 @@ struct SeriesResult {
   int Threads = 0;
   std::int64_t SamplesUsed = 0;     // the samples the windows were taken from
   std::int64_t SamplesSkipped = 0;  // non-finite samples dropped (kSkip)
+  // The index (from 0) of the first non-finite sample, where the series
+  // ended (kStop) or the first one dropped (kSkip); -1 when there is none.
+  std::int64_t FirstBadSample = -1;
   // Plain-text warnings about results that may mislead, in this order: an
   // Lrec below 256; the series ended early (kStop) or lost samples (kSkip);
   // no window at all; every window degenerate (0.5, 0.5, 0, 0.5, 1).
@@ -309,6 +312,25 @@ class Stopped : public std::runtime_error {
   Stopped() : std::runtime_error("analysis stopped on request") {}
 };
 
+// Thrown by Analyse under BadSamplePolicy::kError, before anything is
+// analysed: "sample 7000 (from 0) is NaN, not a finite number; ...".
+class BadSampleError : public std::invalid_argument {
+ public:
+  BadSampleError(std::int64_t index, double value);
+  std::int64_t Index() const noexcept { return index_; }  // from 0
+  double Value() const noexcept { return value_; }
+
+ private:
+  std::int64_t index_;
+  double value_;
+};
+
+// The complete windows of `samples` values: the first takes `window`
+// (Lrec) samples, each later one `shift` (WinShift) more; 0 when the
+// series is shorter than one window.
+std::int64_t WindowCount(std::int64_t samples, std::int32_t window,
+                         std::int32_t shift);
+
 // Settled settings with their tables built once, for analysing many series.
 // One Analyse call at a time per Analyser (each call uses Threads threads
 // itself); separate Analysers may run side by side.
@@ -328,7 +350,7 @@ class Analyser {
 
   // Analyses every complete window of `values`, taken as the samples of one
   // series in order, with non-finite samples handled as
-  // Settings::OnBadSample says (std::invalid_argument under kError).
+  // Settings::OnBadSample says (BadSampleError under kError).
   // `progress`, when given, is told how far it has come and may stop it
   // (Stopped is thrown then).
   SeriesResult Analyse(std::span<const double> values,

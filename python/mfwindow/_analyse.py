@@ -283,70 +283,45 @@ def _where(index: Tuple[int, ...],
     return "x[%d, %d] (channel %r)" % (index[0], index[1], channels[index[0]])
 
 
-def _apply_nan_policy(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
-                      nan: str) -> Tuple[np.ndarray, List[int]]:
-    """The samples each channel analyses under the policy for non-finite
-    samples, with each channel's count (channels may end at different
-    places under "stop"). "error" raises ValueError at the first one;
-    "stop" ends a channel at its first; "skip" drops them, so that later
-    samples move up (as mfwindow-batch --on-bad-sample skip does): channels
-    of a 2-D x must then lose the same positions, or their time axes would
-    differ."""
-    bad = ~np.isfinite(data)
-    rows = data.shape[0] if data.ndim == 2 else 1
-    lengths = [data.shape[-1]] * rows
-    if not bad.any():
-        return data, lengths
+def _scan_channels(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
+                   core: Dict[str, Any], nan: str) -> List[int]:
+    """The samples each channel analyses, as the library reads them under
+    the nan policy (channels may end at different places under "stop"),
+    with the library's error or warning named by channel. Under "skip" the
+    channels of a 2-D x must lose the same positions, or their time axes
+    would differ."""
+    rows = list(data) if data.ndim == 2 else [data]
+    scans = [_core.scan_samples(row, core) for row in rows]
+    bad = [(row, scan[2]) for row, scan in enumerate(scans) if scan[2] >= 0]
+    if not bad:
+        return [scan[0] for scan in scans]
+    first = bad[0] if data.ndim == 2 else (bad[0][1],)
+    where = "%s is %r" % (_where(first, channels), float(data[first]))
     if nan == "error":
-        _check_finite(data, channels)
-    first = np.unravel_index(int(np.argmax(bad)), data.shape)
+        raise ValueError("%s: samples must be finite numbers; the first "
+                         "non-finite sample is at index %d (counted from 0)"
+                         % (where, first[-1]))
     if nan == "stop":
-        bad2 = bad.reshape(rows, -1)
-        for row in range(rows):
-            hits = np.flatnonzero(bad2[row])
-            if hits.size:
-                lengths[row] = int(hits[0])
         warnings.warn(BadSampleWarning(
-            "%s is %r: the series ends there, after %d samples%s"
-            % (_where(first, channels), float(data[first]),
-               first[-1], "" if rows == 1 else
-               " (each channel ends at its first non-finite sample; "
-               "channels ended early have NaN for the windows they miss)")),
+            "%s: the series ends there, after %d samples%s" % (
+                where, first[-1], "" if len(rows) == 1 else
+                " (each channel ends at its first non-finite sample; "
+                "channels ended early have NaN for the windows they miss)")),
             stacklevel=3)
-        return data, lengths
-    # skip
-    columns = bad.reshape(rows, -1)
-    if rows > 1 and not (columns == columns[0]).all():
-        raise ValueError(
-            "nan='skip' drops non-finite samples, and the channels have "
-            "them at different places (the first is %s), so their time "
-            "axes would differ; analyse the channels one by one, or use "
-            "nan='stop'" % _where(first, channels))
-    keep = ~columns[0]
-    kept = data[..., keep]
+        return [scan[0] for scan in scans]
+    if len(rows) > 1:
+        gaps = ~np.isfinite(data)
+        if not (gaps == gaps[0]).all():
+            raise ValueError(
+                "nan='skip' drops non-finite samples, and the channels have "
+                "them at different places (the first is %s), so their time "
+                "axes would differ; analyse the channels one by one, or use "
+                "nan='stop'" % _where(first, channels))
     warnings.warn(BadSampleWarning(
-        "%d non-finite samples skipped (the first: %s is %r); later "
-        "samples moved up, so the time axis counts the %d samples kept"
-        % (int((~keep).sum()), _where(first, channels), float(data[first]),
-           int(keep.sum()))), stacklevel=3)
-    return np.ascontiguousarray(kept), [kept.shape[-1]] * rows
-
-
-def _check_finite(data: np.ndarray,
-                  channels: Optional[Tuple[Any, ...]]) -> None:
-    bad = ~np.isfinite(data)
-    if not bad.any():
-        return
-    first = np.unravel_index(int(np.argmax(bad)), data.shape)
-    value = data[first]
-    if channels is None:
-        where = "x[%d]" % first[0]
-    else:
-        label = channels[first[0]]
-        where = "x[%d, %d] (channel %r)" % (first[0], first[1], label)
-    raise ValueError("%s is %r: samples must be finite numbers; the first "
-                     "non-finite sample is at index %d (counted from 0)"
-                     % (where, float(value), first[-1]))
+        "%d non-finite samples skipped (the first: %s); later samples "
+        "moved up, so the time axis counts the %d samples kept"
+        % (scans[0][1], where, scans[0][0])), stacklevel=3)
+    return [scan[0] for scan in scans]
 
 
 class _Display:
@@ -541,7 +516,7 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     clamped = [c for c in clamped
                if not (c[0] == "shift" and shift_given is None)]
     data, channels = _samples(given["x"], settled["window"])
-    data, lengths = _apply_nan_policy(data, channels, nan)
+    lengths = _scan_channels(data, channels, core, nan)
     if clamped:
         warnings.warn(ClampWarning(
             "settings out of range were clamped: " + ", ".join(
@@ -573,12 +548,10 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             "window to analyse, the arrays are empty"
             % (samples, settings.window)), stacklevel=2)
 
-    rows = ([data[:lengths[0]]] if channels is None
-            else [row[:n] for row, n in zip(data, lengths)])
+    rows = [data] if channels is None else list(data)
     display = _Display(progress, len(positions) * len(rows))
-    # The non-finite samples are handled above; the core sees only finite
-    # ones, as settled.
-    core_args = dict(settled, shift=settings.shift, nan="error",
+    # The core applies the nan policy itself, as scanned above.
+    core_args = dict(settled, shift=settings.shift,
                      max_scale=core.get("max_scale", 0))
     try:
         parts = _run(rows, core_args, threads, display)

@@ -8,9 +8,11 @@ import datetime
 from collections.abc import Mapping
 from typing import Any, Iterator, Optional, Sequence, Tuple, Union
 
+import warnings
+
 import numpy as np
 
-import warnings
+from . import _core
 
 # One value per window, in the order of the program's result columns.
 ROW_KEYS = ("time", "alpha_min", "alpha_max", "alpha_width", "alpha_sz",
@@ -138,9 +140,7 @@ class Settings:
     def window_positions(self, samples: int) -> np.ndarray:
         """The position (counted from 1) of the last sample of each
         complete window of a series of `samples` values."""
-        if samples < self.window:
-            return np.zeros(0, dtype=np.int64)
-        count = (samples - self.window) // self.shift + 1
+        count = _core.window_count(samples, self.window, self.shift)
         return self.window + self.shift * np.arange(count, dtype=np.int64)
 
     def method_caption(self) -> str:

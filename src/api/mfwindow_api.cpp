@@ -19,6 +19,7 @@
 #include "api/settings_table.h"
 #include "mfwindow/mfwindow.h"
 #include "series/result_records.h"
+#include "series/series_input.h"
 #include "series/series_notes.h"
 
 namespace mfwindow {
@@ -48,14 +49,6 @@ constexpr std::size_t kSamplesPerReport = 65536;
 std::string NonFiniteName(double value) {
   if (std::isnan(value)) return "NaN";
   return value > 0 ? "inf" : "-inf";
-}
-
-// Complete windows in `samples` values: the first takes Lrec, each later
-// one WinShift more.
-std::size_t WindowCount(std::size_t samples, const Settings& s) {
-  const auto lrec = static_cast<std::size_t>(s.Lrec);
-  if (samples < lrec) return 0;
-  return (samples - lrec) / static_cast<std::size_t>(s.WinShift) + 1;
 }
 
 // The textbook preset over the fields still at their described defaults
@@ -259,6 +252,21 @@ struct Analyser::State {
   std::unique_ptr<analysis::SeriesEngine> engine;
 };
 
+BadSampleError::BadSampleError(std::int64_t index, double value)
+    : std::invalid_argument(
+          "sample " + std::to_string(index) + " (from 0) is " +
+          NonFiniteName(value) +
+          ", not a finite number; set OnBadSample to kSkip or kStop to "
+          "analyse around it"),
+      index_(index),
+      value_(value) {}
+
+std::int64_t WindowCount(std::int64_t samples, std::int32_t window,
+                         std::int32_t shift) {
+  if (window <= 0 || shift <= 0 || samples < window) return 0;
+  return (samples - window) / shift + 1;
+}
+
 Analyser::Analyser(const Settings& settings)
     : state_(std::make_unique<State>(Settle(settings))) {}
 
@@ -275,28 +283,24 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   result.Used = s.used;
   DescribeRun(*s.engine, result);
 
-  // The gaps first, so that an error comes before any work.
-  std::size_t bad_count = 0;
-  std::size_t first_bad = values.size();
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (std::isfinite(values[i])) continue;
-    if (bad_count++ == 0) first_bad = i;
+  // The gaps first (the reader looks the values over when it is made), so
+  // that an error comes before any work.
+  std::optional<series::ArraySampleReader> reader;
+  try {
+    reader.emplace(values, "sample", InputPolicy(s.used.OnBadSample));
+  } catch (const series::BadSeriesInput& bad) {
+    const auto at = static_cast<std::size_t>(bad.Index());
+    throw BadSampleError(bad.Index(), values[at]);
   }
-  const bool skip = s.used.OnBadSample == BadSamplePolicy::kSkip;
-  if (bad_count > 0 && s.used.OnBadSample == BadSamplePolicy::kError) {
-    throw std::invalid_argument(
-        "sample " + std::to_string(first_bad) + " (from 0) is " +
-        NonFiniteName(values[first_bad]) +
-        ", not a finite number; set OnBadSample to kSkip or kStop to "
-        "analyse around it");
-  }
-  const std::span<const double> taken =
-      s.used.OnBadSample == BadSamplePolicy::kStop ? values.first(first_bad)
-                                                   : values;
-  const std::size_t used = skip ? values.size() - bad_count : taken.size();
+  const auto used = static_cast<std::size_t>(reader->Length());
+  const series::InputSummary& summary = reader->Summary();
+  const std::optional<series::BadRecord>& first_bad =
+      summary.FirstSkipped ? summary.FirstSkipped : summary.EndedAt;
+  if (first_bad) result.FirstBadSample = first_bad->Index;
   result.SamplesUsed = static_cast<std::int64_t>(used);
-  result.SamplesSkipped = skip ? static_cast<std::int64_t>(bad_count) : 0;
-  const std::size_t windows = WindowCount(used, s.used);
+  result.SamplesSkipped = summary.Skipped;
+  const auto windows = static_cast<std::size_t>(WindowCount(
+      static_cast<std::int64_t>(used), s.used.Lrec, s.used.WinShift));
   result.Rows.reserve(windows);
   if (s.used.Spectrum) result.Spectra.reserve(windows);
 
@@ -317,15 +321,15 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
       throw Stopped();
     }
   };
-  std::size_t next = 0;
   std::size_t handed = 0;
   const auto next_sample = [&]() -> std::optional<double> {
-    while (skip && next < taken.size() && !std::isfinite(taken[next])) ++next;
-    if (next == taken.size()) return std::nullopt;
+    std::optional<double> sample = reader->Next();
     // A long window is filled between two reports; the caller hears from
     // the analysis while it fills, too.
-    if (handed++ % kSamplesPerReport == kSamplesPerReport - 1) report();
-    return taken[next++];
+    if (sample && handed++ % kSamplesPerReport == kSamplesPerReport - 1) {
+      report();
+    }
+    return sample;
   };
   const auto keep = [&](const analysis::WindowOutcome& outcome) {
     KeepWindow(outcome, result);
@@ -342,16 +346,18 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
           series::ShortWindowWarning(s.used.Lrec)) {
     result.Warnings.push_back(std::move(*short_window));
   }
-  if (bad_count > 0) {
-    const std::string first = "sample " + std::to_string(first_bad) +
-                              " (from 0) is " +
-                              NonFiniteName(values[first_bad]);
+  if (first_bad) {
+    const std::int64_t skipped = summary.Skipped;
+    const std::string first =
+        "sample " + std::to_string(first_bad->Index) + " (from 0) is " +
+        NonFiniteName(values[static_cast<std::size_t>(first_bad->Index)]);
     result.Warnings.push_back(
-        skip ? std::to_string(bad_count) + " non-finite sample" +
-                   (bad_count == 1 ? "" : "s") + " skipped (the first: " +
-                   first + "); " + std::to_string(used) + " samples analysed"
-             : first + "; the series ends there, after " +
-                   std::to_string(used) + " samples");
+        skipped > 0
+            ? std::to_string(skipped) + " non-finite sample" +
+                  (skipped == 1 ? "" : "s") + " skipped (the first: " + first +
+                  "); " + std::to_string(used) + " samples analysed"
+            : first + "; the series ends there, after " + std::to_string(used) +
+                  " samples");
   }
   std::int64_t degenerate = 0;
   for (const WindowRow& row : result.Rows) {

@@ -21,6 +21,12 @@ namespace {
 
 constexpr textio::RecordRules kSeriesRecordRules{true, true};
 
+// "NaN", "inf" or "-inf".
+const char* NonFiniteWord(double value) {
+  if (std::isnan(value)) return "NaN";
+  return value > 0 ? "inf" : "-inf";
+}
+
 bool IsBlank(std::string_view record) {
   return record.find_first_not_of(" \t\r") == std::string_view::npos;
 }
@@ -406,10 +412,8 @@ class NpySampleReader final : public SampleReader {
       std::string place = name_ + "[" + std::to_string(index);
       if (two_d_) place += ", " + std::to_string(column_);
       place += "]";
-      std::string problem = std::isnan(value) ? "NaN"
-                            : value > 0       ? "inf"
-                                              : "-inf";
-      if (!Bad(BadRecord{std::move(place), "not a number: " + problem})) {
+      if (!Bad(BadRecord{std::move(place), std::string("not a number: ") +
+                                               NonFiniteWord(value)})) {
         return std::nullopt;
       }
     }
@@ -520,7 +524,7 @@ std::optional<std::string> ChooseFields(std::string_view column,
 bool SampleReader::Bad(BadRecord record, std::int64_t count) {
   switch (policy_) {
     case BadSamplePolicy::kError:
-      throw BadSeriesInput(record.Text(), !record.LooksDelimited);
+      throw BadSeriesInput(record.Text(), !record.LooksDelimited, record.Index);
     case BadSamplePolicy::kStop:
       summary_.EndedAt = std::move(record);
       return false;
@@ -530,6 +534,37 @@ bool SampleReader::Bad(BadRecord record, std::int64_t count) {
   summary_.Skipped += count;
   if (!summary_.FirstSkipped) summary_.FirstSkipped = std::move(record);
   return true;
+}
+
+ArraySampleReader::ArraySampleReader(std::span<const double> values,
+                                     std::string name, BadSamplePolicy policy)
+    : SampleReader(policy), values_(values), end_(values.size()) {
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const double value = values[i];
+    if (std::isfinite(value)) {
+      ++length_;
+      continue;
+    }
+    BadRecord record{name + "[" + std::to_string(i) + "]",
+                     std::string("not a number: ") + NonFiniteWord(value)};
+    record.Index = static_cast<std::int64_t>(i);
+    if (!Bad(std::move(record))) {
+      end_ = i;
+      break;
+    }
+  }
+}
+
+std::optional<double> ArraySampleReader::Next() {
+  // Only values the policy skipped are not finite before end_.
+  while (next_ < end_) {
+    const double value = values_[next_++];
+    if (std::isfinite(value)) {
+      ++summary_.Samples;
+      return value;
+    }
+  }
+  return std::nullopt;
 }
 
 std::unique_ptr<SampleReader> MakeSampleReader(std::istream& in,

@@ -10,6 +10,7 @@
 #include <istream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -98,6 +99,9 @@ struct BadRecord {
   // fields joined by semicolons): stopping at it or skipping it is rarely
   // what was meant.
   bool LooksDelimited = false;
+  // Its place among the series' values, from 0, where the reader knows it
+  // (an array in memory); -1 otherwise.
+  std::int64_t Index = -1;
   std::string Text() const { return Place + ": " + Problem; }
 };
 
@@ -121,12 +125,16 @@ class BadSeriesInput : public std::runtime_error {
  public:
   // `bad_sample`: a record that the policy could have stopped at or
   // skipped, rather than input that cannot be read as a series at all.
-  BadSeriesInput(const std::string& text, bool bad_sample)
-      : std::runtime_error(text), bad_sample_(bad_sample) {}
+  BadSeriesInput(const std::string& text, bool bad_sample,
+                 std::int64_t index = -1)
+      : std::runtime_error(text), bad_sample_(bad_sample), index_(index) {}
   bool BadSample() const { return bad_sample_; }
+  // The bad record's BadRecord::Index.
+  std::int64_t Index() const { return index_; }
 
  private:
   bool bad_sample_;
+  std::int64_t index_;
 };
 
 // Hands out the samples of one series in order. Not for sharing between
@@ -167,5 +175,26 @@ class SampleReader {
 std::unique_ptr<SampleReader> MakeSampleReader(std::istream& in,
                                                std::string name,
                                                const InputOptions& options);
+
+// The samples of an array in memory under `policy`: the library's and
+// Python's one reading of non-finite values (NaN, +-infinity), the same as
+// a file's. The whole array is looked over when the reader is made, so
+// that under kError BadSeriesInput (with the Index of the first such
+// value) comes before any work, and Length() is known up front. Records
+// are named `name`[index].
+class ArraySampleReader final : public SampleReader {
+ public:
+  ArraySampleReader(std::span<const double> values, std::string name,
+                    BadSamplePolicy policy);
+  std::optional<double> Next() override;
+  // The samples Next hands out in all.
+  std::int64_t Length() const { return length_; }
+
+ private:
+  std::span<const double> values_;
+  std::size_t end_ = 0;  // where the series ends (kStop)
+  std::size_t next_ = 0;
+  std::int64_t length_ = 0;
+};
 
 }  // namespace series

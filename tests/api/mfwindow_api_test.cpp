@@ -392,7 +392,8 @@ TEST(AnalyseSeries, HandlesNonFiniteSamplesAsTheSettingSays) {
   try {
     mfwindow::AnalyseSeries(gappy, s);
     ADD_FAILURE() << "no exception";
-  } catch (const std::invalid_argument& e) {
+  } catch (const mfwindow::BadSampleError& e) {
+    EXPECT_EQ(e.Index(), 300);
     EXPECT_EQ(std::string(e.what()),
               "sample 300 (from 0) is NaN, not a finite number; set "
               "OnBadSample to kSkip or kStop to analyse around it");
@@ -405,6 +406,7 @@ TEST(AnalyseSeries, HandlesNonFiniteSamplesAsTheSettingSays) {
       mfwindow::AnalyseSeries(std::span(walk).first(300), s);
   EXPECT_EQ(stopped.SamplesUsed, 300);
   EXPECT_EQ(stopped.SamplesSkipped, 0);
+  EXPECT_EQ(stopped.FirstBadSample, 300);
   ASSERT_EQ(stopped.Rows.size(), head.Rows.size());
   ASSERT_EQ(stopped.Rows.size(), 11u);  // (300 - 128) / 16 + 1
   for (std::size_t i = 0; i < head.Rows.size(); ++i) {
@@ -424,6 +426,9 @@ TEST(AnalyseSeries, HandlesNonFiniteSamplesAsTheSettingSays) {
   const mfwindow::SeriesResult finite = mfwindow::AnalyseSeries(closed, s);
   EXPECT_EQ(skipped.SamplesUsed, 697);
   EXPECT_EQ(skipped.SamplesSkipped, 3);
+  EXPECT_EQ(skipped.FirstBadSample, 300);
+  EXPECT_EQ(finite.FirstBadSample, -1);
+  EXPECT_EQ(mfwindow::WindowCount(697, 128, 16), 36);
   ASSERT_EQ(skipped.Rows.size(), finite.Rows.size());
   ASSERT_EQ(skipped.Rows.size(), 36u);  // (697 - 128) / 16 + 1
   for (std::size_t i = 0; i < finite.Rows.size(); ++i) {
