@@ -60,19 +60,12 @@ TEST(ResultPlace, KeepsResultsInsideTheOutputDirectory) {
 // The results of two columns shared one name, so a run over the second
 // column replaced the first one's results.
 TEST(ColumnPrefix, NamesEachColumnApartAndKeepsColumn1) {
-  struct Case {
-    std::optional<ColumnChoice> column;
-    const char* prefix;
-  };
-  const Case cases[] = {
-      {std::nullopt, "F(Alfa)_"},
-      {ColumnChoice{1, ""}, "F(Alfa)_"},
-      {ColumnChoice{12, ""}, "F(Alfa)@12_"},
-      {ColumnChoice{0, "Fz.1-a"}, "F(Alfa)@Fz.1-a_"},
-      {ColumnChoice{0, "a_b c/%"}, "F(Alfa)@a%5Fb%20c%2F%25_"}};
-  for (const Case& c : cases) {
-    EXPECT_EQ(ColumnPrefix(c.column), c.prefix);
-  }
+  EXPECT_EQ(ColumnPrefix(std::nullopt), "F(Alfa)_");
+  EXPECT_EQ(ColumnPrefix(ColumnChoice{1, ""}), "F(Alfa)_");
+  EXPECT_EQ(ColumnPrefix(ColumnChoice{12, ""}), "F(Alfa)@12_");
+  EXPECT_EQ(ColumnPrefix(ColumnChoice{0, "Fz.1-a"}), "F(Alfa)@Fz.1-a_");
+  EXPECT_EQ(ColumnPrefix(ColumnChoice{0, "a_b c/%"}),
+            "F(Alfa)@a%5Fb%20c%2F%25_");
 }
 
 // What the front ends say after a series. Guards the silent traps: a series
