@@ -444,6 +444,11 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                                    problem->substr(colon + 2));
       }
       if (columns.size() > 1) o.Columns.push_back(*o.Input.Column);
+      if (std::count(columns.begin(), columns.end(), one) > 1) {
+        // Its second result would replace the first.
+        throw CLI::ValidationError("--column",
+                                   "column " + one + " is given twice");
+      }
     }
     if (!o.Columns.empty()) o.Input.Column = o.Columns.front();
     const bool several = o.AllColumns || o.Columns.size() > 1;

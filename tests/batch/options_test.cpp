@@ -173,6 +173,7 @@ TEST(ParseCommandLine, RefusesBadUsageWithStatus2AndAUsageLine) {
       {"--surrogates", "5", "--out", "-", "--format", "dat", "s"},
       {"--q-list", "1,,2", "s"},
       {"--column", "1,,2", "s"},
+      {"--column", "2,x,2", "s"},
       {"--column", "1,2", "-"},  // standard input cannot be read twice
       {"--all-columns", "--out", "-", "s"},
       {"--all-columns", "--column", "2", "s"},
