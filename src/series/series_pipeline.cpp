@@ -1,7 +1,6 @@
 #include "series/series_pipeline.h"
 
 #include <cassert>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -90,7 +89,9 @@ std::string ColumnPrefix(const std::optional<ColumnChoice>& column) {
     constexpr char kHex[] = "0123456789ABCDEF";
     for (const char c : column->Name) {
       const auto byte = static_cast<unsigned char>(c);
-      if (std::isalnum(byte) != 0 || c == '.' || c == '-') {
+      // ASCII alone, whatever the locale: the names must not depend on it.
+      if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+          (c >= '0' && c <= '9') || c == '.' || c == '-') {
         prefix += c;
       } else {
         prefix += '%';
