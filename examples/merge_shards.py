@@ -3,7 +3,8 @@
 list of series (by one process, or by the shards of a job array into one
 folder) into one table, in the order of the list:
 
-    merge_shards.py --list list --out results [--missing rerun.list] TABLE
+    merge_shards.py --list list --out results [--column C]
+                    [--missing rerun.list] TABLE
 
 TABLE ("-": standard output) gets the header row
 
@@ -14,14 +15,19 @@ then each series' rows as its result file holds them (the values copied as
 text, so they stay the exact doubles), with the series' name and the
 window's number (from 1) in front. A series without a result file (it
 failed or was skipped: the batch tool's log says why) gets one row with
-window 0, status "failed" and the reason in message; a series too short
-for one window one row with status "no window". These are the columns of
-mfwindow.distributed.analyse_files(...).to_pandas(), as the result files
+window 0, status "failed" and the reason in message; a series whose file
+is empty or cut (its last line without a line end) one row with status
+"cut"; a series too short for one window one row with status "no window".
+The batch tool renames each result into place only once its series is
+complete, so a series stopped by a signal or a time limit has no result
+file and is "failed". With --column C the results of that column are
+merged (F(Alfa)@C_<name>.csv for a column other than 1). These are the
+columns of mfwindow.distributed.analyse_files(...).to_pandas(), as the result files
 spell them ("alfa_min" for the table's "alpha_min"). --missing writes the
-names of the failed series, one per line: a list to rerun.
+names of the failed and cut series, one per line: a list to rerun.
 
-Exit status: 0 every series has its result, 1 some have none (the table is
-written all the same), 2 bad usage or result files of different columns.
+Exit status: 0 every series has its result, 1 some have none or a cut
+one (the table is written all the same), 2 bad usage or result files of different columns.
 Needs only Python 3's standard library.
 """
 
@@ -47,27 +53,57 @@ def read_list(path):
     return names
 
 
+class CutFile(ValueError):
+    """A result file that does not end as a complete one does."""
+
+
 def read_result(path):
-    """(header, rows) of one CSV result file."""
-    with open(path, "r", encoding="ascii", newline="") as f:
-        rows = list(csv.reader(f))
-    if not rows:
-        raise ValueError("%s: empty file" % path)
+    """(header, rows) of one CSV result file. Raises CutFile for an empty
+    file or one whose last line has no line end: the batch tool renames a
+    result into place only once it is complete, so such a file was cut
+    (by a copy, a full disk or a file-size limit)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if not data:
+        raise CutFile("%s: empty file (0 bytes; not even the header row)"
+                      % path)
+    if not data.endswith(b"\n"):
+        raise CutFile("%s: cut file (its last line has no line end)" % path)
+    rows = list(csv.reader(data.decode("ascii").splitlines()))
     return rows[0], rows[1:]
 
 
-def merge(names, out_dir, fmt="csv"):
+def column_prefix(column):
+    """The start of the result names of a --column value, as the batch
+    tool names them: PREFIX for none or column 1, otherwise
+    "F(Alfa)@<column>_" with a name's bytes other than letters, digits,
+    '.' and '-' written as %XX."""
+    if column in (None, "", "1"):
+        return PREFIX
+    keep = (b"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+            b"0123456789.-")
+    text = "".join(chr(b) if b in keep else "%%%02X" % b
+                   for b in column.encode("utf-8"))
+    return "F(Alfa)@" + text + "_"
+
+
+def merge(names, out_dir, fmt="csv", prefix=PREFIX):
     """(header, rows, failed names) of the table of `names`."""
     header = None
     found = []
     failed = []
     for name in names:
-        path = os.path.join(out_dir, PREFIX + name + "." + fmt)
+        path = os.path.join(out_dir, prefix + name + "." + fmt)
         if not os.path.isfile(path):
             found.append((name, None))
             failed.append(name)
             continue
-        columns, rows = read_result(path)
+        try:
+            columns, rows = read_result(path)
+        except CutFile as e:
+            found.append((name, e))
+            failed.append(name)
+            continue
         if header is None:
             header = columns
         elif columns != header:
@@ -84,16 +120,21 @@ def merge(names, out_dir, fmt="csv"):
     status = header.index("status")
     table = []
     for name, rows in found:
-        if rows:
+        if isinstance(rows, list) and rows:
             table.extend([name, str(i)] + row + [""]
                          for i, row in enumerate(rows, 1))
             continue
         row = [""] * len(header)
-        if rows is None:
+        path = os.path.join(out_dir, prefix + name + "." + fmt)
+        if isinstance(rows, CutFile):
+            row[status] = "cut"
+            message = str(rows)
+        elif rows is None:
             row[status] = "failed"
-            message = ("no result file %s (the series failed or was "
-                       "skipped: see the batch tool's messages)"
-                       % os.path.join(out_dir, PREFIX + name + "." + fmt))
+            message = ("no result file %s (the series failed or was skipped "
+                       "or stopped: see the batch tool's messages)" % path)
+            if os.path.exists(path + ".part"):
+                message += "; %s.part is a run's unfinished file" % path
         else:
             row[status] = "no window"
             message = "the series is shorter than one window"
@@ -108,12 +149,15 @@ def main(argv=None):
                         help="the list file the batch tool was given")
     parser.add_argument("--out", required=True,
                         help="the folder of the result files (--out)")
+    parser.add_argument("--column",
+                        help="the --column the batch tool was given (one)")
     parser.add_argument("--missing",
                         help="write the names of the failed series here")
     parser.add_argument("table", help="the merged CSV ('-': standard output)")
     args = parser.parse_args(argv)
     try:
-        header, table, failed = merge(read_list(args.list), args.out)
+        header, table, failed = merge(read_list(args.list), args.out,
+                                      prefix=column_prefix(args.column))
     except (OSError, ValueError) as e:
         print("merge_shards.py: %s" % e, file=sys.stderr)
         return 2
@@ -125,8 +169,10 @@ def main(argv=None):
     if args.missing:
         with open(args.missing, "w", encoding="utf-8") as f:
             f.writelines(name + "\n" for name in failed)
-    for name in failed:
-        print("merge_shards.py: %s: no result" % name, file=sys.stderr)
+    for row in table:
+        if row[1] == "0" and row[0] in failed:
+            print("merge_shards.py: %s: %s" % (row[0], row[-1]),
+                  file=sys.stderr)
     return 1 if failed else 0
 
 

@@ -377,6 +377,10 @@ struct FileOptions {
   std::string Header;     // "auto", "yes", "no"
   std::string Delimiter;  // "auto", "comma", "semicolon", "tab", "whitespace"
   // Where the result files go, created if missing; empty: none are written.
+  // Each is written under a temporary name and takes its place once the
+  // series is complete. A Column other than the first names them
+  // "F(Alfa)@<column>_<name>..." (as mfwindow-batch does), column 1
+  // "F(Alfa)_<name>...".
   std::filesystem::path OutDir;
   // Relative series names and a relative OutDir are taken from here;
   // empty: the current directory.
@@ -391,7 +395,7 @@ struct FileResult {
   // Why the series gave no result, when it did not: its file is missing or
   // cannot be read, its name is refused, or (under OnBadSample kError) a
   // record is not a number, named by file and line. A failed series leaves
-  // no result file.
+  // an earlier result of its name as it was and writes no result file.
   std::optional<std::string> Failure;
   SeriesResult Result;  // the windows, when there is no Failure
   // The warnings and notes mfwindow-batch prints for it (without the

@@ -29,6 +29,10 @@ _NUMBER = re.compile(r"([+-]?(?:\d+\.?\d*|\.\d+))(?:E?([+-]\d+))?")
 _NON_FINITE = {"NaN": math.nan, "Infinity": math.inf, "-Infinity": -math.inf}
 
 
+class CutResultError(ValueError):
+    """A result file that was cut: its series needs another run."""
+
+
 def parse_field(text: str) -> float:
     """One number as the program renders it: fixed ("1000.00"), exponent
     form ("0.454286E-01"; with a three-digit exponent the letter is dropped,
@@ -223,10 +227,10 @@ def _parse_fq_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
 def series_name(path: str) -> str:
     """The series a result file belongs to:
     "F(Alfa)/F(Alfa)_walk.txt.dat" -> "walk.txt",
-    "F(Alfa)_walk.txt.spectrum.csv" -> "walk.txt"."""
+    "F(Alfa)_walk.txt.spectrum.csv" -> "walk.txt",
+    "F(Alfa)@2_walk.txt.dat" -> "walk.txt" (column 2)."""
     name = os.path.basename(path)
-    if name.startswith("F(Alfa)_"):
-        name = name[len("F(Alfa)_"):]
+    name = re.sub(r"^F\(Alfa\)(@[^_/]*)?_", "", name)
     for suffix in (".spectrum.csv", ".fq.csv", ".dat", ".csv"):
         if name.endswith(suffix) and len(name) > len(suffix):
             return name[:-len(suffix)]
@@ -247,10 +251,22 @@ def read_result(path: str) -> Result:
     as arrays of the same names. The kind is told by the first line. The
     values read back as written: six digits from .dat, every double from
     CSV. Raises
-    OSError, or ValueError naming the line that is not of the format; an
-    empty file gives a result of no windows."""
-    with open(path, "r", encoding="ascii", newline="") as f:
-        lines = f.read().splitlines()
+    OSError, or ValueError naming the line that is not of the format;
+    CutResultError (a ValueError) for a file whose last line has no line
+    end or an empty CSV, which no complete run writes. An empty .dat
+    gives a result of no windows."""
+    with open(path, "rb") as f:
+        data = f.read()
+    # Every record ends with its line end: without one, the last line may
+    # be a number cut short, not a shorter number.
+    if data and not data.endswith(b"\n"):
+        raise CutResultError("%s: cut file: its last line has no line end "
+                             "(the run that wrote it was stopped, or the "
+                             "file was cut)" % path)
+    if not data and path.endswith(".csv"):
+        raise CutResultError("%s: empty file: a CSV result has at least "
+                             "its header row" % path)
+    lines = data.decode("ascii").splitlines()
     first = lines[0] if lines else ""
     if first.startswith("window,time,q,log_scale"):
         arrays = _parse_fq_csv(lines, path)

@@ -389,7 +389,10 @@ def analyse_files(paths: Iterable[str], client: Any = None,
         (spectrum=True adds the spectrum CSV, fq=True the F_q(s) CSV).
     column, header, delimiter, on_bad_sample
         How files are read, as mfwindow-batch's --column, --header,
-        --delimiter and --on-bad-sample ("error", "stop", "skip").
+        --delimiter and --on-bad-sample ("error", "stop", "skip"). A list
+        of columns analyses each in turn, as --column a,b: the results are
+        keyed "path@column", and result files of a column other than 1
+        are named F(Alfa)@<column>_<name>..., as the batch tool names them.
     format : {"dat", "csv"}
         The result files' format (with out).
     summary : bool
@@ -421,16 +424,21 @@ def analyse_files(paths: Iterable[str], client: Any = None,
         raise ValueError("out: the result files hold times from a numeric "
                          "t0 and dt (mfwindow-batch --tini, --tstep); give "
                          "those, or leave out out=")
-    read = {"column": "" if column is None else str(column),
-            "header": header or "", "delimiter": delimiter or "",
-            "on_bad_sample": on_bad_sample}
+    several = isinstance(column, (list, tuple))
+    reads = [{"column": "" if c is None else str(c), "header": header or "",
+              "delimiter": delimiter or "", "on_bad_sample": on_bad_sample}
+             for c in (column if several else [column])]
     base = os.getcwd()
     out_dir = None if out is None else os.path.join(base, os.fspath(out))
     names = [os.fspath(p) for p in paths]
     _distinct(names)
-    return _run(client, names, lambda c, k: c.submit(
-        _file_task, names[k], base, out_dir, read, format == "csv", settings,
-        summary, pure=False), settings, summary)
+    jobs = [(name, read) for name in names for read in reads]
+    keys = [name + "@" + read["column"] if several else name
+            for name, read in jobs]
+    _distinct(keys)
+    return _run(client, keys, lambda c, k: c.submit(
+        _file_task, jobs[k][0], base, out_dir, jobs[k][1], format == "csv",
+        settings, summary, pure=False), settings, summary)
 
 
 def analyse_arrays(arrays: Mapping[Any, Any], client: Any = None, *,

@@ -51,6 +51,8 @@ FileResult AnalyseFile(const std::filesystem::path& file,
   pipeline.BaseDir = options.BaseDir.empty() ? std::filesystem::current_path()
                                              : options.BaseDir;
   pipeline.Policy = series::OpenFailure::kSkipAll;
+  pipeline.Staged = true;
+  pipeline.Prefix = series::ColumnPrefix(pipeline.Input.Column);
   pipeline.WithSpectrum = used.Spectrum;
   if (!options.OutDir.empty()) {
     pipeline.ResultDir = pipeline.BaseDir / options.OutDir;

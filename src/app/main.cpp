@@ -2,6 +2,7 @@
 // to the run driver and maps fatal conditions to a report and an exit status.
 #include <unistd.h>
 
+#include <csignal>
 #include <cstring>
 #include <exception>
 #include <filesystem>
@@ -16,6 +17,10 @@
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  // Past a file-size limit a write fails with EFBIG, and the result file
+  // is cut back to its last whole line; SIGXFSZ would end the program
+  // in the middle of one.
+  std::signal(SIGXFSZ, SIG_IGN);
   try {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     driver::RunIo io{std::cin,        std::cout,

@@ -1,5 +1,6 @@
 #include "batch/batch_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -95,6 +96,14 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   const auto is_standard_input = [&io](const std::string& name) {
     return io.In != nullptr && name == series::kStandardInputName;
   };
+  // A second reading of standard input finds it used up: its result would
+  // replace the first one's with an empty file.
+  if (std::count_if(names.begin(), names.end(), is_standard_input) > 1) {
+    io.Err << program << ": \"-\" is listed more than once; standard input "
+           << "can be read only once\n"
+           << kUsageLine << '\n';
+    return kExitUsage;
+  }
 
   // Refused here, before anything is allocated, when the system could
   // never hold it.
@@ -109,9 +118,36 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
            << (choice.Threads == 1 ? " thread\n" : " threads\n");
   }
 
+  // Each series once per column it is analysed for.
+  struct Job {
+    std::size_t Series;
+    std::optional<series::ColumnChoice> Column;
+  };
+  std::vector<Job> jobs;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (options.AllColumns && !is_standard_input(names[i])) {
+      std::ifstream file(io.BaseDir / names[i],
+                         std::ios::in | std::ios::binary);
+      // A file that cannot be read is run once, to be reported so.
+      const std::int32_t count =
+          file.is_open() ? series::CountColumns(file, options.Input) : 0;
+      for (std::int32_t c = 1; c <= std::max(count, 1); ++c) {
+        jobs.push_back({i, series::ColumnChoice{c, ""}});
+      }
+    } else if (!options.Columns.empty()) {
+      for (const series::ColumnChoice& c : options.Columns) {
+        jobs.push_back({i, c});
+      }
+    } else {
+      jobs.push_back({i, options.Input.Column});
+    }
+  }
+  const bool several_columns = options.AllColumns || options.Columns.size() > 1;
+
   std::vector<std::uint64_t> sizes;
   std::uint64_t total = 0;
-  for (const std::string& name : names) {
+  for (const Job& job : jobs) {
+    const std::string& name = names[job.Series];
     sizes.push_back(is_standard_input(name) ? 0 : FileSize(io.BaseDir / name));
     total += sizes.back();
   }
@@ -124,7 +160,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
     fs::create_directories(out_dir, ignored);
   }
 
-  ProgressReport progress(io.Err, io.Mode, names.size(), total);
+  ProgressReport progress(io.Err, io.Mode, jobs.size(), total);
   series::SeriesPipeline pipeline;
   pipeline.BaseDir = io.BaseDir;
   pipeline.ResultDir = out_dir;
@@ -132,6 +168,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   pipeline.Input = options.Input;
   pipeline.StandardInput = io.In;
   pipeline.ToStandardOutput = options.ToStandardOutput;
+  pipeline.Staged = true;
   pipeline.Streams = series::ResultStreams(
       options.Format == OutputFormat::kCsv ? series::ResultFormat::kCsv
                                            : series::ResultFormat::kDat,
@@ -147,14 +184,22 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   int status = kExitSuccess;
   const series::InterruptGuard stop_between_windows;
   try {
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      progress.SeriesStarted(sizes[i]);
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+      const std::string& name = names[jobs[j].Series];
+      progress.SeriesStarted(sizes[j]);
       // Standard input's results are named "stdin", as its messages are.
       const std::string result_name =
-          is_standard_input(names[i]) ? std::string(series::kStandardInputLabel)
-                                      : names[i];
-      const series::SeriesReport report = series::RunSeries(
-          pipeline, names[i], result_name, *engine, analysis::PlanOf(params));
+          is_standard_input(name) ? std::string(series::kStandardInputLabel)
+                                  : name;
+      pipeline.Input.Column = jobs[j].Column;
+      pipeline.Prefix = series::ColumnPrefix(jobs[j].Column);
+      series::SeriesReport report = series::RunSeries(
+          pipeline, name, result_name, *engine, analysis::PlanOf(params));
+      if (several_columns) {
+        const series::ColumnChoice& c = *jobs[j].Column;
+        report.Name +=
+            " column " + (c.Index > 0 ? std::to_string(c.Index) : c.Name);
+      }
       if (report.Skipped) {
         progress.Message(program + ": " + *report.Skipped + "; series skipped");
         progress.SeriesSkipped();

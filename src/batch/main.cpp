@@ -3,9 +3,11 @@
 // fatal conditions to a report and an exit status.
 #include <unistd.h>
 
+#include <csignal>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <string>
 
 #include "batch/batch_run.h"
 #include "batch/options.h"
@@ -14,6 +16,10 @@
 
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
+  // Past a file-size limit a write fails with EFBIG, and the result file
+  // is cut back to its last whole line; SIGXFSZ would end the program
+  // in the middle of one.
+  std::signal(SIGXFSZ, SIG_IGN);
   const batch::ParseOutcome parsed =
       batch::ParseCommandLine(argc, argv, std::cout, std::cerr);
   if (!parsed.Options) return parsed.ExitStatus;
@@ -26,7 +32,11 @@ int main(int argc, char** argv) {
         *parsed.Options,
         batch::BatchIo{std::cerr, mode, series::CurrentDirectory(), &std::cin});
   } catch (const series::Interrupted& stop) {
-    std::cerr << "mfwindow-batch: " << stop.what() << '\n';
+    // The series in progress was staged: its result never took its place.
+    const std::string text = stop.what();
+    std::cerr << "mfwindow-batch: " << text.substr(0, text.find(';'))
+              << "; the series in progress has no result file, the series "
+                 "before it have theirs\n";
     return stop.ExitStatus();
   } catch (const std::exception& e) {  // FatalError, std::bad_alloc, ...
     std::cerr << series::FatalReport(e, batch::kProgramName) << '\n';

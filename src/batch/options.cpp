@@ -32,9 +32,9 @@ start and the end of a file are ignored.
 separated by semicolons or blanks) instead: each line is split into fields
 (double quotes may enclose a field), and the column given by --column (a
 number from 1, or a name of the header row; 1 by default) is the series.
---header auto takes the first line as the header when its field in that
-column is a word (not a number, and not NaN, NA or empty); a column chosen by
-name needs a header. --delimiter auto takes a tab, else a semicolon, else a
+--header auto takes the first line as the header when one of its fields is a
+word (not a number, a date or time, NaN, NA, a spreadsheet error such as
+#DIV/0!, nor empty); a column chosen by name needs a header. --delimiter auto takes a tab, else a semicolon, else a
 comma, else blanks, as the first line holds them. An empty field, a missing
 field and a field that is not a number are bad samples.
 
@@ -60,15 +60,29 @@ subfolders there; a name whose result would lie outside DIR (..) is skipped.
       time, AlfaMin, AlfaMax, AlfaMax-AlfaMin, AlfaSz, F(AlfaSz), six
       15-character columns, CR LF
   F(Alfa)_<name>.csv    --format csv: the header row
-      time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz
-      then one row per window, the same six values with 17 significant
-      digits (they read back to the exact doubles), CR LF
+      time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz,status,
+      zero_share,floor_share,min_r2,h2_se,width_se,crossover_scale
+      (with --surrogates, width_null_median,width_null_p95,width_p,
+      alfa_sz_null_median,alfa_sz_null_p95,alfa_sz_p before h2_se)
+      then one row per window: the six values with 17 significant digits
+      (they read back to the exact doubles), the window's quality and
+      the fits' standard errors, CR LF; nan for a value that is none
   F(Alfa)_<name>.spectrum.csv    --spectrum: the header row
       window,time,q,h,tau,m,alpha,f
       then for each window (counted from 1; time as in the result file)
       200 rows window,time,q,h,tau,,, (q ascending from -10 to 10)
       and 100 rows window,time,,,,m,alpha,f (m = 1..100, alpha ascending);
       17 significant digits, CR LF; h and tau are nan for a degenerate window
+  F(Alfa)_<name>.fq.csv    --fq: the header row
+      window,time,q,log_scale,scale,fq
+      then for each window one row per scale and moment order
+Each file is written as <file>.part and renamed when the series is
+complete: a series that fails or is stopped leaves an earlier result of its
+name as it was. A column other than the first (--column 2, --column Fz,
+--all-columns) names its files F(Alfa)@<column>_<name>..., the column as
+its number or its name (bytes other than letters, digits, '.' and '-' as
+%XX): F(Alfa)@2_eeg.csv.dat, F(Alfa)@Fz_eeg.csv.dat; column 1 keeps
+F(Alfa)_<name>..., so that no two columns share a result.
 
 --shard auto takes this task's share of a Slurm job array from
 SLURM_ARRAY_TASK_ID and SLURM_ARRAY_TASK_COUNT (or SLURM_ARRAY_TASK_MIN and
@@ -78,7 +92,7 @@ it is a usage error.
 Exit status: 0 every series done; 1 some series skipped or failed (each named
 on standard error with the reason; a failed series leaves no partial result
 file); 2 bad usage; 3 a result file could not be created or written (the run
-stops there).)";
+stops there; a full device or a file-size limit is such a failure).)";
 
 // A decimal integer without sign, or std::nullopt.
 std::optional<std::int64_t> ParseCount(std::string_view digits) {
@@ -341,7 +355,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
   CLI::Option* column_option =
       app.add_option("--column", column,
                      "the column of delimited text (or of a 2-D .npy array) "
-                     "that is the series: a number from 1, or a header name")
+                     "that is the series: a number from 1, or a header "
+                     "name; several, separated by commas, are analysed in "
+                     "turn")
           ->type_name("N|NAME");
   std::string header = "auto";
   CLI::Option* header_option =
@@ -356,11 +372,29 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
           ->check(CLI::IsMember(
               {"auto", "comma", "semicolon", "tab", "whitespace"}))
           ->capture_default_str();
+  app.add_flag("--all-columns", o.AllColumns,
+               "analyse every column of each series in turn (the fields of "
+               "its first line, or a 2-D .npy array's columns)")
+      ->excludes(column_option);
   app.add_flag("--quiet", o.Quiet, "no progress on standard error");
   app.add_flag("--verbose", o.Verbose,
                "also say which kernel and scheduler run, on standard error");
 
   try {
+    // The list's items are split before any check sees them, and empty
+    // ones dropped: "1,,2" is a typing error, not the list 1,2.
+    for (int i = 1; i + 1 < argc; ++i) {
+      const std::string_view arg = argv[i];
+      const std::string_view items =
+          arg == "--q-list"              ? std::string_view(argv[i + 1])
+          : arg.starts_with("--q-list=") ? arg.substr(9)
+                                         : std::string_view("x");
+      if (items.empty() || items.front() == ',' || items.back() == ',' ||
+          items.find(",,") != std::string_view::npos) {
+        throw CLI::ValidationError(
+            "--q-list", "an empty item in \"" + std::string(items) + "\"");
+      }
+    }
     app.parse(argc, argv);
     if (series->count() == 0 && list->count() == 0) {
       throw CLI::RequiredError("SERIES or --list");
@@ -385,22 +419,64 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     const auto given = [](const CLI::Option* option, const std::string& text) {
       return option->count() > 0 ? std::string_view(text) : std::string_view();
     };
-    if (const std::optional<std::string> problem = series::ChooseFields(
-            given(column_option, column), given(header_option, header),
-            given(delimiter_option, delimiter), "--", o.Input)) {
-      const std::size_t colon = problem->find(':');
-      throw CLI::ValidationError(problem->substr(0, colon),
-                                 problem->substr(colon + 2));
+    std::vector<std::string> columns;
+    for (std::size_t from = 0; column_option->count() > 0;) {
+      const std::size_t comma = column.find(',', from);
+      columns.push_back(column.substr(from, comma - from));
+      if (comma == std::string::npos) break;
+      from = comma + 1;
+    }
+    if (o.AllColumns) columns.emplace_back("1");
+    if (columns.empty()) columns.emplace_back();
+    for (const std::string& one : columns) {
+      if (one.empty() && column_option->count() > 0) {
+        throw CLI::ValidationError(
+            "--column", "expected a number from 1 or a column name, got \"\"");
+      }
+      if (const std::optional<std::string> problem = series::ChooseFields(
+              one.empty() && column_option->count() == 0
+                  ? std::string_view()
+                  : std::string_view(one),
+              given(header_option, header), given(delimiter_option, delimiter),
+              "--", o.Input)) {
+        const std::size_t colon = problem->find(':');
+        throw CLI::ValidationError(problem->substr(0, colon),
+                                   problem->substr(colon + 2));
+      }
+      if (columns.size() > 1) o.Columns.push_back(*o.Input.Column);
+      if (std::count(columns.begin(), columns.end(), one) > 1) {
+        // Its second result would replace the first.
+        throw CLI::ValidationError("--column",
+                                   "column " + one + " is given twice");
+      }
+    }
+    if (!o.Columns.empty()) o.Input.Column = o.Columns.front();
+    const bool several = o.AllColumns || o.Columns.size() > 1;
+    if (several &&
+        (out_dir == "-" || std::count(o.Series.begin(), o.Series.end(),
+                                      series::kStandardInputName) > 0)) {
+      throw CLI::ValidationError(
+          "--column",
+          "several columns are read from files, one result each; "
+          "not from \"-\" nor to --out -");
     }
     if (std::count(o.Series.begin(), o.Series.end(),
                    series::kStandardInputName) > 1) {
       throw CLI::ValidationError("-", "standard input can be read only once");
     }
-    if (out_dir == "-" && s.Spectrum) {
+    if (out_dir == "-" && (s.Spectrum || s.KeepFq)) {
+      // Two files' rows interleaved on one stream read as neither.
       throw CLI::ValidationError(
-          "--out -",
-          "standard output takes one result file; --spectrum "
-          "writes two");
+          "--out -", std::string("standard output takes one result file; ") +
+                         (s.Spectrum ? "--spectrum" : "--fq") + " writes two");
+    }
+    const bool dat =
+        format_option->count() > 0 ? format == "dat" : out_dir != "-";
+    if (s.Surrogates > 0 && dat) {
+      throw CLI::ValidationError(
+          "--surrogates",
+          "the null levels are written only to the CSV; "
+          "give --format csv (or leave --surrogates out)");
     }
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) {

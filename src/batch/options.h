@@ -53,6 +53,10 @@ struct BatchOptions {
   // a blank line inside a series is a missing sample, and .npy files are
   // recognised by their first byte.
   series::InputOptions Input = series::BatchInput();
+  // --column a,b: each column analysed in turn (Input.Column is the first);
+  // empty: Input.Column alone.
+  std::vector<series::ColumnChoice> Columns;
+  bool AllColumns = false;  // every column of each series, in turn
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
   bool Quiet = false;    // no progress
@@ -77,9 +81,11 @@ using EnvLookup = std::function<const char*(const char*)>;
 // --threads not negative, --shard I/N with 1 <= I <= N or auto (resolved
 // from Slurm's variables through `env`), the series come either as
 // arguments or from --list, an existing file, "-" (standard input) at most
-// once, --column by name not with --header no, and --out - not with
-// --spectrum. --column, --header or --delimiter make the series delimited
-// text; --out - makes the format csv unless --format is given.
+// once, --column by name not with --header no, --out - not with --spectrum
+// or --fq, several columns not with "-" nor --out -, and --surrogates only
+// with the CSV that holds the null levels. --column, --header or --delimiter
+// make the series delimited text; --out - makes the format csv unless --format
+// is given.
 ParseOutcome ParseCommandLine(int argc, const char* const* argv,
                               std::ostream& out, std::ostream& err,
                               const EnvLookup& env = nullptr);

@@ -3,6 +3,8 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <system_error>
 
 namespace series {
@@ -197,6 +199,16 @@ NpyHeader ParseNpyDict(std::string_view dict) {
   }
   if (!have_descr || !have_order || !have_shape) {
     return Refused("the header lacks descr, fortran_order or shape");
+  }
+  // The reader steps through the data by byte offsets made of these
+  // products; one that wraps round would read other elements as the column.
+  std::uint64_t bytes = static_cast<std::uint64_t>(layout.ItemSize);
+  for (const std::uint64_t extent : layout.Shape) {
+    if (extent != 0 &&
+        bytes > std::numeric_limits<std::uint64_t>::max() / extent) {
+      return Refused("the header's shape gives more than 2^64 bytes");
+    }
+    bytes *= extent;
   }
   NpyHeader header;
   header.Layout = std::move(layout);

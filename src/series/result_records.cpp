@@ -12,6 +12,7 @@ namespace series {
 namespace {
 
 using textio::FormatFullPrecision;
+using Writer = std::function<void(std::string_view)>;
 
 // Whole numbers below 2^53 render as plain digits at full precision.
 std::string Count(std::int64_t n) {
@@ -70,27 +71,25 @@ std::string CsvRecord(const analysis::WindowOutcome& outcome) {
   return record;
 }
 
-std::vector<std::string> FqRecords(std::int64_t window_number, double time,
-                                   const analysis::RunConstants& run,
-                                   const std::vector<double>& fq) {
+void FqRecords(std::int64_t window_number, double time,
+               const analysis::RunConstants& run, const std::vector<double>& fq,
+               const std::function<void(std::string_view)>& write) {
   const std::string lead =
       Count(window_number) + "," + FormatFullPrecision(time) + ",";
   const std::size_t orders = run.QGrid.size();
-  std::vector<std::string> records;
-  records.reserve(fq.size());
+  std::string record;
   for (std::size_t k = 0; k < run.ScaleLen.size(); ++k) {
     const std::string scale = FormatFullPrecision(run.LogScale[k]) + "," +
                               Count(run.ScaleLen[k]) + ",";
     for (std::size_t j = 0; j < orders; ++j) {
-      std::string record = lead;
+      record = lead;
       record += FormatFullPrecision(run.QGrid[j]);
       record += ',';
       record += scale;
       record += FormatFullPrecision(fq[k * orders + j]);
-      records.push_back(std::move(record));
+      write(record);
     }
   }
-  return records;
 }
 
 std::vector<std::string> SpectrumRecords(
@@ -120,35 +119,30 @@ std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
     std::string header(kCsvHeader);
     if (run.Params.Surrogates.Count > 0) header += kCsvNullHeader;
     header += kCsvFitHeader;
-    streams.push_back(ResultStream{".csv", header,
-                                   [](const analysis::WindowOutcome& outcome,
-                                      std::vector<std::string>& records) {
-                                     records.push_back(CsvRecord(outcome));
-                                   }});
+    streams.push_back(
+        ResultStream{".csv", header,
+                     [](const analysis::WindowOutcome& outcome,
+                        const Writer& write) { write(CsvRecord(outcome)); }});
   } else {
     streams.push_back(ResultLineStream());
   }
   if (spectrum) {
     streams.push_back(ResultStream{
         ".spectrum.csv", std::string(kSpectrumHeader),
-        [&run](const analysis::WindowOutcome& outcome,
-               std::vector<std::string>& records) {
-          for (std::string& record :
+        [&run](const analysis::WindowOutcome& outcome, const Writer& write) {
+          for (const std::string& record :
                SpectrumRecords(outcome.Number, outcome.Result.TimeMark,
                                run.QGrid, *outcome.Spectrum)) {
-            records.push_back(std::move(record));
+            write(record);
           }
         }});
   }
   if (run.Params.Method.KeepFq) {
     streams.push_back(ResultStream{
         ".fq.csv", std::string(kFqHeader),
-        [&run](const analysis::WindowOutcome& outcome,
-               std::vector<std::string>& records) {
-          for (std::string& record : FqRecords(
-                   outcome.Number, outcome.Result.TimeMark, run, *outcome.Fq)) {
-            records.push_back(std::move(record));
-          }
+        [&run](const analysis::WindowOutcome& outcome, const Writer& write) {
+          FqRecords(outcome.Number, outcome.Result.TimeMark, run, *outcome.Fq,
+                    write);
         }});
   }
   return streams;

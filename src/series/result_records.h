@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,9 +48,11 @@ inline constexpr std::string_view kFqHeader =
 
 // F_q(s) of one window, one row per scale index and order (orders fastest):
 // "window,time,q,log_scale,scale,fq", the scale as its segment length.
-std::vector<std::string> FqRecords(std::int64_t window_number, double time,
-                                   const analysis::RunConstants& run,
-                                   const std::vector<double>& fq);
+// Each row goes to `write` as soon as it is made: a window may have
+// 10^8 of them.
+void FqRecords(std::int64_t window_number, double time,
+               const analysis::RunConstants& run, const std::vector<double>& fq,
+               const std::function<void(std::string_view)>& write);
 
 inline constexpr std::string_view kSpectrumHeader =
     "window,time,q,h,tau,m,alpha,f";

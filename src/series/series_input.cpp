@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <utility>
 
@@ -47,6 +48,31 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
     }
   }
   return true;
+}
+
+// A spreadsheet's error value ("#DIV/0!", "#N/A"): a cell whose formula
+// failed, a missing sample rather than a column name.
+bool IsSpreadsheetError(std::string_view field) {
+  static constexpr std::string_view kErrors[] = {
+      "#N/A",  "#DIV/0!", "#VALUE!", "#REF!",  "#NAME?",
+      "#NUM!", "#NULL!",  "#SPILL!", "#CALC!", "#GETTING_DATA"};
+  return std::find(std::begin(kErrors), std::end(kErrors), field) !=
+         std::end(kErrors);
+}
+
+// Whether a field of a first row marks it as a header: a word, not a
+// number, a missing-value spelling or a spreadsheet error, and not
+// starting with a digit (a date or a time of day is data).
+bool NamesAColumn(const std::string& field) {
+  double ignored = 0.0;
+  if (field.empty() || textio::IsMissingValueSpelling(field) ||
+      IsSpreadsheetError(field) ||
+      !textio::detail::ConvertToken(field, ignored).has_value()) {
+    return false;
+  }
+  const std::size_t lead = field.find_first_not_of("+-.");
+  return lead == std::string::npos ||
+         std::isdigit(static_cast<unsigned char>(field[lead])) == 0;
 }
 
 std::string LinePlace(const std::string& name, std::uint64_t line) {
@@ -246,11 +272,10 @@ class TextSampleReader final : public SampleReader {
       }
       column_.Index = static_cast<std::int32_t>(found + 1);
     } else if (options_.Header == HeaderMode::kAuto) {
-      const auto at = static_cast<std::size_t>(column_.Index - 1);
-      double ignored = 0.0;
-      header = at < fields_.size() &&
-               !textio::IsMissingValueSpelling(fields_[at]) &&
-               textio::detail::ConvertToken(fields_[at], ignored).has_value();
+      // The whole row tells, not the chosen field alone: a header may
+      // name the chosen column by a number, and that field of a data row
+      // may be a spreadsheet error.
+      header = std::any_of(fields_.begin(), fields_.end(), NamesAColumn);
     }
     const auto at = static_cast<std::size_t>(column_.Index - 1);
     label_ = "column " + std::to_string(column_.Index);
@@ -455,6 +480,32 @@ InputOptions BatchInput() {
   input.BatchHints = true;
   input.AcceptNpy = true;
   return input;
+}
+
+std::int32_t CountColumns(std::istream& in, const InputOptions& options) {
+  if (options.AcceptNpy && in.peek() == 0x93) {
+    const NpyHeader header = ReadNpyHeader(in);
+    if (!header.Layout || header.Layout->Shape.empty() ||
+        header.Layout->Shape.size() > 2) {
+      return 0;
+    }
+    const std::uint64_t columns =
+        header.Layout->Shape.size() == 2 ? header.Layout->Shape[1] : 1;
+    return static_cast<std::int32_t>(std::min<std::uint64_t>(
+        columns, std::numeric_limits<std::int32_t>::max()));
+  }
+  textio::RecordReader reader(in, kSeriesRecordRules);
+  std::string record;
+  while (reader.Next(record) == textio::RecordReader::Status::kRecord) {
+    if (IsBlank(record)) continue;
+    std::vector<std::string> fields;
+    textio::SplitFields(
+        record,
+        options.Separator ? *options.Separator : textio::GuessSeparator(record),
+        fields);
+    return static_cast<std::int32_t>(fields.size());
+  }
+  return 0;
 }
 
 std::optional<ColumnChoice> ParseColumn(std::string_view text) {

@@ -73,6 +73,12 @@ InputOptions MfwindowInput();
 // or holds several values draws a hint.
 InputOptions BatchInput();
 
+// The columns of series input `in` as `options` read it: the fields of its
+// first record that is not blank (split at the separator given, or the one
+// guessed), or for a .npy array its second extent (1 for a 1-D array).
+// Reads from `in`; 0 when it holds no record or no array that is read.
+std::int32_t CountColumns(std::istream& in, const InputOptions& options);
+
 // The column a --column value names: a number from 1, or a name of the
 // header row. std::nullopt for an empty text, 0, or a number beyond 32 bits.
 //   "3" -> {3, ""};  "Fz" -> {0, "Fz"};  "0", "" -> std::nullopt

@@ -20,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kResultPrefix = "F(Alfa)_";
 // How often the reader reports its position in the series file.
 constexpr std::int64_t kPositionEvery = 1024;
 
@@ -65,8 +64,8 @@ std::string ResultLine(const analysis::WindowResult& r) {
 ResultStream ResultLineStream() {
   return ResultStream{".dat", std::nullopt,
                       [](const analysis::WindowOutcome& outcome,
-                         std::vector<std::string>& records) {
-                        records.push_back(ResultLine(outcome.Result));
+                         const std::function<void(std::string_view)>& write) {
+                        write(ResultLine(outcome.Result));
                       }};
 }
 
@@ -81,11 +80,35 @@ std::optional<std::string> RefusedName(std::string_view name) {
   return std::nullopt;
 }
 
+std::string ColumnPrefix(const std::optional<ColumnChoice>& column) {
+  if (!column || column->Index == 1) return std::string(kResultPrefix);
+  std::string prefix = "F(Alfa)@";
+  if (column->Index > 0) {
+    prefix += std::to_string(column->Index);
+  } else {
+    constexpr char kHex[] = "0123456789ABCDEF";
+    for (const char c : column->Name) {
+      const auto byte = static_cast<unsigned char>(c);
+      // ASCII alone, whatever the locale: the names must not depend on it.
+      if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+          (c >= '0' && c <= '9') || c == '.' || c == '-') {
+        prefix += c;
+      } else {
+        prefix += '%';
+        prefix += kHex[byte >> 4U];
+        prefix += kHex[byte & 15U];
+      }
+    }
+  }
+  return prefix + "_";
+}
+
 std::optional<fs::path> ResultPlace(std::string_view name,
-                                    std::string_view suffix) {
+                                    std::string_view suffix,
+                                    std::string_view prefix) {
   if (RefusedName(name)) return std::nullopt;
   // The prefix makes every place relative, an absolute name's included.
-  const fs::path place(std::string(kResultPrefix) + std::string(name) +
+  const fs::path place(std::string(prefix) + std::string(name) +
                        std::string(suffix));
   if (HasDotDot(place)) return std::nullopt;
   return place;
@@ -153,10 +176,15 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
       outputs.emplace_back(
           new Output{stream, ResultFile::StandardOutput(), std::nullopt});
     } else {
-      const fs::path place = *ResultPlace(result_name, stream.Suffix);
+      const fs::path place =
+          *ResultPlace(result_name, stream.Suffix, pipeline.Prefix);
       CreateResultFolders(pipeline.ResultDir, place);
       const fs::path path = pipeline.ResultDir.string() + "/" + place.string();
-      outputs.emplace_back(new Output{stream, ResultFile(path.string()), path});
+      outputs.emplace_back(new Output{stream,
+                                      pipeline.Staged
+                                          ? ResultFile::Staged(path.string())
+                                          : ResultFile(path.string()),
+                                      path});
     }
     if (stream.Header) outputs.back()->File.WriteRecord(*stream.Header);
   }
@@ -173,18 +201,15 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     ThrowIfInterrupted();
     return reader->Next();
   };
-  std::vector<std::string> records;
   const auto write_window = [&](const analysis::WindowOutcome& outcome) {
     // Windows already read may still be waiting to be written when the
     // series ends; a stop request is honoured there too.
     ThrowIfInterrupted();
     if (pipeline.WindowDone) pipeline.WindowDone(outcome);
     for (const std::unique_ptr<Output>& output : outputs) {
-      records.clear();
-      output->Stream.Records(outcome, records);
-      for (const std::string& record : records) {
+      output->Stream.Records(outcome, [&output](std::string_view record) {
         output->File.WriteRecord(record);
-      }
+      });
     }
     report.Windows = outcome.Number;
     if (IsDegenerate(outcome.Result)) ++report.DegenerateWindows;
@@ -197,11 +222,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     // The windows before the bad record are no result of the series: the
     // files that hold them go, so that nothing looks complete that is not.
     for (const std::unique_ptr<Output>& output : outputs) {
-      output->File.Close();
-      if (output->Path) {
-        std::error_code ignored;
-        fs::remove(*output->Path, ignored);
-      }
+      output->File.Discard();
     }
     report.Failed = bad.what();
     report.FailedOnBadSample = bad.BadSample();

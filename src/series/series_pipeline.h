@@ -37,8 +37,10 @@ enum class OpenFailure {
 struct ResultStream {
   std::string Suffix;                 // ".dat", ".csv", ".spectrum.csv"
   std::optional<std::string> Header;  // the first record, when there is one
-  // Appends the records of one window (without line ends).
-  std::function<void(const analysis::WindowOutcome&, std::vector<std::string>&)>
+  // Hands the records of one window (without line ends) to the writer,
+  // one at a time, so that a window of many records never waits as text.
+  std::function<void(const analysis::WindowOutcome&,
+                     const std::function<void(std::string_view)>&)>
       Records;
 };
 
@@ -48,6 +50,18 @@ std::string ResultLine(const analysis::WindowResult& r);
 
 // The ".dat" stream of mfwindow's result lines, one per window.
 ResultStream ResultLineStream();
+
+// The start of a result file's name, before the series name.
+inline constexpr std::string_view kResultPrefix = "F(Alfa)_";
+
+// The start of the result names of `column` of a series: kResultPrefix for
+// no column or column 1, so that the results of the first column keep
+// their names; otherwise "F(Alfa)@" + the column + "_", the column as its
+// number or its name with every byte but letters, digits, '.' and '-'
+// written as %XX. No two columns share a start, and none is kResultPrefix:
+//   {2, ""} -> "F(Alfa)@2_";  {0, "Fz"} -> "F(Alfa)@Fz_";
+//   {0, "a_b c"} -> "F(Alfa)@a%5Fb%20c_"
+std::string ColumnPrefix(const std::optional<ColumnChoice>& column);
 
 // The series name that stands for standard input where a pipeline reads it,
 // and the name its messages and results go by.
@@ -64,6 +78,12 @@ struct SeriesPipeline {
   std::istream* StandardInput = nullptr;
   // The one stream of Streams goes to standard output instead of a file.
   bool ToStandardOutput = false;
+  // Each result file is written staged (ResultFile::Staged): it takes its
+  // place only once the series is complete.
+  bool Staged = false;
+  // The start of each result file's name: kResultPrefix, or ColumnPrefix's
+  // for a column other than the first.
+  std::string Prefix = std::string(kResultPrefix);
   std::vector<ResultStream> Streams;  // at least one
   bool WithSpectrum = false;          // a stream needs the whole spectra
   // Called once both files are open, before the first sample is read.
@@ -80,7 +100,7 @@ struct SeriesReport {
   std::optional<std::string> Skipped;  // why, when it was not processed
   // Why, when its input could not be read as a series (BadSeriesInput):
   // the result files begun for it are removed (standard output keeps what
-  // was written).
+  // was written; staged files leave an earlier result in place).
   std::optional<std::string> Failed;
   bool FailedOnBadSample = false;      // Failed by a bad sample under kError
   std::int64_t Windows = 0;            // the windows written
@@ -96,8 +116,9 @@ struct SeriesReport {
 // name in different folders never share a result, and results stay named
 // as earlier runs and merge scripts name them. std::nullopt when the name
 // holds a NUL character or a ".." component.
-std::optional<std::filesystem::path> ResultPlace(std::string_view name,
-                                                 std::string_view suffix);
+std::optional<std::filesystem::path> ResultPlace(
+    std::string_view name, std::string_view suffix,
+    std::string_view prefix = kResultPrefix);
 
 // Why a series named `name` is refused before anything is opened: a NUL
 // would cut the name short at every system call, and a ".." component

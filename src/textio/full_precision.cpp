@@ -3,11 +3,14 @@
 #include <array>
 #include <cassert>
 #include <charconv>
+#include <cmath>
 #include <system_error>
 
 namespace textio {
 
 std::string FormatFullPrecision(double value) {
+  // A NaN's sign bit means nothing; the files spell every NaN "nan".
+  if (std::isnan(value)) return "nan";
   // Sign, 17 digits, point, "e-" and three exponent digits fit easily.
   std::array<char, 32> scratch{};
   const auto [end, ec] =

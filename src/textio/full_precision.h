@@ -11,7 +11,7 @@ namespace textio {
 // zeros dropped: what C's "%.17g" writes in the "C" locale. 17 digits tell
 // every pair of doubles apart, so std::from_chars reads the same double
 // back. Whole numbers below 10^17 come out as plain integers. NaN and the
-// infinities are written "nan", "-nan", "inf" and "-inf".
+// infinities are written "nan" (whatever its sign bit), "inf" and "-inf".
 //   FormatFullPrecision(0.1)     -> "0.10000000000000001"
 //   FormatFullPrecision(1000.0)  -> "1000"
 //   FormatFullPrecision(-2.5e-7) -> "-2.4999999999999999e-07"

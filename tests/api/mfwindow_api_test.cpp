@@ -521,7 +521,8 @@ TEST(AnalyseFile, ReadsAsTheBatchToolAndGivesTheRowsOfItsSamples) {
     EXPECT_TRUE(SameBits(got.Result.Rows[i].AlfaSz, want.Rows[i].AlfaSz));
     EXPECT_TRUE(SameBits(got.Result.Rows[i].TimeMark, want.Rows[i].TimeMark));
   }
-  const std::string csv = Contents(dir / "out" / "F(Alfa)_s.csv.csv");
+  // Named by its column, as mfwindow-batch --column value names it.
+  const std::string csv = Contents(dir / "out" / "F(Alfa)@value_s.csv.csv");
   EXPECT_EQ(
       csv.rfind("time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz,", 0), 0u);
   EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 12);

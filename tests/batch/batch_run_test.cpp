@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "series/fatal.h"
+#include "series/result_file.h"
 #include "series/result_records.h"
 #include "series/series_pipeline.h"
 
@@ -268,8 +269,9 @@ std::string Lines(const std::vector<double>& values, const char* end = "\n") {
 }
 
 std::string Result(const fs::path& dir, const std::string& name,
-                   const char* suffix = ".dat") {
-  return ReadFile(dir / "F(Alfa)" / ("F(Alfa)_" + name + suffix));
+                   const char* suffix = ".dat",
+                   const std::string& prefix = "F(Alfa)_") {
+  return ReadFile(dir / "F(Alfa)" / (prefix + name + suffix));
 }
 
 std::size_t Count(const std::string& text, const std::string& what) {
@@ -308,8 +310,9 @@ TEST(InputTraps, HeaderRowGaveZeroWindowsSilently) {
   by_name.Input.Column = series::ColumnChoice{0, "Fz"};
   const Ran ran = RunIn(by_name, dir);
   EXPECT_EQ(ran.Status, kExitSuccess) << ran.Err;
-  EXPECT_EQ(Records(Result(dir, "eeg.csv")).size(), 21u);
-  EXPECT_EQ(Result(dir, "eeg.csv"), Result(dir, "fz.txt"));
+  const std::string fz_result = Result(dir, "eeg.csv", ".dat", "F(Alfa)@Fz_");
+  EXPECT_EQ(Records(fz_result).size(), 21u);
+  EXPECT_EQ(fz_result, Result(dir, "fz.txt"));
 }
 
 // 20,000 samples with a gap at sample 7001 gave 61 windows instead of 191
@@ -430,9 +433,11 @@ TEST(InputTraps, OnlyTheFirstColumnCouldBeRead) {
   by_name.Input.Column = series::ColumnChoice{0, "b"};
   ASSERT_EQ(RunIn(by_name, dir).Status, kExitSuccess);
   ASSERT_FALSE(Result(dir, "b.txt").empty());
-  for (const char* name : {"ab.csv", "ab.txt", "ab.tsv"}) {
-    EXPECT_EQ(Result(dir, name), Result(dir, "b.txt")) << name;
+  for (const char* name : {"ab.csv", "ab.txt"}) {
+    EXPECT_EQ(Result(dir, name, ".dat", "F(Alfa)@2_"), Result(dir, "b.txt"))
+        << name;
   }
+  EXPECT_EQ(Result(dir, "ab.tsv", ".dat", "F(Alfa)@b_"), Result(dir, "b.txt"));
 }
 
 std::string NpyOf(const std::vector<double>& values, const char* shape,
@@ -474,7 +479,7 @@ TEST(InputTraps, NpyFileGaveZeroWindows) {
   BatchOptions column = Options({"ab.npy"});
   column.Input.Column = series::ColumnChoice{2, ""};
   ASSERT_EQ(RunIn(column, dir).Status, kExitSuccess);
-  EXPECT_EQ(Result(dir, "ab.npy"), Result(dir, "b.txt"));
+  EXPECT_EQ(Result(dir, "ab.npy", ".dat", "F(Alfa)@2_"), Result(dir, "b.txt"));
 
   // Without a column the 2-D array fails, with what to do.
   const Ran refused = RunIn(Options({"ab.npy"}), dir);
@@ -565,17 +570,19 @@ TEST(RunBatch, FailedSeriesLeavesNoPartialResult) {
   o.Input.Column = series::ColumnChoice{0, "Fz"};
   o.Input.OnBadSample = series::BadSamplePolicy::kSkip;
   ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
-  const std::string earlier = Result(dir, "eeg.csv");
+  const std::string earlier = Result(dir, "eeg.csv", ".dat", "F(Alfa)@Fz_");
   ASSERT_EQ(Records(earlier).size(), 20u);
 
   o.Input.Column = series::ColumnChoice{0, "fz"};
   const Ran no_column = RunIn(o, dir);
   EXPECT_EQ(no_column.Status, kExitSkipped);
-  EXPECT_EQ(Result(dir, "eeg.csv"), earlier);
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)@fz_eeg.csv.dat"));
   BatchOptions plain = Options({"eeg.csv"});
   EXPECT_EQ(RunIn(plain, dir).Status, kExitSkipped);  // the header row
-  EXPECT_EQ(Result(dir, "eeg.csv"), earlier);
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_eeg.csv.dat"));
 
+  // A series failing on a bad sample removed the earlier complete result;
+  // now its staged file goes and the earlier result stays.
   o.Input.Column = series::ColumnChoice{0, "Fz"};
   o.Input.OnBadSample = series::BadSamplePolicy::kError;
   const Ran failed = RunIn(o, dir);
@@ -583,7 +590,102 @@ TEST(RunBatch, FailedSeriesLeavesNoPartialResult) {
   EXPECT_NE(failed.Err.find("eeg.csv:2002: column 2 (Fz) is not a number"),
             std::string::npos)
       << failed.Err;
-  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_eeg.csv.dat"));
+  EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@Fz_"), earlier);
+  for (const fs::directory_entry& e : fs::directory_iterator(dir / "F(Alfa)")) {
+    EXPECT_NE(e.path().extension(), series::kStagingSuffix) << e.path();
+  }
+}
+
+// Two runs over different columns wrote one result name, the second
+// replacing the first; several columns needed several runs.
+TEST(RunBatch, EachColumnHasItsOwnResult) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> fz = Walk(3000, 11);
+  const std::vector<double> cz = Walk(3000, 12);
+  const auto table = [&](std::size_t nan_at) {
+    std::string csv = "time,Fz,Cz\n";
+    for (std::size_t i = 0; i < fz.size(); ++i) {
+      csv += std::to_string(i) + "," + (i == nan_at ? "NaN" : Number(fz[i])) +
+             "," + Number(cz[i]) + "\n";
+    }
+    return csv;
+  };
+  WriteFile(dir / "eeg.csv", table(fz.size()));
+  BatchOptions o = Options({"eeg.csv"});
+  o.Input.Delimited = true;
+  std::vector<std::string> alone;
+  for (const series::ColumnChoice& c :
+       {series::ColumnChoice{2, ""}, series::ColumnChoice{0, "Cz"}}) {
+    o.Input.Column = c;
+    ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+    alone.push_back(Result(dir, "eeg.csv", ".dat", series::ColumnPrefix(c)));
+  }
+  ASSERT_EQ(Records(alone[0]).size(), 21u);
+  EXPECT_NE(alone[0], alone[1]);
+  fs::remove_all(dir / "F(Alfa)");
+  o.Columns = {{2, ""}, {0, "Cz"}};
+  const Ran both = RunIn(o, dir);
+  EXPECT_EQ(both.Status, kExitSuccess);
+  EXPECT_NE(both.Err.find("eeg.csv column Cz: 21 windows (2/2 series)"),
+            std::string::npos)
+      << both.Err;
+  EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@2_"), alone[0]);
+  EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@Cz_"), alone[1]);
+
+  o.Columns.clear();
+  o.AllColumns = true;
+  ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+  EXPECT_EQ(Records(Result(dir, "eeg.csv")).size(), 21u);  // the time column
+  EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@2_"), alone[0]);
+  EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@3_"), alone[1]);
+
+  // A later run that fails on column 2 leaves both results as they were.
+  WriteFile(dir / "eeg.csv", table(2000));
+  o.AllColumns = false;
+  o.Columns = {{2, ""}, {0, "Cz"}};
+  EXPECT_EQ(RunIn(o, dir).Status, kExitSkipped);
+  EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@2_"), alone[0]);
+  EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@Cz_"), alone[1]);
+}
+
+// A result that is a device failed at the open (ftruncate: Invalid
+// argument), and a full device must report the failed write.
+TEST(RunBatch, ResultOnADeviceIsWrittenThere) {
+  // The device, and what the run reports ("" for success).
+  for (const auto& [device, error] :
+       {std::pair{"/dev/null", ""},
+        std::pair{"/dev/full",
+                  "error during write (No space left on device)"}}) {
+    const fs::path dir = ScratchDir();
+    fs::copy_file(fs::path(EXAMPLES_DIR) / "walk.txt", dir / "walk.txt");
+    fs::create_directories(dir / "F(Alfa)");
+    fs::create_symlink(device, dir / "F(Alfa)" / "F(Alfa)_walk.txt.dat");
+    std::string got;
+    try {
+      EXPECT_EQ(RunIn(Options({"walk.txt"}), dir).Status, kExitSuccess);
+    } catch (const series::FatalError& e) {
+      got = e.what();
+    }
+    EXPECT_NE(got.find(error), std::string::npos) << device << ": " << got;
+    EXPECT_EQ(got.empty(), *error == '\0') << device << ": " << got;
+    EXPECT_TRUE(fs::is_symlink(dir / "F(Alfa)" / "F(Alfa)_walk.txt.dat"));
+  }
+}
+
+// A second "-" in a list read standard input again and replaced its
+// result with an empty one.
+TEST(RunBatch, StandardInputListedTwiceIsAUsageError) {
+  const fs::path dir = ScratchDir();
+  WriteFile(dir / "list", "-\n-\n");
+  BatchOptions o = Options({});
+  o.ListFile = "list";
+  std::istringstream in("1\n2\n");
+  std::ostringstream err;
+  EXPECT_EQ(RunBatch(o, BatchIo{err, ProgressMode::kLines, dir, &in}),
+            kExitUsage);
+  EXPECT_NE(err.str().find("\"-\" is listed more than once"),
+            std::string::npos);
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_stdin.dat"));
 }
 
 // A short series says why it gave nothing.

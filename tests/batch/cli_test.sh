@@ -205,6 +205,31 @@ exit_statuses)
 
   mfwindow-batch --quiet walk.txt 2>err.txt || fail "status $? for a good run"
   [ ! -s err.txt ] || fail "--quiet wrote: $(cat err.txt)"
+
+  # SIGXFSZ at its default killed the run mid-line; now the write fails
+  # (status 3), and the earlier whole result stays.
+  cp "F(Alfa)/F(Alfa)_walk.txt.dat" whole.dat
+  status=0
+  (ulimit -f 2 && exec mfwindow-batch --quiet walk.txt 2>err.txt) || status=$?
+  [ "$status" -eq 3 ] || fail "file-size limit: status $status, not 3"
+  grep -q 'error during write (File too large)' err.txt || fail "$(cat err.txt)"
+  cmp -s whole.dat "F(Alfa)/F(Alfa)_walk.txt.dat" || fail "earlier result changed"
+  [ ! -e "F(Alfa)/F(Alfa)_walk.txt.dat.part" ] || fail "a .part file was left"
+
+  # A series stopped by SIGTERM left a shorter, well-formed result.
+  awk 'BEGIN { for (i = 0; i < 400000; i++) print (i * 7919) % 1000 }' >long.txt
+  mfwindow-batch --quiet --threads 1 --shift 5 long.txt 2>err.txt &
+  pid=$!
+  for _ in $(seq 1 200); do
+    [ -s "F(Alfa)/F(Alfa)_long.txt.dat.part" ] && break
+    sleep 0.05
+  done
+  kill -TERM "$pid"
+  status=0
+  wait "$pid" || status=$?
+  [ "$status" -eq 143 ] || fail "SIGTERM: status $status, not 143"
+  [ ! -e "F(Alfa)/F(Alfa)_long.txt.dat" ] || fail "a stopped series left a result"
+  [ ! -e "F(Alfa)/F(Alfa)_long.txt.dat.part" ] || fail "a .part file was left"
   ;;
 refusals)
   # Each guards a fault the batch tool had: a folder as a series gave an

@@ -166,6 +166,17 @@ TEST(ParseCommandLine, RefusesBadUsageWithStatus2AndAUsageLine) {
       {"--on-bad-sample", "ignore", "s"},
       {"-", "-"},                         // standard input is read once
       {"--out", "-", "--spectrum", "s"},  // two files, one stdout
+      // Each guards a run that went on silently: F_q(s) rows interleaved
+      // with the CSV, surrogates made and thrown away, "1,,2" read as 1,2.
+      {"--out", "-", "--fq", "s"},
+      {"--surrogates", "5", "s"},
+      {"--surrogates", "5", "--out", "-", "--format", "dat", "s"},
+      {"--q-list", "1,,2", "s"},
+      {"--column", "1,,2", "s"},
+      {"--column", "2,x,2", "s"},
+      {"--column", "1,2", "-"},  // standard input cannot be read twice
+      {"--all-columns", "--out", "-", "s"},
+      {"--all-columns", "--column", "2", "s"},
   };
   for (const std::vector<std::string>& args : bad) {
     std::string joined;
@@ -327,6 +338,17 @@ TEST(ParseCommandLine, TakesTheInputFlags) {
     EXPECT_EQ(o.Separator, c.separator) << args[0];
     EXPECT_EQ(o.OnBadSample, c.policy) << args[0];
   }
+}
+
+TEST(ParseCommandLine, TakesSeveralColumnsInOrder) {
+  const Parsed p = Parse(
+      {"--column", "3,Fz", "--surrogates", "2", "--format", "csv", "s.csv"});
+  ASSERT_TRUE(p.Outcome.Options) << p.Err;
+  const std::vector<series::ColumnChoice>& c = p.Outcome.Options->Columns;
+  ASSERT_EQ(c.size(), 2u);
+  EXPECT_EQ(c[0].Index, 3);
+  EXPECT_EQ(c[1].Name, "Fz");
+  EXPECT_EQ(p.Outcome.Options->Input.Column->Index, 3);
 }
 
 // Guards the trap of --out - making a folder named "-": it means standard

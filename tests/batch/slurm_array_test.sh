@@ -133,6 +133,18 @@ env $settings LIST=rerun.list SLURM_ARRAY_TASK_ID=1 SLURM_ARRAY_TASK_COUNT=1 \
   fail "merge after the rerun: status $?"
 cmp merged.csv single.csv || fail "table after the rerun differs"
 
+# A 0-byte result ended the whole merge with status 2, and a cut last line
+# was merged as a shorter number: both are "cut" rows on the rerun list.
+cp -r results cut
+: >"cut/F(Alfa)_s1.txt.csv"
+head -c -3 "results/F(Alfa)_s2.txt.csv" >"cut/F(Alfa)_s2.txt.csv"
+status=0
+"$python" "$merge" --list list --out cut --missing cut.list cut.csv \
+  2>cut.log || status=$?
+[ "$status" -eq 1 ] || fail "merge of cut files: status $status"
+[ "$(cat cut.list)" = "$(printf 's1.txt\ns2.txt')" ] || fail "rerun list: $(cat cut.list)"
+[ "$(grep -c '^s[12].txt,0,,,,,,,cut,' cut.csv)" -eq 2 ] || fail "no cut rows: $(cat cut.csv)"
+
 # Results of other settings in the folder (null levels of surrogates in
 # one file, not in the other) are refused, not mixed into one table.
 mkdir mixed

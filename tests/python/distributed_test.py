@@ -117,6 +117,24 @@ def test_out_writes_the_batch_tools_files_byte_for_byte(
             (top / ("b-" + fmt) / name).read_bytes(), name
 
 
+def test_columns_give_the_batch_tools_files_per_column(cluster, tmp_path,
+                                                       monkeypatch):
+    rows = zip(support.walk(700, seed=5), support.walk(700, seed=6))
+    (tmp_path / "ab.csv").write_text(
+        "a,b\n" + "".join("%.17g,%.17g\n" % r for r in rows))
+    subprocess.run([support.tool("MFWINDOW_BATCH"), *FLAGS, "--quiet",
+                    "--column", "a,2", "--out", "b", "ab.csv"], cwd=tmp_path)
+    monkeypatch.chdir(tmp_path)
+    got = mfwindow.distributed.analyse_files(
+        ["ab.csv"], client=cluster, out="d", column=["a", 2], **SETTINGS)
+    assert list(got) == ["ab.csv@a", "ab.csv@2"]
+    written = sorted(os.listdir(tmp_path / "b"))
+    assert written == ["F(Alfa)@2_ab.csv.dat", "F(Alfa)@a_ab.csv.dat"]
+    for name in written:
+        assert (tmp_path / "d" / name).read_bytes() == \
+            (tmp_path / "b" / name).read_bytes(), name
+
+
 def test_arrays_give_what_analyse_gives_and_failures_are_rows(cluster):
     good = support.walk(900, seed=3)
     bad = support.walk(900, seed=4)

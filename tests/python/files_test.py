@@ -145,10 +145,24 @@ def test_malformed_files_name_the_line(tmp_path, name, text):
         mfwindow.read_result(write(tmp_path, name, text))
 
 
-@pytest.mark.parametrize("text", ["", ",".join(FILE_COLUMNS) + "\r\n",
-                                  "\r\n"])
-def test_empty_files_give_no_windows(tmp_path, text):
-    assert mfwindow.read_result(write(tmp_path, "e.csv", text)).n_windows == 0
+@pytest.mark.parametrize("name,text", [
+    ("e.dat", ""), ("e.csv", ",".join(FILE_COLUMNS) + "\r\n"),
+    ("e.csv", "\r\n")])
+def test_empty_files_give_no_windows(tmp_path, name, text):
+    assert mfwindow.read_result(write(tmp_path, name, text)).n_windows == 0
+
+
+# A last line without its line end was read as a shorter number, and an
+# empty CSV (cut before its header) as a result of no windows.
+@pytest.mark.parametrize("name,text", [
+    ("c.dat", "    1000.00       0.454286E-01    1.49727        1.45184  "
+              "     0.709570        1.0"),
+    ("c.csv", ",".join(FILE_COLUMNS) + "\r\n1000,0.5"),
+    ("c.csv", ""),
+])
+def test_cut_files_are_refused_as_cut(tmp_path, name, text):
+    with pytest.raises(mfwindow._files.CutResultError, match="cut file|empty"):
+        mfwindow.read_result(write(tmp_path, name, text))
 
 
 @pytest.mark.parametrize("path,name", [
@@ -158,6 +172,8 @@ def test_empty_files_give_no_windows(tmp_path, text):
     ("F(Alfa)_data/s1.txt.dat", "s1.txt"),
     ("plain.dat", "plain"),
     ("results", "results"),
+    ("out/F(Alfa)@2_s1.csv", "s1"),  # the second column's result
+    ("out/F(Alfa)@a%5Fb_s1.csv", "s1"),
 ])
 def test_series_name(path, name):
     assert series_name(path) == name

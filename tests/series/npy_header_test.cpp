@@ -48,6 +48,11 @@ const DictCase kDictCases[] = {
   {"{'descr': '<f8', 'fortran_order': False, 'shape': (-1,), }",
    "the header's shape is not a tuple", K::kFloat, 0, false, {}},
   {"['descr']", "the header is not a dict literal", K::kFloat, 0, false, {}},
+  // A row size that wrapped round read other elements as the column.
+  {"{'descr': '<f8', 'fortran_order': False, 'shape': (3, 2305843009213693952)}",
+   "the header's shape gives more than 2^64 bytes", K::kFloat, 0, false, {}},
+  {"{'descr': '<f8', 'fortran_order': False, 'shape': (0, 2305843009213693952)}",
+   nullptr, K::kFloat, 8, false, {0, 2305843009213693952}},  // empty: no bytes
 };
 // clang-format on
 

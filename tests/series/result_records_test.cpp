@@ -75,8 +75,14 @@ TEST(CsvRecord, WritesNonFiniteValuesReadably) {
   w.Result = {1.0, std::numeric_limits<double>::quiet_NaN(), inf, -inf, 0.5,
               1.0};
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  w.Quality = {
-      analysis::QualityStatus::kDegenerate, 1.0, 0.25, nan, nan, nan, nan};
+  // A NaN with its sign bit set (0 * -inf) was written "-nan".
+  w.Quality = {analysis::QualityStatus::kDegenerate,
+               1.0,
+               0.25,
+               -nan,
+               nan,
+               std::copysign(nan, -1.0),
+               nan};
   EXPECT_EQ(CsvRecord(w),
             "1,nan,inf,-inf,0.5,1,degenerate,1,0.25,nan,nan,nan,nan");
   EXPECT_EQ(Fields(std::string(kCsvHeader) + std::string(kCsvFitHeader)).size(),

@@ -136,6 +136,15 @@ const TextCase kTextCases[] = {
    Batch(kError, true, Named("x")), {1, 2}, "", "", 0, ""},
   {"blank line after the header", "a\n\n1\n", Batch(kError, true), {}, "", "", 0,
    "s:2: empty line (a missing sample)"},
+  // --header auto looked at the chosen field alone: a header naming the
+  // column by a number became sample 1, a spreadsheet error a header.
+  {"a word elsewhere makes the header", "time,1\n0,5\n1,6\n",
+   Batch(kError, true, Number(2)), {5, 6}, "", "", 0, ""},
+  {"a spreadsheet error is no header", "#DIV/0!,1\n2,3\n",
+   Batch(kSkip, true), {2}, "", "s:1: column 1 is not a number: \"#DIV/0!\"", 1,
+   ""},
+  {"a time of day is no header", "10:00:00,1\n10:00:01,2\n",
+   Batch(kError, true, Number(2)), {1, 2}, "", "", 0, ""},
 };
 // clang-format on
 

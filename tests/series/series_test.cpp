@@ -57,6 +57,17 @@ TEST(ResultPlace, KeepsResultsInsideTheOutputDirectory) {
   }
 }
 
+// The results of two columns shared one name, so a run over the second
+// column replaced the first one's results.
+TEST(ColumnPrefix, NamesEachColumnApartAndKeepsColumn1) {
+  EXPECT_EQ(ColumnPrefix(std::nullopt), "F(Alfa)_");
+  EXPECT_EQ(ColumnPrefix(ColumnChoice{1, ""}), "F(Alfa)_");
+  EXPECT_EQ(ColumnPrefix(ColumnChoice{12, ""}), "F(Alfa)@12_");
+  EXPECT_EQ(ColumnPrefix(ColumnChoice{0, "Fz.1-a"}), "F(Alfa)@Fz.1-a_");
+  EXPECT_EQ(ColumnPrefix(ColumnChoice{0, "a_b c/%"}),
+            "F(Alfa)@a%5Fb%20c%2F%25_");
+}
+
 // What the front ends say after a series. Guards the silent traps: a series
 // that ends early or yields no window, and one whose every window is the
 // fixed degenerate result, which reads like a white-noise walk.
