@@ -3,6 +3,7 @@
 # every core) on three fixed inputs, in one run, and checks that all of them
 # write the same bytes. Prints a table and writes it as JSON too.
 #   bench/compare_engines.sh [BUILD_DIR] [--target NAME] [--runs N] [--json FILE]
+#                            [--cases "A B C D"]
 # BUILD_DIR   default: build
 # --target    hold the fast engine's vector kernels to the instruction set
 #             NAME or the best one below it (Highway's target mask): AVX3
@@ -10,20 +11,26 @@
 #             this processor has.
 # --runs      time each run N times and keep the fastest (default 1)
 # --json      where the JSON goes (default BUILD_DIR/compare_engines-TARGET.json)
+# --cases     which cases to run (default all)
 # A: 20,000-sample random walk, Lrec 1000, MinScale 20, WinShift 50, order 2
 # B: the same with order 5 and increments
 # C: 100,000-sample random walk, Lrec 4096, MinScale 20, WinShift 512, order 1
+# D: the standard preset (mfwindow-batch --method standard: profile, rms,
+#    21 orders from -5 to 5, segments from both ends, log s fits) on C's
+#    walk, window 1000, shift 100, order 2
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 target=""
 runs=1
 json=""
+cases="A B C D"
 while (($#)); do
   case $1 in
     --target) target=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --json) json=$2; shift 2 ;;
+    --cases) cases=$2; shift 2 ;;
     -*) echo "usage: $0 [BUILD_DIR] [--target NAME] [--runs N] [--json FILE]" >&2
         exit 2 ;;
     *) build=$1; shift ;;
@@ -50,7 +57,10 @@ declare -A answers=(
   [C]=$'\n0\n1\n4096\n20\n512\n0 1\n')
 walk 20000 11 > "$work/a.txt"
 walk 100000 17 > "$work/c.txt"
-declare -A series=([A]=a.txt [B]=a.txt [C]=c.txt)
+declare -A series=([A]=a.txt [B]=a.txt [C]=c.txt [D]=c.txt)
+# Cases run by mfwindow-batch's flags instead of the dialogue.
+declare -A batch_args=(
+  [D]="--method standard --window 1000 --shift 100 --order 2")
 
 # case engine threads -> "seconds peak_kB cpu_seconds", the run of $runs
 # with the shortest wall-clock time; cpu_seconds is user + system time, less
@@ -60,10 +70,17 @@ run() {
   mkdir -p "$dir"
   cp "$work/${series[$1]}" "$dir/s.txt"
   echo s.txt > "$dir/list"
-  printf '%s' "${answers[$1]}" > "$dir/answers"
+  printf '%s' "${answers[$1]:-}" > "$dir/answers"
   for ((r = 0; r < runs; r++)); do
-    (cd "$dir" && /usr/bin/time -f "%e %M %U %S" -o time.txt \
-       "$engine" "$2" "$3" < answers > console.txt)
+    if [ -n "${batch_args[$1]:-}" ]; then
+      # shellcheck disable=SC2086  # the flags split into words
+      (cd "$dir" && /usr/bin/time -f "%e %M %U %S" -o time.txt \
+         "$engine" batch "$2" --threads "$3" ${batch_args[$1]} s.txt \
+         > console.txt)
+    else
+      (cd "$dir" && /usr/bin/time -f "%e %M %U %S" -o time.txt \
+         "$engine" "$2" "$3" < answers > console.txt)
+    fi
     read -r t m u s < "$dir/time.txt"
     if [ -z "$best" ] || [ "$(echo "$t < ${best%% *}" | bc -l)" = 1 ]; then
       best="$t $m $(printf '%.2f' "$(echo "$u + $s" | bc -l)")"
@@ -81,7 +98,7 @@ printf 'fast engine: SIMD target %s%s; best of %s run(s)\n' "$active" \
 printf '%-4s %-22s %9s %10s %9s %9s\n' case engine seconds "peak MB" speed-up "cpu s"
 status=0
 rows=()
-for c in A B C; do
+for c in $cases; do
   read -r t_ref m_ref c_ref < <(run "$c" reference 1)
   printf '%-4s %-22s %9.2f %10.1f %9s %9.2f\n' "$c" reference "$t_ref" \
     "$(echo "$m_ref / 1024" | bc -l)" 1.0 "$c_ref"

@@ -1,7 +1,7 @@
 // Cost of analysing one window (Lrec 1000, MinScale 20, a random walk with
 // a fixed seed) by each engine, per detrending order and per method: the
 // described method, the standard mode (profile + rms), and a listed grid of
-// orders with q = 0, which the fast engine runs on the straightforward kernel.
+// orders with q = 0.
 // Compare the engines within one run:
 //   build/bench/window_bench --benchmark_filter=Order2
 #include <benchmark/benchmark.h>

@@ -131,10 +131,7 @@ struct Settings {
   Fluctuation Measure = Fluctuation::kRange;
   // Moment orders: QList when it is not empty (strictly ascending, 0
   // allowed: the logarithmic mean), else QCount orders from QMin to QMax in
-  // equal steps. Only the default grid runs the vector kernel; any other,
-  // a list included, runs the straightforward kernel (pipelined on two
-  // threads or more): the same doubles, without the vector kernel's gain
-  // (14x per window on the default grid, docs/performance.md).
+  // equal steps. Every grid runs the vector kernel (docs/performance.md).
   double QMin = -10.0;
   double QMax = 10.0;
   std::int32_t QCount = 200;

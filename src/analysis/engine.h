@@ -5,16 +5,15 @@
 // An engine is a window kernel (window_kernel.h) run by a scheduler:
 //   kernels     straightforward: every operation in the order written, libm
 //               pow and log10 (reference_window); vector: each distinct
-//               segment length once, vector lanes (fast_window), for the
-//               described moment grid only;
+//               segment length once, vector lanes (fast_window), for
+//               every run;
 //   schedulers  serial: one window at a time on the calling thread
 //               (reference_series); pipelined: windows read in order, analysed
 //               on several threads, handed out in order (fast_series).
 // Every combination gives the same doubles, bit for bit, on any number of
 // threads. The kinds a front end asks for:
 //   kReference  straightforward kernel, serial scheduler;
-//   kFast       the vector kernel where it takes the run (else the
-//               straightforward one), pipelined on two threads or more,
+//   kFast       the vector kernel, pipelined on two threads or more,
 //               serial on one.
 #pragma once
 

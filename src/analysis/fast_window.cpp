@@ -30,65 +30,92 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 using D = hn::CappedTag<double, 8>;
 using V = hn::Vec<D>;
+using D1 = hn::CappedTag<double, 1>;
 
 // Vectors side by side in the regressions: five chains of additions hide
-// the adder's latency, and 200 moments make 200, 100, 50 or 25 vectors of
-// 1, 2, 4 or 8 lanes, a whole number of groups of five.
+// the adder's latency (200 moments make 200, 100, 50 or 25 vectors of 1,
+// 2, 4 or 8 lanes, a whole number of groups of five). Other counts of
+// orders finish with single vectors and single lanes, which run the same
+// operations on the same values.
 constexpr std::size_t kGroup = 5;
-static_assert(kMomentCount % (kGroup * hn::MaxLanes(D())) == 0);
 
-// For each order j (in lanes): the mean of the log10 F(q_j, s) over the
-// `scales` fitted scales, columns[k][j] for k ascending; then sxy = sum of (y -
-// mean) * dx[k] and syy = sum of (y - mean)^2; h = sxy / sum_sq and tau = h q
-// - 1. Each lane's sums run in the straightforward engine's order.
-void RegressImpl(const double* const* columns, const double* dx,
-                 std::size_t scales, double sum_sq, const double* q,
-                 double* hurst, double* tau, double* sxy_out, double* syy_out) {
-  const D d;
+// RegressImpl's work on the orders j .. j + G * Lanes(d) - 1.
+template <std::size_t G, class DT>
+HWY_INLINE void RegressBlock(DT d, const double* const* columns,
+                             const double* dx, std::size_t scales,
+                             double sum_sq, const double* q, std::size_t j,
+                             double* hurst, double* tau, double* sxy_out,
+                             double* syy_out) {
+  using VT = hn::Vec<DT>;
   const std::size_t lanes = hn::Lanes(d);
-  for (std::size_t j = 0; j < kMomentCount; j += kGroup * lanes) {
-    V sum[kGroup];
-    for (std::size_t g = 0; g < kGroup; ++g) sum[g] = hn::Zero(d);
-    for (std::size_t k = 0; k < scales; ++k) {
-      for (std::size_t g = 0; g < kGroup; ++g) {
-        sum[g] = hn::Add(sum[g], hn::LoadU(d, columns[k] + j + g * lanes));
-      }
+  VT sum[G];
+  for (std::size_t g = 0; g < G; ++g) sum[g] = hn::Zero(d);
+  for (std::size_t k = 0; k < scales; ++k) {
+    for (std::size_t g = 0; g < G; ++g) {
+      sum[g] = hn::Add(sum[g], hn::LoadU(d, columns[k] + j + g * lanes));
     }
-    V mean[kGroup];
-    V sxy[kGroup];
-    V syy[kGroup];
-    for (std::size_t g = 0; g < kGroup; ++g) {
-      mean[g] = hn::Div(sum[g], hn::Set(d, static_cast<double>(scales)));
-      sxy[g] = hn::Zero(d);
-      syy[g] = hn::Zero(d);
+  }
+  VT mean[G];
+  VT sxy[G];
+  VT syy[G];
+  for (std::size_t g = 0; g < G; ++g) {
+    mean[g] = hn::Div(sum[g], hn::Set(d, static_cast<double>(scales)));
+    sxy[g] = hn::Zero(d);
+    syy[g] = hn::Zero(d);
+  }
+  for (std::size_t k = 0; k < scales; ++k) {
+    const VT dx_k = hn::Set(d, dx[k]);
+    for (std::size_t g = 0; g < G; ++g) {
+      const VT dy = hn::Sub(hn::LoadU(d, columns[k] + j + g * lanes), mean[g]);
+      sxy[g] = hn::Add(sxy[g], hn::Mul(dy, dx_k));
+      syy[g] = hn::Add(syy[g], hn::Mul(dy, dy));
     }
-    for (std::size_t k = 0; k < scales; ++k) {
-      const V dx_k = hn::Set(d, dx[k]);
-      for (std::size_t g = 0; g < kGroup; ++g) {
-        const V dy = hn::Sub(hn::LoadU(d, columns[k] + j + g * lanes), mean[g]);
-        sxy[g] = hn::Add(sxy[g], hn::Mul(dy, dx_k));
-        syy[g] = hn::Add(syy[g], hn::Mul(dy, dy));
-      }
-    }
-    for (std::size_t g = 0; g < kGroup; ++g) {
-      const std::size_t at = j + g * lanes;
-      hn::StoreU(sxy[g], d, sxy_out + at);
-      hn::StoreU(syy[g], d, syy_out + at);
-      const V h = hn::Div(sxy[g], hn::Set(d, sum_sq));
-      hn::StoreU(h, d, hurst + at);
-      hn::StoreU(hn::Sub(hn::Mul(h, hn::LoadU(d, q + at)), hn::Set(d, 1.0)), d,
-                 tau + at);
-    }
+  }
+  for (std::size_t g = 0; g < G; ++g) {
+    const std::size_t at = j + g * lanes;
+    hn::StoreU(sxy[g], d, sxy_out + at);
+    hn::StoreU(syy[g], d, syy_out + at);
+    const VT h = hn::Div(sxy[g], hn::Set(d, sum_sq));
+    hn::StoreU(h, d, hurst + at);
+    hn::StoreU(hn::Sub(hn::Mul(h, hn::LoadU(d, q + at)), hn::Set(d, 1.0)), d,
+               tau + at);
   }
 }
 
-// For each alpha point m (in lanes): v = min over the orders j ascending of
-// alfa[m] q_j - tau_j, from kAlfaSentinel, replaced only by a strictly
-// smaller value; f_alfa[m] = v, clipped below at 0. x86's min instruction
-// returns its second operand unless the first is strictly smaller, NaN
-// included: that rule in one instruction; elsewhere a comparison selects.
-void LegendreImpl(const double* q, const double* tau, const double* alfa,
-                  double* f_alfa) {
+// For each of the `moments` orders j (in lanes): the mean of the log10
+// F(q_j, s) over the `scales` regression points, columns[k][j] for k
+// ascending; then sxy = sum of (y - mean) * dx[k] and syy = sum of (y -
+// mean)^2; h = sxy / sum_sq and tau = h q - 1. Each lane's sums run in the
+// straightforward engine's order.
+void RegressImpl(const double* const* columns, const double* dx,
+                 std::size_t scales, double sum_sq, const double* q,
+                 std::size_t moments, double* hurst, double* tau,
+                 double* sxy_out, double* syy_out) {
+  const D d;
+  const std::size_t lanes = hn::Lanes(d);
+  std::size_t j = 0;
+  for (; j + kGroup * lanes <= moments; j += kGroup * lanes) {
+    RegressBlock<kGroup>(d, columns, dx, scales, sum_sq, q, j, hurst, tau,
+                         sxy_out, syy_out);
+  }
+  for (; j + lanes <= moments; j += lanes) {
+    RegressBlock<1>(d, columns, dx, scales, sum_sq, q, j, hurst, tau, sxy_out,
+                    syy_out);
+  }
+  for (; j < moments; ++j) {
+    RegressBlock<1>(D1(), columns, dx, scales, sum_sq, q, j, hurst, tau,
+                    sxy_out, syy_out);
+  }
+}
+
+// For each alpha point m (in lanes): v = min over the `moments` orders j
+// ascending of alfa[m] q_j - tau_j, from kAlfaSentinel, replaced only by a
+// strictly smaller value; f_alfa[m] = v, clipped below at 0. x86's min
+// instruction returns its second operand unless the first is strictly
+// smaller, NaN included: that rule in one instruction; elsewhere a
+// comparison selects.
+void LegendreImpl(const double* q, const double* tau, std::size_t moments,
+                  const double* alfa, double* f_alfa) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   // The alpha grid padded to whole vectors; the padding is dropped.
@@ -99,7 +126,7 @@ void LegendreImpl(const double* q, const double* tau, const double* alfa,
   for (std::size_t m = 0; m < kAlfaCount; m += lanes) {
     const V a = hn::Load(d, grid + m);
     V v = hn::Set(d, detail::kAlfaSentinel);
-    for (std::size_t j = 0; j < kMomentCount; ++j) {
+    for (std::size_t j = 0; j < moments; ++j) {
       const V w = hn::Sub(hn::Mul(a, hn::Set(d, q[j])), hn::Set(d, tau[j]));
 #if HWY_ARCH_X86 && HWY_TARGET != HWY_EMU128 && HWY_TARGET != HWY_SCALAR
       v = hn::Min(w, v);
@@ -111,15 +138,6 @@ void LegendreImpl(const double* q, const double* tau, const double* alfa,
     hn::Store(hn::IfThenElse(hn::Ge(v, zero), v, zero), d, out + m);
   }
   std::copy_n(out, kAlfaCount, f_alfa);
-}
-
-// column[j] = column[j] / divisor for the 200 moments.
-void DivideImpl(double* column, double divisor) {
-  const D d;
-  const V by = hn::Set(d, divisor);
-  for (std::size_t j = 0; j < kMomentCount; j += hn::Lanes(d)) {
-    hn::StoreU(hn::Div(hn::LoadU(d, column + j), by), d, column + j);
-  }
 }
 
 // Whether the table's minimum, searched from its first entry and replaced
@@ -150,43 +168,52 @@ namespace analysis {
 
 HWY_EXPORT(RegressImpl);
 HWY_EXPORT(LegendreImpl);
-HWY_EXPORT(DivideImpl);
 HWY_EXPORT(NotAllPositiveImpl);
 
 namespace {
 
-constexpr std::size_t kMoments = kMomentCount;
-
 // F(q, s) of one segment length into `column`: the fluctuations (range or
-// rms) of the detrended segments that count (window_quality.h), their
+// rms) of the detrended segments that count (window_quality.h), from the
+// start and, with SegmentCut::kBoth, as many again from the end; their
 // powers summed in segment order, then the q-th order mean over all
-// `segment_count` segments. Counts the column's flat
-// segments into work.Counts, once for each of the `scales` that share it.
+// `segment_count` segments, or for q = 0 the logarithmic mean over the
+// counted ones. Counts the column's flat segments into work.Counts, once
+// for each of the `scales` that share it.
 void FillColumn(const RunConstants& run, FastWorkspace& work,
                 std::span<const double> values, std::size_t scale,
                 std::int64_t scales, const SegmentFloors& floors,
                 double* column) {
   const std::int32_t segment_len = run.ScaleLen[scale];
-  const std::int32_t segment_count = run.Params.Lrec / segment_len;
-  const std::span<double> ranges(work.Ranges.data(),
-                                 static_cast<std::size_t>(segment_count));
+  const std::int32_t per_side = run.Params.Lrec / segment_len;
+  const bool both = run.Params.Method.Segments == SegmentCut::kBoth;
+  const std::int32_t segment_count = both ? 2 * per_side : per_side;
+  const auto sides = static_cast<std::size_t>(per_side);
   const numerics::SegmentStatistic statistic =
       run.Params.Method.Measure == Fluctuation::kRms
           ? numerics::SegmentStatistic::kRms
           : numerics::SegmentStatistic::kRange;
-  if (run.Params.TrendOrder == 1) {
-    numerics::LineDetrendedRanges(values, segment_len, segment_count, ranges,
-                                  work.SegmentBuf, statistic);
-  } else {
-    numerics::PolynomialDetrendedRanges(DetrendBasisFor(run, scale, work.Basis),
-                                        values, segment_count, ranges,
-                                        work.SegmentBuf, statistic);
+  // The end segments cover the window's last per_side lengths, in
+  // ascending position, and follow the start segments in the sums.
+  const std::size_t tail =
+      values.size() - sides * static_cast<std::size_t>(segment_len);
+  for (std::size_t side = 0; side < (both ? 2u : 1u); ++side) {
+    const std::span<const double> from = values.subspan(side == 0 ? 0 : tail);
+    const std::span<double> ranges(work.Ranges.data() + side * sides, sides);
+    if (run.Params.TrendOrder == 1) {
+      numerics::LineDetrendedRanges(from, segment_len, per_side, ranges,
+                                    work.SegmentBuf, statistic);
+    } else {
+      numerics::PolynomialDetrendedRanges(
+          DetrendBasisFor(run, scale, work.Basis), from, per_side, ranges,
+          work.SegmentBuf, statistic);
+    }
   }
   // A segment that counts as zero (flat, NaN, or below the range floor)
-  // adds nothing but still counts in the divisor.
+  // adds nothing but still counts in the divisor (not at q = 0).
   std::size_t positive = 0;
   std::int64_t at_floor = 0;
-  for (const double range : ranges) {
+  for (std::size_t v = 0; v < static_cast<std::size_t>(segment_count); ++v) {
+    const double range = work.Ranges[v];
     at_floor += AtRoundingFloor(range, floors) ? 1 : 0;
     if (!CountsAsZero(range, floors)) work.Ranges[positive++] = range;
   }
@@ -194,38 +221,55 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   work.Counts.Zero +=
       scales * (segment_count - static_cast<std::int64_t>(positive));
   work.Counts.Floor += scales * at_floor;
+  const auto first = static_cast<std::int64_t>(scale);
+  if (positive == 0 && first < static_cast<std::int64_t>(run.FitEnd) &&
+      first + scales > static_cast<std::int64_t>(run.FitBegin)) {
+    work.EmptyFittedScale = true;
+  }
 
-  std::fill_n(column, kMoments, 0.0);
-  work.Powers.Accumulate(std::span<const double>(work.Ranges.data(), positive),
-                         std::span<double>(column, kMoments));
+  const std::size_t moments = work.Moments;
+  const std::span<double> sums(column, moments);
+  const std::span<const double> counted(work.Ranges.data(), positive);
+  std::fill(sums.begin(), sums.end(), 0.0);
+  work.Powers.Accumulate(counted, sums);
   // The q-th order mean: (sum / g)^(1/q), with 1/q formed first.
-  HWY_DYNAMIC_DISPATCH(DivideImpl)(column, static_cast<double>(segment_count));
-  numerics::PowElementwise(std::span<const double>(column, kMoments),
-                           work.InverseQ, std::span<double>(column, kMoments));
+  const auto divisor = static_cast<double>(segment_count);
+  for (double& sum : sums) sum = sum / divisor;
+  numerics::PowElementwise(sums, work.InverseQ, sums);
+  if (work.ZeroOrder < moments) {
+    // q = 0: exp of the mean logarithm over the counted segments; the
+    // power kernel's sum of R^0 in this entry is replaced.
+    double sum = 0.0;
+    for (const double range : counted) sum = sum + std::log(range);
+    column[work.ZeroOrder] =
+        positive > 0 ? std::exp(sum / static_cast<double>(positive)) : 0.0;
+  }
 }
 
 // tau(q) from the log10 columns, the alpha range and the Legendre
 // transform, into `work`. Independent sums side by side in vector lanes:
-// the regressions of all 200 orders (each order's sums still run over the
-// 200 scales in ascending order, repeated columns included), then the
-// running minima of all 100 alpha points (each over the orders in
+// the regressions of all orders (each order's sums still run over the
+// regression points in ascending order, repeated columns included), then
+// the running minima of all 100 alpha points (each over the orders in
 // ascending order, replaced only by a strictly smaller value). Returns the
 // smallest R^2 of the fits.
 double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
-  const std::size_t fitted = run.FitEnd - run.FitBegin;
+  const std::size_t moments = work.Moments;
+  const std::size_t points = run.FitScale.size();
   std::vector<const double*>& columns = work.FittedColumns;
   std::vector<double>& dx = work.FittedDx;
-  for (std::size_t i = 0; i < fitted; ++i) {
-    const std::size_t k = run.FitBegin + i;
+  for (std::size_t i = 0; i < points; ++i) {
+    const std::size_t k = run.FitScale[i];
     columns[i] = work.Columns.data() +
-                 static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
-    dx[i] = run.LogScale[k] - run.LogScaleMean;
+                 static_cast<std::size_t>(work.ColumnOfScale[k]) * moments;
+    dx[i] = run.FitLogScale[i] - run.LogScaleMean;
   }
   HWY_DYNAMIC_DISPATCH(RegressImpl)
-  (columns.data(), dx.data(), fitted, run.LogScaleSumSq, run.QGrid.data(),
-   work.HurstQ.data(), work.TauQ.data(), work.Sxy.data(), work.Syy.data());
+  (columns.data(), dx.data(), points, run.LogScaleSumSq, run.QGrid.data(),
+   moments, work.HurstQ.data(), work.TauQ.data(), work.Sxy.data(),
+   work.Syy.data());
   double min_r_squared = std::numeric_limits<double>::quiet_NaN();
-  for (std::size_t j = 0; j < kMoments; ++j) {
+  for (std::size_t j = 0; j < moments; ++j) {
     min_r_squared = SmallerRSquared(
         min_r_squared, RSquared(work.Sxy[j], run.LogScaleSumSq, work.Syy[j]));
   }
@@ -233,8 +277,8 @@ double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
   // The alpha range and grid, as the straightforward engine computes them.
   detail::AlfaRange& range = work.Range;
   range = {detail::kAlfaSentinel, -detail::kAlfaSentinel};
-  for (std::size_t k = 0; k + 4 < kMoments; ++k) {
-    const double a = (work.TauQ[k + 4] - work.TauQ[k]) / detail::kAlfaDiffSpan;
+  for (std::size_t k = 0; k < run.AlfaDiffSpan.size(); ++k) {
+    const double a = (work.TauQ[k + 4] - work.TauQ[k]) / run.AlfaDiffSpan[k];
     if (a > range.AlfaMax) range.AlfaMax = a;
     if (a < range.AlfaMin) range.AlfaMin = a;
   }
@@ -245,7 +289,7 @@ double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
     counter += 1.0;
   }
   HWY_DYNAMIC_DISPATCH(LegendreImpl)
-  (run.QGrid.data(), work.TauQ.data(), work.AlfaGrid.data(),
+  (run.QGrid.data(), work.TauQ.data(), moments, work.AlfaGrid.data(),
    work.FAlfaGrid.data());
   return min_r_squared;
 }
@@ -253,22 +297,34 @@ double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
 }  // namespace
 
 FastWorkspace::FastWorkspace(const RunConstants& run)
-    : SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
+    : Moments(run.QGrid.size()),
+      ZeroOrder(static_cast<std::size_t>(
+          std::find(run.QGrid.begin(), run.QGrid.end(), 0.0) -
+          run.QGrid.begin())),
+      SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
       Ranges(detail::TableSize(1, run.Params.Lrec)),
       Powers(run.QGrid),
+      InverseQ(run.QGrid.size()),
+      HurstQ(run.QGrid.size()),
+      Sxy(run.QGrid.size()),
+      Syy(run.QGrid.size()),
+      TauQ(run.QGrid.size()),
       Fq(run.Params.Method.KeepFq
-             ? detail::TableSize(kMoments, std::int64_t(run.LogScale.size()))
+             ? detail::TableSize(std::int64_t(Moments),
+                                 std::int64_t(run.LogScale.size()))
              : 0) {
   assert(VectorKernelsTake(run));
-  for (std::size_t j = 0; j < kMoments; ++j) InverseQ[j] = 1.0 / run.QGrid[j];
+  for (std::size_t j = 0; j < Moments; ++j) {
+    InverseQ[j] = j == ZeroOrder ? 1.0 : 1.0 / run.QGrid[j];
+  }
   if (run.Params.TrendOrder >= 2 && run.DetrendBasis.empty()) {
     Basis.Rebuild(run.MaxScale, run.Params.TrendOrder);  // full capacity
   }
   std::int32_t previous_len = -1;
   const std::size_t scales = run.LogScale.size();
   ColumnOfScale.resize(scales);
-  FittedColumns.resize(scales);
-  FittedDx.resize(scales);
+  FittedColumns.resize(run.FitScale.size());
+  FittedDx.resize(run.FitScale.size());
   NearTwo.resize(run.FitScale.size());
   for (std::size_t k = 0; k < scales; ++k) {
     if (run.ScaleLen[k] != previous_len) {
@@ -277,24 +333,25 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
     }
     ColumnOfScale[k] = static_cast<std::int32_t>(ColumnScale.size() - 1);
   }
-  Columns.resize(detail::TableSize(std::int64_t(ColumnScale.size()), kMoments));
+  Columns.resize(detail::TableSize(std::int64_t(ColumnScale.size()),
+                                   std::int64_t(Moments)));
 }
 
 bool VectorKernelsTake(const RunConstants& run) {
-  // Segments from both ends and the log s abscissa run on the plain path.
-  return IsDefaultMomentGrid(run.Params.Method) &&
-         run.Params.Method.Segments == SegmentCut::kStart &&
-         run.Params.Method.Abscissa == FitAbscissa::kGrid &&
-         run.QGrid.size() == kMoments && run.FitBegin < run.FitEnd;
+  // Every grid of orders, cut and abscissa runs here; a processor or libm
+  // without the exact kernels only moves elements to libm inside them.
+  return run.FitBegin < run.FitEnd && !run.QGrid.empty();
 }
 
 SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
                                   std::span<const double> values) {
   assert(values.size() == static_cast<std::size_t>(run.Params.Lrec));
+  const std::size_t moments = work.Moments;
   work.Magnitude = MeasureWindow(values);
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
   work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;
+  work.EmptyFittedScale = false;
   const std::size_t scales = run.LogScale.size();
   const std::size_t columns = work.ColumnScale.size();
   for (std::size_t c = 0; c < columns; ++c) {
@@ -303,15 +360,15 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
                                   ? work.ColumnScale[c + 1]
                                   : static_cast<std::int32_t>(scales);
     FillColumn(run, work, values, static_cast<std::size_t>(first), next - first,
-               floors, work.Columns.data() + c * kMoments);
+               floors, work.Columns.data() + c * moments);
     if (work.Tick) work.Tick(run.Params.Lrec);
   }
   if (!work.Fq.empty()) {
     for (std::size_t k = 0; k < scales; ++k) {
       const double* column =
           work.Columns.data() +
-          static_cast<std::size_t>(work.ColumnOfScale[k]) * kMoments;
-      std::copy_n(column, kMoments, work.Fq.data() + k * kMoments);
+          static_cast<std::size_t>(work.ColumnOfScale[k]) * moments;
+      std::copy_n(column, moments, work.Fq.data() + k * moments);
     }
   }
 
@@ -323,11 +380,14 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
       static_cast<std::size_t>(work.ColumnOfScale[run.FitBegin]);
   const auto last_fitted =
       static_cast<std::size_t>(work.ColumnOfScale[run.FitEnd - 1]);
-  if (HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(
-          work.Columns.data() + first_fitted * kMoments,
-          (last_fitted - first_fitted + 1) * kMoments)) {
-    work.HurstQ.fill(std::numeric_limits<double>::quiet_NaN());
-    work.TauQ.fill(std::numeric_limits<double>::quiet_NaN());
+  if (work.EmptyFittedScale ||
+      HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(
+          work.Columns.data() + first_fitted * moments,
+          (last_fitted - first_fitted + 1) * moments)) {
+    std::fill(work.HurstQ.begin(), work.HurstQ.end(),
+              std::numeric_limits<double>::quiet_NaN());
+    std::fill(work.TauQ.begin(), work.TauQ.end(),
+              std::numeric_limits<double>::quiet_NaN());
     work.AlfaGrid.fill(0.5);
     work.FAlfaGrid.fill(1.0);
     const SpectrumSummary summary =
@@ -338,11 +398,23 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
     return summary;
   }
 
-  numerics::Log10Elementwise(work.Columns, work.Columns);
+  // Only the fitted scales' columns enter the regressions.
+  const std::span<double> fitted(work.Columns.data() + first_fitted * moments,
+                                 (last_fitted - first_fitted + 1) * moments);
+  numerics::Log10Elementwise(fitted, fitted);
 
   const double min_r_squared = RegressAndTransform(run, work);
-  const SpectrumSummary summary =
-      detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, work.Range);
+  SpectrumSummary summary;
+  if (run.AlfaDiffSpan.empty()) {
+    // No order has two neighbours on each side: nothing to estimate alpha
+    // from.
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    work.AlfaGrid.fill(kNaN);
+    work.FAlfaGrid.fill(kNaN);
+    summary = SpectrumSummary{kNaN, kNaN, kNaN, kNaN, kNaN};
+  } else {
+    summary = detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, work.Range);
+  }
   const std::size_t near_two = OrderNearTwo(run.QGrid);
   for (std::size_t i = 0; i < work.NearTwo.size(); ++i) {
     work.NearTwo[i] = work.FittedColumns[i][near_two];

@@ -7,15 +7,17 @@
 // keeps its order, so every value is the one the straightforward engine
 // computes.
 //
-// The vector kernels take every run on the described moment grid with
-// segments from the start and the grid abscissa: range or rms, any scales,
-// fit range and range floor, the profile and F_q(s). Any other grid of
-// orders, segments from both ends or the log s abscissa take the
-// straightforward kernel (window_kernel.h), on whichever scheduler the run
-// has.
+// The vector kernels take every run: any grid of orders (ranged or listed,
+// any count, q = 0 as the logarithmic mean over the counted segments),
+// segments from the start or from both ends, the grid or the log s
+// abscissa, range or rms, any scales, fit range and range floor, the
+// profile and F_q(s). Where the processor or its libm cannot run the exact
+// pow and log10 kernels, those elements take libm inside the same kernel,
+// so the results stay the same bits.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -36,25 +38,28 @@ class FastWorkspace {
   // Throws std::bad_alloc when storage cannot be obtained.
   explicit FastWorkspace(const RunConstants& run);
 
-  // One column of 200 moments per distinct segment length, in ascending
+  std::size_t Moments = 0;    // the run's orders, run.QGrid.size()
+  std::size_t ZeroOrder = 0;  // index of q = 0; Moments when there is none
+  // One column of Moments orders per distinct segment length, in ascending
   // scale order; ColumnOfScale[k] names the column of scale k.
   std::vector<double> Columns;
   std::vector<std::int32_t> ColumnOfScale;
   std::vector<std::int32_t> ColumnScale;  // first scale index of each column
-  // The fitted scales' columns and their abscissae about the mean.
+  // The regression points' columns (run.FitScale) and their abscissae
+  // about the mean.
   std::vector<const double*> FittedColumns;
   std::vector<double> FittedDx;
   std::vector<double> SegmentBuf;   // segments side by side, point-major
   std::vector<double> Ranges;       // positive ranges of one length, in order
   numerics::PowerSumKernel Powers;  // sums of R^q over QGrid
-  std::array<double, kMomentCount> InverseQ{};  // 1.0 / q
+  std::vector<double> InverseQ;     // 1.0 / q (1.0 at q = 0, unused)
   // The basis of the length at hand when the run keeps no shared ones.
   numerics::OrthonormalPolynomialBasis Basis;
-  std::array<double, kMomentCount> HurstQ{};  // h(q), the regression slopes
-  std::array<double, kMomentCount> Sxy{};     // their sums, for R^2
-  std::array<double, kMomentCount> Syy{};
+  std::vector<double> HurstQ;  // h(q), the regression slopes
+  std::vector<double> Sxy;     // their sums, for R^2
+  std::vector<double> Syy;
   std::vector<double> NearTwo;  // log10 F of the order nearest 2, fitted
-  std::array<double, kMomentCount> TauQ{};
+  std::vector<double> TauQ;
   std::array<double, kAlfaCount> AlfaGrid{};
   std::array<double, kAlfaCount> FAlfaGrid{};
   detail::AlfaRange Range;  // extremes of the finite-difference alphas
@@ -64,19 +69,21 @@ class FastWorkspace {
   // What the window's columns showed, and the quality judged from it.
   WindowMagnitude Magnitude;
   SegmentCounts Counts;
+  bool EmptyFittedScale = false;  // a fitted scale without counted segments
   WindowQuality Quality;
   ScaleTick Tick;  // when not empty, called after every column
 };
 
-// Whether the vector kernels take this run (see above).
+// Whether the vector kernels take this run: every run does (see above).
 bool VectorKernelsTake(const RunConstants& run);
 
 // The summary of one window of `values` (Lrec values), identical to
 // AnalyseWindow's. Leaves the window's spectrum in work.HurstQ, TauQ,
 // AlfaGrid and FAlfaGrid; a degenerate window sets HurstQ and TauQ to NaN
 // (they are not defined there) and the grids to 0.5 and 1.0. Also leaves
-// the window's quality, and F_q(s) when the run keeps it. Only for runs the
-// vector kernels take.
+// the window's quality, and F_q(s) when the run keeps it. With fewer than 5
+// orders the alpha grids and the summary are NaN, as AnalyseWindow leaves
+// them.
 SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
                                   std::span<const double> values);
 

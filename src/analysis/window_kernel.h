@@ -4,8 +4,8 @@
 //   kStraightforward  AnalyseWindow (reference_window.h): every operation in
 //                     the order written; takes every run.
 //   kVector           AnalyseWindowFast (fast_window.h): each distinct
-//                     segment length once, vector lanes; takes only runs on
-//                     the described moment grid (VectorKernelsTake).
+//                     segment length once, vector lanes; takes every
+//                     run (VectorKernelsTake).
 // Both give the same doubles, bit for bit. Each states the storage it
 // allocates (KernelDoubles), from which the engine's storage check is
 // summed.

@@ -109,7 +109,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   // never hold it.
   const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
       mfwindow::ToTables(settled),
-      analysis::EngineRequest{analysis::EngineKind::kFast, settled.Threads});
+      analysis::EngineRequest{options.Engine, settled.Threads});
   if (options.Verbose) {
     const analysis::EngineChoice choice = engine->Choice();
     io.Err << program << ": " << analysis::KernelName(choice.Kernel)

@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "numerics/exact_elementary.h"
 #include "numerics/hwy_config.h"
 #include "numerics/libm_bounds.h"
 #include "numerics/libm_check.h"
@@ -690,6 +691,46 @@ void AnalyseGrid(detail::PowerGrid& grid) {
   grid.Delta = std::move(delta);
 }
 
+// Orders of no grid form (a list, a single order): the terms in the
+// order of the reference loop, range-major, a piece at a time through the
+// elementwise pow, each added to its order's sum as it comes.
+std::size_t AccumulateElementwise(std::span<const double> exponents,
+                                  std::span<const double> ranges,
+                                  std::span<double> sums) {
+  constexpr std::size_t kPiece = 256;
+  std::array<double, kPiece> base{};
+  std::array<double, kPiece> exponent{};
+  std::array<double, kPiece> term{};
+  const std::size_t n = exponents.size();
+  const std::size_t total = ranges.size() * n;
+  std::size_t by_libm = 0;
+  std::size_t v = 0;
+  std::size_t j = 0;
+  for (std::size_t at = 0; at < total; at += kPiece) {
+    const std::size_t count = std::min(kPiece, total - at);
+    std::size_t fill_v = v;
+    std::size_t fill_j = j;
+    for (std::size_t i = 0; i < count; ++i) {
+      base[i] = ranges[fill_v];
+      exponent[i] = exponents[fill_j];
+      if (++fill_j == n) {
+        fill_j = 0;
+        ++fill_v;
+      }
+    }
+    const std::span<double> out(term.data(), count);
+    by_libm +=
+        PowElementwise(std::span<const double>(base.data(), count),
+                       std::span<const double>(exponent.data(), count), out);
+    for (const double t : out) {
+      sums[j] = sums[j] + t;
+      if (++j == n) j = 0;
+    }
+    v = fill_v;
+  }
+  return by_libm;
+}
+
 }  // namespace
 
 PowerSumKernel::PowerSumKernel(std::span<const double> exponents) {
@@ -700,9 +741,10 @@ PowerSumKernel::PowerSumKernel(std::span<const double> exponents) {
 std::size_t PowerSumKernel::Accumulate(std::span<const double> ranges,
                                        std::span<double> sums) const {
   assert(sums.size() == grid_.Exponents.size());
-  if (!grid_.Fast || ranges.empty() || !LibmMatchesKernels()) {
+  if (ranges.empty() || !LibmMatchesKernels()) {
     return detail::AccumulateAllWithLibm(grid_, ranges, sums);
   }
+  if (!grid_.Fast) return AccumulateElementwise(grid_.Exponents, ranges, sums);
   return HWY_DYNAMIC_DISPATCH(AccumulateImpl)(grid_, ranges, sums);
 }
 

@@ -60,8 +60,10 @@ class PowerSumKernel {
   // Analyses `exponents`, any doubles. Grids of the form above with at most
   // 4096 orders, |First| <= 64, StepNum <= 64, StepNum + StepDen <= 896 and
   // |d[j]| <= 2^-46 take the vector path on processors with FMA (AVX-512,
-  // AVX2 or NEON, chosen at run time); anything else takes the plain loop.
-  // Allocates two vectors of exponents.size() doubles.
+  // AVX2 or NEON, chosen at run time). Any other orders (a list, a single
+  // order) have their terms formed by PowElementwise (exact_elementary.h),
+  // range by range in the loop's order. Allocates two vectors of
+  // exponents.size() doubles.
   explicit PowerSumKernel(std::span<const double> exponents);
 
   std::size_t Size() const { return grid_.Exponents.size(); }

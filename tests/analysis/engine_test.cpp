@@ -161,7 +161,7 @@ TEST(MakeEngine, ReportsTheKernelSchedulerAndThreadsItRuns) {
   // clang-format off
   const Case cases[] = {
     {EngineKind::kFast,      1,       false, KernelKind::kVector,          SchedulerKind::kSerial, 1},
-    {EngineKind::kFast,      2,       true,  KernelKind::kStraightforward, many,                   std::min(2, cores)},
+    {EngineKind::kFast,      2,       true,  KernelKind::kVector,          many,                   std::min(2, cores)},
     {EngineKind::kFast,      INT_MAX, false, KernelKind::kVector,          many,                   cores},
     {EngineKind::kReference, 4,       false, KernelKind::kStraightforward, SchedulerKind::kSerial, 1},
   };

@@ -215,7 +215,9 @@ TEST(PowerSumKernel, MatchesLibmLoopOnOtherExponentSets) {
     {"start 0", Grid(30, 0.5, 0.0), true},
     {"start not integral", Grid(40, 0.1, -1.5), false},
     {"descending", Grid(40, -0.1, 2.0), false},
+    {"step 0.5 from -5, q = 0 inside", Grid(21, 0.5, -5.0), true},
     {"no grid", {0.5, 2.0, -3.0, 7.25}, false},
+    {"listed with 0", {-3.0, -1.0, 0.0, 0.5, 1.0, 2.0, 4.0}, false},
     {"infinite order", {1.0, std::numeric_limits<double>::infinity()}, false},
   };
   // clang-format on
@@ -233,15 +235,18 @@ TEST(PowerSumKernel, MatchesLibmLoopOnOtherExponentSets) {
 
 TEST(PowerSumKernel, ComputesFewTermsWithLibm) {
   // All results are exact either way; this guards the speed: the vector path
-  // must decide most terms itself (about 3% go to pow).
-  const std::vector<double> q = MomentOrders();
-  const PowerSumKernel kernel(q);
+  // must decide most terms itself (about 3% go to pow), and so must the
+  // elementwise pow for orders of no grid form.
   const std::vector<double> ranges = RandomRanges(2000, 17, kSources[0].draw);
-  std::vector<double> sums(q.size(), 0.0);
-  const std::size_t libm_terms = kernel.Accumulate(ranges, sums);
-  if (simd_test::KernelsHaveVectorPath()) {
-    EXPECT_LT(libm_terms, ranges.size() * q.size() / 20);
-    EXPECT_GT(libm_terms, 0U);
+  for (const std::vector<double>& q :
+       {MomentOrders(), std::vector<double>{-3.0, -0.5, 1.0, 2.0, 7.25}}) {
+    const PowerSumKernel kernel(q);
+    std::vector<double> sums(q.size(), 0.0);
+    const std::size_t libm_terms = kernel.Accumulate(ranges, sums);
+    if (simd_test::KernelsHaveVectorPath()) {
+      EXPECT_LT(libm_terms, ranges.size() * q.size() / 20);
+      EXPECT_GT(libm_terms, 0U);
+    }
   }
 }
 

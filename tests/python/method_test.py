@@ -171,12 +171,12 @@ def test_settled_settings_hold_the_method(values):
     assert default.max_scale == 40 and default.method_caption() == ""
 
 
-# What runs a listed q grid is said, not guessed: the vector kernel takes
-# only the described grid, one thread runs serially, and a thread count far
-# beyond the cores (2**31 - 1 once stalled two minutes) runs on the cores.
+# What runs is said, not guessed: the vector kernel takes a listed q grid
+# too, one thread runs serially, and a thread count far beyond the cores
+# (2**31 - 1 once stalled two minutes) runs on the cores.
 @pytest.mark.parametrize("keywords, kernel, scheduler", [
     (dict(threads=1), "vector", "serial"),
-    (dict(threads=1, q=[-2, 0, 2]), "straightforward", "serial"),
+    (dict(threads=1, q=[-2, 0, 2]), "vector", "serial"),
     (dict(threads=2**31 - 1), "vector",
      "pipelined" if len(os.sched_getaffinity(0)) > 1 else "serial"),
 ])

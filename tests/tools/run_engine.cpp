@@ -3,6 +3,8 @@
 //   mfwindow_engine reference|fast THREADS [NAME...]
 // (THREADS 0: every available core; NAMEs serve blank series names)
 // reads the dialogue answers on standard input like mfwindow.
+//   mfwindow_engine batch reference|fast [mfwindow-batch arguments]
+// runs mfwindow-batch on that engine (its method options included).
 // MFWINDOW_SIMD_TARGET=NAME holds the vector kernels to that instruction set
 // or the best one below it (AVX3 or AVX512, AVX2, SSE4, NEON, SCALAR);
 //   mfwindow_engine simd
@@ -14,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "batch/batch_run.h"
+#include "batch/options.h"
 #include "driver/run.h"
 #include "numerics/simd_target.h"
 #include "series/fatal.h"
@@ -30,6 +34,23 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::string(argv[1]) == "simd") {
     std::cout << numerics::ActiveSimdTarget().Name << "\n";
     return 0;
+  }
+  if (argc >= 3 && std::string(argv[1]) == "batch") {
+    const batch::ParseOutcome parsed =
+        batch::ParseCommandLine(argc - 2, argv + 2, std::cout, std::cerr);
+    if (!parsed.Options) return parsed.ExitStatus;
+    batch::BatchOptions options = *parsed.Options;
+    options.Engine = std::string(argv[2]) == "reference"
+                         ? analysis::EngineKind::kReference
+                         : analysis::EngineKind::kFast;
+    try {
+      return batch::RunBatch(
+          options, batch::BatchIo{std::cerr, batch::ProgressMode::kQuiet,
+                                  series::CurrentDirectory(), &std::cin});
+    } catch (const std::exception& e) {
+      std::cerr << series::FatalReport(e, batch::kProgramName) << '\n';
+      return batch::kExitFatal;
+    }
   }
   if (argc < 3) {
     std::cerr << "usage: mfwindow_engine reference|fast THREADS [NAME...]\n";
