@@ -20,6 +20,7 @@ struct AnalysisParams {
   std::int32_t WinShift = 0;    // distance between window starts, 1..Lrec
   double Tini = 0.0;            // time mark one step before the first sample
   double Tstep = 0.0;           // time step, > 0
+  double Fs = 0.0;              // > 0: sample j lies at Tini + j / Fs
 };
 
 // How a detrended segment is measured.
@@ -93,11 +94,13 @@ struct TableParams {
 };
 
 // Where each window of a series starts and which time mark it gets: sample
-// j (counted from 1) lies at Tini + j*Tstep.
+// j (counted from 1) lies at Tini + j*Tstep, or with a sampling rate Fs > 0
+// at Tini + j / Fs (the division keeps whole seconds exact).
 struct WindowPlan {
   std::int32_t WinShift = 0;
   double Tini = 0.0;
   double Tstep = 0.0;
+  double Fs = 0.0;
 };
 
 // The tables of the described method (default options) for these answers.
@@ -111,7 +114,7 @@ inline TableParams TablesOf(const AnalysisParams& p) {
 }
 
 inline WindowPlan PlanOf(const AnalysisParams& p) {
-  return WindowPlan{p.WinShift, p.Tini, p.Tstep};
+  return WindowPlan{p.WinShift, p.Tini, p.Tstep, p.Fs};
 }
 
 }  // namespace analysis

@@ -41,6 +41,8 @@ static_assert(static_cast<int>(Quality::kShortForOrder) ==
               static_cast<int>(analysis::QualityStatus::kShortForOrder));
 static_assert(static_cast<int>(Quality::kCrossover) ==
               static_cast<int>(analysis::QualityStatus::kCrossover));
+static_assert(static_cast<int>(Quality::kGap) ==
+              static_cast<int>(analysis::QualityStatus::kGap));
 
 // Samples read between two progress reports while a window fills.
 constexpr std::size_t kSamplesPerReport = 65536;
@@ -93,6 +95,7 @@ analysis::AnalysisParams ToParams(const Settings& s) {
   params.WinShift = s.WinShift;
   params.Tini = s.Tini;
   params.Tstep = s.Tstep;
+  params.Fs = s.Fs;
   return params;
 }
 
@@ -188,6 +191,12 @@ Settings Settle(const Settings& given) {
   if (!analysis::AcceptTimeAxis(given.Tini, given.Tstep)) {
     if (!std::isfinite(given.Tini)) refuse("t0", "Tini must be finite");
     refuse("dt", "Tstep must be finite");
+  }
+  if (!(std::isfinite(given.Fs) && given.Fs >= 0.0)) {
+    refuse("fs", "Fs must be finite and 0 or more");
+  }
+  if (given.Fs > 0.0 && given.Tstep != 1.0) {
+    refuse("fs", "Fs cannot be given with a time step (dt) other than 1");
   }
   if (given.Threads < 0) refuse("threads", "Threads must not be negative");
   // A word setting must be one of its row's words.
@@ -296,6 +305,8 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   const std::size_t used = skip ? values.size() - bad_count : taken.size();
   result.SamplesUsed = static_cast<std::int64_t>(used);
   result.SamplesSkipped = skip ? static_cast<std::int64_t>(bad_count) : 0;
+  const bool mask = s.used.OnBadSample == BadSamplePolicy::kMask;
+  result.SamplesMasked = mask ? static_cast<std::int64_t>(bad_count) : 0;
   const std::size_t windows = WindowCount(used, s.used);
   result.Rows.reserve(windows);
   if (s.used.Spectrum) result.Spectra.reserve(windows);
@@ -346,12 +357,16 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     const std::string first = "sample " + std::to_string(first_bad) +
                               " (from 0) is " +
                               NonFiniteName(values[first_bad]);
+    const std::string counted = std::to_string(bad_count) +
+                                " non-finite sample" +
+                                (bad_count == 1 ? "" : "s");
     result.Warnings.push_back(
-        skip ? std::to_string(bad_count) + " non-finite sample" +
-                   (bad_count == 1 ? "" : "s") + " skipped (the first: " +
-                   first + "); " + std::to_string(used) + " samples analysed"
-             : first + "; the series ends there, after " +
-                   std::to_string(used) + " samples");
+        mask   ? counted + " kept as gaps (the first: " + first +
+                   "); the windows over them have status gap"
+        : skip ? counted + " skipped (the first: " + first + "); " +
+                     std::to_string(used) + " samples analysed"
+               : first + "; the series ends there, after " +
+                     std::to_string(used) + " samples");
   }
   std::int64_t degenerate = 0;
   for (const WindowRow& row : result.Rows) {

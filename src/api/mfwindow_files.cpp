@@ -25,6 +25,8 @@ series::BadSamplePolicy InputPolicy(BadSamplePolicy policy) {
       return series::BadSamplePolicy::kStop;
     case BadSamplePolicy::kSkip:
       return series::BadSamplePolicy::kSkip;
+    case BadSamplePolicy::kMask:
+      return series::BadSamplePolicy::kMask;
     case BadSamplePolicy::kError:
       break;
   }
@@ -82,8 +84,9 @@ FileResult AnalyseFile(const std::filesystem::path& file,
     out.Result.Spectra.clear();
     return out;
   }
-  out.Result.SamplesUsed = report.Input.Samples;
+  out.Result.SamplesUsed = report.Input.Samples + report.Input.Masked;
   out.Result.SamplesSkipped = report.Input.Skipped;
+  out.Result.SamplesMasked = report.Input.Masked;
   if (std::optional<std::string> short_window =
           series::ShortWindowWarning(used.Lrec)) {
     out.Notes.push_back("warning: " + *short_window);

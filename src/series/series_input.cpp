@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <system_error>
 #include <utility>
 
@@ -75,7 +76,7 @@ class TextSampleReader final : public SampleReader {
     if (options_.BatchHints) LookAtTheStart();
   }
 
-  std::optional<double> Next() override {
+  std::optional<double> Read() override {
     for (;;) {
       textio::RecordReader::Status status = pending_;
       if (have_pending_) {
@@ -387,7 +388,7 @@ class NpySampleReader final : public SampleReader {
     item_ = item;
   }
 
-  std::optional<double> Next() override {
+  std::optional<double> Read() override {
     for (;;) {
       if (row_ == rows_) return std::nullopt;
       if (row_ == 0 && skip_before_ > 0) Skip(skip_before_);
@@ -524,12 +525,30 @@ bool SampleReader::Bad(BadRecord record, std::int64_t count) {
     case BadSamplePolicy::kStop:
       summary_.EndedAt = std::move(record);
       return false;
+    case BadSamplePolicy::kMask:
+      summary_.Masked += count;
+      gaps_ += count;
+      if (!summary_.FirstSkipped) summary_.FirstSkipped = std::move(record);
+      return true;
     case BadSamplePolicy::kSkip:
       break;
   }
   summary_.Skipped += count;
   if (!summary_.FirstSkipped) summary_.FirstSkipped = std::move(record);
   return true;
+}
+
+std::optional<double> SampleReader::Next() {
+  if (gaps_ == 0) {
+    if (held_) return std::exchange(held_, std::nullopt);
+    if (ended_) return std::nullopt;
+    std::optional<double> sample = Read();
+    if (gaps_ == 0) return sample;
+    held_ = sample;  // the gaps before it come first
+    ended_ = !sample;
+  }
+  --gaps_;
+  return std::numeric_limits<double>::quiet_NaN();
 }
 
 std::unique_ptr<SampleReader> MakeSampleReader(std::istream& in,

@@ -25,6 +25,7 @@ enum class BadSamplePolicy {
   kError,  // the series fails: BadSeriesInput names the record
   kStop,   // the series ends there, as at the end of its file
   kSkip,   // the record is dropped and reading goes on
+  kMask,   // the record stays in place as a gap: a NaN sample
 };
 
 // Which column of delimited text (or of a 2-D .npy array) is the series.
@@ -105,7 +106,8 @@ struct BadRecord {
 struct InputSummary {
   std::int64_t Samples = 0;  // handed out
   std::int64_t Skipped = 0;  // records dropped under kSkip
-  std::optional<BadRecord> FirstSkipped;
+  std::int64_t Masked = 0;   // records kept as gaps under kMask
+  std::optional<BadRecord> FirstSkipped;  // or the first masked
   // The record that ended the series before the end of its input (kStop,
   // or input that could not be read further).
   std::optional<BadRecord> EndedAt;
@@ -136,18 +138,23 @@ class SampleReader {
   virtual ~SampleReader() = default;
 
   // The next sample, or std::nullopt when the series ends (the end of the
-  // input, or a bad record under kStop). Throws BadSeriesInput under
-  // kError, and for input that cannot be read at all.
-  virtual std::optional<double> Next() = 0;
+  // input, or a bad record under kStop); NaN for a bad record under kMask.
+  // Throws BadSeriesInput under kError, and for input that cannot be read
+  // at all.
+  std::optional<double> Next();
 
   const InputSummary& Summary() const { return summary_; }
 
  protected:
   explicit SampleReader(BadSamplePolicy policy) : policy_(policy) {}
   // Applies the policy to `count` bad records reported as `record`: throws
-  // under kError, returns true (read on) under kSkip, false (the series
-  // ends) under kStop.
+  // under kError, returns true (read on) under kSkip and kMask (Next hands
+  // out the gaps before the sample read next), false (the series ends)
+  // under kStop.
   bool Bad(BadRecord record, std::int64_t count = 1);
+
+  // The next sample of the input, bad records handled by Bad.
+  virtual std::optional<double> Read() = 0;
 
   BadSamplePolicy Policy() const { return policy_; }
 
@@ -155,6 +162,9 @@ class SampleReader {
 
  private:
   BadSamplePolicy policy_;
+  std::int64_t gaps_ = 0;       // gaps still to hand out
+  std::optional<double> held_;  // read after them
+  bool ended_ = false;
 };
 
 // The reader of series `name` (as messages name it) from `in`, which must
