@@ -374,6 +374,9 @@ struct FileOptions {
   // empty: the current directory.
   std::filesystem::path BaseDir;
   bool Csv = false;  // "F(Alfa)_<name>.csv" instead of ".dat"
+  // The program the JSON sidecar "<result file>.json" names as its writer
+  // (docs/output.md describes the sidecar).
+  std::string Program = "mfwindow library";
 };
 
 // One series file analysed, the way mfwindow-batch analyses each of its

@@ -10,6 +10,7 @@
 #include "analysis/engine.h"
 #include "analysis/params.h"
 #include "api/settings_params.h"
+#include "api/sidecar.h"
 #include "mfwindow/mfwindow.h"
 #include "series/fatal.h"
 #include "series/result_records.h"
@@ -69,6 +70,10 @@ FileResult AnalyseFile(const std::filesystem::path& file,
   pipeline.WindowDone = [&out](const analysis::WindowOutcome& outcome) {
     KeepWindow(outcome, out.Result);
   };
+  pipeline.Sidecar = [&](const series::SeriesReport& done) {
+    return SidecarJson(options.Program, used, done.Name, done,
+                       NoteTexts(done.Name, done, params.Lrec));
+  };
   const std::string name = file.string();
   series::SeriesReport report;
   try {
@@ -91,9 +96,8 @@ FileResult AnalyseFile(const std::filesystem::path& file,
           series::ShortWindowWarning(used.Lrec)) {
     out.Notes.push_back("warning: " + *short_window);
   }
-  for (const series::SeriesNote& note :
-       series::SeriesNotes(out.Name, report, params.Lrec)) {
-    out.Notes.push_back((note.Warning ? "warning: " : "note: ") + note.Text);
+  for (std::string& note : NoteTexts(out.Name, report, params.Lrec)) {
+    out.Notes.push_back(std::move(note));
   }
   return out;
 }

@@ -9,6 +9,7 @@
 
 #include "analysis/engine.h"
 #include "api/settings_params.h"
+#include "api/sidecar.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 #include "series/result_records.h"
@@ -142,6 +143,11 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   };
   pipeline.FilePosition = [&progress](std::uint64_t at) {
     progress.SetPosition(at);
+  };
+  pipeline.Sidecar = [&](const series::SeriesReport& report) {
+    return mfwindow::SidecarJson(
+        program, settled, report.Name, report,
+        mfwindow::NoteTexts(report.Name, report, params.Lrec));
   };
 
   int status = kExitSuccess;
