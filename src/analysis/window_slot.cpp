@@ -90,8 +90,8 @@ void AnalyseSlot(WindowKernel& kernel, Slot& slot, bool with_spectrum) {
   if (slot.Gap) {
     constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     slot.Summary = SpectrumSummary{kNaN, kNaN, kNaN, kNaN, kNaN};
-    slot.Quality = WindowQuality{QualityStatus::kGap, kNaN, kNaN, kNaN,
-                                 kNaN,                kNaN, kNaN};
+    slot.Quality =
+        WindowQuality{QualityStatus::kGap, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
     if (with_spectrum) kernel.CopySpectrum(slot.Spectrum);  // sized
     for (std::vector<double>* v :
          {&slot.Spectrum.HurstQ, &slot.Spectrum.TauQ, &slot.Spectrum.AlfaGrid,

@@ -22,7 +22,7 @@ namespace analysis {
 struct Slot {
   std::vector<double> Values;
   std::int64_t Number = 0;  // counted from 1 within the series
-  bool Gap = false;  // a raw sample is not finite: analysed by nothing
+  bool Gap = false;         // a raw sample is not finite: analysed by nothing
   SpectrumSummary Summary;
   WindowQuality Quality;
   WindowSpectrum Spectrum;  // filled only when asked for

@@ -361,7 +361,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
                                 " non-finite sample" +
                                 (bad_count == 1 ? "" : "s");
     result.Warnings.push_back(
-        mask   ? counted + " kept as gaps (the first: " + first +
+        mask ? counted + " kept as gaps (the first: " + first +
                    "); the windows over them have status gap"
         : skip ? counted + " skipped (the first: " + first + "); " +
                      std::to_string(used) + " samples analysed"

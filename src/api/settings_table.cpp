@@ -59,9 +59,9 @@ const std::array kRows{
     "finite, greater than 0", {}, "time step between samples",
     &Settings::Tstep},
   SettingRow{"fs", "fs", "--fs", "Fs", T::kReal,
-    "finite, 0 or more; with dt left at 1", {},
+    "finite, above 0, with dt left at 1; 0: none, dt sets the time axis", {},
     "sampling rate in Hz: the time axis in seconds, sample j (from 1) at t0 "
-    "plus j / fs; 0: dt sets it", &Settings::Fs},
+    "plus j / fs, computed as a division", &Settings::Fs},
   SettingRow{"threads", "threads", "--threads", "Threads", T::kCount,
     "0 or more", {}, "worker threads; 0: every core this process may use",
     &Settings::Threads},

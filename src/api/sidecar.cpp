@@ -79,7 +79,8 @@ std::vector<std::string> NoteTexts(std::string_view name,
                                    const series::SeriesReport& report,
                                    std::int32_t lrec) {
   std::vector<std::string> texts;
-  for (const series::SeriesNote& note : series::SeriesNotes(name, report, lrec)) {
+  for (const series::SeriesNote& note :
+       series::SeriesNotes(name, report, lrec)) {
     texts.push_back((note.Warning ? "warning: " : "note: ") + note.Text);
   }
   return texts;
@@ -109,8 +110,7 @@ std::string SidecarJson(std::string_view program, const Settings& used,
   json += "  \"sampling_rate_hz\": " +
           (used.Fs > 0.0 ? Number(used.Fs) : std::string("null")) +
           ",\n  \"time_unit\": " + Quoted(used.Fs > 0.0 ? "s" : "dt") +
-          ",\n  \"simd_target\": " +
-          Quoted(numerics::ActiveSimdTarget().Name) +
+          ",\n  \"simd_target\": " + Quoted(numerics::ActiveSimdTarget().Name) +
           ",\n  \"started\": " + Quoted(report.Started) +
           ",\n  \"ended\": " + Quoted(report.Ended) +
           ",\n  \"windows\": " + std::to_string(report.Windows) +

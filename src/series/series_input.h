@@ -104,9 +104,9 @@ struct BadRecord {
 
 // How the reading of one series went.
 struct InputSummary {
-  std::int64_t Samples = 0;  // handed out
-  std::int64_t Skipped = 0;  // records dropped under kSkip
-  std::int64_t Masked = 0;   // records kept as gaps under kMask
+  std::int64_t Samples = 0;               // handed out
+  std::int64_t Skipped = 0;               // records dropped under kSkip
+  std::int64_t Masked = 0;                // records kept as gaps under kMask
   std::optional<BadRecord> FirstSkipped;  // or the first masked
   // The record that ended the series before the end of its input (kStop,
   // or input that could not be read further).

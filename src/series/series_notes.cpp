@@ -65,8 +65,8 @@ std::vector<SeriesNote> SeriesNotes(std::string_view name,
                     "); the windows over them have status gap"});
   }
   if (report.Windows == 0) {
-    notes.push_back({true, prefix + NoWindowWarning(
-                                        input.Samples + input.Masked, lrec)});
+    notes.push_back(
+        {true, prefix + NoWindowWarning(input.Samples + input.Masked, lrec)});
   } else if (report.DegenerateWindows == report.Windows) {
     notes.push_back({true, prefix + AllDegenerateWarning(report.Windows)});
   }
