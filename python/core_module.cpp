@@ -285,6 +285,7 @@ py::dict AnalyseFile(const std::string& path, const py::dict& given,
   options.OutDir = out_dir;
   options.Csv = csv;
   options.BaseDir = base_dir;
+  options.Program = "mfwindow (Python)";
   mfwindow::FileResult result;
   {
     py::gil_scoped_release release;

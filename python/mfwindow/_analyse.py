@@ -54,7 +54,7 @@ class ClampWarning(UserWarning):
 
 class BadSampleWarning(UserWarning):
     """Non-finite samples were met under nan="stop" (the series ends at the
-    first) or nan="skip" (they were dropped)."""
+    first), nan="skip" (they were dropped) or nan="mask" (kept as gaps)."""
 
 
 class ShortSeriesWarning(UserWarning):
@@ -130,6 +130,7 @@ _ROWS: Dict[str, Dict[str, Any]] = {row["name"]: row for row in _TABLE}
 # q_max and q_count, every scale.
 _NONE_MEANS = {
     "dt": "1, or 1/fs when fs is given",
+    "fs": "dt sets the time axis",
     "shift": "the window",
     "max_scale": "window // 5",
     "q": "q_count orders from q_min to q_max",
@@ -300,6 +301,14 @@ def _apply_nan_policy(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
     if nan == "error":
         _check_finite(data, channels)
     first = np.unravel_index(int(np.argmax(bad)), data.shape)
+    if nan == "mask":
+        # The library keeps them in place and flags the windows over them.
+        warnings.warn(BadSampleWarning(
+            "%d non-finite samples kept as gaps (the first: %s is %r); the "
+            "windows over them have status gap"
+            % (int(bad.sum()), _where(first, channels), float(data[first]))),
+            stacklevel=3)
+        return data, lengths
     if nan == "stop":
         bad2 = bad.reshape(rows, -1)
         for row in range(rows):
@@ -577,8 +586,9 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             else [row[:n] for row, n in zip(data, lengths)])
     display = _Display(progress, len(positions) * len(rows))
     # The non-finite samples are handled above; the core sees only finite
-    # ones, as settled.
-    core_args = dict(settled, shift=settings.shift, nan="error",
+    # ones, as settled, or under "mask" the gaps it flags itself.
+    core_args = dict(settled, shift=settings.shift,
+                     nan="mask" if nan == "mask" else "error",
                      max_scale=core.get("max_scale", 0))
     try:
         parts = _run(rows, core_args, threads, display)
@@ -622,10 +632,6 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
         float64 (a pandas DataFrame gives one channel per column). Every
         sample must be finite.
 @settings@
-    fs : float or None
-        Sampling rate in Hz, instead of dt: sample j lies at t0 + j/fs
-        seconds, computed as a division (fs=250 gives 4.4, not
-        4.4000000000000004).
 @run@
     progress : bool or callable
         True shows a bar (tqdm when it is installed, else a line on
@@ -732,6 +738,7 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
 """
 
 _NOTES = {
+    "fs": "Instead of dt (fs=250 gives 4.4, not 4.4000000000000004).",
     "t0": "t0 may be a numpy datetime64 (or datetime): the time marks are "
           "then datetime64[ns] and dt is in seconds.",
     "threads": "Channels are analysed side by side; the numbers do not "
@@ -739,7 +746,9 @@ _NOTES = {
     "nan": "Under 'stop' each channel ends at its own (windows a channel "
            "misses are NaN); under 'skip' later samples move up, so the time "
            "axis counts the samples kept (channels must have them at the "
-           "same places). Both warn with a BadSampleWarning.",
+           "same places); under 'mask' they stay in place as gaps and the "
+           "windows over them have status 'gap' and NaN values. Each warns "
+           "with a BadSampleWarning.",
     "fq": "Arrays fq (windows x q x scales), q, scales (segment lengths) "
           "and log_scale.",
     "surrogates": "The null levels width_null_median, width_null_p95, "
@@ -756,7 +765,7 @@ _NOTES = {
 
 _DOC_SETTINGS = "\n".join(
     _parameter_doc(k) for k in ("window", "shift", "order", "min_scale",
-                                "increments", "t0", "dt"))
+                                "increments", "t0", "dt", "fs"))
 _DOC_RUN = "\n".join(_parameter_doc(k) for k in ("spectrum", "threads",
                                                   "nan"))
 _DOC_METHOD = "\n".join(

@@ -193,7 +193,8 @@ def test_unknown_or_bad_method_keywords_are_refused_before_any_task():
     for call, keywords, error, text in [
             ("analyse_arrays", dict(progress=True), TypeError, "progress"),
             ("analyse_files", dict(nan="skip"), TypeError, "on_bad_sample"),
-            ("analyse_files", dict(out="o", fs=250), ValueError, "^out"),
+            ("analyse_files", dict(out="o", t0=np.datetime64("2020-01-01")),
+             ValueError, "^out"),
             ("analyse_arrays", dict(fs=0), ValueError, "^fs"),
             ("analyse_arrays", dict(order=2.5), TypeError, "^order"),
             ("analyse_files", dict(profile=1), TypeError, "^profile")]:
