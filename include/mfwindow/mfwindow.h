@@ -375,7 +375,7 @@ struct FileOptions {
   std::filesystem::path BaseDir;
   bool Csv = false;  // "F(Alfa)_<name>.csv" instead of ".dat"
   // The program the JSON sidecar "<result file>.json" names as its writer
-  // (docs/output.md describes the sidecar).
+  // (src/api/sidecar.h and the README describe the sidecar).
   std::string Program = "mfwindow library";
 };
 

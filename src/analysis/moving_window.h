@@ -59,6 +59,9 @@ class WindowFiller {
   // call.
   bool Next(const SampleSource& next_sample, std::span<double> prepared);
 
+  // Whether the plan takes a non-finite raw sample for a gap.
+  bool MasksGaps() const { return plan_.MaskGaps; }
+
  private:
   TableParams tables_;
   WindowPlan plan_;

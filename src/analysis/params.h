@@ -21,6 +21,7 @@ struct AnalysisParams {
   double Tini = 0.0;            // time mark one step before the first sample
   double Tstep = 0.0;           // time step, > 0
   double Fs = 0.0;              // > 0: sample j lies at Tini + j / Fs
+  bool MaskGaps = false;        // a non-finite sample is a gap kept in place
 };
 
 // How a detrended segment is measured.
@@ -101,6 +102,9 @@ struct WindowPlan {
   double Tini = 0.0;
   double Tstep = 0.0;
   double Fs = 0.0;
+  // A window holding a non-finite raw sample is a gap (QualityStatus::kGap)
+  // and is not analysed; otherwise such a window is analysed as it is.
+  bool MaskGaps = false;
 };
 
 // The tables of the described method (default options) for these answers.
@@ -114,7 +118,7 @@ inline TableParams TablesOf(const AnalysisParams& p) {
 }
 
 inline WindowPlan PlanOf(const AnalysisParams& p) {
-  return WindowPlan{p.WinShift, p.Tini, p.Tstep, p.Fs};
+  return WindowPlan{p.WinShift, p.Tini, p.Tstep, p.Fs, p.MaskGaps};
 }
 
 }  // namespace analysis

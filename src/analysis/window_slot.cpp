@@ -76,7 +76,8 @@ bool ReadSlot(const RunConstants& run, WindowFiller& filler,
               Slot& slot, std::int64_t number) {
   if (!filler.Next(next_sample, slot.Values)) return false;
   slot.Number = number;
-  slot.Gap = std::any_of(buffers.WindowBuf.begin(), buffers.WindowBuf.end(),
+  slot.Gap = filler.MasksGaps() &&
+             std::any_of(buffers.WindowBuf.begin(), buffers.WindowBuf.end(),
                          [](double v) { return !std::isfinite(v); });
   if (!slot.Source.empty() && !slot.Gap) {
     // The raw samples are in WindowBuf only until the next window is read.

@@ -96,6 +96,7 @@ analysis::AnalysisParams ToParams(const Settings& s) {
   params.Tini = s.Tini;
   params.Tstep = s.Tstep;
   params.Fs = s.Fs;
+  params.MaskGaps = s.OnBadSample == BadSamplePolicy::kMask;
   return params;
 }
 

@@ -150,6 +150,11 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
         mfwindow::NoteTexts(report.Name, report, params.Lrec));
   };
 
+  // The reading decides what a non-finite sample is: a gap only when the
+  // reader keeps it in place.
+  analysis::WindowPlan plan = analysis::PlanOf(params);
+  plan.MaskGaps = options.Input.OnBadSample == series::BadSamplePolicy::kMask;
+
   int status = kExitSuccess;
   const series::InterruptGuard stop_between_windows;
   try {
@@ -159,8 +164,8 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
       const std::string result_name =
           is_standard_input(names[i]) ? std::string(series::kStandardInputLabel)
                                       : names[i];
-      const series::SeriesReport report = series::RunSeries(
-          pipeline, names[i], result_name, *engine, analysis::PlanOf(params));
+      const series::SeriesReport report =
+          series::RunSeries(pipeline, names[i], result_name, *engine, plan);
       if (report.Skipped) {
         progress.Message(program + ": " + *report.Skipped + "; series skipped");
         progress.SeriesSkipped();
