@@ -4,6 +4,7 @@ mfwindow-batch --format csv bit for bit, whose failures are named, and
 whose result files (out=DIR) are mfwindow-batch's own, byte for byte."""
 
 import dataclasses
+import json
 import os
 import subprocess
 
@@ -110,11 +111,24 @@ def test_out_writes_the_batch_tools_files_byte_for_byte(
     mfwindow.distributed.analyse_files(names, client=cluster, out="d-" + fmt,
                                        format=fmt, **SETTINGS)
     written = sorted(os.listdir(top / ("b-" + fmt)))
-    assert len(written) == 18
+    assert len(written) == 36  # 18 result files and their sidecars
     assert sorted(os.listdir(top / ("d-" + fmt))) == written
     for name in written:
-        assert (top / ("d-" + fmt) / name).read_bytes() == \
-            (top / ("b-" + fmt) / name).read_bytes(), name
+        ours, theirs = (top / d / name for d in ("d-" + fmt, "b-" + fmt))
+        if not name.endswith(".json"):
+            assert ours.read_bytes() == theirs.read_bytes(), name
+            continue
+        # The same series and settings; the writer, times and threads differ,
+        # and max_scale is 0 (window // 5) from the flags, 51 from Python.
+        a, b = json.loads(ours.read_text()), json.loads(theirs.read_text())
+        assert (a["settings"]["max_scale"], b["settings"]["max_scale"]) == (
+            51, 0)
+        for d in (a, b):
+            del d["settings"]["threads"], d["settings"]["max_scale"]
+        assert (a["series"], a["settings"], a["windows"]) == (
+            b["series"], b["settings"], b["windows"]), name
+        assert (a["program"], b["program"]) == ("mfwindow (Python)",
+                                                "mfwindow-batch")
 
 
 def test_arrays_give_what_analyse_gives_and_failures_are_rows(cluster):
