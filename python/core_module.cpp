@@ -154,10 +154,11 @@ auto Settled(F&& call) {
 
 // How the library reads `samples` under the settings' non-finite-sample
 // policy, before anything is analysed: (samples analysed, samples dropped,
-// index of the first non-finite sample where the series ends or the first
-// dropped, -1 when there is none). Under "error" the index of the first is
-// returned with no samples analysed, for the caller to name it.
-std::tuple<std::int64_t, std::int64_t, std::int64_t> ScanSamples(
+// samples kept as gaps, index of the first non-finite sample where the
+// series ends or the first dropped or kept, -1 when there is none). Under
+// "error" the index of the first is returned with no samples analysed, for the
+// caller to name it.
+std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t> ScanSamples(
     const Samples& samples, const py::dict& given) {
   const mfwindow::Settings settings = MakeSettings(given);
   const std::span<const double> values(
@@ -168,9 +169,10 @@ std::tuple<std::int64_t, std::int64_t, std::int64_t> ScanSamples(
     const series::InputSummary& summary = reader.Summary();
     const auto& first =
         summary.FirstSkipped ? summary.FirstSkipped : summary.EndedAt;
-    return {reader.Length(), summary.Skipped, first ? first->Index : -1};
+    return {reader.Length(), summary.Skipped, summary.Masked,
+            first ? first->Index : -1};
   } catch (const series::BadSeriesInput& bad) {
-    return {0, 0, bad.Index()};
+    return {0, 0, 0, bad.Index()};
   }
 }
 
@@ -309,6 +311,7 @@ py::dict AnalyseFile(const std::string& path, const py::dict& given,
   options.OutDir = out_dir;
   options.Csv = csv;
   options.BaseDir = base_dir;
+  options.Program = "mfwindow (Python)";
   mfwindow::FileResult result;
   {
     py::gil_scoped_release release;
@@ -428,7 +431,8 @@ PYBIND11_MODULE(_core, m) {
   m.def("settle", &Settle, py::arg("settings"),
         "Settled settings and the values settling changed.");
   m.def("scan_samples", &ScanSamples, py::arg("samples"), py::arg("settings"),
-        "(analysed, dropped, first non-finite index or -1) of samples "
+        "(analysed, dropped, kept as gaps, first non-finite index or -1) "
+        "of samples "
         "under the settings' nan policy.");
   m.def("window_count", &mfwindow::WindowCount, py::arg("samples"),
         py::arg("window"), py::arg("shift"),

@@ -13,7 +13,8 @@
 // Results are bit for bit the doubles that the program renders into its
 // result lines, on any number of threads. A sample that is not a finite
 // number (NaN, an infinity: a gap in a recording) is an error unless
-// Settings::OnBadSample says to end the series there or to drop it.
+// Settings::OnBadSample says to end the series there, to drop it or to
+// keep it in place as a gap.
 #pragma once
 
 #include <array>
@@ -85,11 +86,15 @@ enum class Quality {
   kCrossover,       // log F(2, s) follows two lines, not one, over the
                     // fitted scales; WindowRow::CrossoverScale says where
   kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
+  // A sample of the window is a gap kept in place (BadSamplePolicy::kMask);
+  // comes before every other status. The window is not analysed: its
+  // values are NaN, its time mark is that of the same window without gaps.
+  kGap,
 };
 
 // The word mfwindow-batch's CSV writes for `quality`: "ok", "degenerate",
 // "non_finite_input", "overflow", "flat_segments", "short_for_order",
-// "crossover", "not_concave".
+// "crossover", "not_concave", "gap".
 const char* QualityName(Quality quality);
 
 // What becomes of a sample that is not a finite number (NaN, +-infinity),
@@ -105,6 +110,10 @@ enum class BadSamplePolicy {
   // Such samples are dropped and the others close up: the time axis counts
   // only the samples analysed (SeriesResult::SamplesSkipped says how many).
   kSkip,
+  // Such samples stay in place as gaps: every window that holds one has
+  // Quality::kGap, every other window and every time mark are those of the
+  // same series without gaps (SeriesResult::SamplesMasked says how many).
+  kMask,
 };
 
 // What to analyse and how. The defaults are those of the bundled example.
@@ -117,6 +126,9 @@ struct Settings {
   // Sample j of the series, counted from 1, lies at time Tini + j*Tstep.
   double Tini = 0.0;
   double Tstep = 1.0;  // > 0
+  // > 0: the sampling rate in Hz; sample j then lies at Tini + j / Fs
+  // seconds, and Tstep must stay 1. 0: Tstep sets the time axis.
+  double Fs = 0.0;
   // Worker threads; 0, or more than there are: every core this process
   // may use.
   int Threads = 0;
@@ -197,6 +209,7 @@ struct ClampedValue {
 // whenever Lrec < 200), WinShift into 1..Lrec. Throws SettingError (a
 // std::invalid_argument naming the setting) when IncrFlag is not 0 or 1, when
 // Tstep is not greater than 0 (NaN included), when Tini or Tstep is not finite,
+// when Fs is negative or not finite, or set (> 0) with Tstep other than 1,
 // when Threads is negative, or when OnBadSample is none of the policies, or
 // when the method or surrogate settings cannot be used together (the text says
 // why: no moment order, a fit range holding fewer than 2 scales, a MaxScale
@@ -283,6 +296,7 @@ struct SeriesResult {
   int Threads = 0;
   std::int64_t SamplesUsed = 0;     // the samples the windows were taken from
   std::int64_t SamplesSkipped = 0;  // non-finite samples dropped (kSkip)
+  std::int64_t SamplesMasked = 0;   // non-finite samples kept as gaps (kMask)
   // The index (from 0) of the first non-finite sample, where the series
   // ended (kStop) or the first one dropped (kSkip); -1 when there is none.
   std::int64_t FirstBadSample = -1;
@@ -383,6 +397,9 @@ struct FileOptions {
   // empty: the current directory.
   std::filesystem::path BaseDir;
   bool Csv = false;  // "F(Alfa)_<name>.csv" instead of ".dat"
+  // The program the JSON sidecar "<result file>.json" names as its writer
+  // (src/api/sidecar.h and the README describe the sidecar).
+  std::string Program = "mfwindow library";
 };
 
 // One series file analysed, the way mfwindow-batch analyses each of its

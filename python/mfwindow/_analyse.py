@@ -54,7 +54,7 @@ class ClampWarning(UserWarning):
 
 class BadSampleWarning(UserWarning):
     """Non-finite samples were met under nan="stop" (the series ends at the
-    first) or nan="skip" (they were dropped)."""
+    first), nan="skip" (they were dropped) or nan="mask" (kept as gaps)."""
 
 
 class ShortSeriesWarning(UserWarning):
@@ -130,6 +130,7 @@ _ROWS: Dict[str, Dict[str, Any]] = {row["name"]: row for row in _TABLE}
 # q_max and q_count, every scale.
 _NONE_MEANS = {
     "dt": "1, or 1/fs when fs is given",
+    "fs": "dt sets the time axis",
     "shift": "the window",
     "max_scale": "window // 5",
     "q": "q_count orders from q_min to q_max",
@@ -292,7 +293,7 @@ def _scan_channels(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
     would differ."""
     rows = list(data) if data.ndim == 2 else [data]
     scans = [_core.scan_samples(row, core) for row in rows]
-    bad = [(row, scan[2]) for row, scan in enumerate(scans) if scan[2] >= 0]
+    bad = [(row, scan[3]) for row, scan in enumerate(scans) if scan[3] >= 0]
     if not bad:
         return [scan[0] for scan in scans]
     first = bad[0] if data.ndim == 2 else (bad[0][1],)
@@ -301,6 +302,13 @@ def _scan_channels(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
         raise ValueError("%s: samples must be finite numbers; the first "
                          "non-finite sample is at index %d (counted from 0)"
                          % (where, first[-1]))
+    if nan == "mask":
+        # The library keeps them in place and flags the windows over them.
+        warnings.warn(BadSampleWarning(
+            "%d non-finite samples kept as gaps (the first: %s); the "
+            "windows over them have status gap"
+            % (sum(scan[2] for scan in scans), where)), stacklevel=3)
+        return [scan[0] for scan in scans]
     if nan == "stop":
         warnings.warn(BadSampleWarning(
             "%s: the series ends there, after %d samples%s" % (
@@ -595,10 +603,6 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
         float64 (a pandas DataFrame gives one channel per column). Every
         sample must be finite.
 @settings@
-    fs : float or None
-        Sampling rate in Hz, instead of dt: sample j lies at t0 + j/fs
-        seconds, computed as a division (fs=250 gives 4.4, not
-        4.4000000000000004).
 @run@
     progress : bool or callable
         True shows a bar (tqdm when it is installed, else a line on
@@ -705,6 +709,7 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
 """
 
 _NOTES = {
+    "fs": "Instead of dt (fs=250 gives 4.4, not 4.4000000000000004).",
     "t0": "t0 may be a numpy datetime64 (or datetime): the time marks are "
           "then datetime64[ns] and dt is in seconds.",
     "threads": "Channels are analysed side by side; the numbers do not "
@@ -712,7 +717,9 @@ _NOTES = {
     "nan": "Under 'stop' each channel ends at its own (windows a channel "
            "misses are NaN); under 'skip' later samples move up, so the time "
            "axis counts the samples kept (channels must have them at the "
-           "same places). Both warn with a BadSampleWarning.",
+           "same places); under 'mask' they stay in place as gaps and the "
+           "windows over them have status 'gap' and NaN values. Each warns "
+           "with a BadSampleWarning.",
     "fq": "Arrays fq (windows x q x scales), q, scales (segment lengths) "
           "and log_scale.",
     "surrogates": "The null levels width_null_median, width_null_p95, "
@@ -729,7 +736,7 @@ _NOTES = {
 
 _DOC_SETTINGS = "\n".join(
     _parameter_doc(k) for k in ("window", "shift", "order", "min_scale",
-                                "increments", "t0", "dt"))
+                                "increments", "t0", "dt", "fs"))
 _DOC_RUN = "\n".join(_parameter_doc(k) for k in ("spectrum", "threads",
                                                   "nan"))
 _DOC_METHOD = "\n".join(

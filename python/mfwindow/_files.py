@@ -3,14 +3,15 @@ fixed-width .dat lines, and the CSV and spectrum CSV of mfwindow-batch."""
 
 from __future__ import annotations
 
+import json
 import math
 import os
 import re
-from typing import Dict, List
+from typing import Any, Dict, List, Optional
 
 import numpy as np
 
-from ._result import NULL_KEYS, ROW_KEYS, Result, file_name
+from ._result import NULL_KEYS, ROW_KEYS, Result, Settings, file_name
 
 FIELD_WIDTH = 15
 SPECTRUM_HEADER = ("window", "time", "q", "h", "tau", "m", "alpha", "f")
@@ -237,8 +238,45 @@ def series_name(path: str) -> str:
     return name
 
 
+def read_sidecar(path: str) -> Optional[Dict[str, Any]]:
+    """The JSON sidecar of result file `path` ("<result>.json"; for a
+    spectrum or F_q(s) CSV the main result's), or None when there is
+    none."""
+    places = [path + ".json"]
+    for suffix in (".spectrum.csv", ".fq.csv"):
+        if path.endswith(suffix):
+            base = path[:-len(suffix)]
+            places = [base + ".csv.json", base + ".dat.json"]
+    for place in places:
+        if os.path.isfile(place):
+            with open(place, "r", encoding="utf-8", errors="replace") as f:
+                return json.load(f)
+    return None
+
+
+def _sidecar_settings(sidecar: Dict[str, Any]) -> Settings:
+    """The settings a sidecar names, as analyse() would have settled
+    them."""
+    s = sidecar["settings"]
+    fs = s["fs"] or None
+    fit = ((s["fit_min"] or None, s["fit_max"] or None)
+           if s["fit_min"] or s["fit_max"] else None)
+    return Settings(
+        window=s["window"], shift=s["shift"], order=s["order"],
+        min_scale=s["min_scale"], increments=bool(s["increments"]),
+        t0=float(s["t0"]), dt=None if fs else float(s["dt"]), fs=fs,
+        spectrum=s["spectrum"], threads=s["threads"], nan=s["nan"],
+        profile=s["profile"], fluctuation=s["fluctuation"],
+        q=tuple(s["q"]) or None, q_min=s["q_min"], q_max=s["q_max"],
+        q_count=s["q_count"], max_scale=s["max_scale"] or None,
+        scale_count=s["scale_count"], fit_range=fit, fq=s["fq"],
+        range_floor=s["range_floor"], surrogates=s["surrogates"],
+        surrogate=s["surrogate"], seed=s["seed"], method=s["method"],
+        segments=s["segments"], abscissa=s["abscissa"])
+
+
 def read_result(path: str) -> Result:
-    """A result file of the mfwindow programs as a Result (settings None):
+    """A result file of the mfwindow programs as a Result:
     mfwindow's F(Alfa)_<name>.dat (six 15-character fields per line), or
     mfwindow-batch's F(Alfa)_<name>.csv (the header
     time,alfa_min,alfa_max,alfa_width,alfa_sz,f_alfa_sz) or
@@ -250,7 +288,9 @@ def read_result(path: str) -> Result:
     width_p, alfa_sz_null_median, alfa_sz_null_p95, alfa_sz_p) come along
     as arrays of the same names. The kind is told by the first line. The
     values read back as written: six digits from .dat, every double from
-    CSV. Raises
+    CSV. With the result's JSON sidecar beside it (read_sidecar) the
+    result has the settings it names (captions, time units) and its notes
+    as messages; without one, settings is None. Raises
     OSError, or ValueError naming the line that is not of the format;
     CutResultError (a ValueError) for a file whose last line has no line
     end or an empty CSV, which no complete run writes. An empty .dat
@@ -279,5 +319,9 @@ def read_result(path: str) -> Result:
         table = np.array(rows, dtype=np.float64).reshape(len(rows),
                                                          len(ROW_KEYS))
         arrays = {key: table[:, i].copy() for i, key in enumerate(ROW_KEYS)}
-    return Result(arrays, settings=None, channels=None,
-                  name=series_name(path))
+    sidecar = read_sidecar(path)
+    return Result(arrays,
+                  settings=None if sidecar is None
+                  else _sidecar_settings(sidecar),
+                  channels=None, name=series_name(path),
+                  messages=() if sidecar is None else sidecar["notes"])

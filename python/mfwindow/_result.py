@@ -63,7 +63,7 @@ class Settings:
     inside each window were analysed. Sample j, counted from 1, lies at
     t0 + j*dt, or t0 + j/fs when the sampling rate fs (Hz) was given (dt is
     None then); with a datetime64 t0 the step is in seconds. nan is the
-    policy for non-finite samples ("error", "stop" or "skip").
+    policy for non-finite samples ("error", "stop", "skip" or "mask").
 
     The method: profile, fluctuation ("range" or "rms"), the moment orders
     (q, a tuple, when they were listed; else q_count from q_min to

@@ -41,7 +41,7 @@ _FITS = ("h2_se", "width_se", "crossover_scale")
 # The statuses a window can have, as mfwindow-batch's CSV writes them.
 WINDOW_STATUSES = ("ok", "degenerate", "non_finite_input", "overflow",
                    "flat_segments", "short_for_order", "crossover",
-                   "not_concave")
+                   "not_concave", "gap")
 # A window whose width has a rank p-value below this rejects the null.
 NULL_LEVEL = 0.05
 # analyse's keywords that make no sense for a task on a worker.
@@ -76,13 +76,15 @@ def _file_settings(s: Settings, nan: str) -> Dict[str, Any]:
     the settings table's names), with `nan` its policy for bad samples. The
     core computes time marks on the plain float axis only; the others come
     from the window positions (see _file_task)."""
-    plain = s.fs is None and not s.is_datetime
+    plain = not s.is_datetime
     grid = (dict(q_min=s.q_min, q_max=s.q_max, q_count=s.q_count)
             if s.q is None else {})
     return _checked(dict(
         increments=int(s.increments), order=s.order, window=s.window,
         min_scale=s.min_scale, shift=s.shift, t0=s.t0 if plain else 0.0,
-        dt=s.dt if plain else 1.0, threads=s.threads, spectrum=s.spectrum,
+        dt=s.dt if plain and s.dt is not None else 1.0,
+        fs=s.fs if plain and s.fs is not None else 0.0,
+        threads=s.threads, spectrum=s.spectrum,
         nan=nan, method=s.method, segments=s.segments, abscissa=s.abscissa,
         profile=s.profile, fluctuation=s.fluctuation, q=s.q,
         max_scale=s.max_scale, scale_count=s.scale_count,
@@ -389,10 +391,11 @@ def analyse_files(paths: Iterable[str], client: Any = None,
         (spectrum=True adds the spectrum CSV, fq=True the F_q(s) CSV).
     column, header, delimiter, on_bad_sample
         How files are read, as mfwindow-batch's --column, --header,
-        --delimiter and --on-bad-sample ("error", "stop", "skip"). A list
-        of columns analyses each in turn, as --column a,b: the results are
-        keyed "path@column", and result files of a column other than 1
-        are named F(Alfa)@<column>_<name>..., as the batch tool names them.
+        --delimiter and --on-bad-sample ("error", "stop", "skip", "mask").
+        A list of columns analyses each in turn, as --column a,b: the
+        results are keyed "path@column", and result files of a column other
+        than 1 are named F(Alfa)@<column>_<name>..., as the batch tool names
+        them.
     format : {"dat", "csv"}
         The result files' format (with out).
     summary : bool
@@ -403,8 +406,8 @@ def analyse_files(paths: Iterable[str], client: Any = None,
         fs, the method and surrogate keywords), checked by analyse before
         any task runs; threads is 1 unless given. nan and progress are not
         taken (on_bad_sample says what a bad sample does). The result files
-        hold times from a numeric t0 and dt, so out cannot be given with fs
-        or a datetime t0.
+        hold times from a numeric t0 and dt or fs, so out cannot be given
+        with a datetime t0.
 
     Returns
     -------
@@ -415,15 +418,16 @@ def analyse_files(paths: Iterable[str], client: Any = None,
     """
     if format not in ("dat", "csv"):
         raise ValueError("format must be 'dat' or 'csv', got %r" % (format,))
-    if on_bad_sample not in ("error", "stop", "skip"):
-        raise ValueError("on_bad_sample must be 'error', 'stop' or 'skip', "
-                         "got %r" % (on_bad_sample,))
+    if on_bad_sample not in ("error", "stop", "skip", "mask"):
+        raise ValueError("on_bad_sample must be 'error', 'stop', 'skip' or "
+                         "'mask', got %r" % (on_bad_sample,))
     _, settings = _validated(keywords, {
-        "nan": "files take on_bad_sample ('error', 'stop' or 'skip')"})
-    if out is not None and (settings.fs is not None or settings.is_datetime):
+        "nan": "files take on_bad_sample ('error', 'stop', 'skip' or "
+               "'mask')"})
+    if out is not None and settings.is_datetime:
         raise ValueError("out: the result files hold times from a numeric "
-                         "t0 and dt (mfwindow-batch --tini, --tstep); give "
-                         "those, or leave out out=")
+                         "t0 and dt or fs (mfwindow-batch --tini, --tstep, "
+                         "--fs); give those, or leave out out=")
     several = isinstance(column, (list, tuple))
     reads = [{"column": "" if c is None else str(c), "header": header or "",
               "delimiter": delimiter or "", "on_bad_sample": on_bad_sample}

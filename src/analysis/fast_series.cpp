@@ -156,7 +156,7 @@ void PipelinedEngine::AnalyseInSlot(Slot& slot, bool with_spectrum) {
   // Everything is copied out of the thread's kernel before the surrogates
   // start; they use kernels of their own.
   AnalyseSlot(*kernels_.local(), slot, with_spectrum);
-  if (!slot.Widths.empty()) AnalyseSurrogates(slot);
+  if (!slot.Widths.empty() && !slot.Gap) AnalyseSurrogates(slot);
   --at_once_;
 }
 

@@ -89,7 +89,9 @@ WindowResult MakeWindowResult(std::int32_t lrec, const WindowPlan& plan,
   // 64 bits: (count - 1) * WinShift + Lrec passes 2^31 on long series.
   const std::int64_t pos = (window_number - 1) * plan.WinShift + lrec;
   WindowResult result;
-  result.TimeMark = static_cast<double>(pos) * plan.Tstep + plan.Tini;
+  result.TimeMark = plan.Fs > 0.0
+                        ? static_cast<double>(pos) / plan.Fs + plan.Tini
+                        : static_cast<double>(pos) * plan.Tstep + plan.Tini;
   result.AlfaMin = summary.AlfaMin;
   result.AlfaMax = summary.AlfaMax;
   result.AlfaWidth = summary.AlfaWidth;

@@ -59,6 +59,9 @@ class WindowFiller {
   // call.
   bool Next(const SampleSource& next_sample, std::span<double> prepared);
 
+  // Whether the plan takes a non-finite raw sample for a gap.
+  bool MasksGaps() const { return plan_.MaskGaps; }
+
  private:
   TableParams tables_;
   WindowPlan plan_;
@@ -68,8 +71,8 @@ class WindowFiller {
 
 // The result line of window number `window_number` (counted from 1) of
 // windows of `lrec` samples: the time mark pos*Tstep + Tini of its last
-// sample pos = (number-1)*WinShift + Lrec, with pos computed in 64 bits,
-// then the summary.
+// sample pos = (number-1)*WinShift + Lrec, with pos computed in 64 bits
+// (pos / Fs + Tini with a sampling rate), then the summary.
 WindowResult MakeWindowResult(std::int32_t lrec, const WindowPlan& plan,
                               std::int64_t window_number,
                               const SpectrumSummary& summary);

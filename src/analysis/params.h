@@ -20,6 +20,8 @@ struct AnalysisParams {
   std::int32_t WinShift = 0;    // distance between window starts, 1..Lrec
   double Tini = 0.0;            // time mark one step before the first sample
   double Tstep = 0.0;           // time step, > 0
+  double Fs = 0.0;              // > 0: sample j lies at Tini + j / Fs
+  bool MaskGaps = false;        // a non-finite sample is a gap kept in place
 };
 
 // How a detrended segment is measured.
@@ -93,11 +95,16 @@ struct TableParams {
 };
 
 // Where each window of a series starts and which time mark it gets: sample
-// j (counted from 1) lies at Tini + j*Tstep.
+// j (counted from 1) lies at Tini + j*Tstep, or with a sampling rate Fs > 0
+// at Tini + j / Fs (the division keeps whole seconds exact).
 struct WindowPlan {
   std::int32_t WinShift = 0;
   double Tini = 0.0;
   double Tstep = 0.0;
+  double Fs = 0.0;
+  // A window holding a non-finite raw sample is a gap (QualityStatus::kGap)
+  // and is not analysed; otherwise such a window is analysed as it is.
+  bool MaskGaps = false;
 };
 
 // The tables of the described method (default options) for these answers.
@@ -111,7 +118,7 @@ inline TableParams TablesOf(const AnalysisParams& p) {
 }
 
 inline WindowPlan PlanOf(const AnalysisParams& p) {
-  return WindowPlan{p.WinShift, p.Tini, p.Tstep};
+  return WindowPlan{p.WinShift, p.Tini, p.Tstep, p.Fs, p.MaskGaps};
 }
 
 }  // namespace analysis

@@ -38,7 +38,7 @@ class SerialEngine final : public SeriesEngine {
       ++read;
       if (!kernel_) MakeKernels();
       AnalyseSlot(*kernel_, slot_, with_spectrum);
-      if (surrogates_) {
+      if (surrogates_ && !slot_.Gap) {
         AnalyseSurrogates(*surrogates_, slot_.Source, slot_.FirstSample,
                           slot_.Number, 0, slot_.Widths.size(), slot_.Widths,
                           slot_.AlfaSz);

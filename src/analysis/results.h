@@ -63,6 +63,10 @@ enum class QualityStatus {
                     // fitted scales (CrossoverScale says where)
   kNotConcave,      // F(AlfaSz) clearly below 1: tau(q) has no supporting
                     // line at q = 0, and AlfaSz means little
+  kGap,             // with WindowPlan::MaskGaps, a raw sample of the window
+                    // is not finite (a gap kept in place): the window is not
+                    // analysed, every value is NaN; listed last, it comes
+                    // before every other status
 };
 
 struct WindowQuality {

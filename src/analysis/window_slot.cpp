@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <stdexcept>
 
@@ -74,7 +76,10 @@ bool ReadSlot(const RunConstants& run, WindowFiller& filler,
               Slot& slot, std::int64_t number) {
   if (!filler.Next(next_sample, slot.Values)) return false;
   slot.Number = number;
-  if (!slot.Source.empty()) {
+  slot.Gap = filler.MasksGaps() &&
+             std::any_of(buffers.WindowBuf.begin(), buffers.WindowBuf.end(),
+                         [](double v) { return !std::isfinite(v); });
+  if (!slot.Source.empty() && !slot.Gap) {
     // The raw samples are in WindowBuf only until the next window is read.
     SurrogateSource(run.Params, buffers.WindowBuf, slot.Source);
     slot.FirstSample = buffers.WindowBuf[0];
@@ -83,6 +88,20 @@ bool ReadSlot(const RunConstants& run, WindowFiller& filler,
 }
 
 void AnalyseSlot(WindowKernel& kernel, Slot& slot, bool with_spectrum) {
+  if (slot.Gap) {
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+    slot.Summary = SpectrumSummary{kNaN, kNaN, kNaN, kNaN, kNaN};
+    slot.Quality =
+        WindowQuality{QualityStatus::kGap, kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
+    if (with_spectrum) kernel.CopySpectrum(slot.Spectrum);  // sized
+    for (std::vector<double>* v :
+         {&slot.Spectrum.HurstQ, &slot.Spectrum.TauQ, &slot.Spectrum.AlfaGrid,
+          &slot.Spectrum.FAlfaGrid, &slot.Fq}) {
+      std::fill(v->begin(), v->end(), kNaN);
+    }
+    slot.Null = WindowNull{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
+    return;
+  }
   slot.Summary = kernel.Analyse(slot.Values);
   slot.Quality = kernel.Quality();
   if (with_spectrum) kernel.CopySpectrum(slot.Spectrum);

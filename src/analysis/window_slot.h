@@ -22,6 +22,7 @@ namespace analysis {
 struct Slot {
   std::vector<double> Values;
   std::int64_t Number = 0;  // counted from 1 within the series
+  bool Gap = false;         // a raw sample is not finite: analysed by nothing
   SpectrumSummary Summary;
   WindowQuality Quality;
   WindowSpectrum Spectrum;  // filled only when asked for
@@ -55,7 +56,9 @@ bool ReadSlot(const RunConstants& run, WindowFiller& filler,
               Slot& slot, std::int64_t number);
 
 // Analyses the window of `slot` with `kernel` and copies out what the run
-// hands out (the spectrum only `with_spectrum`); not its surrogates.
+// hands out (the spectrum only `with_spectrum`); not its surrogates. A gap
+// window gets NaN everywhere and status kGap, its null levels included,
+// without the kernel.
 void AnalyseSlot(WindowKernel& kernel, Slot& slot, bool with_spectrum);
 
 // The outcome of the analysed `slot`, pointing into it.

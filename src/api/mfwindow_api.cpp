@@ -42,6 +42,8 @@ static_assert(static_cast<int>(Quality::kShortForOrder) ==
               static_cast<int>(analysis::QualityStatus::kShortForOrder));
 static_assert(static_cast<int>(Quality::kCrossover) ==
               static_cast<int>(analysis::QualityStatus::kCrossover));
+static_assert(static_cast<int>(Quality::kGap) ==
+              static_cast<int>(analysis::QualityStatus::kGap));
 
 // Samples read between two progress reports while a window fills.
 constexpr std::size_t kSamplesPerReport = 65536;
@@ -86,6 +88,8 @@ analysis::AnalysisParams ToParams(const Settings& s) {
   params.WinShift = s.WinShift;
   params.Tini = s.Tini;
   params.Tstep = s.Tstep;
+  params.Fs = s.Fs;
+  params.MaskGaps = s.OnBadSample == BadSamplePolicy::kMask;
   return params;
 }
 
@@ -181,6 +185,12 @@ Settings Settle(const Settings& given) {
   if (!analysis::AcceptTimeAxis(given.Tini, given.Tstep)) {
     if (!std::isfinite(given.Tini)) refuse("t0", "Tini must be finite");
     refuse("dt", "Tstep must be finite");
+  }
+  if (!(std::isfinite(given.Fs) && given.Fs >= 0.0)) {
+    refuse("fs", "Fs must be finite and 0 or more");
+  }
+  if (given.Fs > 0.0 && given.Tstep != 1.0) {
+    refuse("fs", "Fs cannot be given with a time step (dt) other than 1");
   }
   if (given.Threads < 0) refuse("threads", "Threads must not be negative");
   // A word setting must be one of its row's words.
@@ -299,6 +309,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   if (first_bad) result.FirstBadSample = first_bad->Index;
   result.SamplesUsed = static_cast<std::int64_t>(used);
   result.SamplesSkipped = summary.Skipped;
+  result.SamplesMasked = summary.Masked;
   const auto windows = static_cast<std::size_t>(WindowCount(
       static_cast<std::int64_t>(used), s.used.Lrec, s.used.WinShift));
   result.Rows.reserve(windows);
@@ -347,15 +358,19 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     result.Warnings.push_back(std::move(*short_window));
   }
   if (first_bad) {
-    const std::int64_t skipped = summary.Skipped;
+    const std::int64_t bad_count = summary.Skipped + summary.Masked;
     const std::string first =
         "sample " + std::to_string(first_bad->Index) + " (from 0) is " +
         NonFiniteName(values[static_cast<std::size_t>(first_bad->Index)]);
+    const std::string counted = std::to_string(bad_count) +
+                                " non-finite sample" +
+                                (bad_count == 1 ? "" : "s");
     result.Warnings.push_back(
-        skipped > 0
-            ? std::to_string(skipped) + " non-finite sample" +
-                  (skipped == 1 ? "" : "s") + " skipped (the first: " + first +
-                  "); " + std::to_string(used) + " samples analysed"
+        summary.Masked > 0 ? counted + " kept as gaps (the first: " + first +
+                                 "); the windows over them have status gap"
+        : summary.Skipped > 0
+            ? counted + " skipped (the first: " + first + "); " +
+                  std::to_string(used) + " samples analysed"
             : first + "; the series ends there, after " + std::to_string(used) +
                   " samples");
   }

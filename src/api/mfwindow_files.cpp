@@ -10,6 +10,7 @@
 #include "analysis/engine.h"
 #include "analysis/params.h"
 #include "api/settings_params.h"
+#include "api/sidecar.h"
 #include "mfwindow/mfwindow.h"
 #include "series/fatal.h"
 #include "series/result_records.h"
@@ -25,6 +26,8 @@ series::BadSamplePolicy InputPolicy(BadSamplePolicy policy) {
       return series::BadSamplePolicy::kStop;
     case BadSamplePolicy::kSkip:
       return series::BadSamplePolicy::kSkip;
+    case BadSamplePolicy::kMask:
+      return series::BadSamplePolicy::kMask;
     case BadSamplePolicy::kError:
       break;
   }
@@ -69,6 +72,10 @@ FileResult AnalyseFile(const std::filesystem::path& file,
   pipeline.WindowDone = [&out](const analysis::WindowOutcome& outcome) {
     KeepWindow(outcome, out.Result);
   };
+  pipeline.Sidecar = [&](const series::SeriesReport& done) {
+    return SidecarJson(options.Program, used, done.Name, done,
+                       NoteTexts(done.Name, done, params.Lrec));
+  };
   const std::string name = file.string();
   series::SeriesReport report;
   try {
@@ -84,15 +91,15 @@ FileResult AnalyseFile(const std::filesystem::path& file,
     out.Result.Spectra.clear();
     return out;
   }
-  out.Result.SamplesUsed = report.Input.Samples;
+  out.Result.SamplesUsed = report.Input.Samples + report.Input.Masked;
   out.Result.SamplesSkipped = report.Input.Skipped;
+  out.Result.SamplesMasked = report.Input.Masked;
   if (std::optional<std::string> short_window =
           series::ShortWindowWarning(used.Lrec)) {
     out.Notes.push_back("warning: " + *short_window);
   }
-  for (const series::SeriesNote& note :
-       series::SeriesNotes(out.Name, report, params.Lrec)) {
-    out.Notes.push_back((note.Warning ? "warning: " : "note: ") + note.Text);
+  for (std::string& note : NoteTexts(out.Name, report, params.Lrec)) {
+    out.Notes.push_back(std::move(note));
   }
   return out;
 }

@@ -9,13 +9,14 @@ namespace {
 
 // Each enum's words, indexed by its value: the one mapping between the
 // words of the front ends and the enums of the library.
-constexpr std::string_view kBadSampleWords[] = {"error", "stop", "skip"};
+constexpr std::string_view kBadSampleWords[] = {"error", "stop", "skip",
+                                                "mask"};
 constexpr std::string_view kFluctuationWords[] = {"range", "rms"};
 constexpr std::string_view kSurrogateWords[] = {"shuffle", "phase", "iaaft"};
 constexpr std::string_view kMethodWords[] = {"described", "standard"};
 constexpr std::string_view kSegmentWords[] = {"start", "both"};
 constexpr std::string_view kAbscissaWords[] = {"grid", "log_s"};
-static_assert(static_cast<int>(BadSamplePolicy::kSkip) == 2);
+static_assert(static_cast<int>(BadSamplePolicy::kMask) == 3);
 static_assert(static_cast<int>(Fluctuation::kRms) == 1);
 static_assert(static_cast<int>(SurrogateKind::kIaaft) == 2);
 static_assert(static_cast<int>(Method::kStandard) == 1);
@@ -57,6 +58,10 @@ const std::array kRows{
   SettingRow{"dt", "dt", "--tstep", "Tstep", T::kReal,
     "finite, greater than 0", {}, "time step between samples",
     &Settings::Tstep},
+  SettingRow{"fs", "fs", "--fs", "Fs", T::kReal,
+    "finite, above 0, with dt left at 1; 0: none, dt sets the time axis", {},
+    "sampling rate in Hz: the time axis in seconds, sample j (from 1) at t0 "
+    "plus j / fs, computed as a division", &Settings::Fs},
   SettingRow{"threads", "threads", "--threads", "Threads", T::kCount,
     "0 or more", {}, "worker threads; 0: every core this process may use",
     &Settings::Threads},
@@ -66,7 +71,8 @@ const std::array kRows{
   SettingRow{"nan", "nan", "--on-bad-sample", "OnBadSample", T::kWord, "",
     kBadSampleWords,
     "a sample that is not a finite number (or a line that is not a number): "
-    "fail the series (error), end it there (stop), or drop it (skip)",
+    "fail the series (error), end it there (stop), drop it (skip), or keep "
+    "it in place as a gap (mask: the windows over it get status gap)",
     WordOf<&Settings::OnBadSample>()},
   SettingRow{"method", "method", "--method", "Preset", T::kWord, "",
     kMethodWords,

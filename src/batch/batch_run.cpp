@@ -10,6 +10,7 @@
 
 #include "analysis/engine.h"
 #include "api/settings_params.h"
+#include "api/sidecar.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 #include "series/result_records.h"
@@ -180,6 +181,16 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   pipeline.FilePosition = [&progress](std::uint64_t at) {
     progress.SetPosition(at);
   };
+  pipeline.Sidecar = [&](const series::SeriesReport& report) {
+    return mfwindow::SidecarJson(
+        program, settled, report.Name, report,
+        mfwindow::NoteTexts(report.Name, report, params.Lrec));
+  };
+
+  // The reading decides what a non-finite sample is: a gap only when the
+  // reader keeps it in place.
+  analysis::WindowPlan plan = analysis::PlanOf(params);
+  plan.MaskGaps = options.Input.OnBadSample == series::BadSamplePolicy::kMask;
 
   int status = kExitSuccess;
   const series::InterruptGuard stop_between_windows;
@@ -193,8 +204,8 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
                                   : name;
       pipeline.Input.Column = jobs[j].Column;
       pipeline.Prefix = series::ColumnPrefix(jobs[j].Column);
-      series::SeriesReport report = series::RunSeries(
-          pipeline, name, result_name, *engine, analysis::PlanOf(params));
+      series::SeriesReport report =
+          series::RunSeries(pipeline, name, result_name, *engine, plan);
       if (several_columns) {
         const series::ColumnChoice& c = *jobs[j].Column;
         report.Name +=

@@ -25,7 +25,8 @@ value of each line (a UTF-8 byte-order mark at the start is skipped, and a CR
 alone ends a line as LF does). A line that is not a number (a word, NaN, NA,
 a line that starts with a comma or a slash) or a blank line between two lines
 is a bad sample: --on-bad-sample error (the default) fails the series naming
-file:line, stop ends the series there, skip drops the line. Blank lines at the
+file:line, stop ends the series there, skip drops the line, mask keeps it in
+place as a gap (the windows over it have status gap). Blank lines at the
 start and the end of a file are ignored.
 
 --column, --header or --delimiter read delimited text (CSV, TSV, columns

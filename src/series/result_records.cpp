@@ -37,6 +37,8 @@ std::string_view StatusWord(analysis::QualityStatus status) {
       return "crossover";
     case analysis::QualityStatus::kNotConcave:
       return "not_concave";
+    case analysis::QualityStatus::kGap:
+      return "gap";
     case analysis::QualityStatus::kOk:
       break;
   }

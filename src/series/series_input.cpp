@@ -107,7 +107,7 @@ class TextSampleReader final : public SampleReader {
     if (options_.BatchHints) LookAtTheStart();
   }
 
-  std::optional<double> Next() override {
+  std::optional<double> Read() override {
     for (;;) {
       textio::RecordReader::Status status = pending_;
       if (have_pending_) {
@@ -418,7 +418,7 @@ class NpySampleReader final : public SampleReader {
     item_ = item;
   }
 
-  std::optional<double> Next() override {
+  std::optional<double> Read() override {
     for (;;) {
       if (row_ == rows_) return std::nullopt;
       if (row_ == 0 && skip_before_ > 0) Skip(skip_before_);
@@ -579,12 +579,30 @@ bool SampleReader::Bad(BadRecord record, std::int64_t count) {
     case BadSamplePolicy::kStop:
       summary_.EndedAt = std::move(record);
       return false;
+    case BadSamplePolicy::kMask:
+      summary_.Masked += count;
+      gaps_ += count;
+      if (!summary_.FirstSkipped) summary_.FirstSkipped = std::move(record);
+      return true;
     case BadSamplePolicy::kSkip:
       break;
   }
   summary_.Skipped += count;
   if (!summary_.FirstSkipped) summary_.FirstSkipped = std::move(record);
   return true;
+}
+
+std::optional<double> SampleReader::Next() {
+  if (gaps_ == 0) {
+    if (held_) return std::exchange(held_, std::nullopt);
+    if (ended_) return std::nullopt;
+    std::optional<double> sample = Read();
+    if (gaps_ == 0) return sample;
+    held_ = sample;  // the gaps before it come first
+    ended_ = !sample;
+  }
+  --gaps_;
+  return std::numeric_limits<double>::quiet_NaN();
 }
 
 ArraySampleReader::ArraySampleReader(std::span<const double> values,
@@ -603,16 +621,22 @@ ArraySampleReader::ArraySampleReader(std::span<const double> values,
       end_ = i;
       break;
     }
+    if (Policy() == BadSamplePolicy::kMask) ++length_;
   }
+  // The gaps stand in the array itself: Read hands each out in its place.
+  HandGapsOutInPlace();
 }
 
-std::optional<double> ArraySampleReader::Next() {
-  // Only values the policy skipped are not finite before end_.
+std::optional<double> ArraySampleReader::Read() {
+  // Before end_, a value that is not finite was skipped or masked.
   while (next_ < end_) {
     const double value = values_[next_++];
     if (std::isfinite(value)) {
       ++summary_.Samples;
       return value;
+    }
+    if (Policy() == BadSamplePolicy::kMask) {
+      return std::numeric_limits<double>::quiet_NaN();
     }
   }
   return std::nullopt;

@@ -26,6 +26,7 @@ enum class BadSamplePolicy {
   kError,  // the series fails: BadSeriesInput names the record
   kStop,   // the series ends there, as at the end of its file
   kSkip,   // the record is dropped and reading goes on
+  kMask,   // the record stays in place as a gap: a NaN sample
 };
 
 // Which column of delimited text (or of a 2-D .npy array) is the series.
@@ -113,9 +114,10 @@ struct BadRecord {
 
 // How the reading of one series went.
 struct InputSummary {
-  std::int64_t Samples = 0;  // handed out
-  std::int64_t Skipped = 0;  // records dropped under kSkip
-  std::optional<BadRecord> FirstSkipped;
+  std::int64_t Samples = 0;               // handed out
+  std::int64_t Skipped = 0;               // records dropped under kSkip
+  std::int64_t Masked = 0;                // records kept as gaps under kMask
+  std::optional<BadRecord> FirstSkipped;  // or the first masked
   // The record that ended the series before the end of its input (kStop,
   // or input that could not be read further).
   std::optional<BadRecord> EndedAt;
@@ -150,18 +152,28 @@ class SampleReader {
   virtual ~SampleReader() = default;
 
   // The next sample, or std::nullopt when the series ends (the end of the
-  // input, or a bad record under kStop). Throws BadSeriesInput under
-  // kError, and for input that cannot be read at all.
-  virtual std::optional<double> Next() = 0;
+  // input, or a bad record under kStop); NaN for a bad record under kMask.
+  // Throws BadSeriesInput under kError, and for input that cannot be read
+  // at all.
+  std::optional<double> Next();
 
   const InputSummary& Summary() const { return summary_; }
 
  protected:
   explicit SampleReader(BadSamplePolicy policy) : policy_(policy) {}
   // Applies the policy to `count` bad records reported as `record`: throws
-  // under kError, returns true (read on) under kSkip, false (the series
-  // ends) under kStop.
+  // under kError, returns true (read on) under kSkip and kMask (Next hands
+  // out the gaps before the sample read next), false (the series ends)
+  // under kStop.
   bool Bad(BadRecord record, std::int64_t count = 1);
+
+  // The next sample of the input, bad records handled by Bad.
+  virtual std::optional<double> Read() = 0;
+
+  // For a reader that applied the policy to its whole input up front and
+  // hands each gap out from Read where it stands: Next hands out none of
+  // its own.
+  void HandGapsOutInPlace() { gaps_ = 0; }
 
   BadSamplePolicy Policy() const { return policy_; }
 
@@ -169,6 +181,9 @@ class SampleReader {
 
  private:
   BadSamplePolicy policy_;
+  std::int64_t gaps_ = 0;       // gaps still to hand out
+  std::optional<double> held_;  // read after them
+  bool ended_ = false;
 };
 
 // The reader of series `name` (as messages name it) from `in`, which must
@@ -192,8 +207,7 @@ class ArraySampleReader final : public SampleReader {
  public:
   ArraySampleReader(std::span<const double> values, std::string name,
                     BadSamplePolicy policy);
-  std::optional<double> Next() override;
-  // The samples Next hands out in all.
+  // The samples Next hands out in all (gaps under kMask included).
   std::int64_t Length() const { return length_; }
 
  private:
@@ -201,6 +215,8 @@ class ArraySampleReader final : public SampleReader {
   std::size_t end_ = 0;  // where the series ends (kStop)
   std::size_t next_ = 0;
   std::int64_t length_ = 0;
+
+  std::optional<double> Read() override;
 };
 
 }  // namespace series

@@ -58,8 +58,15 @@ std::vector<SeriesNote> SeriesNotes(std::string_view name,
                     "); " + Count(input.Samples, "sample", "samples") +
                     " read"});
   }
+  if (input.Masked > 0) {
+    notes.push_back(
+        {false, prefix + Count(input.Masked, "bad sample", "bad samples") +
+                    " kept as gaps (the first: " + input.FirstSkipped->Text() +
+                    "); the windows over them have status gap"});
+  }
   if (report.Windows == 0) {
-    notes.push_back({true, prefix + NoWindowWarning(input.Samples, lrec)});
+    notes.push_back(
+        {true, prefix + NoWindowWarning(input.Samples + input.Masked, lrec)});
   } else if (report.DegenerateWindows == report.Windows) {
     notes.push_back({true, prefix + AllDegenerateWarning(report.Windows)});
   }

@@ -1,8 +1,11 @@
 #include "series/series_pipeline.h"
 
+#include <array>
+#include <bit>
 #include <cassert>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <system_error>
@@ -53,7 +56,52 @@ int OpenSeries(const fs::path& path, std::ifstream& file) {
   return errno != 0 ? errno : EIO;
 }
 
+// Writes `text` to `path` whole or not at all: under a temporary name in
+// the same folder, renamed once written and closed.
+void WriteWhole(const fs::path& path, const std::string& text) {
+  const fs::path part = path.string() + ".part";
+  std::ofstream file(part, std::ios::out | std::ios::binary | std::ios::trunc);
+  file << text;
+  file.close();
+  std::error_code error;
+  if (file.fail()) {
+    fs::remove(part, error);
+    throw FatalError(ErrorNumber::kWriteError, "cannot write the sidecar",
+                     StreamId{kResultUnit, path.string()});
+  }
+  fs::rename(part, path, error);
+  if (error) {
+    fs::remove(part, error);
+    throw FatalError(ErrorNumber::kWriteError,
+                     "cannot rename the sidecar into place",
+                     StreamId{kResultUnit, path.string()});
+  }
+}
+
 }  // namespace
+
+std::uint64_t HashSample(std::uint64_t hash, double sample) {
+  const auto bits = std::bit_cast<std::uint64_t>(sample);
+  for (int byte = 0; byte < 8; ++byte) {
+    hash ^= (bits >> (8 * byte)) & 0xffU;
+    hash *= 1099511628211ULL;
+  }
+  return hash;
+}
+
+std::string UtcNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  std::array<char, 32> text{};
+  const std::size_t length =
+      std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return std::string(text.data(), length);
+}
+
+fs::path SidecarPath(const fs::path& result) {
+  return result.string() + ".json";
+}
 
 std::string ResultLine(const analysis::WindowResult& r) {
   const textio::FormattedItem items[] = {r.TimeMark,  r.AlfaMin, r.AlfaMax,
@@ -120,6 +168,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
                        const analysis::WindowPlan& plan) {
   SeriesReport report;
   report.Name = file_name;
+  report.Started = UtcNow();
   for (const std::string_view name : {file_name, result_name}) {
     if (std::optional<std::string> refused = RefusedName(name)) {
       report.Skipped = std::move(refused);
@@ -199,7 +248,12 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     }
     // A stop request ends the run between samples, never inside a record.
     ThrowIfInterrupted();
-    return reader->Next();
+    std::optional<double> sample = reader->Next();
+    if (sample) {
+      ++report.SamplesRead;
+      report.SampleHash = HashSample(report.SampleHash, *sample);
+    }
+    return sample;
   };
   const auto write_window = [&](const analysis::WindowOutcome& outcome) {
     // Windows already read may still be waiting to be written when the
@@ -233,6 +287,10 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
   series_file.close();
   for (const std::unique_ptr<Output>& output : outputs) output->File.Close();
   report.Input = reader->Summary();
+  report.Ended = UtcNow();
+  if (pipeline.Sidecar && !outputs.empty() && outputs.front()->Path) {
+    WriteWhole(SidecarPath(*outputs.front()->Path), pipeline.Sidecar(report));
+  }
   return report;
 }
 

@@ -68,6 +68,8 @@ std::string ColumnPrefix(const std::optional<ColumnChoice>& column);
 inline constexpr std::string_view kStandardInputName = "-";
 inline constexpr std::string_view kStandardInputLabel = "stdin";
 
+struct SeriesReport;
+
 // How the series of one run are taken in and written out.
 struct SeriesPipeline {
   std::filesystem::path BaseDir;    // relative series names start here
@@ -92,7 +94,24 @@ struct SeriesPipeline {
   std::function<void(const analysis::WindowOutcome&)> WindowDone;
   // Told the bytes of the series file read so far, now and then.
   std::function<void(std::uint64_t)> FilePosition;
+  // When set (and the results go to files), the text of the JSON sidecar
+  // of a complete series, made once its result files are closed and
+  // written beside the first stream's file as "<that file>.json" (SidecarPath):
+  // under a temporary name in the same folder, then renamed.
+  std::function<std::string(const SeriesReport&)> Sidecar;
 };
+
+inline constexpr std::uint64_t kFnvOffsetBasis = 14695981039346656037ULL;
+
+// `hash` (FNV-1a 64) taken on over the 8 bytes of `sample`, least
+// significant first.
+std::uint64_t HashSample(std::uint64_t hash, double sample);
+
+// The present time, UTC, ISO 8601 to the second: "2026-12-09T17:36:31Z".
+std::string UtcNow();
+
+// The sidecar of the result file `result`: "<result>.json".
+std::filesystem::path SidecarPath(const std::filesystem::path& result);
 
 // What happened to one series.
 struct SeriesReport {
@@ -106,6 +125,15 @@ struct SeriesReport {
   std::int64_t Windows = 0;            // the windows written
   std::int64_t DegenerateWindows = 0;  // of those, the degenerate ones
   InputSummary Input;                  // how the reading went
+  // Every sample handed to the engine (gaps included, as NaN), and their
+  // FNV-1a 64 hash over the 8 bytes of each double, least significant
+  // byte first (offset basis 14695981039346656037, prime 1099511628211).
+  std::int64_t SamplesRead = 0;
+  std::uint64_t SampleHash = kFnvOffsetBasis;
+  // When the series was begun and ended: UTC, ISO 8601 to the second
+  // ("2026-12-09T17:36:31Z").
+  std::string Started;
+  std::string Ended;
 };
 
 // The place of a result file of series `name`, relative to the results

@@ -96,6 +96,13 @@ TEST(Settle, RefusesNamingTheSetting) {
       {[](Settings& s) { s.Tstep = kNaN; }, "dt"},
       {[](Settings& s) { s.Tstep = -0.0; }, "dt"},
       {[](Settings& s) { s.Threads = -1; }, "threads"},
+      {[](Settings& s) { s.Fs = -250.0; }, "fs"},
+      {[](Settings& s) { s.Fs = kInf; }, "fs"},
+      {[](Settings& s) {
+         s.Fs = 250.0;
+         s.Tstep = 0.004;
+       },
+       "fs"},
       // Time axes that would give Infinity or NaN time marks.
       {[](Settings& s) { s.Tstep = kInf; }, "dt"},
       {[](Settings& s) { s.Tini = kNaN; }, "t0"},
@@ -441,6 +448,38 @@ TEST(AnalyseSeries, HandlesNonFiniteSamplesAsTheSettingSays) {
             "3 non-finite samples skipped (the first: sample 300 (from 0) is "
             "NaN); 697 samples analysed");
   EXPECT_EQ(finite.Warnings.size(), 1u);  // only the short window
+
+  // mask: the walk's time axis, the windows over samples 300, 301 and 650
+  // flagged gap and all NaN (null levels too), every other window the
+  // walk's own, on the serial and the pipelined scheduler.
+  s.OnBadSample = mfwindow::BadSamplePolicy::kMask;
+  s.Surrogates = 3;
+  for (const int threads : {1, 2}) {
+    s.Threads = threads;
+    const mfwindow::SeriesResult masked = mfwindow::AnalyseSeries(gappy, s);
+    const mfwindow::SeriesResult whole = mfwindow::AnalyseSeries(walk, s);
+    EXPECT_EQ(masked.SamplesMasked, 3);
+    ASSERT_EQ(masked.Rows.size(), whole.Rows.size());
+    std::size_t flagged = 0;
+    for (std::size_t i = 0; i < whole.Rows.size(); ++i) {
+      const mfwindow::WindowRow& got = masked.Rows[i];
+      const mfwindow::WindowRow& want = whole.Rows[i];
+      const std::size_t start = i * 16;  // samples start .. start + 127
+      const bool gap = (start <= 301 && start + 128 > 300) ||
+                       (start <= 650 && start + 128 > 650);
+      EXPECT_TRUE(SameBits(got.TimeMark, want.TimeMark)) << i;
+      EXPECT_EQ(got.Status, gap ? mfwindow::Quality::kGap : want.Status) << i;
+      for (const auto field :
+           {&mfwindow::WindowRow::AlfaMin, &mfwindow::WindowRow::AlfaSz,
+            &mfwindow::WindowRow::MinRSquared, &mfwindow::WindowRow::WidthP}) {
+        EXPECT_TRUE(gap ? std::isnan(got.*field)
+                        : SameBits(got.*field, want.*field))
+            << i;
+      }
+      flagged += gap ? 1 : 0;
+    }
+    EXPECT_EQ(flagged, 11u);  // 8 windows over 300-301, 3 over 650
+  }
 }
 
 TEST(AnalyseSeries, WarnsWhenEveryWindowIsDegenerateOrNoneIsThere) {

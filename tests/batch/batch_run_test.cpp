@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -391,6 +392,76 @@ TEST(InputTraps, BadLineAtSample7000EndedTheSeriesSilently) {
                          ":7001: " + gap.problem + "); 19999 samples read\n"),
         std::string::npos)
         << skipped.Err;
+  }
+
+  // mask: the gap stays in place. The whole walk's time axis, the 10
+  // windows over sample 7001 (62..71) flagged gap, every other row the
+  // whole walk's own, byte for byte.
+  WriteFile(dir / "whole.txt", Lines(walk));
+  BatchOptions mask = Options({"nan.txt", "na.txt", "empty.txt", "whole.txt"});
+  mask.Input.OnBadSample = series::BadSamplePolicy::kMask;
+  mask.Format = OutputFormat::kCsv;
+  ASSERT_EQ(RunIn(mask, dir).Status, kExitSuccess);
+  const std::vector<std::string> whole =
+      Records(Result(dir, "whole.txt", ".csv"));
+  ASSERT_EQ(whole.size(), 192u);  // the header and 191 windows
+  for (const Gap& gap : gaps) {
+    const std::vector<std::string> rows =
+        Records(Result(dir, gap.name, ".csv"));
+    ASSERT_EQ(rows.size(), whole.size()) << gap.name;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (i < 62 || i > 71) {
+        EXPECT_EQ(rows[i], whole[i]) << gap.name << " row " << i;
+        continue;
+      }
+      const std::string time = whole[i].substr(0, whole[i].find(',') + 1);
+      EXPECT_EQ(rows[i].substr(0, time.size() + 20),
+                time + "nan,nan,nan,nan,nan,")
+          << gap.name << " row " << i;
+      EXPECT_NE(rows[i].find(",gap,"), std::string::npos) << rows[i];
+    }
+  }
+}
+
+// The time axis (Tini + pos * Tstep, or pos / Fs) and the sidecar that
+// names how a result was made.
+TEST(RunBatch, TimeAxisAndSidecar) {
+  const fs::path dir = ScratchDir();
+  WriteFile(dir / "walk.txt", Lines(Walk(3000, 5)));
+  struct Case {
+    double fs;
+    std::int32_t shift;
+    double first;  // the time mark of window 1 (window 1000)
+    double step;   // between windows
+  };
+  for (const Case& c : {Case{0.0, 250, 1000.0, 250.0},
+                        Case{250.0, 250, 4.0, 1.0}, Case{4.0, 2, 250.0, 0.5}}) {
+    SCOPED_TRACE(c.fs);
+    BatchOptions o = Options({"walk.txt"});
+    o.Given.Fs = c.fs;
+    o.Given.WinShift = c.shift;
+    o.Format = OutputFormat::kCsv;
+    ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+    const std::vector<std::string> rows =
+        Records(Result(dir, "walk.txt", ".csv"));
+    ASSERT_EQ(rows.size(), 2000u / static_cast<std::size_t>(c.shift) + 2);
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+      EXPECT_EQ(std::stod(rows[i]),
+                c.first + static_cast<double>(i - 1) * c.step);
+    }
+    const std::string sidecar = Result(dir, "walk.txt", ".csv.json");
+    for (const std::string& field :
+         {std::string("\"program\": \"mfwindow-batch\""),
+          std::string("\"window\": 1000,"),
+          "\"shift\": " + std::to_string(c.shift) + ",",
+          std::string("\"path\": \"walk.txt\", \"samples\": 3000,"),
+          "\"time_unit\": \"" + std::string(c.fs > 0 ? "s" : "dt") + "\"",
+          "\"windows\": " + std::to_string(rows.size() - 1) + ","}) {
+      EXPECT_NE(sidecar.find(field), std::string::npos) << field << sidecar;
+    }
+    EXPECT_TRUE(std::regex_search(
+        sidecar, std::regex("\"version\": \"[0-9]+\\.[0-9]+\\.[0-9]+\"")))
+        << sidecar;
   }
 }
 

@@ -307,6 +307,21 @@ class TestNanPolicies:
         assert bits(got.alpha_min) == bits(want.alpha_min)
         assert bits(got.time) == bits(want.time)
 
+    def test_mask_keeps_the_time_axis_and_flags_only_windows_over_gaps(self):
+        clean = support.walk(2000, seed=8)
+        with pytest.warns(mfwindow.BadSampleWarning, match="3 non-finite"):
+            got = mfwindow.analyse(self.series(), window=200, shift=50,
+                                   nan="mask")
+        want = mfwindow.analyse(clean, window=200, shift=50)
+        ends = want.settings.window_positions(2000)
+        over = np.array([any(end - 200 <= i < end for i in (700, 701, 1500))
+                         for end in ends])
+        assert bits(got.time) == bits(want.time) and over.sum() == 8
+        assert (got.status[over] == "gap").all()
+        assert np.isnan(got.alpha_sz[over]).all()
+        for key in ("alpha_min", "alpha_sz", "min_r2", "status"):
+            assert bits(got[key][~over]) == bits(want[key][~over]), key
+
     def test_stop_pads_channels_that_end_early_with_nan(self):
         clean = support.walk(2000, seed=9)
         both = np.vstack([self.series(), clean])

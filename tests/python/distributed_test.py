@@ -4,6 +4,7 @@ mfwindow-batch --format csv bit for bit, whose failures are named, and
 whose result files (out=DIR) are mfwindow-batch's own, byte for byte."""
 
 import dataclasses
+import json
 import os
 import subprocess
 
@@ -110,11 +111,24 @@ def test_out_writes_the_batch_tools_files_byte_for_byte(
     mfwindow.distributed.analyse_files(names, client=cluster, out="d-" + fmt,
                                        format=fmt, **SETTINGS)
     written = sorted(os.listdir(top / ("b-" + fmt)))
-    assert len(written) == 18
+    assert len(written) == 36  # 18 result files and their sidecars
     assert sorted(os.listdir(top / ("d-" + fmt))) == written
     for name in written:
-        assert (top / ("d-" + fmt) / name).read_bytes() == \
-            (top / ("b-" + fmt) / name).read_bytes(), name
+        ours, theirs = (top / d / name for d in ("d-" + fmt, "b-" + fmt))
+        if not name.endswith(".json"):
+            assert ours.read_bytes() == theirs.read_bytes(), name
+            continue
+        # The same series and settings; the writer, times and threads differ,
+        # and max_scale is 0 (window // 5) from the flags, 51 from Python.
+        a, b = json.loads(ours.read_text()), json.loads(theirs.read_text())
+        assert (a["settings"]["max_scale"], b["settings"]["max_scale"]) == (
+            51, 0)
+        for d in (a, b):
+            del d["settings"]["threads"], d["settings"]["max_scale"]
+        assert (a["series"], a["settings"], a["windows"]) == (
+            b["series"], b["settings"], b["windows"]), name
+        assert (a["program"], b["program"]) == ("mfwindow (Python)",
+                                                "mfwindow-batch")
 
 
 def test_columns_give_the_batch_tools_files_per_column(cluster, tmp_path,
@@ -128,7 +142,8 @@ def test_columns_give_the_batch_tools_files_per_column(cluster, tmp_path,
     got = mfwindow.distributed.analyse_files(
         ["ab.csv"], client=cluster, out="d", column=["a", 2], **SETTINGS)
     assert list(got) == ["ab.csv@a", "ab.csv@2"]
-    written = sorted(os.listdir(tmp_path / "b"))
+    written = sorted(n for n in os.listdir(tmp_path / "b")
+                     if not n.endswith(".json"))  # sidecars hold times
     assert written == ["F(Alfa)@2_ab.csv.dat", "F(Alfa)@a_ab.csv.dat"]
     for name in written:
         assert (tmp_path / "d" / name).read_bytes() == \
@@ -211,7 +226,8 @@ def test_unknown_or_bad_method_keywords_are_refused_before_any_task():
     for call, keywords, error, text in [
             ("analyse_arrays", dict(progress=True), TypeError, "progress"),
             ("analyse_files", dict(nan="skip"), TypeError, "on_bad_sample"),
-            ("analyse_files", dict(out="o", fs=250), ValueError, "^out"),
+            ("analyse_files", dict(out="o", t0=np.datetime64("2020-01-01")),
+             ValueError, "^out"),
             ("analyse_arrays", dict(fs=0), ValueError, "^fs"),
             ("analyse_arrays", dict(order=2.5), TypeError, "^order"),
             ("analyse_files", dict(profile=1), TypeError, "^profile")]:

@@ -1,6 +1,7 @@
 """mfwindow.read_result: the program's .dat fields, the batch CSV and
 spectrum CSV, the lines it refuses, and series names."""
 
+import json
 import math
 import os
 
@@ -9,7 +10,7 @@ import pytest
 
 import mfwindow
 from mfwindow._files import parse_field, series_name
-from support import COLUMNS, FILE_COLUMNS, bits
+from support import COLUMNS, FILE_COLUMNS, bits, walk
 
 FIELDS = [
     ("    1000.00    ", 1000.0),
@@ -177,3 +178,33 @@ def test_cut_files_are_refused_as_cut(tmp_path, name, text):
 ])
 def test_series_name(path, name):
     assert series_name(path) == name
+
+
+@pytest.mark.parametrize("fs, unit, caption", [
+    (0.0, "sample", "window 1000, shift 250, order 2"),
+    (250.0, "s", "fs 250 Hz")])
+def test_sidecar_names_the_settings_and_hashes_the_samples(tmp_path, fs, unit,
+                                                           caption):
+    values = walk(3000, seed=4)
+    values[1200] = np.nan
+    np.savetxt(str(tmp_path / "s.txt"), values)
+    mfwindow._core.analyse_file(
+        "s.txt", dict(window=1000, shift=250, fs=fs, nan="mask"),
+        out_dir="out", csv=True, base_dir=str(tmp_path))
+    path = str(tmp_path / "out" / "F(Alfa)_s.txt.csv")
+    with open(path + ".json") as f:
+        sidecar = json.load(f)
+    assert sidecar["version"] == mfwindow.__version__
+    assert (sidecar["settings"]["window"], sidecar["settings"]["shift"],
+            sidecar["windows"]) == (1000, 250, 9)
+    # FNV-1a 64 over each double's bytes, least significant first.
+    h = 0xcbf29ce484222325
+    for byte in values.astype("<f8").tobytes():
+        h = ((h ^ byte) * 0x100000001b3) % 2**64
+    assert sidecar["series"]["fnv1a64"] == "%016x" % h
+    got = mfwindow.read_result(path)
+    assert got.settings.time_unit == unit and got.settings.nan == "mask"
+    assert caption in got.settings.caption()
+    assert any("kept as gaps" in m for m in got.messages)
+    os.remove(path + ".json")
+    assert mfwindow.read_result(path).settings is None

@@ -22,6 +22,8 @@ namespace {
 constexpr BadSamplePolicy kError = BadSamplePolicy::kError;
 constexpr BadSamplePolicy kStop = BadSamplePolicy::kStop;
 constexpr BadSamplePolicy kSkip = BadSamplePolicy::kSkip;
+constexpr BadSamplePolicy kMask = BadSamplePolicy::kMask;
+constexpr double kGap = std::numeric_limits<double>::quiet_NaN();
 
 struct Read {
   std::vector<double> Samples;
@@ -113,6 +115,13 @@ const TextCase kTextCases[] = {
    "", "s:2: 2 empty lines (missing samples)", 2, ""},
   {"blank lines stop", "1\n\n2\n", Batch(kStop), {1},
    "s:2: empty line (a missing sample)", "", 0, ""},
+  // mask: each bad record is a NaN in its place, blank lines one each.
+  {"mask", "1\n2\nNA\n3\n", Batch(kMask), {1, 2, kGap, 3},
+   "", "s:3: not a number: \"NA\"", 1, ""},
+  {"two blank lines masked", "1\n\n \n2\n", Batch(kMask), {1, kGap, kGap, 2},
+   "", "s:2: 2 empty lines (missing samples)", 2, ""},
+  {"masked at both ends", "NaN\n1\nx\n", Batch(kMask), {kGap, 1, kGap},
+   "", "s:1: not a number: \"NaN\"", 2, ""},
   // Delimited text.
   {"column by name, header detected", "timestamp,Fz\n0,1.5\n1,NaN\n2,2.5\n",
    Batch(kSkip, true, Named("Fz")), {1.5, 2.5},
@@ -157,15 +166,21 @@ TEST(SampleReader, ReadsTextUnderEachPolicy) {
       EXPECT_TRUE(read.ErrorIsBadSample);
       continue;
     }
-    EXPECT_EQ(read.Samples, c.samples);
-    EXPECT_EQ(read.Summary.Samples,
+    std::vector<std::uint64_t> got;
+    std::vector<std::uint64_t> want;
+    for (const double v : read.Samples)
+      got.push_back(std::bit_cast<std::uint64_t>(v));
+    for (const double v : c.samples)
+      want.push_back(std::bit_cast<std::uint64_t>(v));
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(read.Summary.Samples + read.Summary.Masked,
               static_cast<std::int64_t>(c.samples.size()));
     EXPECT_EQ(read.Summary.EndedAt ? read.Summary.EndedAt->Text() : "",
               c.ended);
     EXPECT_EQ(
         read.Summary.FirstSkipped ? read.Summary.FirstSkipped->Text() : "",
         c.skipped);
-    EXPECT_EQ(read.Summary.Skipped, c.skipped_count);
+    EXPECT_EQ(read.Summary.Skipped + read.Summary.Masked, c.skipped_count);
   }
 }
 

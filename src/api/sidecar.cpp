@@ -1,0 +1,124 @@
+#include "api/sidecar.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <variant>
+
+#include "api/settings_table.h"
+#include "numerics/simd_target.h"
+#include "series/series_notes.h"
+
+namespace mfwindow {
+namespace {
+
+// A JSON string: quotes, backslashes and control characters escaped; other
+// bytes as they are.
+std::string Quoted(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      std::array<char, 8> escape{};
+      std::snprintf(escape.data(), escape.size(), "\\u%04x",
+                    static_cast<unsigned>(c));
+      out += escape.data();
+    } else {
+      out += c;
+    }
+  }
+  return out + '"';
+}
+
+// The shortest text that reads back to `value`; null for NaN and
+// infinities, which JSON cannot hold.
+std::string Number(double value) {
+  if (!std::isfinite(value)) return "null";
+  std::array<char, 32> buffer{};
+  const auto result =
+      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  return std::string(buffer.data(), result.ptr);
+}
+
+std::string SettingValue(const SettingRow& row, const Settings& s) {
+  struct Visitor {
+    const SettingRow& Row;
+    const Settings& S;
+    std::string operator()(std::int32_t Settings::*m) const {
+      return std::to_string(S.*m);
+    }
+    std::string operator()(double Settings::*m) const { return Number(S.*m); }
+    std::string operator()(bool Settings::*m) const {
+      return S.*m ? "true" : "false";
+    }
+    std::string operator()(std::vector<double> Settings::*m) const {
+      std::string text = "[";
+      for (const double q : S.*m) {
+        if (text.size() > 1) text += ", ";
+        text += Number(q);
+      }
+      return text + "]";
+    }
+    std::string operator()(std::uint64_t Settings::*m) const {
+      return std::to_string(S.*m);
+    }
+    std::string operator()(const WordMember& m) const {
+      return Quoted(Row.Words[static_cast<std::size_t>(m.Get(S))]);
+    }
+  };
+  return std::visit(Visitor{row, s}, row.Member);
+}
+
+}  // namespace
+
+std::vector<std::string> NoteTexts(std::string_view name,
+                                   const series::SeriesReport& report,
+                                   std::int32_t lrec) {
+  std::vector<std::string> texts;
+  for (const series::SeriesNote& note :
+       series::SeriesNotes(name, report, lrec)) {
+    texts.push_back((note.Warning ? "warning: " : "note: ") + note.Text);
+  }
+  return texts;
+}
+
+std::string SidecarJson(std::string_view program, const Settings& used,
+                        std::string_view series_path,
+                        const series::SeriesReport& report,
+                        const std::vector<std::string>& notes) {
+  std::string json = "{\n  \"program\": " + Quoted(program) +
+                     ",\n  \"version\": " + Quoted(MFWINDOW_VERSION) +
+                     ",\n  \"settings\": {";
+  bool first = true;
+  for (const SettingRow& row : SettingRows()) {
+    json += first ? "\n    " : ",\n    ";
+    first = false;
+    json += Quoted(row.Name) + ": " + SettingValue(row, used);
+  }
+  std::array<char, 20> hash{};
+  std::snprintf(hash.data(), hash.size(), "%016llx",
+                static_cast<unsigned long long>(report.SampleHash));
+  json += "\n  },\n  \"series\": {\"path\": " + Quoted(series_path) +
+          ", \"samples\": " + std::to_string(report.SamplesRead) +
+          ", \"masked\": " + std::to_string(report.Input.Masked) +
+          ", \"skipped\": " + std::to_string(report.Input.Skipped) +
+          ", \"fnv1a64\": " + Quoted(hash.data()) + "},\n";
+  json += "  \"sampling_rate_hz\": " +
+          (used.Fs > 0.0 ? Number(used.Fs) : std::string("null")) +
+          ",\n  \"time_unit\": " + Quoted(used.Fs > 0.0 ? "s" : "dt") +
+          ",\n  \"simd_target\": " + Quoted(numerics::ActiveSimdTarget().Name) +
+          ",\n  \"started\": " + Quoted(report.Started) +
+          ",\n  \"ended\": " + Quoted(report.Ended) +
+          ",\n  \"windows\": " + std::to_string(report.Windows) +
+          ",\n  \"notes\": [";
+  for (std::size_t i = 0; i < notes.size(); ++i) {
+    json += (i == 0 ? "" : ", ") + Quoted(notes[i]);
+  }
+  return json + "]\n}\n";
+}
+
+}  // namespace mfwindow
