@@ -174,14 +174,23 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
       run.Params.Method.Measure == Fluctuation::kRms
           ? numerics::SegmentStatistic::kRms
           : numerics::SegmentStatistic::kRange;
+  // The leading segments kept from earlier windows of the series are the
+  // same bits; only the rest is detrended.
+  const auto column_index = static_cast<std::size_t>(work.ColumnOfScale[scale]);
+  const std::size_t known = work.Reuse.Restore(column_index, ranges);
+  const std::span<const double> rest =
+      values.subspan(known * static_cast<std::size_t>(segment_len));
+  const auto fresh = segment_count - static_cast<std::int32_t>(known);
   if (run.Params.TrendOrder == 1) {
-    numerics::LineDetrendedRanges(values, segment_len, segment_count, ranges,
-                                  work.SegmentBuf, statistic);
+    numerics::LineDetrendedRanges(rest, segment_len, fresh,
+                                  ranges.subspan(known), work.SegmentBuf,
+                                  statistic);
   } else {
     numerics::PolynomialDetrendedRanges(DetrendBasisFor(run, scale, work.Basis),
-                                        values, segment_count, ranges,
+                                        rest, fresh, ranges.subspan(known),
                                         work.SegmentBuf, statistic);
   }
+  work.Reuse.Keep(column_index, ranges);
   // A segment that counts as zero (flat, NaN, or below the range floor)
   // adds nothing but still counts in the divisor.
   std::size_t positive = 0;
@@ -278,6 +287,11 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
     ColumnOfScale[k] = static_cast<std::int32_t>(ColumnScale.size() - 1);
   }
   Columns.resize(detail::TableSize(std::int64_t(ColumnScale.size()), kMoments));
+  std::vector<std::int32_t> lengths;
+  for (const std::int32_t k : ColumnScale) {
+    lengths.push_back(run.ScaleLen[static_cast<std::size_t>(k)]);
+  }
+  Reuse = SegmentReuse(run.Params, lengths);
 }
 
 bool VectorKernelsTake(const RunConstants& run) {

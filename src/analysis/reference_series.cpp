@@ -34,7 +34,9 @@ class SerialEngine final : public SeriesEngine {
     gate_.Open(poll);
     WindowFiller filler(run_->Params, plan, *buffers_);
     std::int64_t read = 0;
+    ++streams_;
     while (ReadSlot(*run_, filler, *buffers_, next_sample, slot_, read + 1)) {
+      slot_.Place = {streams_, read * plan.WinShift, plan.WinShift};
       ++read;
       if (!kernel_) MakeKernels();
       AnalyseSlot(*kernel_, slot_, with_spectrum);
@@ -65,6 +67,7 @@ class SerialEngine final : public SeriesEngine {
   Slot slot_;
   std::unique_ptr<WindowKernel> kernel_;
   std::optional<SurrogateWorker> surrogates_;
+  std::uint64_t streams_ = 0;  // series analysed so far
 };
 
 }  // namespace

@@ -49,6 +49,12 @@ class VectorKernel final : public WindowKernel {
   }
 
   SpectrumSummary Analyse(std::span<const double> values) override {
+    work_.Reuse.Enter(nullptr);
+    return AnalyseWindowFast(run_, work_, values);
+  }
+  SpectrumSummary AnalyseAt(std::span<const double> values,
+                            const WindowPlace& place) override {
+    work_.Reuse.Enter(&place);
     return AnalyseWindowFast(run_, work_, values);
   }
   const WindowQuality& Quality() const override { return work_.Quality; }
@@ -98,8 +104,9 @@ long double KernelDoubles(KernelKind kind, const TableParams& params,
   }
   // One column per scale at most; the scales' indices, columns and
   // abscissae; the segments side by side; the ranges of one length; the
-  // power kernel's two arrays, 1/q, h, tau and the two regression sums.
-  return table + fq + 3.0L * scales +
+  // power kernel's two arrays, 1/q, h, tau and the two regression sums;
+  // the segment measures kept for later windows.
+  return table + fq + 3.0L * scales + SegmentReuse::Doubles(params) +
          static_cast<long double>(numerics::kSegmentLanes) * max_scale + lrec +
          7.0L * orders + 2.0L * kAlfaCount + basis;
 }

@@ -20,6 +20,7 @@
 #include "analysis/reference_window.h"
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
+#include "analysis/segment_reuse.h"
 #include "analysis/window_null.h"
 
 namespace analysis {
@@ -46,6 +47,15 @@ class WindowKernel {
 
   // The summary of one window of Lrec prepared values, AnalyseWindow's.
   virtual SpectrumSummary Analyse(std::span<const double> values) = 0;
+
+  // The same for a window at `place` of its series. A kernel may take what
+  // it computed for earlier windows of the same series where that gives
+  // the same bits (segment_reuse.h); the straightforward kernel takes
+  // nothing.
+  virtual SpectrumSummary AnalyseAt(std::span<const double> values,
+                                    const WindowPlace& /*place*/) {
+    return Analyse(values);
+  }
 
   // Of the window analysed last.
   virtual const WindowQuality& Quality() const = 0;

@@ -83,7 +83,7 @@ bool ReadSlot(const RunConstants& run, WindowFiller& filler,
 }
 
 void AnalyseSlot(WindowKernel& kernel, Slot& slot, bool with_spectrum) {
-  slot.Summary = kernel.Analyse(slot.Values);
+  slot.Summary = kernel.AnalyseAt(slot.Values, slot.Place);
   slot.Quality = kernel.Quality();
   if (with_spectrum) kernel.CopySpectrum(slot.Spectrum);
   if (!slot.Fq.empty()) {

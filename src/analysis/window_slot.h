@@ -22,6 +22,7 @@ namespace analysis {
 struct Slot {
   std::vector<double> Values;
   std::int64_t Number = 0;  // counted from 1 within the series
+  WindowPlace Place;        // set by the scheduler as the window is read
   SpectrumSummary Summary;
   WindowQuality Quality;
   WindowSpectrum Spectrum;  // filled only when asked for
