@@ -173,11 +173,13 @@ void PipelinedEngine::AnalyseSurrogates(Slot& slot) {
                         analysis::AnalyseSurrogates(
                             surrogate_workers_.local(), slot.Source,
                             slot.FirstSample, slot.Number, r.begin(), r.end(),
-                            slot.Widths, slot.AlfaSz);
+                            slot.Widths, slot.AlfaSz, slot.AtCap);
                       });
   });
   { const Stage collect; }
   slot.Null = NullLevels(slot.Summary, slot.Widths, slot.AlfaSz, slot.Scratch);
+  slot.Null.IaaftAtCap = static_cast<std::int32_t>(
+      std::count(slot.AtCap.begin(), slot.AtCap.end(), 1));
 }
 
 void PipelinedEngine::Analyse(const WindowPlan& plan,

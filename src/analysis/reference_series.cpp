@@ -1,5 +1,6 @@
 #include "analysis/reference_series.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -43,9 +44,11 @@ class SerialEngine final : public SeriesEngine {
       if (surrogates_) {
         AnalyseSurrogates(*surrogates_, slot_.Source, slot_.FirstSample,
                           slot_.Number, 0, slot_.Widths.size(), slot_.Widths,
-                          slot_.AlfaSz);
+                          slot_.AlfaSz, slot_.AtCap);
         slot_.Null = NullLevels(slot_.Summary, slot_.Widths, slot_.AlfaSz,
                                 slot_.Scratch);
+        slot_.Null.IaaftAtCap = static_cast<std::int32_t>(
+            std::count(slot_.AtCap.begin(), slot_.AtCap.end(), 1));
       }
       emit(OutcomeOf(*run_, plan, slot_, with_spectrum));
     }

@@ -135,10 +135,12 @@ long double SurrogateWorkerDoubles(KernelKind kind, const TableParams& params) {
 void AnalyseSurrogates(SurrogateWorker& worker, std::span<const double> source,
                        double first_sample, std::int64_t window_number,
                        std::size_t first, std::size_t last,
-                       std::span<double> widths, std::span<double> alfa_sz) {
+                       std::span<double> widths, std::span<double> alfa_sz,
+                       std::span<std::uint8_t> at_cap) {
   for (std::size_t i = first; i < last; ++i) {
     const std::span<const double> prepared = worker.Factory.Make(
         source, first_sample, window_number, static_cast<std::int32_t>(i));
+    at_cap[i] = worker.Factory.LastAtCap() ? 1 : 0;
     const SpectrumSummary s = worker.Kernel->Analyse(prepared);
     widths[i] = s.AlfaWidth;
     alfa_sz[i] = s.AlfaSz;

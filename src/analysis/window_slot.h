@@ -34,6 +34,7 @@ struct Slot {
   double FirstSample = 0.0;
   std::vector<double> Widths;
   std::vector<double> AlfaSz;
+  std::vector<std::uint8_t> AtCap;  // 1: that surrogate's IAAFT hit the cap
   std::vector<double> Scratch;
   WindowNull Null;
 };
