@@ -38,7 +38,9 @@ void SegmentReuse::Enter(const WindowPlace* place) {
     // multiple `period` must not pass the last segment's start.
     const std::int64_t period =
         std::int64_t{ring.Length} / ring.Step * place_.Shift;
-    const std::int64_t slots = (lrec_ + ring.Step - 1) / ring.Step;
+    // One run of Lrec / n + 1 slots for each class of starts modulo n.
+    ring.Run = lrec_ / ring.Length + 1;
+    const std::int64_t slots = ring.Length / ring.Step * ring.Run;
     const std::int64_t last_start =
         (std::int64_t{lrec_} / ring.Length - 1) * ring.Length;
     const bool worth = period <= last_start && slots <= budget;
@@ -59,19 +61,20 @@ void SegmentReuse::Walk(const Ring& ring, std::size_t count,
   if (increments_ && count * length == static_cast<std::size_t>(lrec_)) {
     --count;
   }
-  // Starts are multiples of Step, and the ring holds one window's worth of
-  // them, so the slot of start p is p / Step modulo its size; consecutive
-  // segments are Length / Step slots apart.
+  // Starts are multiples of Step. The segments of one window all have the
+  // same class c = (p / Step) mod (Length / Step) and consecutive
+  // k = p / Length, so they lie side by side in class c's run, at
+  // c * Run + k mod Run. A run holds more than a window's segments of its
+  // class, so windows in order never overwrite a measure still to come.
   assert(place_.First % ring.Step == 0);
-  const auto size = static_cast<std::int64_t>(ring.Slots.size());
-  const std::int64_t stride = ring.Length / ring.Step;
-  std::int64_t slot = place_.First / ring.Step % size;
+  const std::int64_t classes = ring.Length / ring.Step;
+  const std::int64_t base = place_.First / ring.Step % classes * ring.Run;
+  std::int64_t k = place_.First / ring.Length % ring.Run;
   std::int64_t start = place_.First;
   for (std::size_t v = 0; v < count; ++v) {
-    if (!visit(v, start, slot)) return;
+    if (!visit(v, start, base + k)) return;
     start += ring.Length;
-    slot += stride;
-    if (slot >= size) slot -= size;
+    if (++k == ring.Run) k = 0;
   }
 }
 
@@ -103,12 +106,12 @@ void SegmentReuse::Keep(std::size_t column, std::span<const double> ranges) {
 
 long double SegmentReuse::Doubles(const TableParams& tables) {
   // A tag and a measure per kept segment; a ring per column of at most
-  // Lrec segments.
+  // Lrec + n <= 2 Lrec segments.
   if (!SegmentsRecur(tables)) return 0.0L;
   const long double columns =
       tables.Method.ScaleCount < 2 ? 2 : tables.Method.ScaleCount;
   return 2.0L * std::min(static_cast<long double>(kMostKeptSegments),
-                         columns * tables.Lrec);
+                         2.0L * columns * tables.Lrec);
 }
 
 }  // namespace analysis

@@ -20,10 +20,11 @@
 // sums) is computed for every window as before.
 //
 // Storage is bounded by the window, not the series: per segment length n,
-// a ring of ceil(Lrec / g) measures with their places, g = gcd(n, shift)
-// (every segment start is a multiple of g), and all the rings together hold
-// at most kMostKeptSegments. A place is looked up by its tag, so a window
-// seen out of order, or a ring slot taken since, only costs a recomputation.
+// a ring of (n / g) (Lrec div n + 1) measures with their places, g =
+// gcd(n, shift) (every segment start is a multiple of g), and all the rings
+// together hold at most kMostKeptSegments. A place is looked up by its tag, so
+// a window seen out of order, or a ring slot taken since, only costs a
+// recomputation.
 #pragma once
 
 #include <cstddef>
@@ -89,6 +90,7 @@ class SegmentReuse {
   struct Ring {
     std::int32_t Length = 0;
     std::int64_t Step = 1;    // gcd(Length, shift): every start's divisor
+    std::int64_t Run = 1;     // slots per class of starts modulo Length
     std::vector<Kept> Slots;  // Start -1: empty
   };
   // Calls visit(v, start, slot) for the current window's segments v = 0,
