@@ -13,6 +13,7 @@
 # A: 20,000-sample random walk, Lrec 1000, MinScale 20, WinShift 50, order 2
 # B: the same with order 5 and increments
 # C: 100,000-sample random walk, Lrec 4096, MinScale 20, WinShift 512, order 1
+# E: A's walk with WinShift 1 (dense windows: 19,001 of them), order 2
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
@@ -47,10 +48,11 @@ walk() {  # samples seed -> file: a random walk from a fixed-seed LCG
 declare -A answers=(
   [A]=$'\n0\n2\n1000\n20\n50\n0 1\n'
   [B]=$'\n1\n5\n1000\n20\n50\n0 1\n'
-  [C]=$'\n0\n1\n4096\n20\n512\n0 1\n')
+  [C]=$'\n0\n1\n4096\n20\n512\n0 1\n'
+  [E]=$'\n0\n2\n1000\n20\n1\n0 1\n')
 walk 20000 11 > "$work/a.txt"
 walk 100000 17 > "$work/c.txt"
-declare -A series=([A]=a.txt [B]=a.txt [C]=c.txt)
+declare -A series=([A]=a.txt [B]=a.txt [C]=c.txt [E]=a.txt)
 
 # case engine threads -> "seconds peak_kB cpu_seconds", the run of $runs
 # with the shortest wall-clock time; cpu_seconds is user + system time, less
@@ -81,7 +83,7 @@ printf 'fast engine: SIMD target %s%s; best of %s run(s)\n' "$active" \
 printf '%-4s %-22s %9s %10s %9s %9s\n' case engine seconds "peak MB" speed-up "cpu s"
 status=0
 rows=()
-for c in A B C; do
+for c in A B C E; do
   read -r t_ref m_ref c_ref < <(run "$c" reference 1)
   printf '%-4s %-22s %9.2f %10.1f %9s %9.2f\n' "$c" reference "$t_ref" \
     "$(echo "$m_ref / 1024" | bc -l)" 1.0 "$c_ref"
