@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Times the straightforward engine against the fast engine (1 thread and
-# every core) on three fixed inputs, in one run, and checks that all of them
+# every core) on five fixed inputs, in one run, and checks that all of them
 # write the same bytes. Prints a table and writes it as JSON too.
 #   bench/compare_engines.sh [BUILD_DIR] [--target NAME] [--runs N] [--json FILE]
-#                            [--cases "A B C D"]
+#                            [--cases "A B C D E"]
 # BUILD_DIR   default: build
 # --target    hold the fast engine's vector kernels to the instruction set
 #             NAME or the best one below it (Highway's target mask): AVX3
@@ -18,13 +18,14 @@
 # D: the standard preset (mfwindow-batch --method standard: profile, rms,
 #    21 orders from -5 to 5, segments from both ends, log s fits) on C's
 #    walk, window 1000, shift 100, order 2
+# E: A's walk with WinShift 1 (dense windows: 19,001 of them), order 2
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
 target=""
 runs=1
 json=""
-cases="A B C D"
+cases="A B C D E"
 while (($#)); do
   case $1 in
     --target) target=$2; shift 2 ;;
@@ -54,10 +55,11 @@ walk() {  # samples seed -> file: a random walk from a fixed-seed LCG
 declare -A answers=(
   [A]=$'\n0\n2\n1000\n20\n50\n0 1\n'
   [B]=$'\n1\n5\n1000\n20\n50\n0 1\n'
-  [C]=$'\n0\n1\n4096\n20\n512\n0 1\n')
+  [C]=$'\n0\n1\n4096\n20\n512\n0 1\n'
+  [E]=$'\n0\n2\n1000\n20\n1\n0 1\n')
 walk 20000 11 > "$work/a.txt"
 walk 100000 17 > "$work/c.txt"
-declare -A series=([A]=a.txt [B]=a.txt [C]=c.txt [D]=c.txt)
+declare -A series=([A]=a.txt [B]=a.txt [C]=c.txt [D]=c.txt [E]=a.txt)
 # Cases run by mfwindow-batch's flags instead of the dialogue.
 declare -A batch_args=(
   [D]="--method standard --window 1000 --shift 100 --order 2")

@@ -201,13 +201,14 @@ py::list SettingTable() {
   return rows;
 }
 
-// Field `member` of every row, as a 1-D array.
+// Field `member` of every row, as a 1-D array of doubles.
+template <typename Field>
 Column RowColumn(const std::vector<mfwindow::WindowRow>& rows,
-                 double mfwindow::WindowRow::*member) {
+                 Field mfwindow::WindowRow::*member) {
   Column column(static_cast<py::ssize_t>(rows.size()));
   auto out = column.mutable_unchecked<1>();
   for (std::size_t i = 0; i < rows.size(); ++i) {
-    out(static_cast<py::ssize_t>(i)) = rows[i].*member;
+    out(static_cast<py::ssize_t>(i)) = static_cast<double>(rows[i].*member);
   }
   return column;
 }
@@ -359,6 +360,7 @@ py::dict Columns(const mfwindow::SeriesResult& result) {
         RowColumn(result.Rows, &Row::AlfaSzNullMedian);
     columns["alfa_sz_null_p95"] = RowColumn(result.Rows, &Row::AlfaSzNullP95);
     columns["alfa_sz_p"] = RowColumn(result.Rows, &Row::AlfaSzP);
+    columns["iaaft_at_cap"] = RowColumn(result.Rows, &Row::IaaftAtCap);
   }
   columns["h2_se"] = RowColumn(result.Rows, &Row::H2Se);
   columns["width_se"] = RowColumn(result.Rows, &Row::WidthSe);

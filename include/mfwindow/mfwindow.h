@@ -255,6 +255,10 @@ struct WindowRow {
   double AlfaSzNullMedian = 0.0;
   double AlfaSzNullP95 = 0.0;
   double AlfaSzP = 0.0;
+  // IAAFT surrogates of the window whose loop stopped at its cap of 100
+  // amplitude-and-rank steps, the ranks still changing (0 without
+  // surrogates and for the other kinds).
+  std::int32_t IaaftAtCap = 0;
 };
 
 // One window's whole spectrum. A degenerate window (one whose fluctuation

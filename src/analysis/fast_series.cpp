@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -146,6 +147,7 @@ class PipelinedEngine final : public SeriesEngine {
   std::unique_ptr<tbb::task_arena> arena_;
   std::atomic<int> at_once_{0};
   std::atomic<int> most_at_once_{0};
+  std::uint64_t streams_ = 0;  // series analysed so far
 };
 
 void PipelinedEngine::AnalyseInSlot(Slot& slot, bool with_spectrum) {
@@ -171,11 +173,13 @@ void PipelinedEngine::AnalyseSurrogates(Slot& slot) {
                         analysis::AnalyseSurrogates(
                             surrogate_workers_.local(), slot.Source,
                             slot.FirstSample, slot.Number, r.begin(), r.end(),
-                            slot.Widths, slot.AlfaSz);
+                            slot.Widths, slot.AlfaSz, slot.AtCap);
                       });
   });
   { const Stage collect; }
   slot.Null = NullLevels(slot.Summary, slot.Widths, slot.AlfaSz, slot.Scratch);
+  slot.Null.IaaftAtCap = static_cast<std::int32_t>(
+      std::count(slot.AtCap.begin(), slot.AtCap.end(), 1));
 }
 
 void PipelinedEngine::Analyse(const WindowPlan& plan,
@@ -193,6 +197,7 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
   } opened{gate_};
   gate_.Open(poll);
   WindowFiller filler(run_->Params, plan, *buffers_);
+  const std::uint64_t stream = ++streams_;
 
   // Tokens leave the pipeline in order, so the slot of window n is free
   // again once window n + slots has been read.
@@ -206,6 +211,7 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
       control.stop();
       return nullptr;
     }
+    slot.Place = {stream, read * plan.WinShift, plan.WinShift};
     ++read;
     return &slot;
   };

@@ -193,21 +193,31 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
           ? numerics::SegmentStatistic::kRms
           : numerics::SegmentStatistic::kRange;
   // The end segments cover the window's last per_side lengths, in
-  // ascending position, and follow the start segments in the sums.
+  // ascending position, and follow the start segments in the sums. The
+  // leading start segments kept from earlier windows of the series are the
+  // same bits; only the rest is detrended.
+  const auto column_index = static_cast<std::size_t>(work.ColumnOfScale[scale]);
+  const std::span<double> starts(work.Ranges.data(), sides);
+  const std::size_t known = work.Reuse.Restore(column_index, starts);
   const std::size_t tail =
       values.size() - sides * static_cast<std::size_t>(segment_len);
   for (std::size_t side = 0; side < (both ? 2u : 1u); ++side) {
-    const std::span<const double> from = values.subspan(side == 0 ? 0 : tail);
-    const std::span<double> ranges(work.Ranges.data() + side * sides, sides);
+    const std::size_t skip = side == 0 ? known : 0;
+    const std::span<const double> from = values.subspan(
+        side == 0 ? skip * static_cast<std::size_t>(segment_len) : tail);
+    const std::span<double> ranges(work.Ranges.data() + side * sides + skip,
+                                   sides - skip);
+    const auto fresh = static_cast<std::int32_t>(sides - skip);
     if (run.Params.TrendOrder == 1) {
-      numerics::LineDetrendedRanges(from, segment_len, per_side, ranges,
+      numerics::LineDetrendedRanges(from, segment_len, fresh, ranges,
                                     work.SegmentBuf, statistic);
     } else {
       numerics::PolynomialDetrendedRanges(
-          DetrendBasisFor(run, scale, work.Basis), from, per_side, ranges,
+          DetrendBasisFor(run, scale, work.Basis), from, fresh, ranges,
           work.SegmentBuf, statistic);
     }
   }
+  work.Reuse.Keep(column_index, starts);
   // A segment that counts as zero (flat, NaN, or below the range floor)
   // adds nothing but still counts in the divisor (not at q = 0).
   std::size_t positive = 0;
@@ -335,6 +345,11 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
   }
   Columns.resize(detail::TableSize(std::int64_t(ColumnScale.size()),
                                    std::int64_t(Moments)));
+  std::vector<std::int32_t> lengths;
+  for (const std::int32_t k : ColumnScale) {
+    lengths.push_back(run.ScaleLen[static_cast<std::size_t>(k)]);
+  }
+  Reuse = SegmentReuse(run.Params, lengths);
 }
 
 bool VectorKernelsTake(const RunConstants& run) {

@@ -24,6 +24,7 @@
 
 #include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
+#include "analysis/segment_reuse.h"
 #include "analysis/spectrum_steps.h"
 #include "analysis/window_quality.h"
 #include "numerics/power_sums.h"
@@ -72,6 +73,9 @@ class FastWorkspace {
   bool EmptyFittedScale = false;  // a fitted scale without counted segments
   WindowQuality Quality;
   ScaleTick Tick;  // when not empty, called after every column
+  // The columns' segment measures kept for the next windows of the series;
+  // the window's place is entered by the kernel (window_kernel.h).
+  SegmentReuse Reuse;
 };
 
 // Whether the vector kernels take this run: every run does (see above).

@@ -1,5 +1,6 @@
 #include "analysis/reference_series.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -34,16 +35,20 @@ class SerialEngine final : public SeriesEngine {
     gate_.Open(poll);
     WindowFiller filler(run_->Params, plan, *buffers_);
     std::int64_t read = 0;
+    ++streams_;
     while (ReadSlot(*run_, filler, *buffers_, next_sample, slot_, read + 1)) {
+      slot_.Place = {streams_, read * plan.WinShift, plan.WinShift};
       ++read;
       if (!kernel_) MakeKernels();
       AnalyseSlot(*kernel_, slot_, with_spectrum);
       if (surrogates_ && !slot_.Gap) {
         AnalyseSurrogates(*surrogates_, slot_.Source, slot_.FirstSample,
                           slot_.Number, 0, slot_.Widths.size(), slot_.Widths,
-                          slot_.AlfaSz);
+                          slot_.AlfaSz, slot_.AtCap);
         slot_.Null = NullLevels(slot_.Summary, slot_.Widths, slot_.AlfaSz,
                                 slot_.Scratch);
+        slot_.Null.IaaftAtCap = static_cast<std::int32_t>(
+            std::count(slot_.AtCap.begin(), slot_.AtCap.end(), 1));
       }
       emit(OutcomeOf(*run_, plan, slot_, with_spectrum));
     }
@@ -65,6 +70,7 @@ class SerialEngine final : public SeriesEngine {
   Slot slot_;
   std::unique_ptr<WindowKernel> kernel_;
   std::optional<SurrogateWorker> surrogates_;
+  std::uint64_t streams_ = 0;  // series analysed so far
 };
 
 }  // namespace

@@ -98,6 +98,9 @@ struct WindowNull {
   double AlfaSzMedian = 0.0;
   double AlfaSzP95 = 0.0;
   double AlfaSzP = 0.0;  // two-sided rank p-value, see window_null.h
+  // IAAFT surrogates whose loop reached its cap (kDefaultIaaftIterations
+  // steps) with the ranks still changing; 0 for the other kinds.
+  std::int32_t IaaftAtCap = 0;
 };
 
 // One analysed window as an engine hands it out, in window order. The

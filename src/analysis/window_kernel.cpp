@@ -49,6 +49,12 @@ class VectorKernel final : public WindowKernel {
   }
 
   SpectrumSummary Analyse(std::span<const double> values) override {
+    work_.Reuse.Enter(nullptr);
+    return AnalyseWindowFast(run_, work_, values);
+  }
+  SpectrumSummary AnalyseAt(std::span<const double> values,
+                            const WindowPlace& place) override {
+    work_.Reuse.Enter(&place);
     return AnalyseWindowFast(run_, work_, values);
   }
   const WindowQuality& Quality() const override { return work_.Quality; }
@@ -97,8 +103,9 @@ long double KernelDoubles(KernelKind kind, const TableParams& params,
   }
   // One column per scale at most; the scales' indices, columns and
   // abscissae; the segments side by side; the ranges of one length; the
-  // power kernel's two arrays, 1/q, h, tau and the two regression sums.
-  return table + fq + 3.0L * scales +
+  // power kernel's two arrays, 1/q, h, tau and the two regression sums;
+  // the segment measures kept for later windows.
+  return table + fq + 3.0L * scales + SegmentReuse::Doubles(params) +
          static_cast<long double>(numerics::kSegmentLanes) * max_scale + lrec +
          7.0L * orders + 2.0L * kAlfaCount + basis;
 }
@@ -127,10 +134,12 @@ long double SurrogateWorkerDoubles(KernelKind kind, const TableParams& params) {
 void AnalyseSurrogates(SurrogateWorker& worker, std::span<const double> source,
                        double first_sample, std::int64_t window_number,
                        std::size_t first, std::size_t last,
-                       std::span<double> widths, std::span<double> alfa_sz) {
+                       std::span<double> widths, std::span<double> alfa_sz,
+                       std::span<std::uint8_t> at_cap) {
   for (std::size_t i = first; i < last; ++i) {
     const std::span<const double> prepared = worker.Factory.Make(
         source, first_sample, window_number, static_cast<std::int32_t>(i));
+    at_cap[i] = worker.Factory.LastAtCap() ? 1 : 0;
     const SpectrumSummary s = worker.Kernel->Analyse(prepared);
     widths[i] = s.AlfaWidth;
     alfa_sz[i] = s.AlfaSz;

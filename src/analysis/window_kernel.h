@@ -20,6 +20,7 @@
 #include "analysis/reference_window.h"
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
+#include "analysis/segment_reuse.h"
 #include "analysis/window_null.h"
 
 namespace analysis {
@@ -46,6 +47,15 @@ class WindowKernel {
 
   // The summary of one window of Lrec prepared values, AnalyseWindow's.
   virtual SpectrumSummary Analyse(std::span<const double> values) = 0;
+
+  // The same for a window at `place` of its series. A kernel may take what
+  // it computed for earlier windows of the same series where that gives
+  // the same bits (segment_reuse.h); the straightforward kernel takes
+  // nothing.
+  virtual SpectrumSummary AnalyseAt(std::span<const double> values,
+                                    const WindowPlace& /*place*/) {
+    return Analyse(values);
+  }
 
   // Of the window analysed last.
   virtual const WindowQuality& Quality() const = 0;
@@ -77,12 +87,13 @@ long double SurrogateWorkerDoubles(KernelKind kind, const TableParams& params);
 // The surrogates [first, last) of window `window_number` (from 1), whose
 // surrogated sequence is `source` and first raw sample `first_sample`: each
 // made and analysed in index order, its width and AlfaSz stored at its
-// index. The one surrogate loop of every scheduler; each surrogate depends
-// on its window and index alone, so how the indices are split over threads
-// never matters.
+// index, and at_cap[i] = 1 where its IAAFT loop stopped at the cap. The one
+// surrogate loop of every scheduler; each surrogate depends on its window and
+// index alone, so how the indices are split over threads never matters.
 void AnalyseSurrogates(SurrogateWorker& worker, std::span<const double> source,
                        double first_sample, std::int64_t window_number,
                        std::size_t first, std::size_t last,
-                       std::span<double> widths, std::span<double> alfa_sz);
+                       std::span<double> widths, std::span<double> alfa_sz,
+                       std::span<std::uint8_t> at_cap);
 
 }  // namespace analysis

@@ -107,6 +107,12 @@ std::span<const double> SurrogateFactory::Make(std::span<const double> source,
   return prepared_;
 }
 
+bool SurrogateFactory::LastAtCap() const {
+  return maker_.Kind() == numerics::SurrogateKind::kIaaft &&
+         maker_.LastIterations() == numerics::kDefaultIaaftIterations &&
+         !maker_.LastConverged();
+}
+
 WindowNull NullLevels(const SpectrumSummary& observed,
                       std::span<const double> widths,
                       std::span<const double> alfa_sz,

@@ -80,6 +80,10 @@ class SurrogateFactory {
                                double first_sample, std::int64_t window_number,
                                std::int32_t index);
 
+  // Whether the last Make's IAAFT loop stopped at its cap, the ranks still
+  // changing; false for the other kinds.
+  bool LastAtCap() const;
+
  private:
   TableParams tables_;
   numerics::SurrogateMaker maker_;

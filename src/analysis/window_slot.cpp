@@ -49,6 +49,7 @@ void SizeSlot(const RunConstants& run, Slot& slot) {
     slot.Source.resize(SurrogateSourceSize(tables));
     slot.Widths.resize(surrogates);
     slot.AlfaSz.resize(surrogates);
+    slot.AtCap.resize(surrogates);
     slot.Scratch.resize(surrogates);
   }
   // Last, so that a slot with values has everything else too.
@@ -60,9 +61,11 @@ long double SlotDoubles(const TableParams& params) {
   const long double orders = Orders(params.Method);
   const long double surrogates =
       params.Surrogates.Count > 0 ? params.Surrogates.Count : 0;
+  // With surrogates: the source, then per surrogate its width, AlfaSz,
+  // scratch and a byte for its cap flag.
   return lrec + 2.0L * orders + 2.0L * kAlfaCount +
          (params.Method.KeepFq ? orders * Scales(params.Method) : 0.0L) +
-         (surrogates > 0 ? lrec + 3.0L * surrogates : 0.0L);
+         (surrogates > 0 ? lrec + 3.125L * surrogates : 0.0L);
 }
 
 long double SharedDoubles(const TableParams& params) {
@@ -99,10 +102,10 @@ void AnalyseSlot(WindowKernel& kernel, Slot& slot, bool with_spectrum) {
           &slot.Spectrum.FAlfaGrid, &slot.Fq}) {
       std::fill(v->begin(), v->end(), kNaN);
     }
-    slot.Null = WindowNull{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN};
+    slot.Null = WindowNull{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, 0};
     return;
   }
-  slot.Summary = kernel.Analyse(slot.Values);
+  slot.Summary = kernel.AnalyseAt(slot.Values, slot.Place);
   slot.Quality = kernel.Quality();
   if (with_spectrum) kernel.CopySpectrum(slot.Spectrum);
   if (!slot.Fq.empty()) {

@@ -23,6 +23,7 @@ struct Slot {
   std::vector<double> Values;
   std::int64_t Number = 0;  // counted from 1 within the series
   bool Gap = false;         // a raw sample is not finite: analysed by nothing
+  WindowPlace Place;        // set by the scheduler as the window is read
   SpectrumSummary Summary;
   WindowQuality Quality;
   WindowSpectrum Spectrum;  // filled only when asked for
@@ -34,6 +35,7 @@ struct Slot {
   double FirstSample = 0.0;
   std::vector<double> Widths;
   std::vector<double> AlfaSz;
+  std::vector<std::uint8_t> AtCap;  // 1: that surrogate's IAAFT hit the cap
   std::vector<double> Scratch;
   WindowNull Null;
 };

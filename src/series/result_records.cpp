@@ -66,6 +66,7 @@ std::string CsvRecord(const analysis::WindowOutcome& outcome) {
                            n->AlfaSzMedian, n->AlfaSzP95, n->AlfaSzP}) {
       field(FormatFullPrecision(v));
     }
+    field(Count(n->IaaftAtCap));
   }
   for (const double v : {q.H2Se, q.WidthSe, q.CrossoverScale}) {
     field(FormatFullPrecision(v));

@@ -91,6 +91,7 @@ void ExpectSameWindow(const Window& want, const Window& got) {
                      {m.WidthMedian, m.WidthP95, m.WidthP, m.AlfaSzMedian,
                       m.AlfaSzP95, m.AlfaSzP},
                      "null levels");
+    EXPECT_EQ(n.IaaftAtCap, m.IaaftAtCap);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <limits>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "analysis_test_support.h"
@@ -109,6 +110,75 @@ TEST(Engines, GiveTheSameWholeSpectrumOnDegenerateWindows) {
           EXPECT_TRUE(Same(want[w].Result.AlfaSz, got[w].Result.AlfaSz));
         }
       }
+    }
+  }
+}
+
+// Dense windows reuse the measures of segments that recur. Guards against
+// a measure taken across series (every window alone starts at place 0 of
+// its own series), against the increments' final 0.0 passing for the
+// series' increment, and against reuse under the profile: each window of a
+// dense run must be the same bits as that window analysed alone.
+TEST(Engines, DenseWindowsMatchEachWindowAlone) {
+  const std::int32_t lrec = 200;
+  std::vector<double> series = analysis_test::RandomWalk(lrec + 60, 12);
+  std::fill(series.begin() + 150, series.begin() + 190, 1.5);  // flat
+  struct Case {
+    std::int32_t shift, order, incr;
+    bool profile;
+    int threads;
+  };
+  // clang-format off
+  constexpr Case kCases[] = {
+    {1,  2, 0, false, 1},
+    {1,  1, 1, false, 1},
+    {3,  5, 0, false, 2},
+    {20, 2, 1, false, 1},
+    {1,  2, 0, true,  1},
+  };
+  // clang-format on
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << "shift " << c.shift << " order "
+                                    << c.order << " incr " << c.incr);
+    analysis::TableParams tables = analysis::TablesOf(
+        analysis_test::MakeParams(lrec, 20, c.order, c.incr, c.shift));
+    tables.Method.Profile = c.profile;
+    const auto windows = [&](analysis::SeriesEngine& engine,
+                             const std::vector<double>& samples,
+                             std::int32_t shift) {
+      std::vector<Window> got;
+      engine.Analyse(
+          {shift, 0.0, 1.0}, analysis_test::SampleSource(samples),
+          [&](const WindowOutcome& w) {
+            got.push_back({w.Result, *w.Spectrum});
+          },
+          true);
+      return got;
+    };
+    const std::vector<Window> dense =
+        windows(*analysis::MakeEngine(tables, {EngineKind::kFast, c.threads}),
+                series, c.shift);
+    ASSERT_EQ(dense.size(), static_cast<std::size_t>(60 / c.shift + 1));
+    const std::unique_ptr<analysis::SeriesEngine> alone_engine =
+        analysis::MakeEngine(tables, {EngineKind::kFast, 1});
+    for (std::size_t w = 0; w < dense.size(); ++w) {
+      SCOPED_TRACE(w);
+      const auto first =
+          series.begin() + static_cast<std::ptrdiff_t>(w) * c.shift;
+      const std::vector<double> samples(first, first + lrec);
+      const std::vector<Window> alone =
+          windows(*alone_engine, samples, c.shift);
+      ASSERT_EQ(alone.size(), 1u);
+      const analysis::WindowResult& a = alone[0].Result;
+      const analysis::WindowResult& d = dense[w].Result;
+      for (const auto& [x, y] : {std::pair{a.AlfaMin, d.AlfaMin},
+                                 {a.AlfaMax, d.AlfaMax},
+                                 {a.AlfaSz, d.AlfaSz},
+                                 {a.FAlfaSz, d.FAlfaSz}}) {
+        EXPECT_TRUE(Same(x, y)) << x << " vs " << y;
+      }
+      ExpectSame(alone[0].Spectrum.HurstQ, dense[w].Spectrum.HurstQ, "h");
+      ExpectSame(alone[0].Spectrum.FAlfaGrid, dense[w].Spectrum.FAlfaGrid, "f");
     }
   }
 }

@@ -196,7 +196,14 @@ TEST(ReferenceEngineNull, MatchesSurrogatesMadeOneByOne) {
   const TableParams tables =
       Tables(lrec, 0, false, SurrogateKind::kIaaft, count, 77);
   const auto run = analysis::MakeRunConstants(tables);
-  const std::vector<double> series = analysis_test::RandomWalk(1000, 6);
+  // A walk stepping by a spike every 40 samples in 2% noise: some of its
+  // IAAFT surrogates stop at the cap, which the levels must count.
+  std::vector<double> series = analysis_test::WhiteNoise(1000, 6);
+  double level = 0.0;
+  for (std::size_t i = 0; i < series.size(); ++i) {
+    level += (i % 40 == 0 ? 1.0 : 0.0) + 0.02 * series[i];
+    series[i] = level;
+  }
   const auto engine = analysis::MakeReferenceEngine(run);
   std::vector<WindowNull> nulls;
   std::vector<analysis::WindowResult> results;
@@ -211,6 +218,7 @@ TEST(ReferenceEngineNull, MatchesSurrogatesMadeOneByOne) {
   ASSERT_EQ(nulls.size(), 3u);
 
   numerics::SurrogateMaker maker(lrec - 1, SurrogateKind::kIaaft);
+  std::int32_t all_at_cap = 0;
   analysis::Workspace work(*run);
   for (std::size_t w = 0; w < nulls.size(); ++w) {
     SCOPED_TRACE(w);
@@ -222,9 +230,12 @@ TEST(ReferenceEngineNull, MatchesSurrogatesMadeOneByOne) {
     std::vector<double> widths;
     std::vector<double> surrogate(increments.size());
     std::vector<double> walk(lrec);
+    std::int32_t at_cap = 0;
     for (std::uint64_t i = 0; i < keys; ++i) {
       maker.Make(increments, numerics::SurrogateKey(77, 0, w + 1, i),
                  surrogate);
+      at_cap += maker.LastIterations() == numerics::kDefaultIaaftIterations &&
+                !maker.LastConverged();
       walk[0] = raw[0];
       for (std::size_t t = 0; t < surrogate.size(); ++t) {
         walk[t + 1] = walk[t] + surrogate[t];
@@ -239,9 +250,12 @@ TEST(ReferenceEngineNull, MatchesSurrogatesMadeOneByOne) {
     // rank 0.95 * 8 = 7.6
     EXPECT_NEAR(nulls[w].WidthP95, widths[7] + 0.6 * (widths[8] - widths[7]),
                 1e-15);
+    EXPECT_EQ(nulls[w].IaaftAtCap, at_cap);
+    all_at_cap += at_cap;
     EXPECT_GE(nulls[w].AlfaSzP, 0.2);  // 2 (1 + 0) / 10 at least
     EXPECT_LE(nulls[w].AlfaSzP, 1.0);
   }
+  EXPECT_GT(all_at_cap, 0);
 }
 
 // The levels depend on the seed, and only on the window's own samples and
