@@ -373,6 +373,13 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
           ->check(CLI::IsMember(
               {"auto", "comma", "semicolon", "tab", "whitespace"}))
           ->capture_default_str();
+  std::string time_column;
+  CLI::Option* time_column_option =
+      app.add_option("--time-column", time_column,
+                     "the column of delimited text holding the series' own "
+                     "time stamps (numbers or ISO 8601 date-times, evenly "
+                     "spaced): the time axis is theirs")
+          ->type_name("N|NAME");
   app.add_flag("--all-columns", o.AllColumns,
                "analyse every column of each series in turn (the fields of "
                "its first line, or a 2-D .npy array's columns)")
@@ -452,6 +459,44 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       }
     }
     if (!o.Columns.empty()) o.Input.Column = o.Columns.front();
+    if (time_column_option->count() > 0) {
+      if (const std::optional<std::string> problem =
+              series::ChooseTimeColumn(time_column, "--", o.Input)) {
+        throw CLI::ValidationError("--time-column", problem->substr(15));
+      }
+      // The stamps set the time axis; a second one could only disagree.
+      const mfwindow::Settings defaults;
+      const char* other = s.Fs > 0.0                  ? "--fs"
+                          : s.Tstep != defaults.Tstep ? "--tstep"
+                          : s.Tini != defaults.Tini   ? "--tini"
+                                                      : nullptr;
+      if (other != nullptr) {
+        throw CLI::ValidationError(
+            "--time-column", std::string("the time stamps set the time axis; "
+                                         "leave out ") +
+                                 other);
+      }
+      // Skipping moves the later samples off their stamps.
+      if (mfwindow::InputPolicy(s.OnBadSample) ==
+          series::BadSamplePolicy::kSkip) {
+        throw CLI::ValidationError(
+            "--time-column",
+            "--on-bad-sample skip would move samples off their stamps; "
+            "use mask (a gap keeps its place) or stop");
+      }
+      const std::vector<series::ColumnChoice> analysed =
+          o.Columns.empty() && !o.AllColumns
+              ? std::vector{o.Input.Column.value_or(series::ColumnChoice{})}
+              : o.Columns;
+      for (const series::ColumnChoice& c : analysed) {
+        if (c.Index == o.Input.TimeColumn->Index &&
+            c.Name == o.Input.TimeColumn->Name) {
+          throw CLI::ValidationError("--time-column",
+                                     "the time column is no series; choose "
+                                     "the series with --column");
+        }
+      }
+    }
     const bool several = o.AllColumns || o.Columns.size() > 1;
     if (several &&
         (out_dir == "-" || std::count(o.Series.begin(), o.Series.end(),
