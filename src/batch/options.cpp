@@ -39,6 +39,16 @@ word (not a number, a date or time, NaN, NA, a spreadsheet error such as
 comma, else blanks, as the first line holds them. An empty field, a missing
 field and a field that is not a number are bad samples.
 
+--time-column N|NAME takes the series' own time stamps from that column:
+numbers, or ISO 8601 date-times (2024-03-01T12:00:00.25, a blank for the T;
+Z or no zone is UTC, +hh:mm/-hh:mm is taken off). Each line has one, a bad
+sample's included; they must rise and step evenly (numbers within 1e-9 of
+the first step plus their rounding, ISO stamps exactly), or the series fails
+naming the first uneven step. The time axis is theirs: numbers in their own
+unit, ISO stamps in seconds since the first (the sidecar's time_origin). Not
+with --fs, --tstep, --tini or --on-bad-sample skip; --all-columns leaves
+the time column out.
+
 A file that starts with numpy's .npy magic is read as an array: little-endian
 float64, float32 or integers, 1-D, or 2-D in C or Fortran order with the
 column given by --column (a number). NaN and infinities there are bad samples.

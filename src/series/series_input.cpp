@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -665,6 +666,13 @@ std::string SecondsText(std::int64_t ns) {
   return text;
 }
 
+// The parts, one after another.
+std::string Joined(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (const std::string_view part : parts) text += part;
+  return text;
+}
+
 // The shortest text that reads back as `value`.
 std::string ShortestText(double value) {
   std::array<char, 32> text{};
@@ -790,24 +798,25 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
       at = index_of(*options.TimeColumn);
       label = "column " + std::to_string(at + 1);
       if (at >= fields.size()) {
-        throw BadSeriesInput(place + ": no time " + label +
-                                 ": the first line has " +
-                                 std::to_string(fields.size()) + " fields",
-                             false);
+        throw BadSeriesInput(
+            Joined({place, ": no time ", label, ": the first line has ",
+                    std::to_string(fields.size()), " fields"}),
+            false);
       }
       if (index_of(options.Column.value_or(ColumnChoice{})) == at) {
-        throw BadSeriesInput(place + ": " + label +
-                                 " is the time column; choose the series' "
-                                 "column with --column",
+        throw BadSeriesInput(Joined({place, ": ", label,
+                                     " is the time column; choose the "
+                                     "series' column with --column"}),
                              false);
       }
       if (IsHeaderRow(fields, options)) continue;
     }
     textio::SplitFields(record, separator, fields, at + 1);
     if (fields.size() <= at || fields[at].empty()) {
-      throw BadSeriesInput(place + ": no time stamp (" + label + " is " +
-                               (fields.size() <= at ? "missing)" : "empty)"),
-                           false);
+      throw BadSeriesInput(
+          Joined({place, ": no time stamp (", label, " is ",
+                  fields.size() <= at ? "missing)" : "empty)"}),
+          false);
     }
     const std::string& text = fields[at];
     double value = 0.0;
@@ -865,10 +874,10 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
     }
     if (!problem.empty()) {
       throw BadSeriesInput(
-          place + ": the time stamps " + problem + ": " + Quoted(last_text) +
-              " to " + Quoted(text) +
-              (got.empty() ? ""
-                           : " (step " + got + ", expected " + expected + ")"),
+          Joined({place, ": the time stamps ", problem, ": ", Quoted(last_text),
+                  " to ", Quoted(text), got.empty() ? "" : " (step ", got,
+                  got.empty() ? "" : ", expected ", expected,
+                  got.empty() ? "" : ")"}),
           false);
     }
     if (axis.Stamps == 0) axis.Origin = text;
