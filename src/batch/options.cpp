@@ -474,25 +474,19 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
               series::ChooseTimeColumn(time_column, "--", o.Input)) {
         throw CLI::ValidationError("--time-column", problem->substr(15));
       }
-      // The stamps set the time axis; a second one could only disagree.
-      const mfwindow::Settings defaults;
-      const char* other = s.Fs > 0.0                  ? "--fs"
-                          : s.Tstep != defaults.Tstep ? "--tstep"
-                          : s.Tini != defaults.Tini   ? "--tini"
-                                                      : nullptr;
-      if (other != nullptr) {
-        throw CLI::ValidationError(
-            "--time-column", std::string("the time stamps set the time axis; "
-                                         "leave out ") +
-                                 other);
-      }
-      // Skipping moves the later samples off their stamps.
-      if (mfwindow::InputPolicy(s.OnBadSample) ==
-          series::BadSamplePolicy::kSkip) {
-        throw CLI::ValidationError(
-            "--time-column",
-            "--on-bad-sample skip would move samples off their stamps; "
-            "use mask (a gap keeps its place) or stop");
+      // The stamps set the time axis; skipping would move samples off them.
+      const std::string_view other = mfwindow::TimeColumnConflict(s);
+      for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+        if (!other.empty() && row.Name == other) {
+          throw CLI::ValidationError(
+              "--time-column",
+              other == "nan"
+                  ? std::string("--on-bad-sample skip would move samples off "
+                                "their stamps; use mask (a gap keeps its "
+                                "place) or stop")
+                  : "the time stamps set the time axis; leave out " +
+                        std::string(row.Flag));
+        }
       }
       const std::vector<series::ColumnChoice> analysed =
           o.Columns.empty() && !o.AllColumns

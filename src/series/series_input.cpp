@@ -825,6 +825,7 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
     const std::optional<std::int64_t> ns =
         number ? std::nullopt : ParseIsoStamp(text);
     if (axis.Stamps == 0) iso = ns.has_value();
+    const std::int64_t stamp_ns = ns.value_or(0);
     if (iso ? !ns : !number) {
       throw BadSeriesInput(
           place + ": the time stamp " + Quoted(text) + " is not " +
@@ -837,7 +838,6 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
     std::string expected;
     std::string got;
     if (iso) {
-      const std::int64_t stamp_ns = ns.value_or(0);
       const std::int64_t now = stamp_ns - last_ns;
       if (axis.Stamps > 0 && now <= 0) {
         problem = "do not rise";
@@ -880,7 +880,10 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
                   got.empty() ? "" : ")"}),
           false);
     }
-    if (axis.Stamps == 0) axis.Origin = text;
+    if (axis.Stamps == 0) {
+      axis.Origin = text;
+      axis.OriginNs = stamp_ns;
+    }
     last_text = text;
     ++axis.Stamps;
   }

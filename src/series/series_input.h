@@ -140,6 +140,7 @@ struct TimeAxis {
   // before the first stamp and Tstep the mean step, (last - first) /
   // (Stamps - 1).
   std::string Origin;
+  std::int64_t OriginNs = 0;  // that stamp, as ParseIsoStamp reads it
 };
 
 // Reads the time column of the whole series `name` from `in` (delimited
