@@ -827,11 +827,13 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
     if (axis.Stamps == 0) iso = ns.has_value();
     const std::int64_t stamp_ns = ns.value_or(0);
     if (iso ? !ns : !number) {
+      constexpr std::string_view kIso =
+          "an ISO 8601 date-time (YYYY-MM-DDThh:mm:ss[.f][Z])";
       throw BadSeriesInput(
-          place + ": the time stamp " + Quoted(text) + " is not " +
-              (iso ? "an ISO 8601 date-time (YYYY-MM-DDThh:mm:ss[.f][Z])"
-                   : "a number") +
-              (axis.Stamps == 0 ? "" : " as the first stamp is"),
+          Joined({place, ": the time stamp ", Quoted(text),
+                  axis.Stamps == 0 ? " is neither a number nor " : " is not ",
+                  axis.Stamps == 0 || iso ? kIso : "a number",
+                  axis.Stamps == 0 ? "" : " as the first stamp is"}),
           false);
     }
     std::string problem;

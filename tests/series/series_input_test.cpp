@@ -453,6 +453,9 @@ TEST(ReadTimeAxis, ChecksTheStampsAndSetsTheAxis) {
     {"kinds mixed", "1,0\n2024-03-01T12:00:00,1\n", Number(1), 2, 0, 0, 0,
      "s:2: the time stamp \"2024-03-01T12:00:00\" is not a number as the "
      "first stamp is"},
+    {"neither kind", "1,2024-03-01\n", Number(2), 1, 0, 0, 0,
+     "s:1: the time stamp \"2024-03-01\" is neither a number nor an ISO "
+     "8601 date-time (YYYY-MM-DDThh:mm:ss[.f][Z])"},
     {"a blank line has no stamp", "1,0\n\n3,1\n", Number(1), 2, 0, 0, 0,
      "s:2: an empty line has no time stamp"},
     {"the series' own column", "t,x\n1,2\n", Named("x"), 2, 0, 0, 0,
