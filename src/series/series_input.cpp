@@ -940,7 +940,8 @@ std::optional<double> SampleReader::Next() {
 }
 
 ArraySampleReader::ArraySampleReader(std::span<const double> values,
-                                     std::string name, BadSamplePolicy policy)
+                                     const std::string& name,
+                                     BadSamplePolicy policy)
     : SampleReader(policy), values_(values), end_(values.size()) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     const double value = values[i];

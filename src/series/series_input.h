@@ -268,7 +268,7 @@ std::unique_ptr<SampleReader> MakeSampleReader(std::istream& in,
 // are named `name`[index].
 class ArraySampleReader final : public SampleReader {
  public:
-  ArraySampleReader(std::span<const double> values, std::string name,
+  ArraySampleReader(std::span<const double> values, const std::string& name,
                     BadSamplePolicy policy);
   // The samples Next hands out in all (gaps under kMask included).
   std::int64_t Length() const { return length_; }
