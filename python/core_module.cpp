@@ -303,12 +303,14 @@ py::str Decoded(const std::string& text) {
 py::dict AnalyseFile(const std::string& path, const py::dict& given,
                      const std::string& column, const std::string& header,
                      const std::string& delimiter, const std::string& out_dir,
-                     bool csv, const std::string& base_dir) {
+                     bool csv, const std::string& base_dir,
+                     const std::string& time_column) {
   const mfwindow::Settings settings = MakeSettings(given);
   mfwindow::FileOptions options;
   options.Column = column;
   options.Header = header;
   options.Delimiter = delimiter;
+  options.TimeColumn = time_column;
   options.OutDir = out_dir;
   options.Csv = csv;
   options.BaseDir = base_dir;
@@ -327,6 +329,12 @@ py::dict AnalyseFile(const std::string& path, const py::dict& given,
   for (const std::string& note : result.Notes) notes.append(Decoded(note));
   out["notes"] = notes;
   out["columns"] = Columns(result.Result);
+  // The time axis, the stamps' with a time column.
+  out["t0"] = result.Result.Used.Tini;
+  out["dt"] = result.Result.Used.Tstep;
+  out["origin_ns"] = result.TimeOriginNs
+                         ? py::object(py::int_(*result.TimeOriginNs))
+                         : py::none();
   return out;
 }
 
@@ -448,6 +456,7 @@ PYBIND11_MODULE(_core, m) {
         py::arg("column") = "", py::arg("header") = "",
         py::arg("delimiter") = "", py::arg("out_dir") = "",
         py::arg("csv") = false, py::arg("base_dir") = "",
+        py::arg("time_column") = "",
         "One series file read and analysed as mfwindow-batch does it, with "
         "the GIL released; a dict of name, failure, notes and columns.");
 }

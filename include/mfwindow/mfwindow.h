@@ -391,6 +391,11 @@ struct FileOptions {
   std::string Column;
   std::string Header;     // "auto", "yes", "no"
   std::string Delimiter;  // "auto", "comma", "semicolon", "tab", "whitespace"
+  // The column of delimited text holding the series' own time stamps (as
+  // mfwindow-batch --time-column): they set the time axis, so Fs, Tstep,
+  // Tini and OnBadSample kSkip stay at their defaults (std::invalid_argument
+  // otherwise). Empty: none.
+  std::string TimeColumn;
   // Where the result files go, created if missing; empty: none are written.
   // Each is written under a temporary name and takes its place once the
   // series is complete. A Column other than the first names them
@@ -416,6 +421,10 @@ struct FileResult {
   // an earlier result of its name as it was and writes no result file.
   std::optional<std::string> Failure;
   SeriesResult Result;  // the windows, when there is no Failure
+  // With FileOptions::TimeColumn, Result.Used's Tini and Tstep are the
+  // stamps' axis; for ISO 8601 stamps (seconds since the first) this is
+  // the first stamp, in nanoseconds since 1970-01-01T00:00:00Z.
+  std::optional<std::int64_t> TimeOriginNs;
   // The warnings and notes mfwindow-batch prints for it (without the
   // program's name), such as a series that ended early.
   std::vector<std::string> Notes;

@@ -21,6 +21,7 @@ to_pandas(), pandas.
 
 from __future__ import annotations
 
+import dataclasses
 import os
 import warnings
 from collections.abc import Mapping
@@ -150,6 +151,15 @@ def _file_task(path: str, base_dir: str, out: Optional[str],
             result = _failed(path, settings, got["failure"])
         else:
             arrays = dict(got["columns"])
+            if read.get("time_column"):
+                # The file's stamps set the axis: ISO ones as dates.
+                settings = dataclasses.replace(settings, t0=got["t0"],
+                                               dt=got["dt"])
+                if got["origin_ns"] is not None:
+                    step = np.timedelta64(round(got["dt"] * 1e9), "ns")
+                    settings = dataclasses.replace(
+                        settings, t0=np.datetime64(got["origin_ns"], "ns")
+                        - step)
             if settings.fs is not None or settings.is_datetime:
                 count = arrays["time"].shape[0]
                 arrays["time"] = settings.times(
@@ -372,6 +382,7 @@ def analyse_files(paths: Iterable[str], client: Any = None,
                   out: Optional[str] = None, *, column: Any = None,
                   header: Optional[str] = None,
                   delimiter: Optional[str] = None,
+                  time_column: Any = None,
                   on_bad_sample: str = "error", format: str = "dat",
                   summary: bool = False, **keywords: Any) -> SeriesResults:
     """Analyses each series file as one task on a Dask cluster.
@@ -396,6 +407,11 @@ def analyse_files(paths: Iterable[str], client: Any = None,
         results are keyed "path@column", and result files of a column other
         than 1 are named F(Alfa)@<column>_<name>..., as the batch tool names
         them.
+    time_column : int, str or None
+        As mfwindow-batch's --time-column: the column of the files' own
+        time stamps (numbers, or ISO 8601 date-times, which give datetime64
+        times), which must rise evenly and set the time axis; not with fs,
+        t0, dt or on_bad_sample="skip".
     format : {"dat", "csv"}
         The result files' format (with out).
     summary : bool
@@ -428,9 +444,16 @@ def analyse_files(paths: Iterable[str], client: Any = None,
         raise ValueError("out: the result files hold times from a numeric "
                          "t0 and dt or fs (mfwindow-batch --tini, --tstep, "
                          "--fs); give those, or leave out out=")
+    if time_column is not None and (
+            "fs" in keywords or "t0" in keywords or "dt" in keywords
+            or on_bad_sample == "skip"):
+        raise ValueError("time_column: the time stamps set the time axis and "
+                         "keep each sample's place; leave out fs, t0, dt and "
+                         "on_bad_sample='skip'")
     several = isinstance(column, (list, tuple))
     reads = [{"column": "" if c is None else str(c), "header": header or "",
-              "delimiter": delimiter or "", "on_bad_sample": on_bad_sample}
+              "delimiter": delimiter or "", "on_bad_sample": on_bad_sample,
+              "time_column": "" if time_column is None else str(time_column)}
              for c in (column if several else [column])]
     base = os.getcwd()
     out_dir = None if out is None else os.path.join(base, os.fspath(out))

@@ -34,6 +34,15 @@ series::BadSamplePolicy InputPolicy(BadSamplePolicy policy) {
   return series::BadSamplePolicy::kError;
 }
 
+std::string_view TimeColumnConflict(const Settings& settings) {
+  const Settings defaults;
+  if (settings.Fs > 0.0) return "fs";
+  if (settings.Tstep != defaults.Tstep) return "dt";
+  if (settings.Tini != defaults.Tini) return "t0";
+  if (settings.OnBadSample == BadSamplePolicy::kSkip) return "nan";
+  return {};
+}
+
 FileResult AnalyseFile(const std::filesystem::path& file,
                        const Settings& settings, const FileOptions& options) {
   const Settings used = Settle(settings);
@@ -46,6 +55,19 @@ FileResult AnalyseFile(const std::filesystem::path& file,
           series::ChooseFields(options.Column, options.Header,
                                options.Delimiter, "", pipeline.Input)) {
     throw std::invalid_argument(*problem);
+  }
+  if (!options.TimeColumn.empty()) {
+    if (const std::optional<std::string> problem =
+            series::ChooseTimeColumn(options.TimeColumn, "", pipeline.Input)) {
+      throw std::invalid_argument(*problem);
+    }
+    if (const std::string_view other = TimeColumnConflict(used);
+        !other.empty()) {
+      throw std::invalid_argument(
+          "time-column: the time stamps set the time axis and keep each "
+          "sample's place; " +
+          std::string(other) + " cannot be given with it");
+    }
   }
   const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
       ToTables(used),
@@ -73,7 +95,12 @@ FileResult AnalyseFile(const std::filesystem::path& file,
     KeepWindow(outcome, out.Result);
   };
   pipeline.Sidecar = [&](const series::SeriesReport& done) {
-    return SidecarJson(options.Program, used, done.Name, done,
+    Settings axis = used;  // the stamps' time axis as t0 and dt
+    if (done.Time) {
+      axis.Tini = done.Time->Tini;
+      axis.Tstep = done.Time->Tstep;
+    }
+    return SidecarJson(options.Program, axis, done.Name, done,
                        NoteTexts(done.Name, done, params.Lrec));
   };
   const std::string name = file.string();
@@ -90,6 +117,11 @@ FileResult AnalyseFile(const std::filesystem::path& file,
     out.Result.Rows.clear();
     out.Result.Spectra.clear();
     return out;
+  }
+  if (report.Time) {
+    out.Result.Used.Tini = report.Time->Tini;
+    out.Result.Used.Tstep = report.Time->Tstep;
+    if (!report.Time->Origin.empty()) out.TimeOriginNs = report.Time->OriginNs;
   }
   out.Result.SamplesUsed = report.Input.Samples + report.Input.Masked;
   out.Result.SamplesSkipped = report.Input.Skipped;

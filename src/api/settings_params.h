@@ -2,6 +2,8 @@
 // ends built on the library (not part of the public header).
 #pragma once
 
+#include <string_view>
+
 #include "analysis/engine.h"
 #include "analysis/params.h"
 #include "analysis/results.h"
@@ -20,6 +22,12 @@ analysis::TableParams ToTables(const Settings& settings);
 
 // The policy for bad samples as the series reader takes it.
 series::BadSamplePolicy InputPolicy(BadSamplePolicy policy);
+
+// The setting that a time column cannot go with, because the stamps set
+// the time axis and skipped samples would leave their stamps: the
+// settings-table name of the first of fs (set), dt and t0 (other than
+// their defaults) and nan (skip) in `settings`; empty when there is none.
+std::string_view TimeColumnConflict(const Settings& settings);
 
 // The grids of an engine's run and what runs it (kernel, scheduler,
 // threads), as the library hands them out.

@@ -107,14 +107,25 @@ std::string SidecarJson(std::string_view program, const Settings& used,
           ", \"masked\": " + std::to_string(report.Input.Masked) +
           ", \"skipped\": " + std::to_string(report.Input.Skipped) +
           ", \"fnv1a64\": " + Quoted(hash.data()) + "},\n";
-  json += "  \"sampling_rate_hz\": " +
-          (used.Fs > 0.0 ? Number(used.Fs) : std::string("null")) +
-          ",\n  \"time_unit\": " + Quoted(used.Fs > 0.0 ? "s" : "dt") +
-          ",\n  \"simd_target\": " + Quoted(numerics::ActiveSimdTarget().Name) +
-          ",\n  \"started\": " + Quoted(report.Started) +
-          ",\n  \"ended\": " + Quoted(report.Ended) +
-          ",\n  \"windows\": " + std::to_string(report.Windows) +
-          ",\n  \"notes\": [";
+  // Time stamps of the series: ISO ones give seconds since the first,
+  // numbers their own unit ("stamp").
+  const bool seconds =
+      used.Fs > 0.0 || (report.Time && !report.Time->Origin.empty());
+  json +=
+      "  \"sampling_rate_hz\": " +
+      (used.Fs > 0.0 ? Number(used.Fs) : std::string("null")) +
+      ",\n  \"time_unit\": " +
+      Quoted(seconds       ? "s"
+             : report.Time ? "stamp"
+                           : "dt") +
+      ",\n  \"time_origin\": " +
+      (report.Time && !report.Time->Origin.empty() ? Quoted(report.Time->Origin)
+                                                   : std::string("null")) +
+      ",\n  \"simd_target\": " + Quoted(numerics::ActiveSimdTarget().Name) +
+      ",\n  \"started\": " + Quoted(report.Started) +
+      ",\n  \"ended\": " + Quoted(report.Ended) +
+      ",\n  \"windows\": " + std::to_string(report.Windows) +
+      ",\n  \"notes\": [";
   for (std::size_t i = 0; i < notes.size(); ++i) {
     json += (i == 0 ? "" : ", ") + Quoted(notes[i]);
   }

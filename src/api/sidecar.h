@@ -9,7 +9,11 @@
 //                         FNV-1a 64 hash of the samples read, each double's
 //                         8 bytes least significant first)
 //   sampling_rate_hz      fs, or null when dt sets the time axis
-//   time_unit             "s" with fs, else "dt" (steps of dt as given)
+//   time_unit             "s" with fs or ISO 8601 time stamps, "stamp"
+//                         with time stamps that are numbers (their own
+//                         unit), else "dt" (steps of dt as given)
+//   time_origin           the first ISO 8601 time stamp as written (the
+//                         time marks are seconds since it), else null
 //   simd_target           the instruction set the vector kernels ran on
 //   started, ended        UTC, ISO 8601 ("2026-12-09T17:36:31Z")
 //   windows               the windows written

@@ -132,8 +132,16 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
       // A file that cannot be read is run once, to be reported so.
       const std::int32_t count =
           file.is_open() ? series::CountColumns(file, options.Input) : 0;
+      // The time column holds no series.
+      std::int32_t time = 0;
+      if (options.Input.TimeColumn && file.is_open()) {
+        file.clear();
+        file.seekg(0);
+        time =
+            series::FindColumn(file, options.Input, *options.Input.TimeColumn);
+      }
       for (std::int32_t c = 1; c <= std::max(count, 1); ++c) {
-        jobs.push_back({i, series::ColumnChoice{c, ""}});
+        if (c != time) jobs.push_back({i, series::ColumnChoice{c, ""}});
       }
     } else if (!options.Columns.empty()) {
       for (const series::ColumnChoice& c : options.Columns) {
@@ -182,8 +190,14 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
     progress.SetPosition(at);
   };
   pipeline.Sidecar = [&](const series::SeriesReport& report) {
+    // The stamps' time axis stands in the settings as t0 and dt.
+    mfwindow::Settings used = settled;
+    if (report.Time) {
+      used.Tini = report.Time->Tini;
+      used.Tstep = report.Time->Tstep;
+    }
     return mfwindow::SidecarJson(
-        program, settled, report.Name, report,
+        program, used, report.Name, report,
         mfwindow::NoteTexts(report.Name, report, params.Lrec));
   };
 

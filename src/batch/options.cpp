@@ -39,6 +39,16 @@ word (not a number, a date or time, NaN, NA, a spreadsheet error such as
 comma, else blanks, as the first line holds them. An empty field, a missing
 field and a field that is not a number are bad samples.
 
+--time-column N|NAME takes the series' own time stamps from that column:
+numbers, or ISO 8601 date-times (2024-03-01T12:00:00.25, a blank for the T;
+Z or no zone is UTC, +hh:mm/-hh:mm is taken off). Each line has one, a bad
+sample's included; they must rise and step evenly (numbers within 1e-9 of
+the first step plus their rounding, ISO stamps exactly), or the series fails
+naming the first uneven step. The time axis is theirs: numbers in their own
+unit, ISO stamps in seconds since the first (the sidecar's time_origin). Not
+with --fs, --tstep, --tini or --on-bad-sample skip; --all-columns leaves
+the time column out.
+
 A file that starts with numpy's .npy magic is read as an array: little-endian
 float64, float32 or integers, 1-D, or 2-D in C or Fortran order with the
 column given by --column (a number). NaN and infinities there are bad samples.
@@ -373,6 +383,13 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
           ->check(CLI::IsMember(
               {"auto", "comma", "semicolon", "tab", "whitespace"}))
           ->capture_default_str();
+  std::string time_column;
+  CLI::Option* time_column_option =
+      app.add_option("--time-column", time_column,
+                     "the column of delimited text holding the series' own "
+                     "time stamps (numbers or ISO 8601 date-times, evenly "
+                     "spaced): the time axis is theirs")
+          ->type_name("N|NAME");
   app.add_flag("--all-columns", o.AllColumns,
                "analyse every column of each series in turn (the fields of "
                "its first line, or a 2-D .npy array's columns)")
@@ -452,6 +469,38 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       }
     }
     if (!o.Columns.empty()) o.Input.Column = o.Columns.front();
+    if (time_column_option->count() > 0) {
+      if (const std::optional<std::string> problem =
+              series::ChooseTimeColumn(time_column, "--", o.Input)) {
+        throw CLI::ValidationError("--time-column", problem->substr(15));
+      }
+      // The stamps set the time axis; skipping would move samples off them.
+      const std::string_view other = mfwindow::TimeColumnConflict(s);
+      for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+        if (!other.empty() && row.Name == other) {
+          throw CLI::ValidationError(
+              "--time-column",
+              other == "nan"
+                  ? std::string("--on-bad-sample skip would move samples off "
+                                "their stamps; use mask (a gap keeps its "
+                                "place) or stop")
+                  : "the time stamps set the time axis; leave out " +
+                        std::string(row.Flag));
+        }
+      }
+      const std::vector<series::ColumnChoice> analysed =
+          o.Columns.empty() && !o.AllColumns
+              ? std::vector{o.Input.Column.value_or(series::ColumnChoice{})}
+              : o.Columns;
+      for (const series::ColumnChoice& c : analysed) {
+        if (c.Index == o.Input.TimeColumn->Index &&
+            c.Name == o.Input.TimeColumn->Name) {
+          throw CLI::ValidationError("--time-column",
+                                     "the time column is no series; choose "
+                                     "the series with --column");
+        }
+      }
+    }
     const bool several = o.AllColumns || o.Columns.size() > 1;
     if (several &&
         (out_dir == "-" || std::count(o.Series.begin(), o.Series.end(),

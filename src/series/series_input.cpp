@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -91,6 +93,56 @@ std::string SeparatorName(textio::FieldSeparator separator) {
       break;
   }
   return "blanks";
+}
+
+// Whether the first record that is not blank, split into `fields`, is the
+// header row: always with --header yes or a column chosen by name; with
+// auto when one of its fields names a column. The whole row tells, not the
+// chosen field alone: a header may name the chosen column by a number, and
+// that field of a data row may be a spreadsheet error.
+bool IsHeaderRow(const std::vector<std::string>& fields,
+                 const InputOptions& options) {
+  const auto by_name = [](const std::optional<ColumnChoice>& column) {
+    return column && column->Index == 0;
+  };
+  if (options.Header == HeaderMode::kYes || by_name(options.Column) ||
+      by_name(options.TimeColumn)) {
+    return true;
+  }
+  return options.Header == HeaderMode::kAuto &&
+         std::any_of(fields.begin(), fields.end(), NamesAColumn);
+}
+
+// The position (from 0) of the field named `name` in `fields`, or
+// fields.size().
+std::size_t FieldNamed(const std::vector<std::string>& fields,
+                       std::string_view name) {
+  return static_cast<std::size_t>(
+      std::find(fields.begin(), fields.end(), name) - fields.begin());
+}
+
+// A column chosen by name that the header row at `place` does not hold.
+[[noreturn]] void NoColumnNamed(const std::string& place,
+                                const std::string& name,
+                                const std::vector<std::string>& fields,
+                                textio::FieldSeparator separator) {
+  std::string guess;
+  for (const std::string& field : fields) {
+    if (SameIgnoringCase(field, name)) {
+      guess = " (did you mean " + Quoted(field) + "?)";
+    }
+  }
+  std::string names;
+  for (std::size_t i = 0; i < fields.size() && i < 12; ++i) {
+    names += (i == 0 ? "" : ", ") + Quoted(fields[i]);
+  }
+  if (fields.size() > 12) names += ", ...";
+  throw BadSeriesInput(
+      place + ": no column named " + Quoted(name) + guess +
+          " in the header row (" + std::to_string(fields.size()) +
+          (fields.size() == 1 ? " field, " : " fields, ") +
+          SeparatorName(separator) + "-separated: " + names + ")",
+      false);
 }
 
 // Text: one sample per record, the first value of the record or one column
@@ -240,42 +292,14 @@ class TextSampleReader final : public SampleReader {
     separator_ = options_.Separator ? *options_.Separator
                                     : textio::GuessSeparator(record_);
     textio::SplitFields(record_, separator_, fields_);
-    bool header = options_.Header == HeaderMode::kYes;
-    if (column_.Index == 0) {  // by name: there must be a header
-      header = true;
-      std::size_t found = fields_.size();
-      for (std::size_t i = 0; i < fields_.size(); ++i) {
-        if (fields_[i] == column_.Name) {
-          found = i;
-          break;
-        }
-      }
+    const bool header = IsHeaderRow(fields_, options_);
+    if (column_.Index == 0) {
+      const std::size_t found = FieldNamed(fields_, column_.Name);
       if (found == fields_.size()) {
-        std::string guess;
-        for (const std::string& field : fields_) {
-          if (SameIgnoringCase(field, column_.Name)) {
-            guess = " (did you mean " + Quoted(field) + "?)";
-          }
-        }
-        std::string names;
-        for (std::size_t i = 0; i < fields_.size() && i < 12; ++i) {
-          names += (i == 0 ? "" : ", ") + Quoted(fields_[i]);
-        }
-        if (fields_.size() > 12) names += ", ...";
-        throw BadSeriesInput(
-            LinePlace(name_, line) + ": no column named " +
-                Quoted(column_.Name) + guess + " in the header row (" +
-                std::to_string(fields_.size()) +
-                (fields_.size() == 1 ? " field, " : " fields, ") +
-                SeparatorName(separator_) + "-separated: " + names + ")",
-            false);
+        NoColumnNamed(LinePlace(name_, line), column_.Name, fields_,
+                      separator_);
       }
       column_.Index = static_cast<std::int32_t>(found + 1);
-    } else if (options_.Header == HeaderMode::kAuto) {
-      // The whole row tells, not the chosen field alone: a header may
-      // name the chosen column by a number, and that field of a data row
-      // may be a spreadsheet error.
-      header = std::any_of(fields_.begin(), fields_.end(), NamesAColumn);
     }
     const auto at = static_cast<std::size_t>(column_.Index - 1);
     label_ = "column " + std::to_string(column_.Index);
@@ -570,6 +594,316 @@ std::optional<std::string> ChooseFields(std::string_view column,
   }
   input.Delimited = !column.empty() || !header.empty() || !delimiter.empty();
   return std::nullopt;
+}
+
+std::optional<std::string> ChooseTimeColumn(std::string_view time_column,
+                                            std::string_view flag_prefix,
+                                            InputOptions& input) {
+  const std::string prefix(flag_prefix);
+  input.TimeColumn = ParseColumn(time_column);
+  if (!input.TimeColumn) {
+    return prefix +
+           "time-column: expected a number from 1 or a column name, got \"" +
+           std::string(time_column) + "\"";
+  }
+  if (input.TimeColumn->Index == 0 && input.Header == HeaderMode::kNo) {
+    return prefix + "time-column: a column chosen by name needs a header " +
+           "row, not " + prefix + "header no";
+  }
+  input.Delimited = true;
+  return std::nullopt;
+}
+
+std::int32_t FindColumn(std::istream& in, const InputOptions& options,
+                        const ColumnChoice& column) {
+  if (column.Index > 0) return column.Index;
+  textio::RecordReader reader(in, kSeriesRecordRules);
+  std::string record;
+  while (reader.Next(record) == textio::RecordReader::Status::kRecord) {
+    if (IsBlank(record)) continue;
+    std::vector<std::string> fields;
+    textio::SplitFields(
+        record,
+        options.Separator ? *options.Separator : textio::GuessSeparator(record),
+        fields);
+    const std::size_t found = FieldNamed(fields, column.Name);
+    return found == fields.size() ? 0 : static_cast<std::int32_t>(found + 1);
+  }
+  return 0;
+}
+
+namespace {
+
+// The digits text[from, from + count) as a number, or -1.
+int Digits(std::string_view text, std::size_t from, std::size_t count) {
+  if (from + count > text.size()) return -1;
+  int value = 0;
+  for (std::size_t i = from; i < from + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// Days from 1970-01-01 to the given day of the proleptic Gregorian
+// calendar (H. Hinnant's days_from_civil).
+std::int64_t DaysFromCivil(int year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  const int era = year / 400;  // years from 1900 on: never negative
+  const int yoe = year - era * 400;
+  const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return std::int64_t{era} * 146097 + doe - 719468;
+}
+
+// A duration of nanoseconds in seconds, exactly: "0.004", "86400".
+std::string SecondsText(std::int64_t ns) {
+  constexpr std::int64_t kSecond = 1000000000;
+  std::string text = std::to_string(ns / kSecond);
+  std::string fraction = std::to_string(kSecond + ns % kSecond).substr(1);
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  if (!fraction.empty()) text += "." + fraction;
+  return text;
+}
+
+// The parts, one after another.
+std::string Joined(std::initializer_list<std::string_view> parts) {
+  std::string text;
+  for (const std::string_view part : parts) text += part;
+  return text;
+}
+
+// The shortest text that reads back as `value`.
+std::string ShortestText(double value) {
+  std::array<char, 32> text{};
+  const auto [end, ec] =
+      std::to_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc{} ? std::string(text.data(), end) : "?";
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseIsoStamp(std::string_view text) {
+  const int year = Digits(text, 0, 4);
+  const int month = Digits(text, 5, 2);
+  const int day = Digits(text, 8, 2);
+  const int hour = Digits(text, 11, 2);
+  const int minute = Digits(text, 14, 2);
+  const int second = Digits(text, 17, 2);
+  if (text.size() < 19 || text[4] != '-' || text[7] != '-' ||
+      (text[10] != 'T' && text[10] != ' ') || text[13] != ':' ||
+      text[16] != ':' || year < 1900 || year > 2100 || month < 1 ||
+      month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
+      minute > 59 || second < 0 || second > 59) {
+    return std::nullopt;
+  }
+  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30,
+                                       31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  if (day > kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0)) {
+    return std::nullopt;
+  }
+  std::size_t at = 19;
+  std::int64_t nanos = 0;
+  if (at < text.size() && text[at] == '.') {
+    std::int64_t scale = 100000000;
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+      if (scale == 0) return std::nullopt;  // finer than a nanosecond
+      nanos += (text[at] - '0') * scale;
+      scale /= 10;
+    }
+    if (scale == 100000000) return std::nullopt;  // a point without digits
+  }
+  std::int64_t offset_minutes = 0;
+  if (at < text.size() && text[at] == 'Z') {
+    ++at;
+  } else if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+    const int hours = Digits(text, at + 1, 2);
+    const int minutes = Digits(text, at + 4, 2);
+    if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 ||
+        text[at + 3] != ':') {
+      return std::nullopt;
+    }
+    offset_minutes = (text[at] == '-' ? -1 : 1) * (hours * 60 + minutes);
+    at += 6;
+  }
+  if (at != text.size()) return std::nullopt;
+  const std::int64_t seconds = DaysFromCivil(year, month, day) * 86400 +
+                               hour * 3600 + minute * 60 + second -
+                               offset_minutes * 60;
+  return seconds * 1000000000 + nanos;
+}
+
+TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
+                      const InputOptions& options) {
+  assert(options.TimeColumn);
+  if (options.AcceptNpy && in.peek() == 0x93) {
+    throw BadSeriesInput(
+        name +
+            ": a .npy array has no time column; time stamps are read "
+            "from delimited text",
+        false);
+  }
+  textio::RecordReader reader(in, kSeriesRecordRules);
+  std::string record;
+  std::vector<std::string> fields;
+  textio::FieldSeparator separator = textio::FieldSeparator::kComma;
+  std::size_t at = 0;  // the time column, from 0
+  std::string label;
+  bool started = false;
+  std::int64_t blank_run = 0;
+  std::uint64_t blank_from = 0;
+  bool iso = false;
+  double first = 0.0;
+  double last = 0.0;
+  double step = 0.0;  // the first step
+  std::int64_t last_ns = 0;
+  std::int64_t step_ns = 0;
+  std::string last_text;
+  TimeAxis axis;
+  for (;;) {
+    const textio::RecordReader::Status status = reader.Next(record);
+    if (status == textio::RecordReader::Status::kEndOfInput) break;
+    const std::string place = LinePlace(name, reader.RecordsRead());
+    if (status == textio::RecordReader::Status::kDeviceError) {
+      throw BadSeriesInput(place +
+                               ": the file cannot be read further (read "
+                               "error)",
+                           false);
+    }
+    if (IsBlank(record)) {
+      if (started && !options.BlankRecordsPassOver) {
+        if (blank_run++ == 0) blank_from = reader.RecordsRead();
+      }
+      continue;
+    }
+    if (blank_run > 0) {
+      throw BadSeriesInput(
+          LinePlace(name, blank_from) + ": an empty line has no time stamp",
+          false);
+    }
+    if (!started) {
+      started = true;
+      separator = options.Separator ? *options.Separator
+                                    : textio::GuessSeparator(record);
+      textio::SplitFields(record, separator, fields);
+      const auto index_of = [&](const ColumnChoice& column) {
+        if (column.Index > 0) return static_cast<std::size_t>(column.Index - 1);
+        const std::size_t found = FieldNamed(fields, column.Name);
+        if (found == fields.size()) {
+          NoColumnNamed(place, column.Name, fields, separator);
+        }
+        return found;
+      };
+      at = index_of(*options.TimeColumn);
+      label = "column " + std::to_string(at + 1);
+      if (at >= fields.size()) {
+        throw BadSeriesInput(
+            Joined({place, ": no time ", label, ": the first line has ",
+                    std::to_string(fields.size()), " fields"}),
+            false);
+      }
+      if (index_of(options.Column.value_or(ColumnChoice{})) == at) {
+        throw BadSeriesInput(Joined({place, ": ", label,
+                                     " is the time column; choose the "
+                                     "series' column with --column"}),
+                             false);
+      }
+      if (IsHeaderRow(fields, options)) continue;
+    }
+    textio::SplitFields(record, separator, fields, at + 1);
+    if (fields.size() <= at || fields[at].empty()) {
+      throw BadSeriesInput(
+          Joined({place, ": no time stamp (", label, " is ",
+                  fields.size() <= at ? "missing)" : "empty)"}),
+          false);
+    }
+    const std::string& text = fields[at];
+    double value = 0.0;
+    const bool number =
+        !textio::detail::ConvertToken(text, value) && std::isfinite(value);
+    const std::optional<std::int64_t> ns =
+        number ? std::nullopt : ParseIsoStamp(text);
+    if (axis.Stamps == 0) iso = ns.has_value();
+    const std::int64_t stamp_ns = ns.value_or(0);
+    if (iso ? !ns : !number) {
+      constexpr std::string_view kIso =
+          "an ISO 8601 date-time (YYYY-MM-DDThh:mm:ss[.f][Z])";
+      throw BadSeriesInput(
+          Joined({place, ": the time stamp ", Quoted(text),
+                  axis.Stamps == 0 ? " is neither a number nor " : " is not ",
+                  axis.Stamps == 0 || iso ? kIso : "a number",
+                  axis.Stamps == 0 ? "" : " as the first stamp is"}),
+          false);
+    }
+    std::string problem;
+    std::string expected;
+    std::string got;
+    if (iso) {
+      const std::int64_t now = stamp_ns - last_ns;
+      if (axis.Stamps > 0 && now <= 0) {
+        problem = "do not rise";
+      } else if (axis.Stamps == 1) {
+        step_ns = now;
+      } else if (axis.Stamps > 1 && now != step_ns) {
+        problem = "step unevenly";
+        got = SecondsText(now) + " s";
+        expected = SecondsText(step_ns) + " s";
+      }
+      last_ns = stamp_ns;
+    } else {
+      const double now = value - last;
+      if (axis.Stamps == 0) {
+        first = value;
+      } else if (!(now > 0.0)) {
+        problem = "do not rise";
+      } else if (axis.Stamps == 1) {
+        step = now;
+      } else {
+        // 1e-9 of the step, and the rounding of two steps' four stamps
+        // to doubles, which the largest of them bounds.
+        const double largest = std::max(std::abs(first), std::abs(value));
+        const double tolerance =
+            1e-9 * step +
+            4.0 * std::numeric_limits<double>::epsilon() * largest;
+        if (std::abs(now - step) > tolerance) {
+          problem = "step unevenly";
+          got = ShortestText(now);
+          expected = ShortestText(step);
+        }
+      }
+      last = value;
+    }
+    if (!problem.empty()) {
+      throw BadSeriesInput(
+          Joined({place, ": the time stamps ", problem, ": ", Quoted(last_text),
+                  " to ", Quoted(text), got.empty() ? "" : " (step ", got,
+                  got.empty() ? "" : ", expected ", expected,
+                  got.empty() ? "" : ")"}),
+          false);
+    }
+    if (axis.Stamps == 0) {
+      axis.Origin = text;
+      axis.OriginNs = stamp_ns;
+    }
+    last_text = text;
+    ++axis.Stamps;
+  }
+  if (axis.Stamps < 2) {
+    axis.Origin.clear();
+    return axis;
+  }
+  const auto steps = static_cast<double>(axis.Stamps - 1);
+  if (iso) {
+    // Exact steps: the first is every step.
+    axis.Tstep = static_cast<double>(step_ns) / 1e9;
+    axis.Tini = -axis.Tstep;
+  } else {
+    axis.Tstep = (last - first) / steps;
+    axis.Tini = first - axis.Tstep;
+    axis.Origin.clear();
+  }
+  return axis;
 }
 
 bool SampleReader::Bad(BadRecord record, std::int64_t count) {

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <sstream>
 #include <system_error>
 
 #include "series/fatal.h"
@@ -201,13 +203,34 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
           StreamId{kSeriesUnit, file});
     }
   }
-  std::istream& series =
-      from_standard_input ? *pipeline.StandardInput : series_file;
+  std::istringstream held_input;
+  std::istream* series =
+      from_standard_input ? pipeline.StandardInput : &series_file;
+  analysis::WindowPlan series_plan = plan;
 
-  // A .npy header is read and checked here, before any result file exists.
+  // A .npy header and the time stamps are read and checked here, before
+  // any result file exists.
   std::unique_ptr<SampleReader> reader;
   try {
-    reader = MakeSampleReader(series, file, pipeline.Input);
+    if (pipeline.Input.TimeColumn) {
+      if (from_standard_input) {
+        held_input.str(std::string(std::istreambuf_iterator<char>(*series),
+                                   std::istreambuf_iterator<char>()));
+        series = &held_input;
+      }
+      report.Time = ReadTimeAxis(*series, file, pipeline.Input);
+      series->clear();
+      if (!series->seekg(0)) {
+        report.Failed = file +
+                        ": cannot read the series again after its "
+                        "time stamps (not a regular file)";
+        return report;
+      }
+      series_plan.Tini = report.Time->Tini;
+      series_plan.Tstep = report.Time->Tstep;
+      series_plan.Fs = 0.0;
+    }
+    reader = MakeSampleReader(*series, file, pipeline.Input);
   } catch (const BadSeriesInput& bad) {
     report.Failed = bad.what();
     return report;
@@ -270,8 +293,8 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
   };
   try {
     // The engine looks for a stop request inside long windows too.
-    engine.Analyse(plan, next_sample, write_window, pipeline.WithSpectrum,
-                   ThrowIfInterrupted);
+    engine.Analyse(series_plan, next_sample, write_window,
+                   pipeline.WithSpectrum, ThrowIfInterrupted);
   } catch (const BadSeriesInput& bad) {
     // The windows before the bad record are no result of the series: the
     // files that hold them go, so that nothing looks complete that is not.

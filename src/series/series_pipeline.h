@@ -125,6 +125,8 @@ struct SeriesReport {
   std::int64_t Windows = 0;            // the windows written
   std::int64_t DegenerateWindows = 0;  // of those, the degenerate ones
   InputSummary Input;                  // how the reading went
+  // The time axis the series' own stamps set (InputOptions::TimeColumn).
+  std::optional<TimeAxis> Time;
   // Every sample handed to the engine (gaps included, as NaN), and their
   // FNV-1a 64 hash over the 8 bytes of each double, least significant
   // byte first (offset basis 14695981039346656037, prime 1099511628211).
@@ -158,11 +160,13 @@ std::optional<std::string> RefusedName(std::string_view name);
 // `engine`, naming its results after `result_name` (mfwindow asks the
 // console for the file of a blank entry, whose results keep the blank
 // name). The series is read as Input says; messages name it `file_name`
-// (kStandardInputLabel for standard input). Returns the report; throws
-// FatalError when a result file cannot be opened or written, or when the
-// series file cannot be opened and the policy makes that fatal; Interrupted
-// on a stop request (between samples and before each window's records, so
-// every file holds whole records).
+// (kStandardInputLabel for standard input). With Input.TimeColumn the
+// stamps are read and checked first (ReadTimeAxis; standard input is held
+// in memory to be read twice), and the time axis of `plan` is theirs. Returns
+// the report; throws FatalError when a result file cannot be opened or written,
+// or when the series file cannot be opened and the policy makes that fatal;
+// Interrupted on a stop request (between samples and before each window's
+// records, so every file holds whole records).
 SeriesReport RunSeries(const SeriesPipeline& pipeline,
                        std::string_view file_name, std::string_view result_name,
                        analysis::SeriesEngine& engine,

@@ -728,6 +728,75 @@ TEST(RunBatch, EachColumnHasItsOwnResult) {
   EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@Cz_"), alone[1]);
 }
 
+// The file's own time stamps set the time axis: numbers as --tini and
+// --tstep would, ISO date-times in seconds since the first. An uneven step
+// fails the series naming it, and --all-columns leaves the stamps out.
+TEST(RunBatch, TimeColumnSetsTheTimeAxis) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> x = Walk(3000, 21);
+  const auto table = [&](std::size_t odd_at) {
+    std::string csv = "t,x,when\n";
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      const std::size_t ms = 4 * i + (i == odd_at ? 1 : 0);
+      csv += Number(0.25 * static_cast<double>(i + 1) + 100.0) + "," +
+             Number(x[i]) +
+             ",2024-03-01T12:00:" + std::to_string(100 + ms / 1000).substr(1) +
+             "." + std::to_string(1000 + ms % 1000).substr(1) + "Z\n";
+    }
+    return csv;
+  };
+  WriteFile(dir / "rec.csv", table(x.size()));
+  struct Case {
+    const char* time;
+    double tini, tstep;
+    std::string unit_and_origin;
+  };
+  const Case cases[] = {
+      {"t", 100.0, 0.25, "\"stamp\",\n  \"time_origin\": null"},
+      {"3", -0.004, 0.004,
+       "\"s\",\n  \"time_origin\": \"2024-03-01T12:00:00.000Z\""}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tstep);
+    BatchOptions o = Options({"rec.csv"});
+    o.Format = OutputFormat::kCsv;
+    o.Input.Delimited = true;
+    o.Input.Column = series::ColumnChoice{0, "x"};
+    o.Input.TimeColumn = series::ParseColumn(c.time);
+    const auto result = [&](const char* suffix) {
+      return Result(dir, "rec.csv", suffix, "F(Alfa)@x_");
+    };
+    ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+    const std::string stamped = result(".csv");
+    EXPECT_NE(result(".csv.json").find("\"time_unit\": " + c.unit_and_origin),
+              std::string::npos)
+        << result(".csv.json");
+    o.Input.TimeColumn.reset();
+    o.Given.Tini = c.tini;
+    o.Given.Tstep = c.tstep;
+    ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+    EXPECT_EQ(stamped, result(".csv"));
+    EXPECT_EQ(Records(stamped).size(), 22u);  // the header and 21 windows
+  }
+
+  BatchOptions o = Options({"rec.csv"});
+  o.Input.Delimited = true;
+  o.Input.TimeColumn = series::ColumnChoice{0, "when"};
+  o.AllColumns = true;
+  ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+  EXPECT_TRUE(fs::exists(dir / "F(Alfa)" / "F(Alfa)@2_rec.csv.dat"));
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)@3_rec.csv.dat"));
+
+  WriteFile(dir / "rec.csv", table(1500));
+  const Ran uneven = RunIn(o, dir);
+  EXPECT_EQ(uneven.Status, kExitSkipped);
+  EXPECT_NE(uneven.Err.find("rec.csv:1502: the time stamps step unevenly: "
+                            "\"2024-03-01T12:00:05.996Z\" to "
+                            "\"2024-03-01T12:00:06.001Z\" (step 0.005 s, "
+                            "expected 0.004 s); series failed"),
+            std::string::npos)
+      << uneven.Err;
+}
+
 // A result that is a device failed at the open (ftruncate: Invalid
 // argument), and a full device must report the failed write.
 TEST(RunBatch, ResultOnADeviceIsWrittenThere) {

@@ -177,6 +177,15 @@ TEST(ParseCommandLine, RefusesBadUsageWithStatus2AndAUsageLine) {
       {"--column", "1,2", "-"},  // standard input cannot be read twice
       {"--all-columns", "--out", "-", "s"},
       {"--all-columns", "--column", "2", "s"},
+      // The stamps set the time axis alone, and are no series themselves.
+      {"--time-column", "1", "s"},
+      {"--time-column", "2", "--column", "1,2", "s"},
+      {"--time-column", "0", "--column", "2", "s"},
+      {"--time-column", "t", "--column", "2", "--header", "no", "s"},
+      {"--time-column", "1", "--column", "2", "--fs", "250", "s"},
+      {"--time-column", "1", "--column", "2", "--tstep", "2", "s"},
+      {"--time-column", "1", "--column", "2", "--tini", "5", "s"},
+      {"--time-column", "1", "--column", "2", "--on-bad-sample", "skip", "s"},
   };
   for (const std::vector<std::string>& args : bad) {
     std::string joined;

@@ -230,7 +230,9 @@ def test_unknown_or_bad_method_keywords_are_refused_before_any_task():
              ValueError, "^out"),
             ("analyse_arrays", dict(fs=0), ValueError, "^fs"),
             ("analyse_arrays", dict(order=2.5), TypeError, "^order"),
-            ("analyse_files", dict(profile=1), TypeError, "^profile")]:
+            ("analyse_files", dict(profile=1), TypeError, "^profile"),
+            ("analyse_files", dict(time_column=1, dt=2), ValueError,
+             "^time_column")]:
         with pytest.raises(error, match=text):
             getattr(mfwindow.distributed, call)([], window=256, **keywords)
     with pytest.raises(ValueError, match="named twice"):
@@ -309,6 +311,24 @@ def test_time_keywords_pass_through_to_analyse(cluster, series,
                                                        threads=1)
             assert support.bits(one.time) == support.bits(want.time)
             assert support.bits(one.alpha_sz) == support.bits(want.alpha_sz)
+
+
+def test_time_column_sets_the_axis_as_t0_and_dt_would(cluster, tmp_path,
+                                                      monkeypatch):
+    values = support.walk(700, seed=7)
+    step = np.timedelta64(4, "ms")
+    start = np.datetime64("2024-03-01T12:00:00", "ns")
+    stamps = start + np.arange(700) * step
+    (tmp_path / "st.csv").write_text("when,x\n" + "".join(
+        "%sZ,%.17g\n" % r for r in zip(stamps, values)))
+    monkeypatch.chdir(tmp_path)
+    got = mfwindow.distributed.analyse_files(
+        ["st.csv"], client=cluster, column="x", time_column="when",
+        **SETTINGS)["st.csv"]
+    want = mfwindow.analyse(values, t0=start - step, dt=0.004, **SETTINGS)
+    assert got.failure is None and len(got.time) == len(want.time) == 4
+    assert np.array_equal(got.time, want.time)
+    assert support.bits(got.alpha_sz) == support.bits(want.alpha_sz)
 
 
 def test_summary_is_one_row_per_series(cluster):
