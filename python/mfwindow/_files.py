@@ -3,6 +3,7 @@ fixed-width .dat lines, and the CSV and spectrum CSV of mfwindow-batch."""
 
 from __future__ import annotations
 
+import dataclasses
 import json
 import math
 import os
@@ -254,6 +255,26 @@ def read_sidecar(path: str) -> Optional[Dict[str, Any]]:
     return None
 
 
+_STAMP = re.compile(r"(\d{4}-\d\d-\d\d)[T ](\d\d:\d\d:\d\d)(?:\.(\d{1,9}))?"
+                    r"(Z|[+-]\d\d:\d\d)?$")
+
+
+def _time_origin(stamp: Optional[str]) -> Optional[np.datetime64]:
+    """The first ISO 8601 stamp of a --time-column run as UTC
+    datetime64[ns] (to the nanosecond, as the batch tool reads it), or
+    None when the run had no date-time stamps."""
+    match = None if stamp is None else _STAMP.match(stamp.strip())
+    if match is None:
+        return None
+    day, clock, fraction, zone = match.groups()
+    when = np.datetime64(day + "T" + clock, "ns")
+    when += np.timedelta64(int((fraction or "0").ljust(9, "0")), "ns")
+    if zone and zone != "Z":
+        minutes = int(zone[1:3]) * 60 + int(zone[4:6])
+        when -= np.timedelta64(minutes if zone[0] == "+" else -minutes, "m")
+    return when
+
+
 def _sidecar_settings(sidecar: Dict[str, Any]) -> Settings:
     """The settings a sidecar names, as analyse() would have settled
     them."""
@@ -291,7 +312,8 @@ def read_result(path: str) -> Result:
     values read back as written: six digits from .dat, every double from
     CSV. With the result's JSON sidecar beside it (read_sidecar) the
     result has the settings it names (captions, time units) and its notes
-    as messages; without one, settings is None. Raises
+    as messages, and a run over ISO 8601 time stamps (--time-column) has
+    datetime64 times again; without one, settings is None. Raises
     OSError, or ValueError naming the line that is not of the format;
     CutResultError (a ValueError) for a file whose last line has no line
     end or an empty CSV, which no complete run writes. An empty .dat
@@ -321,8 +343,15 @@ def read_result(path: str) -> Result:
                                                          len(ROW_KEYS))
         arrays = {key: table[:, i].copy() for i, key in enumerate(ROW_KEYS)}
     sidecar = read_sidecar(path)
+    settings = None if sidecar is None else _sidecar_settings(sidecar)
+    origin = None if sidecar is None else _time_origin(
+        sidecar.get("time_origin"))
+    if origin is not None:
+        # Seconds since the first stamp, as date-times again.
+        arrays["time"] = origin + np.rint(
+            np.asarray(arrays["time"]) * 1e9).astype(np.int64).astype("m8[ns]")
+        settings = dataclasses.replace(settings, t0=origin)
     return Result(arrays,
-                  settings=None if sidecar is None
-                  else _sidecar_settings(sidecar),
+                  settings=settings,
                   channels=None, name=series_name(path),
                   messages=() if sidecar is None else sidecar["notes"])

@@ -323,11 +323,14 @@ def test_time_column_sets_the_axis_as_t0_and_dt_would(cluster, tmp_path,
         "%sZ,%.17g\n" % r for r in zip(stamps, values)))
     monkeypatch.chdir(tmp_path)
     got = mfwindow.distributed.analyse_files(
-        ["st.csv"], client=cluster, column="x", time_column="when",
-        **SETTINGS)["st.csv"]
+        ["st.csv"], client=cluster, column="x", time_column="when", out="o",
+        format="csv", **SETTINGS)["st.csv"]
     want = mfwindow.analyse(values, t0=start - step, dt=0.004, **SETTINGS)
     assert got.failure is None and len(got.time) == len(want.time) == 4
     assert np.array_equal(got.time, want.time)
+    # The file read back has the stamps' date-times again, by its sidecar.
+    read = mfwindow.read_result(str(tmp_path / "o" / "F(Alfa)@x_st.csv.csv"))
+    assert np.array_equal(read.time, want.time)
     assert support.bits(got.alpha_sz) == support.bits(want.alpha_sz)
 
 
