@@ -18,9 +18,9 @@ from ._core import __version__
 from ._errors import SettingError
 from ._analyse import (BadSampleWarning, ClampWarning, ShortSeriesWarning,
                        analyse)
-from ._files import read_result
+from ._files import CutResultError, read_result
 from ._result import Result, Settings
 
 __all__ = ["analyse", "read_result", "Result", "Settings", "SettingError",
-           "ClampWarning",
+           "CutResultError", "ClampWarning",
            "ShortSeriesWarning", "BadSampleWarning", "__version__"]

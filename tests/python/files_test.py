@@ -162,7 +162,7 @@ def test_empty_files_give_no_windows(tmp_path, name, text):
     ("c.csv", ""),
 ])
 def test_cut_files_are_refused_as_cut(tmp_path, name, text):
-    with pytest.raises(mfwindow._files.CutResultError, match="cut file|empty"):
+    with pytest.raises(mfwindow.CutResultError, match="cut file|empty"):
         mfwindow.read_result(write(tmp_path, name, text))
 
 
