@@ -218,6 +218,12 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
     }
   }
   work.Reuse.Keep(column_index, starts);
+  // Kept segments also keep their undecided power terms; the end segments
+  // do not.
+  numerics::RecalledTerms** recall = work.Recall.data();
+  const bool recalled = work.Reuse.Recall(
+      column_index, std::span<numerics::RecalledTerms*>(recall, sides));
+  if (recalled && both) std::fill_n(recall + sides, sides, nullptr);
   // A segment that counts as zero (flat, NaN, or below the range floor)
   // adds nothing but still counts in the divisor (not at q = 0).
   std::size_t positive = 0;
@@ -225,7 +231,9 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   for (std::size_t v = 0; v < static_cast<std::size_t>(segment_count); ++v) {
     const double range = work.Ranges[v];
     at_floor += AtRoundingFloor(range, floors) ? 1 : 0;
-    if (!CountsAsZero(range, floors)) work.Ranges[positive++] = range;
+    if (CountsAsZero(range, floors)) continue;
+    if (recalled) recall[positive] = recall[v];
+    work.Ranges[positive++] = range;
   }
   work.Counts.Total += scales * segment_count;
   work.Counts.Zero +=
@@ -241,7 +249,10 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   const std::span<double> sums(column, moments);
   const std::span<const double> counted(work.Ranges.data(), positive);
   std::fill(sums.begin(), sums.end(), 0.0);
-  work.Powers.Accumulate(counted, sums);
+  work.Powers.Accumulate(
+      counted, sums,
+      recalled ? std::span<numerics::RecalledTerms* const>(recall, positive)
+               : std::span<numerics::RecalledTerms* const>());
   // The q-th order mean: (sum / g)^(1/q), with 1/q formed first.
   const auto divisor = static_cast<double>(segment_count);
   for (double& sum : sums) sum = sum / divisor;
@@ -313,6 +324,7 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
           run.QGrid.begin())),
       SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
       Ranges(detail::TableSize(1, run.Params.Lrec)),
+      Recall(Ranges.size()),
       Powers(run.QGrid),
       InverseQ(run.QGrid.size()),
       HurstQ(run.QGrid.size()),
@@ -370,6 +382,12 @@ SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
   const std::size_t scales = run.LogScale.size();
   const std::size_t columns = work.ColumnScale.size();
   for (std::size_t c = 0; c < columns; ++c) {
+    if (c + 1 < columns) {
+      const std::int32_t next_len =
+          run.ScaleLen[static_cast<std::size_t>(work.ColumnScale[c + 1])];
+      work.Reuse.Prefetch(c + 1,
+                          static_cast<std::size_t>(run.Params.Lrec / next_len));
+    }
     const std::int32_t first = work.ColumnScale[c];
     const std::int32_t next = c + 1 < columns
                                   ? work.ColumnScale[c + 1]

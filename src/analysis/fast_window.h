@@ -50,8 +50,11 @@ class FastWorkspace {
   // about the mean.
   std::vector<const double*> FittedColumns;
   std::vector<double> FittedDx;
-  std::vector<double> SegmentBuf;   // segments side by side, point-major
-  std::vector<double> Ranges;       // positive ranges of one length, in order
+  std::vector<double> SegmentBuf;  // segments side by side, point-major
+  std::vector<double> Ranges;      // positive ranges of one length, in order
+  // Where each of those ranges keeps its undecided power terms (null: not
+  // kept), when the column keeps them (SegmentReuse::Recall).
+  std::vector<numerics::RecalledTerms*> Recall;
   numerics::PowerSumKernel Powers;  // sums of R^q over QGrid
   std::vector<double> InverseQ;     // 1.0 / q (1.0 at q = 0, unused)
   // The basis of the length at hand when the run keeps no shared ones.

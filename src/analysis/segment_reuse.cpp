@@ -1,7 +1,14 @@
 #include "analysis/segment_reuse.h"
 
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <cassert>
+#include <cstdlib>
+#include <memory>
+#include <new>
 #include <numeric>
 
 namespace analysis {
@@ -31,6 +38,7 @@ void SegmentReuse::Enter(const WindowPlace* place) {
   place_ = *place;
   sized_ = true;
   std::int64_t budget = kMostKeptSegments;
+  std::int64_t recall_budget = kMostRecalledSegments;
   for (Ring& ring : rings_) {
     ring.Step = std::gcd(std::int64_t{ring.Length}, std::int64_t{place_.Shift});
     // A segment recurs only if a later window, a multiple of the shift on,
@@ -47,7 +55,29 @@ void SegmentReuse::Enter(const WindowPlace* place) {
     ring.Slots.assign(worth ? static_cast<std::size_t>(slots) : 0,
                       Kept{-1, 0.0});
     if (worth) budget -= slots;
+    const bool recalled = worth && slots <= recall_budget;
+    ring.RecalledAt = recalled ? kMostRecalledSegments - recall_budget : -1;
+    if (recalled) recall_budget -= slots;
   }
+  recalled_ = RecalledBlock(kMostRecalledSegments - recall_budget);
+}
+
+SegmentReuse::RecalledBlock::RecalledBlock(std::int64_t count) {
+  if (count <= 0) return;
+  // One block for every ring, on huge pages where the system grants them:
+  // a window touches a slot in each ring, and 4 KiB pages would make that a
+  // TLB miss each.
+  const std::size_t bytes =
+      static_cast<std::size_t>(count) * sizeof(numerics::RecalledTerms);
+  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+  void* block = std::aligned_alloc(kHugePage, rounded);
+  if (block == nullptr) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+  madvise(block, rounded, MADV_HUGEPAGE);  // advice: failure changes nothing
+#endif
+  auto* terms = static_cast<numerics::RecalledTerms*>(block);
+  std::uninitialized_value_construct_n(terms, count);
+  terms_.reset(terms);
 }
 
 template <typename Visit>
@@ -104,14 +134,57 @@ void SegmentReuse::Keep(std::size_t column, std::span<const double> ranges) {
        });
 }
 
+bool SegmentReuse::Recall(std::size_t column,
+                          std::span<numerics::RecalledTerms*> out) {
+  if (!placed_ || rings_[column].RecalledAt < 0) return false;
+  const Ring& ring = rings_[column];
+  numerics::RecalledTerms* terms = recalled_.Data() + ring.RecalledAt;
+  std::fill(out.begin(), out.end(), nullptr);
+  Walk(ring, out.size(),
+       [&](std::size_t v, std::int64_t /*start*/, std::int64_t slot) {
+         out[v] = terms + slot;
+         return true;
+       });
+  return true;
+}
+
+void SegmentReuse::Prefetch(std::size_t column, std::size_t count) const {
+  if (!placed_) return;
+  const Ring& ring = rings_[column];
+  const auto fetch = [](const void* from, std::size_t bytes) {
+    const char* at = static_cast<const char*>(from);
+    for (std::size_t offset = 0; offset < bytes; offset += 64) {
+      __builtin_prefetch(at + offset);
+    }
+  };
+  Walk(ring, count,
+       [&](std::size_t /*v*/, std::int64_t /*start*/, std::int64_t slot) {
+         const auto at = static_cast<std::size_t>(slot);
+         fetch(&ring.Slots[at], sizeof(Kept));
+         if (ring.RecalledAt >= 0) {
+           fetch(recalled_.Data() + ring.RecalledAt + slot,
+                 sizeof(numerics::RecalledTerms));
+         }
+         return true;
+       });
+}
+
 long double SegmentReuse::Doubles(const TableParams& tables) {
-  // A tag and a measure per kept segment; a ring per column of at most
-  // Lrec + n <= 2 Lrec segments.
+  // A tag and a measure per kept segment, and the recalled terms of some;
+  // a ring per column of at most Lrec + n <= 2 Lrec segments.
   if (!SegmentsRecur(tables)) return 0.0L;
   const long double columns =
       tables.Method.ScaleCount < 2 ? 2 : tables.Method.ScaleCount;
-  return 2.0L * std::min(static_cast<long double>(kMostKeptSegments),
-                         2.0L * columns * tables.Lrec);
+  // The recalled terms' block is rounded up to a whole huge page.
+  const long double segments = 2.0L * columns * tables.Lrec;
+  constexpr long double kRecalledDoubles =
+      sizeof(numerics::RecalledTerms) / sizeof(double);
+  return 2.0L *
+             std::min(static_cast<long double>(kMostKeptSegments), segments) +
+         kRecalledDoubles *
+             std::min(static_cast<long double>(kMostRecalledSegments),
+                      segments) +
+         static_cast<long double>(kHugePage / sizeof(double));
 }
 
 }  // namespace analysis

@@ -19,6 +19,11 @@
 // whole window (its magnitude, the range floor, the counts, the powers and
 // sums) is computed for every window as before.
 //
+// A kept segment also keeps the power terms that the power kernel could not
+// decide for its measure and took from std::pow (numerics::RecalledTerms):
+// the same measure has the same terms, so a later window takes them instead
+// of calling std::pow again.
+//
 // Storage is bounded by the window, not the series: per segment length n,
 // a ring of (n / g) (Lrec div n + 1) measures with their places, g =
 // gcd(n, shift) (every segment start is a multiple of g), and all the rings
@@ -29,10 +34,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "analysis/params.h"
+#include "numerics/power_sums.h"
 
 namespace analysis {
 
@@ -51,6 +59,11 @@ bool SegmentsRecur(const TableParams& tables);
 
 // Measures kept by all the rings of one SegmentReuse together, at most.
 inline constexpr std::int64_t kMostKeptSegments = std::int64_t{1} << 21;
+// Of those, the segments that also keep what std::pow gave for their
+// undecided power terms (numerics::RecalledTerms, 64 bytes each), at most,
+// in one block rounded up to whole kHugePage bytes.
+inline constexpr std::int64_t kMostRecalledSegments = std::int64_t{1} << 18;
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 // The measures one kernel keeps for the next windows of its series. Holds
 // state: one per kernel, never shared between threads.
@@ -79,6 +92,17 @@ class SegmentReuse {
   // `column` (segment v starts at the window's value v * length).
   void Keep(std::size_t column, std::span<const double> ranges);
 
+  // Where the power kernel keeps the undecided terms of the current
+  // window's segments of column `column`: out[v] for segment v, null where
+  // the segment is not kept. Returns false, leaving out alone, when the
+  // column keeps none (then the kernel needs no recall at all).
+  bool Recall(std::size_t column, std::span<numerics::RecalledTerms*> out);
+
+  // Starts fetching into cache what Restore, Keep and Recall will touch for
+  // the current window's first `count` segments of column `column`: asked
+  // one column ahead, the slots are there when that column comes.
+  void Prefetch(std::size_t column, std::size_t count) const;
+
   // An upper bound of the doubles a SegmentReuse holds for `tables`.
   static long double Doubles(const TableParams& tables);
 
@@ -92,6 +116,24 @@ class SegmentReuse {
     std::int64_t Step = 1;    // gcd(Length, shift): every start's divisor
     std::int64_t Run = 1;     // slots per class of starts modulo Length
     std::vector<Kept> Slots;  // Start -1: empty
+    // Where the ring's recalled terms, one per slot, begin in recalled_;
+    // -1 when kMostRecalledSegments is spent.
+    std::int64_t RecalledAt = -1;
+  };
+  // Recalled terms for every ring, in one block.
+  class RecalledBlock {
+   public:
+    RecalledBlock() = default;
+    explicit RecalledBlock(std::int64_t count);  // throws std::bad_alloc
+    numerics::RecalledTerms* Data() const { return terms_.get(); }
+
+   private:
+    struct Free {
+      void operator()(numerics::RecalledTerms* terms) const {
+        std::free(terms);
+      }
+    };
+    std::unique_ptr<numerics::RecalledTerms, Free> terms_;
   };
   // Calls visit(v, start, slot) for the current window's segments v = 0,
   // 1, ... of `ring` that may be shared (start: its series place; slot:
@@ -107,6 +149,7 @@ class SegmentReuse {
   bool sized_ = false;
   WindowPlace place_;
   std::vector<Ring> rings_;
+  RecalledBlock recalled_;
 };
 
 }  // namespace analysis

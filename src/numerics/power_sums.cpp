@@ -432,17 +432,32 @@ void TermsOfChunk(D d, const GridConstants& g, const detail::PowerGrid& grid,
   }
 }
 
-// Phase 3: the terms the vector path left undecided, from std::pow.
-// Returns how many.
+// This target's tag in RecalledTerms: the index of its bit, plus 1.
+constexpr std::uint32_t kRecallTag =
+    static_cast<std::uint32_t>(
+        std::countr_zero(static_cast<std::uint64_t>(HWY_TARGET))) +
+    1;
+
+// Phase 3: the terms the vector path left undecided, from std::pow, or
+// from the range's recalled terms when they belong to it (else they are
+// kept there). Returns how many came from std::pow.
 std::size_t LibmTermsOfChunk(const GridConstants& g,
                              const detail::PowerGrid& grid,
-                             std::span<const double> ranges, Chunk& chunk) {
+                             std::span<const double> ranges,
+                             std::span<RecalledTerms* const> recall,
+                             Chunk& chunk) {
   const std::size_t row = g.Vectors * g.Lanes;
   const std::size_t words = UndecidedWords(g);
   std::size_t libm_terms = 0;
   for (std::size_t i = 0; i < ranges.size(); ++i) {
     if (chunk.Fields[Field::kUseLibm][i] != 0.0) continue;  // phase 4's
     const double range = ranges[i];
+    const auto bits = std::bit_cast<std::uint64_t>(range);
+    RecalledTerms* memo = recall.empty() ? nullptr : recall[i];
+    const bool known = memo != nullptr && memo->Target == kRecallTag &&
+                       memo->RangeBits == bits;
+    if (memo != nullptr && !known) *memo = RecalledTerms{bits, 0, 0, {}};
+    std::size_t taken = 0;  // undecided terms so far
     double* terms = chunk.Terms + i * row;
     for (std::size_t w = 0; w < words; ++w) {
       std::uint64_t word;
@@ -451,10 +466,19 @@ std::size_t LibmTermsOfChunk(const GridConstants& g,
         const auto bit = static_cast<std::size_t>(std::countr_zero(word));
         word &= word - 1;
         const std::size_t j = (w * sizeof(word) + bit / 8) * g.Lanes + bit % 8;
-        terms[j] = std::pow(range, grid.Exponents[j]);
-        ++libm_terms;
+        if (known && taken < memo->Count) {
+          terms[j] = memo->Values[taken];
+        } else {
+          terms[j] = std::pow(range, grid.Exponents[j]);
+          ++libm_terms;
+          if (memo != nullptr && !known && memo->Count < RecalledTerms::kMost) {
+            memo->Values[memo->Count++] = terms[j];
+          }
+        }
+        ++taken;
       }
     }
+    if (memo != nullptr) memo->Target = kRecallTag;
   }
   return libm_terms;
 }
@@ -560,7 +584,8 @@ std::size_t ChunkRows(const GridConstants& g) {
 
 std::size_t AccumulateImpl(const detail::PowerGrid& grid,
                            std::span<const double> ranges,
-                           std::span<double> sums) {
+                           std::span<double> sums,
+                           std::span<RecalledTerms* const> recall) {
   const D d;
   GridConstants g{};
   if (!PrepareGrid(d, grid, g)) {
@@ -573,9 +598,20 @@ std::size_t AccumulateImpl(const detail::PowerGrid& grid,
   for (std::size_t base = 0; base < ranges.size(); base += rows) {
     const std::span<const double> part =
         ranges.subspan(base, std::min(rows, ranges.size() - base));
+    const std::span<RecalledTerms* const> recalled =
+        recall.empty() ? recall : recall.subspan(base, part.size());
+    // Phase 3 reads the recalled terms; fetched now, they arrive while
+    // phases 1 and 2 run.
+    for (const RecalledTerms* terms : recalled) {
+      if (terms == nullptr) continue;
+      const char* bytes = reinterpret_cast<const char*>(terms);
+      for (std::size_t at = 0; at < sizeof(RecalledTerms); at += 64) {
+        __builtin_prefetch(bytes + at, 1);
+      }
+    }
     SetUpChunk(d, g, part, chunk);
     TermsOfChunk(d, g, grid, part.size(), chunk);
-    libm_terms += LibmTermsOfChunk(g, grid, part, chunk);
+    libm_terms += LibmTermsOfChunk(g, grid, part, recalled, chunk);
     libm_terms += AddChunk(d, g, grid, part, chunk, sums.data());
   }
   return libm_terms;
@@ -609,7 +645,8 @@ bool KernelTermsImpl(const detail::PowerGrid& grid,
 
 std::size_t AccumulateImpl(const detail::PowerGrid& grid,
                            std::span<const double> ranges,
-                           std::span<double> sums) {
+                           std::span<double> sums,
+                           std::span<RecalledTerms* const> /* recall */) {
   return detail::AccumulateAllWithLibm(grid, ranges, sums);
 }
 
@@ -738,14 +775,16 @@ PowerSumKernel::PowerSumKernel(std::span<const double> exponents) {
   AnalyseGrid(grid_);
 }
 
-std::size_t PowerSumKernel::Accumulate(std::span<const double> ranges,
-                                       std::span<double> sums) const {
+std::size_t PowerSumKernel::Accumulate(
+    std::span<const double> ranges, std::span<double> sums,
+    std::span<RecalledTerms* const> recall) const {
   assert(sums.size() == grid_.Exponents.size());
+  assert(recall.empty() || recall.size() == ranges.size());
   if (ranges.empty() || !LibmMatchesKernels()) {
     return detail::AccumulateAllWithLibm(grid_, ranges, sums);
   }
   if (!grid_.Fast) return AccumulateElementwise(grid_.Exponents, ranges, sums);
-  return HWY_DYNAMIC_DISPATCH(AccumulateImpl)(grid_, ranges, sums);
+  return HWY_DYNAMIC_DISPATCH(AccumulateImpl)(grid_, ranges, sums, recall);
 }
 
 bool PowerSumKernel::KernelTerms(std::span<const double> ranges,

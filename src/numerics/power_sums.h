@@ -29,6 +29,22 @@ struct PowerGrid {
 
 }  // namespace detail
 
+// What std::pow gave for one range's terms that the vector path leaves
+// undecided, kept so that the same range met again (a segment that recurs
+// in a later window) costs no libm call. Which terms the vector path leaves
+// depends on the range alone, so the values are kept in the order of the
+// orders; they are taken only for a range of the same bits. Up to kMost
+// values are kept; a range with more takes the rest from std::pow each
+// time. Each instruction set leaves other terms undecided, so the values
+// are also tagged with the one that kept them.
+struct alignas(64) RecalledTerms {
+  static constexpr std::size_t kMost = 6;  // one cache line in all
+  std::uint64_t RangeBits = 0;             // the range the values belong to
+  std::uint32_t Count = 0;                 // values kept
+  std::uint32_t Target = 0;  // the vector path that kept them; 0: none
+  double Values[kMost] = {};
+};
+
 // The moment orders of a run, analysed once so that sums of powers over them
 // accumulate fast. Immutable once built: any number of threads may share one
 // kernel.
@@ -76,9 +92,12 @@ class PowerSumKernel {
   // with results identical to that loop bit for bit for every input value;
   // NaN, zero, negative, subnormal and infinite ranges simply take the
   // std::pow path. sums.size() must equal Size(). Allocates nothing.
-  // Returns how many terms were computed by std::pow.
-  std::size_t Accumulate(std::span<const double> ranges,
-                         std::span<double> sums) const;
+  // Returns how many terms were computed by std::pow. `recall`, when not
+  // empty, has one entry per range: null, or where that range's undecided
+  // terms are kept (taken when they belong to the range, else computed and
+  // kept there); the sums are the same bits either way.
+  std::size_t Accumulate(std::span<const double> ranges, std::span<double> sums,
+                         std::span<RecalledTerms* const> recall = {}) const;
 
   // The vector path's own terms, for the libm check and the tests: for
   // each range v, terms[v*Size() + j] = R^q[j] rounded and kept[...] = 1

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -248,6 +249,34 @@ TEST(PowerSumKernel, ComputesFewTermsWithLibm) {
       EXPECT_GT(libm_terms, 0U);
     }
   }
+}
+
+TEST(PowerSumKernel, RecalledTermsKeepTheSums) {
+  // Ranges met again take their undecided terms from where they were kept;
+  // kept terms of another range, or of another instruction set, are not
+  // taken. The sums are the libm loop's in every pass.
+  const std::vector<double> q = MomentOrders();
+  const PowerSumKernel kernel(q);
+  const std::vector<double> ranges = RandomRanges(300, 23, kSources[0].draw);
+  const std::vector<double> expected =
+      LibmSums(ranges, q, std::vector<double>(q.size(), 0.0));
+  std::vector<numerics::RecalledTerms> kept(ranges.size());
+  std::vector<numerics::RecalledTerms*> recall;
+  for (auto& terms : kept) recall.push_back(&terms);
+  ForEachSimdTarget([&] {
+    std::size_t libm_terms[3] = {};
+    for (std::size_t pass = 0; pass < 3; ++pass) {
+      if (pass == 2)
+        std::rotate(recall.begin(), recall.begin() + 1, recall.end());
+      std::vector<double> sums(q.size(), 0.0);
+      libm_terms[pass] = kernel.Accumulate(ranges, sums, recall);
+      ExpectSameBits(sums, expected);
+    }
+    if (simd_test::KernelsHaveVectorPath()) {
+      EXPECT_LT(libm_terms[1], libm_terms[0] / 3);  // most were kept
+      EXPECT_EQ(libm_terms[2], libm_terms[0]);      // none of another range
+    }
+  });
 }
 
 TEST(AccumulatePowerSums, MatchesLibmLoop) {
