@@ -495,6 +495,28 @@ class NpySampleReader final : public SampleReader {
 
 }  // namespace
 
+namespace {
+
+// The fields of the first record that is not blank, split as the series
+// will be; nullopt when there is none.
+std::optional<std::vector<std::string>> FirstRowFields(
+    std::istream& in, const InputOptions& options) {
+  textio::RecordReader reader(in, kSeriesRecordRules);
+  std::string record;
+  while (reader.Next(record) == textio::RecordReader::Status::kRecord) {
+    if (IsBlank(record)) continue;
+    std::vector<std::string> fields;
+    textio::SplitFields(
+        record,
+        options.Separator ? *options.Separator : textio::GuessSeparator(record),
+        fields);
+    return fields;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 InputOptions MfwindowInput() { return InputOptions{}; }
 
 InputOptions BatchInput() {
@@ -518,18 +540,9 @@ std::int32_t CountColumns(std::istream& in, const InputOptions& options) {
     return static_cast<std::int32_t>(std::min<std::uint64_t>(
         columns, std::numeric_limits<std::int32_t>::max()));
   }
-  textio::RecordReader reader(in, kSeriesRecordRules);
-  std::string record;
-  while (reader.Next(record) == textio::RecordReader::Status::kRecord) {
-    if (IsBlank(record)) continue;
-    std::vector<std::string> fields;
-    textio::SplitFields(
-        record,
-        options.Separator ? *options.Separator : textio::GuessSeparator(record),
-        fields);
-    return static_cast<std::int32_t>(fields.size());
-  }
-  return 0;
+  const std::optional<std::vector<std::string>> fields =
+      FirstRowFields(in, options);
+  return fields ? static_cast<std::int32_t>(fields->size()) : 0;
 }
 
 std::optional<ColumnChoice> ParseColumn(std::string_view text) {
@@ -617,19 +630,11 @@ std::optional<std::string> ChooseTimeColumn(std::string_view time_column,
 std::int32_t FindColumn(std::istream& in, const InputOptions& options,
                         const ColumnChoice& column) {
   if (column.Index > 0) return column.Index;
-  textio::RecordReader reader(in, kSeriesRecordRules);
-  std::string record;
-  while (reader.Next(record) == textio::RecordReader::Status::kRecord) {
-    if (IsBlank(record)) continue;
-    std::vector<std::string> fields;
-    textio::SplitFields(
-        record,
-        options.Separator ? *options.Separator : textio::GuessSeparator(record),
-        fields);
-    const std::size_t found = FieldNamed(fields, column.Name);
-    return found == fields.size() ? 0 : static_cast<std::int32_t>(found + 1);
-  }
-  return 0;
+  const std::optional<std::vector<std::string>> fields =
+      FirstRowFields(in, options);
+  if (!fields) return 0;
+  const std::size_t found = FieldNamed(*fields, column.Name);
+  return found == fields->size() ? 0 : static_cast<std::int32_t>(found + 1);
 }
 
 namespace {
