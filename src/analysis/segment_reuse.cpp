@@ -64,16 +64,19 @@ void SegmentReuse::Enter(const WindowPlace* place) {
 
 SegmentReuse::RecalledBlock::RecalledBlock(std::int64_t count) {
   if (count <= 0) return;
-  // One block for every ring, on huge pages where the system grants them:
-  // a window touches a slot in each ring, and 4 KiB pages would make that a
-  // TLB miss each.
+  // One block for every ring, on huge pages where the system grants them
+  // and the block fills one: a window touches a slot in each ring, and 4 KiB
+  // pages would make that a TLB miss each.
   const std::size_t bytes =
       static_cast<std::size_t>(count) * sizeof(numerics::RecalledTerms);
-  const std::size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-  void* block = std::aligned_alloc(kHugePage, rounded);
+  const bool huge = bytes >= kHugePage;
+  const std::size_t align = huge ? kHugePage : alignof(numerics::RecalledTerms);
+  const std::size_t rounded = (bytes + align - 1) / align * align;
+  void* block = std::aligned_alloc(align, rounded);
   if (block == nullptr) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
-  madvise(block, rounded, MADV_HUGEPAGE);  // advice: failure changes nothing
+  // Advice: where it is refused, nothing changes but the speed.
+  if (huge) madvise(block, rounded, MADV_HUGEPAGE);
 #endif
   auto* terms = static_cast<numerics::RecalledTerms*>(block);
   std::uninitialized_value_construct_n(terms, count);
