@@ -181,13 +181,14 @@ long double SegmentReuse::Doubles(const TableParams& tables) {
   // The recalled terms' block is rounded up to a whole huge page.
   const long double segments = 2.0L * columns * tables.Lrec;
   constexpr long double kRecalledDoubles =
-      sizeof(numerics::RecalledTerms) / sizeof(double);
+      static_cast<long double>(sizeof(numerics::RecalledTerms)) /
+      sizeof(double);
   return 2.0L *
              std::min(static_cast<long double>(kMostKeptSegments), segments) +
          kRecalledDoubles *
              std::min(static_cast<long double>(kMostRecalledSegments),
                       segments) +
-         static_cast<long double>(kHugePage / sizeof(double));
+         static_cast<long double>(kHugePage) / sizeof(double);
 }
 
 }  // namespace analysis
