@@ -201,21 +201,21 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
   const std::size_t known = work.Reuse.Restore(column_index, starts);
   const std::size_t tail =
       values.size() - sides * static_cast<std::size_t>(segment_len);
-  for (std::size_t side = 0; side < (both ? 2u : 1u); ++side) {
-    const std::size_t skip = side == 0 ? known : 0;
-    const std::span<const double> from = values.subspan(
-        side == 0 ? skip * static_cast<std::size_t>(segment_len) : tail);
-    const std::span<double> ranges(work.Ranges.data() + side * sides + skip,
-                                   sides - skip);
-    const auto fresh = static_cast<std::int32_t>(sides - skip);
-    if (run.Params.TrendOrder == 1) {
-      numerics::LineDetrendedRanges(from, segment_len, fresh, ranges,
-                                    work.SegmentBuf, statistic);
-    } else {
-      numerics::PolynomialDetrendedRanges(
-          DetrendBasisFor(run, scale, work.Basis), from, fresh, ranges,
-          work.SegmentBuf, statistic);
-    }
+  // The start segments still to detrend and the end segments, whose
+  // ranges follow them, in shared tiles.
+  const numerics::SegmentRun fresh[2] = {
+      {values.subspan(known * static_cast<std::size_t>(segment_len)),
+       static_cast<std::int32_t>(sides - known)},
+      {values.subspan(tail), both ? per_side : 0}};
+  const std::span<double> ranges(work.Ranges.data() + known,
+                                 (both ? 2 * sides : sides) - known);
+  if (run.Params.TrendOrder == 1) {
+    numerics::LineDetrendedRanges(fresh, segment_len, ranges, work.SegmentBuf,
+                                  statistic);
+  } else {
+    numerics::PolynomialDetrendedRanges(DetrendBasisFor(run, scale, work.Basis),
+                                        fresh, ranges, work.SegmentBuf,
+                                        statistic);
   }
   work.Reuse.Keep(column_index, starts);
   // Kept segments also keep their undecided power terms; the end segments

@@ -89,16 +89,27 @@ HWY_INLINE void Transpose(VT* rows) {
 #endif
 }
 
-// Copies up to `width` segments of n points into `tile`, point-major
-// (tile[i * width + lane]), kBlock points of kBlock segments at a time
-// through a transposition in registers; lanes beyond `used` repeat the
-// first segment so that every lane computes on real data.
-void LoadTile(const double* first, std::size_t n, std::size_t used,
-              std::size_t width, double* tile) {
+// The segments of up to two runs of one length, numbered on from the
+// first run's.
+struct Runs {
+  const double* First[2] = {};
+  std::size_t Count[2] = {};
+  const double* Segment(std::size_t v, std::size_t n) const {
+    return v < Count[0] ? First[0] + v * n : First[1] + (v - Count[0]) * n;
+  }
+};
+
+// Copies up to `width` segments of n points, from segment `from` of
+// `runs` on, into `tile`, point-major (tile[i * width + lane]), kBlock
+// points of kBlock segments at a time through a transposition in
+// registers; lanes beyond `used` repeat the first segment so that every
+// lane computes on real data.
+void LoadTile(const Runs& runs, std::size_t from, std::size_t n,
+              std::size_t used, std::size_t width, double* tile) {
   const DT dt;
   const double* segment[kSegmentLanes];
   for (std::size_t lane = 0; lane < width; ++lane) {
-    segment[lane] = first + (lane < used ? lane : 0) * n;
+    segment[lane] = runs.Segment(from + (lane < used ? lane : 0), n);
   }
   std::size_t i = 0;
   for (; i + kBlock <= n; i += kBlock) {
@@ -316,41 +327,38 @@ Acc DispatchTile(D d, std::size_t basis_vectors, const double* const* q,
   return x;
 }
 
-// Tiles of `vectors` vectors (at most kVectors) over the segments.
+// Tiles of `vectors` vectors (at most kVectors) over the segments of
+// `runs`; a tile may take segments of both runs.
 template <typename TileFn>
-void ForEachTile(std::span<const double> values, std::size_t n,
-                 std::size_t count, std::span<double> ranges,
+void ForEachTile(const Runs& runs, std::size_t n, std::span<double> ranges,
                  std::span<double> work, std::size_t vectors, TileFn tile_fn) {
   const D d;
   const std::size_t lanes = hn::Lanes(d);
   const std::size_t width = vectors * lanes;
-  assert(values.size() >= n * count && ranges.size() >= count);
+  const std::size_t count = runs.Count[0] + runs.Count[1];
+  assert(ranges.size() >= count);
   assert(work.size() >= n * width);
   const Tile tile{work.data(), n, lanes, width};
   for (std::size_t v = 0; v < count; v += width) {
     const std::size_t used = std::min(width, count - v);
-    LoadTile(values.data() + v * n, n, used, width, work.data());
+    LoadTile(runs, v, n, used, width, work.data());
     StoreResults(d, tile_fn(d, tile), tile, used, ranges.data() + v);
   }
 }
 
 template <typename Acc>
-void LineTiles(std::span<const double> values, std::int32_t n,
-               std::int32_t count, std::span<double> out,
+void LineTiles(const Runs& runs, std::int32_t n, std::span<double> out,
                std::span<double> work) {
-  ForEachTile(values, static_cast<std::size_t>(n),
-              static_cast<std::size_t>(count), out, work, kVectors,
+  ForEachTile(runs, static_cast<std::size_t>(n), out, work, kVectors,
               LineTile<Acc>);
 }
 
 template <typename Acc>
-void PolynomialTiles(const OrthonormalPolynomialBasis& basis,
-                     std::span<const double> values, std::int32_t count,
+void PolynomialTiles(const OrthonormalPolynomialBasis& basis, const Runs& runs,
                      std::span<double> out, std::span<double> work) {
   const auto points = static_cast<std::size_t>(basis.Points());
   if (basis.Interpolates()) {
-    ForEachTile(values, points, static_cast<std::size_t>(count), out, work,
-                kVectors, InterpolatingTile<Acc>);
+    ForEachTile(runs, points, out, work, kVectors, InterpolatingTile<Acc>);
     return;
   }
   const auto basis_vectors = static_cast<std::size_t>(basis.Order()) + 1;
@@ -359,8 +367,7 @@ void PolynomialTiles(const OrthonormalPolynomialBasis& basis,
   for (std::size_t k = 0; k < basis_vectors; ++k) {
     q[k] = basis.Vector(static_cast<std::int32_t>(k)).data();
   }
-  ForEachTile(values, points, static_cast<std::size_t>(count), out, work,
-              VectorsForBasis(basis_vectors),
+  ForEachTile(runs, points, out, work, VectorsForBasis(basis_vectors),
               [basis_vectors, &q](D d, const Tile& tile) {
                 return DispatchTile<Acc>(
                     d, basis_vectors, q, tile,
@@ -368,24 +375,39 @@ void PolynomialTiles(const OrthonormalPolynomialBasis& basis,
               });
 }
 
-void LineRangesImpl(std::span<const double> values, std::int32_t n,
-                    std::int32_t count, std::span<double> out,
-                    std::span<double> work, SegmentStatistic statistic) {
+// The runs of the public interface, checked and numbered.
+Runs RunsOf(std::span<const SegmentRun> runs, std::size_t n) {
+  assert(runs.size() >= 1 && runs.size() <= 2);
+  Runs out;
+  for (std::size_t r = 0; r < runs.size(); ++r) {
+    out.First[r] = runs[r].Values.data();
+    out.Count[r] = static_cast<std::size_t>(runs[r].Count);
+    assert(runs[r].Values.size() >= n * out.Count[r]);
+  }
+  (void)n;
+  return out;
+}
+
+void LineRangesImpl(std::span<const SegmentRun> runs, std::int32_t n,
+                    std::span<double> out, std::span<double> work,
+                    SegmentStatistic statistic) {
+  const Runs all = RunsOf(runs, static_cast<std::size_t>(n));
   if (statistic == SegmentStatistic::kRms) {
-    LineTiles<Squares>(values, n, count, out, work);
+    LineTiles<Squares>(all, n, out, work);
   } else {
-    LineTiles<Extremes>(values, n, count, out, work);
+    LineTiles<Extremes>(all, n, out, work);
   }
 }
 
 void PolynomialRangesImpl(const OrthonormalPolynomialBasis& basis,
-                          std::span<const double> values, std::int32_t count,
+                          std::span<const SegmentRun> runs,
                           std::span<double> out, std::span<double> work,
                           SegmentStatistic statistic) {
+  const Runs all = RunsOf(runs, static_cast<std::size_t>(basis.Points()));
   if (statistic == SegmentStatistic::kRms) {
-    PolynomialTiles<Squares>(basis, values, count, out, work);
+    PolynomialTiles<Squares>(basis, all, out, work);
   } else {
-    PolynomialTiles<Extremes>(basis, values, count, out, work);
+    PolynomialTiles<Extremes>(basis, all, out, work);
   }
 }
 
@@ -404,13 +426,37 @@ std::size_t SegmentRangesWorkSize(std::int32_t n, std::int32_t /*order*/) {
   return static_cast<std::size_t>(n) * kSegmentLanes;
 }
 
+namespace {
+
+bool NoSegments(std::span<const SegmentRun> runs) {
+  return std::all_of(runs.begin(), runs.end(),
+                     [](const SegmentRun& run) { return run.Count <= 0; });
+}
+
+}  // namespace
+
+void LineDetrendedRanges(std::span<const SegmentRun> runs, std::int32_t n,
+                         std::span<double> ranges, std::span<double> work,
+                         SegmentStatistic statistic) {
+  assert(n >= 2);
+  if (NoSegments(runs)) return;
+  HWY_DYNAMIC_DISPATCH(LineRangesImpl)(runs, n, ranges, work, statistic);
+}
+
 void LineDetrendedRanges(std::span<const double> values, std::int32_t n,
                          std::int32_t count, std::span<double> ranges,
                          std::span<double> work, SegmentStatistic statistic) {
-  assert(n >= 2);
-  if (count <= 0) return;
-  HWY_DYNAMIC_DISPATCH(LineRangesImpl)
-  (values, n, count, ranges, work, statistic);
+  const SegmentRun run{values, count};
+  LineDetrendedRanges({&run, 1}, n, ranges, work, statistic);
+}
+
+void PolynomialDetrendedRanges(const OrthonormalPolynomialBasis& basis,
+                               std::span<const SegmentRun> runs,
+                               std::span<double> ranges, std::span<double> work,
+                               SegmentStatistic statistic) {
+  if (NoSegments(runs)) return;
+  HWY_DYNAMIC_DISPATCH(PolynomialRangesImpl)
+  (basis, runs, ranges, work, statistic);
 }
 
 void PolynomialDetrendedRanges(const OrthonormalPolynomialBasis& basis,
@@ -418,9 +464,8 @@ void PolynomialDetrendedRanges(const OrthonormalPolynomialBasis& basis,
                                std::int32_t count, std::span<double> ranges,
                                std::span<double> work,
                                SegmentStatistic statistic) {
-  if (count <= 0) return;
-  HWY_DYNAMIC_DISPATCH(PolynomialRangesImpl)
-  (basis, values, count, ranges, work, statistic);
+  const SegmentRun run{values, count};
+  PolynomialDetrendedRanges(basis, {&run, 1}, ranges, work, statistic);
 }
 
 }  // namespace numerics

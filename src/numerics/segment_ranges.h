@@ -42,4 +42,23 @@ void PolynomialDetrendedRanges(
     std::int32_t count, std::span<double> ranges, std::span<double> work,
     SegmentStatistic statistic = SegmentStatistic::kRange);
 
+// Segments of one length laid end to end: Count of them from the start of
+// Values.
+struct SegmentRun {
+  std::span<const double> Values;
+  std::int32_t Count = 0;
+};
+
+// The two routines above over the segments of one or two runs, numbered on
+// from the first run's: ranges[0 .. total count). The runs share tiles, so
+// few segments in each (those from the start and from the end of a window)
+// leave fewer lanes idle than two calls would.
+void LineDetrendedRanges(std::span<const SegmentRun> runs, std::int32_t n,
+                         std::span<double> ranges, std::span<double> work,
+                         SegmentStatistic statistic);
+void PolynomialDetrendedRanges(const OrthonormalPolynomialBasis& basis,
+                               std::span<const SegmentRun> runs,
+                               std::span<double> ranges, std::span<double> work,
+                               SegmentStatistic statistic);
+
 }  // namespace numerics

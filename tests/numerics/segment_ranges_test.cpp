@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -176,6 +177,40 @@ TEST(SegmentRanges, PolynomialTilesMatchOneSegmentAtATime) {
         ExpectSameBits(got, want);
       });
     }
+  }
+}
+
+TEST(SegmentRanges, TwoRunsShareTilesAndKeepEachSegment) {
+  // The segments split into two runs held apart (a window's start and end
+  // segments): the same ranges, in order, as one run.
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.n << " points x " << c.count);
+    const auto n = static_cast<std::int32_t>(c.n);
+    const std::vector<double> values = Values(c.n * c.count, c.n + 7);
+    const std::size_t split = c.count / 2;
+    const auto at = static_cast<std::ptrdiff_t>(split * c.n);
+    const std::vector<double> later(values.begin() + at, values.end());
+    // Past its own segments the first run holds other values, which a
+    // tile that reads the second run's segments from the first would take.
+    std::vector<double> earlier = values;
+    std::fill(earlier.begin() + at, earlier.end(), 1e300);
+    const numerics::SegmentRun runs[2] = {
+        {earlier, static_cast<std::int32_t>(split)},
+        {later, static_cast<std::int32_t>(c.count - split)}};
+    const OrthonormalPolynomialBasis basis(n, 2);
+    const std::vector<double> line =
+        LineRangesOneByOne(values, c.n, c.count, SegmentStatistic::kRms);
+    const std::vector<double> quadratic = PolynomialRangesOneByOne(
+        basis, values, c.count, SegmentStatistic::kRange);
+    simd_test::ForEachSimdTarget([&] {
+      std::vector<double> work(numerics::SegmentRangesWorkSize(n, 2));
+      std::vector<double> got(c.count);
+      numerics::LineDetrendedRanges(runs, n, got, work, SegmentStatistic::kRms);
+      ExpectSameBits(got, line);
+      numerics::PolynomialDetrendedRanges(basis, runs, got, work,
+                                          SegmentStatistic::kRange);
+      ExpectSameBits(got, quadratic);
+    });
   }
 }
 
