@@ -1,8 +1,9 @@
 #include "api/settings_table.h"
 
 #include <array>
-#include <charconv>
 #include <type_traits>
+
+#include "textio/full_precision.h"
 
 namespace mfwindow {
 namespace {
@@ -142,13 +143,6 @@ const std::array kRows{
 };
 // clang-format on
 
-std::string RealText(double value) {
-  std::array<char, 32> buffer{};
-  const auto [end, error] =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  return error == std::errc{} ? std::string(buffer.data(), end) : "?";
-}
-
 }  // namespace
 
 std::span<const SettingRow> SettingRows() { return kRows; }
@@ -175,7 +169,7 @@ std::string DefaultText(const SettingRow& row) {
       return std::to_string(defaults.*m);
     }
     std::string operator()(double Settings::*m) const {
-      return RealText(defaults.*m);
+      return textio::FormatShortest(defaults.*m);
     }
     std::string operator()(bool Settings::*m) const {
       return defaults.*m ? "true" : "false";
@@ -184,7 +178,7 @@ std::string DefaultText(const SettingRow& row) {
       std::string text;
       for (const double q : defaults.*m) {
         if (!text.empty()) text += ',';
-        text += RealText(q);
+        text += textio::FormatShortest(q);
       }
       return text;
     }

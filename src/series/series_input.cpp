@@ -16,6 +16,7 @@
 
 #include "series/npy_header.h"
 #include "textio/free_read.h"
+#include "textio/full_precision.h"
 #include "textio/numeric_token.h"
 #include "textio/records.h"
 
@@ -678,14 +679,6 @@ std::string Joined(std::initializer_list<std::string_view> parts) {
   return text;
 }
 
-// The shortest text that reads back as `value`.
-std::string ShortestText(double value) {
-  std::array<char, 32> text{};
-  const auto [end, ec] =
-      std::to_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc{} ? std::string(text.data(), end) : "?";
-}
-
 }  // namespace
 
 std::optional<std::int64_t> ParseIsoStamp(std::string_view text) {
@@ -873,8 +866,8 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
             4.0 * std::numeric_limits<double>::epsilon() * largest;
         if (std::abs(now - step) > tolerance) {
           problem = "step unevenly";
-          got = ShortestText(now);
-          expected = ShortestText(step);
+          got = textio::FormatShortest(now);
+          expected = textio::FormatShortest(step);
         }
       }
       last = value;

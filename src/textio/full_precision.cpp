@@ -20,4 +20,11 @@ std::string FormatFullPrecision(double value) {
   return std::string(scratch.data(), end);
 }
 
+std::string FormatShortest(double value) {
+  std::array<char, 32> text{};  // 24 characters at most
+  const auto [end, ec] =
+      std::to_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc{} ? std::string(text.data(), end) : "?";
+}
+
 }  // namespace textio

@@ -18,4 +18,8 @@ namespace textio {
 //   FormatFullPrecision(1e17)    -> "1e+17"
 std::string FormatFullPrecision(double value);
 
+// The shortest text that std::from_chars reads back as `value`, for text
+// people read (messages, help): FormatShortest(0.1) -> "0.1".
+std::string FormatShortest(double value);
+
 }  // namespace textio
