@@ -118,7 +118,7 @@ ci: lint check wheel-check gallery-check check-arm64
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
 # kernels that randomise mappings widely.)
 # tests/tsan_suppressions.txt says which reports inside TBB are left out.
-TSAN_TESTS := analysis_test:FastEngine.*:Engines.*:EngineOptions.*:SeriesEngine.* api_test:* \
+TSAN_TESTS := analysis_test:VectorKernel.*:Engines.*:EngineOptions.*:SeriesEngine.* api_test:* \
   numerics_test:Surrogates.*:*Surrogate.*:SurrogateKey.*:KeyedRandom.*
 tsan: deps
 	$(CMAKE) -S . -B $(BUILD_DIR)-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -149,10 +149,10 @@ check-arm64: deps deps-arm64
 	  -DCMAKE_BUILD_TYPE=Release -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF
 	$(CMAKE) --build $(ARM64_DIR) --target numerics_test analysis_test
 	qemu-aarch64-static $(ARM64_DIR)/tests/numerics_test
-	# The straightforward engine's own tests are portable code, checked on
+	# The straightforward kernel's own tests are portable code, checked on
 	# the host; under emulation they would take minutes of CI's budget.
 	qemu-aarch64-static $(ARM64_DIR)/tests/analysis_test \
-	  --gtest_filter='-MethodOptions.*:ReferenceEngine.*:ReferenceEngineNull.*:WindowQuality.*:RangeFloor.*'
+	  --gtest_filter='-MethodOptions.*:StraightforwardKernel.*:StraightforwardNull.*:WindowQuality.*:RangeFloor.*'
 
 # The figures of docs/gallery, drawn from recordings that Debian's packages
 # ship (python3-scipy, python3-matplotlib) and synthetic references;

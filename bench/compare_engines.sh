@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Times the straightforward engine against the fast engine (1 thread and
+# Times the straightforward kernel against the vector kernel (1 thread and
 # every core) on five fixed inputs, in one run, and checks that all of them
 # write the same bytes. Prints a table and writes it as JSON too.
 #   bench/compare_engines.sh [BUILD_DIR] [--target NAME] [--runs N] [--json FILE]
 #                            [--cases "A B C D E"]
 # BUILD_DIR   default: build
-# --target    hold the fast engine's vector kernels to the instruction set
+# --target    hold the vector kernel's vector kernels to the instruction set
 #             NAME or the best one below it (Highway's target mask): AVX3
 #             (or AVX512), AVX2, SSE4, NEON, SCALAR. Default: the best one
 #             this processor has.
@@ -95,7 +95,7 @@ cores=$(nproc)
 cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -n1)
 load=$(cut -d' ' -f1-3 /proc/loadavg)
 printf 'cpu %s, nproc %s, load %s\n' "$cpu" "$cores" "$load"
-printf 'fast engine: SIMD target %s%s; best of %s run(s)\n' "$active" \
+printf 'vector kernel: SIMD target %s%s; best of %s run(s)\n' "$active" \
   "${target:+ (held to $target)}" "$runs"
 printf '%-4s %-22s %9s %10s %9s %9s\n' case engine seconds "peak MB" speed-up "cpu s"
 status=0

@@ -2,7 +2,7 @@
 // bench/compare_engines.sh: its 20,000-sample random walk, Lrec 1000,
 // MinScale 20, WinShift 50, order 2. Each run analyses the first `windows`
 // windows of the series (every window costs the same) with N IAAFT
-// surrogates each, on the fast engine with a given thread count, and
+// surrogates each, on the vector kernel with a given thread count, and
 // reports seconds per window. N = 0 is the cost of the window alone.
 //   build-bench/bench/null_bench [--benchmark_filter=...]
 // Arguments: N, threads (0: every core), windows.
@@ -52,7 +52,7 @@ void BM_NullPerWindow(benchmark::State& state) {
   tables.Surrogates.Kind = analysis::SurrogateKind::kIaaft;
   tables.Surrogates.Seed = 1;
   const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
-      tables, analysis::EngineRequest{analysis::EngineKind::kFast, threads});
+      tables, analysis::EngineRequest{analysis::KernelChoice::kAuto, threads});
   const std::vector<double> walk = CaseAWalk(20000, 11.0);
   const std::size_t used = 1000 + (windows - 1) * 50;
   const analysis::WindowPlan plan{50, 0.0, 1.0};

@@ -12,11 +12,11 @@
 #include <random>
 #include <vector>
 
-#include "analysis/fast_window.h"
 #include "analysis/moving_window.h"
 #include "analysis/params.h"
-#include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
+#include "analysis/straightforward_kernel.h"
+#include "analysis/vector_kernel.h"
 #include "analysis/window_kernel.h"
 
 namespace {
@@ -67,11 +67,8 @@ void BM_Fast(benchmark::State& state) {
   const analysis::RunConstants run =
       RunFor(static_cast<std::int32_t>(state.range(0)),
              static_cast<Method>(state.range(1)));
-  // What the fast engine runs: the vector kernel where it takes the run.
-  const std::unique_ptr<analysis::WindowKernel> kernel = analysis::MakeKernel(
-      analysis::VectorKernelsTake(run) ? analysis::KernelKind::kVector
-                                       : analysis::KernelKind::kStraightforward,
-      run, false);
+  const std::unique_ptr<analysis::WindowKernel> kernel =
+      analysis::MakeKernel(analysis::KernelKind::kVector, run, false);
   std::vector<double> window = RandomWalk(1000, 42);
   if (run.Params.Method.Profile) analysis::FormProfile(window);
   for (auto _ : state) {

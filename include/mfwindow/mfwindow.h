@@ -69,6 +69,14 @@ enum class SurrogateKind {
              // intermittent data); destroys nonlinear structure
 };
 
+// Which window kernel analyses the windows. Every kernel gives the same
+// doubles, bit for bit; they differ in speed only.
+enum class KernelChoice {
+  kAuto,             // the fastest for the settings (the vector kernel)
+  kStraightforward,  // every operation in the order written, libm calls
+  kVector,           // each distinct segment length once, vector lanes
+};
+
 // What a window's numbers are worth, the first that applies in this order.
 // docs/method.md lists what each catches and misses, with the measurements
 // that set its threshold.
@@ -134,6 +142,7 @@ struct Settings {
   int Threads = 0;
   bool Spectrum = false;  // also keep each window's whole spectrum
   BadSamplePolicy OnBadSample = BadSamplePolicy::kError;  // NaN, infinities
+  KernelChoice Kernel = KernelChoice::kAuto;
 
   // The method. The defaults are the described method, byte for byte:
   // no profile, the range of each segment, 200 orders from -10 to 10, 200
@@ -143,7 +152,7 @@ struct Settings {
   Fluctuation Measure = Fluctuation::kRange;
   // Moment orders: QList when it is not empty (strictly ascending, 0
   // allowed: the logarithmic mean), else QCount orders from QMin to QMax in
-  // equal steps. Every grid runs the vector kernel (docs/performance.md).
+  // equal steps.
   double QMin = -10.0;
   double QMax = 10.0;
   std::int32_t QCount = 200;
@@ -291,10 +300,12 @@ struct SeriesResult {
   // q fastest (F(q_j, s_k) at k * QGrid.size() + j); empty unless
   // Settings::KeepFq.
   std::vector<std::vector<double>> Fq;
-  // What analysed it: the window kernel, "vector" (the described moment
-  // grid) or "straightforward" (any other grid), and the scheduler,
-  // "pipelined" on two threads or more or "serial" on one; Threads is the
-  // number it ran on, at most the cores the process may use.
+  // What analysed it: the window kernel, "vector" or "straightforward"
+  // ("vector, libm fallback" where the platform's libm or processor keeps
+  // the vector kernel from deciding any power itself: the same bits,
+  // slower), and the scheduler, "pipelined" on two threads or more or
+  // "serial" on one; Threads is the number it ran on, at most the cores the
+  // process may use.
   std::string Kernel;
   std::string Scheduler;
   int Threads = 0;

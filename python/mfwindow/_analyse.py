@@ -469,6 +469,7 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             method: str = _default("method"),
             segments: str = _default("segments"),
             abscissa: str = _default("abscissa"),
+            kernel: str = _default("kernel"),
             **old_names: Any) -> Result:
     given = {"x": x, "increments": increments, "t0": t0, "dt": dt}
     for old, value in old_names.items():
@@ -516,7 +517,8 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
         q_min=q_min, q_max=q_max, q_count=q_count, max_scale=max_scale,
         scale_count=scale_count, fit_range=fit_range, fq=fq,
         range_floor=range_floor, surrogates=surrogates, surrogate=surrogate,
-        seed=seed, method=method, segments=segments, abscissa=abscissa))
+        seed=seed, method=method, segments=segments, abscissa=abscissa,
+        kernel=kernel))
     shift_given = core.get("shift")
     if shift_given is None:
         core["shift"] = _SHIFT_OF_WINDOW
@@ -739,7 +741,7 @@ _DOC_SETTINGS = "\n".join(
     _parameter_doc(k) for k in ("window", "shift", "order", "min_scale",
                                 "increments", "t0", "dt", "fs"))
 _DOC_RUN = "\n".join(_parameter_doc(k) for k in ("spectrum", "threads",
-                                                  "nan"))
+                                                  "nan", "kernel"))
 _DOC_METHOD = "\n".join(
     _parameter_doc(k) for k in ("method", "profile", "fluctuation",
                                 "segments", "abscissa", "q", "q_min",

@@ -10,9 +10,8 @@
 #include <string>
 #include <utility>
 
-#include "analysis/fast_series.h"
-#include "analysis/fast_window.h"
-#include "analysis/reference_series.h"
+#include "analysis/pipelined_scheduler.h"
+#include "analysis/serial_scheduler.h"
 #include "analysis/window_slot.h"
 
 namespace analysis {
@@ -51,14 +50,14 @@ const char* SchedulerName(SchedulerKind kind) {
   return kind == SchedulerKind::kPipelined ? "pipelined" : "serial";
 }
 
-EngineChoice ChooseEngine(const TableParams& params, EngineRequest request) {
-  if (request.Kind == EngineKind::kReference) return {};
+EngineChoice ChooseEngine(const TableParams& /*params*/,
+                          EngineRequest request) {
   const int cores = AvailableCores();
   const int threads =
       request.Threads > 0 ? std::min(request.Threads, cores) : cores;
-  return {KernelTakes(KernelKind::kVector, params)
-              ? KernelKind::kVector
-              : KernelKind::kStraightforward,
+  return {request.Kernel == KernelChoice::kStraightforward
+              ? KernelKind::kStraightforward
+              : KernelKind::kVector,
           threads > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial,
           threads};
 }
@@ -84,20 +83,8 @@ std::int64_t EngineStorageBytes(const TableParams& params,
   return bytes >= kMax ? INT64_MAX : static_cast<std::int64_t>(bytes);
 }
 
-std::int64_t RunStorageBytes(const TableParams& params, int threads) {
-  const int t = std::max(threads, 1);
-  return EngineStorageBytes(
-      params,
-      {KernelTakes(KernelKind::kVector, params) ? KernelKind::kVector
-                                                : KernelKind::kStraightforward,
-       t > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial, t});
-}
-
 std::unique_ptr<SeriesEngine> MakeScheduledEngine(
     std::shared_ptr<const RunConstants> run, EngineChoice choice) {
-  if (choice.Kernel == KernelKind::kVector && !VectorKernelsTake(*run)) {
-    choice.Kernel = KernelKind::kStraightforward;
-  }
   const int threads = std::min(std::max(choice.Threads, 1), AvailableCores());
   if (choice.Scheduler == SchedulerKind::kSerial || threads < 2) {
     return MakeSerialEngine(std::move(run), choice.Kernel);

@@ -1,20 +1,18 @@
 // The seam between the front ends and the engines. A front end settles its
-// answers, asks MakeEngine for an engine of the kind it wants, and feeds it
-// series; it never builds an engine's tables or storage itself.
+// answers, asks MakeEngine for an engine, and feeds it series; it never
+// builds an engine's tables or storage itself.
 //
 // An engine is a window kernel (window_kernel.h) run by a scheduler:
 //   kernels     straightforward: every operation in the order written, libm
-//               pow and log10 (reference_window); vector: each distinct
-//               segment length once, vector lanes (fast_window), for
-//               every run;
+//               pow and log10 (straightforward_kernel); vector: each
+//               distinct segment length once, vector lanes (vector_kernel);
 //   schedulers  serial: one window at a time on the calling thread
-//               (reference_series); pipelined: windows read in order, analysed
-//               on several threads, handed out in order (fast_series).
+//               (serial_scheduler); pipelined: windows read in order,
+//               analysed on several threads, handed out in order
+//               (pipelined_scheduler).
 // Every combination gives the same doubles, bit for bit, on any number of
-// threads. The kinds a front end asks for:
-//   kReference  straightforward kernel, serial scheduler;
-//   kFast       the vector kernel, pipelined on two threads or more,
-//               serial on one.
+// threads. A request names the kernel (or leaves the choice to the
+// settings) and the threads; one thread means the serial scheduler.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +28,6 @@
 #include "analysis/window_kernel.h"
 
 namespace analysis {
-
-enum class EngineKind { kFast, kReference };
 
 enum class SchedulerKind { kSerial, kPipelined };
 
@@ -104,15 +100,15 @@ class InsufficientStorage : public std::bad_alloc {
 };
 
 struct EngineRequest {
-  EngineKind Kind = EngineKind::kFast;
+  KernelChoice Kernel = KernelChoice::kAuto;
   // 0: every core this process may run on; more than that: as many as
   // there are.
   int Threads = 0;
 };
 
 // What MakeEngine builds for `request`, from the settled answers alone:
-// the kernel and scheduler of the kind asked for, on at most
-// AvailableCores() threads.
+// the kernel asked for (kAuto: the vector kernel), pipelined on at most
+// AvailableCores() threads, serial when that leaves one.
 EngineChoice ChooseEngine(const TableParams& params, EngineRequest request);
 
 // An upper bound of the bytes an engine running `choice` allocates for a
@@ -131,9 +127,8 @@ std::int64_t EngineStorageBytes(const TableParams& params, EngineChoice choice);
 std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
                                          EngineRequest request);
 
-// The engine `choice` names, for `run`: its kernel (the straightforward one
-// where the vector kernel does not take the run) on choice.Threads threads,
-// at most AvailableCores(); serial when that leaves one.
+// The engine `choice` names, for `run`: its kernel on choice.Threads
+// threads, at most AvailableCores(); serial when that leaves one.
 std::unique_ptr<SeriesEngine> MakeScheduledEngine(
     std::shared_ptr<const RunConstants> run, EngineChoice choice);
 

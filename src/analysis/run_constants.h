@@ -61,11 +61,6 @@ const numerics::OrthonormalPolynomialBasis& DetrendBasisFor(
     const RunConstants& run, std::size_t scale,
     numerics::OrthonormalPolynomialBasis& scratch);
 
-// An upper bound of the bytes the fast engine on `threads` threads needs for
-// a run with these settled answers and options: EngineStorageBytes
-// (engine.h) of its kernel and scheduler. Saturates instead of overflowing.
-std::int64_t RunStorageBytes(const TableParams& params, int threads);
-
 // The moment orders of `method`: QList when it is not empty, else
 // k*((QMax-QMin)/(QCount-1)) + QMin for k = 0..QCount-1 (k a real counter;
 // QCount 1 gives QMin alone). The default options give the described grid

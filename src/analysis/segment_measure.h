@@ -1,6 +1,6 @@
 // The fluctuation of one detrended segment and the q-th order mean over a
 // scale's segments, written once for both engines so that the plain paths
-// of the fast engine are the straightforward engine's operations.
+// of the vector kernel are the straightforward kernel's operations.
 #pragma once
 
 #include <cmath>

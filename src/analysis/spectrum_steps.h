@@ -5,8 +5,8 @@
 
 #include <span>
 
-#include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
+#include "analysis/straightforward_kernel.h"
 
 namespace analysis::detail {
 

@@ -1,11 +1,11 @@
 #include "analysis/window_kernel.h"
 
-#include <cassert>
 #include <cstddef>
 #include <utility>
 
-#include "analysis/fast_window.h"
-#include "analysis/reference_window.h"
+#include "analysis/straightforward_kernel.h"
+#include "analysis/vector_kernel.h"
+#include "numerics/libm_check.h"
 #include "numerics/segment_ranges.h"
 
 namespace analysis {
@@ -50,12 +50,12 @@ class VectorKernel final : public WindowKernel {
 
   SpectrumSummary Analyse(std::span<const double> values) override {
     work_.Reuse.Enter(nullptr);
-    return AnalyseWindowFast(run_, work_, values);
+    return AnalyseWindowVector(run_, work_, values);
   }
   SpectrumSummary AnalyseAt(std::span<const double> values,
                             const WindowPlace& place) override {
     work_.Reuse.Enter(&place);
-    return AnalyseWindowFast(run_, work_, values);
+    return AnalyseWindowVector(run_, work_, values);
   }
   const WindowQuality& Quality() const override { return work_.Quality; }
   void CopySpectrum(WindowSpectrum& out) const override {
@@ -68,19 +68,14 @@ class VectorKernel final : public WindowKernel {
 
  private:
   const RunConstants& run_;
-  FastWorkspace work_;
+  VectorWorkspace work_;
 };
 
 }  // namespace
 
-const char* KernelName(KernelKind kind) {
-  return kind == KernelKind::kVector ? "vector" : "straightforward";
-}
-
-bool KernelTakes(KernelKind /*kind*/, const TableParams& /*params*/) {
-  // Settled answers always fit at least two scales and one order, all the
-  // vector kernels ask.
-  return true;
+std::string KernelName(KernelKind kind) {
+  if (kind == KernelKind::kStraightforward) return "straightforward";
+  return numerics::ExactKernelsDecide() ? "vector" : "vector, libm fallback";
 }
 
 long double KernelDoubles(KernelKind kind, const TableParams& params,
@@ -114,7 +109,6 @@ std::unique_ptr<WindowKernel> MakeKernel(KernelKind kind,
                                          const RunConstants& run, bool keep_fq,
                                          ScaleTick tick) {
   if (kind == KernelKind::kVector) {
-    assert(VectorKernelsTake(run));
     return std::make_unique<VectorKernel>(run, keep_fq, std::move(tick));
   }
   return std::make_unique<StraightforwardKernel>(run, keep_fq, std::move(tick));

@@ -1,11 +1,11 @@
 // The window kernels: one thread's analysis of prepared windows, behind one
 // interface, so that a scheduler (engine.h) runs either without knowing
 // which.
-//   kStraightforward  AnalyseWindow (reference_window.h): every operation in
-//                     the order written; takes every run.
-//   kVector           AnalyseWindowFast (fast_window.h): each distinct
-//                     segment length once, vector lanes; takes every
-//                     run (VectorKernelsTake).
+//   kStraightforward  AnalyseWindow (straightforward_kernel.h): every
+//                     operation in the order written.
+//   kVector           AnalyseWindowVector (vector_kernel.h): each distinct
+//                     segment length once, vector lanes.
+// Both take every settled run.
 // Both give the same doubles, bit for bit. Each states the storage it
 // allocates (KernelDoubles), from which the engine's storage check is
 // summed.
@@ -14,24 +14,28 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "analysis/params.h"
-#include "analysis/reference_window.h"
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
 #include "analysis/segment_reuse.h"
+#include "analysis/straightforward_kernel.h"
 #include "analysis/window_null.h"
 
 namespace analysis {
 
 enum class KernelKind { kStraightforward, kVector };
 
-// "straightforward", "vector".
-const char* KernelName(KernelKind kind);
+// The kernel a front end asks for: kAuto leaves the choice to MakeEngine.
+enum class KernelChoice { kAuto, kStraightforward, kVector };
 
-// Whether a kernel of `kind` takes a run with these settled answers.
-bool KernelTakes(KernelKind kind, const TableParams& params);
+// "straightforward", "vector"; "vector, libm fallback" where the vector
+// kernels hand every power and logarithm to libm (a libm that fails
+// numerics::LibmMatchesKernels, or a processor without the exact paths):
+// the same bits, at the straightforward kernel's cost of libm calls.
+std::string KernelName(KernelKind kind);
 
 // An upper bound of the bytes one kernel of `kind` allocates for a run with
 // `params`, with F_q(s) when `keep_fq` and the run keeps it (in doubles,

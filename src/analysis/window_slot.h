@@ -1,4 +1,4 @@
-// What the two schedulers (reference_series: serial, fast_series:
+// What the two schedulers (serial_scheduler: serial, pipelined_scheduler:
 // pipelined) share: a window in flight with its results (Slot), how one is
 // read, analysed and handed out, the bytes one holds, and the gate through
 // which kernels working on long windows call a front end's poll.

@@ -1,4 +1,4 @@
-// The library API over the fast engine: settings settled by the dialogue's
+// The library API over the vector kernel: settings settled by the dialogue's
 // own rules, the series fed from memory, every window's result collected.
 #include <algorithm>
 #include <atomic>
@@ -127,6 +127,12 @@ analysis::TableParams ToTables(const Settings& s) {
   return tables;
 }
 
+analysis::EngineRequest EngineRequestOf(const Settings& s) {
+  static_assert(static_cast<int>(KernelChoice::kVector) ==
+                static_cast<int>(analysis::KernelChoice::kVector));
+  return {static_cast<analysis::KernelChoice>(s.Kernel), s.Threads};
+}
+
 void DescribeRun(const analysis::SeriesEngine& engine, SeriesResult& result) {
   const analysis::RunConstants& run = engine.Run();
   const analysis::EngineChoice choice = engine.Choice();
@@ -253,10 +259,8 @@ struct Analyser::State {
   explicit State(const Settings& settled)
       : used(settled),
         params(ToParams(settled)),
-        engine(analysis::MakeEngine(
-            ToTables(settled),
-            analysis::EngineRequest{analysis::EngineKind::kFast,
-                                    settled.Threads})) {}
+        engine(analysis::MakeEngine(ToTables(settled),
+                                    EngineRequestOf(settled))) {}
 
   Settings used;
   analysis::AnalysisParams params;
@@ -316,7 +320,7 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   result.Rows.reserve(windows);
   if (s.used.Spectrum) result.Spectra.reserve(windows);
 
-  // The reader and the writer of the fast engine run side by side; the
+  // The reader and the writer of the vector kernel run side by side; the
   // callback hears from one of them at a time, with a count that never
   // goes back.
   std::mutex progress_mutex;

@@ -69,9 +69,8 @@ FileResult AnalyseFile(const std::filesystem::path& file,
           std::string(other) + " cannot be given with it");
     }
   }
-  const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
-      ToTables(used),
-      analysis::EngineRequest{analysis::EngineKind::kFast, used.Threads});
+  const std::unique_ptr<analysis::SeriesEngine> engine =
+      analysis::MakeEngine(ToTables(used), EngineRequestOf(used));
 
   pipeline.BaseDir = options.BaseDir.empty() ? std::filesystem::current_path()
                                              : options.BaseDir;

@@ -20,6 +20,9 @@ analysis::AnalysisParams ToParams(const Settings& settings);
 // depend on: the answers, the method and the surrogates.
 analysis::TableParams ToTables(const Settings& settings);
 
+// The engine the settings ask for: their kernel on their threads.
+analysis::EngineRequest EngineRequestOf(const Settings& settings);
+
 // The policy for bad samples as the series reader takes it.
 series::BadSamplePolicy InputPolicy(BadSamplePolicy policy);
 

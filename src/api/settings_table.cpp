@@ -17,12 +17,15 @@ constexpr std::string_view kSurrogateWords[] = {"shuffle", "phase", "iaaft"};
 constexpr std::string_view kMethodWords[] = {"described", "standard"};
 constexpr std::string_view kSegmentWords[] = {"start", "both"};
 constexpr std::string_view kAbscissaWords[] = {"grid", "log_s"};
+constexpr std::string_view kKernelWords[] = {"auto", "straightforward",
+                                             "vector"};
 static_assert(static_cast<int>(BadSamplePolicy::kMask) == 3);
 static_assert(static_cast<int>(Fluctuation::kRms) == 1);
 static_assert(static_cast<int>(SurrogateKind::kIaaft) == 2);
 static_assert(static_cast<int>(Method::kStandard) == 1);
 static_assert(static_cast<int>(SegmentCut::kBoth) == 1);
 static_assert(static_cast<int>(FitAbscissa::kLogS) == 1);
+static_assert(static_cast<int>(KernelChoice::kVector) == 2);
 
 template <auto member>
 WordMember WordOf() {
@@ -75,6 +78,12 @@ const std::array kRows{
     "fail the series (error), end it there (stop), drop it (skip), or keep "
     "it in place as a gap (mask: the windows over it get status gap)",
     WordOf<&Settings::OnBadSample>()},
+  SettingRow{"kernel", "kernel", "--kernel", "Kernel", T::kWord, "",
+    kKernelWords,
+    "the window kernel: the fastest for the settings (auto), every "
+    "operation in the order written (straightforward) or vector lanes "
+    "(vector); all give the same numbers, bit for bit",
+    WordOf<&Settings::Kernel>()},
   SettingRow{"method", "method", "--method", "Preset", T::kWord, "",
     kMethodWords,
     "described (mfwindow's own) or standard (textbook MF-DFA: profile, rms, "

@@ -109,8 +109,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   // Refused here, before anything is allocated, when the system could
   // never hold it.
   const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
-      mfwindow::ToTables(settled),
-      analysis::EngineRequest{options.Engine, settled.Threads});
+      mfwindow::ToTables(settled), mfwindow::EngineRequestOf(settled));
   if (options.Verbose) {
     const analysis::EngineChoice choice = engine->Choice();
     io.Err << program << ": " << analysis::KernelName(choice.Kernel)

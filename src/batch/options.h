@@ -13,7 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/engine.h"
 #include "mfwindow/mfwindow.h"
 #include "series/series_input.h"
 
@@ -63,9 +62,6 @@ struct BatchOptions {
   bool Quiet = false;    // no progress
   bool Verbose = false;  // also the engine that runs, on standard error
   TypedSettings Typed{};
-  // No flag sets it: the benchmarks time the reference engine (the same
-  // bytes) through it.
-  analysis::EngineKind Engine = analysis::EngineKind::kFast;
 };
 
 // What the command line asks for: a run with `Options`, or, when Options is

@@ -46,6 +46,21 @@ bool LibmMatchesKernels() {
   return kMatches;
 }
 
+bool ExactKernelsDecide() {
+  // Constant for the process, as LibmMatchesKernels: the processor's
+  // instruction set and the libm cannot change while it runs.
+  static const bool kDecide = [] {
+    if (!LibmMatchesKernels()) return false;
+    const double x = detail::kPowProbe[0].X;
+    const double y = detail::kPowProbe[0].Y;
+    double out = 0.0;
+    std::uint8_t kept = 0;
+    detail::PowKernel({&x, 1}, {&y, 1}, {&out, 1}, {&kept, 1});
+    return kept != 0;
+  }();
+  return kDecide;
+}
+
 namespace detail {
 
 std::span<const PowArgument> PowProbeArguments() { return kPowProbe; }

@@ -5,7 +5,7 @@
 // the platform's pow and log10 are compared with the kernels on a fixed
 // set of the hardest arguments found (those the kernels decide themselves
 // with the least room). On any difference every term takes the libm call,
-// and the fast engine still gives the straightforward engine's bits.
+// and the vector kernel still gives the straightforward kernel's bits.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +18,12 @@ namespace numerics {
 // on every probe argument. Evaluated once per process, at the first call
 // (thread-safe), and constant afterwards.
 bool LibmMatchesKernels();
+
+// True when the exact kernels decide terms themselves: the libm matches
+// them (LibmMatchesKernels) and the processor has the instructions their
+// fast paths need (fused multiply-add). False: every term goes to libm,
+// with the same bits and without the speed. Evaluated once per process.
+bool ExactKernelsDecide();
 
 namespace detail {
 

@@ -6,12 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <random>
+#include <utility>
 #include <vector>
 
+#include "analysis/engine.h"
 #include "analysis/params.h"
 #include "analysis/run_constants.h"
+#include "analysis/serial_scheduler.h"
 
 namespace analysis_test {
 
@@ -49,6 +53,21 @@ inline analysis::RunConstants MakeRun(
   analysis::RunConstants run;
   analysis::PrepareRun(run, tables);
   return run;
+}
+
+// The straightforward kernel, serial: the engine every other one matches.
+inline std::unique_ptr<analysis::SeriesEngine> ReferenceEngine(
+    std::shared_ptr<const analysis::RunConstants> run) {
+  return analysis::MakeSerialEngine(std::move(run),
+                                    analysis::KernelKind::kStraightforward);
+}
+
+// The vector kernel on `threads` threads, serial on one.
+inline std::unique_ptr<analysis::SeriesEngine> VectorEngine(
+    std::shared_ptr<const analysis::RunConstants> run, int threads) {
+  return analysis::MakeScheduledEngine(
+      std::move(run), {analysis::KernelKind::kVector,
+                       analysis::SchedulerKind::kPipelined, threads});
 }
 
 // Independent standard normal values by the Box-Muller transform on the top

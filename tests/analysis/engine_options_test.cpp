@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "analysis/engine.h"
-#include "analysis/fast_series.h"
-#include "analysis/fast_window.h"
-#include "analysis/reference_series.h"
+#include "analysis/pipelined_scheduler.h"
+#include "analysis/serial_scheduler.h"
+#include "analysis/vector_kernel.h"
 #include "analysis_test_support.h"
 #include "numerics/simd_targets_support.h"
 #include "support/bits.h"
@@ -210,15 +210,14 @@ TEST(EngineOptions, BothEnginesGiveTheSameBitsUnderEveryOption) {
         kLrec, 20, c.order, c.incr, plan.WinShift, plan.Tini, plan.Tstep);
     const auto run = std::make_shared<const analysis::RunConstants>(
         analysis_test::MakeRun(params, c.method, c.surrogates));
-    EXPECT_TRUE(analysis::VectorKernelsTake(*run));
 
     const std::vector<Window> want =
-        AnalyseAll(*analysis::MakeReferenceEngine(run), plan, series);
+        AnalyseAll(*analysis_test::ReferenceEngine(run), plan, series);
     ASSERT_EQ(want.size(), 12u);
     const auto compare = [&](int threads) {
       SCOPED_TRACE(threads);
       const std::unique_ptr<analysis::SeriesEngine> fast =
-          analysis::MakeFastEngine(run, threads);
+          analysis_test::VectorEngine(run, threads);
       // Twice through the same engine: nothing may carry over.
       for (int pass = 0; pass < 2; ++pass) {
         const std::vector<Window> got = AnalyseAll(*fast, plan, series);
@@ -245,7 +244,7 @@ TEST(EngineOptions, TheComparedSeriesReachesEveryStatus) {
           analysis_test::MakeParams(256, 20, 2, 0, 96, 0.0, 1.0)));
   std::vector<analysis::QualityStatus> seen;
   for (const Window& w :
-       AnalyseAll(*analysis::MakeFastEngine(run, 1), plan, series)) {
+       AnalyseAll(*analysis_test::VectorEngine(run, 1), plan, series)) {
     seen.push_back(w.Quality.Status);
   }
   for (const analysis::QualityStatus status :

@@ -21,8 +21,8 @@
 
 namespace {
 
-using analysis::EngineKind;
 using analysis::EngineRequest;
+using analysis::KernelChoice;
 using analysis::WindowOutcome;
 using analysis::WindowSpectrum;
 
@@ -61,8 +61,8 @@ void ExpectSame(const std::vector<double>& a, const std::vector<double>& b,
   }
 }
 
-// Guards against the straightforward engine keeping the previous window's
-// tau on a degenerate window while the fast engine writes NaN: regular and
+// Guards against the straightforward kernel keeping the previous window's
+// tau on a degenerate window while the vector kernel writes NaN: regular and
 // degenerate windows alternate, and every array of every window must agree.
 TEST(Engines, GiveTheSameWholeSpectrumOnDegenerateWindows) {
   const std::size_t lrec = 256;
@@ -86,7 +86,7 @@ TEST(Engines, GiveTheSameWholeSpectrumOnDegenerateWindows) {
       const analysis::AnalysisParams params =
           analysis_test::MakeParams(256, 20, order, incr, 256, 0.0, 1.0);
       const std::vector<Window> want =
-          RunWindows(params, {EngineKind::kReference, 1}, series);
+          RunWindows(params, {KernelChoice::kStraightforward, 1}, series);
       ASSERT_EQ(want.size(), 5u);
       // The constant window is degenerate whatever the order or increments.
       EXPECT_TRUE(std::isnan(want[1].Spectrum.HurstQ[0]));
@@ -96,7 +96,7 @@ TEST(Engines, GiveTheSameWholeSpectrumOnDegenerateWindows) {
       EXPECT_FALSE(std::isnan(want[2].Spectrum.TauQ[0]));
       for (const int threads : {1, 2}) {
         const std::vector<Window> got =
-            RunWindows(params, {EngineKind::kFast, threads}, series);
+            RunWindows(params, {KernelChoice::kAuto, threads}, series);
         ASSERT_EQ(got.size(), want.size());
         for (std::size_t w = 0; w < want.size(); ++w) {
           SCOPED_TRACE(testing::Message()
@@ -156,11 +156,11 @@ TEST(Engines, DenseWindowsMatchEachWindowAlone) {
       return got;
     };
     const std::vector<Window> dense =
-        windows(*analysis::MakeEngine(tables, {EngineKind::kFast, c.threads}),
+        windows(*analysis::MakeEngine(tables, {KernelChoice::kAuto, c.threads}),
                 series, c.shift);
     ASSERT_EQ(dense.size(), static_cast<std::size_t>(60 / c.shift + 1));
     const std::unique_ptr<analysis::SeriesEngine> alone_engine =
-        analysis::MakeEngine(tables, {EngineKind::kFast, 1});
+        analysis::MakeEngine(tables, {KernelChoice::kAuto, 1});
     for (std::size_t w = 0; w < dense.size(); ++w) {
       SCOPED_TRACE(w);
       const auto first =
@@ -191,9 +191,9 @@ TEST(Engines, EachRunsOnItsOwnThreadCount) {
   const analysis::TableParams tables =
       analysis::TablesOf(analysis_test::MakeParams(512, 20, 2));
   const std::unique_ptr<analysis::SeriesEngine> one =
-      analysis::MakeEngine(tables, {EngineKind::kFast, 1});
+      analysis::MakeEngine(tables, {KernelChoice::kAuto, 1});
   const std::unique_ptr<analysis::SeriesEngine> two =
-      analysis::MakeEngine(tables, {EngineKind::kFast, 2});
+      analysis::MakeEngine(tables, {KernelChoice::kAuto, 2});
   EXPECT_EQ(one->Threads(), 1);
   EXPECT_EQ(two->Threads(), 2);
   const std::vector<double> series = analysis_test::RandomWalk(512 * 60, 9);
@@ -210,10 +210,10 @@ TEST(Engines, EachRunsOnItsOwnThreadCount) {
   EXPECT_EQ(two->MostWindowsAtOnce(), 2);
 }
 
-// The engine says what it runs, and runs what it says: the vector kernel
-// only on the described grid, pipelined only on two threads, never more
-// threads than cores (a request of INT_MAX once stalled for minutes while
-// the count was lowered one at a time).
+// The engine says what it runs, and runs what it says: the kernel asked for
+// (the vector kernel when the choice is left to it, on any grid), pipelined
+// only on two threads, never more threads than cores (a request of INT_MAX once
+// stalled for minutes while the count was lowered one at a time).
 TEST(MakeEngine, ReportsTheKernelSchedulerAndThreadsItRuns) {
   using analysis::KernelKind;
   using analysis::SchedulerKind;
@@ -221,7 +221,7 @@ TEST(MakeEngine, ReportsTheKernelSchedulerAndThreadsItRuns) {
   const SchedulerKind many =
       cores > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial;
   struct Case {
-    EngineKind kind;
+    KernelChoice kind;
     int threads;
     bool listed_q;
     KernelKind kernel;
@@ -230,10 +230,12 @@ TEST(MakeEngine, ReportsTheKernelSchedulerAndThreadsItRuns) {
   };
   // clang-format off
   const Case cases[] = {
-    {EngineKind::kFast,      1,       false, KernelKind::kVector,          SchedulerKind::kSerial, 1},
-    {EngineKind::kFast,      2,       true,  KernelKind::kVector,          many,                   std::min(2, cores)},
-    {EngineKind::kFast,      INT_MAX, false, KernelKind::kVector,          many,                   cores},
-    {EngineKind::kReference, 4,       false, KernelKind::kStraightforward, SchedulerKind::kSerial, 1},
+    {KernelChoice::kAuto,            1,       false, KernelKind::kVector,          SchedulerKind::kSerial, 1},
+    {KernelChoice::kAuto,            2,       true,  KernelKind::kVector,          many,                   std::min(2, cores)},
+    {KernelChoice::kAuto,            INT_MAX, false, KernelKind::kVector,          many,                   cores},
+    {KernelChoice::kVector,          1,       true,  KernelKind::kVector,          SchedulerKind::kSerial, 1},
+    {KernelChoice::kStraightforward, 1,       false, KernelKind::kStraightforward, SchedulerKind::kSerial, 1},
+    {KernelChoice::kStraightforward, 2,       false, KernelKind::kStraightforward, many,                   std::min(2, cores)},
   };
   // clang-format on
   for (const Case& c : cases) {
@@ -263,7 +265,7 @@ TEST(SeriesEngine, PollReachesTheWindowsInFlight) {
   for (const int threads : {1, 2}) {
     SCOPED_TRACE(threads);
     const std::unique_ptr<analysis::SeriesEngine> engine =
-        analysis::MakeEngine(tables, {EngineKind::kFast, threads});
+        analysis::MakeEngine(tables, {KernelChoice::kAuto, threads});
     int emitted = 0;
     int polls = 0;
     const auto count = [&](const WindowOutcome&) { ++emitted; };
@@ -286,7 +288,8 @@ TEST(SeriesEngine, PollReachesTheWindowsInFlight) {
 TEST(MakeEngine, RefusesStorageTheSystemCouldNeverGive) {
   const analysis::TableParams tables =
       analysis::TablesOf(analysis_test::MakeParams(2147483647, 20, 2));
-  for (const EngineKind kind : {EngineKind::kFast, EngineKind::kReference}) {
+  for (const KernelChoice kind :
+       {KernelChoice::kAuto, KernelChoice::kStraightforward}) {
     try {
       analysis::MakeEngine(tables, {kind, 1});
       ADD_FAILURE() << "no refusal";

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "analysis/moving_window.h"
-#include "analysis/reference_series.h"
-#include "analysis/reference_window.h"
+#include "analysis/serial_scheduler.h"
+#include "analysis/straightforward_kernel.h"
 #include "analysis_test_support.h"
 
 namespace {
@@ -363,7 +363,7 @@ TEST(MethodOptions, SeriesEngineHandsOutFq) {
   tables.Method = m;
   const auto run = analysis::MakeRunConstants(tables);
   const std::vector<double> series = analysis_test::RandomWalk(600, 4);
-  const auto engine = analysis::MakeReferenceEngine(run);
+  const auto engine = analysis_test::ReferenceEngine(run);
   std::vector<std::vector<double>> kept;
   engine->Analyse(
       analysis::WindowPlan{200, 0.0, 1.0}, analysis_test::SampleSource(series),

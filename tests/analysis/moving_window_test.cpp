@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "analysis/reference_series.h"
-#include "analysis/reference_window.h"
+#include "analysis/serial_scheduler.h"
+#include "analysis/straightforward_kernel.h"
 #include "analysis_test_support.h"
 
 namespace {
@@ -23,7 +23,7 @@ using analysis::Workspace;
 using analysis_test::MakeParams;
 using analysis_test::MakeRun;
 
-// What one series through the straightforward engine did.
+// What one series through the straightforward kernel did.
 struct SeriesLog {
   std::vector<WindowResult> results;
   std::vector<std::int64_t> numbers;  // of the windows handed out, in order
@@ -32,7 +32,7 @@ struct SeriesLog {
 };
 
 std::unique_ptr<analysis::SeriesEngine> Engine(const RunConstants& run) {
-  return analysis::MakeReferenceEngine(
+  return analysis_test::ReferenceEngine(
       std::make_shared<const RunConstants>(run));
 }
 
@@ -86,7 +86,7 @@ constexpr CountCase kCountCases[] = {
 };
 // clang-format on
 
-TEST(ReferenceEngine, CountsCompleteWindowsOnly) {
+TEST(StraightforwardKernel, CountsCompleteWindowsOnly) {
   for (const CountCase& c : kCountCases) {
     SCOPED_TRACE(c.samples);
     SCOPED_TRACE(c.win_shift);
@@ -117,7 +117,7 @@ const TimeMarkCase kTimeMarkCases[] = {
 };
 // clang-format on
 
-TEST(ReferenceEngine, MarksEachWindowAtItsLastSample) {
+TEST(StraightforwardKernel, MarksEachWindowAtItsLastSample) {
   for (const TimeMarkCase& c : kTimeMarkCases) {
     SCOPED_TRACE(c.win_shift);
     SCOPED_TRACE(c.incr_flag);
@@ -167,7 +167,7 @@ constexpr ContentCase kContentCases[] = {
 // Guards the carry between windows (raw samples, not the prepared values)
 // and the reset between series: two series run back to back on the same
 // buffers, and every window must give exactly what its own samples give.
-TEST(ReferenceEngine, AnalysesEachWindowFromItsOwnSamples) {
+TEST(StraightforwardKernel, AnalysesEachWindowFromItsOwnSamples) {
   for (const ContentCase& c : kContentCases) {
     SCOPED_TRACE(c.win_shift);
     SCOPED_TRACE(c.incr_flag);
@@ -203,7 +203,7 @@ TEST(ReferenceEngine, AnalysesEachWindowFromItsOwnSamples) {
   }
 }
 
-TEST(ReferenceEngine, ConstantSeriesWithIncrementsIsDegenerate) {
+TEST(StraightforwardKernel, ConstantSeriesWithIncrementsIsDegenerate) {
   const SeriesLog log = RunSeries(MakeParams(100, 10, 1, 1, 50, 0.0, 1.0),
                                   std::vector<double>(250, 3.7));
   ASSERT_EQ(log.results.size(), 4u);
@@ -222,7 +222,7 @@ TEST(ReferenceEngine, ConstantSeriesWithIncrementsIsDegenerate) {
 // and ended by 0.0, so its windows come close to the steps analysed as
 // values. Over 20 seeds at orders 1 and 2 AlfaSz differed by at most 0.01,
 // AlfaMin and AlfaMax by 0.035 and F(AlfaSz) by 8e-5.
-TEST(ReferenceEngine, IncrementsOfAWalkResembleItsStepsAsValues) {
+TEST(StraightforwardKernel, IncrementsOfAWalkResembleItsStepsAsValues) {
   const std::vector<double> steps = analysis_test::WhiteNoise(2001, 9);
   std::vector<double> walk(steps.size());
   double sum = 0.0;

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "analysis/engine.h"
 #include "analysis/table_size.h"
 #include "analysis_test_support.h"
 
@@ -245,27 +246,24 @@ namespace {
 // MakeEngine refuses a run up front by this bound, so it must grow with
 // every option that sizes storage: a larger grid, F_q(s) kept per window in
 // flight (at least 2 per thread), surrogate workspaces.
-TEST(RunStorageBytes, GrowsWithEveryOptionThatSizesStorage) {
+TEST(EngineStorageBytes, GrowsWithEveryOptionThatSizesStorage) {
   const analysis::TableParams base =
       analysis::TablesOf(MakeParams(1000, 20, 2));
-  const std::int64_t plain = analysis::RunStorageBytes(base, 2);
+  const analysis::EngineChoice two{analysis::KernelKind::kVector,
+                                   analysis::SchedulerKind::kPipelined, 2};
+  const std::int64_t plain = analysis::EngineStorageBytes(base, two);
   struct Change {
     const char* name;
     std::function<void(analysis::TableParams&)> apply;
     std::int64_t at_least;  // bytes the change must add
   };
-  // Off the described grid the straightforward kernel's table takes the
-  // place of the vector kernel's columns, segments and ranges (about 5,000
-  // doubles here) and of the measures it keeps for dense windows (a tag and
-  // a measure for 2 Lrec segments of each of the 200 scales): the grid
-  // cases add their orders less those.
-  constexpr std::int64_t kKept = 2 * (2 * 2 * 1000 * 200) * 8;
+  // Each thread's kernel holds one table of orders by scales.
   const Change changes[] = {
       {"orders", [](analysis::TableParams& p) { p.Method.QCount = 400; },
-       2 * 180 * 200 * 8 - kKept},
+       2 * 200 * 200 * 8},
       {"listed orders",
        [](analysis::TableParams& p) { p.Method.QList.assign(300, 1.0); },
-       2 * 80 * 200 * 8 - kKept},
+       2 * 100 * 200 * 8},
       {"scales", [](analysis::TableParams& p) { p.Method.ScaleCount = 400; },
        2 * 200 * 200 * 8},
       {"F_q(s)", [](analysis::TableParams& p) { p.Method.KeepFq = true; },
@@ -279,7 +277,7 @@ TEST(RunStorageBytes, GrowsWithEveryOptionThatSizesStorage) {
     SCOPED_TRACE(c.name);
     analysis::TableParams changed = base;
     c.apply(changed);
-    EXPECT_GE(analysis::RunStorageBytes(changed, 2) - plain, c.at_least);
+    EXPECT_GE(analysis::EngineStorageBytes(changed, two) - plain, c.at_least);
   }
 }
 

@@ -1,6 +1,6 @@
 // Surrogate null levels: what is surrogated for each way of preparing a
 // window, the arithmetic of the levels and p-values, and a small run of
-// the straightforward engine checked against surrogates made and analysed
+// the straightforward kernel checked against surrogates made and analysed
 // one by one here.
 #include "analysis/window_null.h"
 
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "analysis/moving_window.h"
-#include "analysis/reference_series.h"
-#include "analysis/reference_window.h"
+#include "analysis/serial_scheduler.h"
+#include "analysis/straightforward_kernel.h"
 #include "analysis_test_support.h"
 #include "support/bits.h"
 
@@ -189,7 +189,7 @@ TEST(NullLevels, MedianPercentileAndRankPValues) {
 
 // The engine's levels, against surrogates made with numerics'
 // SurrogateMaker under the documented keys, integrated and analysed here.
-TEST(ReferenceEngineNull, MatchesSurrogatesMadeOneByOne) {
+TEST(StraightforwardNull, MatchesSurrogatesMadeOneByOne) {
   const std::int32_t lrec = 400;
   const std::int32_t count = 9;
   const std::uint64_t keys = 9;
@@ -204,7 +204,7 @@ TEST(ReferenceEngineNull, MatchesSurrogatesMadeOneByOne) {
     level += (i % 40 == 0 ? 1.0 : 0.0) + 0.02 * series[i];
     series[i] = level;
   }
-  const auto engine = analysis::MakeReferenceEngine(run);
+  const auto engine = analysis_test::ReferenceEngine(run);
   std::vector<WindowNull> nulls;
   std::vector<analysis::WindowResult> results;
   engine->Analyse(
@@ -260,11 +260,11 @@ TEST(ReferenceEngineNull, MatchesSurrogatesMadeOneByOne) {
 
 // The levels depend on the seed, and only on the window's own samples and
 // number, not on what the engine analysed before.
-TEST(ReferenceEngineNull, DependsOnTheSeedNotOnHistory) {
+TEST(StraightforwardNull, DependsOnTheSeedNotOnHistory) {
   const auto null_of = [](std::uint64_t seed, int passes) {
     const auto run = analysis::MakeRunConstants(
         Tables(256, 1, true, SurrogateKind::kPhase, 5, seed));
-    const auto engine = analysis::MakeReferenceEngine(run);
+    const auto engine = analysis_test::ReferenceEngine(run);
     const std::vector<double> series = analysis_test::RandomWalk(256, 8);
     WindowNull null;
     for (int pass = 0; pass < passes; ++pass) {

@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/reference_window.h"
+#include "analysis/straightforward_kernel.h"
 #include "analysis_test_support.h"
 
 namespace {

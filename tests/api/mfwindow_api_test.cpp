@@ -188,7 +188,7 @@ TEST(Settle, StandardPresetFillsOnlyTheDefaults) {
 
 using test_support::SameBits;
 
-// The straightforward engine on the same samples, with each window's whole
+// The straightforward kernel on the same samples, with each window's whole
 // spectrum.
 struct ReferenceWindow {
   analysis::WindowResult Row;
@@ -198,7 +198,7 @@ std::vector<ReferenceWindow> Reference(const std::vector<double>& series,
                                        const analysis::AnalysisParams& params) {
   const std::unique_ptr<analysis::SeriesEngine> engine = analysis::MakeEngine(
       analysis::TablesOf(params),
-      analysis::EngineRequest{analysis::EngineKind::kReference, 1});
+      analysis::EngineRequest{analysis::KernelChoice::kStraightforward, 1});
   std::vector<ReferenceWindow> windows;
   engine->Analyse(
       analysis::PlanOf(params), analysis_test::SampleSource(series),
@@ -209,7 +209,7 @@ std::vector<ReferenceWindow> Reference(const std::vector<double>& series,
   return windows;
 }
 
-// The API runs the fast engine; the program's output is defined by the
+// The API runs the vector kernel; the program's output is defined by the
 // straightforward one. Guards against the API wiring a setting to the wrong
 // field, mixing up windows between threads, or copying a spectrum from the
 // wrong window.

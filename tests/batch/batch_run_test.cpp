@@ -153,12 +153,12 @@ TEST(RunBatch, VerboseNamesTheKernelAndScheduler) {
           .Err.find(
               "mfwindow-batch: vector kernel, serial scheduler, 1 thread\n"),
       std::string::npos);
-  // A listed grid runs the vector kernel too; the reference engine, which
-  // the benchmarks ask for, the straightforward one.
+  // A listed grid runs the vector kernel too; --kernel straightforward
+  // forces the straightforward one.
   options.Given.QList = {-2.0, 0.0, 2.0};
   EXPECT_NE(RunIn(options, dir).Err.find("vector kernel, serial"),
             std::string::npos);
-  options.Engine = analysis::EngineKind::kReference;
+  options.Given.Kernel = mfwindow::KernelChoice::kStraightforward;
   EXPECT_NE(RunIn(options, dir).Err.find("straightforward kernel, serial"),
             std::string::npos);
 }

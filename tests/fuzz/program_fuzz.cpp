@@ -2,7 +2,7 @@
 // parts separated by the byte 0x1E: the contents of "list", the contents of
 // the series file "s", and the console answers. Each input runs twice, in
 // two fresh folders under one mkdtemp folder in $TMPDIR (or /tmp): once with
-// the straightforward engine, once with the fast engine on two threads.
+// the straightforward kernel, once with the vector kernel on two threads.
 //
 // Checked for each run:
 //   - it returns 0, or 1 with a message per skipped series, or throws
@@ -250,7 +250,7 @@ std::string WithoutDir(std::string text, const std::string& dir) {
 }
 
 Outcome RunOnce(const fs::path& dir, const Parts& parts,
-                analysis::EngineKind engine, int threads) {
+                analysis::KernelChoice kernel, int threads) {
   fs::create_directory(dir);
   WriteFile(dir / "list", parts.List);
   WriteFile(dir / "s", parts.Series);
@@ -262,7 +262,7 @@ Outcome RunOnce(const fs::path& dir, const Parts& parts,
   try {
     driver::RunIo io{console_in, console_out,
                      err,        dir,
-                     {},         analysis::EngineRequest{engine, threads}};
+                     {},         analysis::EngineRequest{kernel, threads}};
     outcome.Status = driver::Run(io);
   } catch (const series::FatalError& e) {
     outcome.Fatal = WithoutDir(series::FatalReport(e), dir.string());
@@ -431,9 +431,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const fs::path top = pattern;
 
   const Outcome reference =
-      RunOnce(top / "a", parts, analysis::EngineKind::kReference, 1);
+      RunOnce(top / "a", parts, analysis::KernelChoice::kStraightforward, 1);
   const Outcome fast =
-      RunOnce(top / "b", parts, analysis::EngineKind::kFast, 2);
+      RunOnce(top / "b", parts, analysis::KernelChoice::kAuto, 2);
 
   const std::vector<std::string> expected_top = {"a", "b"};
   FUZZ_CHECK(Listing(top) == expected_top, top.string());

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Records the expected outputs of golden scenarios by running the program
-# with the straightforward engine, which defines the output (the tests then
+# with the straightforward kernel, which defines the output (the tests then
 # hold every engine and thread count to it):
 #   tests/golden/update_expected.sh BUILD_DIR [scenario ...]
 # Review every changed file before committing it: a golden file is the

@@ -35,11 +35,13 @@ double Log10Within(double x) { return sloppy_libm::Log10(LibmLog10, x, 0.9); }
 // Where this fails, the platform's pow or log10 rounds differently from
 // glibc 2.36 on an argument the kernels decide themselves: the kernels
 // then step aside (every term takes libm, so the engines still agree, but
-// the fast engine is slow) until libm_bounds.h and the kernels are
+// the vector kernel is slow) until libm_bounds.h and the kernels are
 // re-derived for this libm.
 TEST(LibmCheck, ThisPlatformsLibmMatchesTheKernels) {
   EXPECT_EQ(numerics::detail::ProbeMismatches(LibmPow, LibmLog10), 0U);
   EXPECT_TRUE(numerics::LibmMatchesKernels());
+  // With this libm only a processor without the exact paths falls back.
+  EXPECT_EQ(numerics::ExactKernelsDecide(), simd_test::KernelsHaveVectorPath());
 }
 
 // A probe argument the kernels leave to libm would check nothing.

@@ -40,9 +40,10 @@ int main(int argc, char** argv) {
         batch::ParseCommandLine(argc - 2, argv + 2, std::cout, std::cerr);
     if (!parsed.Options) return parsed.ExitStatus;
     batch::BatchOptions options = *parsed.Options;
-    options.Engine = std::string(argv[2]) == "reference"
-                         ? analysis::EngineKind::kReference
-                         : analysis::EngineKind::kFast;
+    if (std::string(argv[2]) == "reference") {
+      options.Given.Kernel = mfwindow::KernelChoice::kStraightforward;
+      options.Given.Threads = 1;
+    }
     try {
       return batch::RunBatch(
           options, batch::BatchIo{std::cerr, batch::ProgressMode::kQuiet,
@@ -64,8 +65,9 @@ int main(int argc, char** argv) {
                      series::CurrentDirectory(),
                      std::vector<std::string>(argv + 3, argv + argc),
                      analysis::EngineRequest{}};
-    io.Engine.Kind = engine == "reference" ? analysis::EngineKind::kReference
-                                           : analysis::EngineKind::kFast;
+    io.Engine.Kernel = engine == "reference"
+                           ? analysis::KernelChoice::kStraightforward
+                           : analysis::KernelChoice::kAuto;
     io.Engine.Threads = std::stoi(argv[2]);
     return driver::Run(std::move(io));
   } catch (const series::Interrupted& stop) {

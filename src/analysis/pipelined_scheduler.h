@@ -3,7 +3,7 @@
 // handed out in window order, so the output is the same bytes on any number
 // of threads. At most two windows per thread are in flight, so memory stays
 // bounded by the window, not the series. Its serial counterpart is
-// reference_series.h.
+// serial_scheduler.h.
 #pragma once
 
 #include <memory>
@@ -12,17 +12,11 @@
 
 namespace analysis {
 
-// `run` is shared read-only; `kernel` must take it; `threads` >= 2, at most
+// `run` is shared read-only; `threads` >= 2, at most
 // AvailableCores() (MakeScheduledEngine sees to both). Allocates its window
 // storage at the first Analyse. Throws std::bad_alloc when storage cannot
 // be obtained.
 std::unique_ptr<SeriesEngine> MakePipelinedEngine(
     std::shared_ptr<const RunConstants> run, KernelKind kernel, int threads);
-
-// The fast engine: the vector kernel where it takes the run, else the
-// straightforward one; pipelined on `threads` (at most the cores there
-// are), serial when that leaves one.
-std::unique_ptr<SeriesEngine> MakeFastEngine(
-    std::shared_ptr<const RunConstants> run, int threads);
 
 }  // namespace analysis

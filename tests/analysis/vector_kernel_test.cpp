@@ -1,8 +1,10 @@
-// The fast engine against the straightforward one: every value bit for bit,
+// The vector kernel against the straightforward one: every value bit for bit,
 // on any number of threads and every instruction set of the vector kernels
 // this processor has, over orders 1..10, values and increments, window
 // lengths from 32 to 8192, shifts from 1 to Lrec, degenerate windows and
 // non-finite samples.
+#include "analysis/vector_kernel.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,11 +15,10 @@
 #include <random>
 #include <vector>
 
-#include "analysis/fast_series.h"
-#include "analysis/fast_window.h"
 #include "analysis/moving_window.h"
-#include "analysis/reference_series.h"
-#include "analysis/reference_window.h"
+#include "analysis/pipelined_scheduler.h"
+#include "analysis/serial_scheduler.h"
+#include "analysis/straightforward_kernel.h"
 #include "analysis_test_support.h"
 #include "numerics/exact_elementary.h"
 #include "numerics/libm_check.h"
@@ -90,7 +91,7 @@ Outcome RunReference(const analysis::RunConstants& run,
                      const analysis::WindowPlan& plan,
                      const std::vector<double>& series) {
   const std::unique_ptr<analysis::SeriesEngine> engine =
-      analysis::MakeReferenceEngine(
+      analysis_test::ReferenceEngine(
           std::make_shared<const analysis::RunConstants>(run));
   return RunEngine(*engine, plan, series);
 }
@@ -99,7 +100,7 @@ Outcome RunFast(const analysis::RunConstants& run,
                 const analysis::WindowPlan& plan,
                 const std::vector<double>& series, int threads) {
   const std::unique_ptr<analysis::SeriesEngine> engine =
-      analysis::MakeFastEngine(
+      analysis_test::VectorEngine(
           std::make_shared<const analysis::RunConstants>(run), threads);
   Outcome out;
   // Two series through the same engine: nothing may carry over.
@@ -141,7 +142,7 @@ const Config kConfigs[] = {
 };
 // clang-format on
 
-TEST(FastEngine, MatchesTheReferenceBitForBitOnAnyThreadCount) {
+TEST(VectorKernel, MatchesTheReferenceBitForBitOnAnyThreadCount) {
   std::uint64_t seed = 1000;
   for (const Config& c : kConfigs) {
     SCOPED_TRACE(testing::Message()
@@ -167,10 +168,10 @@ TEST(FastEngine, MatchesTheReferenceBitForBitOnAnyThreadCount) {
   }
 }
 
-TEST(FastEngine, DegenerateAndNonFiniteWindowsMatch) {
+TEST(VectorKernel, DegenerateAndNonFiniteWindowsMatch) {
   const analysis::RunConstants run = SettledRun({64, 20, 2, 0, 64, 64, false});
   analysis::Workspace reference(run);
-  analysis::FastWorkspace fast(run);
+  analysis::VectorWorkspace fast(run);
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<std::vector<double>> windows = {
@@ -194,7 +195,7 @@ TEST(FastEngine, DegenerateAndNonFiniteWindowsMatch) {
         analysis::AnalyseWindow(run, reference, w);
     simd_test::ForEachSimdTarget([&] {
       const analysis::SpectrumSummary b =
-          analysis::AnalyseWindowFast(run, fast, w);
+          analysis::AnalyseWindowVector(run, fast, w);
       EXPECT_TRUE(SameBits(a.AlfaMin, b.AlfaMin));
       EXPECT_TRUE(SameBits(a.AlfaMax, b.AlfaMax));
       EXPECT_TRUE(SameBits(a.AlfaWidth, b.AlfaWidth));
@@ -204,12 +205,12 @@ TEST(FastEngine, DegenerateAndNonFiniteWindowsMatch) {
   }
 }
 
-TEST(FastEngine, AnalyserPropagatesAnExceptionFromItsCallbacks) {
+TEST(VectorKernel, AnalyserPropagatesAnExceptionFromItsCallbacks) {
   const analysis::RunConstants run = SettledRun({32, 20, 1, 0, 1, 200, false});
   const std::vector<double> series = analysis_test::RandomWalk(200, 3);
   for (const int threads : {1, 4}) {
     const std::unique_ptr<analysis::SeriesEngine> engine =
-        analysis::MakeFastEngine(
+        analysis_test::VectorEngine(
             std::make_shared<const analysis::RunConstants>(run), threads);
     int emitted = 0;
     EXPECT_THROW(engine->Analyse(
@@ -231,7 +232,7 @@ namespace {
 
 // Long windows keep no shared bases (they would outgrow the budget); each
 // workspace then rebuilds the basis of the length at hand. Same bits.
-TEST(FastEngine, WorkspaceBasesGiveTheSameResultsAsSharedOnes) {
+TEST(VectorKernel, WorkspaceBasesGiveTheSameResultsAsSharedOnes) {
   for (const std::int32_t order : {2, 5, 10}) {
     SCOPED_TRACE(order);
     const analysis::RunConstants shared =
@@ -242,13 +243,13 @@ TEST(FastEngine, WorkspaceBasesGiveTheSameResultsAsSharedOnes) {
         MixedSeries(400, 40u + static_cast<std::uint64_t>(order), false);
     analysis::Workspace ref_shared(shared);
     analysis::Workspace ref_own(own);
-    analysis::FastWorkspace fast_own(own);
+    analysis::VectorWorkspace fast_own(own);
     const analysis::SpectrumSummary a =
         analysis::AnalyseWindow(shared, ref_shared, window);
     const analysis::SpectrumSummary b =
         analysis::AnalyseWindow(own, ref_own, window);
     const analysis::SpectrumSummary c =
-        analysis::AnalyseWindowFast(own, fast_own, window);
+        analysis::AnalyseWindowVector(own, fast_own, window);
     for (const analysis::SpectrumSummary* s : {&b, &c}) {
       EXPECT_TRUE(SameBits(a.AlfaMin, s->AlfaMin));
       EXPECT_TRUE(SameBits(a.AlfaMax, s->AlfaMax));
@@ -268,11 +269,14 @@ namespace {
 // check must see it, every term must then take this libm, and the engines
 // must still agree bit for bit. That the kernels' own results differ from
 // this pow shows that without the check they would not.
-TEST(FastEngine, AnotherLibmMakesTheKernelsStepAside) {
+TEST(VectorKernel, AnotherLibmMakesTheKernelsStepAside) {
   if (std::getenv("MFWINDOW_SLOPPY_LIBM") == nullptr) {
     GTEST_SKIP() << "runs with sloppy_libm.so preloaded (see tests/CMakeLists)";
   }
   EXPECT_FALSE(numerics::LibmMatchesKernels());
+  // ... and say so wherever the kernel is named.
+  EXPECT_EQ(analysis::KernelName(analysis::KernelKind::kVector),
+            "vector, libm fallback");
 
   if (simd_test::KernelsHaveVectorPath()) {
     std::mt19937_64 random(77);

@@ -1,9 +1,9 @@
-// The straightforward engine's analysis of one prepared window: fluctuation
+// The straightforward kernel's analysis of one prepared window: fluctuation
 // functions over the run's scales and moment orders, then the singularity
 // spectrum by Legendre transform, its five-number summary and the window's
 // quality. Every operation in the order written, libm pow, log, exp and
 // log10, running sums in ascending index. Its fast counterpart is
-// fast_window.h.
+// vector_kernel.h.
 //
 // The fluctuation of a segment of n points, after detrending, is its range
 // (largest minus smallest residual) or, with Fluctuation::kRms, the square

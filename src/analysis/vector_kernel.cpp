@@ -1,4 +1,4 @@
-#include "analysis/fast_window.h"
+#include "analysis/vector_kernel.h"
 
 #include <algorithm>
 #include <cassert>
@@ -16,7 +16,7 @@
 // The lanes below are compiled once per instruction set by Highway and
 // chosen at run time: this file includes itself through foreach_target.h.
 #undef HWY_TARGET_INCLUDE
-#define HWY_TARGET_INCLUDE "analysis/fast_window.cpp"
+#define HWY_TARGET_INCLUDE "analysis/vector_kernel.cpp"
 #include "hwy/foreach_target.h"  // IWYU pragma: keep
 // Included after foreach_target.h, as Highway requires.
 #include "hwy/highway.h"
@@ -86,7 +86,7 @@ HWY_INLINE void RegressBlock(DT d, const double* const* columns,
 // F(q_j, s) over the `scales` regression points, columns[k][j] for k
 // ascending; then sxy = sum of (y - mean) * dx[k] and syy = sum of (y -
 // mean)^2; h = sxy / sum_sq and tau = h q - 1. Each lane's sums run in the
-// straightforward engine's order.
+// straightforward kernel's order.
 void RegressImpl(const double* const* columns, const double* dx,
                  std::size_t scales, double sum_sq, const double* q,
                  std::size_t moments, double* hurst, double* tau,
@@ -179,7 +179,7 @@ namespace {
 // `segment_count` segments, or for q = 0 the logarithmic mean over the
 // counted ones. Counts the column's flat segments into work.Counts, once
 // for each of the `scales` that share it.
-void FillColumn(const RunConstants& run, FastWorkspace& work,
+void FillColumn(const RunConstants& run, VectorWorkspace& work,
                 std::span<const double> values, std::size_t scale,
                 std::int64_t scales, const SegmentFloors& floors,
                 double* column) {
@@ -274,7 +274,7 @@ void FillColumn(const RunConstants& run, FastWorkspace& work,
 // the running minima of all 100 alpha points (each over the orders in
 // ascending order, replaced only by a strictly smaller value). Returns the
 // smallest R^2 of the fits.
-double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
+double RegressAndTransform(const RunConstants& run, VectorWorkspace& work) {
   const std::size_t moments = work.Moments;
   const std::size_t points = run.FitScale.size();
   std::vector<const double*>& columns = work.FittedColumns;
@@ -295,7 +295,7 @@ double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
         min_r_squared, RSquared(work.Sxy[j], run.LogScaleSumSq, work.Syy[j]));
   }
 
-  // The alpha range and grid, as the straightforward engine computes them.
+  // The alpha range and grid, as the straightforward kernel computes them.
   detail::AlfaRange& range = work.Range;
   range = {detail::kAlfaSentinel, -detail::kAlfaSentinel};
   for (std::size_t k = 0; k < run.AlfaDiffSpan.size(); ++k) {
@@ -317,7 +317,7 @@ double RegressAndTransform(const RunConstants& run, FastWorkspace& work) {
 
 }  // namespace
 
-FastWorkspace::FastWorkspace(const RunConstants& run)
+VectorWorkspace::VectorWorkspace(const RunConstants& run)
     : Moments(run.QGrid.size()),
       ZeroOrder(static_cast<std::size_t>(
           std::find(run.QGrid.begin(), run.QGrid.end(), 0.0) -
@@ -335,7 +335,6 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
              ? detail::TableSize(std::int64_t(Moments),
                                  std::int64_t(run.LogScale.size()))
              : 0) {
-  assert(VectorKernelsTake(run));
   for (std::size_t j = 0; j < Moments; ++j) {
     InverseQ[j] = j == ZeroOrder ? 1.0 : 1.0 / run.QGrid[j];
   }
@@ -364,14 +363,9 @@ FastWorkspace::FastWorkspace(const RunConstants& run)
   Reuse = SegmentReuse(run.Params, lengths);
 }
 
-bool VectorKernelsTake(const RunConstants& run) {
-  // Every grid of orders, cut and abscissa runs here; a processor or libm
-  // without the exact kernels only moves elements to libm inside them.
-  return run.FitBegin < run.FitEnd && !run.QGrid.empty();
-}
-
-SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
-                                  std::span<const double> values) {
+SpectrumSummary AnalyseWindowVector(const RunConstants& run,
+                                    VectorWorkspace& work,
+                                    std::span<const double> values) {
   assert(values.size() == static_cast<std::size_t>(run.Params.Lrec));
   const std::size_t moments = work.Moments;
   work.Magnitude = MeasureWindow(values);

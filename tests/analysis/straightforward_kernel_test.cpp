@@ -1,4 +1,4 @@
-#include "analysis/reference_window.h"
+#include "analysis/straightforward_kernel.h"
 
 #include <gtest/gtest.h>
 

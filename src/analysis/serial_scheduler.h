@@ -1,6 +1,6 @@
 // The serial scheduler: one window at a time on the calling thread, its
 // surrogates one after another in index order, with either window kernel.
-// Its pipelined counterpart is fast_series.h.
+// Its pipelined counterpart is pipelined_scheduler.h.
 #pragma once
 
 #include <memory>
@@ -9,14 +9,10 @@
 
 namespace analysis {
 
-// `run` is shared read-only; `kernel` must take it. Allocates its window
+// `run` is shared read-only. Allocates its window
 // storage at the first Analyse. Throws std::bad_alloc when storage cannot
 // be obtained.
 std::unique_ptr<SeriesEngine> MakeSerialEngine(
     std::shared_ptr<const RunConstants> run, KernelKind kernel);
-
-// The straightforward engine: the straightforward kernel, serial.
-std::unique_ptr<SeriesEngine> MakeReferenceEngine(
-    std::shared_ptr<const RunConstants> run);
 
 }  // namespace analysis

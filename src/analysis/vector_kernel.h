@@ -1,10 +1,10 @@
-// The fast engine's analysis of one prepared window. Same results, bit for
+// The vector kernel's analysis of one prepared window. Same results, bit for
 // bit, as AnalyseWindow, with less work: each distinct segment length is
 // processed once (scales that share a length share a column), the moment
 // sums of a length are accumulated by the vectorised power kernel, log10 is
 // taken once per distinct column, and the regressions and the Legendre
 // transform run across independent sums in vector lanes. Every running sum
-// keeps its order, so every value is the one the straightforward engine
+// keeps its order, so every value is the one the straightforward kernel
 // computes.
 //
 // The vector kernels take every run: any grid of orders (ranged or listed,
@@ -22,22 +22,22 @@
 #include <span>
 #include <vector>
 
-#include "analysis/reference_window.h"
 #include "analysis/run_constants.h"
 #include "analysis/segment_reuse.h"
 #include "analysis/spectrum_steps.h"
+#include "analysis/straightforward_kernel.h"
 #include "analysis/window_quality.h"
 #include "numerics/power_sums.h"
 
 namespace analysis {
 
-// Working storage of the fast engine for one window at a time. Sized once
+// Working storage of the vector kernel for one window at a time. Sized once
 // from the run constants; analysing a window allocates nothing. Not for
 // sharing: give each thread its own.
-class FastWorkspace {
+class VectorWorkspace {
  public:
   // Throws std::bad_alloc when storage cannot be obtained.
-  explicit FastWorkspace(const RunConstants& run);
+  explicit VectorWorkspace(const RunConstants& run);
 
   std::size_t Moments = 0;    // the run's orders, run.QGrid.size()
   std::size_t ZeroOrder = 0;  // index of q = 0; Moments when there is none
@@ -81,9 +81,6 @@ class FastWorkspace {
   SegmentReuse Reuse;
 };
 
-// Whether the vector kernels take this run: every run does (see above).
-bool VectorKernelsTake(const RunConstants& run);
-
 // The summary of one window of `values` (Lrec values), identical to
 // AnalyseWindow's. Leaves the window's spectrum in work.HurstQ, TauQ,
 // AlfaGrid and FAlfaGrid; a degenerate window sets HurstQ and TauQ to NaN
@@ -91,7 +88,8 @@ bool VectorKernelsTake(const RunConstants& run);
 // the window's quality, and F_q(s) when the run keeps it. With fewer than 5
 // orders the alpha grids and the summary are NaN, as AnalyseWindow leaves
 // them.
-SpectrumSummary AnalyseWindowFast(const RunConstants& run, FastWorkspace& work,
-                                  std::span<const double> values);
+SpectrumSummary AnalyseWindowVector(const RunConstants& run,
+                                    VectorWorkspace& work,
+                                    std::span<const double> values);
 
 }  // namespace analysis

@@ -1,4 +1,4 @@
-#include "analysis/reference_series.h"
+#include "analysis/serial_scheduler.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -78,11 +78,6 @@ class SerialEngine final : public SeriesEngine {
 std::unique_ptr<SeriesEngine> MakeSerialEngine(
     std::shared_ptr<const RunConstants> run, KernelKind kernel) {
   return std::make_unique<SerialEngine>(std::move(run), kernel);
-}
-
-std::unique_ptr<SeriesEngine> MakeReferenceEngine(
-    std::shared_ptr<const RunConstants> run) {
-  return MakeSerialEngine(std::move(run), KernelKind::kStraightforward);
 }
 
 }  // namespace analysis

@@ -1,4 +1,4 @@
-#include "analysis/fast_series.h"
+#include "analysis/pipelined_scheduler.h"
 
 #include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "analysis/fast_window.h"
+#include "analysis/vector_kernel.h"
 #include "analysis/window_null.h"
 #include "analysis/window_slot.h"
 
@@ -243,17 +243,6 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
 std::unique_ptr<SeriesEngine> MakePipelinedEngine(
     std::shared_ptr<const RunConstants> run, KernelKind kernel, int threads) {
   return std::make_unique<PipelinedEngine>(std::move(run), kernel, threads);
-}
-
-std::unique_ptr<SeriesEngine> MakeFastEngine(
-    std::shared_ptr<const RunConstants> run, int threads) {
-  const KernelKind kernel = VectorKernelsTake(*run)
-                                ? KernelKind::kVector
-                                : KernelKind::kStraightforward;
-  return MakeScheduledEngine(
-      std::move(run),
-      {kernel, threads > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial,
-       threads});
 }
 
 }  // namespace analysis
