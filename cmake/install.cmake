@@ -1,8 +1,8 @@
-# Installs the programs, the library with its one public header, and a CMake
+# Installs the programs, the library with its public headers, and a CMake
 # package so that another project can write
 #   find_package(mfwindow 0.1 REQUIRED)
 #   target_link_libraries(app PRIVATE mfwindow::mfwindow_core)
-# The internal headers under src/ stay behind: the public header includes
+# The internal headers under src/ stay behind: the public headers include
 # none of them.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
@@ -15,6 +15,7 @@ install(TARGETS mfwindow_core mfwindow_api mfwindow_series mfwindow_analysis
         EXPORT mfwindowTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/include/mfwindow/mfwindow.h
+              ${CMAKE_SOURCE_DIR}/include/mfwindow/settings_table.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/mfwindow)
 install(TARGETS mfwindow RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 if(TARGET mfwindow-batch)

@@ -1,5 +1,5 @@
 // mfwindow._core, the compiled part of the Python package: a thin binding of
-// the library API (include/mfwindow/mfwindow.h). It settles settings,
+// the library's public API (include/mfwindow/). It settles settings,
 // analyses one series with the GIL released and returns numpy columns; the
 // package's Python layer does the argument handling, the channels, the
 // progress display and Ctrl-C. Settings are settled by the library, so the
@@ -22,10 +22,8 @@
 #include <variant>
 #include <vector>
 
-#include "api/settings_params.h"
-#include "api/settings_table.h"
 #include "mfwindow/mfwindow.h"
-#include "series/series_input.h"
+#include "mfwindow/settings_table.h"
 
 namespace py = pybind11;
 
@@ -46,16 +44,21 @@ struct Progress {
   std::atomic<bool> stop{false};
 };
 
+// The keyword of a row in the Python module.
+std::string_view KeywordOf(const mfwindow::SettingRow& row) {
+  return row.Keyword.empty() ? row.Name : row.Keyword;
+}
+
 // mfwindow.SettingError (a ValueError with .setting, the keyword) raised
-// for a refusal of the library, with the text naming the keyword.
-[[noreturn]] void RaiseSettingError(const mfwindow::SettingRow& row,
-                                    const std::string& text) {
-  const std::string_view keyword = row.Keyword.empty() ? row.Name : row.Keyword;
+// for a refusal of the library, worded with the keyword.
+[[noreturn]] void RaiseSettingError(const mfwindow::SettingError& e) {
+  const mfwindow::SettingRow* row = mfwindow::FindSetting(e.Which());
+  const std::string keyword(row == nullptr ? std::string_view(e.Which())
+                                           : KeywordOf(*row));
   const py::object error =
       py::module_::import("mfwindow._errors").attr("SettingError");
-  PyErr_SetObject(error.ptr(), error(mfwindow::Reworded(row, keyword, text),
-                                     std::string(keyword))
-                                   .ptr());
+  PyErr_SetObject(error.ptr(),
+                  error(mfwindow::Worded(e, keyword), keyword).ptr());
   throw py::error_already_set();
 }
 
@@ -65,21 +68,31 @@ const mfwindow::SettingRow& RowNamed(const std::string& name) {
   return *row;
 }
 
-// `value` set into `s` as `row` says: the Python layer has checked its type
-// already; what cannot be taken is a SettingError all the same.
+// The library's refusals as mfwindow.SettingError naming the keyword.
+template <typename F>
+auto Settled(F&& call) {
+  try {
+    return call();
+  } catch (const mfwindow::SettingError& e) {
+    RaiseSettingError(e);
+  }
+}
+
+// `value` set into `s` or `f` as `row` says: the Python layer has checked
+// its type already; what cannot be taken is a SettingError all the same.
 void SetOne(const mfwindow::SettingRow& row, const py::handle& value,
-            mfwindow::Settings& s) {
+            mfwindow::Settings& s, mfwindow::FileOptions& f) {
+  const auto refuse = [&row, &value](const std::string& rule) {
+    mfwindow::Refuse(row, mfwindow::SettingReason::kWrongType, rule,
+                     py::repr(value).cast<std::string>());
+  };
   try {
     std::visit(
         [&](const auto& member) {
           using M = std::decay_t<decltype(member)>;
           if constexpr (std::is_same_v<M, std::int32_t mfwindow::Settings::*>) {
             const auto wide = py::cast<std::int64_t>(value);
-            if (wide < std::numeric_limits<std::int32_t>::min() ||
-                wide > std::numeric_limits<std::int32_t>::max()) {
-              RaiseSettingError(
-                  row, "must fit in 32 bits, got " + std::to_string(wide));
-            }
+            mfwindow::CheckNumber(row, static_cast<double>(wide), false);
             s.*member = static_cast<std::int32_t>(wide);
           } else if constexpr (std::is_same_v<M, std::vector<double>
                                                      mfwindow::Settings::*>) {
@@ -93,10 +106,16 @@ void SetOne(const mfwindow::SettingRow& row, const py::handle& value,
               for (const std::string_view w : row.Words) {
                 words += (words.empty() ? "'" : ", '") + std::string(w) + "'";
               }
-              RaiseSettingError(
-                  row, "must be one of " + words + ", got '" + word + "'");
+              mfwindow::Refuse(row, mfwindow::SettingReason::kNotAWord,
+                               "must be one of " + words, "'" + word + "'");
             }
             member.Set(s, index);
+          } else if constexpr (std::is_same_v<
+                                   M, std::string mfwindow::FileOptions::*> ||
+                               std::is_same_v<M,
+                                              bool mfwindow::FileOptions::*>) {
+            using V = std::decay_t<decltype(f.*member)>;
+            f.*member = py::cast<V>(value);
           } else {
             using V = std::decay_t<decltype(s.*member)>;
             s.*member = py::cast<V>(value);
@@ -104,18 +123,25 @@ void SetOne(const mfwindow::SettingRow& row, const py::handle& value,
         },
         row.Member);
   } catch (const py::cast_error&) {
-    RaiseSettingError(row, "cannot be " + py::repr(value).cast<std::string>());
+    refuse(row.Type == mfwindow::SettingType::kSeed
+               ? "must be a whole number from 0 to 2**64 - 1"
+               : "cannot be taken as a value of its type");
   }
 }
 
-// Settings from a dict keyed by the settings table's names; a key left out
-// keeps the library's default.
-mfwindow::Settings MakeSettings(const py::dict& given) {
+// Settings and file options from a dict keyed by the settings table's
+// names; a key left out keeps the library's default.
+std::pair<mfwindow::Settings, mfwindow::FileOptions> MakeSettings(
+    const py::dict& given) {
   mfwindow::Settings s;
-  for (const auto& [key, value] : given) {
-    SetOne(RowNamed(py::cast<std::string>(key)), value, s);
-  }
-  return s;
+  mfwindow::FileOptions f;
+  Settled([&] {
+    for (const auto& [key, value] : given) {
+      SetOne(RowNamed(py::cast<std::string>(key)), value, s, f);
+    }
+    return 0;
+  });
+  return {s, f};
 }
 
 // Settings as a dict keyed by the table's names: words as words, an empty
@@ -123,6 +149,7 @@ mfwindow::Settings MakeSettings(const py::dict& given) {
 py::dict SettingsDict(const mfwindow::Settings& s) {
   py::dict out;
   for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+    if (mfwindow::IsFileRow(row)) continue;
     out[py::str(std::string(row.Name))] = std::visit(
         [&](const auto& member) -> py::object {
           using M = std::decay_t<decltype(member)>;
@@ -133,6 +160,11 @@ py::dict SettingsDict(const mfwindow::Settings& s) {
                                                      mfwindow::Settings::*>) {
             return (s.*member).empty() ? py::object(py::none())
                                        : py::object(py::cast(s.*member));
+          } else if constexpr (std::is_same_v<
+                                   M, std::string mfwindow::FileOptions::*> ||
+                               std::is_same_v<M,
+                                              bool mfwindow::FileOptions::*>) {
+            return py::none();  // file rows are skipped above
           } else {
             return py::cast(s.*member);
           }
@@ -142,56 +174,61 @@ py::dict SettingsDict(const mfwindow::Settings& s) {
   return out;
 }
 
-// The library's refusals as mfwindow.SettingError naming the keyword.
-template <typename F>
-auto Settled(F&& call) {
-  try {
-    return call();
-  } catch (const mfwindow::SettingError& e) {
-    RaiseSettingError(RowNamed(e.Which()), e.what());
-  }
+// (samples analysed, samples dropped, samples kept as gaps, index of the
+// first non-finite sample where the series ends or the first dropped or
+// kept, -1 when there is none) under the nan policy `nan`, before anything
+// is analysed; under "error" the index of the first is returned with no
+// samples analysed, for the caller to name it.
+std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t> ScanSamples(
+    const Samples& samples, const std::string& nan) {
+  const mfwindow::SettingRow& row = RowNamed("nan");
+  const int index = mfwindow::WordIndex(row, nan);
+  if (index < 0) throw py::value_error("no nan policy '" + nan + "'");
+  const mfwindow::SampleScan scan = mfwindow::ScanSamples(
+      std::span<const double>(samples.data(),
+                              static_cast<std::size_t>(samples.size())),
+      static_cast<mfwindow::BadSamplePolicy>(index));
+  return {scan.Used, scan.Skipped, scan.Masked, scan.FirstBad};
 }
 
-// How the library reads `samples` under the settings' non-finite-sample
-// policy, before anything is analysed: (samples analysed, samples dropped,
-// samples kept as gaps, index of the first non-finite sample where the
-// series ends or the first dropped or kept, -1 when there is none). Under
-// "error" the index of the first is returned with no samples analysed, for the
-// caller to name it.
-std::tuple<std::int64_t, std::int64_t, std::int64_t, std::int64_t> ScanSamples(
-    const Samples& samples, const py::dict& given) {
-  const mfwindow::Settings settings = MakeSettings(given);
-  const std::span<const double> values(
-      samples.data(), static_cast<std::size_t>(samples.size()));
-  try {
-    const series::ArraySampleReader reader(
-        values, "sample", mfwindow::InputPolicy(settings.OnBadSample));
-    const series::InputSummary& summary = reader.Summary();
-    const auto& first =
-        summary.FirstSkipped ? summary.FirstSkipped : summary.EndedAt;
-    return {reader.Length(), summary.Skipped, summary.Masked,
-            first ? first->Index : -1};
-  } catch (const series::BadSeriesInput& bad) {
-    return {0, 0, 0, bad.Index()};
-  }
+// A bound of a row for Python: its number, or for one taken from other
+// settings the words that name it; None when there is none.
+py::object BoundOf(const std::optional<mfwindow::Bound>& bound) {
+  if (!bound) return py::none();
+  py::dict d;
+  d["value"] = bound->Of == nullptr
+                   ? py::object(py::float_(bound->Value))
+                   : py::object(py::str(std::string(bound->Text)));
+  d["open"] = bound->Open;
+  return d;
 }
 
 // The settings table, one dict per row, for the Python layer to make its
-// keywords, defaults, type checks and docstring from.
+// keywords, defaults, type checks, settings record and docstring from.
 py::list SettingTable() {
-  static constexpr const char* kTypes[] = {"count", "real",  "flag",
-                                           "word",  "reals", "seed"};
+  static constexpr const char* kTypes[] = {"count", "real", "flag", "word",
+                                           "reals", "seed", "text"};
   const py::dict defaults = SettingsDict(mfwindow::Settings{});
   py::list rows;
   for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
     py::dict d;
     d["name"] = std::string(row.Name);
-    d["keyword"] = std::string(row.Keyword);
+    d["keyword"] = std::string(KeywordOf(row));
     d["flag"] = std::string(row.Flag);
     d["field"] = std::string(row.Field);
     d["type"] = kTypes[static_cast<int>(row.Type)];
-    d["default"] = defaults[py::str(std::string(row.Name))];
-    d["range"] = std::string(row.Range);
+    d["file"] = mfwindow::IsFileRow(row);
+    d["python"] = (row.FrontEnds & mfwindow::kPython) != 0;
+    d["default"] = mfwindow::IsFileRow(row)
+                       ? py::object(py::str(mfwindow::DefaultText(row)))
+                       : py::object(defaults[py::str(std::string(row.Name))]);
+    d["range"] = mfwindow::RangeText(row);
+    d["min"] = BoundOf(row.Min);
+    d["max"] = BoundOf(row.Max);
+    d["clamp"] = row.Clamp;
+    d["finite"] = row.Finite;
+    d["zero"] = std::string(row.Zero);
+    d["unset"] = row.Unset;
     py::list words;
     for (const std::string_view w : row.Words) words.append(std::string(w));
     d["words"] = py::tuple(words);
@@ -199,6 +236,15 @@ py::list SettingTable() {
     rows.append(d);
   }
   return rows;
+}
+
+// Checks a number given to keyword of row `name` as that row says, as the
+// user typed it (a 0 that stands for "not given" is refused: use None).
+void CheckNumber(const std::string& name, double value) {
+  Settled([&] {
+    mfwindow::CheckNumber(RowNamed(name), value, true);
+    return 0;
+  });
 }
 
 // Field `member` of every row, as a 1-D array of doubles.
@@ -230,23 +276,30 @@ Column SpectrumTable(const std::vector<mfwindow::WindowSpectrum>& spectra,
   return table;
 }
 
-// (settled settings as a dict keyed by the table's names, [(name, given,
-// used), ...] for every value settling changed). Refusals raise
-// mfwindow.SettingError naming the keyword. max_scale comes back as the
+// The settings settled once: a mfwindow.Settled that analyse and
+// analyse_file take, whose settings() is a dict keyed by the table's names
+// and clamped() the values settling changed, [(name, given, used), ...].
+// Refusals raise mfwindow.SettingError naming the keyword.
+mfwindow::Settled Settle(const py::dict& given_settings) {
+  const mfwindow::Settings given = MakeSettings(given_settings).first;
+  return Settled([&] { return mfwindow::Settle(given); });
+}
+
+// The settled settings as the Python layer records them: max_scale as the
 // length the run uses (the window div 5 when not given).
-std::tuple<py::dict, py::list> Settle(const py::dict& given_settings) {
-  const mfwindow::Settings given = MakeSettings(given_settings);
-  const mfwindow::Settings used =
-      Settled([&] { return mfwindow::Settle(given); });
-  py::dict settled = SettingsDict(used);
-  // The library's rule for MaxScale 0 (the header's "0: Lrec div 5").
-  settled["max_scale"] = used.MaxScale == 0 ? used.Lrec / 5 : used.MaxScale;
+py::dict SettledDict(const mfwindow::Settled& settled) {
+  const mfwindow::Settings& used = settled.Used();
+  py::dict out = SettingsDict(used);
+  out["max_scale"] = used.MaxScale == 0 ? used.Lrec / 5 : used.MaxScale;
+  return out;
+}
+
+py::list ClampedList(const mfwindow::Settled& settled) {
   py::list clamped;
-  for (const mfwindow::ClampedValue& c : mfwindow::ClampedValues(given)) {
-    clamped.append(py::make_tuple(std::string(mfwindow::RowOf(c.Which).Name),
-                                  c.Given, c.Used));
+  for (const mfwindow::ClampedValue& c : settled.Clamped()) {
+    clamped.append(py::make_tuple(c.Which, c.Given, c.Used));
   }
-  return {settled, clamped};
+  return clamped;
 }
 
 // The rows of `result` as numpy columns, with the surrogate null levels
@@ -254,13 +307,12 @@ std::tuple<py::dict, py::list> Settle(const py::dict& given_settings) {
 // F_q(s) with Settings::KeepFq.
 py::dict Columns(const mfwindow::SeriesResult& result);
 
-py::dict Analyse(const Samples& samples, const py::dict& given,
+py::dict Analyse(const Samples& samples, const mfwindow::Settled& settled,
                  Progress* progress) {
   if (samples.ndim() != 1) {
     throw py::value_error("samples must be one-dimensional, got " +
                           std::to_string(samples.ndim()) + " dimensions");
   }
-  const mfwindow::Settings settings = MakeSettings(given);
   mfwindow::ProgressCallback callback;
   if (progress != nullptr) {
     callback = [progress](std::int64_t done, std::int64_t total) {
@@ -277,8 +329,7 @@ py::dict Analyse(const Samples& samples, const py::dict& given,
   mfwindow::SeriesResult result;
   {
     py::gil_scoped_release release;
-    result = Settled(
-        [&] { return mfwindow::AnalyseSeries(values, settings, callback); });
+    result = mfwindow::Analyser(settled).Analyse(values, callback);
   }
 
   py::dict columns = Columns(result);
@@ -300,17 +351,10 @@ py::str Decoded(const std::string& text) {
 // One series file as mfwindow-batch analyses it: a dict with the file's
 // name, why it failed (None when it did not), its notes and its columns;
 // with out_dir also the batch tool's result files.
-py::dict AnalyseFile(const std::string& path, const py::dict& given,
-                     const std::string& column, const std::string& header,
-                     const std::string& delimiter, const std::string& out_dir,
-                     bool csv, const std::string& base_dir,
-                     const std::string& time_column) {
-  const mfwindow::Settings settings = MakeSettings(given);
-  mfwindow::FileOptions options;
-  options.Column = column;
-  options.Header = header;
-  options.Delimiter = delimiter;
-  options.TimeColumn = time_column;
+py::dict AnalyseFile(const std::string& path, const mfwindow::Settled& settled,
+                     const py::dict& file_options, const std::string& out_dir,
+                     bool csv, const std::string& base_dir) {
+  mfwindow::FileOptions options = MakeSettings(file_options).second;
   options.OutDir = out_dir;
   options.Csv = csv;
   options.BaseDir = base_dir;
@@ -319,7 +363,7 @@ py::dict AnalyseFile(const std::string& path, const py::dict& given,
   {
     py::gil_scoped_release release;
     result =
-        Settled([&] { return mfwindow::AnalyseFile(path, settings, options); });
+        Settled([&] { return mfwindow::AnalyseFile(path, settled, options); });
   }
   py::dict out;
   out["name"] = Decoded(result.Name);
@@ -332,6 +376,8 @@ py::dict AnalyseFile(const std::string& path, const py::dict& given,
   // The time axis, the stamps' with a time column.
   out["t0"] = result.Result.Used.Tini;
   out["dt"] = result.Result.Used.Tstep;
+  out["kernel"] = result.Result.Kernel;
+  out["scheduler"] = result.Result.Scheduler;
   out["origin_ns"] = result.TimeOriginNs
                          ? py::object(py::int_(*result.TimeOriginNs))
                          : py::none();
@@ -435,28 +481,46 @@ PYBIND11_MODULE(_core, m) {
                              [](const Progress& p) { return p.total.load(); })
       .def("stop", [](Progress& p) { p.stop.store(true); });
 
+  py::class_<mfwindow::Settled>(
+      m, "Settled",
+      "Settings settled once by the library; analyse and analyse_file "
+      "take it as it is.")
+      .def("settings", &SettledDict,
+           "The settled settings, keyed by the settings table's names.")
+      .def("clamped", &ClampedList,
+           "[(name, given, used), ...] for every value settling changed.")
+      .def(
+          "with_threads",
+          [](const mfwindow::Settled& s, int threads) {
+            return Settled([&] { return s.WithThreads(threads); });
+          },
+          py::arg("threads"), "The same settings on `threads` threads.");
+
   m.def("setting_table", &SettingTable,
         "The settings table: one dict per setting (name, keyword, flag, "
-        "field, type, default, range, words, help).");
+        "field, type, file, python, default, range, min, max, clamp, "
+        "finite, zero, unset, words, help).");
+  m.def("check_number", &CheckNumber, py::arg("name"), py::arg("value"),
+        "Refuses a number given for setting `name` that its row does not "
+        "allow on its own, with mfwindow.SettingError.");
   m.def("settle", &Settle, py::arg("settings"),
-        "Settled settings and the values settling changed.");
-  m.def("scan_samples", &ScanSamples, py::arg("samples"), py::arg("settings"),
+        "The settings (a dict keyed by the table's names) settled: a "
+        "Settled.");
+  m.def("scan_samples", &ScanSamples, py::arg("samples"), py::arg("nan"),
         "(analysed, dropped, kept as gaps, first non-finite index or -1) "
-        "of samples "
-        "under the settings' nan policy.");
+        "of samples under the nan policy.");
   m.def("window_count", &mfwindow::WindowCount, py::arg("samples"),
         py::arg("window"), py::arg("shift"),
         "The complete windows of a series of `samples` values.");
-  m.def("analyse", &Analyse, py::arg("samples"), py::arg("settings"),
+  m.def("analyse", &Analyse, py::arg("samples"), py::arg("settled"),
         py::arg("progress") = nullptr,
         "One series analysed with the GIL released; a dict of columns, "
         "with the kernel and scheduler that ran it. Raises Stopped when "
         "progress.stop() was called.");
-  m.def("analyse_file", &AnalyseFile, py::arg("path"), py::arg("settings"),
-        py::arg("column") = "", py::arg("header") = "",
-        py::arg("delimiter") = "", py::arg("out_dir") = "",
+  m.def("analyse_file", &AnalyseFile, py::arg("path"), py::arg("settled"),
+        py::arg("file_options") = py::dict(), py::arg("out_dir") = "",
         py::arg("csv") = false, py::arg("base_dir") = "",
-        py::arg("time_column") = "",
-        "One series file read and analysed as mfwindow-batch does it, with "
-        "the GIL released; a dict of name, failure, notes and columns.");
+        "One series file read (file_options keyed by the table's file "
+        "rows) and analysed as mfwindow-batch does it, with the GIL "
+        "released; a dict of name, failure, notes and columns.");
 }

@@ -187,48 +187,87 @@ struct Settings {
   std::uint64_t Seed = 0;
 };
 
+// Why a setting was refused.
+enum class SettingReason {
+  kOutOfRange,  // below its least or above its largest value
+  kNotFinite,   // NaN or an infinity where a finite number is due
+  kNotAWord,    // none of the setting's words (or enumerators)
+  kWrongType,   // a value of another type (front ends that take text or
+                // Python objects)
+  kConflict,    // cannot go with another setting's value; Rule() says which
+};
+
 // A setting that cannot be used: Settle's refusal. Which() names the
 // setting as the settings table names it, the keyword of the Python module
-// ("window", "q", "max_scale", "fit_min", "dt", "nan", ...), so that a
-// front end can point at the value it was given; what() says why.
+// ("window", "q", "max_scale", "fit_min", "dt", "nan", ...), Rule() says
+// what it must be or why its value cannot be used, without naming it, and
+// Value() is the value refused (empty when no one value is at fault), so
+// that each front end words the refusal with its own name for the setting;
+// what() uses Which():
 //   Settings s; s.MaxScale = 5000;  // beyond the window of 1000
-//   try { Settle(s); } catch (const SettingError& e) { e.Which(); }
-//     -> "max_scale"
+//   try { Settle(s); } catch (const SettingError& e) { ... }
+//     e.Which() -> "max_scale", e.Reason() -> SettingReason::kOutOfRange,
+//     e.Rule() -> "must be at most the window length (1000)",
+//     e.Value() -> "5000", e.what() -> "max_scale must be at most the
+//     window length (1000), got 5000"
 class SettingError : public std::invalid_argument {
  public:
-  SettingError(std::string which, const std::string& what)
-      : std::invalid_argument(what), which_(std::move(which)) {}
+  SettingError(std::string which, SettingReason reason, std::string rule,
+               std::string value = {});
   const std::string& Which() const noexcept { return which_; }
+  SettingReason Reason() const noexcept { return reason_; }
+  const std::string& Rule() const noexcept { return rule_; }
+  const std::string& Value() const noexcept { return value_; }
 
  private:
   std::string which_;
+  SettingReason reason_;
+  std::string rule_;
+  std::string value_;
 };
 
-// The settings that settling may clamp.
-enum class Setting { kTrendOrder, kLrec, kMinScale, kWinShift };
-
+// A value that settling clamped, named as the settings table names it
+// ("order", "window", "min_scale", "shift").
 struct ClampedValue {
-  Setting Which = Setting::kTrendOrder;
+  std::string Which;
   std::int32_t Given = 0;
   std::int32_t Used = 0;
 };
 
-// `given` settled: TrendOrder into 1..10, Lrec to at least 32, MinScale to
-// min(max(MinScale, 20), Lrec div 10) with the settled Lrec (so below 20
-// whenever Lrec < 200), WinShift into 1..Lrec. Throws SettingError (a
-// std::invalid_argument naming the setting) when IncrFlag is not 0 or 1, when
-// Tstep is not greater than 0 (NaN included), when Tini or Tstep is not finite,
-// when Fs is negative or not finite, or set (> 0) with Tstep other than 1,
-// when Threads is negative, or when OnBadSample is none of the policies, or
-// when the method or surrogate settings cannot be used together (the text says
-// why: no moment order, a fit range holding fewer than 2 scales, a MaxScale
-// beyond Lrec, ...).
-//   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
-Settings Settle(const Settings& given);
+// Settings as Settle leaves them: checked, clamped and the method's preset
+// applied. Only Settle makes one, so whatever takes it (Analyser,
+// AnalyseFile) never settles again.
+class Settled {
+ public:
+  const Settings& Used() const noexcept { return used_; }
+  // The values settling changed, in the order of the settings table;
+  // empty when the settings were settled already. A default that a preset
+  // replaces is not a clamp.
+  const std::vector<ClampedValue>& Clamped() const noexcept { return clamped_; }
+  // The same settings on `threads` threads (0: every core), which no other
+  // setting depends on. Throws SettingError for a negative count.
+  Settled WithThreads(int threads) const;
 
-// The values that Settle changes, in the order TrendOrder, Lrec, MinScale,
-// WinShift; empty when `given` is settled already. Throws as Settle.
-std::vector<ClampedValue> ClampedValues(const Settings& given);
+ private:
+  friend Settled Settle(const Settings& given);
+  Settled(Settings used, std::vector<ClampedValue> clamped)
+      : used_(std::move(used)), clamped_(std::move(clamped)) {}
+  Settings used_;
+  std::vector<ClampedValue> clamped_;
+};
+
+// `given` settled by the rules of the settings table (src/api and the
+// README list them): TrendOrder into 1..10, Lrec to at least 32, MinScale
+// to min(max(MinScale, 20), Lrec div 10) with the settled Lrec (so below 20
+// whenever Lrec < 200), WinShift into 1..Lrec. Throws SettingError when
+// IncrFlag is not 0 or 1, when Tstep is not greater than 0 (NaN included),
+// when Tini or Tstep is not finite, when Fs is negative or not finite, or
+// set (> 0) with Tstep other than 1, when Threads is negative, when an enum
+// holds none of its enumerators, or when the method or surrogate settings
+// cannot be used together (the rule says why: no moment order, a fit range
+// holding fewer than 2 scales, a MaxScale beyond Lrec, ...).
+//   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
+Settled Settle(const Settings& given);
 
 // One window's line of the result file, before rendering.
 struct WindowRow {
@@ -357,16 +396,32 @@ class BadSampleError : public std::invalid_argument {
 std::int64_t WindowCount(std::int64_t samples, std::int32_t window,
                          std::int32_t shift);
 
+// How Analyse reads `values` under `policy`, before anything is analysed:
+// the samples the windows are taken from (gaps kept under kMask included),
+// those dropped (kSkip) and kept as gaps (kMask), and the index (from 0) of
+// the first non-finite sample, where the series ends (kStop) or the first
+// dropped or kept; -1 when there is none. Under kError nothing is taken
+// (Used 0) when there is one. Allocates nothing.
+struct SampleScan {
+  std::int64_t Used = 0;
+  std::int64_t Skipped = 0;
+  std::int64_t Masked = 0;
+  std::int64_t FirstBad = -1;
+};
+SampleScan ScanSamples(std::span<const double> values, BadSamplePolicy policy);
+
 // Settled settings with their tables built once, for analysing many series.
 // One Analyse call at a time per Analyser (each call uses Threads threads
 // itself); separate Analysers may run side by side.
 class Analyser {
  public:
-  // Settles `settings` and builds the tables. Throws as Settle, and
-  // std::bad_alloc when storage cannot be obtained: settings whose storage
-  // the system could never give are refused before anything is allocated.
-  // One Analyser keeps its own threads; its thread count never limits
-  // another's, and making Analysers over and over does not grow memory.
+  // Builds the tables of `settled`. Throws std::bad_alloc when storage
+  // cannot be obtained: settings whose storage the system could never give
+  // are refused before anything is allocated. One Analyser keeps its own
+  // threads; its thread count never limits another's, and making Analysers
+  // over and over does not grow memory.
+  explicit Analyser(const Settled& settled);
+  // Analyser(Settle(settings)): throws as Settle too.
   explicit Analyser(const Settings& settings);
   ~Analyser();
   Analyser(Analyser&&) noexcept;
@@ -393,7 +448,9 @@ SeriesResult AnalyseSeries(std::span<const double> values,
                            const ProgressCallback& progress = nullptr);
 
 // How AnalyseFile reads a series file and what it writes: the flags of
-// mfwindow-batch of the same names. Empty texts are flags not given.
+// mfwindow-batch of the same names. Empty texts are flags not given; the
+// settings table (src/api/settings_table.h) checks them by name: "column",
+// "header", "delimiter", "time_column".
 struct FileOptions {
   // The column of delimited text (or of a 2-D .npy array) that holds the
   // series: a number from 1, or a name of the header row. Empty: the first
@@ -404,9 +461,13 @@ struct FileOptions {
   std::string Delimiter;  // "auto", "comma", "semicolon", "tab", "whitespace"
   // The column of delimited text holding the series' own time stamps (as
   // mfwindow-batch --time-column): they set the time axis, so Fs, Tstep,
-  // Tini and OnBadSample kSkip stay at their defaults (std::invalid_argument
+  // Tini and OnBadSample kSkip stay at their defaults (SettingError
   // otherwise). Empty: none.
   std::string TimeColumn;
+  // Every column of the file in turn: mfwindow-batch's --all-columns. One
+  // AnalyseFile call analyses one column, so it refuses this (SettingError
+  // naming "all_columns"); give each Column in turn instead.
+  bool AllColumns = false;
   // Where the result files go, created if missing; empty: none are written.
   // Each is written under a temporary name and takes its place once the
   // series is complete. A Column other than the first names them
@@ -443,14 +504,17 @@ struct FileResult {
 
 // Reads the series in `file` as mfwindow-batch reads its series (its text
 // rules, .npy arrays, OnBadSample, and `options`), analyses it with
-// `settings` on Settings::Threads threads, and, when options.OutDir is set,
+// `settled` on Settings::Threads threads, and, when options.OutDir is set,
 // writes the result files mfwindow-batch writes for the same settings, byte
 // for byte (with Settings::Spectrum also the spectra). Relative names are
 // taken from options.BaseDir; the result files are named after `file` as
-// given. Throws as Settle, std::invalid_argument for options
-// that cannot be used, std::bad_alloc when storage cannot be had, and
-// std::runtime_error when a result file cannot be written (another run
-// writing it, a full disk).
+// given. Throws SettingError for options that cannot be used (naming the
+// option as the settings table does), std::bad_alloc when storage cannot
+// be had, and std::runtime_error when a result file cannot be written
+// (another run writing it, a full disk).
+FileResult AnalyseFile(const std::filesystem::path& file,
+                       const Settled& settled, const FileOptions& options = {});
+// AnalyseFile(file, Settle(settings), options): throws as Settle too.
 FileResult AnalyseFile(const std::filesystem::path& file,
                        const Settings& settings,
                        const FileOptions& options = {});

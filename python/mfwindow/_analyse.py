@@ -17,15 +17,15 @@ import numpy as np
 from numpy.typing import ArrayLike
 
 from . import _core
+from . import _settings
 from ._errors import SettingError
-from ._result import SHARED_KEYS, Result, Settings, as_time_origin
+from ._result import (SHARED_KEYS, Result, Settings, as_time_origin,
+                      is_datetime_like)
+from ._settings import SettingTypeError
 
 # How often the calling thread wakes while the core works: to show
 # progress, and so that a Ctrl-C raises KeyboardInterrupt at once.
 _POLL_SECONDS = 0.05
-# A shift of None means "the settled window": the largest shift, which
-# settles to the window, whatever the window settles to.
-_SHIFT_OF_WINDOW = 2**31 - 1
 # The keywords of earlier versions and their present names.
 _OLD_NAMES = {"values": "x", "incr": "increments", "tini": "t0",
               "tstep": "dt"}
@@ -62,31 +62,6 @@ class ShortSeriesWarning(UserWarning):
     the result's arrays are empty."""
 
 
-class SettingTypeError(SettingError, TypeError):
-    """A setting of the wrong type (a word where a number is due, a float
-    where a count is): both a SettingError naming the keyword and a
-    TypeError."""
-
-
-def _count(value: Any, name: str) -> int:
-    if isinstance(value, (bool, np.bool_)):
-        raise SettingTypeError("%s must be an integer, got %r"
-                               % (name, value), name)
-    try:
-        return operator.index(value)
-    except TypeError:
-        raise SettingTypeError("%s must be an integer, got %r"
-                               % (name, value), name) from None
-
-
-def _positive(value: Any, name: str) -> float:
-    number = _real(value, name)
-    if not (np.isfinite(number) and number > 0.0):
-        raise SettingError("%s must be a finite number greater than 0, got "
-                           "%r" % (name, value), name)
-    return number
-
-
 def _samples(x: Any, window: int
              ) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
     """x as contiguous float64, 1-D or channels x samples, and the channel
@@ -121,153 +96,32 @@ def _samples(x: Any, window: int
     return data, (None if data.ndim == 1 else tuple(range(data.shape[0])))
 
 
-# The settings table of the library: one row per setting, with its name,
-# keyword, batch flag, type, default, allowed range or words and help.
-_TABLE: Tuple[Dict[str, Any], ...] = tuple(_core.setting_table())
-_ROWS: Dict[str, Dict[str, Any]] = {row["name"]: row for row in _TABLE}
-# Keywords whose default here is None, meaning what the library does with
-# its own default: the shift of the window, window // 5, the grid of q_min,
-# q_max and q_count, every scale.
-_NONE_MEANS = {
-    "dt": "1, or 1/fs when fs is given",
-    "fs": "dt sets the time axis",
-    "shift": "the window",
-    "max_scale": "window // 5",
-    "q": "q_count orders from q_min to q_max",
-    "fit_range": "every scale",
-}
 # The types of the table as Python names them, for the docstring.
 _TYPE_NAMES = {"count": "int", "real": "float", "flag": "bool",
-               "reals": "sequence of float", "seed": "int"}
-
-
-def _default(name: str) -> Any:
-    """The default of keyword `name` in analyse(), as the library has it
-    (a None default of analyse() means it)."""
-    if name == "increments":
-        return bool(_ROWS[name]["default"])
-    return _ROWS[name]["default"]
-
-
-def _real(value: Any, name: str) -> float:
-    if isinstance(value, (bool, np.bool_, str, bytes)):
-        raise SettingTypeError("%s must be a number, got %r" % (name, value),
-                               name)
-    try:
-        return float(value)
-    except (TypeError, ValueError):
-        raise SettingTypeError("%s must be a number, got %r" % (name, value),
-                               name) from None
-
-
-def _flag(value: Any, name: str) -> bool:
-    if not isinstance(value, (bool, np.bool_)):
-        raise SettingTypeError("%s must be True or False, got %r"
-                               % (name, value), name)
-    return bool(value)
-
-
-def _word(value: Any, name: str, words: Sequence[str]) -> str:
-    listed = ", ".join(repr(w) for w in words)
-    if not isinstance(value, str):
-        raise SettingTypeError("%s must be one of %s, got %r"
-                               % (name, listed, value), name)
-    if value not in words:
-        raise SettingError("%s must be one of %s, got %r"
-                           % (name, listed, value), name)
-    return value
-
-
-def _orders(q: Any) -> List[float]:
-    orders = np.asarray(q)
-    if orders.dtype.kind not in "iuf" or orders.ndim > 1:
-        raise SettingTypeError("q must be a sequence of real moment orders, "
-                               "got %r" % (q,), "q")
-    orders = orders.astype(np.float64).reshape(-1)
-    if orders.size == 0:
-        raise SettingError("q must hold at least one moment order", "q")
-    return orders.tolist()
-
-
-_CHECKS: Dict[str, Callable[[Any, str], Any]] = {
-    "count": _count, "real": _real, "flag": _flag,
-    "reals": lambda value, name: _orders(value),
-    "seed": _count,
-}
-
-
-def _core_settings(given: Dict[str, Any]) -> Dict[str, Any]:
-    """analyse()'s keywords (of the settings table) type-checked and turned
-    into the settings the core takes, keyed by the table's names. Whether
-    the values can be used together the library decides when it settles
-    them, raising SettingError naming the keyword."""
-    out: Dict[str, Any] = {}
-    for name, value in given.items():
-        if name == "fit_range":
-            out.update(_fit_range(value))
-            continue
-        row = _ROWS[name]
-        if value is None and name in _NONE_MEANS:
-            if name == "max_scale":
-                out[name] = 0
-            continue
-        if row["type"] == "word":
-            out[name] = _word(value, name, row["words"])
-        else:
-            out[name] = _CHECKS[row["type"]](value, name)
-    if out.get("q") is not None:
-        changed = [k for k in ("q_min", "q_max", "q_count")
-                   if k in out and out[k] != _ROWS[k]["default"]]
-        if changed:
-            raise SettingError("q lists the moment orders; %s cannot be "
-                               "given with it" % ", ".join(changed), "q")
-    if given.get("max_scale") is not None and out["max_scale"] <= 0:
-        raise SettingError("max_scale must be a segment length of at least 1 "
-                           "sample, or None for window // 5; got %d"
-                           % out["max_scale"], "max_scale")
-    if not 0 <= out["seed"] < 2**64:
-        raise SettingError("seed must be an integer from 0 to 2**64 - 1, got "
-                           "%d" % out["seed"], "seed")
-    return out
-
-
-def _fit_range(fit_range: Any) -> Dict[str, int]:
-    if fit_range is None:
-        return {"fit_min": 0, "fit_max": 0}
-    try:
-        low, high = fit_range
-    except (TypeError, ValueError):
-        raise SettingTypeError("fit_range must be a pair (lo, hi) of segment "
-                               "lengths in samples, got %r" % (fit_range,),
-                               "fit_range") from None
-    bounds = {"fit_min": 0, "fit_max": 0}
-    for key, value in (("fit_min", low), ("fit_max", high)):
-        if value is not None:
-            bounds[key] = _count(value, "fit_range")
-            if bounds[key] <= 0:
-                raise SettingError("fit_range must hold segment lengths of at "
-                                   "least 1 sample (None: no bound), got %r"
-                                   % (fit_range,), "fit_range")
-    return bounds
+               "reals": "sequence of float", "seed": "int",
+               "text": "int or str"}
+_default = _settings.default
 
 
 def _parameter_doc(keyword: str) -> str:
     """The docstring entry of a keyword of the settings table."""
     if keyword == "fit_range":
-        low, high = _ROWS["fit_min"], _ROWS["fit_max"]
+        low, high = _settings.ROWS_OF["fit_range"]
         return ("    fit_range : (int or None, int or None) or None\n"
                 "        (%s, %s), both ends included; None: every scale."
                 % (low["help"], high["help"]))
-    row = _ROWS[keyword]
+    row = _settings.ROWS_OF[keyword][0]
     kind = ("{%s}" % ", ".join(repr(w) for w in row["words"])
             if row["type"] == "word" else _TYPE_NAMES[row["type"]])
     text = row["help"][0].upper() + row["help"][1:]
-    if row["range"]:
+    if row["range"] and not row["unset"]:
         text += " (%s)" % row["range"]
+    elif row["range"]:
+        text += " (%s)" % row["range"].split("; ")[0].split(", or 0")[0]
     text += "."
-    if keyword in _NONE_MEANS:
+    if keyword in _settings.NONE_MEANS:
         kind += " or None"
-        text += " None: %s." % _NONE_MEANS[keyword]
+        text += " None: %s." % _settings.NONE_MEANS[keyword]
     else:
         text += " Default: %r." % (_default(keyword),)
     if keyword in _NOTES:
@@ -285,14 +139,14 @@ def _where(index: Tuple[int, ...],
 
 
 def _scan_channels(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
-                   core: Dict[str, Any], nan: str) -> List[int]:
+                   nan: str) -> List[int]:
     """The samples each channel analyses, as the library reads them under
     the nan policy (channels may end at different places under "stop"),
     with the library's error or warning named by channel. Under "skip" the
     channels of a 2-D x must lose the same positions, or their time axes
     would differ."""
     rows = list(data) if data.ndim == 2 else [data]
-    scans = [_core.scan_samples(row, core) for row in rows]
+    scans = [_core.scan_samples(row, nan) for row in rows]
     bad = [(row, scan[3]) for row, scan in enumerate(scans) if scan[3] >= 0]
     if not bad:
         return [scan[0] for scan in scans]
@@ -400,7 +254,7 @@ def _cores() -> int:
         return max(1, os.cpu_count() or 1)
 
 
-def _run(rows: List[np.ndarray], core_args: Dict[str, Any], threads: int,
+def _run(rows: List[np.ndarray], settled: Any, threads: int,
          display: _Display) -> List[Dict[str, np.ndarray]]:
     """Each row through the core, side by side on worker threads, while
     this thread shows progress. A KeyboardInterrupt (or any exception)
@@ -420,7 +274,7 @@ def _run(rows: List[np.ndarray], core_args: Dict[str, Any], threads: int,
         max_workers=workers, thread_name_prefix="mfwindow")
     try:
         futures = [pool.submit(_core.analyse, row,
-                               dict(core_args, threads=per_row), progress)
+                               settled.with_threads(per_row), progress)
                    for row, progress in zip(rows, progresses)]
         pending = set(futures)
         while pending:
@@ -471,84 +325,62 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             abscissa: str = _default("abscissa"),
             kernel: str = _default("kernel"),
             **old_names: Any) -> Result:
-    given = {"x": x, "increments": increments, "t0": t0, "dt": dt}
-    for old, value in old_names.items():
+    # The keywords as given; each is checked by its row of the settings
+    # table on the way to the core.
+    given = dict(locals())
+    x = given.pop("x")
+    progress = given.pop("progress")
+    for old, value in given.pop("old_names").items():
         new = _OLD_NAMES.get(old)
         if new is None:
             raise TypeError("analyse() got an unexpected keyword argument %r"
                             % old)
         # A keyword still at its default gives way to its old name.
-        unchanged = (given[new] is _REQUIRED if new == "x"
-                     else given[new] is None if new == "dt"
+        unchanged = (x is _REQUIRED if new == "x"
                      else bool(given[new] == _default(new)))
         if not unchanged:
             raise TypeError("analyse() got both %r and its old name %r"
                             % (new, old))
-        given[new] = value
-    if given["x"] is _REQUIRED:
+        _settings.warn_old_name(old, new)
+        if new == "x":
+            x = value
+        else:
+            given[new] = value
+    if x is _REQUIRED:
         raise TypeError("analyse() missing required argument 'x'")
-    if window is _REQUIRED:
+    if given["window"] is _REQUIRED:
         raise TypeError("analyse() missing required argument 'window'")
-    if given["dt"] is not None and fs is not None:
+    if given["dt"] is not None and given["fs"] is not None:
         raise TypeError("analyse() takes dt or fs, not both")
-
-    origin = as_time_origin(given["t0"])
-    step: Optional[float] = None
-    if fs is not None:
-        fs = _positive(fs, "fs")
-    else:
-        step = (_default("dt") if given["dt"] is None
-                else _positive(given["dt"], "dt"))
     if not (progress is None or isinstance(progress, bool)
             or callable(progress)):
-        raise TypeError("progress must be True, False or a callable "
-                        "progress(done, total), got %r" % (progress,))
+        raise SettingTypeError("progress must be True, False or a callable "
+                               "progress(done, total), got %r"
+                               % (progress,), "progress")
+
+    dated = is_datetime_like(given["t0"])
+    core = _settings.core_settings(dict(given, t0=0.0) if dated else given)
+    origin = as_time_origin(given["t0"]) if dated else core["t0"]
+    fs = None if given["fs"] is None else core["fs"]
+    step = None if fs is not None else core.get("dt", 1.0)
     # The core computes the time marks only on the plain float axis; the
     # others come from the window positions here.
-    plain_time = fs is None and not isinstance(origin, np.datetime64)
-    core = _core_settings(dict(
-        window=window, shift=shift, order=order, min_scale=min_scale,
-        increments=(int(given["increments"])
-                    if isinstance(given["increments"], (bool, np.bool_))
-                    else given["increments"]),
-        t0=origin if plain_time else 0.0,
-        dt=step if plain_time else 1.0, threads=threads, nan=nan,
-        spectrum=spectrum, profile=profile, fluctuation=fluctuation, q=q,
-        q_min=q_min, q_max=q_max, q_count=q_count, max_scale=max_scale,
-        scale_count=scale_count, fit_range=fit_range, fq=fq,
-        range_floor=range_floor, surrogates=surrogates, surrogate=surrogate,
-        seed=seed, method=method, segments=segments, abscissa=abscissa,
-        kernel=kernel))
-    shift_given = core.get("shift")
-    if shift_given is None:
-        core["shift"] = _SHIFT_OF_WINDOW
-    settled, clamped = _core.settle(core)
-    clamped = [c for c in clamped
-               if not (c[0] == "shift" and shift_given is None)]
-    data, channels = _samples(given["x"], settled["window"])
-    lengths = _scan_channels(data, channels, core, nan)
+    plain_time = fs is None and not dated
+    if not plain_time:
+        core.update(t0=0.0, dt=1.0, fs=0.0)
+    settled = _core.settle(core)
+    used = settled.settings()
+    clamped = [c for c in settled.clamped()
+               if not (c[0] == "shift" and given["shift"] is None)]
+    data, channels = _samples(x, used["window"])
+    lengths = _scan_channels(data, channels, used["nan"])
     if clamped:
         warnings.warn(ClampWarning(
             "settings out of range were clamped: " + ", ".join(
                 "%s %d -> %d" % c for c in clamped), clamped), stacklevel=2)
-    threads = core["threads"]
-    settings = Settings(
-        window=settled["window"], shift=settled["shift"],
-        order=settled["order"], min_scale=settled["min_scale"],
-        increments=bool(settled["increments"]), t0=origin, dt=step, fs=fs,
-        spectrum=bool(spectrum), threads=threads, nan=nan,
-        profile=settled["profile"], fluctuation=settled["fluctuation"],
-        q=None if settled["q"] is None else tuple(settled["q"]),
-        q_min=settled["q_min"], q_max=settled["q_max"],
-        q_count=settled["q_count"], max_scale=settled["max_scale"],
-        scale_count=settled["scale_count"],
-        fit_range=(None if settled["fit_min"] == settled["fit_max"] == 0
-                   else (settled["fit_min"] or None,
-                         settled["fit_max"] or None)),
-        fq=settled["fq"], range_floor=settled["range_floor"],
-        surrogates=settled["surrogates"], surrogate=settled["surrogate"],
-        seed=settled["seed"], method=settled["method"],
-        segments=settled["segments"], abscissa=settled["abscissa"])
+    threads = used["threads"]
+    settings = _settings.settings_from_core(Settings, used, t0=origin,
+                                            dt=step, fs=fs)
 
     samples = max(lengths)
     positions = settings.window_positions(samples)
@@ -561,10 +393,8 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     rows = [data] if channels is None else list(data)
     display = _Display(progress, len(positions) * len(rows))
     # The core applies the nan policy itself, as scanned above.
-    core_args = dict(settled, shift=settings.shift,
-                     max_scale=core.get("max_scale", 0))
     try:
-        parts = _run(rows, core_args, threads, display)
+        parts = _run(rows, settled, threads, display)
     finally:
         display.close()
     engine = [(part.pop("kernel"), part.pop("scheduler")) for part in parts]

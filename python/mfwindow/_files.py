@@ -13,6 +13,7 @@ from typing import Any, Dict, List, Optional
 import numpy as np
 
 from ._result import NULL_KEYS, ROW_KEYS, Result, Settings, file_name
+from ._settings import ROWS, settings_from_core
 
 FIELD_WIDTH = 15
 SPECTRUM_HEADER = ("window", "time", "q", "h", "tau", "m", "alpha", "f")
@@ -280,20 +281,10 @@ def _sidecar_settings(sidecar: Dict[str, Any]) -> Settings:
     them."""
     s = sidecar["settings"]
     fs = s["fs"] or None
-    fit = ((s["fit_min"] or None, s["fit_max"] or None)
-           if s["fit_min"] or s["fit_max"] else None)
-    return Settings(
-        window=s["window"], shift=s["shift"], order=s["order"],
-        min_scale=s["min_scale"], increments=bool(s["increments"]),
-        t0=float(s["t0"]), dt=None if fs else float(s["dt"]), fs=fs,
-        spectrum=s["spectrum"], threads=s["threads"], nan=s["nan"],
-        profile=s["profile"], fluctuation=s["fluctuation"],
-        q=tuple(s["q"]) or None, q_min=s["q_min"], q_max=s["q_max"],
-        q_count=s["q_count"], max_scale=s["max_scale"] or None,
-        scale_count=s["scale_count"], fit_range=fit, fq=s["fq"],
-        range_floor=s["range_floor"], surrogates=s["surrogates"],
-        surrogate=s["surrogate"], seed=s["seed"], method=s["method"],
-        segments=s["segments"], abscissa=s["abscissa"])
+    known = {k: s.get(k, ROWS[k]["default"]) for k in ROWS
+             if not ROWS[k]["file"]}
+    return settings_from_core(Settings, known, t0=float(s["t0"]),
+                              dt=None if fs else float(s["dt"]), fs=fs)
 
 
 def read_result(path: str) -> Result:

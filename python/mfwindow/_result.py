@@ -8,11 +8,10 @@ import datetime
 from collections.abc import Mapping
 from typing import Any, Iterator, Optional, Sequence, Tuple, Union
 
-import warnings
-
 import numpy as np
 
 from . import _core
+from ._settings import make_settings_class, warn_old_name
 
 # One value per window, in the order of the program's result columns.
 ROW_KEYS = ("time", "alpha_min", "alpha_max", "alpha_width", "alpha_sz",
@@ -44,8 +43,7 @@ def _current(key: str) -> str:
     new = OLD_NAMES.get(key)
     if new is None:
         return key
-    warnings.warn("%r is now called %r; the old name will go in a later "
-                  "version" % (key, new), DeprecationWarning, stacklevel=3)
+    warn_old_name(key, new, stacklevel=4)
     return new
 # Arrays that every channel shares, so that they have no channel axis: the
 # time marks, the moment orders and the scales.
@@ -54,62 +52,9 @@ SHARED_KEYS = frozenset({"time", "q", "scales", "log_scale"})
 TimeOrigin = Union[float, np.datetime64]
 
 
-@dataclasses.dataclass(frozen=True)
-class Settings:
-    """The settings an analysis ran with, after settling: out-of-range
-    counts are clamped as the mfwindow program clamps its answers.
-
-    window, shift, order, min_scale are in samples (order: the degree of
-    the detrending polynomial); increments tells whether the increments
-    inside each window were analysed. Sample j, counted from 1, lies at
-    t0 + j*dt, or t0 + j/fs when the sampling rate fs (Hz) was given (dt is
-    None then); with a datetime64 t0 the step is in seconds. nan is the
-    policy for non-finite samples ("error", "stop", "skip" or "mask").
-
-    The method: profile, fluctuation ("range" or "rms"), the moment orders
-    (q, a tuple, when they were listed; else q_count from q_min to
-    q_max), max_scale (the longest segment used, window // 5 when not
-    given), scale_count, fit_range ((lo, hi), either None for no bound, or
-    None), fq, range_floor, method ("described" or "standard"), segments
-    ("start" or "both"), abscissa ("grid" or "log_s"); and the surrogates:
-    surrogates (their number per window), surrogate (the kind) and seed.
-    kernel and scheduler say what ran the analysis (left out of
-    comparisons).
-    """
-
-    window: int
-    shift: int
-    order: int
-    min_scale: int
-    increments: bool
-    t0: TimeOrigin = 0.0
-    dt: Optional[float] = 1.0
-    fs: Optional[float] = None
-    spectrum: bool = False
-    threads: int = 0
-    nan: str = "error"
-    profile: bool = False
-    fluctuation: str = "range"
-    q: Optional[Tuple[float, ...]] = None
-    q_min: float = -10.0
-    q_max: float = 10.0
-    q_count: int = 200
-    max_scale: Optional[int] = None
-    scale_count: int = 200
-    fit_range: Optional[Tuple[Optional[int], Optional[int]]] = None
-    fq: bool = False
-    range_floor: float = 0.0
-    surrogates: int = 0
-    surrogate: str = "iaaft"
-    seed: int = 0
-    method: str = "described"
-    segments: str = "start"
-    abscissa: str = "grid"
-    # The kernel ("vector" or "straightforward") and the scheduler
-    # ("pipelined" or "serial") of the first channel. Not compared: every
-    # kernel and scheduler gives the same bytes.
-    kernel: Optional[str] = dataclasses.field(default=None, compare=False)
-    scheduler: Optional[str] = dataclasses.field(default=None, compare=False)
+class _SettingsMethods:
+    """What a Settings record tells besides its fields (the fields come
+    from the settings table: see _settings.make_settings_class)."""
 
     @property
     def is_datetime(self) -> bool:
@@ -198,6 +143,29 @@ class Settings:
         return ", ".join(parts)
 
 
+_SETTINGS_DOC = """The settings an analysis ran with, after settling: out-of-range
+    counts are clamped as the mfwindow program clamps its answers.
+
+    window, shift, order, min_scale are in samples (order: the degree of
+    the detrending polynomial); increments tells whether the increments
+    inside each window were analysed. Sample j, counted from 1, lies at
+    t0 + j*dt, or t0 + j/fs when the sampling rate fs (Hz) was given (dt is
+    None then); with a datetime64 t0 the step is in seconds. nan is the
+    policy for non-finite samples ("error", "stop", "skip" or "mask").
+
+    The method: profile, fluctuation ("range" or "rms"), the moment orders
+    (q, a tuple, when they were listed; else q_count from q_min to
+    q_max), max_scale (the longest segment used, window // 5 when not
+    given), scale_count, fit_range ((lo, hi), either None for no bound, or
+    None), fq, range_floor, method ("described" or "standard"), segments
+    ("start" or "both"), abscissa ("grid" or "log_s"); and the surrogates:
+    surrogates (their number per window), surrogate (the kind) and seed.
+    kernel and scheduler say what ran the analysis (left out of
+    comparisons).
+    """
+Settings = make_settings_class(_SettingsMethods, _SETTINGS_DOC)
+
+
 def _number(value: float) -> str:
     return ("%d" % value) if float(value).is_integer() else repr(value)
 
@@ -213,6 +181,12 @@ def _offsets_ns(pos: np.ndarray, dt: Optional[float],
             return ((pos * 10**9 + rate // 2) // rate).astype("m8[ns]")
         return np.rint(pos / fs * 1e9).astype(np.int64).astype("m8[ns]")
     return np.rint(pos * dt * 1e9).astype(np.int64).astype("m8[ns]")
+
+
+def is_datetime_like(t0: Any) -> bool:
+    """Whether as_time_origin takes `t0` for a date and time."""
+    return hasattr(t0, "to_datetime64") or isinstance(
+        t0, (datetime.datetime, datetime.date, np.datetime64))
 
 
 def as_time_origin(t0: Any) -> TimeOrigin:

@@ -32,8 +32,8 @@ import numpy as np
 
 from . import _core
 from ._analyse import ClampWarning, ShortSeriesWarning
-from ._analyse import _core_settings as _checked
 from ._result import NULL_KEYS, ROW_KEYS, Result, Settings
+from ._settings import core_from_record, core_settings, default
 
 # The window's quality, after its status, as mfwindow-batch's CSV has them.
 _QUALITY = ("zero_share", "floor_share", "min_r2")
@@ -66,31 +66,25 @@ def _validated(keywords: Dict[str, Any], not_here: Dict[str, str]
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         settings = analyse(np.zeros(0), **keywords).settings
+    # The kernel asked for, which each task reports as the one that ran.
+    settings = dataclasses.replace(settings, kernel=keywords.get(
+        "kernel", default("kernel")))
     for warning in caught:
         if not issubclass(warning.category, ShortSeriesWarning):
             warnings.warn(warning.message, stacklevel=3)
     return keywords, settings
 
 
-def _file_settings(s: Settings, nan: str) -> Dict[str, Any]:
-    """The settled settings as the core's analyse_file takes them (keyed by
-    the settings table's names), with `nan` its policy for bad samples. The
-    core computes time marks on the plain float axis only; the others come
-    from the window positions (see _file_task)."""
+def _file_settings(s: Settings, nan: str) -> Any:
+    """The settled settings as the core's analyse_file takes them, with
+    `nan` its policy for bad samples. The core computes time marks on the
+    plain float axis only; the others come from the window positions (see
+    _file_task)."""
     plain = not s.is_datetime
-    grid = (dict(q_min=s.q_min, q_max=s.q_max, q_count=s.q_count)
-            if s.q is None else {})
-    return _checked(dict(
-        increments=int(s.increments), order=s.order, window=s.window,
-        min_scale=s.min_scale, shift=s.shift, t0=s.t0 if plain else 0.0,
-        dt=s.dt if plain and s.dt is not None else 1.0,
-        fs=s.fs if plain and s.fs is not None else 0.0,
-        threads=s.threads, spectrum=s.spectrum,
-        nan=nan, method=s.method, segments=s.segments, abscissa=s.abscissa,
-        profile=s.profile, fluctuation=s.fluctuation, q=s.q,
-        max_scale=s.max_scale, scale_count=s.scale_count,
-        fit_range=s.fit_range, fq=s.fq, range_floor=s.range_floor,
-        surrogates=s.surrogates, surrogate=s.surrogate, seed=s.seed, **grid))
+    over = dict(nan=nan, t0=s.t0 if plain else 0.0,
+                dt=s.dt if plain and s.dt is not None else None,
+                fs=s.fs if plain else None)
+    return _core.settle(core_from_record(s, **over))
 
 
 def _named(name: str, message: str) -> str:
@@ -142,8 +136,8 @@ def _file_task(path: str, base_dir: str, out: Optional[str],
         files = dict(read)
         nan = files.pop("on_bad_sample")
         got = _core.analyse_file(path, _file_settings(settings, nan),
-                                 base_dir=base_dir, out_dir=out or "",
-                                 csv=csv, **files)
+                                 core_settings(files), base_dir=base_dir,
+                                 out_dir=out or "", csv=csv)
     except Exception as e:  # noqa: BLE001 - every failure is a result
         result = _failed(path, settings, "%s" % e)
     else:
@@ -151,6 +145,8 @@ def _file_task(path: str, base_dir: str, out: Optional[str],
             result = _failed(path, settings, got["failure"])
         else:
             arrays = dict(got["columns"])
+            settings = dataclasses.replace(settings, kernel=got["kernel"],
+                                           scheduler=got["scheduler"])
             if read.get("time_column"):
                 # The file's stamps set the axis: ISO ones as dates.
                 settings = dataclasses.replace(settings, t0=got["t0"],
@@ -451,16 +447,17 @@ def analyse_files(paths: Iterable[str], client: Any = None,
                          "keep each sample's place; leave out fs, t0, dt and "
                          "on_bad_sample='skip'")
     several = isinstance(column, (list, tuple))
-    reads = [{"column": "" if c is None else str(c), "header": header or "",
-              "delimiter": delimiter or "", "on_bad_sample": on_bad_sample,
-              "time_column": "" if time_column is None else str(time_column)}
+    files = dict(header=header, delimiter=delimiter, time_column=time_column)
+    reads = [dict(files, column=c, on_bad_sample=on_bad_sample)
              for c in (column if several else [column])]
+    for read in reads:  # refused here, before any task runs
+        core_settings({k: v for k, v in read.items() if k != "on_bad_sample"})
     base = os.getcwd()
     out_dir = None if out is None else os.path.join(base, os.fspath(out))
     names = [os.fspath(p) for p in paths]
     _distinct(names)
     jobs = [(name, read) for name in names for read in reads]
-    keys = [name + "@" + read["column"] if several else name
+    keys = [name + "@" + str(read["column"]) if several else name
             for name, read in jobs]
     _distinct(keys)
     return _run(client, keys, lambda c, k: c.submit(

@@ -9,12 +9,24 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
 #include "analysis/params.h"
 
 namespace analysis {
+
+// The dialogue's limits of its counts, and the caps of the other front
+// ends' grids: far beyond what a fit needs, they keep a table of orders by
+// scales within reason.
+inline constexpr std::int32_t kLeastTrendOrder = 1;
+inline constexpr std::int32_t kMostTrendOrder = 10;
+inline constexpr std::int32_t kLeastLrec = 32;
+inline constexpr std::int32_t kLeastMinScale = 20;
+inline constexpr std::int32_t kMostOrders = 10000;
+inline constexpr std::int32_t kMostScales = 10000;
+inline constexpr std::int32_t kMostSurrogates = 100000;
 
 std::int32_t SettleTrendOrder(std::int32_t answer);  // into 1..10
 std::int32_t SettleLrec(std::int32_t answer);        // at least 32
@@ -23,35 +35,27 @@ std::int32_t SettleLrec(std::int32_t answer);        // at least 32
 std::int32_t SettleMinScale(std::int32_t answer, std::int32_t lrec);
 std::int32_t SettleWinShift(std::int32_t answer, std::int32_t lrec);  // 1..lrec
 
-// Answers that are taken as they are or refused (the dialogue repeats its
-// question; the other front ends report an error).
+// Answers that are taken as they are or repeated (the dialogue's own
+// rules; the other front ends refuse by the settings table).
 bool AcceptIncrFlag(std::int32_t answer);  // 0 or 1
 bool AcceptTstep(double answer);           // greater than 0 (not NaN)
 
-// The time axis of the front ends that take numbers from flags or code
-// rather than from the dialogue's reader (which reads no infinity or NaN):
-// a finite start and a finite positive step, so that no time mark is
-// Infinity or NaN.
-bool AcceptTimeAxis(double tini, double tstep);
-
-// A setting refused: which one, by its name in the settings table (the
-// Python keyword: "q", "max_scale", "fit_min", ...), and why, as one
-// sentence for the user.
+// A combination of settings refused: the setting it is reported against,
+// by its name in the settings table ("q_min", "fit_min", ...), the rule it
+// breaks as a phrase that follows the setting's name ("must be below
+// q_max"), and the value refused, NaN when no one value is at fault.
 struct SettingProblem {
   std::string Setting;
-  std::string Text;
+  std::string Rule;
+  double Value = std::numeric_limits<double>::quiet_NaN();
 };
 
-// Why the method and surrogate options of `params` (whose Lrec, MinScale and
-// TrendOrder are already settled) cannot be run; std::nullopt when they
-// can. Refused: no moment order (QCount < 1
-// with an empty QList), a non-finite order, an explicit list that is not
-// strictly ascending, QMin >= QMax with QCount > 1, a QCount above 100000,
-// a MaxScale beyond Lrec or not above MinScale, a ScaleCount below 2 or
-// above 100000, a negative or inverted fit range, a fit range holding fewer
-// than 2 distinct segment lengths, a negative or non-finite RangeFloor, and
-// a negative surrogate count.
-//   QCount 0 -> {"q_count", "the number of moment orders must be at least 1"}
+// Why the method options of `params`, each within its own range already,
+// cannot be run together; std::nullopt when they can. Refused: QMin not
+// below QMax with QCount > 1, a grid whose orders round together, an
+// inverted fit range, and a fit range holding fewer than 2 distinct
+// segment lengths.
+//   QMin 2, QMax 1 -> {"q_min", "must be below q_max", 2.0}
 std::optional<SettingProblem> MethodProblem(const TableParams& params);
 
 }  // namespace analysis

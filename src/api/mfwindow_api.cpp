@@ -16,11 +16,12 @@
 #include "analysis/params.h"
 #include "analysis/settle.h"
 #include "api/settings_params.h"
-#include "api/settings_table.h"
 #include "mfwindow/mfwindow.h"
+#include "mfwindow/settings_table.h"
 #include "series/result_records.h"
 #include "series/series_input.h"
 #include "series/series_notes.h"
+#include "textio/full_precision.h"
 
 namespace mfwindow {
 namespace {
@@ -54,9 +55,9 @@ std::string NonFiniteName(double value) {
 }
 
 // The textbook preset over the fields still at their described defaults
-// (TrendOrder and Lrec settled already), then MinScale clamped into
-// TrendOrder + 2 .. Lrec div 10: the smallest segment that leaves a
-// residual after the fit, and at least ten segments per side.
+// (TrendOrder and Lrec settled already). The min_scale row then clamps
+// MinScale into TrendOrder + 2 .. Lrec div 10: the smallest segment that
+// leaves a residual after the fit, and at least ten segments per side.
 void ApplyStandardPreset(Settings& s) {
   const Settings described;
   if (s.Profile == described.Profile) s.Profile = true;
@@ -74,7 +75,6 @@ void ApplyStandardPreset(Settings& s) {
   }
   if (s.MaxScale == described.MaxScale) s.MaxScale = s.Lrec / 4;
   if (s.ScaleCount == described.ScaleCount) s.ScaleCount = 40;
-  s.MinScale = std::min(std::max(s.MinScale, s.TrendOrder + 2), s.Lrec / 10);
 }
 
 }  // namespace
@@ -179,80 +179,85 @@ void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result) {
   if (outcome.Fq != nullptr) result.Fq.push_back(*outcome.Fq);
 }
 
-Settings Settle(const Settings& given) {
-  const auto refuse = [](std::string_view name, const std::string& text) {
-    Refuse(*FindSetting(name), text);
-  };
-  if (!analysis::AcceptIncrFlag(given.IncrFlag)) {
-    refuse("increments", "IncrFlag must be 0 or 1");
-  }
-  if (!analysis::AcceptTstep(given.Tstep)) {
-    refuse("dt", "Tstep must be greater than 0");
-  }
-  if (!analysis::AcceptTimeAxis(given.Tini, given.Tstep)) {
-    if (!std::isfinite(given.Tini)) refuse("t0", "Tini must be finite");
-    refuse("dt", "Tstep must be finite");
-  }
-  if (!(std::isfinite(given.Fs) && given.Fs >= 0.0)) {
-    refuse("fs", "Fs must be finite and 0 or more");
-  }
-  if (given.Fs > 0.0 && given.Tstep != 1.0) {
-    refuse("fs", "Fs cannot be given with a time step (dt) other than 1");
-  }
-  if (given.Threads < 0) refuse("threads", "Threads must not be negative");
-  // A word setting must be one of its row's words.
+SettingError::SettingError(std::string which, SettingReason reason,
+                           std::string rule, std::string value)
+    : std::invalid_argument(which + " " + rule +
+                            (value.empty() ? "" : ", got " + value)),
+      which_(std::move(which)),
+      reason_(reason),
+      rule_(std::move(rule)),
+      value_(std::move(value)) {}
+
+Settled Settle(const Settings& given) {
+  // Each row on its own: types, words, finiteness, the fixed bounds.
   for (const SettingRow& row : SettingRows()) {
-    if (const WordMember* word = std::get_if<WordMember>(&row.Member)) {
-      const int index = word->Get(given);
-      if (index < 0 || static_cast<std::size_t>(index) >= row.Words.size()) {
-        refuse(row.Name, std::string(row.Field) + " must be one of its " +
-                             std::to_string(row.Words.size()) +
-                             " enumerators, got " + std::to_string(index));
-      }
+    if (!IsFileRow(row)) CheckOwnValue(row, given);
+  }
+  Settings s = given;
+  const auto clamp = [&s](const SettingRow& row) {
+    const auto member = std::get<std::int32_t Settings::*>(row.Member);
+    s.*member = static_cast<std::int32_t>(
+        ClampToRange(row, static_cast<double>(s.*member), s));
+  };
+  // The counts the dialogue clamps with fixed bounds (order, window), then
+  // the preset that their settled values shape, then the rows whose bounds
+  // other settings give, in the order of the table.
+  for (const SettingRow& row : SettingRows()) {
+    if (row.Clamp && !BoundByOthers(row)) clamp(row);
+  }
+  if (s.Preset == Method::kStandard) ApplyStandardPreset(s);
+  for (const SettingRow& row : SettingRows()) {
+    if (IsFileRow(row) || !BoundByOthers(row)) continue;
+    if (row.Clamp) {
+      clamp(row);
+    } else {
+      CheckRange(row, *NumberOf(row, s), s);
     }
   }
-  if (given.Preset != Method::kDescribed && given.Preset != Method::kStandard) {
-    throw std::invalid_argument("Preset must be kDescribed or kStandard");
+
+  // The rules between settings.
+  if (s.Fs > 0.0 && s.Tstep != 1.0) {
+    Refuse(*FindSetting("fs"), SettingReason::kConflict,
+           "cannot be given with a time step (dt) other than 1",
+           textio::FormatShortest(s.Fs));
   }
-  if (given.Segments != SegmentCut::kStart &&
-      given.Segments != SegmentCut::kBoth) {
-    throw std::invalid_argument("Segments must be kStart or kBoth");
+  const Settings defaults;
+  if (!given.QList.empty() &&
+      (given.QMin != defaults.QMin || given.QMax != defaults.QMax ||
+       given.QCount != defaults.QCount)) {
+    Refuse(*FindSetting("q"), SettingReason::kConflict,
+           "lists the moment orders itself; leave q_min, q_max and q_count "
+           "at their defaults");
   }
-  if (given.Abscissa != FitAbscissa::kGrid &&
-      given.Abscissa != FitAbscissa::kLogS) {
-    throw std::invalid_argument("Abscissa must be kGrid or kLogS");
-  }
-  Settings settled = given;
-  settled.TrendOrder = analysis::SettleTrendOrder(given.TrendOrder);
-  settled.Lrec = analysis::SettleLrec(given.Lrec);
-  if (given.Preset == Method::kStandard) {
-    ApplyStandardPreset(settled);
-  } else {
-    settled.MinScale = analysis::SettleMinScale(given.MinScale, settled.Lrec);
-  }
-  settled.WinShift = analysis::SettleWinShift(given.WinShift, settled.Lrec);
   if (const std::optional<analysis::SettingProblem> problem =
-          analysis::MethodProblem(ToTables(settled))) {
-    refuse(problem->Setting, problem->Text);
+          analysis::MethodProblem(ToTables(s))) {
+    Refuse(*FindSetting(problem->Setting), SettingReason::kConflict,
+           problem->Rule,
+           std::isnan(problem->Value) ? std::string()
+                                      : textio::FormatShortest(problem->Value));
   }
-  return settled;
+
+  std::vector<ClampedValue> clamped;
+  for (const SettingRow& row : SettingRows()) {
+    if (!row.Clamp) continue;
+    const auto member = std::get<std::int32_t Settings::*>(row.Member);
+    // The standard preset's own smallest scale is a default, not a clamp.
+    if (row.Name == "min_scale" && given.Preset == Method::kStandard &&
+        given.MinScale == defaults.MinScale) {
+      continue;
+    }
+    if (given.*member != s.*member) {
+      clamped.push_back({std::string(row.Name), given.*member, s.*member});
+    }
+  }
+  return Settled(std::move(s), std::move(clamped));
 }
 
-std::vector<ClampedValue> ClampedValues(const Settings& given) {
-  const Settings used = Settle(given);
-  std::vector<ClampedValue> clamped;
-  const auto note = [&clamped](Setting which, std::int32_t a, std::int32_t b) {
-    if (a != b) clamped.push_back({which, a, b});
-  };
-  note(Setting::kTrendOrder, given.TrendOrder, used.TrendOrder);
-  note(Setting::kLrec, given.Lrec, used.Lrec);
-  // The standard preset's own smallest scale is a default, not a clamp.
-  if (given.Preset != Method::kStandard ||
-      given.MinScale != Settings{}.MinScale) {
-    note(Setting::kMinScale, given.MinScale, used.MinScale);
-  }
-  note(Setting::kWinShift, given.WinShift, used.WinShift);
-  return clamped;
+Settled Settled::WithThreads(int threads) const {
+  Settled copy = *this;
+  copy.used_.Threads = threads;
+  CheckOwnValue(*FindSetting("threads"), copy.used_);
+  return copy;
 }
 
 struct Analyser::State {
@@ -282,8 +287,24 @@ std::int64_t WindowCount(std::int64_t samples, std::int32_t window,
   return (samples - window) / shift + 1;
 }
 
-Analyser::Analyser(const Settings& settings)
-    : state_(std::make_unique<State>(Settle(settings))) {}
+SampleScan ScanSamples(std::span<const double> values, BadSamplePolicy policy) {
+  try {
+    const series::ArraySampleReader reader(values, "sample",
+                                           InputPolicy(policy));
+    const series::InputSummary& summary = reader.Summary();
+    const std::optional<series::BadRecord>& first =
+        summary.FirstSkipped ? summary.FirstSkipped : summary.EndedAt;
+    return {reader.Length(), summary.Skipped, summary.Masked,
+            first ? first->Index : -1};
+  } catch (const series::BadSeriesInput& bad) {
+    return {0, 0, 0, bad.Index()};
+  }
+}
+
+Analyser::Analyser(const Settled& settled)
+    : state_(std::make_unique<State>(settled.Used())) {}
+
+Analyser::Analyser(const Settings& settings) : Analyser(Settle(settings)) {}
 
 Analyser::~Analyser() = default;
 Analyser::Analyser(Analyser&&) noexcept = default;

@@ -12,6 +12,7 @@
 #include "api/settings_params.h"
 #include "api/sidecar.h"
 #include "mfwindow/mfwindow.h"
+#include "mfwindow/settings_table.h"
 #include "series/fatal.h"
 #include "series/result_records.h"
 #include "series/series_input.h"
@@ -43,9 +44,36 @@ std::string_view TimeColumnConflict(const Settings& settings) {
   return {};
 }
 
+void CheckFileOptions(const FileOptions& options) {
+  for (const SettingRow& row : SettingRows()) {
+    if (!IsFileRow(row) || row.Type != SettingType::kWord) continue;
+    const std::string& word =
+        options.*std::get<std::string FileOptions::*>(row.Member);
+    if (!word.empty() && WordIndex(row, word) < 0) {
+      std::string words;
+      for (const std::string_view w : row.Words) {
+        words += std::string(words.empty() ? "" : ", ") + std::string(w);
+      }
+      Refuse(row, SettingReason::kNotAWord, "must be one of " + words,
+             "\"" + word + "\"");
+    }
+  }
+  if (options.AllColumns) {
+    Refuse(*FindSetting("all_columns"), SettingReason::kConflict,
+           "is mfwindow-batch's: one AnalyseFile call analyses one column, "
+           "so give each Column in turn");
+  }
+}
+
 FileResult AnalyseFile(const std::filesystem::path& file,
                        const Settings& settings, const FileOptions& options) {
-  const Settings used = Settle(settings);
+  return AnalyseFile(file, Settle(settings), options);
+}
+
+FileResult AnalyseFile(const std::filesystem::path& file,
+                       const Settled& settled, const FileOptions& options) {
+  CheckFileOptions(options);
+  const Settings& used = settled.Used();
   const analysis::AnalysisParams params = ToParams(used);
 
   series::SeriesPipeline pipeline;
@@ -63,10 +91,10 @@ FileResult AnalyseFile(const std::filesystem::path& file,
     }
     if (const std::string_view other = TimeColumnConflict(used);
         !other.empty()) {
-      throw std::invalid_argument(
-          "time-column: the time stamps set the time axis and keep each "
-          "sample's place; " +
-          std::string(other) + " cannot be given with it");
+      Refuse(*FindSetting("time_column"), SettingReason::kConflict,
+             "cannot be given with " + std::string(other) +
+                 ": the time stamps set the time axis and keep each "
+                 "sample's place");
     }
   }
   const std::unique_ptr<analysis::SeriesEngine> engine =

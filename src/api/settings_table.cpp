@@ -1,8 +1,12 @@
-#include "api/settings_table.h"
+#include "mfwindow/settings_table.h"
 
 #include <array>
+#include <cmath>
+#include <limits>
 #include <type_traits>
+#include <utility>
 
+#include "analysis/settle.h"
 #include "textio/full_precision.h"
 
 namespace mfwindow {
@@ -19,6 +23,9 @@ constexpr std::string_view kSegmentWords[] = {"start", "both"};
 constexpr std::string_view kAbscissaWords[] = {"grid", "log_s"};
 constexpr std::string_view kKernelWords[] = {"auto", "straightforward",
                                              "vector"};
+constexpr std::string_view kHeaderWords[] = {"auto", "yes", "no"};
+constexpr std::string_view kDelimiterWords[] = {"auto", "comma", "semicolon",
+                                                "tab", "whitespace"};
 static_assert(static_cast<int>(BadSamplePolicy::kMask) == 3);
 static_assert(static_cast<int>(Fluctuation::kRms) == 1);
 static_assert(static_cast<int>(SurrogateKind::kIaaft) == 2);
@@ -36,121 +43,266 @@ WordMember WordOf() {
       [](Settings& s, int index) { s.*member = static_cast<Enum>(index); }};
 }
 
+constexpr Bound AtLeast(double value) { return Bound{value}; }
+constexpr Bound Above(double value) { return Bound{value, nullptr, {}, true}; }
+
+// The bounds that other settings give, each evaluated once the rows above
+// it are settled.
+double LeastMinScale(const Settings& s) {
+  return s.Preset == Method::kStandard ? s.TrendOrder + 2
+                                       : analysis::kLeastMinScale;
+}
+double MostMinScale(const Settings& s) { return s.Lrec / 10; }
+double WindowLength(const Settings& s) { return s.Lrec; }
+double MinScaleOf(const Settings& s) { return s.MinScale; }
+
 using T = SettingType;
+constexpr unsigned kNotPython = kLibrary | kBatch;
 
 // clang-format off
 const std::array kRows{
-  SettingRow{"increments", "increments", "--incr", "IncrFlag", T::kCount,
-    "0 or 1", {},
-    "1: analyse the increments inside each window instead of the values",
-    &Settings::IncrFlag},
-  SettingRow{"order", "order", "--order", "TrendOrder", T::kCount,
-    "1..10, clamped", {}, "order of the detrending polynomial",
-    &Settings::TrendOrder},
-  SettingRow{"window", "window", "--window", "Lrec", T::kCount,
-    "at least 32, clamped", {}, "window length Lrec in samples",
-    &Settings::Lrec},
-  SettingRow{"min_scale", "min_scale", "--min-scale", "MinScale", T::kCount,
-    "min(max(N, 20), window/10), clamped", {},
-    "shortest segment in samples", &Settings::MinScale},
-  SettingRow{"shift", "shift", "--shift", "WinShift", T::kCount,
-    "1..window, clamped", {}, "samples between window starts",
-    &Settings::WinShift},
-  SettingRow{"t0", "t0", "--tini", "Tini", T::kReal, "finite", {},
-    "time mark one step before the first sample (sample j, from 1, lies "
-    "at it plus j steps)", &Settings::Tini},
-  SettingRow{"dt", "dt", "--tstep", "Tstep", T::kReal,
-    "finite, greater than 0", {}, "time step between samples",
-    &Settings::Tstep},
-  SettingRow{"fs", "fs", "--fs", "Fs", T::kReal,
-    "finite, above 0, with dt left at 1; 0: none, dt sets the time axis", {},
-    "sampling rate in Hz: the time axis in seconds, sample j (from 1) at t0 "
-    "plus j / fs, computed as a division", &Settings::Fs},
-  SettingRow{"threads", "threads", "--threads", "Threads", T::kCount,
-    "0 or more", {}, "worker threads; 0: every core this process may use",
-    &Settings::Threads},
-  SettingRow{"spectrum", "spectrum", "--spectrum", "Spectrum", T::kFlag, "",
-    {}, "also keep each window's whole spectrum (h, tau, alpha, f)",
-    &Settings::Spectrum},
-  SettingRow{"nan", "nan", "--on-bad-sample", "OnBadSample", T::kWord, "",
-    kBadSampleWords,
-    "a sample that is not a finite number (or a line that is not a number): "
-    "fail the series (error), end it there (stop), drop it (skip), or keep "
-    "it in place as a gap (mask: the windows over it get status gap)",
-    WordOf<&Settings::OnBadSample>()},
-  SettingRow{"kernel", "kernel", "--kernel", "Kernel", T::kWord, "",
-    kKernelWords,
-    "the window kernel: the fastest for the settings (auto), every "
-    "operation in the order written (straightforward) or vector lanes "
-    "(vector); all give the same numbers, bit for bit",
-    WordOf<&Settings::Kernel>()},
-  SettingRow{"method", "method", "--method", "Preset", T::kWord, "",
-    kMethodWords,
-    "described (mfwindow's own) or standard (textbook MF-DFA: profile, rms, "
-    "segments from both ends, log s abscissa, 21 orders from -5 to 5, "
-    "scales from max(4(order+2), 10) to window/4); options given still "
-    "apply", WordOf<&Settings::Preset>()},
-  SettingRow{"profile", "profile", "--profile", "Profile", T::kFlag, "", {},
-    "analyse the cumulative sum of the mean-removed window values (the "
-    "profile of standard MF-DFA)", &Settings::Profile},
-  SettingRow{"fluctuation", "fluctuation", "--fluctuation", "Measure",
-    T::kWord, "", kFluctuationWords,
-    "measure of a detrended segment: its range (largest minus smallest "
-    "residual) or the root mean square of its residuals",
-    WordOf<&Settings::Measure>()},
-  SettingRow{"q", "q", "--q-list", "QList", T::kReals,
-    "strictly ascending, finite", {},
-    "the moment orders themselves (0 allowed: the logarithmic mean); "
-    "empty: q_count orders from q_min to q_max", &Settings::QList},
-  SettingRow{"q_min", "q_min", "--q-min", "QMin", T::kReal, "finite", {},
-    "smallest moment order of the grid", &Settings::QMin},
-  SettingRow{"q_max", "q_max", "--q-max", "QMax", T::kReal,
-    "finite, above q_min", {}, "largest moment order of the grid",
-    &Settings::QMax},
-  SettingRow{"q_count", "q_count", "--q-count", "QCount", T::kCount,
-    "1..10000", {}, "moment orders in equal steps from q_min to q_max",
-    &Settings::QCount},
-  SettingRow{"max_scale", "max_scale", "--max-scale", "MaxScale", T::kCount,
-    "above min_scale, at most the window; 0: window/5", {},
-    "longest segment in samples", &Settings::MaxScale},
-  SettingRow{"scale_count", "scale_count", "--scale-count", "ScaleCount",
-    T::kCount, "2..10000", {},
-    "log-spaced scales from the minimum scale to the longest",
-    &Settings::ScaleCount},
-  SettingRow{"fit_min", "fit_range", "--fit-min", "FitMin", T::kCount,
-    "0 or more; 0: no bound", {},
-    "shortest segment the log-log fits use", &Settings::FitMin},
-  SettingRow{"fit_max", "fit_range", "--fit-max", "FitMax", T::kCount,
-    "0 or more; 0: no bound", {},
-    "longest segment the log-log fits use", &Settings::FitMax},
-  SettingRow{"segments", "segments", "--segments", "Segments", T::kWord, "",
-    kSegmentWords,
-    "segments from the window's start only, or as many again from its end",
-    WordOf<&Settings::Segments>()},
-  SettingRow{"abscissa", "abscissa", "--abscissa", "Abscissa", T::kWord, "",
-    kAbscissaWords,
-    "abscissa of the log-log fits: the scale grid, or log s of each "
-    "distinct segment length", WordOf<&Settings::Abscissa>()},
-  SettingRow{"range_floor", "range_floor", "--range-floor", "RangeFloor",
-    T::kReal, "finite, 0 or more; 0: off", {},
-    "fluctuations below this share of the window's largest magnitude count "
-    "as zero (flat)", &Settings::RangeFloor},
-  SettingRow{"fq", "fq", "--fq", "KeepFq", T::kFlag, "", {},
-    "also keep F_q(s) of every window", &Settings::KeepFq},
-  SettingRow{"surrogates", "surrogates", "--surrogates", "Surrogates",
-    T::kCount, "0..100000", {},
-    "surrogates of each window for a null level of its width and AlfaSz; "
-    "0: none", &Settings::Surrogates},
-  SettingRow{"surrogate", "surrogate", "--surrogate", "Surrogate", T::kWord,
-    "", kSurrogateWords,
-    "the kind of surrogate: a shuffle (keeps the values), random Fourier "
-    "phases (keeps the power spectrum) or iterative amplitude-adjusted",
-    WordOf<&Settings::Surrogate>()},
-  SettingRow{"seed", "seed", "--seed", "Seed", T::kSeed, "0..2^64-1", {},
-    "seed of the surrogates; results depend on it, never on threads",
-    &Settings::Seed},
+  SettingRow{.Name = "increments", .Flag = "--incr", .Field = "IncrFlag",
+    .Type = T::kCount,
+    .Help = "1: analyse the increments inside each window instead of the "
+            "values",
+    .Member = &Settings::IncrFlag, .Min = AtLeast(0), .Max = AtLeast(1)},
+  SettingRow{.Name = "order", .Flag = "--order", .Field = "TrendOrder",
+    .Type = T::kCount, .Help = "order of the detrending polynomial",
+    .Member = &Settings::TrendOrder,
+    .Min = AtLeast(analysis::kLeastTrendOrder),
+    .Max = AtLeast(analysis::kMostTrendOrder), .Clamp = true},
+  SettingRow{.Name = "window", .Flag = "--window", .Field = "Lrec",
+    .Type = T::kCount, .Help = "window length Lrec in samples",
+    .Member = &Settings::Lrec, .Min = AtLeast(analysis::kLeastLrec),
+    .Clamp = true},
+  SettingRow{.Name = "min_scale", .Flag = "--min-scale", .Field = "MinScale",
+    .Type = T::kCount, .Help = "shortest segment in samples",
+    .Member = &Settings::MinScale,
+    .Min = Bound{0.0, &LeastMinScale,
+                 "20 (order + 2 with the standard method)"},
+    .Max = Bound{0.0, &MostMinScale, "window div 10"}, .Clamp = true},
+  SettingRow{.Name = "shift", .Flag = "--shift", .Field = "WinShift",
+    .Type = T::kCount, .Help = "samples between window starts",
+    .Member = &Settings::WinShift, .Min = AtLeast(1),
+    .Max = Bound{0.0, &WindowLength, "the window length"}, .Clamp = true},
+  SettingRow{.Name = "t0", .Flag = "--tini", .Field = "Tini", .Type = T::kReal,
+    .Help = "time mark one step before the first sample (sample j, from 1, "
+            "lies at it plus j steps)",
+    .Member = &Settings::Tini, .Finite = true},
+  SettingRow{.Name = "dt", .Flag = "--tstep", .Field = "Tstep",
+    .Type = T::kReal, .Help = "time step between samples",
+    .Member = &Settings::Tstep, .Min = Above(0.0), .Finite = true},
+  SettingRow{.Name = "fs", .Flag = "--fs", .Field = "Fs", .Type = T::kReal,
+    .Help = "sampling rate in Hz, with dt left at 1: the time axis in "
+            "seconds, sample j (from 1) at t0 plus j / fs, computed as a "
+            "division",
+    .Member = &Settings::Fs, .Min = Above(0.0), .Finite = true,
+    .Zero = "none, dt sets the time axis", .Unset = true},
+  SettingRow{.Name = "threads", .Flag = "--threads", .Field = "Threads",
+    .Type = T::kCount, .Help = "worker threads",
+    .Member = &Settings::Threads, .Min = AtLeast(0),
+    .Zero = "every core this process may use"},
+  SettingRow{.Name = "spectrum", .Flag = "--spectrum", .Field = "Spectrum",
+    .Type = T::kFlag,
+    .Help = "also keep each window's whole spectrum (h, tau, alpha, f)",
+    .Member = &Settings::Spectrum},
+  SettingRow{.Name = "nan", .Flag = "--on-bad-sample", .Field = "OnBadSample",
+    .Type = T::kWord, .Words = kBadSampleWords,
+    .Help = "a sample that is not a finite number (or a line that is not a "
+            "number): fail the series (error), end it there (stop), drop it "
+            "(skip), or keep it in place as a gap (mask: the windows over it "
+            "get status gap)",
+    .Member = WordOf<&Settings::OnBadSample>()},
+  SettingRow{.Name = "kernel", .Flag = "--kernel", .Field = "Kernel",
+    .Type = T::kWord, .Words = kKernelWords,
+    .Help = "the window kernel: the fastest for the settings (auto), every "
+            "operation in the order written (straightforward) or vector "
+            "lanes (vector); all give the same numbers, bit for bit",
+    .Member = WordOf<&Settings::Kernel>()},
+  SettingRow{.Name = "method", .Flag = "--method", .Field = "Preset",
+    .Type = T::kWord, .Words = kMethodWords,
+    .Help = "described (mfwindow's own) or standard (textbook MF-DFA: "
+            "profile, rms, segments from both ends, log s abscissa, 21 "
+            "orders from -5 to 5, scales from max(4(order+2), 10) to "
+            "window/4); options given still apply",
+    .Member = WordOf<&Settings::Preset>()},
+  SettingRow{.Name = "profile", .Flag = "--profile", .Field = "Profile",
+    .Type = T::kFlag,
+    .Help = "analyse the cumulative sum of the mean-removed window values "
+            "(the profile of standard MF-DFA)",
+    .Member = &Settings::Profile},
+  SettingRow{.Name = "fluctuation", .Flag = "--fluctuation",
+    .Field = "Measure", .Type = T::kWord, .Words = kFluctuationWords,
+    .Help = "measure of a detrended segment: its range (largest minus "
+            "smallest residual) or the root mean square of its residuals",
+    .Member = WordOf<&Settings::Measure>()},
+  SettingRow{.Name = "q", .Flag = "--q-list", .Field = "QList",
+    .Type = T::kReals,
+    .Help = "the moment orders themselves (0 allowed: the logarithmic mean)",
+    .Member = &Settings::QList, .Finite = true, .Ascending = true,
+    .MostItems = analysis::kMostOrders,
+    .Zero = "q_count orders from q_min to q_max", .Unset = true},
+  SettingRow{.Name = "q_min", .Flag = "--q-min", .Field = "QMin",
+    .Type = T::kReal, .Help = "smallest moment order of the grid",
+    .Member = &Settings::QMin, .Finite = true},
+  SettingRow{.Name = "q_max", .Flag = "--q-max", .Field = "QMax",
+    .Type = T::kReal, .Help = "largest moment order of the grid",
+    .Member = &Settings::QMax, .Finite = true},
+  SettingRow{.Name = "q_count", .Flag = "--q-count", .Field = "QCount",
+    .Type = T::kCount,
+    .Help = "moment orders in equal steps from q_min to q_max",
+    .Member = &Settings::QCount, .Min = AtLeast(1),
+    .Max = AtLeast(analysis::kMostOrders)},
+  SettingRow{.Name = "max_scale", .Flag = "--max-scale", .Field = "MaxScale",
+    .Type = T::kCount, .Help = "longest segment in samples",
+    .Member = &Settings::MaxScale,
+    .Min = Bound{0.0, &MinScaleOf, "the minimum scale", true},
+    .Max = Bound{0.0, &WindowLength, "the window length"},
+    .Zero = "window div 5 (window div 4 with the standard method)",
+    .Unset = true},
+  SettingRow{.Name = "scale_count", .Flag = "--scale-count",
+    .Field = "ScaleCount", .Type = T::kCount,
+    .Help = "log-spaced scales from the minimum scale to the longest",
+    .Member = &Settings::ScaleCount, .Min = AtLeast(2),
+    .Max = AtLeast(analysis::kMostScales)},
+  SettingRow{.Name = "fit_min", .Keyword = "fit_range", .Flag = "--fit-min",
+    .Field = "FitMin", .Type = T::kCount,
+    .Help = "shortest segment the log-log fits use",
+    .Member = &Settings::FitMin, .Min = AtLeast(1), .Zero = "no bound",
+    .Unset = true},
+  SettingRow{.Name = "fit_max", .Keyword = "fit_range", .Flag = "--fit-max",
+    .Field = "FitMax", .Type = T::kCount,
+    .Help = "longest segment the log-log fits use",
+    .Member = &Settings::FitMax, .Min = AtLeast(1), .Zero = "no bound",
+    .Unset = true},
+  SettingRow{.Name = "segments", .Flag = "--segments", .Field = "Segments",
+    .Type = T::kWord, .Words = kSegmentWords,
+    .Help = "segments from the window's start only, or as many again from "
+            "its end",
+    .Member = WordOf<&Settings::Segments>()},
+  SettingRow{.Name = "abscissa", .Flag = "--abscissa", .Field = "Abscissa",
+    .Type = T::kWord, .Words = kAbscissaWords,
+    .Help = "abscissa of the log-log fits: the scale grid, or log s of each "
+            "distinct segment length",
+    .Member = WordOf<&Settings::Abscissa>()},
+  SettingRow{.Name = "range_floor", .Flag = "--range-floor",
+    .Field = "RangeFloor", .Type = T::kReal,
+    .Help = "fluctuations below this share of the window's largest "
+            "magnitude count as zero (flat)",
+    .Member = &Settings::RangeFloor, .Min = AtLeast(0.0), .Finite = true,
+    .Zero = "off"},
+  SettingRow{.Name = "fq", .Flag = "--fq", .Field = "KeepFq",
+    .Type = T::kFlag, .Help = "also keep F_q(s) of every window",
+    .Member = &Settings::KeepFq},
+  SettingRow{.Name = "surrogates", .Flag = "--surrogates",
+    .Field = "Surrogates", .Type = T::kCount,
+    .Help = "surrogates of each window for a null level of its width and "
+            "AlfaSz",
+    .Member = &Settings::Surrogates, .Min = AtLeast(0),
+    .Max = AtLeast(analysis::kMostSurrogates), .Zero = "none"},
+  SettingRow{.Name = "surrogate", .Flag = "--surrogate", .Field = "Surrogate",
+    .Type = T::kWord, .Words = kSurrogateWords,
+    .Help = "the kind of surrogate: a shuffle (keeps the values), random "
+            "Fourier phases (keeps the power spectrum) or iterative "
+            "amplitude-adjusted",
+    .Member = WordOf<&Settings::Surrogate>()},
+  SettingRow{.Name = "seed", .Flag = "--seed", .Field = "Seed",
+    .Type = T::kSeed,
+    .Help = "seed of the surrogates; results depend on it, never on threads",
+    .Member = &Settings::Seed},
+
+  // How a series file is read.
+  SettingRow{.Name = "column", .Flag = "--column", .Field = "Column",
+    .Type = T::kText,
+    .Help = "the column of delimited text (or of a 2-D .npy array) that is "
+            "the series: a number from 1, or a header name; several, "
+            "separated by commas (a list in Python), are analysed in turn",
+    .Member = &FileOptions::Column,
+    .Zero = "the first value of each line", .Unset = true},
+  SettingRow{.Name = "all_columns", .Flag = "--all-columns",
+    .Field = "AllColumns", .Type = T::kFlag,
+    .Help = "analyse every column of each series in turn (the fields of its "
+            "first line, or a 2-D .npy array's columns)",
+    .Member = &FileOptions::AllColumns, .FrontEnds = kNotPython},
+  SettingRow{.Name = "header", .Flag = "--header", .Field = "Header",
+    .Type = T::kWord, .Words = kHeaderWords,
+    .Help = "whether delimited text starts with a header row",
+    .Member = &FileOptions::Header, .Zero = "auto with delimited text",
+    .Unset = true},
+  SettingRow{.Name = "delimiter", .Flag = "--delimiter", .Field = "Delimiter",
+    .Type = T::kWord, .Words = kDelimiterWords,
+    .Help = "what separates the fields of delimited text",
+    .Member = &FileOptions::Delimiter, .Zero = "auto with delimited text",
+    .Unset = true},
+  SettingRow{.Name = "time_column", .Flag = "--time-column",
+    .Field = "TimeColumn", .Type = T::kText,
+    .Help = "the column of delimited text holding the series' own time "
+            "stamps (numbers or ISO 8601 date-times, evenly spaced): the "
+            "time axis is theirs",
+    .Member = &FileOptions::TimeColumn, .Zero = "none", .Unset = true},
 };
 // clang-format on
+
+// A bound as a number, given the settings settled so far.
+double BoundValue(const Bound& bound, const Settings& s) {
+  return bound.Of != nullptr ? bound.Of(s) : bound.Value;
+}
+
+// "at least 1", "above 0", "at most the window length (1000)"; the value
+// of a bound taken from other settings in brackets when `s` is given.
+std::string BoundText(const Bound& bound, bool lower, const Settings* s) {
+  std::string text = lower ? (bound.Open ? "above " : "at least ")
+                           : (bound.Open ? "below " : "at most ");
+  if (bound.Of == nullptr) return text + textio::FormatShortest(bound.Value);
+  text += bound.Text;
+  if (s != nullptr) {
+    text += " (" + textio::FormatShortest(bound.Of(*s)) + ")";
+  }
+  return text;
+}
+
+bool Below(const Bound& bound, double value, const Settings& s) {
+  const double b = BoundValue(bound, s);
+  return bound.Open ? !(value > b) : !(value >= b);
+}
+
+bool Beyond(const Bound& bound, double value, const Settings& s) {
+  const double b = BoundValue(bound, s);
+  return bound.Open ? !(value < b) : !(value <= b);
+}
+
+// The rule a value outside the row's range breaks, for its refusal, with
+// the values of bounds taken from other settings when `s` is given:
+// "must be 1 to 10", "must be a finite number above 0, or 0 for none".
+std::string RangeRule(const SettingRow& row, const Settings* s) {
+  std::string rule = "must be";
+  if (row.Finite && row.Type == SettingType::kReal) rule += " a finite number";
+  if (row.Min && row.Max && row.Min->Of == nullptr && row.Max->Of == nullptr &&
+      !row.Min->Open && !row.Max->Open) {
+    // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on a
+    // text put before a temporary string.
+    rule += ' ';
+    rule += textio::FormatShortest(row.Min->Value);
+    rule += " to ";
+    rule += textio::FormatShortest(row.Max->Value);
+  } else {
+    if (row.Min) {
+      rule += ' ';
+      rule += BoundText(*row.Min, true, s);
+    }
+    if (row.Min && row.Max) rule += " and";
+    if (row.Max) {
+      rule += ' ';
+      rule += BoundText(*row.Max, false, s);
+    }
+  }
+  // Where 0 is an ordinary value the refusal leaves its meaning to the
+  // help; where it stands for "not given" it is one of the choices.
+  if (row.Unset && !row.Zero.empty()) {
+    rule += ", or 0 for " + std::string(row.Zero);
+  }
+  return rule;
+}
 
 }  // namespace
 
@@ -163,55 +315,92 @@ const SettingRow* FindSetting(std::string_view name) {
   return nullptr;
 }
 
-const SettingRow& RowOf(Setting which) {
-  static constexpr std::string_view kNames[] = {"order", "window", "min_scale",
-                                                "shift"};
-  static_assert(static_cast<int>(Setting::kWinShift) == 3);
-  return *FindSetting(kNames[static_cast<int>(which)]);
+bool IsFileRow(const SettingRow& row) {
+  return std::holds_alternative<std::string FileOptions::*>(row.Member) ||
+         std::holds_alternative<bool FileOptions::*>(row.Member);
 }
 
-std::string DefaultText(const SettingRow& row) {
-  static const Settings defaults;
+std::string ValueText(const SettingRow& row, const Settings& settings,
+                      const FileOptions& file) {
   struct Visitor {
     const SettingRow& Row;
+    const Settings& S;
+    const FileOptions& F;
     std::string operator()(std::int32_t Settings::*m) const {
-      return std::to_string(defaults.*m);
+      return std::to_string(S.*m);
     }
     std::string operator()(double Settings::*m) const {
-      return textio::FormatShortest(defaults.*m);
+      return textio::FormatShortest(S.*m);
     }
     std::string operator()(bool Settings::*m) const {
-      return defaults.*m ? "true" : "false";
+      return S.*m ? "true" : "false";
     }
     std::string operator()(std::vector<double> Settings::*m) const {
       std::string text;
-      for (const double q : defaults.*m) {
+      for (const double q : S.*m) {
         if (!text.empty()) text += ',';
         text += textio::FormatShortest(q);
       }
       return text;
     }
     std::string operator()(std::uint64_t Settings::*m) const {
-      return std::to_string(defaults.*m);
+      return std::to_string(S.*m);
     }
     std::string operator()(const WordMember& m) const {
-      return std::string(Row.Words[static_cast<std::size_t>(m.Get(defaults))]);
+      const int index = m.Get(S);
+      return index >= 0 && static_cast<std::size_t>(index) < Row.Words.size()
+                 ? std::string(Row.Words[static_cast<std::size_t>(index)])
+                 : std::to_string(index);
+    }
+    std::string operator()(std::string FileOptions::*m) const { return F.*m; }
+    std::string operator()(bool FileOptions::*m) const {
+      return F.*m ? "true" : "false";
     }
   };
-  return std::visit(Visitor{row}, row.Member);
+  return std::visit(Visitor{row, settings, file}, row.Member);
 }
 
-std::string Reworded(const SettingRow& row, std::string_view name,
-                     const std::string& text) {
-  std::string reworded(name);
-  if (text.size() > row.Field.size() && text.starts_with(row.Field) &&
-      text[row.Field.size()] == ' ') {
-    reworded.append(text, row.Field.size());
-  } else {
-    reworded.append(": ");
-    reworded.append(text);
+std::string DefaultText(const SettingRow& row) {
+  return ValueText(row, Settings{}, FileOptions{});
+}
+
+std::string RangeText(const SettingRow& row) {
+  if (row.Min || row.Max) {
+    std::string text = RangeRule(row, nullptr).substr(8);  // "must be "
+    if (row.Clamp) {
+      const std::size_t zero = text.find(", or 0");
+      text.insert(zero == std::string::npos ? text.size() : zero, ", clamped");
+    }
+    if (!row.Unset && !row.Zero.empty()) {
+      text += "; 0: " + std::string(row.Zero);
+    }
+    return text;
   }
-  return reworded;
+  std::string text;
+  if (row.Finite)
+    text = row.Type == SettingType::kReals ? "each finite" : "finite";
+  if (row.Ascending) text += ", strictly ascending";
+  if (row.MostItems > 0) {
+    text += ", at most " + std::to_string(row.MostItems);
+  }
+  if (!row.Zero.empty()) {
+    text +=
+        std::string(text.empty() ? "" : "; ") +
+        (row.Type == SettingType::kReals || row.Type == SettingType::kText ||
+                 row.Type == SettingType::kWord
+             ? "empty: "
+             : "0: ") +
+        std::string(row.Zero);
+  }
+  return text;
+}
+
+std::string Worded(const SettingError& error, std::string_view name) {
+  std::string text(name);
+  text += ' ';
+  text += error.Rule();
+  if (!error.Value().empty()) text += ", got " + error.Value();
+  return text;
 }
 
 int WordIndex(const SettingRow& row, std::string_view word) {
@@ -221,8 +410,108 @@ int WordIndex(const SettingRow& row, std::string_view word) {
   return -1;
 }
 
-void Refuse(const SettingRow& row, const std::string& text) {
-  throw SettingError(std::string(row.Name), text);
+void Refuse(const SettingRow& row, SettingReason reason, std::string rule,
+            std::string value) {
+  throw SettingError(std::string(row.Name), reason, std::move(rule),
+                     std::move(value));
+}
+
+void CheckNumber(const SettingRow& row, double value, bool typed) {
+  const std::string text = textio::FormatShortest(value);
+  if (row.Type == SettingType::kCount &&
+      !(value >= std::numeric_limits<std::int32_t>::min() &&
+        value <= std::numeric_limits<std::int32_t>::max())) {
+    Refuse(row, SettingReason::kOutOfRange, "must fit in 32 bits", text);
+  }
+  if (row.Finite && !std::isfinite(value)) {
+    Refuse(row, SettingReason::kNotFinite, RangeRule(row, nullptr), text);
+  }
+  if (row.Unset && value == 0.0) {
+    if (typed) {
+      Refuse(row, SettingReason::kOutOfRange,
+             "is 0, which stands for " + std::string(row.Zero) +
+                 ": leave it out for that");
+    }
+    return;
+  }
+  const Settings none;
+  const bool low =
+      row.Min && row.Min->Of == nullptr && Below(*row.Min, value, none);
+  const bool high =
+      row.Max && row.Max->Of == nullptr && Beyond(*row.Max, value, none);
+  if ((low || high) && !row.Clamp) {
+    Refuse(row, SettingReason::kOutOfRange, RangeRule(row, nullptr), text);
+  }
+}
+
+std::optional<double> NumberOf(const SettingRow& row, const Settings& s) {
+  if (const auto* m = std::get_if<std::int32_t Settings::*>(&row.Member)) {
+    return static_cast<double>(s.**m);
+  }
+  if (const auto* m = std::get_if<double Settings::*>(&row.Member)) {
+    return s.**m;
+  }
+  return std::nullopt;
+}
+
+bool BoundByOthers(const SettingRow& row) {
+  return (row.Min && row.Min->Of != nullptr) ||
+         (row.Max && row.Max->Of != nullptr);
+}
+
+void CheckOwnValue(const SettingRow& row, const Settings& given) {
+  if (const std::optional<double> number = NumberOf(row, given)) {
+    CheckNumber(row, *number, false);
+    return;
+  }
+  if (const auto* word = std::get_if<WordMember>(&row.Member)) {
+    const int index = word->Get(given);
+    if (index < 0 || static_cast<std::size_t>(index) >= row.Words.size()) {
+      Refuse(row, SettingReason::kNotAWord,
+             "must be one of its " + std::to_string(row.Words.size()) +
+                 " enumerators",
+             std::to_string(index));
+    }
+    return;
+  }
+  if (const auto* list =
+          std::get_if<std::vector<double> Settings::*>(&row.Member)) {
+    const std::vector<double>& items = given.**list;
+    if (row.MostItems > 0 &&
+        items.size() > static_cast<std::size_t>(row.MostItems)) {
+      Refuse(row, SettingReason::kOutOfRange,
+             "must hold at most " + std::to_string(row.MostItems) + " items",
+             std::to_string(items.size()) + " items");
+    }
+    for (std::size_t j = 0; j < items.size(); ++j) {
+      if (row.Finite && !std::isfinite(items[j])) {
+        Refuse(row, SettingReason::kNotFinite, "must hold finite numbers",
+               textio::FormatShortest(items[j]));
+      }
+      if (row.Ascending && j > 0 && !(items[j] > items[j - 1])) {
+        Refuse(row, SettingReason::kOutOfRange, "must rise strictly",
+               textio::FormatShortest(items[j - 1]) + " then " +
+                   textio::FormatShortest(items[j]));
+      }
+    }
+  }
+}
+
+void CheckRange(const SettingRow& row, double value, const Settings& s) {
+  if (row.Unset && value == 0.0) return;
+  if ((row.Min && Below(*row.Min, value, s)) ||
+      (row.Max && Beyond(*row.Max, value, s))) {
+    Refuse(row, SettingReason::kOutOfRange, RangeRule(row, &s),
+           textio::FormatShortest(value));
+  }
+}
+
+double ClampToRange(const SettingRow& row, double value, const Settings& s) {
+  // The floor first, then the cap, as the dialogue settles: with a window
+  // below 200 the cap (window div 10) wins over the floor of 20.
+  if (row.Min && Below(*row.Min, value, s)) value = BoundValue(*row.Min, s);
+  if (row.Max && Beyond(*row.Max, value, s)) value = BoundValue(*row.Max, s);
+  return value;
 }
 
 }  // namespace mfwindow

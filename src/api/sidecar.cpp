@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <variant>
 
-#include "api/settings_table.h"
+#include "mfwindow/settings_table.h"
 #include "numerics/simd_target.h"
 #include "series/series_notes.h"
 
@@ -69,6 +69,12 @@ std::string SettingValue(const SettingRow& row, const Settings& s) {
     std::string operator()(const WordMember& m) const {
       return Quoted(Row.Words[static_cast<std::size_t>(m.Get(S))]);
     }
+    // The file options are the batch tool's, not the analysis': the
+    // sidecar's settings name only the analysis rows.
+    std::string operator()(std::string FileOptions::* /*m*/) const {
+      return "null";
+    }
+    std::string operator()(bool FileOptions::* /*m*/) const { return "null"; }
   };
   return std::visit(Visitor{row, s}, row.Member);
 }
@@ -95,6 +101,7 @@ std::string SidecarJson(std::string_view program, const Settings& used,
                      ",\n  \"settings\": {";
   bool first = true;
   for (const SettingRow& row : SettingRows()) {
+    if (IsFileRow(row)) continue;
     json += first ? "\n    " : ",\n    ";
     first = false;
     json += Quoted(row.Name) + ": " + SettingValue(row, used);

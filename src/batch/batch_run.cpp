@@ -73,10 +73,12 @@ std::vector<std::string> SelectShard(const std::vector<std::string>& names,
 
 int RunBatch(const BatchOptions& options, BatchIo io) {
   const std::string program(kProgramName);
-  for (const std::string& line : ClampWarnings(options.Given, options.Typed)) {
+  const mfwindow::Settled settled_once =
+      options.Settled ? *options.Settled : mfwindow::Settle(options.Given);
+  for (const std::string& line : ClampWarnings(settled_once, options.Typed)) {
     io.Err << line << '\n';
   }
-  const mfwindow::Settings settled = mfwindow::Settle(options.Given);
+  const mfwindow::Settings& settled = settled_once.Used();
   const analysis::AnalysisParams params = mfwindow::ToParams(settled);
   if (const std::optional<std::string> short_window =
           series::ShortWindowWarning(params.Lrec)) {
@@ -125,7 +127,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   };
   std::vector<Job> jobs;
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (options.AllColumns && !is_standard_input(names[i])) {
+    if (options.File.AllColumns && !is_standard_input(names[i])) {
       std::ifstream file(io.BaseDir / names[i],
                          std::ios::in | std::ios::binary);
       // A file that cannot be read is run once, to be reported so.
@@ -150,7 +152,8 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
       jobs.push_back({i, options.Input.Column});
     }
   }
-  const bool several_columns = options.AllColumns || options.Columns.size() > 1;
+  const bool several_columns =
+      options.File.AllColumns || options.Columns.size() > 1;
 
   std::vector<std::uint64_t> sizes;
   std::uint64_t total = 0;

@@ -12,7 +12,7 @@
 #include <variant>
 
 #include "api/settings_params.h"
-#include "api/settings_table.h"
+#include "mfwindow/settings_table.h"
 #include "series/series_pipeline.h"
 
 namespace batch {
@@ -119,88 +119,125 @@ std::optional<std::int64_t> ParseCount(std::string_view digits) {
 
 const char* SystemEnv(const char* name) { return std::getenv(name); }
 
-// The analysis settings' flags, made from the settings table, each bound to
-// its member of the settings; a word setting is read as text, checked
+// The flags of the settings table's rows, each bound to its member of the
+// settings or the file options; a word setting is read as text, checked
 // against its row's words and set once the command line is parsed.
 class SettingFlags {
  public:
-  SettingFlags(CLI::App& app, mfwindow::Settings& s) {
+  SettingFlags(CLI::App& app, mfwindow::Settings& s, mfwindow::FileOptions& f) {
     for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
-      if (row.Flag.empty()) continue;
+      if ((row.FrontEnds & mfwindow::kBatch) == 0) continue;
       const std::string flag(row.Flag);
       std::string help(row.Help);
-      if (!row.Range.empty()) help += " (" + std::string(row.Range) + ")";
+      if (const std::string range = mfwindow::RangeText(row); !range.empty()) {
+        help += " (" + range + ")";
+      }
       CLI::Option* option = std::visit(
           [&](const auto& member) {
-            return Add(app, s, row, flag, help, member);
+            return Add(app, s, f, row, flag, help, member);
           },
           row.Member);
       options_.emplace_back(&row, option);
     }
   }
 
-  // Whether the flag of setting `name` was given.
-  bool Given(std::string_view name) const {
+  // The option of setting `name`.
+  CLI::Option* Option(std::string_view name) const {
     for (const auto& [row, option] : options_) {
-      if (row->Name == name) return option->count() > 0;
+      if (row->Name == name) return option;
     }
-    return false;
+    return nullptr;
   }
 
-  // Sets the word settings and settles `s` as the library does; a refusal
-  // names the flag.
-  void Apply(mfwindow::Settings& s) const {
-    std::size_t k = 0;
+  // The rows whose flags were given, by name.
+  std::vector<std::string> Typed() const {
+    std::vector<std::string> names;
     for (const auto& [row, option] : options_) {
-      if (const auto* word = std::get_if<mfwindow::WordMember>(&row->Member)) {
-        word->Set(s, mfwindow::WordIndex(*row, words_[k++]));
-      }
+      if (option->count() > 0) names.emplace_back(row->Name);
     }
+    return names;
+  }
+
+  // Sets the word settings, checks each number typed as its row says (a 0
+  // that stands for "not given" is refused: leave the flag out) and
+  // settles `s` as the library does; a refusal names the flag.
+  mfwindow::Settled Apply(mfwindow::Settings& s) const {
+    std::size_t k = 0;
     try {
-      mfwindow::Settle(s);
+      for (const auto& [row, option] : options_) {
+        if (const auto* word =
+                std::get_if<mfwindow::WordMember>(&row->Member)) {
+          word->Set(s, mfwindow::WordIndex(*row, words_[k++]));
+        } else if (const std::optional<double> number =
+                       mfwindow::NumberOf(*row, s);
+                   number && option->count() > 0) {
+          mfwindow::CheckNumber(*row, *number, true);
+        }
+      }
+      return mfwindow::Settle(s);
     } catch (const mfwindow::SettingError& e) {
       const mfwindow::SettingRow* row = mfwindow::FindSetting(e.Which());
-      throw CLI::ValidationError(
-          row == nullptr ? e.what()
-                         : mfwindow::Reworded(*row, row->Flag, e.what()));
+      throw CLI::ValidationError(row == nullptr
+                                     ? std::string(e.what())
+                                     : mfwindow::Worded(e, row->Flag));
     }
   }
 
  private:
   template <typename Member>
   CLI::Option* Add(CLI::App& app, mfwindow::Settings& s,
-                   const mfwindow::SettingRow& row, const std::string& flag,
-                   const std::string& help, Member member) {
+                   mfwindow::FileOptions& f, const mfwindow::SettingRow& row,
+                   const std::string& flag, const std::string& help,
+                   Member member) {
+    std::vector<std::string> words(row.Words.begin(), row.Words.end());
     if constexpr (std::is_same_v<Member, bool mfwindow::Settings::*>) {
       return app.add_flag(flag, s.*member, help);
+    } else if constexpr (std::is_same_v<Member,
+                                        bool mfwindow::FileOptions::*>) {
+      return app.add_flag(flag, f.*member, help);
     } else if constexpr (std::is_same_v<Member, mfwindow::WordMember>) {
       std::string& text = words_.emplace_back(mfwindow::DefaultText(row));
-      std::vector<std::string> words(row.Words.begin(), row.Words.end());
       return app.add_option(flag, text, help)
           ->check(CLI::IsMember(words))
           ->type_name("WORD")
           ->capture_default_str();
+    } else if constexpr (std::is_same_v<Member,
+                                        std::string mfwindow::FileOptions::*>) {
+      CLI::Option* option = app.add_option(flag, f.*member, help);
+      if (words.empty()) return option->type_name("N|NAME");
+      return option->check(CLI::IsMember(words))->type_name("WORD");
     } else if constexpr (std::is_same_v<Member, std::vector<double>
                                                     mfwindow::Settings::*>) {
       return app.add_option(flag, s.*member, help)
           ->allow_extra_args(false)
           ->delimiter(',')
           ->type_name("Q,Q,...");
+    } else if constexpr (std::is_same_v<Member,
+                                        std::uint64_t mfwindow::Settings::*>) {
+      // Read here, digits only: CLI11 would wrap "-1" round and take a
+      // number beyond 64 bits as its largest value.
+      std::uint64_t* target = &(s.*member);
+      return app
+          .template add_option_function<std::string>(
+              flag,
+              [target, flag](const std::string& text) {
+                const char* end = text.data() + text.size();
+                const auto [ptr, ec] =
+                    std::from_chars(text.data(), end, *target);
+                if (text.empty() || text.front() == '-' || ec != std::errc{} ||
+                    ptr != end) {
+                  throw CLI::ValidationError(
+                      flag +
+                      " must be a whole number from 0 to 2^64 - 1, "
+                      "got " +
+                      text);
+                }
+              },
+              help)
+          ->type_name("UINT")
+          ->default_str(mfwindow::DefaultText(row));
     } else {
-      CLI::Option* option =
-          app.add_option(flag, s.*member, help)->capture_default_str();
-      if constexpr (std::is_same_v<Member,
-                                   std::uint64_t mfwindow::Settings::*>) {
-        // An unsigned value read from "-1" would wrap round.
-        option->check(CLI::Validator(
-            [](std::string& text) -> std::string {
-              return !text.empty() && text.front() == '-'
-                         ? "must not be negative: " + text
-                         : std::string();
-            },
-            ""));
-      }
-      return option;
+      return app.add_option(flag, s.*member, help)->capture_default_str();
     }
   }
 
@@ -307,16 +344,16 @@ std::optional<Shard> ParseShard(std::string_view text) {
   return Shard{*index, *count};
 }
 
-std::vector<std::string> ClampWarnings(const mfwindow::Settings& given,
-                                       const TypedSettings& typed) {
+std::vector<std::string> ClampWarnings(const mfwindow::Settled& settled,
+                                       const std::vector<std::string>& typed) {
   std::vector<std::string> lines;
-  for (const mfwindow::ClampedValue& c : mfwindow::ClampedValues(given)) {
+  for (const mfwindow::ClampedValue& c : settled.Clamped()) {
     // A default the user never typed is settled without a word (a short
     // --window lowers the minimum scale below its default, for example).
-    if (!typed[static_cast<std::size_t>(c.Which)]) continue;
-    lines.push_back(std::string(kProgramName) +
-                    ": warning: " + std::string(mfwindow::RowOf(c.Which).Flag) +
-                    " " + std::to_string(c.Given) + " is out of range; using " +
+    if (std::find(typed.begin(), typed.end(), c.Which) == typed.end()) continue;
+    lines.push_back(std::string(kProgramName) + ": warning: " +
+                    std::string(mfwindow::FindSetting(c.Which)->Flag) + " " +
+                    std::to_string(c.Given) + " is out of range; using " +
                     std::to_string(c.Used));
   }
   return lines;
@@ -336,7 +373,12 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
   app.set_version_flag("--version",
                        std::string(kProgramName) + " " + MFWINDOW_VERSION);
 
-  const SettingFlags settings(app, s);
+  const SettingFlags settings(app, s, o.File);
+  const std::string& column = o.File.Column;
+  const std::string& time_column = o.File.TimeColumn;
+  CLI::Option* column_option = settings.Option("column");
+  CLI::Option* time_column_option = settings.Option("time_column");
+  settings.Option("all_columns")->excludes(column_option);
   CLI::Option* series =
       app.add_option("series", o.Series, "series files, in order")
           ->type_name("FILE");
@@ -362,38 +404,6 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
   CLI::Option* format_option = app.add_option("--format", format, "dat or csv")
                                    ->check(CLI::IsMember({"dat", "csv"}))
                                    ->capture_default_str();
-  std::string column;
-  CLI::Option* column_option =
-      app.add_option("--column", column,
-                     "the column of delimited text (or of a 2-D .npy array) "
-                     "that is the series: a number from 1, or a header "
-                     "name; several, separated by commas, are analysed in "
-                     "turn")
-          ->type_name("N|NAME");
-  std::string header = "auto";
-  CLI::Option* header_option =
-      app.add_option("--header", header,
-                     "whether delimited text starts with a header row")
-          ->check(CLI::IsMember({"auto", "yes", "no"}))
-          ->capture_default_str();
-  std::string delimiter = "auto";
-  CLI::Option* delimiter_option =
-      app.add_option("--delimiter", delimiter,
-                     "what separates the fields of delimited text")
-          ->check(CLI::IsMember(
-              {"auto", "comma", "semicolon", "tab", "whitespace"}))
-          ->capture_default_str();
-  std::string time_column;
-  CLI::Option* time_column_option =
-      app.add_option("--time-column", time_column,
-                     "the column of delimited text holding the series' own "
-                     "time stamps (numbers or ISO 8601 date-times, evenly "
-                     "spaced): the time axis is theirs")
-          ->type_name("N|NAME");
-  app.add_flag("--all-columns", o.AllColumns,
-               "analyse every column of each series in turn (the fields of "
-               "its first line, or a 2-D .npy array's columns)")
-      ->excludes(column_option);
   app.add_flag("--quiet", o.Quiet, "no progress on standard error");
   app.add_flag("--verbose", o.Verbose,
                "also say which kernel and scheduler run, on standard error");
@@ -417,7 +427,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     if (series->count() == 0 && list->count() == 0) {
       throw CLI::RequiredError("SERIES or --list");
     }
-    settings.Apply(s);
+    o.Settled = settings.Apply(s);
     if (shard == "auto") {
       const AutoShard part = ShardFromSlurm(env ? env : EnvLookup(SystemEnv));
       if (!part.Part) throw CLI::ValidationError("--shard auto", part.Error);
@@ -434,9 +444,6 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       throw CLI::ValidationError(
           "--column", "expected a number from 1 or a column name, got \"\"");
     }
-    const auto given = [](const CLI::Option* option, const std::string& text) {
-      return option->count() > 0 ? std::string_view(text) : std::string_view();
-    };
     std::vector<std::string> columns;
     for (std::size_t from = 0; column_option->count() > 0;) {
       const std::size_t comma = column.find(',', from);
@@ -444,7 +451,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       if (comma == std::string::npos) break;
       from = comma + 1;
     }
-    if (o.AllColumns) columns.emplace_back("1");
+    if (o.File.AllColumns) columns.emplace_back("1");
     if (columns.empty()) columns.emplace_back();
     for (const std::string& one : columns) {
       if (one.empty() && column_option->count() > 0) {
@@ -455,8 +462,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
               one.empty() && column_option->count() == 0
                   ? std::string_view()
                   : std::string_view(one),
-              given(header_option, header), given(delimiter_option, delimiter),
-              "--", o.Input)) {
+              o.File.Header, o.File.Delimiter, "--", o.Input)) {
         const std::size_t colon = problem->find(':');
         throw CLI::ValidationError(problem->substr(0, colon),
                                    problem->substr(colon + 2));
@@ -489,7 +495,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
         }
       }
       const std::vector<series::ColumnChoice> analysed =
-          o.Columns.empty() && !o.AllColumns
+          o.Columns.empty() && !o.File.AllColumns
               ? std::vector{o.Input.Column.value_or(series::ColumnChoice{})}
               : o.Columns;
       for (const series::ColumnChoice& c : analysed) {
@@ -501,7 +507,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
         }
       }
     }
-    const bool several = o.AllColumns || o.Columns.size() > 1;
+    const bool several = o.File.AllColumns || o.Columns.size() > 1;
     if (several &&
         (out_dir == "-" || std::count(o.Series.begin(), o.Series.end(),
                                       series::kStandardInputName) > 0)) {
@@ -539,8 +545,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     return ParseOutcome{std::nullopt, kExitUsage};
   }
   if (list->count() > 0) o.ListFile = list_file;
-  o.Typed = {settings.Given("order"), settings.Given("window"),
-             settings.Given("min_scale"), settings.Given("shift")};
+  o.Typed = settings.Typed();
   o.Format = format == "csv" ? OutputFormat::kCsv : OutputFormat::kDat;
   o.OutDir = out_dir;
   if (out_dir == "-") {

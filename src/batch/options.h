@@ -39,12 +39,14 @@ struct Shard {
   std::int32_t Count = 1;
 };
 
-// Which of the clampable settings were typed on the command line, indexed
-// by mfwindow::Setting.
-using TypedSettings = std::array<bool, 4>;
-
 struct BatchOptions {
-  mfwindow::Settings Given;  // as typed, before settling; Threads, Spectrum
+  mfwindow::Settings Given;  // as typed, before settling
+  // Given settled, by ParseCommandLine; RunBatch settles Given when it is
+  // empty (options made in code).
+  std::optional<mfwindow::Settled> Settled;
+  // The file rows as typed: --column (one or several), --header,
+  // --delimiter, --time-column, --all-columns; read into Input and Columns.
+  mfwindow::FileOptions File;
   std::vector<std::string> Series;      // the names given as arguments
   std::optional<std::string> ListFile;  // or the file that lists them
   std::filesystem::path OutDir = "F(Alfa)";
@@ -56,12 +58,11 @@ struct BatchOptions {
   // --column a,b: each column analysed in turn (Input.Column is the first);
   // empty: Input.Column alone.
   std::vector<series::ColumnChoice> Columns;
-  bool AllColumns = false;  // every column of each series, in turn
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
   bool Quiet = false;    // no progress
   bool Verbose = false;  // also the engine that runs, on standard error
-  TypedSettings Typed{};
+  std::vector<std::string> Typed;  // the settings typed, by row name
 };
 
 // What the command line asks for: a run with `Options`, or, when Options is
@@ -110,11 +111,11 @@ struct AutoShard {
 };
 AutoShard ShardFromSlurm(const EnvLookup& env);
 
-// One warning line (without line end) per typed value that settling
-// changes, naming its flag, the value given and the value used:
+// One warning line (without line end) per typed value (`typed`: row
+// names) that settling changed, naming its flag, the value given and the
+// value used:
 //   mfwindow-batch: warning: --order 11 is out of range; using 10
-// Throws as mfwindow::Settle.
-std::vector<std::string> ClampWarnings(const mfwindow::Settings& given,
-                                       const TypedSettings& typed);
+std::vector<std::string> ClampWarnings(const mfwindow::Settled& settled,
+                                       const std::vector<std::string>& typed);
 
 }  // namespace batch

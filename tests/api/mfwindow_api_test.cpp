@@ -20,12 +20,12 @@
 #include "analysis/engine.h"
 #include "analysis/run_constants.h"
 #include "mfwindow/mfwindow.h"
+#include "support/bad_values.h"
 #include "support/bits.h"
 
 namespace {
 
 using mfwindow::ClampedValue;
-using mfwindow::Setting;
 using mfwindow::Settings;
 
 Settings Make(std::int32_t order, std::int32_t lrec, std::int32_t min_scale,
@@ -68,7 +68,7 @@ TEST(Settle, ClampsAsTheDialogueDoes) {
     given.Tstep = 0.25;
     given.Threads = 3;
     given.Spectrum = true;
-    const Settings used = mfwindow::Settle(given);
+    const Settings used = mfwindow::Settle(given).Used();
     EXPECT_EQ(used.TrendOrder, c.order2);
     EXPECT_EQ(used.Lrec, c.lrec2);
     EXPECT_EQ(used.MinScale, c.min_scale2);
@@ -82,44 +82,49 @@ TEST(Settle, ClampsAsTheDialogueDoes) {
   }
 }
 
-TEST(Settle, RefusesNamingTheSetting) {
-  constexpr double kInf = std::numeric_limits<double>::infinity();
-  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+// Every row's own constraints hold in Settle, whichever path settles it
+// (the clamps, the preset, bounds that other settings give): a bad value
+// of each row is refused naming that row, for what it is.
+TEST(Settle, RefusesABadValueOfEveryRowNamingIt) {
+  std::size_t tried = 0;
+  for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+    if (mfwindow::IsFileRow(row)) continue;
+    for (const test_support::BadValue& bad : test_support::BadValuesOf(row)) {
+      SCOPED_TRACE(std::string(row.Name) + " " + bad.Text);
+      Settings s;
+      test_support::SetBad(row, bad, s);
+      ++tried;
+      try {
+        mfwindow::Settle(s);
+        ADD_FAILURE() << "accepted";
+      } catch (const mfwindow::SettingError& e) {
+        EXPECT_EQ(e.Which(), row.Name) << e.what();
+        EXPECT_EQ(e.Reason(), bad.Reason) << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind(std::string(row.Name), 0), 0u);
+      }
+    }
+  }
+  EXPECT_GE(tried, 30u);  // the table's rows, not a handful
+}
+
+// The rules between settings, and values at the edge that are taken.
+TEST(Settle, RefusesSettingsThatCannotGoTogether) {
   const struct {
     std::function<void(Settings&)> change;
-    const char* which;  // the setting's name in the settings table
+    const char* which;
   } cases[] = {
-      {[](Settings& s) { s.IncrFlag = 2; }, "increments"},
-      {[](Settings& s) { s.IncrFlag = -1; }, "increments"},
-      {[](Settings& s) { s.Tstep = 0.0; }, "dt"},
-      {[](Settings& s) { s.Tstep = -1.0; }, "dt"},
-      {[](Settings& s) { s.Tstep = kNaN; }, "dt"},
-      {[](Settings& s) { s.Tstep = -0.0; }, "dt"},
-      {[](Settings& s) { s.Threads = -1; }, "threads"},
-      {[](Settings& s) { s.Fs = -250.0; }, "fs"},
-      {[](Settings& s) { s.Fs = kInf; }, "fs"},
       {[](Settings& s) {
          s.Fs = 250.0;
          s.Tstep = 0.004;
        },
        "fs"},
-      // Time axes that would give Infinity or NaN time marks.
-      {[](Settings& s) { s.Tstep = kInf; }, "dt"},
-      {[](Settings& s) { s.Tini = kNaN; }, "t0"},
-      {[](Settings& s) { s.Tini = -kInf; }, "t0"},
       {[](Settings& s) {
-         s.OnBadSample = static_cast<mfwindow::BadSamplePolicy>(7);
-       },
-       "nan"},
-      {[](Settings& s) { s.Measure = static_cast<mfwindow::Fluctuation>(2); },
-       "fluctuation"},
-      {[](Settings& s) { s.MaxScale = 5000; }, "max_scale"},
-      {[](Settings& s) {
-         s.QList = {2.0, 1.0};
+         s.QList = {-1.0, 1.0};
+         s.QMin = -3.0;
        },
        "q"},
       {[](Settings& s) { s.FitMin = 50, s.FitMax = 50; }, "fit_min"},
-      {[](Settings& s) { s.Surrogates = -1; }, "surrogates"},
+      {[](Settings& s) { s.MaxScale = 20; }, "max_scale"},  // = min scale
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.which);
@@ -131,33 +136,37 @@ TEST(Settle, RefusesNamingTheSetting) {
     } catch (const mfwindow::SettingError& e) {
       EXPECT_EQ(e.Which(), c.which) << e.what();
     }
-    EXPECT_THROW(mfwindow::ClampedValues(s), std::invalid_argument);
     EXPECT_THROW(mfwindow::Analyser{s}, std::invalid_argument);
   }
   Settings tiny;
   tiny.Tstep = 0x1p-1074;  // the smallest positive double is accepted
   EXPECT_NO_THROW(mfwindow::Settle(tiny));
+  Settings zero;
+  zero.Tstep = -0.0;  // not greater than 0
+  EXPECT_THROW(mfwindow::Settle(zero), mfwindow::SettingError);
 }
 
-TEST(ClampedValues, NamesEachChangedValueWithGivenAndUsed) {
+TEST(Settled, NamesEachChangedValueWithGivenAndUsed) {
   const std::vector<ClampedValue> clamped =
-      mfwindow::ClampedValues(Make(11, 10, 20, 40));
+      mfwindow::Settle(Make(11, 10, 20, 40)).Clamped();
   ASSERT_EQ(clamped.size(), 4u);
-  const ClampedValue expected[] = {{Setting::kTrendOrder, 11, 10},
-                                   {Setting::kLrec, 10, 32},
-                                   {Setting::kMinScale, 20, 3},
-                                   {Setting::kWinShift, 40, 32}};
+  const ClampedValue expected[] = {{"order", 11, 10},
+                                   {"window", 10, 32},
+                                   {"min_scale", 20, 3},
+                                   {"shift", 40, 32}};
   for (std::size_t i = 0; i < clamped.size(); ++i) {
     EXPECT_EQ(clamped[i].Which, expected[i].Which) << i;
     EXPECT_EQ(clamped[i].Given, expected[i].Given) << i;
     EXPECT_EQ(clamped[i].Used, expected[i].Used) << i;
   }
-  EXPECT_TRUE(mfwindow::ClampedValues(Make(2, 1000, 20, 100)).empty());
+  EXPECT_TRUE(mfwindow::Settle(Make(2, 1000, 20, 100)).Clamped().empty());
   // Only MinScale: 50 is above Lrec/10 = 10.
   const std::vector<ClampedValue> one =
-      mfwindow::ClampedValues(Make(2, 100, 50, 100));
+      mfwindow::Settle(Make(2, 100, 50, 100)).Clamped();
   ASSERT_EQ(one.size(), 1u);
-  EXPECT_EQ(one[0].Which, Setting::kMinScale);
+  EXPECT_EQ(one[0].Which, "min_scale");
+  EXPECT_THROW(mfwindow::Settle(Make(2, 100, 50, 100)).WithThreads(-1),
+               mfwindow::SettingError);
 }
 
 // The standard preset fills the fields left at their described defaults
@@ -165,7 +174,7 @@ TEST(ClampedValues, NamesEachChangedValueWithGivenAndUsed) {
 TEST(Settle, StandardPresetFillsOnlyTheDefaults) {
   Settings given = Make(3, 1000, 20, 100);
   given.Preset = mfwindow::Method::kStandard;
-  const Settings used = mfwindow::Settle(given);
+  const Settings used = mfwindow::Settle(given).Used();
   EXPECT_TRUE(used.Profile);
   EXPECT_EQ(used.Measure, mfwindow::Fluctuation::kRms);
   EXPECT_EQ(used.Segments, mfwindow::SegmentCut::kBoth);
@@ -174,16 +183,16 @@ TEST(Settle, StandardPresetFillsOnlyTheDefaults) {
   EXPECT_EQ(used.QCount, 21);
   EXPECT_EQ(used.MinScale, 20);  // max(4 * (3 + 2), 10)
   EXPECT_EQ(used.MaxScale, 250);
-  EXPECT_TRUE(mfwindow::ClampedValues(given).empty());
+  EXPECT_TRUE(mfwindow::Settle(given).Clamped().empty());
   given.TrendOrder = 1;
   given.Abscissa = mfwindow::FitAbscissa::kLogS;
   given.QList = {-2.0, 2.0};
   given.MinScale = 2;  // below the order's TrendOrder + 2
-  const Settings kept = mfwindow::Settle(given);
+  const Settings kept = mfwindow::Settle(given).Used();
   EXPECT_EQ(kept.QList.size(), 2u);
   EXPECT_EQ(kept.QCount, 200);
   EXPECT_EQ(kept.MinScale, 3);
-  ASSERT_EQ(mfwindow::ClampedValues(given).size(), 1u);
+  ASSERT_EQ(mfwindow::Settle(given).Clamped().size(), 1u);
 }
 
 using test_support::SameBits;

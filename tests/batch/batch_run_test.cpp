@@ -713,7 +713,7 @@ TEST(RunBatch, EachColumnHasItsOwnResult) {
   EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@Cz_"), alone[1]);
 
   o.Columns.clear();
-  o.AllColumns = true;
+  o.File.AllColumns = true;
   ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
   EXPECT_EQ(Records(Result(dir, "eeg.csv")).size(), 21u);  // the time column
   EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@2_"), alone[0]);
@@ -721,7 +721,7 @@ TEST(RunBatch, EachColumnHasItsOwnResult) {
 
   // A later run that fails on column 2 leaves both results as they were.
   WriteFile(dir / "eeg.csv", table(2000));
-  o.AllColumns = false;
+  o.File.AllColumns = false;
   o.Columns = {{2, ""}, {0, "Cz"}};
   EXPECT_EQ(RunIn(o, dir).Status, kExitSkipped);
   EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@2_"), alone[0]);
@@ -781,7 +781,7 @@ TEST(RunBatch, TimeColumnSetsTheTimeAxis) {
   BatchOptions o = Options({"rec.csv"});
   o.Input.Delimited = true;
   o.Input.TimeColumn = series::ColumnChoice{0, "when"};
-  o.AllColumns = true;
+  o.File.AllColumns = true;
   ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
   EXPECT_TRUE(fs::exists(dir / "F(Alfa)" / "F(Alfa)@2_rec.csv.dat"));
   EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)@3_rec.csv.dat"));

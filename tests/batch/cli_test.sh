@@ -259,7 +259,7 @@ refusals)
   status=0
   mfwindow-batch --quiet --threads -1 walk.txt 2>err.txt || status=$?
   [ "$status" -eq 2 ] || fail "--threads -1: status $status, not 2"
-  grep -q -- '--threads must not be negative' err.txt || fail "--threads -1: $(cat err.txt)"
+  grep -q -- '--threads must be at least 0' err.txt || fail "--threads -1: $(cat err.txt)"
   [ "$(head -n 1 err.txt | wc -c)" -lt 100 ] || fail "--threads -1: $(head -n 1 err.txt)"
 
   echo "the other run's line" >"F(Alfa)/F(Alfa)_cascade.txt.dat"

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "api/settings_table.h"
 #include "batch/batch_run.h"
+#include "mfwindow/settings_table.h"
+#include "support/bad_values.h"
 
 namespace batch {
 namespace {
@@ -459,13 +460,14 @@ TEST(ParseColumn, TakesNumbersFrom1OrNames) {
 }
 
 TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {
-  const TypedSettings all{true, true, true, true};
+  const std::vector<std::string> all{"order", "window", "min_scale", "shift"};
   mfwindow::Settings given;
   given.TrendOrder = 11;
   given.Lrec = 100;
   given.MinScale = 50;
   given.WinShift = 100;
-  const std::vector<std::string> lines = ClampWarnings(given, all);
+  const std::vector<std::string> lines =
+      ClampWarnings(mfwindow::Settle(given), all);
   EXPECT_EQ(lines, (std::vector<std::string>{
                        "mfwindow-batch: warning: --order 11 is out of range; "
                        "using 10",
@@ -475,7 +477,7 @@ TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {
   given.Lrec = 10;
   given.MinScale = 20;
   given.WinShift = -3;
-  EXPECT_EQ(ClampWarnings(given, all),
+  EXPECT_EQ(ClampWarnings(mfwindow::Settle(given), all),
             (std::vector<std::string>{
                 "mfwindow-batch: warning: --window 10 is out of range; "
                 "using 32",
@@ -483,7 +485,7 @@ TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {
                 "using 3",
                 "mfwindow-batch: warning: --shift -3 is out of range; "
                 "using 1"}));
-  EXPECT_TRUE(ClampWarnings(mfwindow::Settings{}, all).empty());
+  EXPECT_TRUE(ClampWarnings(mfwindow::Settle({}), all).empty());
 }
 
 // Guards against warning about a default the user never set: --window 100
@@ -491,12 +493,47 @@ TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {
 TEST(ClampWarnings, StaySilentAboutDefaultsNotTyped) {
   mfwindow::Settings given;
   given.Lrec = 100;
-  EXPECT_TRUE(ClampWarnings(given, {false, true, false, false}).empty());
+  EXPECT_TRUE(ClampWarnings(mfwindow::Settle(given), {"window"}).empty());
   given.Lrec = 10;
-  EXPECT_EQ(ClampWarnings(given, {false, true, false, false}),
+  EXPECT_EQ(ClampWarnings(mfwindow::Settle(given), {"window"}),
             (std::vector<std::string>{
                 "mfwindow-batch: warning: --window 10 is out of range; "
                 "using 32"}));
+}
+
+// Every row the batch tool offers refuses a bad value typed for its flag,
+// naming the flag, with exit status 2; a 0 that stands for "not given" is
+// refused when typed.
+TEST(ParseCommandLine, RefusesABadValueOfEveryFlagNamingIt) {
+  std::size_t tried = 0;
+  for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+    if ((row.FrontEnds & mfwindow::kBatch) == 0) continue;
+    std::vector<std::string> values;
+    for (const test_support::BadValue& bad : test_support::BadValuesOf(row)) {
+      if (!bad.Text.empty()) values.push_back(bad.Text);
+    }
+    if (row.Type == mfwindow::SettingType::kCount ||
+        row.Type == mfwindow::SettingType::kReal ||
+        row.Type == mfwindow::SettingType::kSeed) {
+      values.push_back("x");  // a word where a number is due
+    }
+    if (row.Unset && row.Type != mfwindow::SettingType::kText &&
+        row.Type != mfwindow::SettingType::kReals) {
+      values.push_back("0");
+    }
+    if (row.Type == mfwindow::SettingType::kSeed) {
+      values.push_back("18446744073709551616");  // 2^64
+      values.push_back("-1");
+    }
+    for (const std::string& value : values) {
+      SCOPED_TRACE(std::string(row.Flag) + " " + value);
+      ++tried;
+      const Parsed p = Parse({std::string(row.Flag) + "=" + value, "s.txt"});
+      EXPECT_EQ(p.Outcome.ExitStatus, kExitUsage) << p.Err;
+      EXPECT_NE(p.Err.find(std::string(row.Flag)), std::string::npos) << p.Err;
+    }
+  }
+  EXPECT_GE(tried, 40u);
 }
 
 }  // namespace

@@ -15,10 +15,11 @@ prefix=$work/prefix
 "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" ||
   fail "cmake --install: $(cat "$work/install.log")"
 
-# Only the public header goes out; the internal ones stay in the tree.
+# Only the public headers go out; the internal ones stay in the tree.
 [ -f "$prefix/include/mfwindow/mfwindow.h" ] || fail "public header missing"
-[ "$(find "$prefix/include" -type f | wc -l)" -eq 1 ] ||
-  fail "more than the public header installed: $(find "$prefix/include" -type f)"
+[ -f "$prefix/include/mfwindow/settings_table.h" ] || fail "settings table missing"
+[ "$(find "$prefix/include" -type f | wc -l)" -eq 2 ] ||
+  fail "more than the public headers installed: $(find "$prefix/include" -type f)"
 
 "$cmake" -S "$consumer" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_PREFIX_PATH="$prefix" >"$work/configure.log" 2>&1 ||

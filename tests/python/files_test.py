@@ -189,7 +189,8 @@ def test_sidecar_names_the_settings_and_hashes_the_samples(tmp_path, fs, unit,
     values[1200] = np.nan
     np.savetxt(str(tmp_path / "s.txt"), values)
     mfwindow._core.analyse_file(
-        "s.txt", dict(window=1000, shift=250, fs=fs, nan="mask"),
+        "s.txt", mfwindow._core.settle(dict(window=1000, shift=250, fs=fs,
+                                            nan="mask")),
         out_dir="out", csv=True, base_dir=str(tmp_path))
     path = str(tmp_path / "out" / "F(Alfa)_s.txt.csv")
     with open(path + ".json") as f:
