@@ -567,17 +567,15 @@ _NOTES = {
                  "re-integrated when values are analysed.",
 }
 
-_DOC_SETTINGS = "\n".join(
-    _parameter_doc(k) for k in ("window", "shift", "order", "min_scale",
-                                "increments", "t0", "dt", "fs"))
-_DOC_RUN = "\n".join(_parameter_doc(k) for k in ("spectrum", "threads",
-                                                  "nan", "kernel"))
+_SETTING_KEYWORDS = ("window", "shift", "order", "min_scale", "increments",
+                     "t0", "dt", "fs")
+_RUN_KEYWORDS = ("spectrum", "threads", "nan", "kernel")
+_DOC_SETTINGS = "\n".join(_parameter_doc(k) for k in _SETTING_KEYWORDS)
+_DOC_RUN = "\n".join(_parameter_doc(k) for k in _RUN_KEYWORDS)
+# Every other keyword of the table is a method or surrogate setting.
 _DOC_METHOD = "\n".join(
-    _parameter_doc(k) for k in ("method", "profile", "fluctuation",
-                                "segments", "abscissa", "q", "q_min",
-                                "q_max", "q_count", "max_scale",
-                                "scale_count", "fit_range", "range_floor",
-                                "fq", "surrogates", "surrogate", "seed"))
+    _parameter_doc(k) for k in _settings.ANALYSIS_KEYWORDS
+    if k not in _SETTING_KEYWORDS + _RUN_KEYWORDS)
 analyse.__doc__ = (_DOC.replace("@settings@", _DOC_SETTINGS)
                    .replace("@run@", _DOC_RUN)
                    .replace("@method@", _DOC_METHOD))

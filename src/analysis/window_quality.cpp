@@ -43,6 +43,36 @@ LineSums FitLine(std::span<const double> x, std::span<const double> y,
   return s;
 }
 
+// Where the points (x[i], y[i]), x ascending, change slope (see kCrossover
+// in the header): the index of the first point of the upper regime, or 0
+// when one line does.
+std::size_t CrossoverSplit(std::span<const double> x,
+                           std::span<const double> y) {
+  const std::size_t n = x.size();
+  if (n < 2 * kCrossoverPoints) return 0;
+  const double one = FitLine(x, y, 0, n).Residual();
+  const double factor_two = std::log10(2.0);
+  double best = kNaN;
+  std::size_t best_split = 0;
+  double best_slopes = 0.0;
+  for (std::size_t b = kCrossoverPoints; b + kCrossoverPoints <= n; ++b) {
+    if (x[b - 1] - x[0] < factor_two || x[n - 1] - x[b] < factor_two) continue;
+    const LineSums lower = FitLine(x, y, 0, b);
+    const LineSums upper = FitLine(x, y, b, n);
+    const double two = lower.Residual() + upper.Residual();
+    if (!(two >= best)) {
+      best = two;
+      best_split = b;
+      best_slopes = std::fabs(lower.Slope() - upper.Slope());
+    }
+  }
+  if (!(best <= kCrossoverResidual * one) ||
+      !(best_slopes >= kCrossoverSlope)) {
+    return 0;
+  }
+  return best_split;
+}
+
 }  // namespace
 
 WindowMagnitude MeasureWindow(std::span<const double> values) {
@@ -98,33 +128,6 @@ std::size_t OrderNearTwo(std::span<const double> q_grid) {
     if (std::fabs(q_grid[j] - 2.0) < std::fabs(q_grid[best] - 2.0)) best = j;
   }
   return best;
-}
-
-std::size_t CrossoverSplit(std::span<const double> x,
-                           std::span<const double> y) {
-  const std::size_t n = x.size();
-  if (n < 2 * kCrossoverPoints) return 0;
-  const double one = FitLine(x, y, 0, n).Residual();
-  const double factor_two = std::log10(2.0);
-  double best = kNaN;
-  std::size_t best_split = 0;
-  double best_slopes = 0.0;
-  for (std::size_t b = kCrossoverPoints; b + kCrossoverPoints <= n; ++b) {
-    if (x[b - 1] - x[0] < factor_two || x[n - 1] - x[b] < factor_two) continue;
-    const LineSums lower = FitLine(x, y, 0, b);
-    const LineSums upper = FitLine(x, y, b, n);
-    const double two = lower.Residual() + upper.Residual();
-    if (!(two >= best)) {
-      best = two;
-      best_split = b;
-      best_slopes = std::fabs(lower.Slope() - upper.Slope());
-    }
-  }
-  if (!(best <= kCrossoverResidual * one) ||
-      !(best_slopes >= kCrossoverSlope)) {
-    return 0;
-  }
-  return best_split;
 }
 
 FitDiagnostics DiagnoseFits(const RunConstants& run,

@@ -155,12 +155,6 @@ double SlopeError(double sxy, double sxx, double syy, std::size_t n);
 // The index of the order nearest 2 in `q_grid` (the first of two as near).
 std::size_t OrderNearTwo(std::span<const double> q_grid);
 
-// Where the points (x[i], y[i]), x ascending, change slope (see kCrossover
-// above): the index of the first point of the upper regime, or 0 when one
-// line does.
-std::size_t CrossoverSplit(std::span<const double> x,
-                           std::span<const double> y);
-
 // What the regressions of a non-degenerate window show besides h(q).
 struct FitDiagnostics {
   bool Overflow = false;

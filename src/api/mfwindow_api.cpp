@@ -79,58 +79,9 @@ void ApplyStandardPreset(Settings& s) {
 
 }  // namespace
 
-analysis::AnalysisParams ToParams(const Settings& s) {
-  analysis::AnalysisParams params;
-  params.IncrFlag = s.IncrFlag;
-  params.TrendOrder = s.TrendOrder;
-  params.Lrec = s.Lrec;
-  params.MinScale = s.MinScale;
-  params.WinShift = s.WinShift;
-  params.Tini = s.Tini;
-  params.Tstep = s.Tstep;
-  params.Fs = s.Fs;
-  params.MaskGaps = s.OnBadSample == BadSamplePolicy::kMask;
-  return params;
-}
-
 const char* QualityName(Quality quality) {
   return series::StatusWord(static_cast<analysis::QualityStatus>(quality))
       .data();
-}
-
-analysis::TableParams ToTables(const Settings& s) {
-  analysis::TableParams tables = analysis::TablesOf(ToParams(s));
-  analysis::MethodOptions& m = tables.Method;
-  m.Profile = s.Profile;
-  m.Measure = s.Measure == Fluctuation::kRms ? analysis::Fluctuation::kRms
-                                             : analysis::Fluctuation::kRange;
-  m.QList = s.QList;
-  m.QMin = s.QMin;
-  m.QMax = s.QMax;
-  m.QCount = s.QCount;
-  m.MaxScale = s.MaxScale;
-  m.ScaleCount = s.ScaleCount;
-  m.FitMin = s.FitMin;
-  m.FitMax = s.FitMax;
-  m.RangeFloor = s.RangeFloor;
-  m.KeepFq = s.KeepFq;
-  m.Segments = s.Segments == SegmentCut::kBoth ? analysis::SegmentCut::kBoth
-                                               : analysis::SegmentCut::kStart;
-  m.Abscissa = s.Abscissa == FitAbscissa::kLogS ? analysis::FitAbscissa::kLogS
-                                                : analysis::FitAbscissa::kGrid;
-  tables.Surrogates.Count = s.Surrogates;
-  tables.Surrogates.Kind =
-      s.Surrogate == SurrogateKind::kShuffle ? analysis::SurrogateKind::kShuffle
-      : s.Surrogate == SurrogateKind::kPhase ? analysis::SurrogateKind::kPhase
-                                             : analysis::SurrogateKind::kIaaft;
-  tables.Surrogates.Seed = s.Seed;
-  return tables;
-}
-
-analysis::EngineRequest EngineRequestOf(const Settings& s) {
-  static_assert(static_cast<int>(KernelChoice::kVector) ==
-                static_cast<int>(analysis::KernelChoice::kVector));
-  return {static_cast<analysis::KernelChoice>(s.Kernel), s.Threads};
 }
 
 void DescribeRun(const analysis::SeriesEngine& engine, SeriesResult& result) {
