@@ -166,6 +166,10 @@ struct Settings {
   // magnitude counts as zero (flat), so that rounding residues of the fit
   // on flat stretches do not pass for real ranges.
   double RangeFloor = 0.0;
+  // The least change of slope of log F(2, s), between the two lines that
+  // fit the fitted scales better than one, that flags a window
+  // Quality::kCrossover.
+  double CrossoverSlope = 0.5;
   bool KeepFq = false;  // keep F_q(s) of every window (SeriesResult::Fq)
   // Segments from the start only or from both ends, and the fits' abscissa.
   SegmentCut Segments = SegmentCut::kStart;

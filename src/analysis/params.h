@@ -72,6 +72,9 @@ struct MethodOptions {
   // > 0: a segment whose fluctuation lies below RangeFloor times the largest
   // magnitude of the analysed window's values counts as flat (zero).
   double RangeFloor = 0.0;
+  // The least change of slope between the two lines of a crossover
+  // (window_quality.h).
+  double CrossoverSlope = 0.5;
   bool KeepFq = false;  // hand out F_q(s) of every window
   SegmentCut Segments = SegmentCut::kStart;
   FitAbscissa Abscissa = FitAbscissa::kGrid;

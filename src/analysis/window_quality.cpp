@@ -46,8 +46,8 @@ LineSums FitLine(std::span<const double> x, std::span<const double> y,
 // Where the points (x[i], y[i]), x ascending, change slope (see kCrossover
 // in the header): the index of the first point of the upper regime, or 0
 // when one line does.
-std::size_t CrossoverSplit(std::span<const double> x,
-                           std::span<const double> y) {
+std::size_t CrossoverSplit(std::span<const double> x, std::span<const double> y,
+                           double least_slope) {
   const std::size_t n = x.size();
   if (n < 2 * kCrossoverPoints) return 0;
   const double one = FitLine(x, y, 0, n).Residual();
@@ -66,8 +66,7 @@ std::size_t CrossoverSplit(std::span<const double> x,
       best_slopes = std::fabs(lower.Slope() - upper.Slope());
     }
   }
-  if (!(best <= kCrossoverResidual * one) ||
-      !(best_slopes >= kCrossoverSlope)) {
+  if (!(best <= kCrossoverResidual * one) || !(best_slopes >= least_slope)) {
     return 0;
   }
   return best_split;
@@ -154,7 +153,8 @@ FitDiagnostics DiagnoseFits(const RunConstants& run,
   const double last =
       SlopeError(sxy.back(), run.LogScaleSumSq, syy.back(), points);
   d.WidthSe = std::sqrt(first * first + last * last);
-  const std::size_t split = CrossoverSplit(run.FitLogScale, near_two);
+  const std::size_t split = CrossoverSplit(run.FitLogScale, near_two,
+                                           run.Params.Method.CrossoverSlope);
   d.CrossoverScale =
       split > 0 ? static_cast<double>(run.ScaleLen[run.FitScale[split]]) : kNaN;
   return d;

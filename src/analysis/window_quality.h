@@ -57,7 +57,8 @@
 //                    (at least kCrossoverPoints points and a factor 2 of
 //                    scale on each side) leaves at most kCrossoverResidual
 //                    of the single line's residual sum of squares and the
-//                    two slopes differ by at least kCrossoverSlope. On fGn
+//                    two slopes differ by at least CrossoverSlope (a
+//                    setting, 0.5 by default). On fGn
 //                    (H 0.2 to 0.8) and random walks, windows 1000 to 4096,
 //                    64 to 100 windows each, it flags at most 2% of windows
 //                    in either method; a sine of period 50 under white noise
@@ -89,7 +90,6 @@ inline constexpr double kConcavityTolerance = 0.1;
 inline constexpr std::int32_t kShortSegmentFactor = 2;
 inline constexpr std::size_t kCrossoverPoints = 4;
 inline constexpr double kCrossoverResidual = 0.15;
-inline constexpr double kCrossoverSlope = 0.5;
 
 // The largest magnitude over the finite values, their spread (largest
 // minus smallest value), whether every value is finite, and the longest

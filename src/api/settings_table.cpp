@@ -192,6 +192,12 @@ const std::array kRows{
             "magnitude count as zero (flat)",
     .Member = &Settings::RangeFloor, .Min = AtLeast(0.0), .Finite = true,
     .Zero = "off"},
+  SettingRow{.Name = "crossover_slope", .Flag = "--crossover-slope",
+    .Field = "CrossoverSlope", .Type = T::kReal,
+    .Help = "the least change of slope of log F(2, s) between two lines "
+            "fitting the scales better than one that flags a window "
+            "crossover",
+    .Member = &Settings::CrossoverSlope, .Min = Above(0.0), .Finite = true},
   SettingRow{.Name = "fq", .Flag = "--fq", .Field = "KeepFq",
     .Type = T::kFlag, .Help = "also keep F_q(s) of every window",
     .Member = &Settings::KeepFq},
@@ -547,6 +553,7 @@ analysis::TableParams ToTables(const Settings& s) {
   m.FitMin = s.FitMin;
   m.FitMax = s.FitMax;
   m.RangeFloor = s.RangeFloor;
+  m.CrossoverSlope = s.CrossoverSlope;
   m.KeepFq = s.KeepFq;
   m.Segments = s.Segments == SegmentCut::kBoth ? analysis::SegmentCut::kBoth
                                                : analysis::SegmentCut::kStart;

@@ -162,6 +162,15 @@ TEST(WindowQuality, CrossoverScaleAndNegativeOrders) {
   EXPECT_TRUE(std::isnan(work.Quality.CrossoverScale));
   EXPECT_GT(work.Quality.H2Se, 0.0);
   EXPECT_LT(work.Quality.H2Se, 0.05);
+  // The sine's change of slope is real but below 10: a user who asks for
+  // that much sees no crossover.
+  analysis::MethodOptions steep;
+  steep.CrossoverSlope = 10.0;
+  const RunConstants steep_run =
+      analysis_test::MakeRun(analysis_test::MakeParams(2000, 20, 2), steep);
+  Workspace steep_work(steep_run);
+  analysis::AnalyseWindow(steep_run, steep_work, SineUnderNoise());
+  EXPECT_TRUE(std::isnan(steep_work.Quality.CrossoverScale));
 
   analysis::MethodOptions negative;
   negative.QList = {-3.0, -2.0, -1.0, -0.5, -0.25};
