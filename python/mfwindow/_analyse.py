@@ -470,13 +470,13 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     ------
     SettingError
         A ValueError naming the keyword in its ``setting`` (a wrong type
-        is also a TypeError).
+        is also a TypeError): a value outside what the keyword allows
+        (its range above), or settings that cannot be used together. The
+        message starts with the keyword: "max_scale must be above the
+        minimum scale (20) and at most the window length (200), ...,
+        got 300".
     ValueError
-        For a non-finite sample (naming its index), increments other than
-        0/1, dt or fs not greater than 0, negative threads, a count
-        outside 32 bits, or method settings that cannot be used (the
-        message starts with the keyword: "max_scale: the largest scale
-        (300) must not exceed the window length (200)").
+        For a non-finite sample (naming its index).
     TypeError
         For both dt and fs, or a keyword given under both its names.
     KeyboardInterrupt

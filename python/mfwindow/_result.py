@@ -221,8 +221,8 @@ class Result(Mapping):
     alpha_min), ``alpha_sz`` (alpha where f(alpha) is largest) and
     ``f_alpha_sz`` (f there; the result files spell these "alfa", and the
     old names still work, with a DeprecationWarning); with spectrum=True
-    also ``q`` (the 200 moment orders), ``h`` and ``tau`` (h(q), tau(q) per
-    window, 200 values each), ``alpha`` and ``f_alpha`` (the sampled
+    also ``q`` (the moment orders), ``h`` and ``tau`` (h(q), tau(q) per
+    window, one value per order), ``alpha`` and ``f_alpha`` (the sampled
     spectrum, 100 values each). For channels x samples input each array but
     ``time`` and ``q`` has a leading channel axis. ``time`` is
     datetime64[ns] when t0 was a date.

@@ -33,7 +33,8 @@ import numpy as np
 from . import _core
 from ._analyse import ClampWarning, ShortSeriesWarning
 from ._result import NULL_KEYS, ROW_KEYS, Result, Settings
-from ._settings import core_from_record, core_settings, default
+from ._errors import SettingError
+from ._settings import ROWS, core_from_record, core_settings, default
 
 # The window's quality, after its status, as mfwindow-batch's CSV has them.
 _QUALITY = ("zero_share", "floor_share", "min_r2")
@@ -430,9 +431,11 @@ def analyse_files(paths: Iterable[str], client: Any = None,
     """
     if format not in ("dat", "csv"):
         raise ValueError("format must be 'dat' or 'csv', got %r" % (format,))
-    if on_bad_sample not in ("error", "stop", "skip", "mask"):
-        raise ValueError("on_bad_sample must be 'error', 'stop', 'skip' or "
-                         "'mask', got %r" % (on_bad_sample,))
+    # The nan row's words, under the name the file readers give it.
+    if on_bad_sample not in ROWS["nan"]["words"]:
+        raise SettingError("on_bad_sample must be one of %s, got %r" % (
+            ", ".join(repr(w) for w in ROWS["nan"]["words"]), on_bad_sample),
+            "on_bad_sample")
     _, settings = _validated(keywords, {
         "nan": "files take on_bad_sample ('error', 'stop', 'skip' or "
                "'mask')"})
