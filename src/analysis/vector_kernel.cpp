@@ -322,7 +322,8 @@ VectorWorkspace::VectorWorkspace(const RunConstants& run)
       ZeroOrder(static_cast<std::size_t>(
           std::find(run.QGrid.begin(), run.QGrid.end(), 0.0) -
           run.QGrid.begin())),
-      SegmentBuf(detail::TableSize(numerics::kSegmentLanes, run.MaxScale)),
+      SegmentBuf(
+          numerics::SegmentRangesWorkSize(run.MaxScale, run.Params.TrendOrder)),
       Ranges(detail::TableSize(1, run.Params.Lrec)),
       Recall(Ranges.size()),
       Powers(run.QGrid),

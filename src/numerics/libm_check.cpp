@@ -63,10 +63,6 @@ bool ExactKernelsDecide() {
 
 namespace detail {
 
-std::span<const PowArgument> PowProbeArguments() { return kPowProbe; }
-std::span<const double> PowerSumProbeRanges() { return kPowerSumProbe; }
-std::span<const double> Log10ProbeArguments() { return kLog10Probe; }
-
 std::size_t ProbeMismatches(PowFunction pow, Log10Function log10) {
   std::size_t mismatches = 0;
 

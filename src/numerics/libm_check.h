@@ -39,16 +39,13 @@ std::size_t ProbeMismatches(PowFunction pow, Log10Function log10);
 // real counter, c = 20/199: the exponents the probes were chosen for.
 std::vector<double> DescribedMomentOrders();
 
-// The probe arguments, for the tests: pow's (x, y) pairs, the ranges R
-// whose powers R^q over the moment orders q = -10 + j 20/199 (j = 0..199)
-// the power-sum kernel decides, and log10's arguments.
+// A probe argument of pow (libm_probe_arguments.h holds the probes: pow's
+// (x, y) pairs, the ranges R whose powers R^q over the moment orders the
+// power-sum kernel decides, and log10's arguments).
 struct PowArgument {
   double X;
   double Y;
 };
-std::span<const PowArgument> PowProbeArguments();
-std::span<const double> PowerSumProbeRanges();
-std::span<const double> Log10ProbeArguments();
 
 }  // namespace detail
 }  // namespace numerics

@@ -796,12 +796,5 @@ bool PowerSumKernel::KernelTerms(std::span<const double> ranges,
   return HWY_DYNAMIC_DISPATCH(KernelTermsImpl)(grid_, ranges, terms, kept);
 }
 
-void AccumulatePowerSums(std::span<const double> ranges,
-                         std::span<const double> exponents,
-                         std::span<double> sums) {
-  const PowerSumKernel kernel(exponents);
-  kernel.Accumulate(ranges, sums);
-}
-
 }  // namespace numerics
 #endif  // HWY_ONCE

@@ -112,12 +112,4 @@ class PowerSumKernel {
   detail::PowerGrid grid_;
 };
 
-// Adds R^q for every q in `exponents` into sums, for each R in `ranges` in
-// order: sums[j] = sums[j] + std::pow(ranges[v], exponents[j]) for v
-// ascending. Bit-identical to that loop. Builds a PowerSumKernel on every
-// call (allocates); callers that repeat it should keep one kernel instead.
-void AccumulatePowerSums(std::span<const double> ranges,
-                         std::span<const double> exponents,
-                         std::span<double> sums);
-
 }  // namespace numerics

@@ -12,6 +12,7 @@
 
 #include "numerics/exact_elementary.h"
 #include "numerics/libm_bounds.h"
+#include "numerics/libm_probe_arguments.h"
 #include "numerics/power_sums.h"
 #include "numerics/simd_targets_support.h"
 #include "numerics/sloppy_libm.h"
@@ -50,7 +51,7 @@ TEST(LibmCheck, KernelsDecideTheProbeArgumentsThemselves) {
     if (!simd_test::KernelsHaveVectorPath()) return;
     std::vector<double> x;
     std::vector<double> y;
-    for (const auto& a : numerics::detail::PowProbeArguments()) {
+    for (const auto& a : numerics::detail::kPowProbe) {
       x.push_back(a.X);
       y.push_back(a.Y);
     }
@@ -58,14 +59,15 @@ TEST(LibmCheck, KernelsDecideTheProbeArgumentsThemselves) {
     std::vector<std::uint8_t> kept(x.size());
     EXPECT_EQ(numerics::detail::PowKernel(x, y, out, kept), 0U);
 
-    const auto log10_x = numerics::detail::Log10ProbeArguments();
+    const auto log10_x = std::span<const double>(numerics::detail::kLog10Probe);
     out.resize(log10_x.size());
     kept.resize(log10_x.size());
     EXPECT_EQ(numerics::detail::Log10Kernel(log10_x, out, kept), 0U);
 
     const std::vector<double> q = numerics::detail::DescribedMomentOrders();
     const numerics::PowerSumKernel kernel(q);
-    const auto ranges = numerics::detail::PowerSumProbeRanges();
+    const auto ranges =
+        std::span<const double>(numerics::detail::kPowerSumProbe);
     out.resize(ranges.size() * q.size());
     kept.resize(out.size());
     ASSERT_TRUE(kernel.KernelTerms(ranges, out, kept));
