@@ -250,6 +250,15 @@ const std::array kRows{
 };
 // clang-format on
 
+// A bound or a value in messages and help: whole numbers in full
+// ("100000", not "1e+05"), others as their shortest round-trip text.
+std::string NumberText(double value) {
+  if (value == std::floor(value) && std::fabs(value) < 0x1p53) {
+    return std::to_string(static_cast<std::int64_t>(value));
+  }
+  return textio::FormatShortest(value);
+}
+
 // A bound as a number, given the settings settled so far.
 double BoundValue(const Bound& bound, const Settings& s) {
   return bound.Of != nullptr ? bound.Of(s) : bound.Value;
@@ -260,10 +269,10 @@ double BoundValue(const Bound& bound, const Settings& s) {
 std::string BoundText(const Bound& bound, bool lower, const Settings* s) {
   std::string text = lower ? (bound.Open ? "above " : "at least ")
                            : (bound.Open ? "below " : "at most ");
-  if (bound.Of == nullptr) return text + textio::FormatShortest(bound.Value);
+  if (bound.Of == nullptr) return text + NumberText(bound.Value);
   text += bound.Text;
   if (s != nullptr) {
-    text += " (" + textio::FormatShortest(bound.Of(*s)) + ")";
+    text += " (" + NumberText(bound.Of(*s)) + ")";
   }
   return text;
 }
@@ -289,9 +298,9 @@ std::string RangeRule(const SettingRow& row, const Settings* s) {
     // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on a
     // text put before a temporary string.
     rule += ' ';
-    rule += textio::FormatShortest(row.Min->Value);
+    rule += NumberText(row.Min->Value);
     rule += " to ";
-    rule += textio::FormatShortest(row.Max->Value);
+    rule += NumberText(row.Max->Value);
   } else {
     if (row.Min) {
       rule += ' ';
@@ -424,7 +433,7 @@ void Refuse(const SettingRow& row, SettingReason reason, std::string rule,
 }
 
 void CheckNumber(const SettingRow& row, double value, bool typed) {
-  const std::string text = textio::FormatShortest(value);
+  const std::string text = NumberText(value);
   if (row.Type == SettingType::kCount &&
       !(value >= std::numeric_limits<std::int32_t>::min() &&
         value <= std::numeric_limits<std::int32_t>::max())) {
@@ -493,12 +502,12 @@ void CheckOwnValue(const SettingRow& row, const Settings& given) {
     for (std::size_t j = 0; j < items.size(); ++j) {
       if (row.Finite && !std::isfinite(items[j])) {
         Refuse(row, SettingReason::kNotFinite, "must hold finite numbers",
-               textio::FormatShortest(items[j]));
+               NumberText(items[j]));
       }
       if (row.Ascending && j > 0 && !(items[j] > items[j - 1])) {
         Refuse(row, SettingReason::kOutOfRange, "must rise strictly",
-               textio::FormatShortest(items[j - 1]) + " then " +
-                   textio::FormatShortest(items[j]));
+               NumberText(items[j - 1]) + " then " +
+                   NumberText(items[j]));
       }
     }
   }
@@ -509,7 +518,7 @@ void CheckRange(const SettingRow& row, double value, const Settings& s) {
   if ((row.Min && Below(*row.Min, value, s)) ||
       (row.Max && Beyond(*row.Max, value, s))) {
     Refuse(row, SettingReason::kOutOfRange, RangeRule(row, &s),
-           textio::FormatShortest(value));
+           NumberText(value));
   }
 }
 
