@@ -16,7 +16,6 @@
 #include "series/result_records.h"
 #include "series/series_notes.h"
 #include "series/series_pipeline.h"
-#include "series/text_streams.h"
 #include "textio/fields.h"
 #include "textio/records.h"
 
