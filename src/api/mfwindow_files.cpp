@@ -12,6 +12,7 @@
 #include "api/settings_params.h"
 #include "api/sidecar.h"
 #include "mfwindow/mfwindow.h"
+#include "series/column_choice.h"
 #include "series/fatal.h"
 #include "series/result_records.h"
 #include "series/series_input.h"

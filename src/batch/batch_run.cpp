@@ -11,6 +11,7 @@
 #include "analysis/engine.h"
 #include "api/settings_params.h"
 #include "api/sidecar.h"
+#include "series/column_choice.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 #include "series/result_records.h"

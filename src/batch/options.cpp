@@ -13,6 +13,7 @@
 
 #include "api/settings_params.h"
 #include "api/settings_table.h"
+#include "series/column_choice.h"
 #include "series/series_pipeline.h"
 
 namespace batch {

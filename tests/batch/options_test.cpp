@@ -448,16 +448,6 @@ TEST(ShardFromSlurm, TasksOfAnArrayFrom0CoverTheListOnce) {
   EXPECT_EQ(seen, std::multiset<std::string>(names.begin(), names.end()));
 }
 
-TEST(ParseColumn, TakesNumbersFrom1OrNames) {
-  EXPECT_EQ(series::ParseColumn("2")->Index, 2);
-  EXPECT_EQ(series::ParseColumn("Fz")->Index, 0);
-  EXPECT_EQ(series::ParseColumn("Fz")->Name, "Fz");
-  EXPECT_EQ(series::ParseColumn("2b")->Name, "2b");
-  EXPECT_FALSE(series::ParseColumn("0"));
-  EXPECT_FALSE(series::ParseColumn(""));
-  EXPECT_FALSE(series::ParseColumn("99999999999"));
-}
-
 TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {
   const TypedSettings all{true, true, true, true};
   mfwindow::Settings given;
