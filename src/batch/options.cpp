@@ -19,6 +19,16 @@
 namespace batch {
 namespace {
 
+// A file option refused, named by its flag: "--time-column must be a
+// number from 1 or a column name, got \"0\"".
+CLI::ValidationError Refused(const series::OptionProblem& problem) {
+  std::string text = "--" + problem.Option;
+  std::replace(text.begin(), text.end(), '_', '-');
+  text += " " + problem.Rule;
+  if (!problem.Value.empty()) text += ", got " + problem.Value;
+  return CLI::ValidationError(text);
+}
+
 // Shown after the flags by --help.
 constexpr const char* kHelpFooter =
     R"(Series files hold one sample per line, read as mfwindow reads them: the first
@@ -431,10 +441,6 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       }
       o.Part = *part;
     }
-    if (column_option->count() > 0 && column.empty()) {
-      throw CLI::ValidationError(
-          "--column", "expected a number from 1 or a column name, got \"\"");
-    }
     const auto given = [](const CLI::Option* option, const std::string& text) {
       return option->count() > 0 ? std::string_view(text) : std::string_view();
     };
@@ -449,18 +455,17 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     if (columns.empty()) columns.emplace_back();
     for (const std::string& one : columns) {
       if (one.empty() && column_option->count() > 0) {
-        throw CLI::ValidationError(
-            "--column", "expected a number from 1 or a column name, got \"\"");
+        throw Refused(
+            {"column", "must be a number from 1 or a column name", "\"\""});
       }
-      if (const std::optional<std::string> problem = series::ChooseFields(
-              one.empty() && column_option->count() == 0
-                  ? std::string_view()
-                  : std::string_view(one),
-              given(header_option, header), given(delimiter_option, delimiter),
-              "--", o.Input)) {
-        const std::size_t colon = problem->find(':');
-        throw CLI::ValidationError(problem->substr(0, colon),
-                                   problem->substr(colon + 2));
+      if (const std::optional<series::OptionProblem> problem =
+              series::ChooseFields(one.empty() && column_option->count() == 0
+                                       ? std::string_view()
+                                       : std::string_view(one),
+                                   given(header_option, header),
+                                   given(delimiter_option, delimiter),
+                                   o.Input)) {
+        throw Refused(*problem);
       }
       if (columns.size() > 1) o.Columns.push_back(*o.Input.Column);
       if (std::count(columns.begin(), columns.end(), one) > 1) {
@@ -471,9 +476,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     }
     if (!o.Columns.empty()) o.Input.Column = o.Columns.front();
     if (time_column_option->count() > 0) {
-      if (const std::optional<std::string> problem =
-              series::ChooseTimeColumn(time_column, "--", o.Input)) {
-        throw CLI::ValidationError("--time-column", problem->substr(15));
+      if (const std::optional<series::OptionProblem> problem =
+              series::ChooseTimeColumn(time_column, o.Input)) {
+        throw Refused(*problem);
       }
       // The stamps set the time axis; skipping would move samples off them.
       const std::string_view other = mfwindow::TimeColumnConflict(s);

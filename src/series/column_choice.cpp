@@ -7,6 +7,7 @@
 #include <iterator>
 #include <limits>
 #include <system_error>
+#include <utility>
 
 #include "series/npy_header.h"
 #include "textio/numeric_token.h"
@@ -67,6 +68,23 @@ std::optional<std::vector<std::string>> FirstRowFields(
     return fields;
   }
   return std::nullopt;
+}
+
+// The rule a column option's text breaks when it is no column.
+constexpr std::string_view kColumnRule =
+    "must be a number from 1 or a column name";
+// The rule a column chosen by name breaks when there is no header row.
+constexpr std::string_view kNameNeedsHeader =
+    "chosen by name needs a header row: header is no";
+
+// `option` refused for breaking `rule`, its text `value` quoted as given.
+OptionProblem Refused(std::string_view option, std::string_view rule,
+                      std::string_view value) {
+  std::string quoted(1, '"');
+  quoted.append(value);
+  quoted += '"';
+  return OptionProblem{std::string(option), std::string(rule),
+                       std::move(quoted)};
 }
 
 }  // namespace
@@ -164,25 +182,15 @@ std::optional<ColumnChoice> ParseColumn(std::string_view text) {
   return ColumnChoice{0, std::string(text)};
 }
 
-std::optional<std::string> ChooseFields(std::string_view column,
-                                        std::string_view header,
-                                        std::string_view delimiter,
-                                        std::string_view flag_prefix,
-                                        InputOptions& input) {
-  const std::string prefix(flag_prefix);
+std::optional<OptionProblem> ChooseFields(std::string_view column,
+                                          std::string_view header,
+                                          std::string_view delimiter,
+                                          InputOptions& input) {
   if (!column.empty()) {
     input.Column = ParseColumn(column);
-    if (!input.Column) {
-      return prefix +
-             "column: expected a number from 1 or a column name, "
-             "got \"" +
-             std::string(column) + "\"";
-    }
+    if (!input.Column) return Refused("column", kColumnRule, column);
     if (input.Column->Index == 0 && header == "no") {
-      return prefix +
-             "column: a column chosen by name needs a header row, "
-             "not " +
-             prefix + "header no";
+      return OptionProblem{"column", std::string(kNameNeedsHeader), ""};
     }
   }
   if (header.empty() || header == "auto") {
@@ -192,8 +200,7 @@ std::optional<std::string> ChooseFields(std::string_view column,
   } else if (header == "no") {
     input.Header = HeaderMode::kNo;
   } else {
-    return prefix + "header: expected auto, yes or no, got \"" +
-           std::string(header) + "\"";
+    return Refused("header", "must be auto, yes or no", header);
   }
   if (delimiter.empty() || delimiter == "auto") {
     input.Separator.reset();
@@ -206,28 +213,22 @@ std::optional<std::string> ChooseFields(std::string_view column,
   } else if (delimiter == "whitespace") {
     input.Separator = textio::FieldSeparator::kWhitespace;
   } else {
-    return prefix +
-           "delimiter: expected auto, comma, semicolon, tab or "
-           "whitespace, got \"" +
-           std::string(delimiter) + "\"";
+    return Refused("delimiter",
+                   "must be auto, comma, semicolon, tab or whitespace",
+                   delimiter);
   }
   input.Delimited = !column.empty() || !header.empty() || !delimiter.empty();
   return std::nullopt;
 }
 
-std::optional<std::string> ChooseTimeColumn(std::string_view time_column,
-                                            std::string_view flag_prefix,
-                                            InputOptions& input) {
-  const std::string prefix(flag_prefix);
+std::optional<OptionProblem> ChooseTimeColumn(std::string_view time_column,
+                                              InputOptions& input) {
   input.TimeColumn = ParseColumn(time_column);
   if (!input.TimeColumn) {
-    return prefix +
-           "time-column: expected a number from 1 or a column name, got \"" +
-           std::string(time_column) + "\"";
+    return Refused("time_column", kColumnRule, time_column);
   }
   if (input.TimeColumn->Index == 0 && input.Header == HeaderMode::kNo) {
-    return prefix + "time-column: a column chosen by name needs a header " +
-           "row, not " + prefix + "header no";
+    return OptionProblem{"time_column", std::string(kNameNeedsHeader), ""};
   }
   input.Delimited = true;
   return std::nullopt;

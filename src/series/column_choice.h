@@ -17,37 +17,49 @@
 
 namespace series {
 
+// Why a file option cannot be used: the option by its name in the settings
+// table ("column", "header", "delimiter", "time_column"), the rule it
+// breaks as a phrase that follows the option's name ("must be a number
+// from 1 or a column name", "chosen by name needs a header row: header is
+// no"), and the value refused ("\"0\"", empty when none). Each front end
+// words it with its own name for the option.
+struct OptionProblem {
+  std::string Option;
+  std::string Rule;
+  std::string Value;
+};
+
 // The columns of series input `in` as `options` read it: the fields of its
 // first record that is not blank (split at the separator given, or the one
 // guessed), or for a .npy array its second extent (1 for a 1-D array).
 // Reads from `in`; 0 when it holds no record or no array that is read.
 std::int32_t CountColumns(std::istream& in, const InputOptions& options);
 
-// The column a --column value names: a number from 1, or a name of the
-// header row. std::nullopt for an empty text, 0, or a number beyond 32 bits.
+// The column a column option's text names: a number from 1, or a name of
+// the header row. std::nullopt for an empty text, 0, or a number beyond 32
+// bits.
 //   "3" -> {3, ""};  "Fz" -> {0, "Fz"};  "0", "" -> std::nullopt
 std::optional<ColumnChoice> ParseColumn(std::string_view text);
 
-// Sets the delimited reading of `input` from the texts of --column,
-// --header (auto, yes, no) and --delimiter (auto, comma, semicolon, tab,
-// whitespace); an empty text is a setting not given, and any one given
-// turns on the delimited reading. Returns why they cannot be used (an
-// unknown word, a column that is no number from 1 nor a name, a column by
-// name with header "no"), naming the setting as `flag_prefix` + "column"
-// and so on ("--" for the batch tool).
-std::optional<std::string> ChooseFields(std::string_view column,
-                                        std::string_view header,
-                                        std::string_view delimiter,
-                                        std::string_view flag_prefix,
-                                        InputOptions& input);
+// Sets the delimited reading of `input` from the texts of the options
+// column, header (auto, yes, no) and delimiter (auto, comma, semicolon,
+// tab, whitespace); an empty text is an option not given, and any one
+// given turns on the delimited reading. Returns why they cannot be used:
+// an unknown word, a column that is no number from 1 nor a name, a column
+// by name with header no.
+//   ChooseFields("0", "", "", input)
+//     -> {"column", "must be a number from 1 or a column name", "\"0\""}
+std::optional<OptionProblem> ChooseFields(std::string_view column,
+                                          std::string_view header,
+                                          std::string_view delimiter,
+                                          InputOptions& input);
 
-// Sets the time column of `input` from the text of --time-column (a number
-// from 1 or a header name) and turns on the delimited reading. Returns why
-// it cannot be used, as ChooseFields does ("--time-column: ..."). Call it
-// after ChooseFields, whose header setting it checks.
-std::optional<std::string> ChooseTimeColumn(std::string_view time_column,
-                                            std::string_view flag_prefix,
-                                            InputOptions& input);
+// Sets the time column of `input` from the text of the option time_column
+// (a number from 1 or a header name) and turns on the delimited reading.
+// Returns why it cannot be used, as ChooseFields does. Call it after
+// ChooseFields, whose header setting it checks.
+std::optional<OptionProblem> ChooseTimeColumn(std::string_view time_column,
+                                              InputOptions& input);
 
 // The index (from 1) of the column `column` names in series input `in` as
 // `options` read it: a number as it stands, a name looked up in the fields

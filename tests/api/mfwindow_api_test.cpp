@@ -610,15 +610,37 @@ TEST(AnalyseFile, NamesWhyASeriesFailedAndWritesNothingForIt) {
       << stopped.Notes.back();
 }
 
+// The refusal names the option as Python's keyword does, before any file
+// is opened.
 TEST(AnalyseFile, RefusesOptionsThatCannotBeUsed) {
-  mfwindow::FileOptions options;
-  options.Column = "0";
-  EXPECT_THROW(mfwindow::AnalyseFile("x", Settings{}, options),
-               std::invalid_argument);
-  options.Column = "";
-  options.Delimiter = "pipe";
-  EXPECT_THROW(mfwindow::AnalyseFile("x", Settings{}, options),
-               std::invalid_argument);
+  struct Case {
+    const char* column;
+    const char* header;
+    const char* delimiter;
+    const char* time_column;
+    const char* refusal;
+  };
+  // clang-format off
+  const Case cases[] = {
+    {"0",  "",   "",     "",  "column must be a number from 1 or a column name, got \"0\""},
+    {"Fz", "no", "",     "",  "column chosen by name needs a header row: header is no"},
+    {"",   "",   "pipe", "",  "delimiter must be auto, comma, semicolon, tab or whitespace, got \"pipe\""},
+    {"2",  "",   "",     "0", "time_column must be a number from 1 or a column name, got \"0\""},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    mfwindow::FileOptions options;
+    options.Column = c.column;
+    options.Header = c.header;
+    options.Delimiter = c.delimiter;
+    options.TimeColumn = c.time_column;
+    try {
+      mfwindow::AnalyseFile("x", Settings{}, options);
+      ADD_FAILURE() << "accepted: " << c.refusal;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ(e.what(), c.refusal);
+    }
+  }
 }
 
 }  // namespace
