@@ -14,6 +14,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/analysis_test_support.h"
@@ -610,35 +611,25 @@ TEST(AnalyseFile, NamesWhyASeriesFailedAndWritesNothingForIt) {
       << stopped.Notes.back();
 }
 
-// The refusal names the option as Python's keyword does, before any file
-// is opened.
+// A refusal names the option as Python's keyword does, before any file is
+// opened, with the value refused where there is one.
 TEST(AnalyseFile, RefusesOptionsThatCannotBeUsed) {
-  struct Case {
-    const char* column;
-    const char* header;
-    const char* delimiter;
-    const char* time_column;
-    const char* refusal;
-  };
-  // clang-format off
-  const Case cases[] = {
-    {"0",  "",   "",     "",  "column must be a number from 1 or a column name, got \"0\""},
-    {"Fz", "no", "",     "",  "column chosen by name needs a header row: header is no"},
-    {"",   "",   "pipe", "",  "delimiter must be auto, comma, semicolon, tab or whitespace, got \"pipe\""},
-    {"2",  "",   "",     "0", "time_column must be a number from 1 or a column name, got \"0\""},
-  };
-  // clang-format on
-  for (const Case& c : cases) {
-    mfwindow::FileOptions options;
-    options.Column = c.column;
-    options.Header = c.header;
-    options.Delimiter = c.delimiter;
-    options.TimeColumn = c.time_column;
+  mfwindow::FileOptions bad_column;
+  bad_column.Column = "0";
+  mfwindow::FileOptions by_name;
+  by_name.Column = "2";
+  by_name.Header = "no";
+  by_name.TimeColumn = "t";
+  const std::pair<mfwindow::FileOptions, const char*> cases[] = {
+      {bad_column,
+       "column must be a number from 1 or a column name, got \"0\""},
+      {by_name, "time_column chosen by name needs a header row: header is no"}};
+  for (const auto& [options, refusal] : cases) {
     try {
       mfwindow::AnalyseFile("x", Settings{}, options);
-      ADD_FAILURE() << "accepted: " << c.refusal;
+      ADD_FAILURE() << "accepted: " << refusal;
     } catch (const std::invalid_argument& e) {
-      EXPECT_STREQ(e.what(), c.refusal);
+      EXPECT_STREQ(e.what(), refusal);
     }
   }
 }
