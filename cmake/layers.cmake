@@ -5,8 +5,9 @@
 #   from src/NAME/*.cpp, linked PUBLIC to mfwindow_LOWER... Its sources may
 #   include headers of NAME, of the LOWER folders and of what those may
 #   include, and nothing else of ours: the layer check fails the build on an
-#   include that runs back up (a header found on the shared src/ include
-#   path would otherwise compile, and fail only at link time, if at all).
+#   include that runs back up, however it is spelled (a header found on the
+#   shared src/ include path or beside the including file would otherwise
+#   compile, and fail only at link time, if at all).
 
 # Which folders each folder may include (itself included) is kept in the
 # global property mfwindow_allowed_NAME, filled in as the layers are

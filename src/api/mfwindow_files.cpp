@@ -13,6 +13,7 @@
 #include "api/sidecar.h"
 #include "mfwindow/mfwindow.h"
 #include "mfwindow/settings_table.h"
+#include "series/column_choice.h"
 #include "series/fatal.h"
 #include "series/result_records.h"
 #include "series/series_input.h"
@@ -79,15 +80,20 @@ FileResult AnalyseFile(const std::filesystem::path& file,
   series::SeriesPipeline pipeline;
   pipeline.Input = series::BatchInput();
   pipeline.Input.OnBadSample = InputPolicy(used.OnBadSample);
-  if (const std::optional<std::string> problem =
-          series::ChooseFields(options.Column, options.Header,
-                               options.Delimiter, "", pipeline.Input)) {
-    throw std::invalid_argument(*problem);
+  // A file option refused, named as the settings table names it:
+  // "column must be a number from 1 or a column name, got \"0\"".
+  const auto refuse = [](const series::OptionProblem& problem) {
+    Refuse(*FindSetting(problem.Option), SettingReason::kConflict, problem.Rule,
+           problem.Value);
+  };
+  if (const std::optional<series::OptionProblem> problem = series::ChooseFields(
+          options.Column, options.Header, options.Delimiter, pipeline.Input)) {
+    refuse(*problem);
   }
   if (!options.TimeColumn.empty()) {
-    if (const std::optional<std::string> problem =
-            series::ChooseTimeColumn(options.TimeColumn, "", pipeline.Input)) {
-      throw std::invalid_argument(*problem);
+    if (const std::optional<series::OptionProblem> problem =
+            series::ChooseTimeColumn(options.TimeColumn, pipeline.Input)) {
+      refuse(*problem);
     }
     if (const std::string_view other = TimeColumnConflict(used);
         !other.empty()) {

@@ -11,12 +11,12 @@
 #include "analysis/engine.h"
 #include "api/settings_params.h"
 #include "api/sidecar.h"
+#include "series/column_choice.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 #include "series/result_records.h"
 #include "series/series_notes.h"
 #include "series/series_pipeline.h"
-#include "series/text_streams.h"
 #include "textio/fields.h"
 #include "textio/records.h"
 

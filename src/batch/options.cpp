@@ -13,10 +13,20 @@
 
 #include "api/settings_params.h"
 #include "mfwindow/settings_table.h"
+#include "series/column_choice.h"
 #include "series/series_pipeline.h"
 
 namespace batch {
 namespace {
+
+// A file option refused, named by its flag: "--time-column must be a
+// number from 1 or a column name, got \"0\"".
+CLI::ValidationError Refused(const series::OptionProblem& problem) {
+  return CLI::ValidationError(mfwindow::Worded(
+      mfwindow::SettingError(problem.Option, mfwindow::SettingReason::kConflict,
+                             problem.Rule, problem.Value),
+      mfwindow::FindSetting(problem.Option)->Flag));
+}
 
 // Shown after the flags by --help.
 constexpr const char* kHelpFooter =
@@ -440,10 +450,6 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       }
       o.Part = *part;
     }
-    if (column_option->count() > 0 && column.empty()) {
-      throw CLI::ValidationError(
-          "--column", "expected a number from 1 or a column name, got \"\"");
-    }
     std::vector<std::string> columns;
     for (std::size_t from = 0; column_option->count() > 0;) {
       const std::size_t comma = column.find(',', from);
@@ -455,17 +461,15 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     if (columns.empty()) columns.emplace_back();
     for (const std::string& one : columns) {
       if (one.empty() && column_option->count() > 0) {
-        throw CLI::ValidationError(
-            "--column", "expected a number from 1 or a column name, got \"\"");
+        throw Refused(
+            {"column", "must be a number from 1 or a column name", "\"\""});
       }
-      if (const std::optional<std::string> problem = series::ChooseFields(
-              one.empty() && column_option->count() == 0
-                  ? std::string_view()
-                  : std::string_view(one),
-              o.File.Header, o.File.Delimiter, "--", o.Input)) {
-        const std::size_t colon = problem->find(':');
-        throw CLI::ValidationError(problem->substr(0, colon),
-                                   problem->substr(colon + 2));
+      if (const std::optional<series::OptionProblem> problem =
+              series::ChooseFields(one.empty() && column_option->count() == 0
+                                       ? std::string_view()
+                                       : std::string_view(one),
+                                   o.File.Header, o.File.Delimiter, o.Input)) {
+        throw Refused(*problem);
       }
       if (columns.size() > 1) o.Columns.push_back(*o.Input.Column);
       if (std::count(columns.begin(), columns.end(), one) > 1) {
@@ -476,9 +480,9 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
     }
     if (!o.Columns.empty()) o.Input.Column = o.Columns.front();
     if (time_column_option->count() > 0) {
-      if (const std::optional<std::string> problem =
-              series::ChooseTimeColumn(time_column, "--", o.Input)) {
-        throw CLI::ValidationError("--time-column", problem->substr(15));
+      if (const std::optional<series::OptionProblem> problem =
+              series::ChooseTimeColumn(time_column, o.Input)) {
+        throw Refused(*problem);
       }
       // The stamps set the time axis; skipping would move samples off them.
       const std::string_view other = mfwindow::TimeColumnConflict(s);

@@ -69,7 +69,7 @@ std::string DecodeBanner(const std::array<std::uint16_t, kBannerWidth>& codes,
 // Writes `prompts` and reads the question's values until `accept` takes
 // them; `targets` keep what the last read left in them.
 template <typename Accept>
-void Ask(series::TextOut& out, series::TextIn& in,
+void Ask(TextOut& out, TextIn& in,
          std::initializer_list<std::string_view> prompts,
          std::initializer_list<textio::FreeTarget> targets, Accept accept) {
   for (;;) {
@@ -82,7 +82,7 @@ void Ask(series::TextOut& out, series::TextIn& in,
 
 }  // namespace
 
-void AU(series::TextOut& console_out) {
+void AU(TextOut& console_out) {
   // One free-format record of 70 one-character items per line.
   for (const std::string& line :
        {DecodeBanner(kBannerCodes1, kBannerOffset1),
@@ -91,7 +91,7 @@ void AU(series::TextOut& console_out) {
   }
 }
 
-void WriteGreeting(series::TextOut& console_out, series::TextIn& console_in) {
+void WriteGreeting(TextOut& console_out, TextIn& console_in) {
   for (std::string_view line : kGreeting) console_out.Free({line});
   AU(console_out);
   console_out.Free({kSeparator});
@@ -101,7 +101,7 @@ void WriteGreeting(series::TextOut& console_out, series::TextIn& console_in) {
 }
 
 std::optional<std::vector<std::string>> ReadSeriesList(
-    const std::filesystem::path& run_dir, series::TextOut& console_out) {
+    const std::filesystem::path& run_dir, TextOut& console_out) {
   const std::filesystem::path list_path = run_dir / "list";
   // A folder named "list" opens as a stream but cannot be read: it is no
   // list either.
@@ -111,8 +111,8 @@ std::optional<std::vector<std::string>> ReadSeriesList(
   if (!file.is_open()) return std::nullopt;
   // A byte-order mark that an editor put before the first name is no part
   // of it.
-  series::TextIn list(file, series::StreamId{series::kListUnit, "list"},
-                      textio::RecordRules{.SkipByteOrderMark = true});
+  TextIn list(file, series::StreamId{series::kListUnit, "list"},
+              textio::RecordRules{.SkipByteOrderMark = true});
 
   std::int32_t signal_count = 0;
   while (list.SkipRecordUnlessEnd()) ++signal_count;
@@ -127,8 +127,7 @@ std::optional<std::vector<std::string>> ReadSeriesList(
   return names;
 }
 
-void ReportMissingList(series::TextOut& console_out,
-                       series::TextIn& console_in) {
+void ReportMissingList(TextOut& console_out, TextIn& console_in) {
   console_out.Free({"Input file \"list\" with list of filenames,"});
   console_out.Free({"where time series are located, is absent."});
   console_out.Free({"Press <Enter> to terminate the program..."});
@@ -138,8 +137,7 @@ void ReportMissingList(series::TextOut& console_out,
   console_out.Line("Stop - Program terminated.");
 }
 
-AnalysisParams AskQuestions(series::TextOut& out, series::TextIn& in,
-                            DialogueHooks& hooks) {
+AnalysisParams AskQuestions(TextOut& out, TextIn& in, DialogueHooks& hooks) {
   AnalysisParams p;
   Ask(out, in,
       {"Do you want to come to incremental series within each window",

@@ -8,10 +8,10 @@
 
 #include "driver/dialogue.h"
 #include "driver/series.h"
+#include "driver/text_streams.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 #include "series/series_notes.h"
-#include "series/text_streams.h"
 #include "textio/records.h"
 
 namespace driver {
@@ -50,10 +50,10 @@ void WaitForInput(int fd, std::istream& in) {
 }  // namespace
 
 int Run(RunIo io) {
-  series::TextOut console_out(
-      io.ConsoleOut, series::StreamId{series::kConsoleOutUnit, "stdout"});
-  series::TextIn console_in(io.ConsoleIn,
-                            series::StreamId{series::kConsoleInUnit, "stdin"});
+  TextOut console_out(io.ConsoleOut,
+                      series::StreamId{series::kConsoleOutUnit, "stdout"});
+  TextIn console_in(io.ConsoleIn,
+                    series::StreamId{series::kConsoleInUnit, "stdin"});
 
   WriteGreeting(console_out, console_in);
   std::optional<std::vector<std::string>> series_list =

@@ -33,7 +33,7 @@ std::string NameForBlankEntry(SeriesContext& context) {
   return name.substr(0, name.find_last_not_of(' ') + 1);
 }
 
-void WriteEcho(series::TextOut& console_out, std::string_view name) {
+void WriteEcho(TextOut& console_out, std::string_view name) {
   std::vector<textio::FormattedItem> items;
   items.reserve(name.size() + 1);
   items.emplace_back(std::string_view("File= "));

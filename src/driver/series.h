@@ -11,16 +11,16 @@
 #include <vector>
 
 #include "analysis/engine.h"
+#include "driver/text_streams.h"
 #include "series/series_pipeline.h"
-#include "series/text_streams.h"
 
 namespace driver {
 
 // Everything ProcessSeries needs besides the series name.
 struct SeriesContext {
   std::filesystem::path RunDir;  // the current directory of the run
-  series::TextOut& ConsoleOut;
-  series::TextIn& ConsoleIn;
+  TextOut& ConsoleOut;
+  TextIn& ConsoleIn;
   std::vector<std::string> Args;  // command-line arguments for blank names
   std::size_t ArgsUsed = 0;
   analysis::SeriesEngine& Engine;

@@ -3,7 +3,9 @@
 // value of each record), delimited text with one column chosen, or a .npy
 // array. A record that is no sample is handled by a policy, and how the
 // reading went (the samples, the records skipped, where the series ended)
-// is kept for the messages.
+// is kept for the messages. Here are the types every reader shares and the
+// reader a front end asks for; the readers themselves are text_reader and
+// npy_reader, the options' words column_choice, the time stamps time_axis.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "textio/fields.h"
+#include "textio/records.h"
 
 namespace series {
 
@@ -76,90 +79,6 @@ InputOptions MfwindowInput();
 // sample, .npy arrays are read, and a first record that looks like a header
 // or holds several values draws a hint.
 InputOptions BatchInput();
-
-// The columns of series input `in` as `options` read it: the fields of its
-// first record that is not blank (split at the separator given, or the one
-// guessed), or for a .npy array its second extent (1 for a 1-D array).
-// Reads from `in`; 0 when it holds no record or no array that is read.
-std::int32_t CountColumns(std::istream& in, const InputOptions& options);
-
-// The column a --column value names: a number from 1, or a name of the
-// header row. std::nullopt for an empty text, 0, or a number beyond 32 bits.
-//   "3" -> {3, ""};  "Fz" -> {0, "Fz"};  "0", "" -> std::nullopt
-std::optional<ColumnChoice> ParseColumn(std::string_view text);
-
-// Sets the delimited reading of `input` from the texts of --column,
-// --header (auto, yes, no) and --delimiter (auto, comma, semicolon, tab,
-// whitespace); an empty text is a setting not given, and any one given
-// turns on the delimited reading. Returns why they cannot be used (an
-// unknown word, a column that is no number from 1 nor a name, a column by
-// name with header "no"), naming the setting as `flag_prefix` + "column"
-// and so on ("--" for the batch tool).
-std::optional<std::string> ChooseFields(std::string_view column,
-                                        std::string_view header,
-                                        std::string_view delimiter,
-                                        std::string_view flag_prefix,
-                                        InputOptions& input);
-
-// Sets the time column of `input` from the text of --time-column (a number
-// from 1 or a header name) and turns on the delimited reading. Returns why
-// it cannot be used, as ChooseFields does ("--time-column: ..."). Call it
-// after ChooseFields, whose header setting it checks.
-std::optional<std::string> ChooseTimeColumn(std::string_view time_column,
-                                            std::string_view flag_prefix,
-                                            InputOptions& input);
-
-// The index (from 1) of the column `column` names in series input `in` as
-// `options` read it: a number as it stands, a name looked up in the fields
-// of the first record that is not blank. 0 when no field has the name.
-std::int32_t FindColumn(std::istream& in, const InputOptions& options,
-                        const ColumnChoice& column);
-
-// An ISO 8601 date-time as nanoseconds since 1970-01-01T00:00:00Z:
-// YYYY-MM-DD, 'T' or one blank, hh:mm:ss, optionally '.' and 1 to 9 digits
-// of the second, then nothing (read as UTC), 'Z', or an offset +hh:mm /
-// -hh:mm from UTC (subtracted, so that stamps on either side of a change
-// of offset stay on one axis). std::nullopt for any other text, a field
-// out of range (month 13, 24:00:00, February 30, a leap second) or a time
-// outside the years 1900 to 2100 (so that any two stamps' difference
-// fits 64 bits).
-//   "2024-03-01T12:00:00Z"          -> 1709294400000000000
-//   "2024-03-01 12:00:00.250"       -> 1709294400250000000
-//   "2024-03-01T13:00:00+01:00"     -> 1709294400000000000
-std::optional<std::int64_t> ParseIsoStamp(std::string_view text);
-
-// The time axis that the time column of a series sets: sample j (counted
-// from 1) lies at Tini + j*Tstep.
-struct TimeAxis {
-  double Tini = 0.0;
-  double Tstep = 1.0;
-  std::int64_t Stamps = 0;  // the records read, gaps included
-  // ISO 8601 stamps: the axis is in seconds since the first stamp, which
-  // is kept here as written (sample 1 at 0, Tini = -Tstep). Empty for
-  // stamps that are numbers: the axis is in their own unit, Tini one step
-  // before the first stamp and Tstep the mean step, (last - first) /
-  // (Stamps - 1).
-  std::string Origin;
-  std::int64_t OriginNs = 0;  // that stamp, as ParseIsoStamp reads it
-};
-
-// Reads the time column of the whole series `name` from `in` (delimited
-// text; the header row as `options` say) and checks its stamps: each
-// record that is not blank has one, all numbers or all ISO 8601 date-times
-// (ParseIsoStamp), rising, and evenly spaced. Numbers may step off the
-// first step by 1e-9 of it plus the rounding of the stamps to doubles (4
-// machine epsilons of the larger stamp); ISO stamps must step exactly, to
-// the nanosecond. A record whose sample is bad keeps its stamp, and every
-// record is checked, those after a bad sample that ends the series
-// included. Throws BadSeriesInput naming the line: a missing or unreadable
-// stamp, a blank line inside the series (it has no stamp), the first step
-// that does not rise or that is uneven (both stamps and the expected
-// step), a time column that is the series column, or an array:
-//   "ecg.csv:7: the time stamps step unevenly: 0.012 to 0.02 (step 0.008,
-//    expected 0.004)"
-// Fewer than two stamps leave Tini 0 and Tstep 1.
-TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
-                      const InputOptions& options);
 
 // A record that is no sample, for messages.
 struct BadRecord {
@@ -253,9 +172,9 @@ class SampleReader {
 // outlive it. With AcceptNpy, an input that starts with the .npy magic byte
 // is read as an array: its header is read and checked here, and
 // BadSeriesInput thrown when it is not an array this reader takes (1-D, or
-// 2-D with a column chosen by number; see ReadNpyHeader). Text is read with
-// a UTF-8 byte-order mark at its start skipped and a lone CR taken as a
-// record end.
+// 2-D with a column chosen by number; see MakeNpySampleReader). Any other
+// input is text (MakeTextSampleReader), read with a UTF-8 byte-order mark
+// at its start skipped and a lone CR taken as a record end.
 std::unique_ptr<SampleReader> MakeSampleReader(std::istream& in,
                                                std::string name,
                                                const InputOptions& options);
@@ -282,4 +201,25 @@ class ArraySampleReader final : public SampleReader {
   std::optional<double> Read() override;
 };
 
+namespace detail {
+
+// What the readers share: series text is read with a UTF-8 byte-order mark
+// at its start skipped and a lone CR taken as a record end, and a record
+// is named in messages by its line from 1 and its text quoted.
+inline constexpr textio::RecordRules kSeriesRecordRules{true, true};
+
+// Whether `record` holds only blanks, tabs and CRs.
+bool IsBlank(std::string_view record);
+
+// "s.txt:7", for line 7 of `name`.
+std::string LinePlace(const std::string& name, std::uint64_t line);
+
+// `text` in double quotes for a message, control characters shown as
+// escapes and long text cut (textio::VisibleExcerpt).
+std::string Quoted(std::string_view text);
+
+// "NaN", "inf" or "-inf" for a value that is not finite.
+const char* NonFiniteWord(double value);
+
+}  // namespace detail
 }  // namespace series

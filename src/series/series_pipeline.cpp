@@ -16,7 +16,6 @@
 #include "series/interrupt.h"
 #include "series/result_file.h"
 #include "series/series_notes.h"
-#include "series/text_streams.h"
 #include "textio/fields.h"
 #include "textio/format.h"
 

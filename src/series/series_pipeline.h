@@ -19,6 +19,7 @@
 #include "analysis/params.h"
 #include "analysis/results.h"
 #include "series/series_input.h"
+#include "series/time_axis.h"
 
 namespace series {
 

@@ -14,6 +14,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/analysis_test_support.h"
@@ -619,15 +620,27 @@ TEST(AnalyseFile, NamesWhyASeriesFailedAndWritesNothingForIt) {
       << stopped.Notes.back();
 }
 
+// A refusal names the option as Python's keyword does, before any file is
+// opened, with the value refused where there is one.
 TEST(AnalyseFile, RefusesOptionsThatCannotBeUsed) {
-  mfwindow::FileOptions options;
-  options.Column = "0";
-  EXPECT_THROW(mfwindow::AnalyseFile("x", Settings{}, options),
-               std::invalid_argument);
-  options.Column = "";
-  options.Delimiter = "pipe";
-  EXPECT_THROW(mfwindow::AnalyseFile("x", Settings{}, options),
-               std::invalid_argument);
+  mfwindow::FileOptions bad_column;
+  bad_column.Column = "0";
+  mfwindow::FileOptions by_name;
+  by_name.Column = "2";
+  by_name.Header = "no";
+  by_name.TimeColumn = "t";
+  const std::pair<mfwindow::FileOptions, const char*> cases[] = {
+      {bad_column,
+       "column must be a number from 1 or a column name, got \"0\""},
+      {by_name, "time_column chosen by name needs a header row: header is no"}};
+  for (const auto& [options, refusal] : cases) {
+    try {
+      mfwindow::AnalyseFile("x", Settings{}, options);
+      ADD_FAILURE() << "accepted: " << refusal;
+    } catch (const std::invalid_argument& e) {
+      EXPECT_STREQ(e.what(), refusal);
+    }
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "series/column_choice.h"
 #include "series/fatal.h"
 #include "series/result_file.h"
 #include "series/result_records.h"

@@ -8,6 +8,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch/batch_run.h"
@@ -199,6 +200,25 @@ TEST(ParseCommandLine, RefusesBadUsageWithStatus2AndAUsageLine) {
               std::string::npos)
         << p.Err;
     EXPECT_TRUE(p.Out.empty());
+  }
+}
+
+// A file option refused is named by its flag, as a setting refused is;
+// the words once came apart at the first colon of a worded message.
+TEST(ParseCommandLine, NamesARefusedFileOptionByItsFlag) {
+  const std::pair<std::vector<std::string>, std::string> cases[] = {
+      {{"--column", "0", "s"},
+       "--column must be a number from 1 or a column name, got \"0\""},
+      {{"--column", "1,,2", "s"},
+       "--column must be a number from 1 or a column name, got \"\""},
+      {{"--column", "Fz", "--header", "no", "s"},
+       "--column chosen by name needs a header row: header is no"},
+      {{"--time-column", "t", "--column", "2", "--header", "no", "s"},
+       "--time-column chosen by name needs a header row: header is no"},
+  };
+  for (const auto& [args, refusal] : cases) {
+    const Parsed p = Parse(args);
+    EXPECT_EQ(p.Err.substr(0, p.Err.find('\n')), "mfwindow-batch: " + refusal);
   }
 }
 
@@ -447,16 +467,6 @@ TEST(ShardFromSlurm, TasksOfAnArrayFrom0CoverTheListOnce) {
     }
   }
   EXPECT_EQ(seen, std::multiset<std::string>(names.begin(), names.end()));
-}
-
-TEST(ParseColumn, TakesNumbersFrom1OrNames) {
-  EXPECT_EQ(series::ParseColumn("2")->Index, 2);
-  EXPECT_EQ(series::ParseColumn("Fz")->Index, 0);
-  EXPECT_EQ(series::ParseColumn("Fz")->Name, "Fz");
-  EXPECT_EQ(series::ParseColumn("2b")->Name, "2b");
-  EXPECT_FALSE(series::ParseColumn("0"));
-  EXPECT_FALSE(series::ParseColumn(""));
-  EXPECT_FALSE(series::ParseColumn("99999999999"));
 }
 
 TEST(ClampWarnings, NamesFlagGivenAndUsedValue) {

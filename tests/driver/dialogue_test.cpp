@@ -29,10 +29,8 @@ struct Answers {
 Answers Ask(const std::string& input) {
   std::istringstream in(input);
   std::ostringstream out;
-  series::TextOut console_out(
-      out, series::StreamId{series::kConsoleOutUnit, "stdout"});
-  series::TextIn console_in(in,
-                            series::StreamId{series::kConsoleInUnit, "stdin"});
+  TextOut console_out(out, series::StreamId{series::kConsoleOutUnit, "stdout"});
+  TextIn console_in(in, series::StreamId{series::kConsoleInUnit, "stdin"});
   RecordingHooks hooks;
   Answers a{AskQuestions(console_out, console_in, hooks), out.str()};
   return a;
@@ -95,10 +93,8 @@ TEST(AskQuestions, SettlesEveryAnswerAsTheDialogueRulesSay) {
 TEST(AskQuestions, RunsTheHooksRightAfterTheirQuestions) {
   std::istringstream in("0\n12\n500\n30\n9\n0 1\n");
   std::ostringstream out;
-  series::TextOut console_out(
-      out, series::StreamId{series::kConsoleOutUnit, "stdout"});
-  series::TextIn console_in(in,
-                            series::StreamId{series::kConsoleInUnit, "stdin"});
+  TextOut console_out(out, series::StreamId{series::kConsoleOutUnit, "stdout"});
+  TextIn console_in(in, series::StreamId{series::kConsoleInUnit, "stdin"});
   RecordingHooks hooks;
   AskQuestions(console_out, console_in, hooks);
   EXPECT_EQ(hooks.order_at_hook, 10);  // clamped before the hook

@@ -1,6 +1,6 @@
-// The run's text streams as the driver uses them: every write and every read
-// whose failure is not returned to the caller throws FatalError naming the
-// stream.
+// The dialogue's text streams (the console and "list"): every write and
+// every read whose failure is not returned to the caller throws FatalError
+// naming the stream.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +16,13 @@
 #include "textio/free_read.h"
 #include "textio/records.h"
 
-namespace series {
+namespace driver {
 
 // An output stream of records. Does not own the stream.
 class TextOut {
  public:
-  TextOut(std::ostream& out, StreamId id) : out_(out), id_(std::move(id)) {}
+  TextOut(std::ostream& out, series::StreamId id)
+      : out_(out), id_(std::move(id)) {}
 
   void Free(std::initializer_list<textio::FreeItem> items);
   void Formatted(std::span<const textio::LayoutField> layout,
@@ -36,13 +37,13 @@ class TextOut {
  private:
   void Check();
   std::ostream& out_;
-  StreamId id_;
+  series::StreamId id_;
 };
 
 // An input stream of records. Does not own the stream.
 class TextIn {
  public:
-  TextIn(std::istream& in, StreamId id, textio::RecordRules rules = {})
+  TextIn(std::istream& in, series::StreamId id, textio::RecordRules rules = {})
       : reader_(in, rules), id_(std::move(id)) {}
 
   // A free-format read with errors returned and end of input fatal.
@@ -64,7 +65,7 @@ class TextIn {
   [[noreturn]] void FailEnd() const;
   [[noreturn]] void FailRead() const;
   textio::RecordReader reader_;
-  StreamId id_;
+  series::StreamId id_;
 };
 
-}  // namespace series
+}  // namespace driver

@@ -1,10 +1,11 @@
-#include "series/text_streams.h"
+#include "driver/text_streams.h"
 
-namespace series {
+namespace driver {
 
 void TextOut::Check() {
   if (!out_.good()) {
-    throw FatalError(ErrorNumber::kWriteError, "error during write", id_);
+    throw series::FatalError(series::ErrorNumber::kWriteError,
+                             "error during write", id_);
   }
 }
 
@@ -36,11 +37,13 @@ void TextOut::Flush() {
 }
 
 void TextIn::FailEnd() const {
-  throw FatalError(ErrorNumber::kEndOfInput, "end of input during read", id_);
+  throw series::FatalError(series::ErrorNumber::kEndOfInput,
+                           "end of input during read", id_);
 }
 
 void TextIn::FailRead() const {
-  throw FatalError(ErrorNumber::kReadError, "error during read", id_);
+  throw series::FatalError(series::ErrorNumber::kReadError, "error during read",
+                           id_);
 }
 
 textio::FreeReadResult TextIn::ReadAnswer(
@@ -74,8 +77,9 @@ std::string TextIn::ReadText(int width) {
 
 void TextIn::Rewind() {
   if (!reader_.Rewind()) {
-    throw FatalError(ErrorNumber::kReadError, "error during rewind", id_);
+    throw series::FatalError(series::ErrorNumber::kReadError,
+                             "error during rewind", id_);
   }
 }
 
-}  // namespace series
+}  // namespace driver
