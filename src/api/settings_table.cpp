@@ -53,7 +53,11 @@ double LeastMinScale(const Settings& s) {
   return s.Preset == Method::kStandard ? s.TrendOrder + 2
                                        : analysis::kLeastMinScale;
 }
-double MostMinScale(const Settings& s) { return s.Lrec / 10; }
+// The cap is Lrec div 10, an integer division, as the dialogue takes it.
+double MostMinScale(const Settings& s) {
+  const std::int32_t cap = s.Lrec / 10;
+  return cap;
+}
 double WindowLength(const Settings& s) { return s.Lrec; }
 double MinScaleOf(const Settings& s) { return s.MinScale; }
 
@@ -506,8 +510,7 @@ void CheckOwnValue(const SettingRow& row, const Settings& given) {
       }
       if (row.Ascending && j > 0 && !(items[j] > items[j - 1])) {
         Refuse(row, SettingReason::kOutOfRange, "must rise strictly",
-               NumberText(items[j - 1]) + " then " +
-                   NumberText(items[j]));
+               NumberText(items[j - 1]) + " then " + NumberText(items[j]));
       }
     }
   }
