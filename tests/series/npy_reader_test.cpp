@@ -150,9 +150,7 @@ const NpyCase kNpyCases[] = {
 TEST(NpyReader, ReadsNpyArrays) {
   for (const NpyCase& c : kNpyCases) {
     SCOPED_TRACE(c.what);
-    InputOptions options = Batch(c.policy);
-    options.Column = c.column;
-    const Read read = ReadAll(c.file, options);
+    const Read read = ReadAll(c.file, Batch(c.policy, false, c.column));
     if (read.Error) {
       EXPECT_EQ(*read.Error, c.note);
       continue;
