@@ -415,6 +415,7 @@ py::dict Columns(const mfwindow::SeriesResult& result) {
     columns["alfa_sz_null_p95"] = RowColumn(result.Rows, &Row::AlfaSzNullP95);
     columns["alfa_sz_p"] = RowColumn(result.Rows, &Row::AlfaSzP);
     columns["iaaft_at_cap"] = RowColumn(result.Rows, &Row::IaaftAtCap);
+    columns["surrogates_used"] = RowColumn(result.Rows, &Row::SurrogatesUsed);
   }
   columns["h2_se"] = RowColumn(result.Rows, &Row::H2Se);
   columns["width_se"] = RowColumn(result.Rows, &Row::WidthSe);

@@ -297,20 +297,24 @@ struct WindowRow {
   // regime (NaN: one line fits).
   double CrossoverScale = 0.0;
 
-  // Surrogate null levels (NaN without surrogates): the surrogates' median
-  // and 95th-percentile width and the rank p-value (1 + #{surrogate width
-  // >= observed}) / (N + 1); the same levels for AlfaSz, whose p-value is
-  // two-sided: min(1, 2 (1 + min(#{>= observed}, #{<= observed})) / (N + 1)).
+  // Surrogate null levels (NaN without surrogates), over the N surrogates
+  // of SurrogatesUsed: the surrogates' median and 95th-percentile width and
+  // the rank p-value (1 + #{surrogate width >= observed}) / (N + 1); the
+  // same levels for AlfaSz, whose p-value is two-sided:
+  // min(1, 2 (1 + min(#{>= observed}, #{<= observed})) / (N + 1)).
   double WidthNullMedian = 0.0;
   double WidthNullP95 = 0.0;
   double WidthP = 0.0;
   double AlfaSzNullMedian = 0.0;
   double AlfaSzNullP95 = 0.0;
   double AlfaSzP = 0.0;
-  // IAAFT surrogates of the window whose loop stopped at its cap of 100
+  // IAAFT surrogates of the window whose loop stopped at its cap of 1000
   // amplitude-and-rank steps, the ranks still changing (0 without
-  // surrogates and for the other kinds).
+  // surrogates and for the other kinds). They are left out of the levels.
   std::int32_t IaaftAtCap = 0;
+  // The surrogates the levels are taken over: those that settled and whose
+  // width and AlfaSz are not NaN (0 without surrogates).
+  std::int32_t SurrogatesUsed = 0;
 };
 
 // One window's whole spectrum. A degenerate window (one whose fluctuation

@@ -559,8 +559,10 @@ _NOTES = {
                   "width_p (rank p-value (1 + #{surrogate width >= "
                   "observed}) / (N + 1)) and alpha_sz_null_median, "
                   "alpha_sz_null_p95, alpha_sz_p (two-sided about the "
-                  "surrogates' median), and iaaft_at_cap (IAAFT "
-                  "surrogates stopped at the cap of 100 steps unsettled).",
+                  "surrogates' median), iaaft_at_cap (IAAFT "
+                  "surrogates stopped at the cap of 1000 steps unsettled, "
+                  "left out of the levels) and surrogates_used (the N the "
+                  "levels are taken over).",
     "method": "Under 'standard' every method keyword still at its described "
               "default takes the textbook value; keywords given other "
               "values keep them.",

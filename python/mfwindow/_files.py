@@ -298,7 +298,7 @@ def read_result(path: str) -> Result:
     columns (status, zero_share, floor_share, min_r2) and, from a run with
     surrogates, its null levels (width_null_median, width_null_p95,
     width_p, alfa_sz_null_median, alfa_sz_null_p95, alfa_sz_p,
-    iaaft_at_cap) come along
+    iaaft_at_cap, surrogates_used) come along
     as arrays of the same names. The kind is told by the first line. The
     values read back as written: six digits from .dat, every double from
     CSV. With the result's JSON sidecar beside it (read_sidecar) the

@@ -24,7 +24,7 @@ FQ_KEYS = ("fq", "scales", "log_scale")
 # columns of mfwindow-batch's CSV.
 NULL_KEYS = ("width_null_median", "width_null_p95", "width_p",
              "alpha_sz_null_median", "alpha_sz_null_p95", "alpha_sz_p",
-             "iaaft_at_cap")
+             "iaaft_at_cap", "surrogates_used")
 # The result files keep the program's spelling "alfa" in their column names;
 # a result spells it "alpha" and still answers to the old names, with a
 # DeprecationWarning.
@@ -230,8 +230,11 @@ class Result(Mapping):
     With surrogates > 0 each window also has its null levels
     ``width_null_median``, ``width_null_p95``, ``width_p``,
     ``alpha_sz_null_median``, ``alpha_sz_null_p95``, ``alpha_sz_p`` and
-    ``iaaft_at_cap`` (IAAFT surrogates whose loop stopped at its cap of 100
-    steps, the ranks still changing) (the columns of mfwindow-batch's CSV,
+    ``iaaft_at_cap`` (IAAFT surrogates whose loop stopped at its cap of 1000
+    steps, the ranks still changing, left out of the levels) and
+    ``surrogates_used`` (the surrogates the levels are taken over: settled,
+    with a width and AlfaSz that are not NaN) (the columns of
+    mfwindow-batch's CSV,
     which spells them "alfa"). With
     fq=True: ``fq`` (F_q(s), windows x q x scales, after the channel axis),
     ``q``, ``scales`` (segment lengths) and ``log_scale`` (their log10 grid

@@ -85,6 +85,8 @@ struct SurrogateOptions {
   std::int32_t Count = 0;
   SurrogateKind Kind = SurrogateKind::kIaaft;
   std::uint64_t Seed = 0;
+  // The most amplitude-and-rank steps of an IAAFT loop.
+  std::int32_t IaaftCap = numerics::kDefaultIaaftIterations;
 };
 
 // What the run-wide tables and every window's preparation depend on.

@@ -177,9 +177,8 @@ void PipelinedEngine::AnalyseSurrogates(Slot& slot) {
                       });
   });
   { const Stage collect; }
-  slot.Null = NullLevels(slot.Summary, slot.Widths, slot.AlfaSz, slot.Scratch);
-  slot.Null.IaaftAtCap = static_cast<std::int32_t>(
-      std::count(slot.AtCap.begin(), slot.AtCap.end(), 1));
+  slot.Null = NullLevels(slot.Summary, slot.Widths, slot.AlfaSz, slot.AtCap,
+                         slot.Scratch);
 }
 
 void PipelinedEngine::Analyse(const WindowPlan& plan,

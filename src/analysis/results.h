@@ -98,9 +98,12 @@ struct WindowNull {
   double AlfaSzMedian = 0.0;
   double AlfaSzP95 = 0.0;
   double AlfaSzP = 0.0;  // two-sided rank p-value, see window_null.h
-  // IAAFT surrogates whose loop reached its cap (kDefaultIaaftIterations
+  // IAAFT surrogates whose loop reached its cap (SurrogateOptions::IaaftCap
   // steps) with the ranks still changing; 0 for the other kinds.
   std::int32_t IaaftAtCap = 0;
+  // The surrogates the levels and p-values are taken over: those that
+  // settled and whose width and AlfaSz are not NaN.
+  std::int32_t Used = 0;
 };
 
 // One analysed window as an engine hands it out, in window order. The

@@ -46,9 +46,7 @@ class SerialEngine final : public SeriesEngine {
                           slot_.Number, 0, slot_.Widths.size(), slot_.Widths,
                           slot_.AlfaSz, slot_.AtCap);
         slot_.Null = NullLevels(slot_.Summary, slot_.Widths, slot_.AlfaSz,
-                                slot_.Scratch);
-        slot_.Null.IaaftAtCap = static_cast<std::int32_t>(
-            std::count(slot_.AtCap.begin(), slot_.AtCap.end(), 1));
+                                slot_.AtCap, slot_.Scratch);
       }
       emit(OutcomeOf(*run_, plan, slot_, with_spectrum));
     }

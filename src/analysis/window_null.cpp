@@ -24,25 +24,20 @@ struct Levels {
   double P95 = kNaN;
 };
 
-// Median and 95th percentile of the values of `values` that are not NaN,
-// sorted in `scratch`.
-Levels LevelsOf(std::span<const double> values, std::span<double> scratch) {
-  std::size_t m = 0;
-  for (const double v : values) {
-    if (!std::isnan(v)) scratch[m++] = v;
-  }
+// Median and 95th percentile of `values`, which it sorts.
+Levels LevelsOf(std::span<double> values) {
   Levels levels;
+  const std::size_t m = values.size();
   if (m == 0) return levels;
-  const std::span<double> sorted = scratch.first(m);
-  std::sort(sorted.begin(), sorted.end(), Before);
+  std::sort(values.begin(), values.end(), Before);
   levels.Median =
-      m % 2 == 1 ? sorted[m / 2] : (sorted[m / 2 - 1] + sorted[m / 2]) / 2.0;
+      m % 2 == 1 ? values[m / 2] : (values[m / 2 - 1] + values[m / 2]) / 2.0;
   const double rank = 0.95 * static_cast<double>(m - 1);
   const auto low = static_cast<std::size_t>(rank);
   const double fraction = rank - static_cast<double>(low);
   levels.P95 = low + 1 < m
-                   ? sorted[low] + fraction * (sorted[low + 1] - sorted[low])
-                   : sorted[low];
+                   ? values[low] + fraction * (values[low + 1] - values[low])
+                   : values[low];
   return levels;
 }
 
@@ -91,7 +86,8 @@ void PrepareSurrogate(const TableParams& tables, double first_sample,
 
 SurrogateFactory::SurrogateFactory(const TableParams& tables)
     : tables_(tables),
-      maker_(SurrogateSourceSize(tables), tables.Surrogates.Kind),
+      maker_(SurrogateSourceSize(tables), tables.Surrogates.Kind,
+             tables.Surrogates.IaaftCap),
       surrogate_(SurrogateSourceSize(tables)),
       prepared_(detail::TableSize(1, tables.Lrec)) {}
 
@@ -109,39 +105,61 @@ std::span<const double> SurrogateFactory::Make(std::span<const double> source,
 
 bool SurrogateFactory::LastAtCap() const {
   return maker_.Kind() == numerics::SurrogateKind::kIaaft &&
-         maker_.LastIterations() == numerics::kDefaultIaaftIterations &&
+         maker_.LastIterations() == tables_.Surrogates.IaaftCap &&
          !maker_.LastConverged();
 }
 
 WindowNull NullLevels(const SpectrumSummary& observed,
                       std::span<const double> widths,
                       std::span<const double> alfa_sz,
+                      std::span<const std::uint8_t> at_cap,
                       std::span<double> scratch) {
-  assert(widths.size() == alfa_sz.size() && scratch.size() >= widths.size());
-  const double slots = static_cast<double>(widths.size() + 1);
+  assert(widths.size() == alfa_sz.size() && at_cap.size() == widths.size() &&
+         scratch.size() >= 2 * widths.size());
   WindowNull null;
+  // The surrogates that enter the levels, their widths first in `scratch`
+  // and their AlfaSz after them.
+  const std::span<double> used_widths = scratch.first(widths.size());
+  const std::span<double> used_alfa_sz =
+      scratch.subspan(widths.size(), widths.size());
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < widths.size(); ++i) {
+    null.IaaftAtCap += at_cap[i];
+    if (at_cap[i] != 0 || std::isnan(widths[i]) || std::isnan(alfa_sz[i])) {
+      continue;
+    }
+    used_widths[n] = widths[i];
+    used_alfa_sz[n] = alfa_sz[i];
+    ++n;
+  }
+  null.Used = static_cast<std::int32_t>(n);
+  const double slots = static_cast<double>(n + 1);
+  const bool none = n == 0;
 
-  const Levels width = LevelsOf(widths, scratch);
-  null.WidthMedian = width.Median;
-  null.WidthP95 = width.P95;
   std::size_t wider = 0;
-  for (const double w : widths) wider += w >= observed.AlfaWidth ? 1 : 0;
-  null.WidthP = std::isnan(observed.AlfaWidth)
+  for (const double w : used_widths.first(n)) {
+    wider += w >= observed.AlfaWidth ? 1 : 0;
+  }
+  null.WidthP = std::isnan(observed.AlfaWidth) || none
                     ? kNaN
                     : static_cast<double>(1 + wider) / slots;
-
-  const Levels peak = LevelsOf(alfa_sz, scratch);
-  null.AlfaSzMedian = peak.Median;
-  null.AlfaSzP95 = peak.P95;
   std::size_t above = 0;
   std::size_t below = 0;
-  for (const double a : alfa_sz) {
+  for (const double a : used_alfa_sz.first(n)) {
     above += a >= observed.AlfaSz ? 1 : 0;
     below += a <= observed.AlfaSz ? 1 : 0;
   }
   const double two_sided =
       2.0 * static_cast<double>(1 + std::min(above, below)) / slots;
-  null.AlfaSzP = std::isnan(observed.AlfaSz) ? kNaN : std::min(1.0, two_sided);
+  null.AlfaSzP =
+      std::isnan(observed.AlfaSz) || none ? kNaN : std::min(1.0, two_sided);
+
+  const Levels width = LevelsOf(used_widths.first(n));
+  null.WidthMedian = width.Median;
+  null.WidthP95 = width.P95;
+  const Levels peak = LevelsOf(used_alfa_sz.first(n));
+  null.AlfaSzMedian = peak.Median;
+  null.AlfaSzP95 = peak.P95;
   return null;
 }
 

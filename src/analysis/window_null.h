@@ -20,7 +20,10 @@
 // numerics::SurrogateKey(Seed, 0, n, i): series 0 for every series, so a
 // series' levels do not depend on its place in a list.
 //
-// The levels, over the surrogates whose value is not NaN (sorted in
+// A surrogate enters the levels when it settled (an IAAFT loop that reached
+// its cap with the ranks still changing did not: its spectrum is not yet
+// the window's) and its width and AlfaSz are not NaN; N counts those, and
+// WindowNull::Used reports N. The levels, over those N (sorted in
 // ascending order, -0 before +0):
 //   median       the middle value, or the mean of the two middle values;
 //   95th pct.    linear interpolation between order statistics at rank
@@ -32,8 +35,8 @@
 //   AlfaSzP      min(1, 2 (1 + min(#{AlfaSz_i >= observed},
 //                #{AlfaSz_i <= observed})) / (N + 1)), two-sided: the peak
 //                may move either way.
-// N counts every surrogate; a NaN value never counts as >= or <=. A NaN
-// observed value gives a NaN p-value; no surrogate value, NaN levels.
+// A NaN observed value gives a NaN p-value; N = 0 gives NaN levels and
+// p-values.
 #pragma once
 
 #include <cstddef>
@@ -92,11 +95,13 @@ class SurrogateFactory {
 };
 
 // The null levels of a window whose own summary is `observed`, from its
-// surrogates' widths and AlfaSz (N values each, by surrogate index).
-// `scratch` holds at least N values.
+// surrogates' widths, AlfaSz and at-cap marks (1: the IAAFT loop reached
+// its cap unsettled), one of each per surrogate index. `scratch` holds at
+// least as many values as `widths`.
 WindowNull NullLevels(const SpectrumSummary& observed,
                       std::span<const double> widths,
                       std::span<const double> alfa_sz,
+                      std::span<const std::uint8_t> at_cap,
                       std::span<double> scratch);
 
 }  // namespace analysis

@@ -50,7 +50,7 @@ void SizeSlot(const RunConstants& run, Slot& slot) {
     slot.Widths.resize(surrogates);
     slot.AlfaSz.resize(surrogates);
     slot.AtCap.resize(surrogates);
-    slot.Scratch.resize(surrogates);
+    slot.Scratch.resize(2 * surrogates);
   }
   // Last, so that a slot with values has everything else too.
   slot.Values.resize(detail::TableSize(1, tables.Lrec));
@@ -62,10 +62,10 @@ long double SlotDoubles(const TableParams& params) {
   const long double surrogates =
       params.Surrogates.Count > 0 ? params.Surrogates.Count : 0;
   // With surrogates: the source, then per surrogate its width, AlfaSz,
-  // scratch and a byte for its cap flag.
+  // two values of scratch and a byte for its cap flag.
   return lrec + 2.0L * orders + 2.0L * kAlfaCount +
          (params.Method.KeepFq ? orders * Scales(params.Method) : 0.0L) +
-         (surrogates > 0 ? lrec + 3.125L * surrogates : 0.0L);
+         (surrogates > 0 ? lrec + 4.125L * surrogates : 0.0L);
 }
 
 long double SharedDoubles(const TableParams& params) {

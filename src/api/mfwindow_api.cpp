@@ -123,6 +123,7 @@ void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result) {
   row.AlfaSzNullP95 = null != nullptr ? null->AlfaSzP95 : kNaN;
   row.AlfaSzP = null != nullptr ? null->AlfaSzP : kNaN;
   row.IaaftAtCap = null != nullptr ? null->IaaftAtCap : 0;
+  row.SurrogatesUsed = null != nullptr ? null->Used : 0;
   if (outcome.Spectrum != nullptr) {
     const analysis::WindowSpectrum& sp = *outcome.Spectrum;
     result.Spectra.push_back({sp.HurstQ, sp.TauQ, sp.AlfaGrid, sp.FAlfaGrid});

@@ -67,6 +67,7 @@ std::string CsvRecord(const analysis::WindowOutcome& outcome) {
       field(FormatFullPrecision(v));
     }
     field(Count(n->IaaftAtCap));
+    field(Count(n->Used));
   }
   for (const double v : {q.H2Se, q.WidthSe, q.CrossoverScale}) {
     field(FormatFullPrecision(v));

@@ -27,7 +27,7 @@ inline constexpr std::string_view kCsvHeader =
     "floor_share,min_r2";
 inline constexpr std::string_view kCsvNullHeader =
     ",width_null_median,width_null_p95,width_p,alfa_sz_null_median,"
-    "alfa_sz_null_p95,alfa_sz_p,iaaft_at_cap";
+    "alfa_sz_null_p95,alfa_sz_p,iaaft_at_cap,surrogates_used";
 inline constexpr std::string_view kCsvFitHeader =
     ",h2_se,width_se,crossover_scale";
 

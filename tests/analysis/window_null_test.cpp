@@ -127,6 +127,7 @@ struct LevelsCase {
   std::vector<double> alfa_sz;
   SpectrumSummary observed;  // AlfaWidth and AlfaSz are read
   WindowNull want;
+  std::vector<std::uint8_t> at_cap = {};  // empty: none at the cap
 };
 
 // Hand computations. 95th percentile of m sorted values: rank 0.95 (m-1),
@@ -140,32 +141,47 @@ const LevelsCase kLevelsCases[] = {
      // 2 widths >= .35: (1+2)/6. AlfaSz: 1 above .85, 4 below:
      // 2 (1 + 1)/6.
      {0.3, 0.4 + 0.8 * (0.5 - 0.4), 0.5, 0.7, 0.8 + 0.8 * (0.9 - 0.8),
-      4.0 / 6.0}},
+      4.0 / 6.0, 0, 5}},
     {"even count, ties",
      {0.2, 0.2, 0.6, 0.4},
      {0.5, 0.5, 0.5, 0.5},
      {0.0, 0.0, 0.2, 0.5, 0.0},
      // median (.2 + .4)/2; rank 2.85 -> .4 + .85 * .2; every width >= .2:
      // 5/5. AlfaSz: all 4 tie, both counts 4: min(1, 2 * 5/5) = 1.
-     {(0.2 + 0.4) / 2.0, 0.4 + 0.85 * (0.6 - 0.4), 1.0, 0.5, 0.5, 1.0}},
+     {(0.2 + 0.4) / 2.0, 0.4 + 0.85 * (0.6 - 0.4), 1.0, 0.5, 0.5, 1.0, 0, 4}},
     {"observed beyond all",
      {0.1, 0.2, 0.3},
      {0.4, 0.5, 0.6},
      {0.0, 0.0, 0.9, 0.1, 0.0},
      // nothing >= .9: 1/4; AlfaSz below all three: 2 * 1/4.
-     {0.2, 0.2 + 0.9 * (0.3 - 0.2), 0.25, 0.5, 0.5 + 0.9 * (0.6 - 0.5), 0.5}},
-    {"NaN surrogates drop out of the levels but count in N",
+     {0.2, 0.2 + 0.9 * (0.3 - 0.2), 0.25, 0.5, 0.5 + 0.9 * (0.6 - 0.5), 0.5, 0,
+      3}},
+    {"a NaN width or AlfaSz leaves the surrogate out of N",
      {kNaN, 0.3, 0.1},
      {0.5, kNaN, 0.7},
      {0.0, 0.0, 0.2, 0.6, 0.0},
-     // widths .1 .3: median .2, rank .95; 1 >= .2 of N = 3: 2/4.
-     // AlfaSz .5 .7: one each side: 2 * 2/4.
-     {0.2, 0.1 + 0.95 * (0.3 - 0.1), 0.5, 0.6, 0.5 + 0.95 * (0.7 - 0.5), 1.0}},
+     // only (.1, .7) is used: .1 < .2 gives 1/2; .7 above .6: 2 * 1/2.
+     {0.1, 0.1, 0.5, 0.7, 0.7, 1.0, 0, 1}},
+    {"unsettled surrogates leave N and are counted",
+     {0.1, 0.5, 0.3},
+     {0.6, 0.7, 0.5},
+     {0.0, 0.0, 0.35, 0.65, 0.0},
+     // (.1, .6) and (.3, .5) are used: no width >= .35: 1/3; both AlfaSz
+     // below .65: 2 (1 + 0)/3.
+     {0.2, 0.1 + 0.95 * 0.2, 1.0 / 3.0, 0.55, 0.5 + 0.95 * 0.1, 2.0 / 3.0, 1,
+      2},
+     {0, 1, 0}},
+    {"none settled",
+     {0.1},
+     {0.5},
+     {0.0, 0.0, 0.2, 0.5, 0.0},
+     {kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, 1, 0},
+     {1}},
     {"NaN observed",
      {0.1, 0.2},
      {0.3, 0.4},
      {0.0, 0.0, kNaN, kNaN, 0.0},
-     {0.15, 0.1 + 0.95 * 0.1, kNaN, 0.35, 0.3 + 0.95 * 0.1, kNaN}},
+     {0.15, 0.1 + 0.95 * 0.1, kNaN, 0.35, 0.3 + 0.95 * 0.1, kNaN, 0, 2}},
 };
 
 bool SameValue(double a, double b) {
@@ -175,15 +191,19 @@ bool SameValue(double a, double b) {
 TEST(NullLevels, MedianPercentileAndRankPValues) {
   for (const LevelsCase& c : kLevelsCases) {
     SCOPED_TRACE(c.name);
-    std::vector<double> scratch(c.widths.size());
+    std::vector<double> scratch(2 * c.widths.size());
+    std::vector<std::uint8_t> at_cap = c.at_cap;
+    at_cap.resize(c.widths.size());
     const WindowNull got =
-        analysis::NullLevels(c.observed, c.widths, c.alfa_sz, scratch);
+        analysis::NullLevels(c.observed, c.widths, c.alfa_sz, at_cap, scratch);
     EXPECT_PRED2(SameValue, got.WidthMedian, c.want.WidthMedian);
     EXPECT_PRED2(SameValue, got.WidthP95, c.want.WidthP95);
     EXPECT_PRED2(SameValue, got.WidthP, c.want.WidthP);
     EXPECT_PRED2(SameValue, got.AlfaSzMedian, c.want.AlfaSzMedian);
     EXPECT_PRED2(SameValue, got.AlfaSzP95, c.want.AlfaSzP95);
     EXPECT_PRED2(SameValue, got.AlfaSzP, c.want.AlfaSzP);
+    EXPECT_EQ(got.IaaftAtCap, c.want.IaaftAtCap);
+    EXPECT_EQ(got.Used, c.want.Used);
   }
 }
 
@@ -193,11 +213,12 @@ TEST(StraightforwardNull, MatchesSurrogatesMadeOneByOne) {
   const std::int32_t lrec = 400;
   const std::int32_t count = 9;
   const std::uint64_t keys = 9;
-  const TableParams tables =
-      Tables(lrec, 0, false, SurrogateKind::kIaaft, count, 77);
+  // A cap of 40 steps, so that some surrogates reach it unsettled: the levels
+  // must count them and leave them out.
+  TableParams tables = Tables(lrec, 0, false, SurrogateKind::kIaaft, count, 77);
+  tables.Surrogates.IaaftCap = 40;
   const auto run = analysis::MakeRunConstants(tables);
-  // A walk stepping by a spike every 40 samples in 2% noise: some of its
-  // IAAFT surrogates stop at the cap, which the levels must count.
+  // A walk stepping by a spike every 40 samples in 2% noise.
   std::vector<double> series = analysis_test::WhiteNoise(1000, 6);
   double level = 0.0;
   for (std::size_t i = 0; i < series.size(); ++i) {
@@ -217,7 +238,7 @@ TEST(StraightforwardNull, MatchesSurrogatesMadeOneByOne) {
       false);
   ASSERT_EQ(nulls.size(), 3u);
 
-  numerics::SurrogateMaker maker(lrec - 1, SurrogateKind::kIaaft);
+  numerics::SurrogateMaker maker(lrec - 1, SurrogateKind::kIaaft, 40);
   std::int32_t all_at_cap = 0;
   analysis::Workspace work(*run);
   for (std::size_t w = 0; w < nulls.size(); ++w) {
@@ -227,28 +248,39 @@ TEST(StraightforwardNull, MatchesSurrogatesMadeOneByOne) {
     for (std::size_t i = 0; i < increments.size(); ++i) {
       increments[i] = raw[i + 1] - raw[i];
     }
-    std::vector<double> widths;
+    std::vector<double> widths;  // of the surrogates that settled
     std::vector<double> surrogate(increments.size());
     std::vector<double> walk(lrec);
     std::int32_t at_cap = 0;
     for (std::uint64_t i = 0; i < keys; ++i) {
       maker.Make(increments, numerics::SurrogateKey(77, 0, w + 1, i),
                  surrogate);
-      at_cap += maker.LastIterations() == numerics::kDefaultIaaftIterations &&
-                !maker.LastConverged();
+      if (maker.LastIterations() == 40 && !maker.LastConverged()) {
+        ++at_cap;
+        continue;
+      }
       walk[0] = raw[0];
       for (std::size_t t = 0; t < surrogate.size(); ++t) {
         walk[t + 1] = walk[t] + surrogate[t];
       }
       widths.push_back(analysis::AnalyseWindow(*run, work, walk).AlfaWidth);
     }
+    const std::size_t m = widths.size();
+    ASSERT_GE(m, 2u);
+    EXPECT_EQ(nulls[w].Used, static_cast<std::int32_t>(m));
     std::size_t wider = 0;
     for (const double v : widths) wider += v >= results[w].AlfaWidth ? 1u : 0u;
-    EXPECT_EQ(nulls[w].WidthP, static_cast<double>(1 + wider) / 10.0);
+    EXPECT_EQ(nulls[w].WidthP,
+              static_cast<double>(1 + wider) / static_cast<double>(m + 1));
     std::sort(widths.begin(), widths.end());
-    EXPECT_EQ(nulls[w].WidthMedian, widths[4]);
-    // rank 0.95 * 8 = 7.6
-    EXPECT_NEAR(nulls[w].WidthP95, widths[7] + 0.6 * (widths[8] - widths[7]),
+    EXPECT_EQ(
+        nulls[w].WidthMedian,
+        m % 2 == 1 ? widths[m / 2] : (widths[m / 2 - 1] + widths[m / 2]) / 2.0);
+    const double rank = 0.95 * static_cast<double>(m - 1);
+    const auto low = static_cast<std::size_t>(rank);
+    EXPECT_NEAR(nulls[w].WidthP95,
+                widths[low] + (rank - static_cast<double>(low)) *
+                                  (widths[low + 1] - widths[low]),
                 1e-15);
     EXPECT_EQ(nulls[w].IaaftAtCap, at_cap);
     all_at_cap += at_cap;

@@ -18,7 +18,7 @@ from support import bits
 
 NULL = ("width_null_median", "width_null_p95", "width_p",
         "alpha_sz_null_median", "alpha_sz_null_p95", "alpha_sz_p",
-        "iaaft_at_cap")
+        "iaaft_at_cap", "surrogates_used")
 BASE = dict(window=200, shift=100, order=2, min_scale=20)
 BASE_FLAGS = ["--window", "200", "--shift", "100", "--order", "2",
               "--min-scale", "20"]

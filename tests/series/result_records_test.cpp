@@ -96,19 +96,20 @@ TEST(CsvRecord, AppendsTheNullLevelsInTheHeadersOrder) {
   w.Result = {10.0, 0.25, 0.75, 0.5, 0.5, 1.0};
   w.Quality = {
       analysis::QualityStatus::kCrossover, 0.0, 0.0, 0.0, 0.03125, 0.25, 48.0};
-  const analysis::WindowNull null{0.125, 0.375, 0.0625, 0.5, 0.625, 0.75, 3};
+  const analysis::WindowNull null{0.125, 0.375, 0.0625, 0.5,
+                                  0.625, 0.75,  3,      96};
   w.Null = &null;
   // The fits' columns come last, after the null levels.
   EXPECT_EQ(CsvRecord(w),
             "10,0.25,0.75,0.5,0.5,1,crossover,0,0,0,0.125,0.375,0.0625,0.5,"
-            "0.625,0.75,3,0.03125,0.25,48");
+            "0.625,0.75,3,96,0.03125,0.25,48");
   const std::string header = std::string(kCsvHeader) +
                              std::string(kCsvNullHeader) +
                              std::string(kCsvFitHeader);
-  EXPECT_EQ(Fields(header).size(), 20u);
+  EXPECT_EQ(Fields(header).size(), 21u);
   EXPECT_EQ(Fields(header)[12], "width_p");
-  EXPECT_EQ(Fields(header)[16], "iaaft_at_cap");
-  EXPECT_EQ(Fields(header)[19], "crossover_scale");
+  EXPECT_EQ(Fields(header)[17], "surrogates_used");
+  EXPECT_EQ(Fields(header)[20], "crossover_scale");
 }
 
 TEST(SpectrumRecords, FollowTheLongLayout) {
