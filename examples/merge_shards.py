@@ -16,8 +16,9 @@ text, so they stay the exact doubles), with the series' name and the
 window's number (from 1) in front. A series without a result file (it
 failed or was skipped: the batch tool's log says why) gets one row with
 window 0, status "failed" and the reason in message; a series whose file
-is empty or cut (its last line without a line end) one row with status
-"cut"; a series too short for one window one row with status "no window".
+is empty or cut (its last line without a line end, or fewer windows than
+its JSON sidecar says were written: a file cut at a line end) one row with
+status "cut"; a series too short for one window one row with status "no window".
 The batch tool renames each result into place only once its series is
 complete, so a series stopped by a signal or a time limit has no result
 file and is "failed". With --column C the results of that column are
@@ -33,6 +34,7 @@ Needs only Python 3's standard library.
 
 import argparse
 import csv
+import json
 import os
 import sys
 
@@ -59,9 +61,10 @@ class CutFile(ValueError):
 
 def read_result(path):
     """(header, rows) of one CSV result file. Raises CutFile for an empty
-    file or one whose last line has no line end: the batch tool renames a
-    result into place only once it is complete, so such a file was cut
-    (by a copy, a full disk or a file-size limit)."""
+    file, one whose last line has no line end, or one of fewer windows
+    than its sidecar ("<file>.json") says were written: the batch tool
+    renames a result into place only once it is complete, so such a file
+    was cut (by a copy, a full disk or a file-size limit)."""
     with open(path, "rb") as f:
         data = f.read()
     if not data:
@@ -70,6 +73,14 @@ def read_result(path):
     if not data.endswith(b"\n"):
         raise CutFile("%s: cut file (its last line has no line end)" % path)
     rows = list(csv.reader(data.decode("ascii").splitlines()))
+    windows = len([row for row in rows[1:] if row])
+    sidecar = path + ".json"
+    if os.path.isfile(sidecar):
+        with open(sidecar, "r", encoding="utf-8", errors="replace") as f:
+            written = json.load(f).get("windows")
+        if isinstance(written, int) and windows < written:
+            raise CutFile("%s: cut file (%d windows; its sidecar says %d "
+                          "were written)" % (path, windows, written))
     return rows[0], rows[1:]
 
 

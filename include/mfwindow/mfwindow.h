@@ -419,9 +419,9 @@ SampleScan ScanSamples(std::span<const double> values, BadSamplePolicy policy);
 // itself); separate Analysers may run side by side.
 class Analyser {
  public:
-  // Builds the tables of `settled`. Throws std::bad_alloc when storage
-  // cannot be obtained: settings whose storage the system could never give
-  // are refused before anything is allocated. One Analyser keeps its own
+  // Takes `settled`; the tables and the window storage are built at the
+  // first series that gives a window, so that a series too short for one
+  // allocates none, with surrogates or without. One Analyser keeps its own
   // threads; its thread count never limits another's, and making Analysers
   // over and over does not grow memory.
   explicit Analyser(const Settled& settled);
@@ -437,7 +437,9 @@ class Analyser {
   // series in order, with non-finite samples handled as
   // Settings::OnBadSample says (BadSampleError under kError).
   // `progress`, when given, is told how far it has come and may stop it
-  // (Stopped is thrown then).
+  // (Stopped is thrown then). Throws std::bad_alloc when storage cannot be
+  // obtained: settings whose storage the system could never give are
+  // refused before anything is allocated.
   SeriesResult Analyse(std::span<const double> values,
                        const ProgressCallback& progress = nullptr);
 
@@ -476,7 +478,7 @@ struct FileOptions {
   // Each is written under a temporary name and takes its place once the
   // series is complete. A Column other than the first names them
   // "F(Alfa)@<column>_<name>..." (as mfwindow-batch does), column 1
-  // "F(Alfa)_<name>...".
+  // "F(Alfa)_<name>..." whether chosen by number or by its header name.
   std::filesystem::path OutDir;
   // Relative series names and a relative OutDir are taken from here;
   // empty: the current directory.

@@ -360,7 +360,16 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
                                % (progress,), "progress")
 
     dated = is_datetime_like(given["t0"])
-    core = _settings.core_settings(dict(given, t0=0.0) if dated else given)
+    try:
+        core = _settings.core_settings(dict(given, t0=0.0) if dated
+                                       else given)
+    except SettingTypeError as e:
+        if e.setting != "t0":
+            raise
+        raise SettingTypeError(
+            "t0 must be a number or a date and time (numpy datetime64, "
+            "datetime, pandas Timestamp), got %r" % (given["t0"],),
+            "t0") from None
     origin = as_time_origin(given["t0"]) if dated else core["t0"]
     fs = None if given["fs"] is None else core["fs"]
     step = None if fs is not None else core.get("dt", 1.0)

@@ -57,7 +57,8 @@ inline constexpr std::string_view kResultPrefix = "F(Alfa)_";
 
 // The start of the result names of `column` of a series: kResultPrefix for
 // no column or column 1, so that the results of the first column keep
-// their names; otherwise "F(Alfa)@" + the column + "_", the column as its
+// their names (RunSeries gives a column chosen by name kResultPrefix too
+// when the header row holds it first); otherwise "F(Alfa)@" + the column + "_", the column as its
 // number or its name with every byte but letters, digits, '.' and '-'
 // written as %XX. No two columns share a start, and none is kResultPrefix:
 //   {2, ""} -> "F(Alfa)@2_";  {0, "Fz"} -> "F(Alfa)@Fz_";
@@ -85,7 +86,8 @@ struct SeriesPipeline {
   // place only once the series is complete.
   bool Staged = false;
   // The start of each result file's name: kResultPrefix, or ColumnPrefix's
-  // for a column other than the first.
+  // for a column other than the first. A column of Input chosen by name
+  // that the series' header row holds first is given kResultPrefix.
   std::string Prefix = std::string(kResultPrefix);
   std::vector<ResultStream> Streams;  // at least one
   bool WithSpectrum = false;          // a stream needs the whole spectra

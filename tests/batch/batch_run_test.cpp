@@ -519,6 +519,13 @@ TEST(InputTraps, OnlyTheFirstColumnCouldBeRead) {
         << name;
   }
   EXPECT_EQ(Result(dir, "ab.tsv", ".dat", "F(Alfa)@b_"), Result(dir, "b.txt"));
+
+  // Column 1 chosen by its header name was written as F(Alfa)@a_..., so a
+  // rerun by number left a second result beside it.
+  by_name.Input.Column = series::ColumnChoice{0, "a"};
+  ASSERT_EQ(RunIn(by_name, dir).Status, kExitSuccess);
+  EXPECT_EQ(Result(dir, "ab.tsv"), Result(dir, "a.txt"));
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)@a_ab.tsv.dat"));
 }
 
 std::string NpyOf(const std::vector<double>& values, const char* shape,

@@ -1,6 +1,7 @@
 """mfwindow.read_result: the program's .dat fields, the batch CSV and
 spectrum CSV, the lines it refuses, and series names."""
 
+import importlib.util
 import json
 import math
 import os
@@ -10,7 +11,7 @@ import pytest
 
 import mfwindow
 from mfwindow._files import parse_field, series_name
-from support import COLUMNS, FILE_COLUMNS, bits, walk
+from support import COLUMNS, FILE_COLUMNS, SOURCE_DIR, bits, walk
 
 FIELDS = [
     ("    1000.00    ", 1000.0),
@@ -164,6 +165,39 @@ def test_empty_files_give_no_windows(tmp_path, name, text):
 def test_cut_files_are_refused_as_cut(tmp_path, name, text):
     with pytest.raises(mfwindow.CutResultError, match="cut file|empty"):
         mfwindow.read_result(write(tmp_path, name, text))
+
+
+def _merge_shards():
+    spec = importlib.util.spec_from_file_location(
+        "merge_shards", os.path.join(SOURCE_DIR, "examples", "merge_shards.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+# A result cut exactly at a line end, its sidecar saying more windows were
+# written, was read back (and merged) as a whole result of fewer windows.
+@pytest.mark.parametrize("csv, suffix, lines_per_window", [
+    (True, ".csv", 1), (False, ".dat", 1), (True, ".spectrum.csv", 300)])
+def test_a_file_cut_at_a_line_end_is_refused_by_its_sidecar(
+        tmp_path, csv, suffix, lines_per_window):
+    np.savetxt(str(tmp_path / "s.txt"), walk(3000, seed=4))
+    mfwindow._core.analyse_file(
+        "s.txt", mfwindow._core.settle(dict(window=1000, shift=500,
+                                            spectrum=True)),
+        out_dir="out", csv=csv, base_dir=str(tmp_path))
+    path = str(tmp_path / "out" / ("F(Alfa)_s.txt" + suffix))
+    assert mfwindow.read_result(path).n_windows == 5
+    with open(path, "rb") as f:
+        lines = f.read().splitlines(keepends=True)
+    with open(path, "wb") as f:
+        f.writelines(lines[:-lines_per_window])
+    with pytest.raises(mfwindow.CutResultError, match="4 windows.* 5"):
+        mfwindow.read_result(path)
+    if suffix == ".csv":
+        _, table, failed = _merge_shards().merge(["s.txt"],
+                                                 str(tmp_path / "out"))
+        assert failed == ["s.txt"] and "cut" in table[0]
 
 
 @pytest.mark.parametrize("path,name", [
