@@ -134,9 +134,10 @@ struct Settings {
   // Sample j of the series, counted from 1, lies at time Tini + j*Tstep.
   double Tini = 0.0;
   double Tstep = 1.0;  // > 0
-  // > 0: the sampling rate in Hz; sample j then lies at Tini + j / Fs
-  // seconds, and Tstep must stay 1. 0: Tstep sets the time axis.
-  double Fs = 0.0;
+  // The sampling rate in Hz (finite, > 0): sample j then lies at
+  // Tini + j / Fs seconds, and Tstep must stay 1. Absent: Tstep sets the
+  // time axis.
+  std::optional<double> Fs;
   // Worker threads; 0, or more than there are: every core this process
   // may use.
   int Threads = 0;
@@ -265,11 +266,13 @@ class Settled {
 // to min(max(MinScale, 20), Lrec div 10) with the settled Lrec (so below 20
 // whenever Lrec < 200), WinShift into 1..Lrec. Throws SettingError when
 // IncrFlag is not 0 or 1, when Tstep is not greater than 0 (NaN included),
-// when Tini or Tstep is not finite, when Fs is negative or not finite, or
-// set (> 0) with Tstep other than 1, when Threads is negative, when an enum
-// holds none of its enumerators, or when the method or surrogate settings
-// cannot be used together (the rule says why: no moment order, a fit range
-// holding fewer than 2 scales, a MaxScale beyond Lrec, ...).
+// when Tini or Tstep is not finite, when Fs is given but not a finite
+// number above 0, or given with Tstep other than 1, when Threads is negative,
+// when an enum holds none of its enumerators, or when the method or surrogate
+// settings cannot be used together (the rule says why: no moment order, a fit
+// range holding fewer than 2 scales, a MaxScale beyond Lrec, ...); a rule
+// between settings names the first of them not left at its default (QMax
+// -20 against the default QMin: "q_max must be above q_min, got -20").
 //   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
 Settled Settle(const Settings& given);
 

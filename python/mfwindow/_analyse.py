@@ -377,7 +377,7 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     # others come from the window positions here.
     plain_time = fs is None and not dated
     if not plain_time:
-        core.update(t0=0.0, dt=1.0, fs=0.0)
+        core.update(t0=0.0, dt=1.0, fs=None)
     settled = _core.settle(core)
     used = settled.settings()
     clamped = [c for c in settled.clamped()

@@ -192,10 +192,10 @@ Settled Settle(const Settings& given) {
   }
 
   // The rules between settings.
-  if (s.Fs > 0.0 && s.Tstep != 1.0) {
+  if (s.Fs && s.Tstep != 1.0) {
     Refuse(*FindSetting("fs"), SettingReason::kConflict,
            "cannot be given with a time step (dt) other than 1",
-           textio::FormatShortest(s.Fs));
+           textio::FormatShortest(*s.Fs));
   }
   const Settings defaults;
   if (!given.QList.empty() &&

@@ -75,6 +75,9 @@ std::string SettingValue(const SettingRow& row, const Settings& s) {
       return "null";
     }
     std::string operator()(bool FileOptions::* /*m*/) const { return "null"; }
+    std::string operator()(std::optional<double> Settings::*m) const {
+      return (S.*m).has_value() ? Number(*(S.*m)) : "null";
+    }
   };
   return std::visit(Visitor{row, s}, row.Member);
 }
@@ -117,10 +120,10 @@ std::string SidecarJson(std::string_view program, const Settings& used,
   // Time stamps of the series: ISO ones give seconds since the first,
   // numbers their own unit ("stamp").
   const bool seconds =
-      used.Fs > 0.0 || (report.Time && !report.Time->Origin.empty());
+      used.Fs.has_value() || (report.Time && !report.Time->Origin.empty());
   json +=
       "  \"sampling_rate_hz\": " +
-      (used.Fs > 0.0 ? Number(used.Fs) : std::string("null")) +
+      (used.Fs ? Number(*used.Fs) : std::string("null")) +
       ",\n  \"time_unit\": " +
       Quoted(seconds       ? "s"
              : report.Time ? "stamp"

@@ -247,6 +247,15 @@ class SettingFlags {
               help)
           ->type_name("UINT")
           ->default_str(mfwindow::DefaultText(row));
+    } else if constexpr (std::is_same_v<Member, std::optional<double>
+                                                    mfwindow::Settings::*>) {
+      // Left out it stays absent; given, it is checked as typed (0
+      // included: a rate of 0 Hz is no rate).
+      std::optional<double>* target = &(s.*member);
+      return app
+          .template add_option_function<double>(
+              flag, [target](const double& value) { *target = value; }, help)
+          ->type_name("FLOAT");
     } else {
       return app.add_option(flag, s.*member, help)->capture_default_str();
     }

@@ -215,7 +215,7 @@ def test_series_name(path, name):
 
 
 @pytest.mark.parametrize("fs, unit, caption", [
-    (0.0, "sample", "window 1000, shift 250, order 2"),
+    (None, "sample", "window 1000, shift 250, order 2"),
     (250.0, "s", "fs 250 Hz")])
 def test_sidecar_names_the_settings_and_hashes_the_samples(tmp_path, fs, unit,
                                                            caption):
