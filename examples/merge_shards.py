@@ -22,7 +22,8 @@ status "cut"; a series too short for one window one row with status "no window".
 The batch tool renames each result into place only once its series is
 complete, so a series stopped by a signal or a time limit has no result
 file and is "failed". With --column C the results of that column are
-merged (F(Alfa)@C_<name>.csv for a column other than 1). These are the
+merged (F(Alfa)@C_<name>.csv for a column other than 1; F(Alfa)_<name>.csv
+when C names the first column, as that result's sidecar says). These are the
 columns of mfwindow.distributed.analyse_files(...).to_pandas(), as the result files
 spell them ("alfa_min" for the table's "alpha_min"). --missing writes the
 names of the failed and cut series, one per line: a list to rerun.
@@ -98,13 +99,29 @@ def column_prefix(column):
     return "F(Alfa)@" + text + "_"
 
 
-def merge(names, out_dir, fmt="csv", prefix=PREFIX):
-    """(header, rows, failed names) of the table of `names`."""
+def first_column_result(out_dir, name, fmt, column):
+    """The result of `name` under PREFIX when its sidecar says it is of
+    the column chosen by the name `column` (the first column, which keeps
+    PREFIX however it is chosen), else None."""
+    path = os.path.join(out_dir, PREFIX + name + "." + fmt)
+    try:
+        with open(path + ".json", "r", encoding="utf-8") as f:
+            chosen = json.load(f)["series"].get("column") or {}
+    except (OSError, ValueError, KeyError, AttributeError):
+        return None
+    return path if chosen.get("name") == column else None
+
+
+def merge(names, out_dir, fmt="csv", prefix=PREFIX, column=None):
+    """(header, rows, failed names) of the table of `names`; `column`:
+    the --column given, whose first column's results are under PREFIX."""
     header = None
     found = []
     failed = []
     for name in names:
         path = os.path.join(out_dir, prefix + name + "." + fmt)
+        if not os.path.isfile(path) and column is not None:
+            path = first_column_result(out_dir, name, fmt, column) or path
         if not os.path.isfile(path):
             found.append((name, None))
             failed.append(name)
@@ -168,7 +185,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     try:
         header, table, failed = merge(read_list(args.list), args.out,
-                                      prefix=column_prefix(args.column))
+                                      prefix=column_prefix(args.column),
+                                      column=args.column)
     except (OSError, ValueError) as e:
         print("merge_shards.py: %s" % e, file=sys.stderr)
         return 2

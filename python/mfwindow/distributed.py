@@ -430,7 +430,8 @@ def analyse_files(paths: Iterable[str], client: Any = None,
         ``failure`` why it failed); to_pandas() gives one table.
     """
     if format not in ("dat", "csv"):
-        raise ValueError("format must be 'dat' or 'csv', got %r" % (format,))
+        raise SettingError("format must be 'dat' or 'csv', got %r" % (format,),
+                           "format")
     # The nan row's words, under the name the file readers give it.
     if on_bad_sample not in ROWS["nan"]["words"]:
         raise SettingError("on_bad_sample must be one of %s, got %r" % (

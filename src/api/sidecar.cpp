@@ -82,6 +82,17 @@ std::string SettingValue(const SettingRow& row, const Settings& s) {
   return std::visit(Visitor{row, s}, row.Member);
 }
 
+// The column analysed: null for plain reading, else its number (null when
+// it was not looked up) and the name it was chosen by (null: by number).
+std::string ColumnJson(const std::optional<series::ColumnChoice>& column) {
+  if (!column) return "null";
+  return std::string("{\"number\": ") +
+         (column->Index > 0 ? std::to_string(column->Index) : "null") +
+         ", \"name\": " +
+         (column->Name.empty() ? std::string("null") : Quoted(column->Name)) +
+         "}";
+}
+
 }  // namespace
 
 std::vector<std::string> NoteTexts(std::string_view name,
@@ -116,7 +127,8 @@ std::string SidecarJson(std::string_view program, const Settings& used,
           ", \"samples\": " + std::to_string(report.SamplesRead) +
           ", \"masked\": " + std::to_string(report.Input.Masked) +
           ", \"skipped\": " + std::to_string(report.Input.Skipped) +
-          ", \"fnv1a64\": " + Quoted(hash.data()) + "},\n";
+          ", \"fnv1a64\": " + Quoted(hash.data()) +
+          ", \"column\": " + ColumnJson(report.Column) + "},\n";
   // Time stamps of the series: ISO ones give seconds since the first,
   // numbers their own unit ("stamp").
   const bool seconds =

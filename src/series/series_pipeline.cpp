@@ -235,6 +235,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     // results are kResultPrefix's however it was chosen, so that a rerun by
     // number replaces them rather than leaving a second result beside them.
     const std::optional<ColumnChoice>& column = pipeline.Input.Column;
+    report.Column = column;
     if (column && column->Index == 0 && pipeline.Prefix != kResultPrefix &&
         !pipeline.ToStandardOutput) {
       if (from_standard_input && series != &held_input) {
@@ -250,6 +251,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
                         "row (not a regular file)";
         return report;
       }
+      report.Column->Index = index;
       if (index == 1) prefix = std::string(kResultPrefix);
     }
     reader = MakeSampleReader(*series, file, pipeline.Input);

@@ -200,6 +200,30 @@ def test_a_file_cut_at_a_line_end_is_refused_by_its_sidecar(
         assert failed == ["s.txt"] and "cut" in table[0]
 
 
+# Column 1 chosen by its header name keeps F(Alfa)_ (it was F(Alfa)@a_);
+# its sidecar names the column, so that merge_shards --column a finds it,
+# and a result of column 1 chosen otherwise is not taken for it.
+@pytest.mark.parametrize("column, number, merged", [
+    ("a", 1, True), ("b", 2, False), ("1", 1, False)])
+def test_sidecar_names_the_column_and_merge_finds_the_first(
+        tmp_path, column, number, merged):
+    rows = zip(walk(1200, seed=5), walk(1200, seed=6))
+    (tmp_path / "ab.csv").write_text(
+        "a,b\n" + "".join("%.17g,%.17g\n" % r for r in rows))
+    mfwindow._core.analyse_file(
+        "ab.csv", mfwindow._core.settle(dict(window=1000, shift=100)),
+        file_options=dict(column=column), out_dir="out", csv=True,
+        base_dir=str(tmp_path))
+    prefix = "F(Alfa)_" if number == 1 else "F(Alfa)@%s_" % column
+    with open(str(tmp_path / "out" / (prefix + "ab.csv.csv.json"))) as f:
+        assert json.load(f)["series"]["column"] == dict(
+            number=number, name=None if column.isdigit() else column)
+    merge = _merge_shards()
+    _, _, failed = merge.merge(["ab.csv"], str(tmp_path / "out"),
+                               prefix=merge.column_prefix("a"), column="a")
+    assert failed == ([] if merged else ["ab.csv"])
+
+
 @pytest.mark.parametrize("path,name", [
     ("F(Alfa)/F(Alfa)_walk.txt.dat", "walk.txt"),
     ("out/F(Alfa)_s1.csv", "s1"),
