@@ -100,7 +100,7 @@ const std::array kRows{
   SettingRow{.Name = "fs", .Flag = "--fs", .Field = "Fs", .Type = T::kReal,
     .Help = "sampling rate in Hz, with dt left at 1: the time axis in "
             "seconds, sample j (from 1) at t0 plus j / fs, computed as a "
-            "division; left out, dt sets the time axis",
+            "division",
     .Member = &Settings::Fs, .Min = Above(0.0), .Finite = true},
   SettingRow{.Name = "threads", .Flag = "--threads", .Field = "Threads",
     .Type = T::kCount, .Help = "worker threads",
