@@ -352,7 +352,8 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     if given["window"] is _REQUIRED:
         raise TypeError("analyse() missing required argument 'window'")
     if given["dt"] is not None and given["fs"] is not None:
-        raise TypeError("analyse() takes dt or fs, not both")
+        raise SettingTypeError("fs cannot be given with dt: analyse() takes "
+                               "one or the other", "fs")
     if not (progress is None or isinstance(progress, bool)
             or callable(progress)):
         raise SettingTypeError("progress must be True, False or a callable "
@@ -487,7 +488,8 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     ValueError
         For a non-finite sample (naming its index).
     TypeError
-        For both dt and fs, or a keyword given under both its names.
+        For both dt and fs (a SettingError naming fs, too), or a keyword
+        given under both its names.
     KeyboardInterrupt
         On Ctrl-C, within a fraction of a second.
 

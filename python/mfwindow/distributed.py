@@ -447,9 +447,9 @@ def analyse_files(paths: Iterable[str], client: Any = None,
     if time_column is not None and (
             "fs" in keywords or "t0" in keywords or "dt" in keywords
             or on_bad_sample == "skip"):
-        raise ValueError("time_column: the time stamps set the time axis and "
-                         "keep each sample's place; leave out fs, t0, dt and "
-                         "on_bad_sample='skip'")
+        raise SettingError("time_column: the time stamps set the time axis "
+                           "and keep each sample's place; leave out fs, t0, "
+                           "dt and on_bad_sample='skip'", "time_column")
     several = isinstance(column, (list, tuple))
     files = dict(header=header, delimiter=delimiter, time_column=time_column)
     reads = [dict(files, column=c, on_bad_sample=on_bad_sample)

@@ -832,6 +832,7 @@ def test_every_file_option_refuses_bad_values_naming_itself(row, tmp_path):
     (dict(q_min=3, q_max=1), "q_min"),
     # The rule names the keyword given, not one left at its default.
     (dict(q_max=-20.0), "q_max"),
+    (dict(dt=0.5, fs=2.0), "fs"),
     (dict(q_min=-10.0, q_max=-10.0 + 2**-46), "q_max"),
 ])
 def test_settings_that_cannot_go_together_name_one(keywords, setting):
