@@ -16,12 +16,14 @@ text, so they stay the exact doubles), with the series' name and the
 window's number (from 1) in front. A series without a result file (it
 failed or was skipped: the batch tool's log says why) gets one row with
 window 0, status "failed" and the reason in message; a series whose file
-is empty or cut (its last line without a line end) one row with status
-"cut"; a series too short for one window one row with status "no window".
+is empty or cut (its last line without a line end, or fewer windows than
+its JSON sidecar says were written: a file cut at a line end) one row with
+status "cut"; a series too short for one window one row with status "no window".
 The batch tool renames each result into place only once its series is
 complete, so a series stopped by a signal or a time limit has no result
 file and is "failed". With --column C the results of that column are
-merged (F(Alfa)@C_<name>.csv for a column other than 1). These are the
+merged (F(Alfa)@C_<name>.csv for a column other than 1; F(Alfa)_<name>.csv
+when C names the first column, as that result's sidecar says). These are the
 columns of mfwindow.distributed.analyse_files(...).to_pandas(), as the result files
 spell them ("alfa_min" for the table's "alpha_min"). --missing writes the
 names of the failed and cut series, one per line: a list to rerun.
@@ -33,6 +35,7 @@ Needs only Python 3's standard library.
 
 import argparse
 import csv
+import json
 import os
 import sys
 
@@ -59,9 +62,10 @@ class CutFile(ValueError):
 
 def read_result(path):
     """(header, rows) of one CSV result file. Raises CutFile for an empty
-    file or one whose last line has no line end: the batch tool renames a
-    result into place only once it is complete, so such a file was cut
-    (by a copy, a full disk or a file-size limit)."""
+    file, one whose last line has no line end, or one of fewer windows
+    than its sidecar ("<file>.json") says were written: the batch tool
+    renames a result into place only once it is complete, so such a file
+    was cut (by a copy, a full disk or a file-size limit)."""
     with open(path, "rb") as f:
         data = f.read()
     if not data:
@@ -70,6 +74,14 @@ def read_result(path):
     if not data.endswith(b"\n"):
         raise CutFile("%s: cut file (its last line has no line end)" % path)
     rows = list(csv.reader(data.decode("ascii").splitlines()))
+    windows = len([row for row in rows[1:] if row])
+    sidecar = path + ".json"
+    if os.path.isfile(sidecar):
+        with open(sidecar, "r", encoding="utf-8", errors="replace") as f:
+            written = json.load(f).get("windows")
+        if isinstance(written, int) and windows < written:
+            raise CutFile("%s: cut file (%d windows; its sidecar says %d "
+                          "were written)" % (path, windows, written))
     return rows[0], rows[1:]
 
 
@@ -87,13 +99,29 @@ def column_prefix(column):
     return "F(Alfa)@" + text + "_"
 
 
-def merge(names, out_dir, fmt="csv", prefix=PREFIX):
-    """(header, rows, failed names) of the table of `names`."""
+def first_column_result(out_dir, name, fmt, column):
+    """The result of `name` under PREFIX when its sidecar says it is of
+    the column chosen by the name `column` (the first column, which keeps
+    PREFIX however it is chosen), else None."""
+    path = os.path.join(out_dir, PREFIX + name + "." + fmt)
+    try:
+        with open(path + ".json", "r", encoding="utf-8") as f:
+            chosen = json.load(f)["series"].get("column") or {}
+    except (OSError, ValueError, KeyError, AttributeError):
+        return None
+    return path if chosen.get("name") == column else None
+
+
+def merge(names, out_dir, fmt="csv", prefix=PREFIX, column=None):
+    """(header, rows, failed names) of the table of `names`; `column`:
+    the --column given, whose first column's results are under PREFIX."""
     header = None
     found = []
     failed = []
     for name in names:
         path = os.path.join(out_dir, prefix + name + "." + fmt)
+        if not os.path.isfile(path) and column is not None:
+            path = first_column_result(out_dir, name, fmt, column) or path
         if not os.path.isfile(path):
             found.append((name, None))
             failed.append(name)
@@ -157,7 +185,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
     try:
         header, table, failed = merge(read_list(args.list), args.out,
-                                      prefix=column_prefix(args.column))
+                                      prefix=column_prefix(args.column),
+                                      column=args.column)
     except (OSError, ValueError) as e:
         print("merge_shards.py: %s" % e, file=sys.stderr)
         return 2

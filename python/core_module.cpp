@@ -229,6 +229,10 @@ py::list SettingTable() {
     d["finite"] = row.Finite;
     d["zero"] = std::string(row.Zero);
     d["unset"] = row.Unset;
+    // A real that may be left out: None, never 0, stands for "not given".
+    d["optional"] =
+        std::holds_alternative<std::optional<double> mfwindow::Settings::*>(
+            row.Member);
     py::list words;
     for (const std::string_view w : row.Words) words.append(std::string(w));
     d["words"] = py::tuple(words);

@@ -134,9 +134,10 @@ struct Settings {
   // Sample j of the series, counted from 1, lies at time Tini + j*Tstep.
   double Tini = 0.0;
   double Tstep = 1.0;  // > 0
-  // > 0: the sampling rate in Hz; sample j then lies at Tini + j / Fs
-  // seconds, and Tstep must stay 1. 0: Tstep sets the time axis.
-  double Fs = 0.0;
+  // The sampling rate in Hz (finite, > 0): sample j then lies at
+  // Tini + j / Fs seconds, and Tstep must stay 1. Absent: Tstep sets the
+  // time axis.
+  std::optional<double> Fs;
   // Worker threads; 0, or more than there are: every core this process
   // may use.
   int Threads = 0;
@@ -265,11 +266,13 @@ class Settled {
 // to min(max(MinScale, 20), Lrec div 10) with the settled Lrec (so below 20
 // whenever Lrec < 200), WinShift into 1..Lrec. Throws SettingError when
 // IncrFlag is not 0 or 1, when Tstep is not greater than 0 (NaN included),
-// when Tini or Tstep is not finite, when Fs is negative or not finite, or
-// set (> 0) with Tstep other than 1, when Threads is negative, when an enum
-// holds none of its enumerators, or when the method or surrogate settings
-// cannot be used together (the rule says why: no moment order, a fit range
-// holding fewer than 2 scales, a MaxScale beyond Lrec, ...).
+// when Tini or Tstep is not finite, when Fs is given but not a finite
+// number above 0, or given with Tstep other than 1, when Threads is negative,
+// when an enum holds none of its enumerators, or when the method or surrogate
+// settings cannot be used together (the rule says why: no moment order, a fit
+// range holding fewer than 2 scales, a MaxScale beyond Lrec, ...); a rule
+// between settings names the first of them not left at its default (QMax
+// -20 against the default QMin: "q_max must be above q_min, got -20").
 //   Lrec 100, MinScale 50 -> MinScale 10;  TrendOrder 0 -> 1
 Settled Settle(const Settings& given);
 
@@ -423,9 +426,9 @@ SampleScan ScanSamples(std::span<const double> values, BadSamplePolicy policy);
 // itself); separate Analysers may run side by side.
 class Analyser {
  public:
-  // Builds the tables of `settled`. Throws std::bad_alloc when storage
-  // cannot be obtained: settings whose storage the system could never give
-  // are refused before anything is allocated. One Analyser keeps its own
+  // Takes `settled`; the tables and the window storage are built at the
+  // first series that gives a window, so that a series too short for one
+  // allocates none, with surrogates or without. One Analyser keeps its own
   // threads; its thread count never limits another's, and making Analysers
   // over and over does not grow memory.
   explicit Analyser(const Settled& settled);
@@ -441,7 +444,9 @@ class Analyser {
   // series in order, with non-finite samples handled as
   // Settings::OnBadSample says (BadSampleError under kError).
   // `progress`, when given, is told how far it has come and may stop it
-  // (Stopped is thrown then).
+  // (Stopped is thrown then). Throws std::bad_alloc when storage cannot be
+  // obtained: settings whose storage the system could never give are
+  // refused before anything is allocated.
   SeriesResult Analyse(std::span<const double> values,
                        const ProgressCallback& progress = nullptr);
 
@@ -480,7 +485,7 @@ struct FileOptions {
   // Each is written under a temporary name and takes its place once the
   // series is complete. A Column other than the first names them
   // "F(Alfa)@<column>_<name>..." (as mfwindow-batch does), column 1
-  // "F(Alfa)_<name>...".
+  // "F(Alfa)_<name>..." whether chosen by number or by its header name.
   std::filesystem::path OutDir;
   // Relative series names and a relative OutDir are taken from here;
   // empty: the current directory.

@@ -40,10 +40,13 @@ struct WordMember {
   void (*Set)(Settings&, int);
 };
 
+// A real setting held as std::optional is one that may be left out
+// (absent, not 0): Python's None, a batch flag not given.
 using SettingMember =
     std::variant<std::int32_t Settings::*, double Settings::*, bool Settings::*,
                  std::vector<double> Settings::*, std::uint64_t Settings::*,
-                 WordMember, std::string FileOptions::*, bool FileOptions::*>;
+                 WordMember, std::string FileOptions::*, bool FileOptions::*,
+                 std::optional<double> Settings::*>;
 
 // One end of a numeric setting's range: a number, or a value that the
 // settings settled before this one give (the window for the shift).
@@ -139,7 +142,7 @@ int WordIndex(const SettingRow& row, std::string_view word);
 void CheckNumber(const SettingRow& row, double value, bool typed);
 
 // The number a count or real row holds in `s`; std::nullopt for rows of
-// other types.
+// other types and for a real left out.
 std::optional<double> NumberOf(const SettingRow& row, const Settings& s);
 
 // Whether a bound of the row is taken from other settings (checked or

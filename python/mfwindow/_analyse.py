@@ -352,7 +352,8 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     if given["window"] is _REQUIRED:
         raise TypeError("analyse() missing required argument 'window'")
     if given["dt"] is not None and given["fs"] is not None:
-        raise TypeError("analyse() takes dt or fs, not both")
+        raise SettingTypeError("fs cannot be given with dt: analyse() takes "
+                               "one or the other", "fs")
     if not (progress is None or isinstance(progress, bool)
             or callable(progress)):
         raise SettingTypeError("progress must be True, False or a callable "
@@ -360,7 +361,16 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
                                % (progress,), "progress")
 
     dated = is_datetime_like(given["t0"])
-    core = _settings.core_settings(dict(given, t0=0.0) if dated else given)
+    try:
+        core = _settings.core_settings(dict(given, t0=0.0) if dated
+                                       else given)
+    except SettingTypeError as e:
+        if e.setting != "t0":
+            raise
+        raise SettingTypeError(
+            "t0 must be a number or a date and time (numpy datetime64, "
+            "datetime, pandas Timestamp), got %r" % (given["t0"],),
+            "t0") from None
     origin = as_time_origin(given["t0"]) if dated else core["t0"]
     fs = None if given["fs"] is None else core["fs"]
     step = None if fs is not None else core.get("dt", 1.0)
@@ -368,7 +378,7 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     # others come from the window positions here.
     plain_time = fs is None and not dated
     if not plain_time:
-        core.update(t0=0.0, dt=1.0, fs=0.0)
+        core.update(t0=0.0, dt=1.0, fs=None)
     settled = _core.settle(core)
     used = settled.settings()
     clamped = [c for c in settled.clamped()
@@ -478,7 +488,8 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     ValueError
         For a non-finite sample (naming its index).
     TypeError
-        For both dt and fs, or a keyword given under both its names.
+        For both dt and fs (a SettingError naming fs, too), or a keyword
+        given under both its names.
     KeyboardInterrupt
         On Ctrl-C, within a fraction of a second.
 

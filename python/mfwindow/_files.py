@@ -287,6 +287,24 @@ def _sidecar_settings(sidecar: Dict[str, Any]) -> Settings:
                               dt=None if fs else float(s["dt"]), fs=fs)
 
 
+def _check_window_count(arrays: Dict[str, np.ndarray], recorded: Any,
+                        path: str) -> None:
+    """Refuses a result whose windows are not those its sidecar says the
+    run wrote: fewer is a file cut at a line end (CutResultError), more a
+    sidecar of another run."""
+    have = int(np.asarray(arrays["time"]).shape[0])
+    if have < recorded:
+        raise CutResultError(
+            "%s: cut file: it holds %d window%s, and its sidecar says the "
+            "run wrote %d (the file was cut at a line end, or copied before "
+            "it was whole)" % (path, have, "" if have == 1 else "s",
+                               recorded))
+    if have > recorded:
+        raise ValueError("%s: holds %d windows, and its sidecar says the run "
+                         "wrote %d: the sidecar belongs to another run"
+                         % (path, have, recorded))
+
+
 def read_result(path: str) -> Result:
     """A result file of the mfwindow programs as a Result:
     mfwindow's F(Alfa)_<name>.dat (six 15-character fields per line), or
@@ -307,8 +325,10 @@ def read_result(path: str) -> Result:
     datetime64 times again; without one, settings is None. Raises
     OSError, or ValueError naming the line that is not of the format;
     CutResultError (a ValueError) for a file whose last line has no line
-    end or an empty CSV, which no complete run writes. An empty .dat
-    gives a result of no windows."""
+    end, an empty CSV, or, with a sidecar, a file of fewer windows than
+    the sidecar says were written (a file cut exactly at a line end),
+    which no complete run writes; ValueError for one of more. An empty
+    .dat gives a result of no windows."""
     with open(path, "rb") as f:
         data = f.read()
     # Every record ends with its line end: without one, the last line may
@@ -334,6 +354,8 @@ def read_result(path: str) -> Result:
                                                          len(ROW_KEYS))
         arrays = {key: table[:, i].copy() for i, key in enumerate(ROW_KEYS)}
     sidecar = read_sidecar(path)
+    if sidecar is not None and "windows" in sidecar:
+        _check_window_count(arrays, sidecar["windows"], path)
     settings = None if sidecar is None else _sidecar_settings(sidecar)
     origin = None if sidecar is None else _time_origin(
         sidecar.get("time_origin"))

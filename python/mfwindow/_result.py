@@ -11,6 +11,7 @@ from typing import Any, Iterator, Optional, Sequence, Tuple, Union
 import numpy as np
 
 from . import _core
+from ._errors import SettingError
 from ._settings import make_settings_class, warn_old_name
 
 # One value per window, in the order of the program's result columns.
@@ -191,24 +192,26 @@ def is_datetime_like(t0: Any) -> bool:
 
 def as_time_origin(t0: Any) -> TimeOrigin:
     """A float, or datetime64[ns] for datetime-like values (numpy
-    datetime64, datetime.datetime, datetime.date, pandas Timestamp)."""
+    datetime64, datetime.datetime, datetime.date, pandas Timestamp).
+    Raises SettingError naming t0 for NaT, a date with a time zone and a
+    number that is not finite."""
     if hasattr(t0, "to_datetime64"):  # pandas Timestamp keeps nanoseconds
         if getattr(t0, "tzinfo", None) is not None:
-            raise ValueError("t0 must be naive (no time zone); convert it "
-                             "to UTC and drop the zone first")
+            raise SettingError("t0 must be naive (no time zone); convert "
+                               "it to UTC and drop the zone first", "t0")
         t0 = t0.to_datetime64()
     if isinstance(t0, (datetime.datetime, datetime.date)):
         if getattr(t0, "tzinfo", None) is not None:
-            raise ValueError("t0 must be naive (no time zone); convert it "
-                             "to UTC and drop the zone first")
+            raise SettingError("t0 must be naive (no time zone); convert "
+                               "it to UTC and drop the zone first", "t0")
         t0 = np.datetime64(t0)
     if isinstance(t0, np.datetime64):
         if np.isnat(t0):
-            raise ValueError("t0 is NaT")
+            raise SettingError("t0 must be a date and time, got NaT", "t0")
         return t0.astype("M8[ns]")
     value = float(t0)
     if not np.isfinite(value):
-        raise ValueError("t0 must be finite, got %r" % value)
+        raise SettingError("t0 must be finite, got %r" % value, "t0")
     return value
 
 

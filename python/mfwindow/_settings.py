@@ -5,7 +5,7 @@ made by one loop over _core.setting_table().
 
 What the rows do not say is Python's own convention and is written here:
 which keywords take None for "what the library does when left out" beyond
-the rows whose 0 means "not given", that fit_range pairs fit_min and
+the rows whose 0 means "not given" and those that may be left out, that fit_range pairs fit_min and
 fit_max, and that the 0-or-1 increments is a bool here."""
 
 from __future__ import annotations
@@ -40,6 +40,7 @@ ROWS_OF: Dict[str, Tuple[Dict[str, Any], ...]] = {
 # beyond the rows whose 0 (or empty list or text) stands for "not given".
 NONE_MEANS: Dict[str, str] = {
     "dt": "1, or 1/fs when fs is given",
+    "fs": "dt sets the time axis",
     "shift": "the window",
     "fit_range": "every scale",
 }
@@ -153,6 +154,8 @@ def _one(row: Dict[str, Any], value: Any, keyword: str) -> Any:
 
 def _unset(row: Dict[str, Any]) -> Any:
     """What the library takes for a row left out."""
+    if row["optional"]:
+        return None
     return {"reals": None, "text": "", "word": ""}.get(row["type"], 0)
 
 

@@ -430,7 +430,8 @@ def analyse_files(paths: Iterable[str], client: Any = None,
         ``failure`` why it failed); to_pandas() gives one table.
     """
     if format not in ("dat", "csv"):
-        raise ValueError("format must be 'dat' or 'csv', got %r" % (format,))
+        raise SettingError("format must be 'dat' or 'csv', got %r" % (format,),
+                           "format")
     # The nan row's words, under the name the file readers give it.
     if on_bad_sample not in ROWS["nan"]["words"]:
         raise SettingError("on_bad_sample must be one of %s, got %r" % (
@@ -446,9 +447,9 @@ def analyse_files(paths: Iterable[str], client: Any = None,
     if time_column is not None and (
             "fs" in keywords or "t0" in keywords or "dt" in keywords
             or on_bad_sample == "skip"):
-        raise ValueError("time_column: the time stamps set the time axis and "
-                         "keep each sample's place; leave out fs, t0, dt and "
-                         "on_bad_sample='skip'")
+        raise SettingError("time_column: the time stamps set the time axis "
+                           "and keep each sample's place; leave out fs, t0, "
+                           "dt and on_bad_sample='skip'", "time_column")
     several = isinstance(column, (list, tuple))
     files = dict(header=header, delimiter=delimiter, time_column=time_column)
     reads = [dict(files, column=c, on_bad_sample=on_bad_sample)

@@ -650,7 +650,9 @@ def spectrum(result: Result, windows: Optional[Sequence[int]] = None,
     tends to h at the extreme orders, so alpha_min takes the standard
     error of h(q_max) and alpha_max that of h(q_min); without those, from
     the result's width_se, each end +-width_se / sqrt(2). Without any
-    standard error the curves are drawn alone.
+    standard error the curves are drawn alone. With fewer than 5 moment
+    orders there is no alpha estimate: the f(alpha) panel says so and h(q)
+    and tau(q) are drawn alone.
 
     The result must hold the whole spectra (analyse(..., spectrum=True),
     or a .spectrum.csv of mfwindow-batch read by mfwindow.read_result);
@@ -717,7 +719,9 @@ def spectrum(result: Result, windows: Optional[Sequence[int]] = None,
             ends = (width_se[w] / np.sqrt(2.0),) * 2
         else:
             ends = None
-        if ends is not None:
+        # Fewer than 5 orders give no alpha estimate at all: f(alpha) stays
+        # empty and only h(q) and tau(q) are drawn.
+        if ends is not None and np.isfinite(result.alpha[w]).any():
             at = [int(np.nanargmin(result.alpha[w])),
                   int(np.nanargmax(result.alpha[w]))]
             fa.errorbar(result.alpha[w][at], result.f_alpha[w][at],
@@ -725,6 +729,10 @@ def spectrum(result: Result, windows: Optional[Sequence[int]] = None,
                         elinewidth=1.2, capsize=3)
     fa.set_xlabel(ALPHA)
     fa.set_ylabel(r"$f(\alpha)$")
+    if not np.isfinite(np.asarray(result.alpha)[list(chosen)]).any():
+        fa.text(0.5, 0.5, "no f(alpha): it needs at least 5 moment orders",
+                ha="center", va="center", transform=fa.transAxes,
+                fontsize="small")
     legend_axes = fh if fh is not None else fa
     errors = h_se is not None or width_se is not None
     legend_axes.legend(loc="best", fontsize="small",
@@ -754,7 +762,9 @@ def spectrogram(result: Result, kind: str = "f_alpha", ax: Any = None,
     Windows whose status is not "ok" are grey columns, counted in the
     legend. Needs the whole spectra (as spectrum()). ax: None draws a new
     figure (10 x 5 inches); else one Axes, the colour bar taken from it.
-    Returns the Figure. Raises ValueError for another kind.
+    Returns the Figure. Raises ValueError for another kind, and for
+    "f_alpha" when no window has an alpha estimate (fewer than 5 moment
+    orders).
     """
     plt = _pyplot()
     if kind not in ("f_alpha", "h"):
@@ -781,6 +791,11 @@ def spectrogram(result: Result, kind: str = "f_alpha", ax: Any = None,
         ylabel, colour_label = r"$q$", r"$h(q)$"
     else:
         alpha = np.asarray(result.alpha, dtype=np.float64)
+        if not np.isfinite(alpha).any():
+            raise ValueError("plot.spectrogram: no window has an alpha "
+                             "estimate (they need at least 5 moment "
+                             "orders, this result has %d); kind='h' draws "
+                             "h(q)" % np.asarray(result.q).size)
         span = alpha[~bad] if (~bad).any() else alpha
         grid = np.linspace(np.nanmin(span), np.nanmax(span), 200)
         image = np.full((result.n_windows, grid.size), np.nan)

@@ -38,33 +38,43 @@ std::optional<SettingProblem> MethodProblem(const TableParams& params) {
   const MethodOptions& m = params.Method;
   if (m.QList.empty()) {
     if (m.QCount > 1 && !(m.QMin < m.QMax)) {
-      return SettingProblem{"q_min", "must be below q_max", m.QMin};
+      return SettingProblem{{"q_min", "must be below q_max", m.QMin},
+                            {{"q_max", "must be above q_min", m.QMax}}};
     }
     const std::vector<double> q = MomentOrders(m);
     for (std::size_t j = 1; j < q.size(); ++j) {
       if (!(q[j] > q[j - 1]) || !std::isfinite(q[j])) {
+        const std::string rule =
+            "must leave the moment orders far enough apart to be told apart";
         return SettingProblem{
-            "q_count",
-            "must leave the moment orders far enough apart to be told apart",
-            static_cast<double>(m.QCount)};
+            {"q_count", rule, static_cast<double>(m.QCount)},
+            {{"q_max", rule, m.QMax}, {"q_min", rule, m.QMin}}};
       }
     }
   }
   if (m.FitMin > 0 && m.FitMax > 0 && m.FitMin > m.FitMax) {
     return SettingProblem{
-        "fit_min", "must not exceed fit_max (" + std::to_string(m.FitMax) + ")",
-        static_cast<double>(m.FitMin)};
+        {"fit_min",
+         "must not exceed fit_max (" + std::to_string(m.FitMax) + ")",
+         static_cast<double>(m.FitMin)},
+        {{"fit_max",
+          "must not be below fit_min (" + std::to_string(m.FitMin) + ")",
+          static_cast<double>(m.FitMax)}}};
   }
   const std::vector<std::int32_t> lengths = ScaleLengths(
       LogScaleGrid(params.MinScale, MaxScaleOf(params), m.ScaleCount));
   const ScaleSpan fit = FitScales(lengths, m.FitMin, m.FitMax);
   if (fit.Last - fit.First < 2 || lengths[fit.First] == lengths[fit.Last - 1]) {
-    return SettingProblem{
-        "fit_min",
+    const std::string rule =
         "must leave the fits at least 2 different segment lengths of the "
         "scale grid (" +
-            std::to_string(lengths.front()) + " to " +
-            std::to_string(lengths.back()) + " samples)"};
+        std::to_string(lengths.front()) + " to " +
+        std::to_string(lengths.back()) + " samples)";
+    return SettingProblem{{"fit_min", rule},
+                          {{"fit_max", rule},
+                           {"max_scale", rule},
+                           {"scale_count", rule},
+                           {"min_scale", rule}}};
   }
   return std::nullopt;
 }

@@ -12,6 +12,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "analysis/params.h"
 
@@ -44,18 +45,26 @@ bool AcceptTstep(double answer);           // greater than 0 (not NaN)
 // by its name in the settings table ("q_min", "fit_min", ...), the rule it
 // breaks as a phrase that follows the setting's name ("must be below
 // q_max"), and the value refused, NaN when no one value is at fault.
-struct SettingProblem {
+// Others: the same refusal worded against each other setting the rule is
+// between, so that a front end can name the one its user gave rather than
+// one left at its default ({"q_max", "must be above q_min", -20.0}).
+struct SettingBlame {
   std::string Setting;
   std::string Rule;
   double Value = std::numeric_limits<double>::quiet_NaN();
 };
+struct SettingProblem : SettingBlame {
+  std::vector<SettingBlame> Others;
+};
 
 // Why the method options of `params`, each within its own range already,
 // cannot be run together; std::nullopt when they can. Refused: QMin not
-// below QMax with QCount > 1, a grid whose orders round together, an
-// inverted fit range, and a fit range holding fewer than 2 distinct
-// segment lengths.
-//   QMin 2, QMax 1 -> {"q_min", "must be below q_max", 2.0}
+// below QMax with QCount > 1 (q_min; else q_max), a grid whose orders round
+// together (q_count; else q_max, q_min), an inverted fit range (fit_min;
+// else fit_max), and a fit range holding fewer than 2 distinct segment
+// lengths (fit_min; else fit_max, max_scale, scale_count, min_scale).
+//   QMin 2, QMax 1 -> {"q_min", "must be below q_max", 2.0,
+//                      Others {{"q_max", "must be above q_min", 1.0}}}
 std::optional<SettingProblem> MethodProblem(const TableParams& params);
 
 }  // namespace analysis

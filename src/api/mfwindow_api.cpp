@@ -14,6 +14,7 @@
 
 #include "analysis/engine.h"
 #include "analysis/params.h"
+#include "analysis/run_constants.h"
 #include "analysis/settle.h"
 #include "api/settings_params.h"
 #include "mfwindow/mfwindow.h"
@@ -84,12 +85,36 @@ const char* QualityName(Quality quality) {
       .data();
 }
 
-void DescribeRun(const analysis::SeriesEngine& engine, SeriesResult& result) {
-  const analysis::RunConstants& run = engine.Run();
-  const analysis::EngineChoice choice = engine.Choice();
+namespace {
+
+void DescribeChoice(const analysis::EngineChoice& choice,
+                    SeriesResult& result) {
   result.Kernel = analysis::KernelName(choice.Kernel);
   result.Scheduler = analysis::SchedulerName(choice.Scheduler);
   result.Threads = choice.Threads;
+}
+
+// The run that no window needs an engine for: the engine MakeEngine would
+// choose and the grids it would build, from the settings alone, without
+// the window's storage or the run's tables.
+void DescribeUnbuilt(const analysis::TableParams& tables,
+                     analysis::EngineRequest request, SeriesResult& result) {
+  DescribeChoice(analysis::ChooseEngine(tables, request), result);
+  result.QGrid = analysis::MomentOrders(tables.Method);
+  result.LogScale = analysis::LogScaleGrid(
+      tables.MinScale, analysis::MaxScaleOf(tables), tables.Method.ScaleCount);
+  result.ScaleLen = analysis::ScaleLengths(result.LogScale);
+  const analysis::ScaleSpan fit = analysis::FitScales(
+      result.ScaleLen, tables.Method.FitMin, tables.Method.FitMax);
+  result.FitBegin = fit.First;
+  result.FitEnd = fit.Last;
+}
+
+}  // namespace
+
+void DescribeRun(const analysis::SeriesEngine& engine, SeriesResult& result) {
+  const analysis::RunConstants& run = engine.Run();
+  DescribeChoice(engine.Choice(), result);
   result.QGrid = run.QGrid;
   result.ScaleLen = run.ScaleLen;
   result.LogScale = run.LogScale;
@@ -168,10 +193,10 @@ Settled Settle(const Settings& given) {
   }
 
   // The rules between settings.
-  if (s.Fs > 0.0 && s.Tstep != 1.0) {
+  if (s.Fs && s.Tstep != 1.0) {
     Refuse(*FindSetting("fs"), SettingReason::kConflict,
            "cannot be given with a time step (dt) other than 1",
-           textio::FormatShortest(s.Fs));
+           textio::FormatShortest(*s.Fs));
   }
   const Settings defaults;
   if (!given.QList.empty() &&
@@ -183,10 +208,24 @@ Settled Settle(const Settings& given) {
   }
   if (const std::optional<analysis::SettingProblem> problem =
           analysis::MethodProblem(ToTables(s))) {
-    Refuse(*FindSetting(problem->Setting), SettingReason::kConflict,
-           problem->Rule,
-           std::isnan(problem->Value) ? std::string()
-                                      : textio::FormatShortest(problem->Value));
+    // Reported against the first setting of the rule that was given, not
+    // left at its default: q_max -20 is what is wrong, not q_min's -10.
+    const analysis::SettingBlame* blame = &*problem;
+    const auto given_here = [&](const analysis::SettingBlame& b) {
+      const SettingRow& row = *FindSetting(b.Setting);
+      return ValueText(row, given) != ValueText(row, defaults);
+    };
+    if (!given_here(*blame)) {
+      for (const analysis::SettingBlame& other : problem->Others) {
+        if (given_here(other)) {
+          blame = &other;
+          break;
+        }
+      }
+    }
+    Refuse(*FindSetting(blame->Setting), SettingReason::kConflict, blame->Rule,
+           std::isnan(blame->Value) ? std::string()
+                                    : textio::FormatShortest(blame->Value));
   }
 
   std::vector<ClampedValue> clamped;
@@ -216,11 +255,15 @@ struct Analyser::State {
   explicit State(const Settings& settled)
       : used(settled),
         params(ToParams(settled)),
-        engine(analysis::MakeEngine(ToTables(settled),
-                                    EngineRequestOf(settled))) {}
+        tables(ToTables(settled)),
+        request(EngineRequestOf(settled)) {}
 
   Settings used;
   analysis::AnalysisParams params;
+  analysis::TableParams tables;
+  analysis::EngineRequest request;
+  // Made at the first series that gives a window: a series too short for
+  // one needs neither the engine's storage nor its tables.
   std::unique_ptr<analysis::SeriesEngine> engine;
 };
 
@@ -269,7 +312,6 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
   State& s = *state_;
   SeriesResult result;
   result.Used = s.used;
-  DescribeRun(*s.engine, result);
 
   // The gaps first (the reader looks the values over when it is made), so
   // that an error comes before any work.
@@ -325,10 +367,18 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     ++windows_done;
     report();
   };
-  // A series that gives no window never needs the window's storage.
+  // A series that gives no window never needs the window's storage, with
+  // surrogates or without: the engine is made (and its storage checked)
+  // only for one that does.
   if (windows > 0) {
+    if (!s.engine) s.engine = analysis::MakeEngine(s.tables, s.request);
+    DescribeRun(*s.engine, result);
     s.engine->Analyse(analysis::PlanOf(s.params), next_sample, keep,
                       s.used.Spectrum, report);
+  } else if (s.engine) {
+    DescribeRun(*s.engine, result);
+  } else {
+    DescribeUnbuilt(s.tables, s.request, result);
   }
 
   if (std::optional<std::string> short_window =

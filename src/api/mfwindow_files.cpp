@@ -38,7 +38,7 @@ series::BadSamplePolicy InputPolicy(BadSamplePolicy policy) {
 
 std::string_view TimeColumnConflict(const Settings& settings) {
   const Settings defaults;
-  if (settings.Fs > 0.0) return "fs";
+  if (settings.Fs) return "fs";
   if (settings.Tstep != defaults.Tstep) return "dt";
   if (settings.Tini != defaults.Tini) return "t0";
   if (settings.OnBadSample == BadSamplePolicy::kSkip) return "nan";

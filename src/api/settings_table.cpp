@@ -101,8 +101,7 @@ const std::array kRows{
     .Help = "sampling rate in Hz, with dt left at 1: the time axis in "
             "seconds, sample j (from 1) at t0 plus j / fs, computed as a "
             "division",
-    .Member = &Settings::Fs, .Min = Above(0.0), .Finite = true,
-    .Zero = "none, dt sets the time axis", .Unset = true},
+    .Member = &Settings::Fs, .Min = Above(0.0), .Finite = true},
   SettingRow{.Name = "threads", .Flag = "--threads", .Field = "Threads",
     .Type = T::kCount, .Help = "worker threads",
     .Member = &Settings::Threads, .Min = AtLeast(0),
@@ -376,6 +375,9 @@ std::string ValueText(const SettingRow& row, const Settings& settings,
     std::string operator()(bool FileOptions::*m) const {
       return F.*m ? "true" : "false";
     }
+    std::string operator()(std::optional<double> Settings::*m) const {
+      return (S.*m).has_value() ? textio::FormatShortest(*(S.*m)) : "";
+    }
   };
   return std::visit(Visitor{row, settings, file}, row.Member);
 }
@@ -471,6 +473,10 @@ std::optional<double> NumberOf(const SettingRow& row, const Settings& s) {
   if (const auto* m = std::get_if<double Settings::*>(&row.Member)) {
     return s.**m;
   }
+  if (const auto* m =
+          std::get_if<std::optional<double> Settings::*>(&row.Member)) {
+    return s.**m;
+  }
   return std::nullopt;
 }
 
@@ -545,7 +551,7 @@ analysis::AnalysisParams ToParams(const Settings& s) {
   params.WinShift = s.WinShift;
   params.Tini = s.Tini;
   params.Tstep = s.Tstep;
-  params.Fs = s.Fs;
+  params.Fs = s.Fs.value_or(0.0);  // 0: the analysis' "no sampling rate"
   params.MaskGaps = s.OnBadSample == BadSamplePolicy::kMask;
   return params;
 }

@@ -75,8 +75,22 @@ std::string SettingValue(const SettingRow& row, const Settings& s) {
       return "null";
     }
     std::string operator()(bool FileOptions::* /*m*/) const { return "null"; }
+    std::string operator()(std::optional<double> Settings::*m) const {
+      return (S.*m).has_value() ? Number(*(S.*m)) : "null";
+    }
   };
   return std::visit(Visitor{row, s}, row.Member);
+}
+
+// The column analysed: null for plain reading, else its number (null when
+// it was not looked up) and the name it was chosen by (null: by number).
+std::string ColumnJson(const std::optional<series::ColumnChoice>& column) {
+  if (!column) return "null";
+  return std::string("{\"number\": ") +
+         (column->Index > 0 ? std::to_string(column->Index) : "null") +
+         ", \"name\": " +
+         (column->Name.empty() ? std::string("null") : Quoted(column->Name)) +
+         "}";
 }
 
 }  // namespace
@@ -113,14 +127,15 @@ std::string SidecarJson(std::string_view program, const Settings& used,
           ", \"samples\": " + std::to_string(report.SamplesRead) +
           ", \"masked\": " + std::to_string(report.Input.Masked) +
           ", \"skipped\": " + std::to_string(report.Input.Skipped) +
-          ", \"fnv1a64\": " + Quoted(hash.data()) + "},\n";
+          ", \"fnv1a64\": " + Quoted(hash.data()) +
+          ", \"column\": " + ColumnJson(report.Column) + "},\n";
   // Time stamps of the series: ISO ones give seconds since the first,
   // numbers their own unit ("stamp").
   const bool seconds =
-      used.Fs > 0.0 || (report.Time && !report.Time->Origin.empty());
+      used.Fs.has_value() || (report.Time && !report.Time->Origin.empty());
   json +=
       "  \"sampling_rate_hz\": " +
-      (used.Fs > 0.0 ? Number(used.Fs) : std::string("null")) +
+      (used.Fs ? Number(*used.Fs) : std::string("null")) +
       ",\n  \"time_unit\": " +
       Quoted(seconds       ? "s"
              : report.Time ? "stamp"

@@ -7,7 +7,10 @@
 //   series                path (as given), samples (read, gaps included),
 //                         masked, skipped, fnv1a64 (16 hex digits: the
 //                         FNV-1a 64 hash of the samples read, each double's
-//                         8 bytes least significant first)
+//                         8 bytes least significant first), column (null
+//                         for plain reading, else {"number": from 1, or
+//                         null where not looked up, "name": the name it
+//                         was chosen by, or null})
 //   sampling_rate_hz      fs, or null when dt sets the time axis
 //   time_unit             "s" with fs or ISO 8601 time stamps, "stamp"
 //                         with time stamps that are numbers (their own

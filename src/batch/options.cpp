@@ -103,7 +103,8 @@ name as it was. A column other than the first (--column 2, --column Fz,
 --all-columns) names its files F(Alfa)@<column>_<name>..., the column as
 its number or its name (bytes other than letters, digits, '.' and '-' as
 %XX): F(Alfa)@2_eeg.csv.dat, F(Alfa)@Fz_eeg.csv.dat; column 1 keeps
-F(Alfa)_<name>..., so that no two columns share a result.
+F(Alfa)_<name>... however it is chosen (by number or by its header name),
+so that no two columns share a result and a rerun replaces the first's.
 
 --shard auto takes this task's share of a Slurm job array from
 SLURM_ARRAY_TASK_ID and SLURM_ARRAY_TASK_COUNT (or SLURM_ARRAY_TASK_MIN and
@@ -246,6 +247,15 @@ class SettingFlags {
               help)
           ->type_name("UINT")
           ->default_str(mfwindow::DefaultText(row));
+    } else if constexpr (std::is_same_v<Member, std::optional<double>
+                                                    mfwindow::Settings::*>) {
+      // Left out it stays absent; given, it is checked as typed (0
+      // included: a rate of 0 Hz is no rate).
+      std::optional<double>* target = &(s.*member);
+      return app
+          .template add_option_function<double>(
+              flag, [target](const double& value) { *target = value; }, help)
+          ->type_name("FLOAT");
     } else {
       return app.add_option(flag, s.*member, help)->capture_default_str();
     }

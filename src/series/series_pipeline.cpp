@@ -12,6 +12,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "series/column_choice.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 #include "series/result_file.h"
@@ -210,6 +211,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
   // A .npy header and the time stamps are read and checked here, before
   // any result file exists.
   std::unique_ptr<SampleReader> reader;
+  std::string prefix = pipeline.Prefix;
   try {
     if (pipeline.Input.TimeColumn) {
       if (from_standard_input) {
@@ -229,6 +231,29 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
       series_plan.Tstep = report.Time->Tstep;
       series_plan.Fs = 0.0;
     }
+    // A column chosen by name is named by what it is: the first column's
+    // results are kResultPrefix's however it was chosen, so that a rerun by
+    // number replaces them rather than leaving a second result beside them.
+    const std::optional<ColumnChoice>& column = pipeline.Input.Column;
+    report.Column = column;
+    if (column && column->Index == 0 && pipeline.Prefix != kResultPrefix &&
+        !pipeline.ToStandardOutput) {
+      if (from_standard_input && series != &held_input) {
+        held_input.str(std::string(std::istreambuf_iterator<char>(*series),
+                                   std::istreambuf_iterator<char>()));
+        series = &held_input;
+      }
+      const std::int32_t index = FindColumn(*series, pipeline.Input, *column);
+      series->clear();
+      if (!series->seekg(0)) {
+        report.Failed = file +
+                        ": cannot read the series again after its header "
+                        "row (not a regular file)";
+        return report;
+      }
+      report.Column->Index = index;
+      if (index == 1) prefix = std::string(kResultPrefix);
+    }
     reader = MakeSampleReader(*series, file, pipeline.Input);
   } catch (const BadSeriesInput& bad) {
     report.Failed = bad.what();
@@ -247,8 +272,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
       outputs.emplace_back(
           new Output{stream, ResultFile::StandardOutput(), std::nullopt});
     } else {
-      const fs::path place =
-          *ResultPlace(result_name, stream.Suffix, pipeline.Prefix);
+      const fs::path place = *ResultPlace(result_name, stream.Suffix, prefix);
       CreateResultFolders(pipeline.ResultDir, place);
       const fs::path path = pipeline.ResultDir.string() + "/" + place.string();
       outputs.emplace_back(new Output{stream,

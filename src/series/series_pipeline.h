@@ -57,9 +57,11 @@ inline constexpr std::string_view kResultPrefix = "F(Alfa)_";
 
 // The start of the result names of `column` of a series: kResultPrefix for
 // no column or column 1, so that the results of the first column keep
-// their names; otherwise "F(Alfa)@" + the column + "_", the column as its
-// number or its name with every byte but letters, digits, '.' and '-'
-// written as %XX. No two columns share a start, and none is kResultPrefix:
+// their names (RunSeries gives a column chosen by name kResultPrefix too
+// when the header row holds it first); otherwise "F(Alfa)@" + the column + "_",
+// the column as its number or its name with every byte but letters, digits, '.'
+// and '-' written as %XX. No two columns share a start, and none is
+// kResultPrefix:
 //   {2, ""} -> "F(Alfa)@2_";  {0, "Fz"} -> "F(Alfa)@Fz_";
 //   {0, "a_b c"} -> "F(Alfa)@a%5Fb%20c_"
 std::string ColumnPrefix(const std::optional<ColumnChoice>& column);
@@ -85,7 +87,8 @@ struct SeriesPipeline {
   // place only once the series is complete.
   bool Staged = false;
   // The start of each result file's name: kResultPrefix, or ColumnPrefix's
-  // for a column other than the first.
+  // for a column other than the first. A column of Input chosen by name
+  // that the series' header row holds first is given kResultPrefix.
   std::string Prefix = std::string(kResultPrefix);
   std::vector<ResultStream> Streams;  // at least one
   bool WithSpectrum = false;          // a stream needs the whole spectra
@@ -128,6 +131,10 @@ struct SeriesReport {
   InputSummary Input;                  // how the reading went
   // The time axis the series' own stamps set (InputOptions::TimeColumn).
   std::optional<TimeAxis> Time;
+  // The column analysed (InputOptions::Column): its number from 1, 0 where
+  // a column chosen by name was not looked up (standard output), and the
+  // name it was chosen by (empty: by number).
+  std::optional<ColumnChoice> Column;
   // Every sample handed to the engine (gaps included, as NaN), and their
   // FNV-1a 64 hash over the 8 bytes of each double, least significant
   // byte first (offset basis 14695981039346656037, prime 1099511628211).

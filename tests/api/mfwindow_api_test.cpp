@@ -126,6 +126,12 @@ TEST(Settle, RefusesSettingsThatCannotGoTogether) {
        "q"},
       {[](Settings& s) { s.FitMin = 50, s.FitMax = 50; }, "fit_min"},
       {[](Settings& s) { s.MaxScale = 20; }, "max_scale"},  // = min scale
+      // Each rule names the setting given, not one left at its default.
+      {[](Settings& s) { s.QMax = -20.0; }, "q_max"},
+      {[](Settings& s) { s.QMin = 20.0; }, "q_min"},
+      {[](Settings& s) { s.FitMax = 20; }, "fit_max"},
+      {[](Settings& s) { s.FitMin = 100, s.FitMax = 30; }, "fit_min"},
+      {[](Settings& s) { s.QMax = s.QMin + 0x1p-46; }, "q_max"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.which);
@@ -298,12 +304,23 @@ TEST(AnalyseSeries, CountsWindowsAndTimesThemFromTheSettings) {
   s.Tini = 5.0;
   s.Tstep = 0.5;
   s.Threads = 2;
+  s.FitMin = 8;
   mfwindow::Analyser analyser(s);
   EXPECT_EQ(analyser.Used().MinScale, 6);  // 64/10
+  // The grids and the engine of a series too short for a window (told
+  // without building the engine) are those the engine gives.
+  const mfwindow::SeriesResult full =
+      mfwindow::AnalyseSeries(analysis_test::RandomWalk(64, 3), s);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.samples);
     const std::vector<double> series = analysis_test::RandomWalk(c.samples, 3);
     const mfwindow::SeriesResult result = analyser.Analyse(series);
+    EXPECT_EQ(result.QGrid, full.QGrid);
+    EXPECT_EQ(result.ScaleLen, full.ScaleLen);
+    EXPECT_EQ(result.LogScale, full.LogScale);
+    EXPECT_EQ(result.FitBegin, full.FitBegin);
+    EXPECT_EQ(result.FitEnd, full.FitEnd);
+    EXPECT_EQ(result.Kernel + result.Scheduler, full.Kernel + full.Scheduler);
     ASSERT_EQ(result.Rows.size(), c.times.size());
     EXPECT_TRUE(result.Spectra.empty());  // not asked for
     for (std::size_t i = 0; i < c.times.size(); ++i) {

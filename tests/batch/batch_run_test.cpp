@@ -439,7 +439,7 @@ TEST(RunBatch, TimeAxisAndSidecar) {
                         Case{250.0, 250, 4.0, 1.0}, Case{4.0, 2, 250.0, 0.5}}) {
     SCOPED_TRACE(c.fs);
     BatchOptions o = Options({"walk.txt"});
-    o.Given.Fs = c.fs;
+    if (c.fs > 0.0) o.Given.Fs = c.fs;  // 0 here: left out
     o.Given.WinShift = c.shift;
     o.Format = OutputFormat::kCsv;
     ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
@@ -519,6 +519,13 @@ TEST(InputTraps, OnlyTheFirstColumnCouldBeRead) {
         << name;
   }
   EXPECT_EQ(Result(dir, "ab.tsv", ".dat", "F(Alfa)@b_"), Result(dir, "b.txt"));
+
+  // Column 1 chosen by its header name was written as F(Alfa)@a_..., so a
+  // rerun by number left a second result beside it.
+  by_name.Input.Column = series::ColumnChoice{0, "a"};
+  ASSERT_EQ(RunIn(by_name, dir).Status, kExitSuccess);
+  EXPECT_EQ(Result(dir, "ab.tsv"), Result(dir, "a.txt"));
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)@a_ab.tsv.dat"));
 }
 
 std::string NpyOf(const std::vector<double>& values, const char* shape,

@@ -781,6 +781,8 @@ def _bad_values(row):
         bad.append(("not-a-word", ValueError))
     if row["type"] == "seed":
         bad += [(-1, ValueError), (2**64, ValueError)]
+    if row["name"] == "t0":  # a number or a date and time, nothing else
+        bad += [("5", TypeError), (np.datetime64("NaT"), ValueError)]
     keyword = row["keyword"]
     if keyword == "fit_range":
         ends = {"fit_min": lambda v: (v, None), "fit_max": lambda v: (None, v)}
@@ -828,6 +830,10 @@ def test_every_file_option_refuses_bad_values_naming_itself(row, tmp_path):
     (dict(q=[-1, 1], q_min=-3), "q"),         # both ways of giving orders
     (dict(fit_range=(50, 50)), "fit_range"),  # one segment length
     (dict(q_min=3, q_max=1), "q_min"),
+    # The rule names the keyword given, not one left at its default.
+    (dict(q_max=-20.0), "q_max"),
+    (dict(dt=0.5, fs=2.0), "fs"),
+    (dict(q_min=-10.0, q_max=-10.0 + 2**-46), "q_max"),
 ])
 def test_settings_that_cannot_go_together_name_one(keywords, setting):
     with pytest.raises(mfwindow.SettingError) as caught:

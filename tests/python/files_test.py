@@ -1,6 +1,7 @@
 """mfwindow.read_result: the program's .dat fields, the batch CSV and
 spectrum CSV, the lines it refuses, and series names."""
 
+import importlib.util
 import json
 import math
 import os
@@ -10,7 +11,7 @@ import pytest
 
 import mfwindow
 from mfwindow._files import parse_field, series_name
-from support import COLUMNS, FILE_COLUMNS, bits, walk
+from support import COLUMNS, FILE_COLUMNS, SOURCE_DIR, bits, walk
 
 FIELDS = [
     ("    1000.00    ", 1000.0),
@@ -166,6 +167,63 @@ def test_cut_files_are_refused_as_cut(tmp_path, name, text):
         mfwindow.read_result(write(tmp_path, name, text))
 
 
+def _merge_shards():
+    spec = importlib.util.spec_from_file_location(
+        "merge_shards", os.path.join(SOURCE_DIR, "examples", "merge_shards.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+# A result cut exactly at a line end, its sidecar saying more windows were
+# written, was read back (and merged) as a whole result of fewer windows.
+@pytest.mark.parametrize("csv, suffix, lines_per_window", [
+    (True, ".csv", 1), (False, ".dat", 1), (True, ".spectrum.csv", 300)])
+def test_a_file_cut_at_a_line_end_is_refused_by_its_sidecar(
+        tmp_path, csv, suffix, lines_per_window):
+    np.savetxt(str(tmp_path / "s.txt"), walk(3000, seed=4))
+    mfwindow._core.analyse_file(
+        "s.txt", mfwindow._core.settle(dict(window=1000, shift=500,
+                                            spectrum=True)),
+        out_dir="out", csv=csv, base_dir=str(tmp_path))
+    path = str(tmp_path / "out" / ("F(Alfa)_s.txt" + suffix))
+    assert mfwindow.read_result(path).n_windows == 5
+    with open(path, "rb") as f:
+        lines = f.read().splitlines(keepends=True)
+    with open(path, "wb") as f:
+        f.writelines(lines[:-lines_per_window])
+    with pytest.raises(mfwindow.CutResultError, match="4 windows.* 5"):
+        mfwindow.read_result(path)
+    if suffix == ".csv":
+        _, table, failed = _merge_shards().merge(["s.txt"],
+                                                 str(tmp_path / "out"))
+        assert failed == ["s.txt"] and "cut" in table[0]
+
+
+# Column 1 chosen by its header name keeps F(Alfa)_ (it was F(Alfa)@a_);
+# its sidecar names the column, so that merge_shards --column a finds it,
+# and a result of column 1 chosen otherwise is not taken for it.
+@pytest.mark.parametrize("column, number, merged", [
+    ("a", 1, True), ("b", 2, False), ("1", 1, False)])
+def test_sidecar_names_the_column_and_merge_finds_the_first(
+        tmp_path, column, number, merged):
+    rows = zip(walk(1200, seed=5), walk(1200, seed=6))
+    (tmp_path / "ab.csv").write_text(
+        "a,b\n" + "".join("%.17g,%.17g\n" % r for r in rows))
+    mfwindow._core.analyse_file(
+        "ab.csv", mfwindow._core.settle(dict(window=1000, shift=100)),
+        file_options=dict(column=column), out_dir="out", csv=True,
+        base_dir=str(tmp_path))
+    prefix = "F(Alfa)_" if number == 1 else "F(Alfa)@%s_" % column
+    with open(str(tmp_path / "out" / (prefix + "ab.csv.csv.json"))) as f:
+        assert json.load(f)["series"]["column"] == dict(
+            number=number, name=None if column.isdigit() else column)
+    merge = _merge_shards()
+    _, _, failed = merge.merge(["ab.csv"], str(tmp_path / "out"),
+                               prefix=merge.column_prefix("a"), column="a")
+    assert failed == ([] if merged else ["ab.csv"])
+
+
 @pytest.mark.parametrize("path,name", [
     ("F(Alfa)/F(Alfa)_walk.txt.dat", "walk.txt"),
     ("out/F(Alfa)_s1.csv", "s1"),
@@ -181,7 +239,7 @@ def test_series_name(path, name):
 
 
 @pytest.mark.parametrize("fs, unit, caption", [
-    (0.0, "sample", "window 1000, shift 250, order 2"),
+    (None, "sample", "window 1000, shift 250, order 2"),
     (250.0, "s", "fs 250 Hz")])
 def test_sidecar_names_the_settings_and_hashes_the_samples(tmp_path, fs, unit,
                                                            caption):

@@ -163,6 +163,19 @@ def test_spectrum_default_windows_and_channels(signal):
                              for w in (0, 6, 12, 19, 25)]
 
 
+# A valid result of fewer than 5 orders (no alpha estimate) crashed with
+# "All-NaN slice encountered" where the ends of f(alpha) take their bars.
+@pytest.mark.parametrize("fq", [False, True])
+def test_spectrum_of_a_short_q_list_draws_h_and_tau(signal, fq):
+    r = mfwindow.analyse(signal, window=500, shift=500, q=[-2, 0, 2],
+                         spectrum=True, fq=fq)
+    fh, ft, fa = mfwindow.plot.spectrum(r).axes
+    assert line_data(fh)[0] == (bits(r.q), bits(r.h[0]))
+    assert "5 moment orders" in fa.texts[0].get_text()
+    with pytest.raises(ValueError, match="5 moment orders"):
+        mfwindow.plot.spectrogram(r)
+
+
 def test_spectrum_without_spectra_says_how_to_get_them(signal):
     r = mfwindow.analyse(signal, window=500, shift=500)
     with pytest.raises(ValueError, match=r"spectrum=True"):

@@ -89,6 +89,10 @@ inline void SetBad(const mfwindow::SettingRow& row, const BadValue& value,
   } else if (const auto* r =
                  std::get_if<double mfwindow::Settings::*>(&row.Member)) {
     s.** r = value.Number;
+  } else if (const auto* o =
+                 std::get_if<std::optional<double> mfwindow::Settings::*>(
+                     &row.Member)) {
+    s.** o = value.Number;
   } else if (const auto* w = std::get_if<mfwindow::WordMember>(&row.Member)) {
     w->Set(s, value.Word);
   } else if (const auto* l =
