@@ -27,8 +27,34 @@ import os
 import shutil
 import sys
 import tempfile
+import warnings
 
-import numpy as np
+
+def _same_arithmetic_on_every_processor():
+    """numpy computes exp, log, log10 and power of doubles with its own
+    AVX-512 code where the processor has it, and with libm elsewhere; the
+    two round differently, so the same script would draw other data on
+    other machines. Turned off before numpy loads, the figures are the
+    same data on every x86-64 processor."""
+    if "NPY_DISABLE_CPU_FEATURES" in os.environ:
+        return
+    try:
+        with open("/proc/cpuinfo", encoding="ascii", errors="replace") as f:
+            flags = next((line.split() for line in f
+                          if line.startswith("flags")), [])
+    except OSError:
+        return
+    if "avx512f" in flags:
+        os.environ["NPY_DISABLE_CPU_FEATURES"] = (
+            "AVX512F AVX512CD AVX512_SKX AVX512_CLX AVX512_CNL AVX512_ICL")
+        # numpy warns of the ones this processor lacks; that is harmless.
+        warnings.filterwarnings("ignore", category=RuntimeWarning,
+                                message="During parsing environment")
+
+
+_same_arithmetic_on_every_processor()
+
+import numpy as np  # noqa: E402
 
 import matplotlib
 
