@@ -17,7 +17,7 @@ PACKAGES := cmake ninja-build g++ make time bc git libgtest-dev libbenchmark-dev
   libtbb-dev libhwy-dev libcli11-dev pybind11-dev python3-pybind11 python3-dev \
   python3-numpy python3-matplotlib python3-scipy python3-pandas python3-tqdm python3-pytest \
   python3-venv python3-pip python3-setuptools python3-wheel python3-mpmath \
-  python3-distributed clang libclang-rt-14-dev clang-format clang-tidy \
+  python3-distributed python3-xarray clang libclang-rt-14-dev clang-format clang-tidy \
   util-linux libfftw3-dev
 ARM64_PACKAGES := g++-aarch64-linux-gnu qemu-user-static libtbb-dev:arm64 \
   libhwy-dev:arm64 libgtest-dev:arm64 libstdc++-12-dev:arm64 \

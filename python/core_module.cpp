@@ -433,8 +433,10 @@ py::dict Columns(const mfwindow::SeriesResult& result) {
     // Windows x orders x scales; the library keeps each window's values
     // scale by scale, orders fastest.
     const std::size_t scales = result.ScaleLen.size();
-    py::array_t<std::int32_t> lengths(static_cast<py::ssize_t>(scales),
-                                      result.ScaleLen.data());
+    // As int64, numpy's default integer, which fathon and others ask for.
+    py::array_t<std::int64_t> lengths(static_cast<py::ssize_t>(scales));
+    std::copy(result.ScaleLen.begin(), result.ScaleLen.end(),
+              lengths.mutable_data());
     columns["scales"] = lengths;
     columns["log_scale"] =
         Column(static_cast<py::ssize_t>(scales), result.LogScale.data());

@@ -103,6 +103,11 @@ _TYPE_NAMES = {"count": "int", "real": "float", "flag": "bool",
 _default = _settings.default
 
 
+def _signature_default(keyword: str) -> Any:
+    parameter = inspect.signature(analyse).parameters.get(keyword)
+    return None if parameter is None else parameter.default
+
+
 def _parameter_doc(keyword: str) -> str:
     """The docstring entry of a keyword of the settings table."""
     if keyword == "fit_range":
@@ -122,6 +127,8 @@ def _parameter_doc(keyword: str) -> str:
     if keyword in _settings.NONE_MEANS:
         kind += " or None"
         text += " None: %s." % _settings.NONE_MEANS[keyword]
+    elif _signature_default(keyword) is _REQUIRED:
+        text += " Required."
     else:
         text += " Default: %r." % (_default(keyword),)
     if keyword in _NOTES:

@@ -1,4 +1,5 @@
-"""The package's exceptions that the compiled core raises too."""
+"""The package's exceptions that the compiled core raises too, and the
+error of a missing optional dependency."""
 
 
 class SettingError(ValueError):
@@ -20,3 +21,11 @@ class SettingError(ValueError):
 
     def __reduce__(self):  # picklable, for Dask workers
         return (type(self), (self.args[0], self.setting))
+
+
+def missing_extra(what: str, module: str, extra: str,
+                  debian: str) -> ImportError:
+    """The ImportError of `what` when `module`, which the extra `extra` of
+    the package installs, cannot be imported: it says how to install it."""
+    return ImportError('%s needs %s: pip install "mfwindow[%s]" (Debian: %s)'
+                       % (what, module, extra, debian))

@@ -186,7 +186,7 @@ def _parse_fq_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
                              % (path, number, len(cells), len(FQ_HEADER)))
     if not body:
         return dict(time=np.zeros(0), q=np.zeros(0),
-                    scales=np.zeros(0, dtype=np.int32),
+                    scales=np.zeros(0, dtype=np.int64),
                     log_scale=np.zeros(0), fq=np.zeros((0, 0, 0)))
     # Window 1's rows give the grid: its orders (strictly ascending)
     # start again at every scale. Neighbouring scales may share a length.
@@ -204,7 +204,7 @@ def _parse_fq_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
         q = np.array([float(c[2]) for _, c in body[:orders]])
         grid = body[:per_window:orders]
         log_scale = np.array([float(c[3]) for _, c in grid])
-        lengths = np.array([int(c[4]) for _, c in grid], dtype=np.int32)
+        lengths = np.array([int(c[4]) for _, c in grid], dtype=np.int64)
         time = np.empty(windows)
         fq = np.empty((windows, orders, scales))
         for k, (number, cells) in enumerate(body):

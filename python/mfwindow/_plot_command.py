@@ -191,8 +191,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     missing = [name for name in ("numpy", "matplotlib")
                if importlib.util.find_spec(name) is None]
     if missing:
-        print("mfwindow-plot: needs %s (Debian: python3-numpy "
-              "python3-matplotlib)" % " and ".join(missing), file=sys.stderr)
+        print('mfwindow-plot: needs %s: pip install "mfwindow[plot]" '
+              "(Debian: python3-numpy python3-matplotlib)"
+              % " and ".join(missing), file=sys.stderr)
         return 2
     import matplotlib
     matplotlib.use("Agg")

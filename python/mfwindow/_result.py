@@ -11,7 +11,7 @@ from typing import Any, Iterator, Optional, Sequence, Tuple, Union
 import numpy as np
 
 from . import _core
-from ._errors import SettingError
+from ._errors import SettingError, missing_extra
 from ._settings import make_settings_class, warn_old_name
 
 # One value per window, in the order of the program's result columns.
@@ -420,13 +420,12 @@ class Result(Mapping):
         """The per-window values as a pandas DataFrame indexed by time (a
         DatetimeIndex when t0 was a date); for channels, a long table
         indexed by (channel, time). The spectra stay arrays. Needs pandas
-        (Debian: python3-pandas)."""
+        (pip install "mfwindow[pandas]")."""
         try:
             import pandas as pd
         except ImportError:
-            raise ImportError("to_pandas() needs pandas (Debian: "
-                              "python3-pandas, or pip install pandas)") \
-                from None
+            raise missing_extra("to_pandas()", "pandas", "pandas",
+                                "python3-pandas") from None
         time = self._arrays["time"]
         keys = self.row_keys()
         if self.channels is None:
@@ -444,15 +443,16 @@ class Result(Mapping):
         """The arrays as an xarray Dataset with the dimensions ``channel``
         (channels x samples input only), ``window``, ``q`` (the moment
         orders of h, tau and fq), ``scale`` (the segment lengths of fq) and
-        ``point`` (the 100 points of each sampled spectrum); ``time`` is a
+        ``point`` (the 100 points of each sampled spectrum, numbered from
+        1 as the spectrum files' m); ``time`` is a
         coordinate along ``window`` (counted from 1) and the settled
-        settings are attributes. Needs xarray (pip install xarray)."""
+        settings are attributes. Needs xarray (pip install
+        "mfwindow[xarray]")."""
         try:
             import xarray as xr
         except ImportError:
-            raise ImportError("to_xarray() needs xarray (Debian: "
-                              "python3-xarray, or pip install xarray)") \
-                from None
+            raise missing_extra("to_xarray()", "xarray", "xarray",
+                                "python3-xarray") from None
         lead: Tuple[str, ...] = (() if self.channels is None
                                  else ("channel",))
         coords: dict = {"window": np.arange(1, self.n_windows + 1),
@@ -464,6 +464,9 @@ class Result(Mapping):
         if "scales" in self._arrays:
             coords["scale"] = self._arrays["scales"]
             coords["log_scale"] = ("scale", self._arrays["log_scale"])
+        if "alpha" in self._arrays:  # the sampled spectrum's m = 1 .. 100
+            coords["point"] = np.arange(
+                1, np.shape(self._arrays["alpha"])[-1] + 1)
         inner = {"h": ("q",), "tau": ("q",), "alpha": ("point",),
                  "f_alpha": ("point",), "fq": ("q", "scale")}
         variables = {}

@@ -15,8 +15,8 @@ Result with no windows whose ``failure`` says why, naming the series.
 Workers analyse with one thread each unless told otherwise, so that the
 cluster, not the library's own threads, spreads the work.
 
-Needs Dask's distributed scheduler (Debian: python3-distributed) and, for
-to_pandas(), pandas.
+Needs Dask's distributed scheduler and pandas: pip install
+"mfwindow[distributed]" (Debian: python3-distributed python3-pandas).
 """
 
 from __future__ import annotations
@@ -33,7 +33,7 @@ import numpy as np
 from . import _core
 from ._analyse import ClampWarning, ShortSeriesWarning
 from ._result import NULL_KEYS, ROW_KEYS, Result, Settings
-from ._errors import SettingError
+from ._errors import SettingError, missing_extra
 from ._settings import ROWS, core_from_record, core_settings, default
 
 # The window's quality, after its status, as mfwindow-batch's CSV has them.
@@ -278,7 +278,7 @@ class _Cluster:
 
     def __enter__(self) -> Any:
         if self.client is None:
-            from dask.distributed import Client, LocalCluster
+            Client, LocalCluster = _dask("Client", "LocalCluster")
             cluster = LocalCluster(n_workers=_cores(), threads_per_worker=1,
                                    processes=True, dashboard_address=None)
             self.client = Client(cluster)
@@ -288,6 +288,16 @@ class _Cluster:
     def __exit__(self, *exc: Any) -> None:
         for thing in self.own:
             thing.close()
+
+
+def _dask(*names: str) -> Tuple[Any, ...]:
+    """The named objects of dask.distributed."""
+    try:
+        import dask.distributed
+    except ImportError:
+        raise missing_extra("mfwindow.distributed", "Dask's distributed",
+                            "distributed", "python3-distributed") from None
+    return tuple(getattr(dask.distributed, name) for name in names)
 
 
 def _cores() -> int:
@@ -315,7 +325,7 @@ def _run(client: Any, names: List[str], submit: Callable[[Any, int], Any],
          settings: Settings, summary: bool) -> SeriesResults:
     """One task per series; every series' value, in order, whatever the
     workers do."""
-    from dask.distributed import as_completed
+    (as_completed,) = _dask("as_completed")
     got: List[Any] = [None] * len(names)
     with _Cluster(client) as c:
         futures = [submit(c, k) for k in range(len(names))]

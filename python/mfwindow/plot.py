@@ -1,5 +1,5 @@
-"""Figures of mfwindow results (needs matplotlib; Debian:
-python3-matplotlib).
+"""Figures of mfwindow results (needs matplotlib: pip install
+"mfwindow[plot]"; Debian: python3-matplotlib).
 
 summary(result) draws the time course: the alpha band, its width and the
 height of the spectrum's peak against the time of each window, with the
@@ -36,6 +36,7 @@ from typing import (TYPE_CHECKING, Any, List, NamedTuple, Optional,
 
 import numpy as np
 
+from ._errors import missing_extra
 from ._result import Result
 
 if TYPE_CHECKING:
@@ -66,9 +67,8 @@ def _pyplot() -> Any:
     try:
         import matplotlib.pyplot as plt
     except ImportError:
-        raise ImportError("mfwindow.plot needs matplotlib (Debian: "
-                          "python3-matplotlib, or pip install matplotlib)") \
-            from None
+        raise missing_extra("mfwindow.plot", "matplotlib", "plot",
+                            "python3-matplotlib") from None
     return plt
 
 

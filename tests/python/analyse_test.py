@@ -428,10 +428,26 @@ def test_to_xarray_labels_channel_window_q_and_scale():
     assert bits(ds["time"].values) == bits(got.time)
     assert ds["q"].values.tolist() == [-2.0, 2.0]
     assert ds["scale"].values.tolist() == got.scales.tolist()
+    assert got.scales.dtype == np.int64
+    assert ds["point"].values.tolist() == list(range(1, 101))
     assert (ds.attrs["window"], ds.attrs["fs"], ds.attrs["fq"]) == (200, 50,
                                                                     1)
     one = got.channel("a").to_xarray()
     assert one["alpha_sz"].dims == ("window",)
+
+
+@pytest.mark.parametrize("module, extra, call", [
+    ("pandas", "pandas", lambda r: r.to_pandas()),
+    ("xarray", "xarray", lambda r: r.to_xarray()),
+    ("matplotlib.pyplot", "plot", lambda r: mfwindow.plot.summary(r)),
+])
+def test_a_missing_extra_says_how_to_install_it(module, extra, call,
+                                                 monkeypatch):
+    got = mfwindow.analyse(support.walk(700, seed=4), window=200, shift=100)
+    monkeypatch.setitem(sys.modules, module, None)  # not importable
+    with pytest.raises(ImportError, match='pip install "mfwindow\\[%s\\]"'
+                       % extra):
+        call(got)
 
 
 def test_old_keyword_names_give_the_same_results():
