@@ -122,7 +122,7 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
     const std::int64_t stamp_ns = ns.value_or(0);
     if (iso ? !ns : !number) {
       constexpr std::string_view kIso =
-          "an ISO 8601 date-time (YYYY-MM-DDThh:mm:ss[.f][Z])";
+          "an ISO 8601 date-time (YYYY-MM-DD[Thh:mm:ss[.f][Z]])";
       throw BadSeriesInput(
           Joined({place, ": the time stamp ", detail::Quoted(text),
                   axis.Stamps == 0 ? " is neither a number nor " : " is not ",

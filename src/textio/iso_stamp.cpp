@@ -33,14 +33,18 @@ std::optional<std::int64_t> ParseIsoStamp(std::string_view text) {
   const int year = Digits(text, 0, 4);
   const int month = Digits(text, 5, 2);
   const int day = Digits(text, 8, 2);
-  const int hour = Digits(text, 11, 2);
-  const int minute = Digits(text, 14, 2);
-  const int second = Digits(text, 17, 2);
-  if (text.size() < 19 || text[4] != '-' || text[7] != '-' ||
-      (text[10] != 'T' && text[10] != ' ') || text[13] != ':' ||
-      text[16] != ':' || year < 1900 || year > 2100 || month < 1 ||
-      month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
-      minute > 59 || second < 0 || second > 59) {
+  // A date alone, as pandas writes a date index, is that day's midnight.
+  const bool date_only = text.size() == 10;
+  const int hour = date_only ? 0 : Digits(text, 11, 2);
+  const int minute = date_only ? 0 : Digits(text, 14, 2);
+  const int second = date_only ? 0 : Digits(text, 17, 2);
+  if (text.size() < 10 || text[4] != '-' || text[7] != '-' ||
+      (!date_only &&
+       (text.size() < 19 || (text[10] != 'T' && text[10] != ' ') ||
+        text[13] != ':' || text[16] != ':')) ||
+      year < 1900 || year > 2100 || month < 1 || month > 12 || day < 1 ||
+      hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
+      second > 59) {
     return std::nullopt;
   }
   static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30,
@@ -49,7 +53,7 @@ std::optional<std::int64_t> ParseIsoStamp(std::string_view text) {
   if (day > kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0)) {
     return std::nullopt;
   }
-  std::size_t at = 19;
+  std::size_t at = date_only ? text.size() : 19;
   std::int64_t nanos = 0;
   if (at < text.size() && text[at] == '.') {
     std::int64_t scale = 100000000;

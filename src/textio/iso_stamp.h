@@ -12,8 +12,9 @@
 namespace textio {
 
 // An ISO 8601 date-time as nanoseconds since 1970-01-01T00:00:00Z:
-// YYYY-MM-DD, 'T' or one blank, hh:mm:ss, optionally '.' and 1 to 9 digits
-// of the second, then nothing (read as UTC), 'Z', or an offset +hh:mm /
+// YYYY-MM-DD alone (that day's midnight, UTC), or YYYY-MM-DD, 'T' or one
+// blank, hh:mm:ss, optionally '.' and 1 to 9 digits of the second, then
+// nothing (read as UTC), 'Z', or an offset +hh:mm /
 // -hh:mm from UTC (subtracted, so that stamps on either side of a change
 // of offset stay on one axis). std::nullopt for any other text, a field
 // out of range (month 13, 24:00:00, February 30, a leap second) or a time
@@ -22,6 +23,7 @@ namespace textio {
 //   "2024-03-01T12:00:00Z"          -> 1709294400000000000
 //   "2024-03-01 12:00:00.250"       -> 1709294400250000000
 //   "2024-03-01T13:00:00+01:00"     -> 1709294400000000000
+//   "2024-03-01"                    -> 1709251200000000000
 std::optional<std::int64_t> ParseIsoStamp(std::string_view text);
 
 // A duration of `ns` nanoseconds (not negative) in seconds, exactly, with

@@ -52,9 +52,12 @@ TEST(ReadTimeAxis, ChecksTheStampsAndSetsTheAxis) {
     {"kinds mixed", "1,0\n2024-03-01T12:00:00,1\n", Number(1), 2, 0, 0, 0,
      "s:2: the time stamp \"2024-03-01T12:00:00\" is not a number as the "
      "first stamp is"},
-    {"neither kind", "1,2024-03-01\n", Number(2), 1, 0, 0, 0,
-     "s:1: the time stamp \"2024-03-01\" is neither a number nor an ISO "
-     "8601 date-time (YYYY-MM-DDThh:mm:ss[.f][Z])"},
+    {"neither kind", "1,29/03/1958\n", Number(2), 1, 0, 0, 0,
+     "s:1: the time stamp \"29/03/1958\" is neither a number nor an ISO "
+     "8601 date-time (YYYY-MM-DD[Thh:mm:ss[.f][Z]])"},
+    {"dates alone, as pandas writes them", "date,x\n1958-03-29,1\n"
+     "1958-04-05,2\n1958-04-12,3\n", Named("date"), 2, -604800, 604800, 3,
+     "1958-03-29"},
     {"a blank line has no stamp", "1,0\n\n3,1\n", Number(1), 2, 0, 0, 0,
      "s:2: an empty line has no time stamp"},
     {"the series' own column", "t,x\n1,2\n", Named("x"), 2, 0, 0, 0,

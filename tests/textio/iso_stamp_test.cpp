@@ -23,6 +23,10 @@ TEST(ParseIsoStamp, ReadsDateTimesToTheNanosecond) {
       {"2024-03-01T13:30:00.000000001+01:30", kMarch1 + 1},
       {"2024-02-29T11:00:00-01:00", kMarch1 - 86400000000000},
       {"1970-01-01T00:00:00Z", 0},
+      {"2024-03-01", kMarch1 - 43200000000000},  // a date alone: midnight
+      {"2024-03-01Z", std::nullopt},
+      {"2024-03-01T", std::nullopt},
+      {"2024-3-01", std::nullopt},
       {"2023-02-29T12:00:00", std::nullopt},  // no leap day
       {"2024-03-01T24:00:00", std::nullopt},
       {"2024-03-01T12:00:60", std::nullopt},  // no leap second
