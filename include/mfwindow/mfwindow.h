@@ -93,6 +93,8 @@ enum class Quality {
                     // 2 (TrendOrder + 2) points
   kCrossover,       // log F(2, s) follows two lines, not one, over the
                     // fitted scales; WindowRow::CrossoverScale says where
+  kPoorFit,         // some order's log-log fit has R^2 below
+                    // Settings::PoorFitR2: no power law to read h from
   kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
   // A sample of the window is a gap kept in place (BadSamplePolicy::kMask);
   // comes before every other status. The window is not analysed: its
@@ -102,7 +104,7 @@ enum class Quality {
 
 // The word mfwindow-batch's CSV writes for `quality`: "ok", "degenerate",
 // "non_finite_input", "overflow", "flat_segments", "short_for_order",
-// "crossover", "not_concave", "gap".
+// "crossover", "poor_fit", "not_concave", "gap".
 const char* QualityName(Quality quality);
 
 // What becomes of a sample that is not a finite number (NaN, +-infinity),
@@ -170,6 +172,9 @@ struct Settings {
   // fit the fitted scales better than one, that flags a window
   // Quality::kCrossover.
   double CrossoverSlope = 0.5;
+  // A window whose worst log-log fit (over the orders) has R^2 below this
+  // is Quality::kPoorFit; 0: never.
+  double PoorFitR2 = 0.9;
   bool KeepFq = false;  // keep F_q(s) of every window (SeriesResult::Fq)
   // Segments from the start only or from both ends, and the fits' abscissa.
   SegmentCut Segments = SegmentCut::kStart;

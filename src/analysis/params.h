@@ -75,6 +75,9 @@ struct MethodOptions {
   // The least change of slope between the two lines of a crossover
   // (window_quality.h).
   double CrossoverSlope = 0.5;
+  // A window whose smallest R^2 over the orders lies below this is
+  // QualityStatus::kPoorFit (window_quality.h); 0: never.
+  double PoorFitR2 = 0.9;
   bool KeepFq = false;  // hand out F_q(s) of every window
   SegmentCut Segments = SegmentCut::kStart;
   FitAbscissa Abscissa = FitAbscissa::kGrid;

@@ -61,6 +61,8 @@ enum class QualityStatus {
                     // detrending fit to leave a fluctuation worth measuring
   kCrossover,       // log F(2, s) bends: two scaling regimes inside the
                     // fitted scales (CrossoverScale says where)
+  kPoorFit,         // some order's log-log fit explains too little
+                    // (MinRSquared below MethodOptions::PoorFitR2)
   kNotConcave,      // F(AlfaSz) clearly below 1: tau(q) has no supporting
                     // line at q = 0, and AlfaSz means little
   kGap,             // with WindowPlan::MaskGaps, a raw sample of the window

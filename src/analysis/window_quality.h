@@ -90,6 +90,10 @@ inline constexpr double kConcavityTolerance = 0.1;
 inline constexpr std::int32_t kShortSegmentFactor = 2;
 inline constexpr std::size_t kCrossoverPoints = 4;
 inline constexpr double kCrossoverResidual = 0.15;
+// Stuck runs (kFlatSegments): runs of at least kLeastStuckRun values and a
+// third of the shortest fitted segment, covering kStuckShare of the window.
+inline constexpr std::int64_t kLeastStuckRun = 4;
+inline constexpr double kStuckShare = 0.04;
 
 // The largest magnitude over the finite values, their spread (largest
 // minus smallest value), whether every value is finite, and the longest
@@ -97,13 +101,39 @@ inline constexpr double kCrossoverResidual = 0.15;
 // (v[i+1] - v[i]) - (v[i] - v[i-1]) all lie within kResidueFloor * Largest
 // of 0 (a constant or straight stretch of the analysed values, which is a
 // constant stretch of the data under the profile); 0 when there is none.
+// StuckSamples counts the values of all flat runs of at least `stuck_run`
+// values (0: none counted).
 struct WindowMagnitude {
   double Largest = 0.0;
   double Spread = 0.0;
   bool AllFinite = true;
   std::int64_t LongestFlatRun = 0;
+  std::int64_t StuckSamples = 0;
 };
-WindowMagnitude MeasureWindow(std::span<const double> values);
+WindowMagnitude MeasureWindow(std::span<const double> values,
+                              std::int64_t stuck_run = 0);
+
+// The shortest flat run that counts as stuck in `run`: a third of the
+// shortest fitted segment (rounded up), at least kLeastStuckRun.
+std::int64_t StuckRunLength(const RunConstants& run);
+
+// The power of two, 2^e, by which both kernels multiply a window's values
+// before its fluctuations (and divide every F(q, s) after them), so that
+// no power sum over- or underflows where the data's unit alone would make
+// it: 0 (no rescale, the values as they are) when the window is safe. With
+// P the largest |q| of the orders, M = 2^m (m = ilogb of the window's
+// largest magnitude) and L = Lrec, a segment's fluctuation above the
+// rounding floor lies within 2^(m - 44) .. 2^(m + 5), and the window is
+// safe when L times either extreme power stays below the largest double:
+// P (m + 5) + log2 L <= 1023 and P (44 - m) + log2 L <= 1022. For the
+// default orders (P = 10) that is 2^-55 <= M < 2^95: ordinary data are
+// never touched. Otherwise e = 19 - m, which centres those fluctuations on
+// 1 (2^-25 .. 2^24). A power of two is exact: the rescaled values, floors
+// and flat runs are the same numbers in another exponent, and the F(q, s)
+// scaled back are those of the data in their own unit up to the rounding
+// of the powers. 0 also for M 0, no finite value, or no order other than
+// 0.
+int PowerSumScale(const RunConstants& run, const WindowMagnitude& m);
 
 // The two floors of a window, as absolute fluctuations.
 struct SegmentFloors {
@@ -129,6 +159,7 @@ struct SegmentCounts {
   std::int64_t Zero = 0;            // CountsAsZero
   std::int64_t Floor = 0;           // AtRoundingFloor
   std::int64_t LongestFlatRun = 0;  // WindowMagnitude's, for the status
+  std::int64_t StuckSamples = 0;    // WindowMagnitude's, for the status
 };
 
 // R^2 of one log-log fit: Sxy^2 / (Sxx Syy), 1 when Syy is 0 (a constant
@@ -155,7 +186,31 @@ double SlopeError(double sxy, double sxx, double syy, std::size_t n);
 // The index of the order nearest 2 in `q_grid` (the first of two as near).
 std::size_t OrderNearTwo(std::span<const double> q_grid);
 
+// Where q = 2 lies in an ascending grid: log F(2, s) is taken as
+// (1 - Weight) log F(q[Lower], s) + Weight log F(q[Upper], s), linear in q
+// between the two orders around 2. Lower == Upper (Weight 0) when 2 is on
+// the grid, or beyond its ends (then the end order nearest 2).
+struct OrderBlend {
+  std::size_t Lower = 0;
+  std::size_t Upper = 0;
+  double Weight = 0.0;
+};
+OrderBlend OrdersAroundTwo(std::span<const double> q_grid);
+
 // What the regressions of a non-degenerate window show besides h(q).
+//   H2Se     the ordinary least-squares standard error of the slope of
+//            log10 F(2, s) over the fitted points (OrdersAroundTwo's blend
+//            where 2 is not on the grid): SlopeError of those points.
+//   WidthSe  the error of the width propagated through its estimate: the
+//            alpha range is the largest minus the smallest central
+//            difference of tau, a_K1 - a_K2 with a_k = (tau[k+4] -
+//            tau[k]) / span_k, a linear combination sum_j c_j h(q_j) of
+//            four slopes fitted on the same abscissa. That combination is
+//            the slope of sum_j c_j log10 F(q_j, s), whose least-squares
+//            standard error it is (the correlation of the orders kept).
+//            It is the error of the reported width whenever the sampled
+//            spectrum is positive at both ends of the alpha range; NaN
+//            with fewer than 5 orders or no finite difference.
 struct FitDiagnostics {
   bool Overflow = false;
   double H2Se = 0.0;
@@ -165,18 +220,24 @@ struct FitDiagnostics {
 
 // The diagnostics from h(q), the regression sums Sxy and Syy of every
 // order, the fitted points' log10 F at the order nearest 2 (`near_two`,
-// one per run.FitScale entry) and the summary. Both engines call it with
-// the same values. Allocates nothing.
+// one per run.FitScale entry), the fitted points' log10 F of every order
+// (`fitted[i][j]` for fit point i and order j) and the summary. Both
+// engines call it with the same values. Allocates nothing.
 FitDiagnostics DiagnoseFits(const RunConstants& run,
                             std::span<const double> hurst,
                             std::span<const double> sxy,
                             std::span<const double> syy,
                             std::span<const double> near_two,
+                            std::span<const double* const> fitted,
                             const SpectrumSummary& summary);
 
 // Whether a flat run of `flat_run` values is at least two thirds of the
 // run's shortest fitted segment.
 bool FlatRunIsLong(const RunConstants& run, std::int64_t flat_run);
+
+// Whether stuck runs (`stuck_samples` values in all) cover at least
+// kStuckShare of the window.
+bool StuckRunsAreMany(const RunConstants& run, std::int64_t stuck_samples);
 
 // Whether the run's shortest fitted segment is short for its order.
 bool ShortForOrder(const RunConstants& run);
