@@ -93,8 +93,9 @@ enum class Quality {
                     // 2 (TrendOrder + 2) points
   kCrossover,       // log F(2, s) follows two lines, not one, over the
                     // fitted scales; WindowRow::CrossoverScale says where
-  kPoorFit,         // some order's log-log fit has R^2 below
-                    // Settings::PoorFitR2: no power law to read h from
+  kPoorFit,         // some order's log10 F(q, s) points miss their line by
+                    // more than Settings::PoorFitSpread (root mean square):
+                    // no power law to read h from
   kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
   // A sample of the window is a gap kept in place (BadSamplePolicy::kMask);
   // comes before every other status. The window is not analysed: its
@@ -172,9 +173,10 @@ struct Settings {
   // fit the fitted scales better than one, that flags a window
   // Quality::kCrossover.
   double CrossoverSlope = 0.5;
-  // A window whose worst log-log fit (over the orders) has R^2 below this
-  // is Quality::kPoorFit; 0: never.
-  double PoorFitR2 = 0.9;
+  // A window some of whose orders' log10 F(q, s) points lie farther than
+  // this from their fitted line (root mean square, in decades) is
+  // Quality::kPoorFit; 0: never.
+  double PoorFitSpread = 0.4;
   bool KeepFq = false;  // keep F_q(s) of every window (SeriesResult::Fq)
   // Segments from the start only or from both ends, and the fits' abscissa.
   SegmentCut Segments = SegmentCut::kStart;

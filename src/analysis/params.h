@@ -75,9 +75,10 @@ struct MethodOptions {
   // The least change of slope between the two lines of a crossover
   // (window_quality.h).
   double CrossoverSlope = 0.5;
-  // A window whose smallest R^2 over the orders lies below this is
-  // QualityStatus::kPoorFit (window_quality.h); 0: never.
-  double PoorFitR2 = 0.9;
+  // A window some of whose orders' log10 F(q, s) points lie farther than
+  // this root mean square from their fitted line is QualityStatus::kPoorFit
+  // (window_quality.h); 0: never.
+  double PoorFitSpread = 0.4;
   bool KeepFq = false;  // hand out F_q(s) of every window
   SegmentCut Segments = SegmentCut::kStart;
   FitAbscissa Abscissa = FitAbscissa::kGrid;

@@ -49,7 +49,7 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
   assert(given.size() == static_cast<std::size_t>(lrec));
   assert(work.FluctTable.size() == moments * scales);
 
-  work.Magnitude = MeasureWindow(given, StuckRunLength(run));
+  work.Magnitude = MeasureWindow(given, kLeastStuckRun);
   const int unit_scale = PowerSumScale(run, work.Magnitude);
   std::span<const double> values = given;
   if (unit_scale != 0) {
@@ -57,7 +57,7 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
       work.Scaled[i] = std::ldexp(given[i], unit_scale);
     }
     values = std::span<const double>(work.Scaled.data(), given.size());
-    work.Magnitude = MeasureWindow(values, StuckRunLength(run));
+    work.Magnitude = MeasureWindow(values, kLeastStuckRun);
   }
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};

@@ -370,7 +370,7 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
                                     std::span<const double> given) {
   assert(given.size() == static_cast<std::size_t>(run.Params.Lrec));
   const std::size_t moments = work.Moments;
-  work.Magnitude = MeasureWindow(given, StuckRunLength(run));
+  work.Magnitude = MeasureWindow(given, kLeastStuckRun);
   // A window rescaled as the straightforward kernel rescales it; its
   // values are not the series' samples, so it takes and keeps no segment.
   const int unit_scale = PowerSumScale(run, work.Magnitude);
@@ -380,7 +380,7 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
       work.Scaled[i] = std::ldexp(given[i], unit_scale);
     }
     values = std::span<const double>(work.Scaled.data(), given.size());
-    work.Magnitude = MeasureWindow(values, StuckRunLength(run));
+    work.Magnitude = MeasureWindow(values, kLeastStuckRun);
     work.Reuse.Enter(nullptr);
   }
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);

@@ -262,6 +262,15 @@ FitDiagnostics DiagnoseFits(const RunConstants& run,
     d.H2Se = CombinationError(run, fitted, order, weight);
   }
   d.WidthSe = WidthError(run, hurst, fitted);
+  // The worst order's root mean square residual, NaN ones skipped.
+  const std::size_t points = run.FitScale.size();
+  d.ResidualSpread = 0.0;
+  for (std::size_t j = 0; j < sxy.size() && points > 2; ++j) {
+    const double residual = syy[j] - sxy[j] * sxy[j] / run.LogScaleSumSq;
+    const double spread = std::sqrt((residual > 0.0 ? residual : 0.0) /
+                                    static_cast<double>(points - 2));
+    if (spread > d.ResidualSpread) d.ResidualSpread = spread;
+  }
   const std::size_t split = CrossoverSplit(run.FitLogScale, near_two,
                                            run.Params.Method.CrossoverSlope);
   d.CrossoverScale =
@@ -272,13 +281,6 @@ FitDiagnostics DiagnoseFits(const RunConstants& run,
 bool FlatRunIsLong(const RunConstants& run, std::int64_t flat_run) {
   if (run.FitScale.empty() || flat_run == 0) return false;
   return 3 * flat_run >= 2 * std::int64_t{run.ScaleLen[run.FitScale.front()]};
-}
-
-std::int64_t StuckRunLength(const RunConstants& run) {
-  if (run.FitScale.empty()) return 0;
-  const std::int64_t third =
-      (std::int64_t{run.ScaleLen[run.FitScale.front()]} + 2) / 3;
-  return third > kLeastStuckRun ? third : kLeastStuckRun;
 }
 
 bool StuckRunsAreMany(const RunConstants& run, std::int64_t stuck_samples) {
@@ -320,7 +322,9 @@ WindowQuality JudgeQuality(const RunConstants& run, bool degenerate,
     quality.Status = QualityStatus::kShortForOrder;
   } else if (fits != nullptr && std::isfinite(fits->CrossoverScale)) {
     quality.Status = QualityStatus::kCrossover;
-  } else if (!degenerate && min_r_squared < run.Params.Method.PoorFitR2) {
+  } else if (fits != nullptr &&
+             fits->ResidualSpread > run.Params.Method.PoorFitSpread &&
+             run.Params.Method.PoorFitSpread > 0.0) {
     quality.Status = QualityStatus::kPoorFit;
   } else if (spans_zero && std::isfinite(summary.FAlfaSz) &&
              summary.FAlfaSz < 1.0 - kConcavityTolerance) {

@@ -28,8 +28,9 @@
 //   kOverflow        the window is finite but some h(q) is not, or the
 //                    alpha range still holds its +-1e35 search sentinels,
 //                    or the width came out negative: a power F^q or a sum
-//                    of them overflowed (a walk in units of 1e150 at
-//                    |q| >= 3) or underflowed to 0;
+//                    of them overflowed or underflowed to 0 although the
+//                    window was rescaled (PowerSumScale): orders whose
+//                    powers no exponent can hold, such as q up to 300;
 //   kFlatSegments    FloorShare > 0: one such segment already dominates the
 //                    negative moments, which then measure rounding; or a
 //                    flat run (below) of at least two thirds of the
@@ -41,8 +42,21 @@
 //                    with runs of 12 and 0.306 with runs of 16, runs of 8
 //                    change nothing measurable; a random walk in the
 //                    described method (20-point segments) widens from
-//                    0.255 to 0.282 with runs of 12 (not flagged) and
-//                    0.331 with runs of 16;
+//                    0.255 to 0.282 with runs of 12 and 0.331 with runs
+//                    of 16. Or stuck runs: flat runs of at least
+//                    kLeastStuckRun values that together hold at least
+//                    kStuckShare of the window, wherever they fall against
+//                    the segments and whatever the scales: a sensor that
+//                    sticks again and again for less than a segment.
+//                    Window 1000, 64 windows: runs of 8 to 15 every 48 to
+//                    75 samples widen a walk (described, minimum scale
+//                    20) from 0.25 to 0.36-0.39 and white noise (standard
+//                    mode) from 0.09 to 0.53-0.61; runs of 4 to 6 every
+//                    44 to 66, at minimum scale 40, white noise from 0.12
+//                    to 0.15-0.17. Those are flagged in every window at
+//                    any offset; one run of 8 per window (0.8%) is not,
+//                    and changes the width by under 0.01. Continuous data
+//                    have no such runs;
 //   kShortForOrder   the shortest fitted segment has fewer than
 //                    kShortSegmentFactor * (order + 2) points. On white
 //                    noise in the standard mode (window 1000, 200
@@ -66,6 +80,20 @@
 //                    every window by both, under noise of its amplitude
 //                    only by the standard mode; a period of 100 in window
 //                    1000 leaves too few scales above it and is missed;
+//   kPoorFit         some order's log10 F(q, s) points lie farther from
+//                    their line than PoorFitSpread (a setting, 0.4 by
+//                    default), as a root mean square in decades
+//                    (FitDiagnostics::ResidualSpread): F strays by a factor
+//                    2.5 from any power law, so h(q) describes no scaling.
+//                    R^2 cannot be the measure: it is small wherever h(q)
+//                    is near 0, however well the points lie (the binomial
+//                    cascade's smallest R^2 is 0.14 to 0.23 at a = 0.9).
+//                    On the validation's references (fGn H 0.2 to 0.8,
+//                    binomial cascades a = 0.6 to 0.9, multifractal random
+//                    walks lambda^2 0.02 and 0.05; windows 1024 and 4096,
+//                    both methods) the largest spread seen was 0.37 (the
+//                    cascade a = 0.9, whose log-periodic steps are real),
+//                    0.074 on fGn and 0.115 on the walks;
 //   kNotConcave      F(AlfaSz) < 1 - kConcavityTolerance, judged only when
 //                    the orders reach from q <= 0 to q >= 0 and the summary
 //                    is finite. Since tau(0) = -1, the transform's largest
@@ -90,8 +118,8 @@ inline constexpr double kConcavityTolerance = 0.1;
 inline constexpr std::int32_t kShortSegmentFactor = 2;
 inline constexpr std::size_t kCrossoverPoints = 4;
 inline constexpr double kCrossoverResidual = 0.15;
-// Stuck runs (kFlatSegments): runs of at least kLeastStuckRun values and a
-// third of the shortest fitted segment, covering kStuckShare of the window.
+// Stuck runs (kFlatSegments): flat runs of at least kLeastStuckRun values
+// that together cover kStuckShare of the window.
 inline constexpr std::int64_t kLeastStuckRun = 4;
 inline constexpr double kStuckShare = 0.04;
 
@@ -112,10 +140,6 @@ struct WindowMagnitude {
 };
 WindowMagnitude MeasureWindow(std::span<const double> values,
                               std::int64_t stuck_run = 0);
-
-// The shortest flat run that counts as stuck in `run`: a third of the
-// shortest fitted segment (rounded up), at least kLeastStuckRun.
-std::int64_t StuckRunLength(const RunConstants& run);
 
 // The power of two, 2^e, by which both kernels multiply a window's values
 // before its fluctuations (and divide every F(q, s) after them), so that
@@ -211,8 +235,13 @@ OrderBlend OrdersAroundTwo(std::span<const double> q_grid);
 //            It is the error of the reported width whenever the sampled
 //            spectrum is positive at both ends of the alpha range; NaN
 //            with fewer than 5 orders or no finite difference.
+//   ResidualSpread  the largest over the orders of the root mean square
+//            distance of the log10 F(q, s) points from their line,
+//            sqrt((Syy - Sxy^2 / Sxx) / (n - 2)), in decades of F; 0 with
+//            fewer than 3 points.
 struct FitDiagnostics {
   bool Overflow = false;
+  double ResidualSpread = 0.0;
   double H2Se = 0.0;
   double WidthSe = 0.0;
   double CrossoverScale = 0.0;  // NaN: no crossover

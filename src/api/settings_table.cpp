@@ -202,12 +202,13 @@ const std::array kRows{
             "fitting the scales better than one that flags a window "
             "crossover",
     .Member = &Settings::CrossoverSlope, .Min = Above(0.0), .Finite = true},
-  SettingRow{.Name = "poor_fit_r2", .Flag = "--poor-fit-r2",
-    .Field = "PoorFitR2", .Type = T::kReal,
-    .Help = "a window whose worst log-log fit over the orders has R^2 "
-            "below this is poor_fit",
-    .Member = &Settings::PoorFitR2, .Min = AtLeast(0.0), .Max = AtLeast(1.0),
-    .Finite = true, .Zero = "off"},
+  SettingRow{.Name = "poor_fit_spread", .Flag = "--poor-fit-spread",
+    .Field = "PoorFitSpread", .Type = T::kReal,
+    .Help = "a window is poor_fit when some order's log-log points miss "
+            "their line by more than this root mean square, in decades "
+            "of F",
+    .Member = &Settings::PoorFitSpread, .Min = AtLeast(0.0), .Finite = true,
+    .Zero = "off"},
   SettingRow{.Name = "fq", .Flag = "--fq", .Field = "KeepFq",
     .Type = T::kFlag, .Help = "also keep F_q(s) of every window",
     .Member = &Settings::KeepFq},
@@ -572,7 +573,7 @@ analysis::TableParams ToTables(const Settings& s) {
   m.FitMax = s.FitMax;
   m.RangeFloor = s.RangeFloor;
   m.CrossoverSlope = s.CrossoverSlope;
-  m.PoorFitR2 = s.PoorFitR2;
+  m.PoorFitSpread = s.PoorFitSpread;
   m.KeepFq = s.KeepFq;
   m.Segments = s.Segments == SegmentCut::kBoth ? analysis::SegmentCut::kBoth
                                                : analysis::SegmentCut::kStart;
