@@ -455,7 +455,7 @@ cascade table, and multifractal random walks (Bacry, Delour and Muzy 2001;
 integral scale %d, two series of %d steps per lambda^2, PCG64 seeded with
 `[21, round(1000 lambda^2), r]`). The described method analyses the
 cumulative sums, the standard preset (`method="standard"`) the increments;
-order %d, `min_scale` %d, shift half a window, default `poor_fit_spread`.
+order %d, `min_scale` %d, shift half a window, default `poor_fit_r2`.
 Every window flagged here is a false alarm. `poor_fit` comes after
 `crossover` and before `not_concave`, and the stuck-run rule of
 `flat_segments` only adds windows to that status: where both flag no

@@ -93,9 +93,9 @@ enum class Quality {
                     // 2 (TrendOrder + 2) points
   kCrossover,       // log F(2, s) follows two lines, not one, over the
                     // fitted scales; WindowRow::CrossoverScale says where
-  kPoorFit,         // some order's log10 F(q, s) points miss their line by
-                    // more than Settings::PoorFitSpread (root mean square):
-                    // no power law to read h from
+  kPoorFit,         // some order's log-log line has R^2 below
+                    // Settings::PoorFitR2 and misses its points by more
+                    // than 0.2 decades: no power law to read h from
   kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
   // A sample of the window is a gap kept in place (BadSamplePolicy::kMask);
   // comes before every other status. The window is not analysed: its
@@ -173,10 +173,10 @@ struct Settings {
   // fit the fitted scales better than one, that flags a window
   // Quality::kCrossover.
   double CrossoverSlope = 0.5;
-  // A window some of whose orders' log10 F(q, s) points lie farther than
-  // this from their fitted line (root mean square, in decades) is
-  // Quality::kPoorFit; 0: never.
-  double PoorFitSpread = 0.4;
+  // A window with an order whose log-log fit has R^2 below this, its
+  // log10 F(q, s) points lying more than 0.2 decades (root mean square)
+  // from the line, is Quality::kPoorFit; 0: never.
+  double PoorFitR2 = 0.8;
   bool KeepFq = false;  // keep F_q(s) of every window (SeriesResult::Fq)
   // Segments from the start only or from both ends, and the fits' abscissa.
   SegmentCut Segments = SegmentCut::kStart;

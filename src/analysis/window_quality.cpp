@@ -262,14 +262,17 @@ FitDiagnostics DiagnoseFits(const RunConstants& run,
     d.H2Se = CombinationError(run, fitted, order, weight);
   }
   d.WidthSe = WidthError(run, hurst, fitted);
-  // The worst order's root mean square residual, NaN ones skipped.
+  // R^2 alone is small wherever h(q) is near 0, however close the points
+  // lie to their line; only a scatter that matters counts.
   const std::size_t points = run.FitScale.size();
-  d.ResidualSpread = 0.0;
   for (std::size_t j = 0; j < sxy.size() && points > 2; ++j) {
     const double residual = syy[j] - sxy[j] * sxy[j] / run.LogScaleSumSq;
     const double spread = std::sqrt((residual > 0.0 ? residual : 0.0) /
                                     static_cast<double>(points - 2));
-    if (spread > d.ResidualSpread) d.ResidualSpread = spread;
+    if (spread > kPoorFitSpread && RSquared(sxy[j], run.LogScaleSumSq, syy[j]) <
+                                       run.Params.Method.PoorFitR2) {
+      d.PoorFit = true;
+    }
   }
   const std::size_t split = CrossoverSplit(run.FitLogScale, near_two,
                                            run.Params.Method.CrossoverSlope);
@@ -322,9 +325,7 @@ WindowQuality JudgeQuality(const RunConstants& run, bool degenerate,
     quality.Status = QualityStatus::kShortForOrder;
   } else if (fits != nullptr && std::isfinite(fits->CrossoverScale)) {
     quality.Status = QualityStatus::kCrossover;
-  } else if (fits != nullptr &&
-             fits->ResidualSpread > run.Params.Method.PoorFitSpread &&
-             run.Params.Method.PoorFitSpread > 0.0) {
+  } else if (fits != nullptr && fits->PoorFit) {
     quality.Status = QualityStatus::kPoorFit;
   } else if (spans_zero && std::isfinite(summary.FAlfaSz) &&
              summary.FAlfaSz < 1.0 - kConcavityTolerance) {

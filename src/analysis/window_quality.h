@@ -48,15 +48,23 @@
 //                    kStuckShare of the window, wherever they fall against
 //                    the segments and whatever the scales: a sensor that
 //                    sticks again and again for less than a segment.
-//                    Window 1000, 64 windows: runs of 8 to 15 every 48 to
-//                    75 samples widen a walk (described, minimum scale
-//                    20) from 0.25 to 0.36-0.39 and white noise (standard
-//                    mode) from 0.09 to 0.53-0.61; runs of 4 to 6 every
-//                    44 to 66, at minimum scale 40, white noise from 0.12
-//                    to 0.15-0.17. Those are flagged in every window at
-//                    any offset; one run of 8 per window (0.8%) is not,
-//                    and changes the width by under 0.01. Continuous data
-//                    have no such runs;
+//                    Window 1000, 64 windows, three offsets: runs of 8 to
+//                    15 every 48 to 75 samples widen a walk (described,
+//                    minimum scale 20) from 0.25 to 0.36-0.39 and white
+//                    noise (standard mode) from 0.09 to 0.53-0.61, at
+//                    minimum scale 40 from 0.22 to 0.27-0.28 and from 0.11
+//                    to 0.24-0.26: flagged in every window. One run of 8
+//                    per window (0.8%) is not flagged and changes the
+//                    width by under 0.01. Runs of 4 to 6 every 44 to 66
+//                    are missed (white noise, standard mode: 0.09 to
+//                    0.13, at minimum scale 40 0.12 to 0.15-0.17): runs
+//                    that short are what quantised recordings hold (the
+//                    membrane recording of the gallery, 42% of its
+//                    neighbours equal, has 10% of its samples in runs of
+//                    4 or more, 0.4% in runs of 8 or more), and counting
+//                    them flagged 27 of its 45 windows in the standard
+//                    mode, whose widths a dither of half a quantum moves by
+//                    0.014 (median). Continuous data have no such runs;
 //   kShortForOrder   the shortest fitted segment has fewer than
 //                    kShortSegmentFactor * (order + 2) points. On white
 //                    noise in the standard mode (window 1000, 200
@@ -80,20 +88,26 @@
 //                    every window by both, under noise of its amplitude
 //                    only by the standard mode; a period of 100 in window
 //                    1000 leaves too few scales above it and is missed;
-//   kPoorFit         some order's log10 F(q, s) points lie farther from
-//                    their line than PoorFitSpread (a setting, 0.4 by
-//                    default), as a root mean square in decades
-//                    (FitDiagnostics::ResidualSpread): F strays by a factor
-//                    2.5 from any power law, so h(q) describes no scaling.
-//                    R^2 cannot be the measure: it is small wherever h(q)
-//                    is near 0, however well the points lie (the binomial
-//                    cascade's smallest R^2 is 0.14 to 0.23 at a = 0.9).
-//                    On the validation's references (fGn H 0.2 to 0.8,
-//                    binomial cascades a = 0.6 to 0.9, multifractal random
-//                    walks lambda^2 0.02 and 0.05; windows 1024 and 4096,
-//                    both methods) the largest spread seen was 0.37 (the
-//                    cascade a = 0.9, whose log-periodic steps are real),
-//                    0.074 on fGn and 0.115 on the walks;
+//   kPoorFit         some order's log-log line explains less than
+//                    PoorFitR2 (a setting, 0.8 by default) of its points'
+//                    variance while they scatter about it by more than
+//                    kPoorFitSpread decades (root mean square): F strays
+//                    from a power law by a factor 1.6 or more and h(q)
+//                    describes no scaling (FitDiagnostics::PoorFit).
+//                    Neither alone will do: R^2 is small wherever h(q) is
+//                    near 0, however close the points lie (the binomial
+//                    cascade's smallest R^2 is 0.14 to 0.23 at a = 0.9),
+//                    and the scatter of a steep line can be large and
+//                    still small beside its rise (0.37 decades for that
+//                    cascade at q = -10, against 0.31 to 0.35 for the
+//                    membrane recording's windows whose q = -10 line, R^2
+//                    0.72 to 0.74, misses points by up to 0.6). On the
+//                    validation's references (fGn H 0.2 to 0.8, binomial
+//                    cascades a = 0.6 to 0.9, multifractal random walks
+//                    lambda^2 0.02 and 0.05; windows 1024 and 4096, both
+//                    methods) no window was flagged at 0.8 and 0.2, while
+//                    R^2 below 0.9 with 0.2 flagged a quarter of the
+//                    cascade's (a = 0.9) windows and 0.85 with 0.1 half;
 //   kNotConcave      F(AlfaSz) < 1 - kConcavityTolerance, judged only when
 //                    the orders reach from q <= 0 to q >= 0 and the summary
 //                    is finite. Since tau(0) = -1, the transform's largest
@@ -120,8 +134,11 @@ inline constexpr std::size_t kCrossoverPoints = 4;
 inline constexpr double kCrossoverResidual = 0.15;
 // Stuck runs (kFlatSegments): flat runs of at least kLeastStuckRun values
 // that together cover kStuckShare of the window.
-inline constexpr std::int64_t kLeastStuckRun = 4;
+inline constexpr std::int64_t kLeastStuckRun = 8;
 inline constexpr double kStuckShare = 0.04;
+// kPoorFit: the least root mean square scatter of an order's log10 F points
+// about their line, in decades, for its R^2 to count.
+inline constexpr double kPoorFitSpread = 0.2;
 
 // The largest magnitude over the finite values, their spread (largest
 // minus smallest value), whether every value is finite, and the longest
@@ -235,13 +252,13 @@ OrderBlend OrdersAroundTwo(std::span<const double> q_grid);
 //            It is the error of the reported width whenever the sampled
 //            spectrum is positive at both ends of the alpha range; NaN
 //            with fewer than 5 orders or no finite difference.
-//   ResidualSpread  the largest over the orders of the root mean square
-//            distance of the log10 F(q, s) points from their line,
-//            sqrt((Syy - Sxy^2 / Sxx) / (n - 2)), in decades of F; 0 with
-//            fewer than 3 points.
+//   PoorFit  some order's fit has R^2 = Sxy^2 / (Sxx Syy) below
+//            Method.PoorFitR2 and a root mean square distance of its
+//            points from the line, sqrt((Syy - Sxy^2 / Sxx) / (n - 2)),
+//            above kPoorFitSpread decades; false with fewer than 3 points.
 struct FitDiagnostics {
   bool Overflow = false;
-  double ResidualSpread = 0.0;
+  bool PoorFit = false;
   double H2Se = 0.0;
   double WidthSe = 0.0;
   double CrossoverScale = 0.0;  // NaN: no crossover

@@ -402,27 +402,30 @@ TEST(WindowQuality, StatusTakesTheFirstThatApplies) {
 
 namespace {
 
-// Log-log points scattered by +-`miss` decades about h = 0.5 at the
-// negative orders: a root mean square spread of `miss`, above or below the
-// threshold (0 turns the status off).
+// Log-log lines of slope h whose points at the negative orders miss them
+// by +-`miss` decades (a root mean square scatter of `miss`) over one
+// decade of scale: R^2 = (h^2 / 12) / (h^2 / 12 + miss^2). Flagged only
+// when both R^2 and the scatter say so (threshold 0: never).
 struct PoorFitCase {
+  double h;
   double miss;
   double threshold;
   QualityStatus status;
 };
 // clang-format off
 constexpr PoorFitCase kPoorFitCases[] = {
-  {0.5,  0.4, QualityStatus::kPoorFit},
-  {0.3,  0.4, QualityStatus::kOk},
-  {0.5,  0.0, QualityStatus::kOk},
+  {0.5, 0.5,  0.8, QualityStatus::kPoorFit},  // R^2 0.08
+  {0.5, 0.15, 0.8, QualityStatus::kOk},       // R^2 0.48, but 0.15 decades
+  {5.0, 0.3,  0.8, QualityStatus::kOk},       // 0.3 decades, but R^2 0.96
+  {0.5, 0.5,  0.0, QualityStatus::kOk},
 };
 // clang-format on
 
 TEST(WindowQuality, PoorFitIsTheScatterAboutTheLine) {
   for (const PoorFitCase& c : kPoorFitCases) {
-    SCOPED_TRACE(testing::Message() << c.miss << " " << c.threshold);
+    SCOPED_TRACE(testing::Message() << c.h << " " << c.miss);
     analysis::MethodOptions m;
-    m.PoorFitSpread = c.threshold;
+    m.PoorFitR2 = c.threshold;
     const RunConstants run =
         analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 1), m);
     Workspace work(run);
@@ -430,7 +433,7 @@ TEST(WindowQuality, PoorFitIsTheScatterAboutTheLine) {
       for (std::size_t j = 0; j < run.QGrid.size(); ++j) {
         const double off = run.QGrid[j] < 0.0 ? (k % 2 ? c.miss : -c.miss) : 0;
         work.FluctTable[k * run.QGrid.size() + j] =
-            std::pow(10.0, 0.5 * run.LogScale[k] + off);
+            std::pow(10.0, c.h * run.LogScale[k] + off);
       }
     }
     work.Magnitude = analysis::WindowMagnitude{1.0, 1.0, true};
