@@ -493,12 +493,12 @@ double SlopeAndError(const RunConstants& run,
   const std::size_t n = run.FitScale.size();
   long double x_mean = 0.0L;
   long double y_mean = 0.0L;
+  long double sxx = 0.0L;
+  long double sxy = 0.0L;
   for (std::size_t i = 0; i < n; ++i) {
     x_mean += run.FitLogScale[i] / static_cast<long double>(n);
     y_mean += y(i) / static_cast<long double>(n);
   }
-  long double sxx = 0.0L;
-  long double sxy = 0.0L;
   for (std::size_t i = 0; i < n; ++i) {
     sxx += (run.FitLogScale[i] - x_mean) * (run.FitLogScale[i] - x_mean);
     sxy += (run.FitLogScale[i] - x_mean) * (y(i) - y_mean);
@@ -549,18 +549,12 @@ TEST(WindowQuality, ErrorsAreOrdinaryLeastSquares) {
         },
         &h2_error);
     EXPECT_NEAR(work.Quality.H2Se, h2_error, 1e-9 * h2_error);
-    // The extreme central differences of tau, from slopes fitted here.
-    std::vector<long double> tau(q.size());
-    double ignored = 0.0;
-    for (std::size_t j = 0; j < q.size(); ++j) {
-      tau[j] =
-          q[j] * SlopeAndError(
-                     run, [&](std::size_t i) { return log_f(i, j); }, &ignored);
-    }
+    // The orders of the extreme central differences of tau = q h - 1.
     std::size_t hi = 0;
     std::size_t lo = 0;
     const auto a = [&](std::size_t k) {
-      return (tau[k + 4] - tau[k]) / (q[k + 4] - q[k]);
+      return (q[k + 4] * work.HurstQ[k + 4] - q[k] * work.HurstQ[k]) /
+             (q[k + 4] - q[k]);
     };
     for (std::size_t k = 0; k + 4 < q.size(); ++k) {
       if (a(k) > a(hi)) hi = k;
