@@ -295,9 +295,11 @@ struct WindowRow {
   double FloorShare = 0.0;  // share at or below the rounding floor
   double MinRSquared =
       0.0;  // smallest R^2 of the log-log fits (NaN: degenerate)
-  // Standard errors from the regressions (NaN: degenerate, or fewer than 3
-  // fit points): of h at the order nearest 2, and of h(first order) -
-  // h(last order), the difference the width follows.
+  // Ordinary least-squares standard errors (NaN: degenerate, or fewer than
+  // 3 fit points): of the slope of log10 F(2, s), interpolated linearly in
+  // q between the orders around 2 when 2 is not one; and of the width,
+  // propagated through its estimate from four orders' fits
+  // (docs/method.md, section 2.1).
   double H2Se = 0.0;
   double WidthSe = 0.0;
   // Where log F(2, s) changes slope: the first segment length of the upper
