@@ -166,14 +166,14 @@ WindowMagnitude MeasureWindow(std::span<const double> values,
 // largest magnitude) and L = Lrec, a segment's fluctuation above the
 // rounding floor lies within 2^(m - 44) .. 2^(m + 5), and the window is
 // safe when L times either extreme power stays below the largest double:
-// P (m + 5) + log2 L <= 1023 and P (44 - m) + log2 L <= 1022. For the
-// default orders (P = 10) that is 2^-55 <= M < 2^95: ordinary data are
-// never touched. Otherwise e = 19 - m, which centres those fluctuations on
-// 1 (2^-25 .. 2^24). A power of two is exact: the rescaled values, floors
-// and flat runs are the same numbers in another exponent, and the F(q, s)
-// scaled back are those of the data in their own unit up to the rounding
-// of the powers. 0 also for M 0, no finite value, or no order other than
-// 0.
+// P (m + 5) + b <= 1023 and P (44 - m) + b <= 1022, b = log2 L rounded
+// up. For the default orders (P = 10) that holds at least for 2^-55 <= M <
+// 2^95, whatever L: ordinary data are never touched. Otherwise e = 19 - m,
+// which centres those fluctuations on 1 (2^-25 .. 2^24). A power of two is
+// exact: the rescaled values, floors and flat runs are the same numbers in
+// another exponent, and the F(q, s) scaled back are those of the data in their
+// own unit up to the rounding of the powers. 0 also for M 0, no finite value,
+// or no order other than 0.
 int PowerSumScale(const RunConstants& run, const WindowMagnitude& m);
 
 // The two floors of a window, as absolute fluctuations.
