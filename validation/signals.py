@@ -5,6 +5,8 @@
   motion (fBm) as its cumulative sum.
 - The binomial multiplicative cascade of Kantelhardt et al. (2002), with its
   exact h(q), tau(q), alpha(q) and f(alpha).
+- The multifractal random walk (MRW) of Bacry, Delour and Muzy (2001):
+  Gaussian steps modulated by exp of a log-correlated Gaussian process.
 
 numpy only. Every random series takes a numpy Generator, so a fixed seed
 gives the same samples on every run.
@@ -63,6 +65,30 @@ def fgn_davies_harte(n, hurst, rng):
 def fbm_davies_harte(n, hurst, rng):
     """n samples of fBm: the cumulative sum of fgn_davies_harte(n, ...)."""
     return np.cumsum(fgn_davies_harte(n, hurst, rng))
+
+
+# ---------------------------------------------------------------------------
+# Multifractal random walk (Bacry, Delour and Muzy 2001)
+
+
+def mrw_steps(n, lambda2, integral_scale, rng):
+    """n steps of the MRW: eps_k exp(omega_k), eps unit normal white noise
+    and omega Gaussian with cov(omega_i, omega_j) = lambda2 ln(T / (|i-j|+1))
+    for |i-j| < T (T = integral_scale), 0 beyond, and mean -lambda2 ln T, so
+    that E[exp(2 omega)] = 1. omega by circulant embedding of that
+    covariance (negative eigenvalues, where the embedding has any, set to
+    0). The walk, np.cumsum of the steps, scales as
+    zeta(q) = q/2 - lambda2 q (q - 2) / 2 for |q| < sqrt(2 / lambda2)."""
+    lags = np.arange(n + 1, dtype=float)
+    cov = np.where(lags < integral_scale,
+                   lambda2 * np.log(integral_scale / (lags + 1.0)), 0.0)
+    row = np.concatenate([cov, cov[-2:0:-1]])
+    lam = np.clip(np.fft.fft(row).real, 0.0, None)
+    m = lam.size
+    noise = rng.standard_normal(m) + 1j * rng.standard_normal(m)
+    omega = np.fft.fft(np.sqrt(lam / m) * noise).real[:n]
+    omega -= lambda2 * np.log(integral_scale)
+    return rng.standard_normal(n) * np.exp(omega)
 
 
 # ---------------------------------------------------------------------------

@@ -16,6 +16,9 @@ from a run with the single moment order 2 (q=[2]).
       a small run that checks the targets below and writes nothing;
       --part spectra or --part null checks only the spectra's targets or
       only the surrogate ones (ctest runs them as two tests)
+  /usr/bin/python3 validation/validate.py --part statuses
+      the window statuses on fGn, the cascades and multifractal random
+      walks: the false-alarm table of docs/validation.md, printed
 The package is the one Python imports: installed (pip install .), or the
 build folder's with PYTHONPATH=build/python.
 
@@ -80,6 +83,11 @@ PEER_SCALE_COUNT = 30
 CASCADE_SHIFT = 100  # a moving window that meets the cascade at every offset
 OTHER_CASCADE_SHIFT = 1000  # fewer offsets: how much the mean edges move
 NOT_AVAILABLE = "not available in this build"
+# Window statuses on the references: how often a clean signal is flagged.
+STATUS_WINDOWS = (1024, 4096)
+STATUS_HURSTS = (0.2, 0.5, 0.8)
+MRW_LAMBDA2S = (0.02, 0.05)
+MRW_INTEGRAL_SCALE = 4096
 
 # Surrogate null levels: N surrogates of each window of exact fBm and of the
 # cascade's walk; a window "rejects" when its rank p-value of the width is
@@ -387,6 +395,73 @@ def null_rows(module, sizes):
             rows["seeds"] = [seed for _, _, seed in parts]
             out[name][kind] = rows
     return out
+
+
+def status_signals(sizes):
+    """The references whose windows should not be flagged, as (name,
+    increments) pairs: fGn, the binomial cascades and multifractal random
+    walks. The described method gets their cumulative sums, the standard
+    preset the increments themselves."""
+    out = []
+    for h in STATUS_HURSTS:
+        out += [("fGn H = %g" % h, signals.fgn_davies_harte(
+            sizes["series_len"], h, fgn_rng(h, r))) for r in range(2)]
+    for a in CASCADE_AS:
+        out.append(("cascade a = %g" % a, signals.binomial_cascade(
+            sizes["cascade_levels"], a)))
+    for lam2 in MRW_LAMBDA2S:
+        out += [("MRW lambda^2 = %g" % lam2, signals.mrw_steps(
+            sizes["series_len"], lam2, MRW_INTEGRAL_SCALE,
+            np.random.default_rng([21, round(1000 * lam2), r])))
+            for r in range(2)]
+    return out
+
+
+def status_rows(module, sizes):
+    """Window counts per status, keyed by (signal, method, window): each
+    reference in windows of STATUS_WINDOWS, shifted by half a window."""
+    rows = {}
+    for name, x in status_signals(sizes):
+        for method, values in (("described", np.cumsum(x)), ("standard", x)):
+            for window in STATUS_WINDOWS:
+                extra = {"method": "standard"} if method == "standard" else {}
+                r = module.analyse(values, window=window, shift=window // 2,
+                                   order=ORDER, min_scale=MIN_SCALE, **extra)
+                counts = rows.setdefault((name, method, window), {})
+                for word in np.asarray(r["status"]):
+                    counts[str(word)] = counts.get(str(word), 0) + 1
+    return rows
+
+
+def status_table(rows):
+    body = []
+    for (name, method, window), counts in rows.items():
+        total = sum(counts.values())
+        flagged = ", ".join("%s %d" % (w, n) for w, n in sorted(
+            counts.items()) if w != "ok") or "none"
+        body.append([name, method, "%d" % window, "%d" % total,
+                     "%.1f%%" % (100.0 * counts.get("poor_fit", 0) / total),
+                     "%.1f%%" % (100.0 * counts.get("flat_segments", 0) /
+                                 total), flagged])
+    return table(["signal", "method", "window", "windows", "poor_fit",
+                  "flat_segments", "every status but ok"], body)
+
+
+STATUS_SECTION = """## Window statuses on clean references
+
+How often the statuses flag windows of signals that scale cleanly: fGn
+(two series per H, the fGn table's first two), the binomial cascades of the
+cascade table, and multifractal random walks (Bacry, Delour and Muzy 2001;
+integral scale %d, two series of %d steps per lambda^2, PCG64 seeded with
+`[21, round(1000 lambda^2), r]`). The described method analyses the
+cumulative sums, the standard preset (`method="standard"`) the increments;
+order %d, `min_scale` %d, shift half a window, default `poor_fit_r2`.
+Every window flagged here is a false alarm. `poor_fit` comes after
+`crossover` and before `not_concave`, and the stuck-run rule of
+`flat_segments` only adds windows to that status: where both flag no
+window, the other statuses' counts are those they had without them. Made
+by `validate.py --part statuses` alone.
+"""
 
 
 def theory_checks():
@@ -730,7 +805,7 @@ textbook over every window, order and scale.
 
 
 def render(command, module, options_ok, sizes, checks, cascade, hurst,
-           widths, min_scales, targets, nulls, textbook=None):
+           widths, min_scales, targets, nulls, textbook=None, statuses=None):
     out = []
     add = out.append
     add("# Validation\n")
@@ -878,6 +953,11 @@ def render(command, module, options_ok, sizes, checks, cascade, hurst,
     if nulls:
         render_nulls(add, sizes, nulls)
 
+    if statuses:
+        add(STATUS_SECTION % (MRW_INTEGRAL_SCALE, sizes["series_len"], ORDER,
+                              MIN_SCALE))
+        add(status_table(statuses) + "\n")
+
     add("## Checks of the theory and of the generators\n")
     add(table(["check", "value", "tolerance"],
               [[d, "%.2e" % v, "%.0e" % t] for d, v, t in checks]) + "\n")
@@ -895,13 +975,21 @@ def main():
     parser.add_argument("--out", help="Markdown file the full run writes "
                         "(docs/validation.md)")
     parser.add_argument("--part", choices=("all", "spectra", "null",
-                                           "textbook"),
+                                           "textbook", "statuses"),
                         default="all", help="with --quick: only the "
                         "spectra's targets or only the surrogate null "
                         "levels'")
     args = parser.parse_args()
     if args.quick and args.out:
         parser.error("--quick writes nothing; --out is for the full run")
+    if args.part == "statuses":
+        # The window statuses on the references alone: their section on
+        # standard output, nothing written.
+        sizes = QUICK if args.quick else FULL
+        print(STATUS_SECTION % (MRW_INTEGRAL_SCALE, sizes["series_len"],
+                                ORDER, MIN_SCALE))
+        print(status_table(status_rows(import_module(), sizes)))
+        return 0
     if args.part not in ("all", "textbook") and not args.quick:
         parser.error("--part is for --quick; the full run writes every part")
     if args.part == "textbook":
@@ -1014,8 +1102,10 @@ def main():
         command = "PYTHONPATH=build/python /usr/bin/python3 " \
                   "validation/validate.py" + (" --out " + args.out
                                               if args.out else "")
+        statuses = status_rows(module, sizes)
         text = render(command, module, options_ok, sizes, checks, cascade,
-                      hurst, widths, min_scales, targets, nulls, textbook)
+                      hurst, widths, min_scales, targets, nulls, textbook,
+                      statuses)
         with open(out_path, "w", encoding="utf-8", newline="\n") as f:
             f.write(text)
         say("wrote " + out_path)

@@ -93,6 +93,9 @@ enum class Quality {
                     // 2 (TrendOrder + 2) points
   kCrossover,       // log F(2, s) follows two lines, not one, over the
                     // fitted scales; WindowRow::CrossoverScale says where
+  kPoorFit,         // some order's log-log line has R^2 below
+                    // Settings::PoorFitR2 and misses its points by more
+                    // than 0.2 decades: no power law to read h from
   kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
   // A sample of the window is a gap kept in place (BadSamplePolicy::kMask);
   // comes before every other status. The window is not analysed: its
@@ -102,7 +105,7 @@ enum class Quality {
 
 // The word mfwindow-batch's CSV writes for `quality`: "ok", "degenerate",
 // "non_finite_input", "overflow", "flat_segments", "short_for_order",
-// "crossover", "not_concave", "gap".
+// "crossover", "poor_fit", "not_concave", "gap".
 const char* QualityName(Quality quality);
 
 // What becomes of a sample that is not a finite number (NaN, +-infinity),
@@ -171,6 +174,10 @@ struct Settings {
   // fit the fitted scales better than one, that flags a window
   // Quality::kCrossover.
   double CrossoverSlope = 0.5;
+  // A window with an order whose log-log fit has R^2 below this, its
+  // log10 F(q, s) points lying more than 0.2 decades (root mean square)
+  // from the line, is Quality::kPoorFit; 0: never.
+  double PoorFitR2 = 0.8;
   bool KeepFq = false;  // keep F_q(s) of every window (SeriesResult::Fq)
   // Segments from the start only or from both ends, and the fits' abscissa.
   SegmentCut Segments = SegmentCut::kStart;
@@ -291,9 +298,11 @@ struct WindowRow {
   double FloorShare = 0.0;  // share at or below the rounding floor
   double MinRSquared =
       0.0;  // smallest R^2 of the log-log fits (NaN: degenerate)
-  // Standard errors from the regressions (NaN: degenerate, or fewer than 3
-  // fit points): of h at the order nearest 2, and of h(first order) -
-  // h(last order), the difference the width follows.
+  // Ordinary least-squares standard errors (NaN: degenerate, or fewer than
+  // 3 fit points): of the slope of log10 F(2, s), interpolated linearly in
+  // q between the orders around 2 when 2 is not one; and of the width,
+  // propagated through its estimate from four orders' fits
+  // (docs/method.md, section 2.1).
   double H2Se = 0.0;
   double WidthSe = 0.0;
   // Where log F(2, s) changes slope: the first segment length of the upper

@@ -75,6 +75,10 @@ struct MethodOptions {
   // The least change of slope between the two lines of a crossover
   // (window_quality.h).
   double CrossoverSlope = 0.5;
+  // A window with an order whose log-log fit has R^2 below this, its points
+  // scattering by more than kPoorFitSpread, is QualityStatus::kPoorFit
+  // (window_quality.h); 0: never.
+  double PoorFitR2 = 0.8;
   bool KeepFq = false;  // hand out F_q(s) of every window
   SegmentCut Segments = SegmentCut::kStart;
   FitAbscissa Abscissa = FitAbscissa::kGrid;

@@ -61,6 +61,9 @@ enum class QualityStatus {
                     // detrending fit to leave a fluctuation worth measuring
   kCrossover,       // log F(2, s) bends: two scaling regimes inside the
                     // fitted scales (CrossoverScale says where)
+  kPoorFit,         // some order's log-log line explains less than
+                    // MethodOptions::PoorFitR2 of its points, which
+                    // scatter by more than kPoorFitSpread decades
   kNotConcave,      // F(AlfaSz) clearly below 1: tau(q) has no supporting
                     // line at q = 0, and AlfaSz means little
   kGap,             // with WindowPlan::MaskGaps, a raw sample of the window
@@ -80,9 +83,9 @@ struct WindowQuality {
   // Smallest R^2 of the log-log fits over the orders (NaN for a degenerate
   // window).
   double MinRSquared = 0.0;
-  // Standard errors from the regressions (NaN for a degenerate window or
-  // fewer than 3 fitted points): of h at the order nearest 2, and of
-  // h(first order) - h(last order), the difference the width follows.
+  // Ordinary least-squares standard errors (NaN for a degenerate window or
+  // fewer than 3 fitted points): of h(2) and of the width, as
+  // FitDiagnostics (window_quality.h) computes them.
   double H2Se = 0.0;
   double WidthSe = 0.0;
   // With kCrossover: the first segment length of the upper regime; else

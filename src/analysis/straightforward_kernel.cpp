@@ -28,9 +28,11 @@ Workspace::Workspace(const RunConstants& run)
       Sxy(run.QGrid.size()),
       Syy(run.QGrid.size()),
       NearTwo(run.FitScale.size()),
+      FittedColumns(run.FitScale.size()),
       TauQ(run.QGrid.size()),
       AlfaGrid(kAlfas),
       FAlfaGrid(kAlfas),
+      Scaled(detail::TableSize(1, run.Params.Lrec)),
       SegmentBuf(detail::TableSize(1, run.MaxScale)),
       TrendFit(detail::TableSize(1, run.MaxScale)) {
   if (run.Params.TrendOrder >= 2 && run.DetrendBasis.empty()) {
@@ -39,18 +41,28 @@ Workspace::Workspace(const RunConstants& run)
 }
 
 void ComputeFluctuations(const RunConstants& run, Workspace& work,
-                         std::span<const double> values) {
+                         std::span<const double> given) {
   const std::int32_t lrec = run.Params.Lrec;
   const std::size_t moments = run.QGrid.size();
   const std::size_t scales = run.LogScale.size();
   const bool rms = run.Params.Method.Measure == Fluctuation::kRms;
-  assert(values.size() == static_cast<std::size_t>(lrec));
+  assert(given.size() == static_cast<std::size_t>(lrec));
   assert(work.FluctTable.size() == moments * scales);
 
-  work.Magnitude = MeasureWindow(values);
+  work.Magnitude = MeasureWindow(given, kLeastStuckRun);
+  const int unit_scale = PowerSumScale(run, work.Magnitude);
+  std::span<const double> values = given;
+  if (unit_scale != 0) {
+    for (std::size_t i = 0; i < given.size(); ++i) {
+      work.Scaled[i] = std::ldexp(given[i], unit_scale);
+    }
+    values = std::span<const double>(work.Scaled.data(), given.size());
+    work.Magnitude = MeasureWindow(values, kLeastStuckRun);
+  }
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
   work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;
+  work.Counts.StuckSamples = work.Magnitude.StuckSamples;
   work.EmptyFittedScale = false;
   std::fill(work.FluctTable.begin(), work.FluctTable.end(), 0.0);
   double* const segment = work.SegmentBuf.data();
@@ -114,6 +126,9 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
           detail::MomentMean(column[j], run.QGrid[j], counted, segment_count);
     }
     if (work.Tick) work.Tick(lrec);
+  }
+  if (unit_scale != 0) {
+    for (double& f : work.FluctTable) f = std::ldexp(f, -unit_scale);
   }
   if (!work.Fq.empty()) {
     std::copy(work.FluctTable.begin(), work.FluctTable.end(), work.Fq.begin());
@@ -254,6 +269,7 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
   const std::size_t near_two = OrderNearTwo(run.QGrid);
   for (std::size_t i = 0; i < points; ++i) {
     work.NearTwo[i] = table[run.FitScale[i] * moments + near_two];
+    work.FittedColumns[i] = table.data() + run.FitScale[i] * moments;
   }
 
   SpectrumSummary summary;
@@ -269,7 +285,8 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
     summary = detail::ReadOffSummary(work.AlfaGrid, work.FAlfaGrid, range);
   }
   const FitDiagnostics fits =
-      DiagnoseFits(run, work.HurstQ, work.Sxy, work.Syy, work.NearTwo, summary);
+      DiagnoseFits(run, work.HurstQ, work.Sxy, work.Syy, work.NearTwo,
+                   work.FittedColumns, summary);
   work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
                               min_r_squared, summary, &fits);
   return summary;

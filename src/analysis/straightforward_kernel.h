@@ -59,9 +59,13 @@ class Workspace {
   std::vector<double> Sxy;     // their sums, for R^2 and standard errors
   std::vector<double> Syy;
   std::vector<double> NearTwo;  // log10 F of the order nearest 2, per fit point
+  // Where each fit point's log10 F of every order lies in FluctTable.
+  std::vector<const double*> FittedColumns;
   std::vector<double> TauQ;
   std::vector<double> AlfaGrid;  // kAlfaCount values
   std::vector<double> FAlfaGrid;
+  // The window times 2^PowerSumScale when that is not 0, Lrec values.
+  std::vector<double> Scaled;
   std::vector<double> SegmentBuf;  // one segment, MaxScale values
   std::vector<double> TrendFit;    // its fitted trend, MaxScale values
   // The basis of the length at hand when the run keeps no shared ones.
@@ -75,7 +79,9 @@ class Workspace {
 };
 
 // Fills work.FluctTable (and work.Fq when asked for) from `values` (Lrec
-// prepared values), and counts the window's flat segments.
+// prepared values), and counts the window's flat segments. A window whose
+// unit would over- or underflow the power sums is analysed times
+// 2^PowerSumScale (window_quality.h) and its F(q, s) divided by it again.
 void ComputeFluctuations(const RunConstants& run, Workspace& work,
                          std::span<const double> values);
 

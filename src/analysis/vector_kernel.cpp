@@ -324,6 +324,7 @@ VectorWorkspace::VectorWorkspace(const RunConstants& run)
           run.QGrid.begin())),
       SegmentBuf(
           numerics::SegmentRangesWorkSize(run.MaxScale, run.Params.TrendOrder)),
+      Scaled(detail::TableSize(1, run.Params.Lrec)),
       Ranges(detail::TableSize(1, run.Params.Lrec)),
       Recall(Ranges.size()),
       Powers(run.QGrid),
@@ -366,13 +367,26 @@ VectorWorkspace::VectorWorkspace(const RunConstants& run)
 
 SpectrumSummary AnalyseWindowVector(const RunConstants& run,
                                     VectorWorkspace& work,
-                                    std::span<const double> values) {
-  assert(values.size() == static_cast<std::size_t>(run.Params.Lrec));
+                                    std::span<const double> given) {
+  assert(given.size() == static_cast<std::size_t>(run.Params.Lrec));
   const std::size_t moments = work.Moments;
-  work.Magnitude = MeasureWindow(values);
+  work.Magnitude = MeasureWindow(given, kLeastStuckRun);
+  // A window rescaled as the straightforward kernel rescales it; its
+  // values are not the series' samples, so it takes and keeps no segment.
+  const int unit_scale = PowerSumScale(run, work.Magnitude);
+  std::span<const double> values = given;
+  if (unit_scale != 0) {
+    for (std::size_t i = 0; i < given.size(); ++i) {
+      work.Scaled[i] = std::ldexp(given[i], unit_scale);
+    }
+    values = std::span<const double>(work.Scaled.data(), given.size());
+    work.Magnitude = MeasureWindow(values, kLeastStuckRun);
+    work.Reuse.Enter(nullptr);
+  }
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
   work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;
+  work.Counts.StuckSamples = work.Magnitude.StuckSamples;
   work.EmptyFittedScale = false;
   const std::size_t scales = run.LogScale.size();
   const std::size_t columns = work.ColumnScale.size();
@@ -390,6 +404,9 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
     FillColumn(run, work, values, static_cast<std::size_t>(first), next - first,
                floors, work.Columns.data() + c * moments);
     if (work.Tick) work.Tick(run.Params.Lrec);
+  }
+  if (unit_scale != 0) {
+    for (double& f : work.Columns) f = std::ldexp(f, -unit_scale);
   }
   if (!work.Fq.empty()) {
     for (std::size_t k = 0; k < scales; ++k) {
@@ -448,7 +465,8 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
     work.NearTwo[i] = work.FittedColumns[i][near_two];
   }
   const FitDiagnostics fits =
-      DiagnoseFits(run, work.HurstQ, work.Sxy, work.Syy, work.NearTwo, summary);
+      DiagnoseFits(run, work.HurstQ, work.Sxy, work.Syy, work.NearTwo,
+                   work.FittedColumns, summary);
   work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
                               min_r_squared, summary, &fits);
   return summary;

@@ -51,7 +51,9 @@ class VectorWorkspace {
   std::vector<const double*> FittedColumns;
   std::vector<double> FittedDx;
   std::vector<double> SegmentBuf;  // segments side by side, point-major
-  std::vector<double> Ranges;      // positive ranges of one length, in order
+  // The window times 2^PowerSumScale when that is not 0, Lrec values.
+  std::vector<double> Scaled;
+  std::vector<double> Ranges;  // positive ranges of one length, in order
   // Where each of those ranges keeps its undecided power terms (null: not
   // kept), when the column keeps them (SegmentReuse::Recall).
   std::vector<numerics::RecalledTerms*> Recall;

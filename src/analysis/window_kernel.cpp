@@ -93,16 +93,17 @@ long double KernelDoubles(KernelKind kind, const TableParams& params,
   const long double basis = (params.TrendOrder + 1.0L) * max_scale;
   if (kind == KernelKind::kStraightforward) {
     // FluctTable, h and tau, the two alpha grids, one segment and its trend.
-    return table + fq + 2.0L * orders + 2.0L * kAlfaCount + 2.0L * max_scale +
-           basis;
+    // Also the regression sums, the fitted columns and the rescaled window.
+    return table + fq + 4.0L * orders + 2.0L * kAlfaCount + 2.0L * max_scale +
+           2.0L * scales + lrec + basis;
   }
   // One column per scale at most; the scales' indices, columns and
   // abscissae; the segments side by side; the ranges of one length; the
   // power kernel's two arrays, 1/q, h, tau and the two regression sums;
   // the segment measures kept for later windows.
   return table + fq + 3.0L * scales + SegmentReuse::Doubles(params) +
-         static_cast<long double>(numerics::kSegmentLanes) * max_scale + lrec +
-         7.0L * orders + 2.0L * kAlfaCount + basis;
+         static_cast<long double>(numerics::kSegmentLanes) * max_scale +
+         2.0L * lrec + 7.0L * orders + 2.0L * kAlfaCount + basis;
 }
 
 std::unique_ptr<WindowKernel> MakeKernel(KernelKind kind,

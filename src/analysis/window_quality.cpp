@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "analysis/spectrum_steps.h"
 
@@ -72,9 +73,69 @@ std::size_t CrossoverSplit(std::span<const double> x, std::span<const double> y,
   return best_split;
 }
 
+// The least-squares standard error of the slope of sum_t weight[t] *
+// fitted[i][order[t]] over the fit points i against run.FitLogScale.
+template <std::size_t N>
+double CombinationError(const RunConstants& run,
+                        std::span<const double* const> fitted,
+                        const std::size_t (&order)[N],
+                        const double (&weight)[N]) {
+  const std::size_t points = fitted.size();
+  const auto value = [&](std::size_t i) {
+    double z = 0.0;
+    for (std::size_t t = 0; t < N; ++t) z += weight[t] * fitted[i][order[t]];
+    return z;
+  };
+  double sum = 0.0;
+  for (std::size_t i = 0; i < points; ++i) sum += value(i);
+  const double mean = sum / static_cast<double>(points);
+  double sxy = 0.0;
+  double syy = 0.0;
+  for (std::size_t i = 0; i < points; ++i) {
+    const double dy = value(i) - mean;
+    sxy += dy * (run.FitLogScale[i] - run.LogScaleMean);
+    syy += dy * dy;
+  }
+  return SlopeError(sxy, run.LogScaleSumSq, syy, points);
+}
+
+// WidthSe (see FitDiagnostics): the extreme central differences of tau
+// found as the alpha search finds them, then the error of their
+// difference as one combination of four orders.
+double WidthError(const RunConstants& run, std::span<const double> hurst,
+                  std::span<const double* const> fitted) {
+  const std::vector<double>& q = run.QGrid;
+  const auto tau = [&](std::size_t j) { return hurst[j] * q[j] - 1.0; };
+  std::size_t largest = 0;
+  std::size_t smallest = 0;
+  double high = -detail::kAlfaSentinel;
+  double low = detail::kAlfaSentinel;
+  bool any = false;
+  for (std::size_t k = 0; k < run.AlfaDiffSpan.size(); ++k) {
+    const double a = (tau(k + 4) - tau(k)) / run.AlfaDiffSpan[k];
+    if (a > high) {
+      high = a;
+      largest = k;
+      any = true;
+    }
+    if (a < low) {
+      low = a;
+      smallest = k;
+    }
+  }
+  if (!any) return kNaN;
+  const double up = 1.0 / run.AlfaDiffSpan[largest];
+  const double down = 1.0 / run.AlfaDiffSpan[smallest];
+  const std::size_t order[4] = {largest + 4, largest, smallest + 4, smallest};
+  const double weight[4] = {q[largest + 4] * up, -q[largest] * up,
+                            -q[smallest + 4] * down, q[smallest] * down};
+  return CombinationError(run, fitted, order, weight);
+}
+
 }  // namespace
 
-WindowMagnitude MeasureWindow(std::span<const double> values) {
+WindowMagnitude MeasureWindow(std::span<const double> values,
+                              std::int64_t stuck_run) {
   WindowMagnitude m;
   bool any = false;
   double largest = 0.0;
@@ -94,14 +155,41 @@ WindowMagnitude MeasureWindow(std::span<const double> values) {
   // A run of n values has n - 2 second differences near 0.
   const double tolerance = kResidueFloor * m.Largest;
   std::int64_t run = 0;
+  const auto end_run = [&m, stuck_run](std::int64_t length) {
+    if (length > 0 && stuck_run > 0 && length + 2 >= stuck_run) {
+      m.StuckSamples += length + 2;
+    }
+  };
   for (std::size_t i = 1; i + 1 < values.size(); ++i) {
     const double second =
         (values[i + 1] - values[i]) - (values[i] - values[i - 1]);
-    run = std::fabs(second) <= tolerance ? run + 1 : 0;
+    if (std::fabs(second) <= tolerance) {
+      ++run;
+    } else {
+      end_run(run);
+      run = 0;
+    }
     if (run + 2 > m.LongestFlatRun) m.LongestFlatRun = run + 2;
   }
+  end_run(run);
   if (m.LongestFlatRun == 2) m.LongestFlatRun = 0;  // no run at all
   return m;
+}
+
+int PowerSumScale(const RunConstants& run, const WindowMagnitude& m) {
+  if (!(m.Largest > 0.0) || !std::isfinite(m.Largest)) return 0;
+  double most_order = 0.0;
+  for (const double q : run.QGrid) {
+    if (std::fabs(q) > most_order) most_order = std::fabs(q);
+  }
+  if (most_order == 0.0) return 0;
+  const int exponent = std::ilogb(m.Largest);
+  const double count_bits =
+      std::ceil(std::log2(static_cast<double>(run.Params.Lrec)));
+  const double e = exponent;
+  const bool safe = most_order * (e + 5.0) + count_bits <= 1023.0 &&
+                    most_order * (44.0 - e) + count_bits <= 1022.0;
+  return safe ? 0 : 19 - exponent;
 }
 
 SegmentFloors FloorsOf(const RunConstants& run, const WindowMagnitude& m) {
@@ -129,11 +217,30 @@ std::size_t OrderNearTwo(std::span<const double> q_grid) {
   return best;
 }
 
+OrderBlend OrdersAroundTwo(std::span<const double> q_grid) {
+  OrderBlend blend;
+  if (q_grid.empty() || !(q_grid.front() < 2.0)) return blend;
+  std::size_t upper = 1;
+  while (upper < q_grid.size() && q_grid[upper] < 2.0) ++upper;
+  blend.Lower = upper - 1;
+  if (upper == q_grid.size()) {
+    blend.Upper = blend.Lower;
+  } else if (q_grid[upper] == 2.0) {
+    blend.Lower = blend.Upper = upper;
+  } else {
+    blend.Upper = upper;
+    blend.Weight =
+        (2.0 - q_grid[blend.Lower]) / (q_grid[upper] - q_grid[blend.Lower]);
+  }
+  return blend;
+}
+
 FitDiagnostics DiagnoseFits(const RunConstants& run,
                             std::span<const double> hurst,
                             std::span<const double> sxy,
                             std::span<const double> syy,
                             std::span<const double> near_two,
+                            std::span<const double* const> fitted,
                             const SpectrumSummary& summary) {
   FitDiagnostics d;
   for (const double h : hurst) {
@@ -145,14 +252,28 @@ FitDiagnostics DiagnoseFits(const RunConstants& run,
         !(std::fabs(summary.AlfaMax) < detail::kAlfaSentinel);
     if (sentinel || !(summary.AlfaWidth >= 0.0)) d.Overflow = true;
   }
+  const OrderBlend two = OrdersAroundTwo(run.QGrid);
+  if (two.Lower == two.Upper) {
+    d.H2Se = SlopeError(sxy[two.Lower], run.LogScaleSumSq, syy[two.Lower],
+                        run.FitScale.size());
+  } else {
+    const std::size_t order[2] = {two.Lower, two.Upper};
+    const double weight[2] = {1.0 - two.Weight, two.Weight};
+    d.H2Se = CombinationError(run, fitted, order, weight);
+  }
+  d.WidthSe = WidthError(run, hurst, fitted);
+  // R^2 alone is small wherever h(q) is near 0, however close the points
+  // lie to their line; only a scatter that matters counts.
   const std::size_t points = run.FitScale.size();
-  const std::size_t j2 = OrderNearTwo(run.QGrid);
-  d.H2Se = SlopeError(sxy[j2], run.LogScaleSumSq, syy[j2], points);
-  const double first =
-      SlopeError(sxy.front(), run.LogScaleSumSq, syy.front(), points);
-  const double last =
-      SlopeError(sxy.back(), run.LogScaleSumSq, syy.back(), points);
-  d.WidthSe = std::sqrt(first * first + last * last);
+  for (std::size_t j = 0; j < sxy.size() && points > 2; ++j) {
+    const double residual = syy[j] - sxy[j] * sxy[j] / run.LogScaleSumSq;
+    const double spread = std::sqrt((residual > 0.0 ? residual : 0.0) /
+                                    static_cast<double>(points - 2));
+    if (spread > kPoorFitSpread && RSquared(sxy[j], run.LogScaleSumSq, syy[j]) <
+                                       run.Params.Method.PoorFitR2) {
+      d.PoorFit = true;
+    }
+  }
   const std::size_t split = CrossoverSplit(run.FitLogScale, near_two,
                                            run.Params.Method.CrossoverSlope);
   d.CrossoverScale =
@@ -163,6 +284,12 @@ FitDiagnostics DiagnoseFits(const RunConstants& run,
 bool FlatRunIsLong(const RunConstants& run, std::int64_t flat_run) {
   if (run.FitScale.empty() || flat_run == 0) return false;
   return 3 * flat_run >= 2 * std::int64_t{run.ScaleLen[run.FitScale.front()]};
+}
+
+bool StuckRunsAreMany(const RunConstants& run, std::int64_t stuck_samples) {
+  return stuck_samples > 0 &&
+         static_cast<double>(stuck_samples) >=
+             kStuckShare * static_cast<double>(run.Params.Lrec);
 }
 
 bool ShortForOrder(const RunConstants& run) {
@@ -191,12 +318,15 @@ WindowQuality JudgeQuality(const RunConstants& run, bool degenerate,
     quality.Status = QualityStatus::kNonFiniteInput;
   } else if (fits != nullptr && fits->Overflow) {
     quality.Status = QualityStatus::kOverflow;
-  } else if (counts.Floor > 0 || FlatRunIsLong(run, counts.LongestFlatRun)) {
+  } else if (counts.Floor > 0 || FlatRunIsLong(run, counts.LongestFlatRun) ||
+             StuckRunsAreMany(run, counts.StuckSamples)) {
     quality.Status = QualityStatus::kFlatSegments;
   } else if (ShortForOrder(run)) {
     quality.Status = QualityStatus::kShortForOrder;
   } else if (fits != nullptr && std::isfinite(fits->CrossoverScale)) {
     quality.Status = QualityStatus::kCrossover;
+  } else if (fits != nullptr && fits->PoorFit) {
+    quality.Status = QualityStatus::kPoorFit;
   } else if (spans_zero && std::isfinite(summary.FAlfaSz) &&
              summary.FAlfaSz < 1.0 - kConcavityTolerance) {
     quality.Status = QualityStatus::kNotConcave;

@@ -44,6 +44,8 @@ static_assert(static_cast<int>(Quality::kShortForOrder) ==
               static_cast<int>(analysis::QualityStatus::kShortForOrder));
 static_assert(static_cast<int>(Quality::kCrossover) ==
               static_cast<int>(analysis::QualityStatus::kCrossover));
+static_assert(static_cast<int>(Quality::kPoorFit) ==
+              static_cast<int>(analysis::QualityStatus::kPoorFit));
 static_assert(static_cast<int>(Quality::kGap) ==
               static_cast<int>(analysis::QualityStatus::kGap));
 

@@ -201,6 +201,13 @@ const std::array kRows{
             "fitting the scales better than one that flags a window "
             "crossover",
     .Member = &Settings::CrossoverSlope, .Min = Above(0.0), .Finite = true},
+  SettingRow{.Name = "poor_fit_r2", .Flag = "--poor-fit-r2",
+    .Field = "PoorFitR2", .Type = T::kReal,
+    .Help = "a window is poor_fit when some order's log-log line explains "
+            "less than this share (R^2) of points that scatter by more "
+            "than 0.2 decades",
+    .Member = &Settings::PoorFitR2, .Min = AtLeast(0.0), .Max = AtLeast(1.0),
+    .Finite = true, .Zero = "off"},
   SettingRow{.Name = "fq", .Flag = "--fq", .Field = "KeepFq",
     .Type = T::kFlag, .Help = "also keep F_q(s) of every window",
     .Member = &Settings::KeepFq},
@@ -572,6 +579,7 @@ analysis::TableParams ToTables(const Settings& s) {
   m.FitMax = s.FitMax;
   m.RangeFloor = s.RangeFloor;
   m.CrossoverSlope = s.CrossoverSlope;
+  m.PoorFitR2 = s.PoorFitR2;
   m.KeepFq = s.KeepFq;
   m.Segments = s.Segments == SegmentCut::kBoth ? analysis::SegmentCut::kBoth
                                                : analysis::SegmentCut::kStart;

@@ -35,6 +35,8 @@ std::string_view StatusWord(analysis::QualityStatus status) {
       return "short_for_order";
     case analysis::QualityStatus::kCrossover:
       return "crossover";
+    case analysis::QualityStatus::kPoorFit:
+      return "poor_fit";
     case analysis::QualityStatus::kNotConcave:
       return "not_concave";
     case analysis::QualityStatus::kGap:

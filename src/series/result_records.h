@@ -35,7 +35,8 @@ inline constexpr std::string_view kCsvFitHeader =
 //   kOk -> "ok", kDegenerate -> "degenerate", kNonFiniteInput ->
 //   "non_finite_input", kOverflow -> "overflow", kFlatSegments ->
 //   "flat_segments", kShortForOrder -> "short_for_order", kCrossover ->
-//   "crossover", kNotConcave -> "not_concave", kGap -> "gap"
+//   "crossover", kPoorFit -> "poor_fit", kNotConcave -> "not_concave",
+//   kGap -> "gap"
 std::string_view StatusWord(analysis::QualityStatus status);
 
 // One window's CSV row: the values separated by commas, each real with 17

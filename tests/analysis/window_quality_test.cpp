@@ -75,6 +75,20 @@ std::vector<double> WalkWithShortFlatRuns() {
   return x;
 }
 
+// A sensor that sticks: from `offset` on, runs of 8 to 15 held values every
+// 48 to 75 samples (`count` runs; 1 run of 8: a single short hold).
+std::vector<double> StuckSensor(std::size_t offset, int count) {
+  std::vector<double> x = analysis_test::RandomWalk(1000, 30 + offset);
+  std::mt19937_64 engine(offset);
+  for (std::size_t i = offset; i < x.size() && count-- > 0;) {
+    const std::size_t n = count == 0 ? 8 : 8 + engine() % 8;
+    std::fill_n(x.begin() + static_cast<std::ptrdiff_t>(i),
+                std::min(n, x.size() - i), x[i]);
+    i += n + 40 + engine() % 21;
+  }
+  return x;
+}
+
 std::vector<double> WalkWithNaN() {
   std::vector<double> x = analysis_test::RandomWalk(1000, 23);
   x[517] = kNaN;
@@ -92,15 +106,21 @@ const TrapCase kTrapCases[] = {
   // fit interpolates, every range is 0.
   {"Lrec 32, order 10",      32,   3, 10, [] { return analysis_test::RandomWalk(32, 24); }, QualityStatus::kDegenerate},
   {"one NaN",                1000, 20, 2, WalkWithNaN,         QualityStatus::kNonFiniteInput},
-  // Powers of fluctuations near 1e150 overflow at |q| >= 3: h(q) NaN, a
-  // width of 0.05 instead of 0.23, once reported as ok.
-  {"walk in units of 1e150", 1000, 20, 2, [] { return WalkScaledBy(1e150, 0.0); }, QualityStatus::kOverflow},
+  // Powers of fluctuations near 1e150 overflow at |q| >= 3 unless the
+  // window is rescaled first: once h(q) NaN and a width of 0.05, not 0.23.
+  {"walk in units of 1e150", 1000, 20, 2, [] { return WalkScaledBy(1e150, 0.0); }, QualityStatus::kOk},
+  {"walk in units of 1e-150", 1000, 20, 2, [] { return WalkScaledBy(1e-150, 0.0); }, QualityStatus::kOk},
   // Segments of 4 to 8 points for a 3-parameter fit: widths near 3.
   {"Lrec 40, order 2",       40,   4,  2, [] { return analysis_test::WhiteNoise(40, 27); }, QualityStatus::kShortForOrder},
   // Once flagged flat: the floor followed the offset, not the steps.
   {"walk offset by 1e12",    1000, 20, 2, [] { return WalkScaledBy(1.0, 1e12); }, QualityStatus::kOk},
   {"sine under noise",       2000, 20, 2, SineUnderNoise,      QualityStatus::kCrossover},
   {"flat runs of 16",        1000, 20, 2, WalkWithShortFlatRuns, QualityStatus::kFlatSegments},
+  // Held runs shorter than any segment, again and again: once ok with the
+  // width up by half, wherever they fell and whatever the scales.
+  {"flat runs stuck, at 0",  1000, 20, 2, [] { return StuckSensor(0, 99); },  QualityStatus::kFlatSegments},
+  {"flat runs stuck, at 17", 1000, 40, 1, [] { return StuckSensor(17, 99); }, QualityStatus::kFlatSegments},
+  {"one hold of 8",          1000, 20, 2, [] { return StuckSensor(5, 1); },   QualityStatus::kOk},
 };
 // clang-format on
 
@@ -119,7 +139,7 @@ TEST(WindowQuality, FlagsTheTraps) {
     }
     // Runs shorter than a segment flatten none wholly.
     if (c.status == QualityStatus::kFlatSegments &&
-        std::string_view(c.name) != "flat runs of 16") {
+        !std::string_view(c.name).starts_with("flat runs")) {
       EXPECT_GT(work.Quality.FloorShare, 0.0);
       EXPECT_GE(work.Quality.FloorShare, work.Quality.ZeroShare);
     }
@@ -376,6 +396,183 @@ TEST(WindowQuality, StatusTakesTheFirstThatApplies) {
   EXPECT_EQ(q.ZeroShare, 0.25);
   EXPECT_EQ(q.FloorShare, 0.375);
   EXPECT_EQ(q.MinRSquared, 0.75);
+}
+
+}  // namespace
+
+namespace {
+
+// Log-log lines of slope h whose points at the negative orders miss them
+// by +-`miss` decades (a root mean square scatter of `miss`) over one
+// decade of scale: R^2 = (h^2 / 12) / (h^2 / 12 + miss^2). Flagged only
+// when both R^2 and the scatter say so (threshold 0: never).
+struct PoorFitCase {
+  double h;
+  double miss;
+  double threshold;
+  QualityStatus status;
+};
+// clang-format off
+constexpr PoorFitCase kPoorFitCases[] = {
+  {0.5, 0.5,  0.8, QualityStatus::kPoorFit},  // R^2 0.08
+  {0.5, 0.15, 0.8, QualityStatus::kOk},       // R^2 0.48, but 0.15 decades
+  {5.0, 0.3,  0.8, QualityStatus::kOk},       // 0.3 decades, but R^2 0.96
+  {0.5, 0.5,  0.0, QualityStatus::kOk},
+};
+// clang-format on
+
+TEST(WindowQuality, PoorFitIsTheScatterAboutTheLine) {
+  for (const PoorFitCase& c : kPoorFitCases) {
+    SCOPED_TRACE(testing::Message() << c.h << " " << c.miss);
+    analysis::MethodOptions m;
+    m.PoorFitR2 = c.threshold;
+    const RunConstants run =
+        analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 1), m);
+    Workspace work(run);
+    for (std::size_t k = 0; k < run.LogScale.size(); ++k) {
+      for (std::size_t j = 0; j < run.QGrid.size(); ++j) {
+        const double off = run.QGrid[j] < 0.0 ? (k % 2 ? c.miss : -c.miss) : 0;
+        work.FluctTable[k * run.QGrid.size() + j] =
+            std::pow(10.0, c.h * run.LogScale[k] + off);
+      }
+    }
+    work.Magnitude = analysis::WindowMagnitude{1.0, 1.0, true};
+    work.Counts = analysis::SegmentCounts{1000, 0, 0};
+    analysis::SummariseSpectrum(run, work);
+    EXPECT_EQ(work.Quality.Status, c.status);
+  }
+}
+
+// A window in units of 1e150 or 1e-150 (or 2^-1000) gives the h(q), the
+// summary and the status of the same window in units of 1, and F in its
+// own unit; orders up to 300 no exponent can hold stay an overflow.
+TEST(WindowQuality, RescaledUnitsGiveTheSameSpectrum) {
+  analysis::MethodOptions m;
+  m.KeepFq = true;
+  const RunConstants run =
+      analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 2), m);
+  Workspace one(run);
+  const analysis::SpectrumSummary want =
+      analysis::AnalyseWindow(run, one, WalkScaledBy(1.0, 0.0));
+  for (const double unit : {1e150, 1e-150, 0x1p-1000}) {
+    SCOPED_TRACE(unit);
+    Workspace work(run);
+    const analysis::SpectrumSummary got =
+        analysis::AnalyseWindow(run, work, WalkScaledBy(unit, 0.0));
+    EXPECT_EQ(work.Quality.Status, one.Quality.Status);
+    for (std::size_t j = 0; j < run.QGrid.size(); ++j) {
+      ASSERT_NEAR(work.HurstQ[j], one.HurstQ[j], 1e-12);
+    }
+    EXPECT_NEAR(got.AlfaMin, want.AlfaMin, 1e-12);
+    EXPECT_NEAR(got.AlfaWidth, want.AlfaWidth, 1e-12);
+    EXPECT_NEAR(got.FAlfaSz, want.FAlfaSz, 1e-12);
+    EXPECT_NEAR(work.Fq[4321] / unit, one.Fq[4321], 1e-12 * one.Fq[4321]);
+  }
+  analysis::MethodOptions huge;
+  huge.QList = {100.0, 200.0, 300.0};
+  const RunConstants huge_run =
+      analysis_test::MakeRun(analysis_test::MakeParams(1000, 20, 2), huge);
+  Workspace huge_work(huge_run);
+  analysis::AnalyseWindow(huge_run, huge_work, WalkScaledBy(1.0, 0.0));
+  EXPECT_EQ(huge_work.Quality.Status, QualityStatus::kOverflow);
+}
+
+// h2_se and width_se against an ordinary least-squares fit written out
+// here, in long double, of the kept F(q, s): log10 F(2, s) interpolated
+// linearly in q where 2 is not an order, and the width's combination of
+// four orders, whose slope must be the width itself.
+struct ErrorCase {
+  const char* name;
+  std::vector<double> q_list;  // empty: the default grid
+  analysis::FitAbscissa abscissa;
+};
+
+double SlopeAndError(const RunConstants& run,
+                     const std::function<long double(std::size_t)>& y,
+                     double* error) {
+  const std::size_t n = run.FitScale.size();
+  long double x_mean = 0.0L;
+  long double y_mean = 0.0L;
+  long double sxx = 0.0L;
+  long double sxy = 0.0L;
+  for (std::size_t i = 0; i < n; ++i) {
+    x_mean += run.FitLogScale[i] / static_cast<long double>(n);
+    y_mean += y(i) / static_cast<long double>(n);
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    sxx += (run.FitLogScale[i] - x_mean) * (run.FitLogScale[i] - x_mean);
+    sxy += (run.FitLogScale[i] - x_mean) * (y(i) - y_mean);
+  }
+  const long double b = sxy / sxx;
+  long double rss = 0.0L;
+  for (std::size_t i = 0; i < n; ++i) {
+    const long double r = y(i) - y_mean - b * (run.FitLogScale[i] - x_mean);
+    rss += r * r;
+  }
+  *error = static_cast<double>(
+      std::sqrt(rss / static_cast<long double>(n - 2) / sxx));
+  return static_cast<double>(b);
+}
+
+TEST(WindowQuality, ErrorsAreOrdinaryLeastSquares) {
+  const ErrorCase cases[] = {
+      {"default grid, 2 between orders", {}, analysis::FitAbscissa::kGrid},
+      {"2 an order", {-4, -2, -1, 1, 2, 3, 5}, analysis::FitAbscissa::kGrid},
+      {"2 between 1 and 3",
+       {-5, -3, -1, 1, 3, 5},
+       analysis::FitAbscissa::kLogS},
+  };
+  for (const ErrorCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    analysis::MethodOptions m;
+    m.KeepFq = true;
+    m.QList = c.q_list;
+    m.Abscissa = c.abscissa;
+    const RunConstants run =
+        analysis_test::MakeRun(analysis_test::MakeParams(2000, 20, 2), m);
+    Workspace work(run);
+    const analysis::SpectrumSummary s =
+        analysis::AnalyseWindow(run, work, analysis_test::RandomWalk(2000, 61));
+    const std::vector<double>& q = run.QGrid;
+    const auto log_f = [&](std::size_t i, std::size_t j) {
+      return std::log10(
+          static_cast<long double>(work.Fq[run.FitScale[i] * q.size() + j]));
+    };
+    std::size_t up = 0;
+    while (q[up] < 2.0) ++up;
+    const long double t = (2.0L - q[up - 1]) / (q[up] - q[up - 1]);
+    double h2_error = 0.0;
+    SlopeAndError(
+        run,
+        [&](std::size_t i) {
+          return (1 - t) * log_f(i, up - 1) + t * log_f(i, up);
+        },
+        &h2_error);
+    EXPECT_NEAR(work.Quality.H2Se, h2_error, 1e-9 * h2_error);
+    // The orders of the extreme central differences of tau = q h - 1.
+    std::size_t hi = 0;
+    std::size_t lo = 0;
+    const auto a = [&](std::size_t k) {
+      return (q[k + 4] * work.HurstQ[k + 4] - q[k] * work.HurstQ[k]) /
+             (q[k + 4] - q[k]);
+    };
+    for (std::size_t k = 0; k + 4 < q.size(); ++k) {
+      if (a(k) > a(hi)) hi = k;
+      if (a(k) < a(lo)) lo = k;
+    }
+    double width_error = 0.0;
+    const double width = SlopeAndError(
+        run,
+        [&](std::size_t i) {
+          return (q[hi + 4] * log_f(i, hi + 4) - q[hi] * log_f(i, hi)) /
+                     (q[hi + 4] - q[hi]) -
+                 (q[lo + 4] * log_f(i, lo + 4) - q[lo] * log_f(i, lo)) /
+                     (q[lo + 4] - q[lo]);
+        },
+        &width_error);
+    EXPECT_NEAR(s.AlfaWidth, width, 1e-9);
+    EXPECT_NEAR(work.Quality.WidthSe, width_error, 1e-9 * width_error);
+  }
 }
 
 }  // namespace

@@ -368,3 +368,24 @@ def test_h_of_every_order_is_unit_free():
     h = [r.h[0] for r in runs]
     np.testing.assert_allclose(h[0], h[1], rtol=0, atol=1e-12)
     np.testing.assert_allclose(h[2], h[1], rtol=0, atol=1e-12)
+
+
+# Windows in units of 1e150 or 1e-150 are rescaled by a power of two before
+# the analysis (their powers overflowed: h NaN, status "overflow"); both
+# kernels rescale alike, and a rescaled window among ordinary ones, whose
+# segments the vector kernel would otherwise take from the windows before,
+# gives the straightforward kernel's bits.
+def test_units_of_1e150_give_the_spectrum_of_units_of_1():
+    x = support.walk(3000, seed=33)
+    runs = {u: mfwindow.analyse(x * u, window=1000, shift=250, spectrum=True)
+            for u in (1.0, 1e150, 1e-150)}
+    for u in (1e150, 1e-150):
+        np.testing.assert_allclose(runs[u].h, runs[1.0].h, rtol=0, atol=1e-12)
+        assert list(runs[u].status) == list(runs[1.0].status)
+    mixed = x.copy()
+    mixed[1200:1800] *= 1e200
+    by_kernel = [mfwindow.analyse(mixed, window=1000, shift=50, spectrum=True,
+                                  kernel=k) for k in ("straightforward",
+                                                      "vector")]
+    assert bits(by_kernel[0].h) == bits(by_kernel[1].h)
+    assert bits(by_kernel[0].alpha_width) == bits(by_kernel[1].alpha_width)

@@ -23,7 +23,8 @@ QUALITY = ("status", "zero_share", "floor_share", "min_r2")
 # The fits' standard errors and crossover scale, last.
 FITS = ("h2_se", "width_se", "crossover_scale")
 STATUS_WORDS = ("ok", "degenerate", "non_finite_input", "overflow",
-                "flat_segments", "short_for_order", "crossover", "not_concave")
+                "flat_segments", "short_for_order", "crossover", "poor_fit",
+                "not_concave")
 
 
 def tool(variable):

@@ -320,3 +320,20 @@ def test_null_targets_full_and_quick(signal, rejected, windows, quick,
     kinds = (validate.FALSE_POSITIVE_KINDS if signal.startswith("fBm")
              else validate.DETECTION_KINDS)
     assert [r[1] for r in targets.rows] == [status] * len(kinds)
+
+
+def test_mrw_steps_have_unit_variance_and_log_correlated_magnitudes():
+    # ln|step| = ln|eps| + omega with eps independent, so at lags >= 1 the
+    # covariance of ln|step| is omega's, lambda^2 ln(T / (lag + 1)); a
+    # generator that dropped the embedding's correlation, or its mean
+    # -lambda^2 ln T (which keeps E[step^2] = 1), fails here.
+    lam2, scale = 0.05, 512
+    x = np.concatenate([signals.mrw_steps(2**16, lam2, scale,
+                                          np.random.default_rng(r))
+                        for r in range(8)])
+    assert abs(np.mean(x**2) - 1.0) < 0.05
+    m = np.log(np.abs(x)).reshape(8, -1)
+    m = m - m.mean(axis=1, keepdims=True)
+    for lag in (1, 50):
+        cov = np.mean(m[:, :-lag] * m[:, lag:])
+        assert abs(cov - lam2 * np.log(scale / (lag + 1.0))) < 0.03
