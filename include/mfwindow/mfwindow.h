@@ -93,14 +93,15 @@ enum class Quality {
                     // 2 (TrendOrder + 2) points
   kCrossover,       // log F(2, s) follows two lines, not one, over the
                     // fitted scales; WindowRow::CrossoverScale says where
-  kPoorFit,         // some order's log-log line has R^2 below
-                    // Settings::PoorFitR2 and misses its points by more
-                    // than 0.2 decades: no power law to read h from
   kNotConcave,      // F(AlfaSz) clearly below 1: AlfaSz means little
   // A sample of the window is a gap kept in place (BadSamplePolicy::kMask);
   // comes before every other status. The window is not analysed: its
   // values are NaN, its time mark is that of the same window without gaps.
   kGap,
+  // Last, so that the numbers of the others stay: ranks after kCrossover.
+  kPoorFit,  // some order's log-log line has R^2 below
+             // Settings::PoorFitR2 and misses its points by more
+             // than 0.2 decades: no power law to read h from
 };
 
 // The word mfwindow-batch's CSV writes for `quality`: "ok", "degenerate",

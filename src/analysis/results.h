@@ -61,15 +61,16 @@ enum class QualityStatus {
                     // detrending fit to leave a fluctuation worth measuring
   kCrossover,       // log F(2, s) bends: two scaling regimes inside the
                     // fitted scales (CrossoverScale says where)
-  kPoorFit,         // some order's log-log line explains less than
-                    // MethodOptions::PoorFitR2 of its points, which
-                    // scatter by more than kPoorFitSpread decades
   kNotConcave,      // F(AlfaSz) clearly below 1: tau(q) has no supporting
                     // line at q = 0, and AlfaSz means little
   kGap,             // with WindowPlan::MaskGaps, a raw sample of the window
                     // is not finite (a gap kept in place): the window is not
                     // analysed, every value is NaN; listed last, it comes
                     // before every other status
+  // Last, so that the numbers of the others stay: ranks after kCrossover.
+  kPoorFit,  // some order's log-log line explains less than
+             // MethodOptions::PoorFitR2 of its points, which
+             // scatter by more than kPoorFitSpread decades
 };
 
 struct WindowQuality {
