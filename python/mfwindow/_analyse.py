@@ -420,8 +420,14 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     if engine:
         settings = dataclasses.replace(settings, kernel=engine[0][0],
                                        scheduler=engine[0][1])
-    for part in parts:
+    for k, part in enumerate(parts):
         part["status"] = np.asarray(part["status"], dtype="<U16")
+        if part["status"].size and (part["status"] == "gap").all():
+            warnings.warn(BadSampleWarning(
+                "%s: every one of its %d windows holds a gap (a non-finite "
+                "sample kept in place by nan='mask'), so none was analysed"
+                % ("x" if channels is None else "channel %r" % (channels[k],),
+                   part["status"].size)), stacklevel=2)
     longest = int(np.argmax(lengths))
     time = parts[longest]["time"]
     for part, n in zip(parts, lengths):

@@ -110,6 +110,7 @@ FileResult AnalyseFile(const std::filesystem::path& file,
                                              : options.BaseDir;
   pipeline.Policy = series::OpenFailure::kSkipAll;
   pipeline.Staged = true;
+  pipeline.FailWhenEveryWindowIsAGap = true;
   pipeline.Prefix = series::ColumnPrefix(pipeline.Input.Column);
   pipeline.WithSpectrum = used.Spectrum;
   if (!options.OutDir.empty()) {

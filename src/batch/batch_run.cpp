@@ -180,6 +180,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   pipeline.StandardInput = io.In;
   pipeline.ToStandardOutput = options.ToStandardOutput;
   pipeline.Staged = true;
+  pipeline.FailWhenEveryWindowIsAGap = true;
   pipeline.Streams = series::ResultStreams(
       options.Format == OutputFormat::kCsv ? series::ResultFormat::kCsv
                                            : series::ResultFormat::kDat,

@@ -286,6 +286,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
   if (pipeline.Opened) pipeline.Opened();
 
   std::int64_t samples = 0;
+  std::int64_t gaps = 0;  // windows of status gap
   const auto next_sample = [&]() -> std::optional<double> {
     if (pipeline.FilePosition && !from_standard_input &&
         ++samples % kPositionEvery == 0) {
@@ -313,6 +314,12 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     }
     report.Windows = outcome.Number;
     if (IsDegenerate(outcome.Result)) ++report.DegenerateWindows;
+    if (outcome.Quality.Status == analysis::QualityStatus::kGap) ++gaps;
+  };
+  const auto discard = [&outputs] {
+    for (const std::unique_ptr<Output>& output : outputs) {
+      output->File.Discard();
+    }
   };
   try {
     // The engine looks for a stop request inside long windows too.
@@ -321,18 +328,29 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
   } catch (const BadSeriesInput& bad) {
     // The windows before the bad record are no result of the series: the
     // files that hold them go, so that nothing looks complete that is not.
-    for (const std::unique_ptr<Output>& output : outputs) {
-      output->File.Discard();
-    }
+    discard();
     report.Failed = bad.what();
     report.FailedOnBadSample = bad.BadSample();
     report.Input = reader->Summary();
     return report;
   }
+  report.Input = reader->Summary();
+  if (pipeline.FailWhenEveryWindowIsAGap && report.Windows > 0 &&
+      gaps == report.Windows) {
+    discard();
+    const InputSummary& input = report.Input;
+    report.Failed =
+        report.Name + ": every one of its " + std::to_string(report.Windows) +
+        (report.Windows == 1 ? " window holds" : " windows hold") +
+        " a gap, so none was analysed (" + std::to_string(input.Masked) +
+        " of " + std::to_string(input.Samples + input.Masked) +
+        " samples are gaps; the first: " +
+        (input.FirstSkipped ? input.FirstSkipped->Text() : "") + ")";
+    return report;
+  }
 
   series_file.close();
   for (const std::unique_ptr<Output>& output : outputs) output->File.Close();
-  report.Input = reader->Summary();
   report.Ended = UtcNow();
   if (pipeline.Sidecar && !outputs.empty() && outputs.front()->Path) {
     WriteWhole(SidecarPath(*outputs.front()->Path), pipeline.Sidecar(report));

@@ -86,6 +86,11 @@ struct SeriesPipeline {
   // Each result file is written staged (ResultFile::Staged): it takes its
   // place only once the series is complete.
   bool Staged = false;
+  // A series every window of which is a gap (InputOptions kMask) fails, its
+  // result files removed: it gave no analysed window, and its header or
+  // column choice is the likely cause. mfwindow-batch and AnalyseFile set
+  // it.
+  bool FailWhenEveryWindowIsAGap = false;
   // The start of each result file's name: kResultPrefix, or ColumnPrefix's
   // for a column other than the first. A column of Input chosen by name
   // that the series' header row holds first is given kResultPrefix.

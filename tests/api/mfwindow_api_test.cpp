@@ -635,6 +635,21 @@ TEST(AnalyseFile, NamesWhyASeriesFailedAndWritesNothingForIt) {
   ASSERT_FALSE(stopped.Notes.empty());
   EXPECT_NE(stopped.Notes.back().find("after 120 samples"), std::string::npos)
       << stopped.Notes.back();
+  // Under kMask a gap in every window leaves nothing analysed: a failure.
+  for (const int at : {50, 150, 250}) lines[static_cast<std::size_t>(at)] = "x";
+  WriteLines(dir / "holes.txt", lines);
+  s.OnBadSample = mfwindow::BadSamplePolicy::kMask;
+  const mfwindow::FileResult holed =
+      mfwindow::AnalyseFile(dir / "holes.txt", s, options);
+  ASSERT_TRUE(holed.Failure);
+  EXPECT_NE(holed.Failure->find("every one of its 3 windows hold a gap"),
+            std::string::npos)
+      << *holed.Failure;
+  for (const fs::directory_entry& e :
+       fs::recursive_directory_iterator(dir / "out")) {
+    EXPECT_EQ(e.path().filename().string().find("holes"), std::string::npos)
+        << e.path();
+  }
 }
 
 // A refusal names the option as Python's keyword does, before any file is

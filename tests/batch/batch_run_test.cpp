@@ -668,6 +668,21 @@ TEST(RunBatch, FailedSeriesLeavesNoPartialResult) {
   BatchOptions plain = Options({"eeg.csv"});
   EXPECT_EQ(RunIn(plain, dir).Status, kExitSkipped);  // the header row
   EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_eeg.csv.dat"));
+  // Dates first on every line: under mask every sample is a gap, and a run
+  // whose every window is a gap is no result.
+  std::string dated = "date,Fz\n";
+  for (const double v : fz) dated += "1958-03-29," + Number(v) + "\n";
+  WriteFile(dir / "dated.csv", dated);
+  BatchOptions masked = Options({"dated.csv"});
+  masked.Input.OnBadSample = series::BadSamplePolicy::kMask;
+  const Ran gaps = RunIn(masked, dir);
+  EXPECT_EQ(gaps.Status, kExitSkipped);
+  EXPECT_NE(gaps.Err.find("dated.csv: every one of its 21 windows hold a gap, "
+                          "so none was analysed (3001 of 3001 samples are "
+                          "gaps; the first: dated.csv:1: not a number"),
+            std::string::npos)
+      << gaps.Err;
+  EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_dated.csv.dat"));
 
   // A series failing on a bad sample removed the earlier complete result;
   // now its staged file goes and the earlier result stays.

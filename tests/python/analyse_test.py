@@ -322,6 +322,17 @@ class TestNanPolicies:
         for key in ("alpha_min", "alpha_sz", "min_r2", "status"):
             assert bits(got[key][~over]) == bits(want[key][~over]), key
 
+    def test_a_channel_whose_every_window_is_a_gap_is_named(self):
+        holed = support.walk(600, seed=8)
+        holed[::150] = np.nan  # one in every window of 200
+        both = np.vstack([support.walk(600, seed=9), holed])
+        with pytest.warns(mfwindow.BadSampleWarning,
+                          match="channel 1: every one of its 9 windows "
+                                "holds a gap"):
+            got = mfwindow.analyse(both, window=200, shift=50, nan="mask")
+        assert (got.status[1] == "gap").all()
+        assert not (got.status[0] == "gap").any()
+
     def test_stop_pads_channels_that_end_early_with_nan(self):
         clean = support.walk(2000, seed=9)
         both = np.vstack([self.series(), clean])
