@@ -150,7 +150,13 @@ def _limits(a: "Axes", arrays: Sequence[np.ndarray],
     if values.size == 0:
         return None
     low, high = float(values.min()), float(values.max())
-    pad = 0.05 * (high - low) if high > low else 0.05 * max(abs(low), 1.0)
+    # At least a hundredth of the values' size: f(alpha_0) of a monofractal
+    # scatters by 1e-5 about 1, rounding that must not fill the panel.
+    least = 0.01 * max(abs(low), abs(high), 1.0)
+    if high - low < least:
+        middle = 0.5 * (low + high)
+        low, high = middle - 0.5 * least, middle + 0.5 * least
+    pad = 0.05 * (high - low)
     a.set_ylim(low - pad, high + pad)
     return low - pad, high + pad
 
@@ -608,6 +614,15 @@ def fluctuation(result: Result, window: int = 0,
         axes[1].set_xscale("log")
         axes[1].set_ylabel("residual of\n" + r"$\log_{10} F_q(s)$")
     axes[-1].set_xlabel("segment length $s$ (samples)")
+    settings = result.settings
+    step = (None if settings is None or settings.time_unit != "s"
+            else 1.0 / settings.fs if settings.fs is not None
+            else settings.dt)
+    if step is not None:
+        # The same lengths in seconds along the top.
+        top = axes[0].secondary_xaxis(
+            "top", functions=(lambda s: s * step, lambda t: t / step))
+        top.set_xlabel("segment length (s)")
     # Plain numbers at 1-2-3-5 steps: a decade or less of scales would
     # otherwise show one labelled tick.
     low, high = s.min() * (1 - 1e-9), s.max() * (1 + 1e-9)

@@ -1,6 +1,7 @@
 """mfwindow.plot (the figures, their axes, labels and data) and the
 mfwindow-plot command (formats, names, sizes, the spectrum CSV, refusals)."""
 
+import dataclasses
 import os
 import shutil
 import struct
@@ -318,6 +319,28 @@ def test_fluctuation_is_log_log_with_the_fit_range_and_residuals(fq_result):
     with pytest.raises(ValueError, match="fq=True"):
         mfwindow.plot.fluctuation(mfwindow.Result(
             {k: v for k, v in r.items() if k != "fq"}, r.settings))
+
+
+def test_fluctuation_with_a_sampling_rate_shows_seconds_on_top(fq_result):
+    fig = mfwindow.plot.fluctuation(fq_result, window=0)
+    fig.canvas.draw()  # a secondary axis takes its limits when drawn
+    top = fig.axes[0]
+    (seconds,) = top.child_axes
+    assert seconds.get_xlabel() == "segment length (s)"
+    # fs 250: 100 samples are 0.4 s.
+    assert seconds.get_xlim() == pytest.approx(
+        tuple(v / 250 for v in top.get_xlim()), rel=1e-12)
+    plain = mfwindow.Result(dict(fq_result), dataclasses.replace(
+        fq_result.settings, fs=None, dt=1.0))
+    assert not mfwindow.plot.fluctuation(plain, window=0).axes[0].child_axes
+
+
+def test_rounding_noise_does_not_fill_a_panel(result):
+    flat = mfwindow.Result(dict(result, f_alpha_sz=1.0 + 5e-5 * np.sin(
+        np.arange(result.n_windows))), result.settings)
+    peak = mfwindow.plot.summary(flat).axes[-1]
+    low, high = peak.get_ylim()
+    assert high - low >= 0.01 and low < 1.0 < high
 
 
 def test_spectrum_error_bars_are_the_fits_standard_errors(fq_result):
