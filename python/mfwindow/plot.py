@@ -31,6 +31,7 @@ and draws into axes of yours when given.
 
 from __future__ import annotations
 
+import textwrap
 from typing import (TYPE_CHECKING, Any, List, NamedTuple, Optional,
                     Sequence, Tuple)
 
@@ -419,7 +420,10 @@ def _finish(fig: "Figure", axes: List["Axes"], result: Result, own: bool,
         if heading:
             fig.suptitle(heading)
         if caption:
-            fig.supxlabel(caption, fontsize="small")
+            # Wrapped to the figure's width: about 4.6 points a character
+            # at the small size, and a margin on each side.
+            width = int(fig.get_figwidth() * 72.0 * 0.85 / 4.6)
+            fig.supxlabel(textwrap.fill(caption, width), fontsize="small")
     elif caption:
         axes[0].set_title(caption, fontsize="small", loc="left")
 

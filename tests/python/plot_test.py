@@ -335,6 +335,17 @@ def test_fluctuation_with_a_sampling_rate_shows_seconds_on_top(fq_result):
     assert not mfwindow.plot.fluctuation(plain, window=0).axes[0].child_axes
 
 
+def test_a_long_caption_stays_inside_the_figure(signal):
+    r = mfwindow.analyse(signal, window=500, shift=250, fs=250,
+                         method="standard", surrogates=3, seed=1,
+                         q_min=-4, q_max=4, fit_range=(30, 80))
+    fig = mfwindow.plot.summary(r, signal=signal)
+    fig.canvas.draw()
+    box = fig._supxlabel.get_window_extent()
+    assert len(r.settings.caption()) > 150
+    assert 0 <= box.x0 and box.x1 <= fig.bbox.width
+
+
 def test_rounding_noise_does_not_fill_a_panel(result):
     flat = mfwindow.Result(dict(result, f_alpha_sz=1.0 + 5e-5 * np.sin(
         np.arange(result.n_windows))), result.settings)
