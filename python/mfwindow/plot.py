@@ -468,11 +468,22 @@ class HurstFit(NamedTuple):
     in_fit: np.ndarray
 
 
+def _abscissa(result: Result) -> np.ndarray:
+    """The x of the log-log fits: log10 of each segment length under the
+    abscissa "log_s" (the standard method's), else the log-spaced grid
+    log_scale."""
+    settings = result.settings
+    if settings is not None and settings.abscissa == "log_s":
+        return np.log10(np.asarray(result.scales, dtype=np.float64))
+    return np.asarray(result.log_scale)
+
+
 def hurst_fit(result: Result, fit_range: Any = None) -> HurstFit:
     """Refits the lines whose slopes are h(q), from F_q(s) (a result of
     analyse(..., fq=True) or mfwindow-batch's .fq.csv): abscissa the
     log-spaced grid log_scale (several grid points may share one truncated
-    segment length), ordinate log10 F_q(s), over the scales inside
+    segment length), or log10 s of each segment length under the abscissa
+    "log_s" (method="standard"), ordinate log10 F_q(s), over the scales inside
     `fit_range` ((lo, hi) segment lengths, both ends included, either None
     for no bound), by default the settings' (every scale when there is
     none, or for a result read from a file: give the run's --fit-min and
@@ -502,7 +513,7 @@ def hurst_fit(result: Result, fit_range: Any = None) -> HurstFit:
         raise ValueError("fit_range %s holds %d of the scales %d ... %d; "
                          "a line needs 2" % (fit_range, in_fit.sum(),
                                              scales.min(), scales.max()))
-    x = np.asarray(result.log_scale)[in_fit]
+    x = _abscissa(result)[in_fit]
     with np.errstate(divide="ignore", invalid="ignore"):
         y = np.log10(np.asarray(result.fq)[..., in_fit])
         y = np.where(np.isfinite(y), y, np.nan)
@@ -571,7 +582,7 @@ def fluctuation(result: Result, window: int = 0,
             raise ValueError("give one Axes (F_q(s)) or two (F_q(s), "
                              "residuals), not %d" % len(axes))
         fig = axes[0].figure
-    x = np.asarray(result.log_scale)
+    x = _abscissa(result)
     s = 10.0 ** x
     lengths = np.asarray(result.scales)
     fitted = s[fit.in_fit]

@@ -292,6 +292,13 @@ def test_hurst_fit_gives_the_cores_slopes_and_their_errors(fq_result):
         mfwindow.plot.hurst_fit(unknown, (None, 19))
 
 
+def test_hurst_fit_of_the_standard_method_is_its_h(signal):
+    r = mfwindow.analyse(signal, window=1000, shift=1000, method="standard",
+                         fq=True, spectrum=True)
+    np.testing.assert_allclose(mfwindow.plot.hurst_fit(r).h, r.h, rtol=0,
+                               atol=1e-12)
+
+
 def test_fluctuation_is_log_log_with_the_fit_range_and_residuals(fq_result):
     r = flagged_copy(fq_result, [2], "crossover",
                      crossover_scale=np.full(fq_result.n_windows, 60.0))
