@@ -166,14 +166,28 @@ def _draw_flagged(a: "Axes", time: np.ndarray, rows: np.ndarray,
                   flagged: np.ndarray, limits: Optional[Tuple[float, float]],
                   label: Optional[str]) -> None:
     """The flagged windows of every channel as one artist of hollow grey
-    circles; values beyond the unflagged range sit on the axes' edge."""
+    circles; values beyond the unflagged range are grey triangles on the
+    axes' edge, pointing the way the value lies, so that none reads as a
+    value at the edge."""
     times = np.concatenate([time[f] for f in flagged])
     values = np.concatenate([r[f] for r, f in zip(rows, flagged)])
-    if limits is not None:
-        values = np.clip(values, *limits)
-    a.plot(times, values, linestyle="none", marker="o", markersize=5,
-           markerfacecolor="none", markeredgecolor=FLAGGED_COLOUR, zorder=4,
-           clip_on=False, label=label, gid="flagged")
+    low, high = limits if limits is not None else (-np.inf, np.inf)
+    with np.errstate(invalid="ignore"):
+        above, below = values > high, values < low
+    inside = ~(above | below)
+    a.plot(times[inside], values[inside], linestyle="none", marker="o",
+           markersize=5, markerfacecolor="none",
+           markeredgecolor=FLAGGED_COLOUR, zorder=4, clip_on=False,
+           label=label, gid="flagged")
+    first = True
+    for beyond, edge, marker in ((above, high, "^"), (below, low, "v")):
+        if beyond.any():
+            a.plot(times[beyond], np.full(int(beyond.sum()), edge),
+                   linestyle="none", marker=marker, markersize=6,
+                   color=FLAGGED_COLOUR, zorder=4, clip_on=False,
+                   gid="off scale",
+                   label="flagged, off the scale" if first else None)
+            first = False
 
 
 def _draw_significant(a: "Axes", time: np.ndarray, rows: np.ndarray,
@@ -218,7 +232,8 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
 
     Windows whose quality status is not "ok" (the result's `status`) are
     left out of the lines and of the axis ranges, and drawn as hollow grey
-    circles (values beyond the range of the others on the axes' edge);
+    circles (values beyond the range of the others as grey triangles on
+    the axes' edge, pointing the way they lie);
     the alpha panel's legend counts them by status ("flagged: 4 of 29
     windows (flat_segments 3, not_concave 1)"). flagged="hide" leaves
     them out of the picture and keeps the count. With the null levels,

@@ -233,11 +233,15 @@ def test_flagged_windows_are_apart_counted_and_out_of_the_range(
         assert not np.isnan(np.delete(ordinary, where)).any()
         marks = gid_lines(a, "flagged")
         assert len(marks) == (0 if hidden else 1)
-        if marks:
-            assert bits(marks[0].get_xdata()) == bits(result.time[where])
-    if not hidden:  # the spike sits on the axes' edge, not beyond it
-        assert max(gid_lines(width, "flagged")[0].get_ydata()) == (
-            width.get_ylim()[1])
+        drawn = np.sort(np.concatenate(
+            [m.get_xdata() for m in marks + gid_lines(a, "off scale")]
+            or [[]]))
+        assert bits(drawn) == bits(result.time[where] if marks else [])
+    if not hidden:  # the spike is a triangle on the axes' edge, not a circle
+        (off,) = gid_lines(width, "off scale")
+        assert off.get_marker() == "^"
+        assert (off.get_ydata() == width.get_ylim()[1]).all()
+        assert gid_lines(width, "flagged")[0].get_xdata().size == 0
 
 
 def test_significant_windows_are_marked(result):
