@@ -8,6 +8,7 @@ import json
 import math
 import os
 import re
+import urllib.parse
 from typing import Any, Dict, List, Optional
 
 import numpy as np
@@ -240,6 +241,23 @@ def series_name(path: str) -> str:
     return name
 
 
+def _result_name(path: str, sidecar: Optional[Dict[str, Any]]) -> str:
+    """The series of a result file as the figures title it: its name, and
+    for a column other than the first which column, as mfwindow-batch
+    names it ("eeg.csv column Cz"), so that the results of one file's
+    columns are told apart."""
+    name = series_name(path)
+    column = ((sidecar or {}).get("series") or {}).get("column")
+    if column is not None:
+        if column.get("number", 1) != 1:
+            return "%s column %s" % (name, column.get("name")
+                                     or column["number"])
+        return name
+    chosen = re.match(r"^F\(Alfa\)@([^_/]*)_", os.path.basename(path))
+    return name if chosen is None else "%s column %s" % (
+        name, urllib.parse.unquote(chosen.group(1)))
+
+
 def read_sidecar(path: str) -> Optional[Dict[str, Any]]:
     """The JSON sidecar of result file `path` ("<result>.json"; for a
     spectrum or F_q(s) CSV the main result's), or None when there is
@@ -366,5 +384,5 @@ def read_result(path: str) -> Result:
         settings = dataclasses.replace(settings, t0=origin)
     return Result(arrays,
                   settings=settings,
-                  channels=None, name=series_name(path),
+                  channels=None, name=_result_name(path, sidecar),
                   messages=() if sidecar is None else sidecar["notes"])

@@ -238,6 +238,25 @@ def test_series_name(path, name):
     assert series_name(path) == name
 
 
+# Regression: the results of one file's columns all took the file's name,
+# and their figures one title.
+@pytest.mark.parametrize("path,sidecar,name", [
+    ("F(Alfa)_eeg.csv.csv", None, "eeg.csv"),
+    ("F(Alfa)@Cz_eeg.csv.csv", None, "eeg.csv column Cz"),
+    ("F(Alfa)@a%5Fb_eeg.csv.csv", None, "eeg.csv column a_b"),
+    ("F(Alfa)@2_eeg.csv.csv", {"series": {"column": {"number": 2,
+                                                   "name": "Cz"}}},
+     "eeg.csv column Cz"),
+    ("F(Alfa)@3_eeg.csv.csv", {"series": {"column": {"number": 3}}},
+     "eeg.csv column 3"),
+    ("F(Alfa)_eeg.csv.csv", {"series": {"column": {"number": 1,
+                                                  "name": "Fz"}}},
+     "eeg.csv"),
+])
+def test_a_columns_result_is_named_with_its_column(path, sidecar, name):
+    assert mfwindow._files._result_name(path, sidecar) == name
+
+
 @pytest.mark.parametrize("fs, unit, caption", [
     (None, "sample", "window 1000, shift 250, order 2"),
     (250.0, "s", "fs 250 Hz")])
