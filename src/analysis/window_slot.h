@@ -36,7 +36,7 @@ struct Slot {
   std::vector<double> Widths;
   std::vector<double> AlfaSz;
   std::vector<std::uint8_t> AtCap;  // 1: that surrogate's IAAFT hit the cap
-  std::vector<double> Scratch;  // 2 per surrogate, for NullLevels
+  std::vector<double> Scratch;      // 2 per surrogate, for NullLevels
   WindowNull Null;
 };
 
