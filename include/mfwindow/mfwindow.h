@@ -279,6 +279,9 @@ Settled Settle(const Settings& given);
 // One window's line of the result file, before rendering.
 struct WindowRow {
   double TimeMark = 0.0;  // Tini + (position of the window's last sample)*Tstep
+  // The edges and the peak of the sampled spectrum; with Profile and
+  // Fluctuation::kRms (standard MF-DFA) the range of alpha = dtau/dq over
+  // the orders and the largest q alpha - tau (docs/method.md, 1.8 and 1.9).
   double AlfaMin = 0.0;
   double AlfaMax = 0.0;
   double AlfaWidth = 0.0;  // AlfaMax - AlfaMin
@@ -293,7 +296,8 @@ struct WindowRow {
       0.0;  // smallest R^2 of the log-log fits (NaN: degenerate)
   // Standard errors from the regressions (NaN: degenerate, or fewer than 3
   // fit points): of h at the order nearest 2, and of h(first order) -
-  // h(last order), the difference the width follows.
+  // h(last order), the difference the width follows (standard MF-DFA: of
+  // the combination of h(q) that its width is).
   double H2Se = 0.0;
   double WidthSe = 0.0;
   // Where log F(2, s) changes slope: the first segment length of the upper
