@@ -866,7 +866,11 @@ def render(command, module, options_ok, sizes, checks, cascade, hurst,
         "limits q → ±∞, -log2 max(a, b) and -log2 min(a, b); the program's "
         "moment orders end at ±10 and its outermost central differences sit "
         "at q = ±9.8, whose alpha is the second theory row. AlfaSz = "
-        "alpha(0) = -log2(ab)/2 and F(AlfaSz) = 1.\n")
+        "alpha(0) = -log2(ab)/2 and F(AlfaSz) = 1. The profile-and-rms runs "
+        "read their summary off alpha = tau'(q) over all the orders instead "
+        "(numpy.gradient's differences, one-sided between the two outermost "
+        "orders at each end), AlfaSz where q alpha - tau is largest, as "
+        "standard MF-DFA does (docs/method.md, section 1.9).\n")
     add("Moving window, shift %d:\n" % CASCADE_SHIFT)
     add(cascade_table(cascade, "moving") + "\n")
     add("Aligned windows, shift %d:\n" % WINDOW)

@@ -287,6 +287,9 @@ Settled Settle(const Settings& given);
 // One window's line of the result file, before rendering.
 struct WindowRow {
   double TimeMark = 0.0;  // Tini + (position of the window's last sample)*Tstep
+  // The edges and the peak of the sampled spectrum; with Profile and
+  // Fluctuation::kRms (standard MF-DFA) the range of alpha = dtau/dq over
+  // the orders and the largest q alpha - tau (docs/method.md, 1.8 and 1.9).
   double AlfaMin = 0.0;
   double AlfaMax = 0.0;
   double AlfaWidth = 0.0;  // AlfaMax - AlfaMin
@@ -302,8 +305,9 @@ struct WindowRow {
   // Ordinary least-squares standard errors (NaN: degenerate, or fewer than
   // 3 fit points): of the slope of log10 F(2, s), interpolated linearly in
   // q between the orders around 2 when 2 is not one; and of the width,
-  // propagated through its estimate from four orders' fits
-  // (docs/method.md, section 2.1).
+  // propagated through its estimate from the orders' fits (docs/method.md,
+  // section 2.1; standard MF-DFA: of the combination of h(q) that its
+  // Legendre width is).
   double H2Se = 0.0;
   double WidthSe = 0.0;
   // Where log F(2, s) changes slope: the first segment length of the upper

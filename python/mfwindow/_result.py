@@ -222,7 +222,9 @@ class Result(Mapping):
     Attributes (float64 arrays): ``time`` (the time mark of each window's
     last sample), ``alpha_min``, ``alpha_max``, ``alpha_width`` (alpha_max -
     alpha_min), ``alpha_sz`` (alpha where f(alpha) is largest) and
-    ``f_alpha_sz`` (f there; the result files spell these "alfa", and the
+    ``f_alpha_sz`` (f there; under standard MF-DFA, profile and rms, all
+    five come from alpha = dtau/dq over the orders and f = q alpha - tau,
+    docs/method.md section 1.9; the result files spell these "alfa", and the
     old names still work, with a DeprecationWarning); with spectrum=True
     also ``q`` (the moment orders), ``h`` and ``tau`` (h(q), tau(q) per
     window, one value per order), ``alpha`` and ``f_alpha`` (the sampled
@@ -343,9 +345,11 @@ class Result(Mapping):
     time = property(lambda self: self._array("time"),
                     doc="Time mark of each window's last sample.")
     alpha_min = property(lambda self: self._array("alpha_min"),
-                         doc="Smallest alpha where f(alpha) > 0.")
+                         doc="Smallest alpha where f(alpha) > 0; standard "
+                         "MF-DFA: smallest dtau/dq over the orders.")
     alpha_max = property(lambda self: self._array("alpha_max"),
-                         doc="Largest alpha where f(alpha) > 0.")
+                         doc="Largest alpha where f(alpha) > 0; standard "
+                         "MF-DFA: largest dtau/dq over the orders.")
     alpha_width = property(lambda self: self._array("alpha_width"),
                            doc="alpha_max - alpha_min.")
     alpha_sz = property(lambda self: self._array("alpha_sz"),

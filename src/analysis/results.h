@@ -20,6 +20,9 @@ struct SpectrumSummary {
   double AlfaSz = 0.0;     // alpha where the sampled spectrum is largest
   double FAlfaSz = 0.0;    // the spectrum there
 };
+// Runs with the profile and the rms fluctuation read the five values off
+// the Legendre transform over the orders instead (spectrum_steps.h,
+// ReadOffLegendre).
 
 // The fixed result of a degenerate window (a table value not positive).
 inline constexpr SpectrumSummary kDegenerateSummary{0.5, 0.5, 0.0, 0.5, 1.0};

@@ -1,11 +1,13 @@
 #include "analysis/straightforward_kernel.h"
 
 #include <algorithm>
+#include <array>
 #include <cassert>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "analysis/segment_measure.h"
 #include "analysis/spectrum_steps.h"
@@ -203,6 +205,114 @@ SpectrumSummary ReadOffSummary(std::span<const double> alfa_grid,
   return summary;
 }
 
+bool UsesLegendreSummary(const RunConstants& run) {
+  const MethodOptions& method = run.Params.Method;
+  return method.Profile && method.Measure == Fluctuation::kRms &&
+         run.QGrid.size() >= 2;
+}
+
+namespace {
+
+// numpy.gradient's finite difference at order i: the coefficients c of
+// alpha_i = sum of c[m] tau[First + m], m < Count.
+struct Stencil {
+  std::size_t First = 0;
+  std::size_t Count = 0;
+  std::array<double, 3> Coef{};
+};
+
+// numpy.gradient treats the steps as even only when they are the same
+// double.
+bool EvenSteps(std::span<const double> q) {
+  const double step = q[1] - q[0];
+  for (std::size_t j = 1; j + 1 < q.size(); ++j) {
+    if (q[j + 1] - q[j] != step) return false;
+  }
+  return true;
+}
+
+// alpha_i, each case in numpy.gradient's own expression so that the values
+// are its values.
+double GradientAt(std::span<const double> q, std::span<const double> tau,
+                  std::size_t i, bool even) {
+  const std::size_t last = q.size() - 1;
+  if (i == 0) return (tau[1] - tau[0]) / (q[1] - q[0]);
+  if (i == last) return (tau[last] - tau[last - 1]) / (q[last] - q[last - 1]);
+  if (even) return (tau[i + 1] - tau[i - 1]) / (2.0 * (q[1] - q[0]));
+  const double dx1 = q[i] - q[i - 1];
+  const double dx2 = q[i + 1] - q[i];
+  const double a = -(dx2) / (dx1 * (dx1 + dx2));
+  const double b = (dx2 - dx1) / (dx1 * dx2);
+  const double c = dx1 / (dx2 * (dx1 + dx2));
+  return a * tau[i - 1] + b * tau[i] + c * tau[i + 1];
+}
+
+Stencil StencilAt(std::span<const double> q, std::size_t i, bool even) {
+  const std::size_t last = q.size() - 1;
+  if (i == 0 || i == last) {
+    const std::size_t first = i == 0 ? 0 : last - 1;
+    const double step = q[first + 1] - q[first];
+    return Stencil{first, 2, {-1.0 / step, 1.0 / step, 0.0}};
+  }
+  if (even) {
+    const double twice = 2.0 * (q[1] - q[0]);
+    return Stencil{i - 1, 3, {-1.0 / twice, 0.0, 1.0 / twice}};
+  }
+  const double dx1 = q[i] - q[i - 1];
+  const double dx2 = q[i + 1] - q[i];
+  return Stencil{i - 1,
+                 3,
+                 {-(dx2) / (dx1 * (dx1 + dx2)), (dx2 - dx1) / (dx1 * dx2),
+                  dx1 / (dx2 * (dx1 + dx2))}};
+}
+
+}  // namespace
+
+LegendreReadOff ReadOffLegendre(std::span<const double> q_grid,
+                                std::span<const double> tau_q) {
+  assert(q_grid.size() >= 2 && tau_q.size() == q_grid.size());
+  const bool even = EvenSteps(q_grid);
+  std::size_t min_at = 0;
+  std::size_t max_at = 0;
+  double alfa_min = GradientAt(q_grid, tau_q, 0, even);
+  double alfa_max = alfa_min;
+  LegendreReadOff out;
+  out.Summary.AlfaSz = alfa_min;
+  out.Summary.FAlfaSz = q_grid[0] * alfa_min - tau_q[0];
+  for (std::size_t j = 1; j < q_grid.size(); ++j) {
+    const double alfa = GradientAt(q_grid, tau_q, j, even);
+    const double f = q_grid[j] * alfa - tau_q[j];
+    if (alfa < alfa_min) {
+      alfa_min = alfa;
+      min_at = j;
+    }
+    if (alfa > alfa_max) {
+      alfa_max = alfa;
+      max_at = j;
+    }
+    if (f > out.Summary.FAlfaSz) {
+      out.Summary.FAlfaSz = f;
+      out.Summary.AlfaSz = alfa;
+    }
+  }
+  out.Summary.AlfaMin = alfa_min;
+  out.Summary.AlfaMax = alfa_max;
+  out.Summary.AlfaWidth = alfa_max - alfa_min;
+
+  // alpha_i = sum of c tau = sum of c q h (the -1 of tau cancels): the
+  // width's h weights, those of AlfaMax less those of AlfaMin.
+  const std::array<std::pair<std::size_t, double>, 2> ends{
+      {{max_at, 1.0}, {min_at, -1.0}}};
+  for (const auto& [at, sign] : ends) {
+    const Stencil st = StencilAt(q_grid, at, even);
+    for (std::size_t m = 0; m < st.Count; ++m) {
+      const std::size_t k = st.First + m;
+      out.WidthTerms[out.TermCount++] = {k, sign * st.Coef[m] * q_grid[k]};
+    }
+  }
+  return out;
+}
+
 }  // namespace detail
 
 SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
@@ -289,7 +399,10 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
                    work.FittedColumns, summary);
   work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
                               min_r_squared, summary, &fits);
-  return summary;
+  return detail::FinalSummary(run, work.TauQ, summary, work.Quality,
+                              [&](std::size_t i, std::size_t j) {
+                                return table[run.FitScale[i] * moments + j];
+                              });
 }
 
 SpectrumSummary AnalyseWindow(const RunConstants& run, Workspace& work,

@@ -93,7 +93,9 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
 // scaling law to fit) and gives kDegenerateSummary. With fewer than 5
 // orders there is no estimate of alpha: h and tau are fitted, but alpha,
 // f(alpha) and the summary are NaN (a degenerate window keeps its fixed
-// summary).
+// summary). Runs with the profile and the rms fluctuation return the
+// summary of the Legendre transform over the orders, with its width's
+// standard error, from two orders on (spectrum_steps.h, FinalSummary).
 SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work);
 
 // ComputeFluctuations followed by SummariseSpectrum.

@@ -469,7 +469,9 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
                    work.FittedColumns, summary);
   work.Quality = JudgeQuality(run, false, work.Magnitude.AllFinite, work.Counts,
                               min_r_squared, summary, &fits);
-  return summary;
+  return detail::FinalSummary(
+      run, work.TauQ, summary, work.Quality,
+      [&](std::size_t i, std::size_t j) { return work.FittedColumns[i][j]; });
 }
 
 }  // namespace analysis

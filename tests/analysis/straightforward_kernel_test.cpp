@@ -398,6 +398,42 @@ TEST(ReadOffSummary, FindsThePeakAndTheOuterPositivePoints) {
   }
 }
 
+// tau = -q^2/4 + 3q/4 - 1, concave: the central and the three-point
+// differences give its derivative -q/2 + 3/4 exactly inside, the ends take
+// the secant of their two orders (a central rule there would differ), and
+// f = q alpha - tau peaks at 1 where q = 0. Two orders: one secant, a tie.
+struct LegendreCase {
+  std::vector<double> q;
+  double alfa_min, alfa_max, alfa_sz, f_sz;
+};
+const LegendreCase kLegendreCases[] = {
+    {{-2.0, -1.0, 0.0, 1.0, 2.0}, 0.0, 1.5, 0.75, 1.0},
+    {{-3.0, -1.0, 0.0, 0.5, 2.0}, 0.125, 1.75, 0.75, 1.0},
+    {{-1.0, 1.0}, 0.75, 0.75, 0.75, 1.25},
+};
+
+TEST(ReadOffLegendre, ReadsTheRangeAndPeakOfTheDerivative) {
+  for (const LegendreCase& c : kLegendreCases) {
+    SCOPED_TRACE(c.q.size());
+    std::vector<double> tau, hurst;
+    for (const double q : c.q) {
+      tau.push_back(-0.25 * q * q + 0.75 * q - 1.0);
+      hurst.push_back(-0.25 * q + 0.75);  // (tau + 1) / q
+    }
+    const auto r = analysis::detail::ReadOffLegendre(c.q, tau);
+    EXPECT_NEAR(r.Summary.AlfaMin, c.alfa_min, 1e-15);
+    EXPECT_NEAR(r.Summary.AlfaMax, c.alfa_max, 1e-15);
+    EXPECT_EQ(r.Summary.AlfaWidth, r.Summary.AlfaMax - r.Summary.AlfaMin);
+    EXPECT_NEAR(r.Summary.AlfaSz, c.alfa_sz, 1e-15);
+    EXPECT_NEAR(r.Summary.FAlfaSz, c.f_sz, 1e-15);
+    double width = 0.0;  // the width as the combination of h its error uses
+    for (std::size_t m = 0; m < r.TermCount; ++m) {
+      width += r.WidthTerms[m].Weight * hurst[r.WidthTerms[m].Order];
+    }
+    EXPECT_NEAR(width, r.Summary.AlfaWidth, 1e-14);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Properties on random series. No profile is formed, so a random walk
 // analysed as values shows the alpha of a profile and white noise that of

@@ -389,3 +389,37 @@ def test_units_of_1e150_give_the_spectrum_of_units_of_1():
                                                       "vector")]
     assert bits(by_kernel[0].h) == bits(by_kernel[1].h)
     assert bits(by_kernel[0].alpha_width) == bits(by_kernel[1].alpha_width)
+
+
+# Standard MF-DFA (profile and rms) reads its summary off the Legendre
+# transform over the orders, alpha = numpy.gradient(tau, q), as its peers
+# do; the sampled spectrum's edges (the described method's) lay 0.03-0.07
+# inside. The width is a combination of h(q), so its standard error is the
+# slope error of the same combination of log10 F_q(s).
+@pytest.mark.parametrize("keywords", [
+    dict(method="standard"),                             # 21 even steps
+    dict(method="standard", q=[-4, -1, 0, 0.5, 2, 5]),   # uneven steps
+    dict(method="standard", q=[-1, 0, 3]),               # fewer than 5
+    dict(profile=True, fluctuation="rms"),  # 200 steps, not one double
+])
+def test_standard_summary_is_the_legendre_transform(keywords):
+    x = np.random.default_rng(11).standard_normal(3000)
+    r = mfwindow.analyse(x, window=1000, shift=500, spectrum=True, fq=True,
+                         **keywords)
+    q, scales = np.asarray(r.q), np.asarray(r.scales)
+    grid = r.settings.abscissa == "grid"
+    keep = np.r_[True, grid | (scales[1:] != scales[:-1])]
+    at = np.asarray(r.log_scale)[keep] if grid else np.log10(scales[keep])
+    d_alpha = np.gradient(np.eye(q.size), q, axis=0)  # d alpha_i / d tau_k
+    for w in range(r.n_windows):
+        alpha = np.gradient(r.tau[w], q)
+        f = q * alpha - r.tau[w]
+        lo, hi, peak = np.argmin(alpha), np.argmax(alpha), np.argmax(f)
+        np.testing.assert_allclose(
+            [r.alpha_min[w], r.alpha_max[w], r.alpha_sz[w], r.f_alpha_sz[w]],
+            [alpha[lo], alpha[hi], alpha[peak], f[peak]], rtol=0, atol=1e-12)
+        assert abs(r.alpha_width[w] - (alpha.max() - alpha.min())) <= 1e-10
+        y = (q * (d_alpha[hi] - d_alpha[lo])) @ np.log10(r.fq[w][:, keep])
+        rss = np.polyfit(at, y, 1, full=True)[1][0]
+        se = np.sqrt(rss / (y.size - 2) / np.sum((at - at.mean()) ** 2))
+        assert abs(r["width_se"][w] - se) <= 1e-9 * se
