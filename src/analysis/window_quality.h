@@ -38,12 +38,13 @@
 //                    flat, but those that hold most of the run still
 //                    dominate them. Four runs of equal values in a window
 //                    of 1000 (40 windows): white noise in the standard
-//                    mode (16-point segments) widens from 0.091 to 0.114
-//                    with runs of 12 and 0.306 with runs of 16, runs of 8
-//                    change nothing measurable; a random walk in the
-//                    described method (20-point segments) widens from
-//                    0.255 to 0.282 with runs of 12 and 0.331 with runs
-//                    of 16. Or stuck runs: flat runs of at least
+//                    mode (16-point segments; widths of the sampled
+//                    spectrum, before the Legendre read-off) widens from
+//                    0.091 to 0.114 with runs of 12 and 0.306 with runs of
+//                    16, runs of 8 change nothing measurable; a random
+//                    walk in the described method (20-point segments)
+//                    widens from 0.255 to 0.282 with runs of 12 and 0.331
+//                    with runs of 16. Or stuck runs: flat runs of at least
 //                    kLeastStuckRun values that together hold at least
 //                    kStuckShare of the window, wherever they fall against
 //                    the segments and whatever the scales: a sensor that
