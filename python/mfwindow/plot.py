@@ -175,10 +175,12 @@ def _draw_flagged(a: "Axes", time: np.ndarray, rows: np.ndarray,
     with np.errstate(invalid="ignore"):
         above, below = values > high, values < low
     inside = ~(above | below)
-    a.plot(times[inside], values[inside], linestyle="none", marker="o",
-           markersize=5, markerfacecolor="none",
-           markeredgecolor=FLAGGED_COLOUR, zorder=4, clip_on=False,
-           label=label, gid="flagged")
+    (circles,) = a.plot(times[inside], values[inside], linestyle="none",
+                        marker="o", markersize=5, markerfacecolor="none",
+                        markeredgecolor=FLAGGED_COLOUR, zorder=4,
+                        clip_on=False, label=label, gid="flagged")
+    # An empty line unclipped spans from the figure's corner in the layout.
+    circles.set_in_layout(bool(inside.any()))
     first = True
     for beyond, edge, marker in ((above, high, "^"), (below, low, "v")):
         if beyond.any():

@@ -242,6 +242,11 @@ def test_flagged_windows_are_apart_counted_and_out_of_the_range(
         assert off.get_marker() == "^"
         assert (off.get_ydata() == width.get_ylim()[1]).all()
         assert gid_lines(width, "flagged")[0].get_xdata().size == 0
+        # ... and that empty circle artist stays out of the layout, which
+        # it once stretched to the figure's corner.
+        fig.canvas.draw()
+        box = width.get_tightbbox(fig.canvas.get_renderer())
+        assert box.x0 > 0 and box.y0 > 0
 
 
 def test_significant_windows_are_marked(result):
