@@ -97,25 +97,13 @@ LegendreReadOff ReadOffLegendre(std::span<const double> q_grid,
 template <typename LogF>
 double LegendreWidthError(const RunConstants& run, const LegendreReadOff& r,
                           LogF log_f) {
-  const std::size_t points = run.FitScale.size();
-  const auto combined = [&](std::size_t i) {
+  return SlopeErrorOf(run, run.FitScale.size(), [&](std::size_t i) {
     double y = 0.0;
     for (std::size_t m = 0; m < r.TermCount; ++m) {
       y += r.WidthTerms[m].Weight * log_f(i, r.WidthTerms[m].Order);
     }
     return y;
-  };
-  double sum = 0.0;
-  for (std::size_t i = 0; i < points; ++i) sum += combined(i);
-  const double mean = sum / static_cast<double>(points);
-  double sxy = 0.0;
-  double syy = 0.0;
-  for (std::size_t i = 0; i < points; ++i) {
-    const double dy = combined(i) - mean;
-    sxy += dy * (run.FitLogScale[i] - run.LogScaleMean);
-    syy += dy * dy;
-  }
-  return SlopeError(sxy, run.LogScaleSumSq, syy, points);
+  });
 }
 
 // The summary a kernel returns for a non-degenerate window whose `sampled`

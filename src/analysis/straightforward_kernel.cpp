@@ -51,16 +51,10 @@ void ComputeFluctuations(const RunConstants& run, Workspace& work,
   assert(given.size() == static_cast<std::size_t>(lrec));
   assert(work.FluctTable.size() == moments * scales);
 
-  work.Magnitude = MeasureWindow(given, kLeastStuckRun);
-  const int unit_scale = PowerSumScale(run, work.Magnitude);
-  std::span<const double> values = given;
-  if (unit_scale != 0) {
-    for (std::size_t i = 0; i < given.size(); ++i) {
-      work.Scaled[i] = std::ldexp(given[i], unit_scale);
-    }
-    values = std::span<const double>(work.Scaled.data(), given.size());
-    work.Magnitude = MeasureWindow(values, kLeastStuckRun);
-  }
+  const ScaledWindow scaled =
+      ScaleForPowerSums(run, given, work.Scaled, work.Magnitude);
+  const std::span<const double> values = scaled.Values;
+  const int unit_scale = scaled.Scale;
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
   work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;

@@ -370,19 +370,13 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
                                     std::span<const double> given) {
   assert(given.size() == static_cast<std::size_t>(run.Params.Lrec));
   const std::size_t moments = work.Moments;
-  work.Magnitude = MeasureWindow(given, kLeastStuckRun);
-  // A window rescaled as the straightforward kernel rescales it; its
-  // values are not the series' samples, so it takes and keeps no segment.
-  const int unit_scale = PowerSumScale(run, work.Magnitude);
-  std::span<const double> values = given;
-  if (unit_scale != 0) {
-    for (std::size_t i = 0; i < given.size(); ++i) {
-      work.Scaled[i] = std::ldexp(given[i], unit_scale);
-    }
-    values = std::span<const double>(work.Scaled.data(), given.size());
-    work.Magnitude = MeasureWindow(values, kLeastStuckRun);
-    work.Reuse.Enter(nullptr);
-  }
+  // A rescaled window's values are not the series' samples: it takes and
+  // keeps no segment.
+  const ScaledWindow scaled =
+      ScaleForPowerSums(run, given, work.Scaled, work.Magnitude);
+  const std::span<const double> values = scaled.Values;
+  const int unit_scale = scaled.Scale;
+  if (unit_scale != 0) work.Reuse.Enter(nullptr);
   const SegmentFloors floors = FloorsOf(run, work.Magnitude);
   work.Counts = SegmentCounts{};
   work.Counts.LongestFlatRun = work.Magnitude.LongestFlatRun;

@@ -80,23 +80,11 @@ double CombinationError(const RunConstants& run,
                         std::span<const double* const> fitted,
                         const std::size_t (&order)[N],
                         const double (&weight)[N]) {
-  const std::size_t points = fitted.size();
-  const auto value = [&](std::size_t i) {
+  return SlopeErrorOf(run, fitted.size(), [&](std::size_t i) {
     double z = 0.0;
     for (std::size_t t = 0; t < N; ++t) z += weight[t] * fitted[i][order[t]];
     return z;
-  };
-  double sum = 0.0;
-  for (std::size_t i = 0; i < points; ++i) sum += value(i);
-  const double mean = sum / static_cast<double>(points);
-  double sxy = 0.0;
-  double syy = 0.0;
-  for (std::size_t i = 0; i < points; ++i) {
-    const double dy = value(i) - mean;
-    sxy += dy * (run.FitLogScale[i] - run.LogScaleMean);
-    syy += dy * dy;
-  }
-  return SlopeError(sxy, run.LogScaleSumSq, syy, points);
+  });
 }
 
 // WidthSe (see FitDiagnostics): the extreme central differences of tau
@@ -190,6 +178,21 @@ int PowerSumScale(const RunConstants& run, const WindowMagnitude& m) {
   const bool safe = most_order * (e + 5.0) + count_bits <= 1023.0 &&
                     most_order * (44.0 - e) + count_bits <= 1022.0;
   return safe ? 0 : 19 - exponent;
+}
+
+ScaledWindow ScaleForPowerSums(const RunConstants& run,
+                               std::span<const double> given,
+                               std::span<double> scaled,
+                               WindowMagnitude& magnitude) {
+  magnitude = MeasureWindow(given, kLeastStuckRun);
+  const int scale = PowerSumScale(run, magnitude);
+  if (scale == 0) return {given, 0};
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    scaled[i] = std::ldexp(given[i], scale);
+  }
+  const std::span<const double> values = scaled.first(given.size());
+  magnitude = MeasureWindow(values, kLeastStuckRun);
+  return {values, scale};
 }
 
 SegmentFloors FloorsOf(const RunConstants& run, const WindowMagnitude& m) {

@@ -177,6 +177,19 @@ WindowMagnitude MeasureWindow(std::span<const double> values,
 // or no order other than 0.
 int PowerSumScale(const RunConstants& run, const WindowMagnitude& m);
 
+// A window as both kernels analyse it: `given` measured into `magnitude`
+// (flat runs from kLeastStuckRun values); where PowerSumScale asks for it,
+// `given` times 2^Scale written to `scaled` (given.size() values) and
+// measured again. Values is `given` itself when Scale is 0.
+struct ScaledWindow {
+  std::span<const double> Values;
+  int Scale = 0;
+};
+ScaledWindow ScaleForPowerSums(const RunConstants& run,
+                               std::span<const double> given,
+                               std::span<double> scaled,
+                               WindowMagnitude& magnitude);
+
 // The two floors of a window, as absolute fluctuations.
 struct SegmentFloors {
   double Rounding = 0.0;  // at or below: counted in FloorShare
@@ -224,6 +237,25 @@ inline double SmallerRSquared(double smallest, double r_squared) {
 // The standard error of a least-squares slope from its sums over n
 // points: sqrt(max(Syy - Sxy^2 / Sxx, 0) / (n - 2) / Sxx); NaN for n < 3.
 double SlopeError(double sxy, double sxx, double syy, std::size_t n);
+
+// The standard error of the least-squares slope of value(i) against
+// run.FitLogScale[i] over the `points` fit points (value: a callable of
+// the point's index, called twice per point).
+template <typename Value>
+double SlopeErrorOf(const RunConstants& run, std::size_t points,
+                    const Value& value) {
+  double sum = 0.0;
+  for (std::size_t i = 0; i < points; ++i) sum += value(i);
+  const double mean = sum / static_cast<double>(points);
+  double sxy = 0.0;
+  double syy = 0.0;
+  for (std::size_t i = 0; i < points; ++i) {
+    const double dy = value(i) - mean;
+    sxy += dy * (run.FitLogScale[i] - run.LogScaleMean);
+    syy += dy * dy;
+  }
+  return SlopeError(sxy, run.LogScaleSumSq, syy, points);
+}
 
 // The index of the order nearest 2 in `q_grid` (the first of two as near).
 std::size_t OrderNearTwo(std::span<const double> q_grid);

@@ -168,10 +168,10 @@ def test_cut_files_are_refused_as_cut(tmp_path, name, text):
 
 
 def _merge_shards():
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "merge_shards", os.path.join(SOURCE_DIR, "examples", "merge_shards.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
