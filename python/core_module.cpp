@@ -432,6 +432,9 @@ py::dict Columns(const mfwindow::SeriesResult& result) {
   columns["h2_se"] = RowColumn(result.Rows, &Row::H2Se);
   columns["width_se"] = RowColumn(result.Rows, &Row::WidthSe);
   columns["crossover_scale"] = RowColumn(result.Rows, &Row::CrossoverScale);
+  if (used.Fill == mfwindow::GapFill::kLinear) {
+    columns["filled_share"] = RowColumn(result.Rows, &Row::FilledShare);
+  }
   const std::size_t orders = result.QGrid.size();
   if (used.Spectrum || used.KeepFq) {
     columns["q"] =

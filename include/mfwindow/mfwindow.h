@@ -102,11 +102,14 @@ enum class Quality {
   kPoorFit,  // some order's log-log line has R^2 below
              // Settings::PoorFitR2 and misses its points by more
              // than 0.2 decades: no power law to read h from
+  kFilled,   // an otherwise sound window holds gaps bridged by
+             // GapFill::kLinear (WindowRow::FilledShare); every other
+             // status comes first
 };
 
 // The word mfwindow-batch's CSV writes for `quality`: "ok", "degenerate",
 // "non_finite_input", "overflow", "flat_segments", "short_for_order",
-// "crossover", "poor_fit", "not_concave", "gap".
+// "crossover", "poor_fit", "not_concave", "gap", "filled".
 const char* QualityName(Quality quality);
 
 // What becomes of a sample that is not a finite number (NaN, +-infinity),
@@ -128,6 +131,16 @@ enum class BadSamplePolicy {
   kMask,
 };
 
+// What becomes of the gaps that BadSamplePolicy::kMask keeps.
+enum class GapFill {
+  kNone,  // each stays a gap: the windows over it are not analysed
+  // A run of at most Settings::MaxGap gaps between two samples takes the
+  // straight line between them; the windows over such samples are
+  // analysed, with Quality::kFilled and WindowRow::FilledShare. Longer
+  // gaps, and gaps at the series' start or end, stay gaps.
+  kLinear,
+};
+
 // What to analyse and how. The defaults are those of the bundled example.
 struct Settings {
   std::int32_t IncrFlag = 0;    // 1: analyse the increments in each window
@@ -147,6 +160,8 @@ struct Settings {
   int Threads = 0;
   bool Spectrum = false;  // also keep each window's whole spectrum
   BadSamplePolicy OnBadSample = BadSamplePolicy::kError;  // NaN, infinities
+  GapFill Fill = GapFill::kNone;                          // with kMask only
+  std::int32_t MaxGap = 0;  // the longest gap kLinear bridges, >= 1
   KernelChoice Kernel = KernelChoice::kAuto;
 
   // The method. The defaults are the described method, byte for byte:
@@ -313,6 +328,9 @@ struct WindowRow {
   // Where log F(2, s) changes slope: the first segment length of the upper
   // regime (NaN: one line fits).
   double CrossoverScale = 0.0;
+  // The share of the window's samples that bridge a gap (GapFill::kLinear;
+  // 0 otherwise).
+  double FilledShare = 0.0;
 
   // Surrogate null levels (NaN without surrogates), over the N surrogates
   // of SurrogatesUsed: the surrogates' median and 95th-percentile width and

@@ -249,7 +249,7 @@ def _where(index: Tuple[int, ...],
 
 
 def _scan_channels(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
-                   nan: str) -> List[int]:
+                   nan: str, max_gap: int = 0) -> List[int]:
     """The samples each channel analyses, as the library reads them under
     the nan policy (channels may end at different places under "stop"),
     with the library's error or warning named by channel. Under "skip" the
@@ -269,9 +269,11 @@ def _scan_channels(data: np.ndarray, channels: Optional[Tuple[Any, ...]],
     if nan == "mask":
         # The library keeps them in place and flags the windows over them.
         warnings.warn(BadSampleWarning(
-            "%d non-finite samples kept as gaps (the first: %s); the "
-            "windows over them have status gap"
-            % (sum(scan[2] for scan in scans), where)), stacklevel=3)
+            "%d non-finite samples kept as gaps (the first: %s); %s"
+            % (sum(scan[2] for scan in scans), where,
+               "the windows over them have status gap" if not max_gap else
+               "runs of at most %d are bridged (status filled), the windows "
+               "over longer ones have status gap" % max_gap)), stacklevel=3)
         return [scan[0] for scan in scans]
     if nan == "stop":
         warnings.warn(BadSampleWarning(
@@ -417,6 +419,8 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             spectrum: bool = _default("spectrum"),
             threads: int = _default("threads"), progress: Any = False,
             nan: str = _default("nan"),
+            fill: str = _default("fill"),
+            max_gap: Optional[int] = None,
             profile: Optional[bool] = _default("profile"),
             fluctuation: Optional[str] = _default("fluctuation"),
             q: Optional[Sequence[float]] = None,
@@ -509,7 +513,9 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     data, channels = _samples(x, used["window"])
     stamps = (None if time is None
               else _stamps(time, where, data.shape[-1]))
-    lengths = _scan_channels(data, channels, used["nan"])
+    lengths = _scan_channels(
+        data, channels, used["nan"],
+        used["max_gap"] if used["fill"] == "linear" else 0)
     if clamped:
         warnings.warn(ClampWarning(
             "settings out of range were clamped: " + ", ".join(
@@ -717,6 +723,9 @@ _NOTES = {
            "same places); under 'mask' they stay in place as gaps and the "
            "windows over them have status 'gap' and NaN values. Each warns "
            "with a BadSampleWarning.",
+    "fill": "fill='linear' with max_gap=3 under nan='mask' bridges gaps of up "
+            "to 3 samples; the array filled_share gives each window's "
+            "share of bridged samples.",
     "fq": "Arrays fq (windows x q x scales), q, scales (segment lengths) "
           "and log_scale.",
     "surrogates": "The null levels width_null_median, width_null_p95, "
@@ -736,7 +745,7 @@ _NOTES = {
 
 _SETTING_KEYWORDS = ("window", "shift", "order", "min_scale", "increments",
                      "t0", "dt", "fs")
-_RUN_KEYWORDS = ("spectrum", "threads", "nan", "kernel")
+_RUN_KEYWORDS = ("spectrum", "threads", "nan", "fill", "max_gap", "kernel")
 _DOC_SETTINGS = "\n".join(_parameter_doc(k) for k in _SETTING_KEYWORDS)
 _DOC_RUN = "\n".join(_parameter_doc(k) for k in _RUN_KEYWORDS)
 # Every other keyword of the table is a method or surrogate setting.

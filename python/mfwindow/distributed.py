@@ -43,7 +43,7 @@ _FITS = ("h2_se", "width_se", "crossover_scale")
 # The statuses a window can have, as mfwindow-batch's CSV writes them.
 WINDOW_STATUSES = ("ok", "degenerate", "non_finite_input", "overflow",
                    "flat_segments", "short_for_order", "crossover",
-                   "poor_fit", "not_concave", "gap")
+                   "poor_fit", "not_concave", "gap", "filled")
 # A window whose width has a rank p-value below this rejects the null.
 NULL_LEVEL = 0.05
 # analyse's keywords that make no sense for a task on a worker.

@@ -32,7 +32,7 @@ and draws into axes of yours when given.
 from __future__ import annotations
 
 import textwrap
-from typing import (TYPE_CHECKING, Any, List, NamedTuple, Optional,
+from typing import (TYPE_CHECKING, Any, Dict, List, NamedTuple, Optional,
                     Sequence, Tuple)
 
 import numpy as np
@@ -164,30 +164,41 @@ def _limits(a: "Axes", arrays: Sequence[np.ndarray],
 
 def _draw_flagged(a: "Axes", time: np.ndarray, rows: np.ndarray,
                   flagged: np.ndarray, limits: Optional[Tuple[float, float]],
-                  label: Optional[str]) -> None:
-    """The flagged windows of every channel as one artist of hollow grey
-    circles; values beyond the unflagged range are grey triangles on the
+                  label: Optional[str],
+                  colours: Optional[Sequence[str]] = None) -> None:
+    """The flagged windows as hollow circles, one artist per channel that
+    has any, edged in the channel's colour when `colours` are given (grey
+    otherwise); values beyond the unflagged range are grey triangles on the
     axes' edge, pointing the way the value lies, so that none reads as a
     value at the edge."""
-    times = np.concatenate([time[f] for f in flagged])
-    values = np.concatenate([r[f] for r, f in zip(rows, flagged)])
     low, high = limits if limits is not None else (-np.inf, np.inf)
-    with np.errstate(invalid="ignore"):
-        above, below = values > high, values < low
-    inside = ~(above | below)
-    (circles,) = a.plot(times[inside], values[inside], linestyle="none",
-                        marker="o", markersize=5, markerfacecolor="none",
-                        markeredgecolor=FLAGGED_COLOUR, zorder=4,
-                        clip_on=False, label=label, gid="flagged")
-    # An empty line unclipped spans from the figure's corner in the layout.
-    circles.set_in_layout(bool(inside.any()))
+    beyond_times: Dict[str, List[np.ndarray]] = {"^": [], "v": []}
+    for k, (row, f) in enumerate(zip(rows, flagged)):
+        if not f.any():
+            continue
+        times, values = time[f], row[f]
+        with np.errstate(invalid="ignore"):
+            above, below = values > high, values < low
+        inside = ~(above | below)
+        beyond_times["^"].append(times[above])
+        beyond_times["v"].append(times[below])
+        (circles,) = a.plot(
+            times[inside], values[inside], linestyle="none", marker="o",
+            markersize=5, markerfacecolor="none",
+            markeredgecolor=FLAGGED_COLOUR if colours is None else colours[k],
+            zorder=4, clip_on=False, label=label, gid="flagged")
+        label = None
+        # An empty line unclipped spans from the figure's corner in the
+        # layout.
+        circles.set_in_layout(bool(inside.any()))
     first = True
-    for beyond, edge, marker in ((above, high, "^"), (below, low, "v")):
-        if beyond.any():
-            a.plot(times[beyond], np.full(int(beyond.sum()), edge),
-                   linestyle="none", marker=marker, markersize=6,
-                   color=FLAGGED_COLOUR, zorder=4, clip_on=False,
-                   gid="off scale",
+    for marker, edge in (("^", high), ("v", low)):
+        times = (np.concatenate(beyond_times[marker]) if beyond_times[marker]
+                 else np.zeros(0))
+        if times.size:
+            a.plot(times, np.full(times.size, edge), linestyle="none",
+                   marker=marker, markersize=6, color=FLAGGED_COLOUR,
+                   zorder=4, clip_on=False, gid="off scale",
                    label="flagged, off the scale" if first else None)
             first = False
 
@@ -321,7 +332,8 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
         limits = _limits(a, [values] + list(extra), keep)
         if bad.any() and not hide:
             _draw_flagged(a, time, values, bad, limits,
-                          flag_label if flag_legend else None)
+                          flag_label if flag_legend else None,
+                          colours if multi else None)
         return values, limits
 
     if "band" in panel:
@@ -364,7 +376,7 @@ def summary(result: Result, signal: Any = None, ax: Any = None,
                               keep, alpha, WIDTH)
         a.set_ylabel(WIDTH)
         if null or multi:
-            a.legend(loc="best", fontsize="small")
+            _legend_beside(a)
     if "peak" in panel:
         draw(panel["peak"], "f_alpha_sz")
         panel["peak"].set_ylabel(PEAK_HEIGHT)
@@ -396,7 +408,13 @@ def _band_legend(a: "Axes", names: List[str], colours: List[str],
                               markeredgecolor="none" if hide
                               else FLAGGED_COLOUR, label=flag_label))
     handles += [h for h in a.get_lines() if h.get_gid() == "significant"]
-    a.legend(handles=handles, loc="best", fontsize="small")
+    _legend_beside(a, handles=handles)
+
+
+def _legend_beside(a: "Axes", **keywords: Any) -> None:
+    """The panel's legend to the right of it, where it covers no data."""
+    a.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), borderaxespad=0,
+             fontsize="small", **keywords)
 
 
 def _null_label(result: Result) -> str:

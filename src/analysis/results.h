@@ -74,6 +74,8 @@ enum class QualityStatus {
   kPoorFit,  // some order's log-log line explains less than
              // MethodOptions::PoorFitR2 of its points, which
              // scatter by more than kPoorFitSpread decades
+  kFilled,   // an otherwise sound window holds gaps bridged by a straight
+             // line (series::GapBridge): FilledShare says how many
 };
 
 struct WindowQuality {
@@ -95,6 +97,9 @@ struct WindowQuality {
   // With kCrossover: the first segment length of the upper regime; else
   // NaN.
   double CrossoverScale = 0.0;
+  // The share of the window's samples that bridge a gap (set by the series
+  // layer when it bridges gaps; 0 otherwise).
+  double FilledShare = 0.0;
 };
 
 // Surrogate null levels of one window.

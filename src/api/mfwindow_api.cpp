@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include "api/settings_params.h"
 #include "mfwindow/mfwindow.h"
 #include "mfwindow/settings_table.h"
+#include "series/gap_bridge.h"
 #include "series/result_records.h"
 #include "series/series_input.h"
 #include "series/series_notes.h"
@@ -46,6 +48,8 @@ static_assert(static_cast<int>(Quality::kCrossover) ==
               static_cast<int>(analysis::QualityStatus::kCrossover));
 static_assert(static_cast<int>(Quality::kPoorFit) ==
               static_cast<int>(analysis::QualityStatus::kPoorFit));
+static_assert(static_cast<int>(Quality::kFilled) ==
+              static_cast<int>(analysis::QualityStatus::kFilled));
 static_assert(static_cast<int>(Quality::kGap) ==
               static_cast<int>(analysis::QualityStatus::kGap));
 
@@ -142,6 +146,7 @@ void KeepWindow(const analysis::WindowOutcome& outcome, SeriesResult& result) {
   row.H2Se = q.H2Se;
   row.WidthSe = q.WidthSe;
   row.CrossoverScale = q.CrossoverScale;
+  row.FilledShare = q.FilledShare;
   const analysis::WindowNull* null = outcome.Null;
   row.WidthNullMedian = null != nullptr ? null->WidthMedian : kNaN;
   row.WidthNullP95 = null != nullptr ? null->WidthP95 : kNaN;
@@ -199,6 +204,20 @@ Settled Settle(const Settings& given) {
     Refuse(*FindSetting("fs"), SettingReason::kConflict,
            "cannot be given with a time step (dt) other than 1",
            textio::FormatShortest(*s.Fs));
+  }
+  if (s.Fill == GapFill::kLinear && s.OnBadSample != BadSamplePolicy::kMask) {
+    Refuse(*FindSetting("fill"), SettingReason::kConflict,
+           "bridges the gaps that the bad samples leave when they are kept "
+           "in place (mask)",
+           "linear");
+  }
+  if (s.Fill == GapFill::kLinear && s.MaxGap == 0) {
+    Refuse(*FindSetting("max_gap"), SettingReason::kConflict,
+           "must be given with fill linear: the longest gap to bridge");
+  }
+  if (s.Fill != GapFill::kLinear && s.MaxGap != 0) {
+    Refuse(*FindSetting("max_gap"), SettingReason::kConflict,
+           "bridges gaps only with fill linear", std::to_string(s.MaxGap));
   }
   const Settings defaults;
   if (!given.QList.empty() &&
@@ -355,8 +374,16 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     }
   };
   std::size_t handed = 0;
+  std::optional<series::GapBridge> bridge;
+  if (s.used.Fill == GapFill::kLinear) {
+    bridge.emplace(s.used.MaxGap, s.used.Lrec, s.used.WinShift);
+  }
+  const std::function<std::optional<double>()> read_sample = [&reader] {
+    return reader->Next();
+  };
   const auto next_sample = [&]() -> std::optional<double> {
-    std::optional<double> sample = reader->Next();
+    std::optional<double> sample =
+        bridge ? bridge->Next(read_sample) : reader->Next();
     // A long window is filled between two reports; the caller hears from
     // the analysis while it fills, too.
     if (sample && handed++ % kSamplesPerReport == kSamplesPerReport - 1) {
@@ -365,7 +392,13 @@ SeriesResult Analyser::Analyse(std::span<const double> values,
     return sample;
   };
   const auto keep = [&](const analysis::WindowOutcome& outcome) {
-    KeepWindow(outcome, result);
+    if (bridge) {
+      analysis::WindowOutcome marked = outcome;
+      bridge->Mark(marked.Number, marked.Quality);
+      KeepWindow(marked, result);
+    } else {
+      KeepWindow(outcome, result);
+    }
     ++windows_done;
     report();
   };

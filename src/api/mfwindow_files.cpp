@@ -111,6 +111,7 @@ FileResult AnalyseFile(const std::filesystem::path& file,
   pipeline.Policy = series::OpenFailure::kSkipAll;
   pipeline.Staged = true;
   pipeline.FailWhenEveryWindowIsAGap = true;
+  pipeline.BridgeGaps = used.Fill == GapFill::kLinear ? used.MaxGap : 0;
   pipeline.Prefix = series::ColumnPrefix(pipeline.Input.Column);
   pipeline.WithSpectrum = used.Spectrum;
   if (!options.OutDir.empty()) {
@@ -119,7 +120,7 @@ FileResult AnalyseFile(const std::filesystem::path& file,
     std::filesystem::create_directories(pipeline.ResultDir, ignored);
     pipeline.Streams = series::ResultStreams(
         options.Csv ? series::ResultFormat::kCsv : series::ResultFormat::kDat,
-        used.Spectrum, engine->Run());
+        used.Spectrum, engine->Run(), used.Fill == GapFill::kLinear);
   }
 
   FileResult out;

@@ -17,6 +17,7 @@ namespace {
 // words of the front ends and the enums of the library.
 constexpr std::string_view kBadSampleWords[] = {"error", "stop", "skip",
                                                 "mask"};
+constexpr std::string_view kFillWords[] = {"none", "linear"};
 constexpr std::string_view kFluctuationWords[] = {"range", "rms"};
 constexpr std::string_view kSurrogateWords[] = {"shuffle", "phase", "iaaft"};
 constexpr std::string_view kMethodWords[] = {"described", "standard"};
@@ -28,6 +29,7 @@ constexpr std::string_view kHeaderWords[] = {"auto", "yes", "no"};
 constexpr std::string_view kDelimiterWords[] = {"auto", "comma", "semicolon",
                                                 "tab", "whitespace"};
 static_assert(static_cast<int>(BadSamplePolicy::kMask) == 3);
+static_assert(static_cast<int>(GapFill::kLinear) == 1);
 static_assert(static_cast<int>(Fluctuation::kRms) == 1);
 static_assert(static_cast<int>(SurrogateKind::kIaaft) == 2);
 static_assert(static_cast<int>(Method::kStandard) == 1);
@@ -118,6 +120,19 @@ const std::array kRows{
             "(skip), or keep it in place as a gap (mask: the windows over it "
             "get status gap)",
     .Member = WordOf<&Settings::OnBadSample>()},
+  SettingRow{.Name = "fill", .Flag = "--fill", .Field = "Fill",
+    .Type = T::kWord, .Words = kFillWords,
+    .Help = "the gaps kept in place (mask): each stays a gap (none), or a "
+            "run of at most max_gap of them between two samples takes the "
+            "straight line between them (linear; the windows over such "
+            "samples are analysed, with status filled and their "
+            "filled_share)",
+    .Member = WordOf<&Settings::Fill>()},
+  SettingRow{.Name = "max_gap", .Flag = "--max-gap", .Field = "MaxGap",
+    .Type = T::kCount,
+    .Help = "the longest run of gaps that fill linear bridges, in samples",
+    .Member = &Settings::MaxGap, .Min = AtLeast(1), .Zero = "none",
+    .Unset = true},
   SettingRow{.Name = "kernel", .Flag = "--kernel", .Field = "Kernel",
     .Type = T::kWord, .Words = kKernelWords,
     .Help = "the window kernel: the fastest for the settings (auto), every "

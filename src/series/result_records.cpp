@@ -41,13 +41,15 @@ std::string_view StatusWord(analysis::QualityStatus status) {
       return "not_concave";
     case analysis::QualityStatus::kGap:
       return "gap";
+    case analysis::QualityStatus::kFilled:
+      return "filled";
     case analysis::QualityStatus::kOk:
       break;
   }
   return "ok";
 }
 
-std::string CsvRecord(const analysis::WindowOutcome& outcome) {
+std::string CsvRecord(const analysis::WindowOutcome& outcome, bool filled) {
   const analysis::WindowResult& r = outcome.Result;
   const analysis::WindowQuality& q = outcome.Quality;
   std::string record;
@@ -74,6 +76,7 @@ std::string CsvRecord(const analysis::WindowOutcome& outcome) {
   for (const double v : {q.H2Se, q.WidthSe, q.CrossoverScale}) {
     field(FormatFullPrecision(v));
   }
+  if (filled) field(FormatFullPrecision(q.FilledShare));
   return record;
 }
 
@@ -119,16 +122,19 @@ std::vector<std::string> SpectrumRecords(
 }
 
 std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
-                                        const analysis::RunConstants& run) {
+                                        const analysis::RunConstants& run,
+                                        bool filled) {
   std::vector<ResultStream> streams;
   if (format == ResultFormat::kCsv) {
     std::string header(kCsvHeader);
     if (run.Params.Surrogates.Count > 0) header += kCsvNullHeader;
     header += kCsvFitHeader;
-    streams.push_back(
-        ResultStream{".csv", header,
-                     [](const analysis::WindowOutcome& outcome,
-                        const Writer& write) { write(CsvRecord(outcome)); }});
+    if (filled) header += kCsvFilledHeader;
+    streams.push_back(ResultStream{
+        ".csv", header,
+        [filled](const analysis::WindowOutcome& outcome, const Writer& write) {
+          write(CsvRecord(outcome, filled));
+        }});
   } else {
     streams.push_back(ResultLineStream());
   }

@@ -30,6 +30,8 @@ inline constexpr std::string_view kCsvNullHeader =
     "alfa_sz_null_p95,alfa_sz_p,iaaft_at_cap,surrogates_used";
 inline constexpr std::string_view kCsvFitHeader =
     ",h2_se,width_se,crossover_scale";
+// Last, when gaps are bridged.
+inline constexpr std::string_view kCsvFilledHeader = ",filled_share";
 
 // The status column's words.
 //   kOk -> "ok", kDegenerate -> "degenerate", kNonFiniteInput ->
@@ -41,8 +43,10 @@ std::string_view StatusWord(analysis::QualityStatus status);
 
 // One window's CSV row: the values separated by commas, each real with 17
 // significant digits (textio::FormatFullPrecision), so that they read back
-// to the same doubles; the null levels when the window has them.
-std::string CsvRecord(const analysis::WindowOutcome& outcome);
+// to the same doubles; the null levels when the window has them, and its
+// filled share with `filled`.
+std::string CsvRecord(const analysis::WindowOutcome& outcome,
+                      bool filled = false);
 
 inline constexpr std::string_view kFqHeader =
     "window,time,q,log_scale,scale,fq";
@@ -74,8 +78,10 @@ enum class ResultFormat {
 // The result files of one series: the main file ("F(Alfa)_<name>.dat" or
 // ".csv", the CSV with the null levels when the run makes surrogates), with
 // `spectrum` "F(Alfa)_<name>.spectrum.csv", and when the run keeps F_q(s)
-// "F(Alfa)_<name>.fq.csv". `run` must outlive the streams.
+// "F(Alfa)_<name>.fq.csv"; the CSV ends with the filled share when
+// `filled` (gaps are bridged). `run` must outlive the streams.
 std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
-                                        const analysis::RunConstants& run);
+                                        const analysis::RunConstants& run,
+                                        bool filled = false);
 
 }  // namespace series

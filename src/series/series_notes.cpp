@@ -62,7 +62,12 @@ std::vector<SeriesNote> SeriesNotes(std::string_view name,
     notes.push_back(
         {false, prefix + Count(input.Masked, "bad sample", "bad samples") +
                     " kept as gaps (the first: " + input.FirstSkipped->Text() +
-                    "); the windows over them have status gap"});
+                    (report.Bridged > 0
+                         ? "); " + std::to_string(report.Bridged) +
+                               " of them bridged (their windows have status "
+                               "filled), the windows over the others have "
+                               "status gap"
+                         : "); the windows over them have status gap")});
   }
   if (report.Windows == 0) {
     notes.push_back(

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -14,6 +15,7 @@
 
 #include "series/column_choice.h"
 #include "series/fatal.h"
+#include "series/gap_bridge.h"
 #include "series/interrupt.h"
 #include "series/result_file.h"
 #include "series/series_notes.h"
@@ -287,6 +289,14 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
 
   std::int64_t samples = 0;
   std::int64_t gaps = 0;  // windows of status gap
+  std::optional<GapBridge> bridge;
+  if (pipeline.BridgeGaps > 0) {
+    bridge.emplace(pipeline.BridgeGaps, engine.Run().Params.Lrec,
+                   series_plan.WinShift);
+  }
+  const std::function<std::optional<double>()> read_sample = [&reader] {
+    return reader->Next();
+  };
   const auto next_sample = [&]() -> std::optional<double> {
     if (pipeline.FilePosition && !from_standard_input &&
         ++samples % kPositionEvery == 0) {
@@ -295,17 +305,20 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     }
     // A stop request ends the run between samples, never inside a record.
     ThrowIfInterrupted();
-    std::optional<double> sample = reader->Next();
+    std::optional<double> sample =
+        bridge ? bridge->Next(read_sample) : reader->Next();
     if (sample) {
       ++report.SamplesRead;
       report.SampleHash = HashSample(report.SampleHash, *sample);
     }
     return sample;
   };
-  const auto write_window = [&](const analysis::WindowOutcome& outcome) {
+  const auto write_window = [&](const analysis::WindowOutcome& given) {
     // Windows already read may still be waiting to be written when the
     // series ends; a stop request is honoured there too.
     ThrowIfInterrupted();
+    analysis::WindowOutcome outcome = given;
+    if (bridge) bridge->Mark(outcome.Number, outcome.Quality);
     if (pipeline.WindowDone) pipeline.WindowDone(outcome);
     for (const std::unique_ptr<Output>& output : outputs) {
       output->Stream.Records(outcome, [&output](std::string_view record) {
@@ -335,6 +348,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     return report;
   }
   report.Input = reader->Summary();
+  if (bridge) report.Bridged = bridge->Bridged();
   if (pipeline.FailWhenEveryWindowIsAGap && report.Windows > 0 &&
       gaps == report.Windows) {
     discard();

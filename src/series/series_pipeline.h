@@ -91,6 +91,9 @@ struct SeriesPipeline {
   // column choice is the likely cause. mfwindow-batch and AnalyseFile set
   // it.
   bool FailWhenEveryWindowIsAGap = false;
+  // Gaps of at most this many samples (InputOptions kMask) are bridged by
+  // a straight line (GapBridge), their windows marked; 0: none are.
+  std::int32_t BridgeGaps = 0;
   // The start of each result file's name: kResultPrefix, or ColumnPrefix's
   // for a column other than the first. A column of Input chosen by name
   // that the series' header row holds first is given kResultPrefix.
@@ -134,6 +137,7 @@ struct SeriesReport {
   std::int64_t Windows = 0;            // the windows written
   std::int64_t DegenerateWindows = 0;  // of those, the degenerate ones
   InputSummary Input;                  // how the reading went
+  std::int64_t Bridged = 0;  // gaps bridged (SeriesPipeline::BridgeGaps)
   // The time axis the series' own stamps set (InputOptions::TimeColumn).
   std::optional<TimeAxis> Time;
   // The column analysed (InputOptions::Column): its number from 1, 0 where

@@ -650,6 +650,27 @@ TEST(AnalyseFile, NamesWhyASeriesFailedAndWritesNothingForIt) {
     EXPECT_EQ(e.path().filename().string().find("holes"), std::string::npos)
         << e.path();
   }
+  // Bridged, the same single gaps leave every window analysed, marked.
+  s.Fill = mfwindow::GapFill::kLinear;
+  s.MaxGap = 1;
+  options.Csv = true;
+  const mfwindow::FileResult bridged =
+      mfwindow::AnalyseFile(dir / "holes.txt", s, options);
+  ASSERT_FALSE(bridged.Failure) << *bridged.Failure;
+  ASSERT_EQ(bridged.Result.Rows.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {  // samples 51, 121 and 151, 251
+    const mfwindow::WindowRow& row = bridged.Result.Rows[i];
+    EXPECT_EQ(row.FilledShare, i == 1 ? 0.02 : 0.01);
+    EXPECT_NE(row.Status, mfwindow::Quality::kOk);
+  }
+  const std::string csv =
+      Contents(dir / "out" / "F(Alfa)_" /
+               fs::path(dir / "holes.txt.csv").relative_path());
+  EXPECT_NE(csv.find(",crossover_scale,filled_share\r\n"), std::string::npos);
+  EXPECT_TRUE(std::any_of(
+      bridged.Notes.begin(), bridged.Notes.end(), [](const std::string& note) {
+        return note.find("4 of them bridged") != std::string::npos;
+      }));
 }
 
 // A refusal names the option as Python's keyword does, before any file is

@@ -191,6 +191,10 @@ TEST(ParseCommandLine, RefusesBadUsageWithStatus2AndAUsageLine) {
       // The standard method would replace these described values unseen.
       {"--method", "standard", "--fluctuation", "range", "s"},
       {"--method", "standard", "--min-scale", "20", "s"},
+      // Only the gaps that mask keeps are bridged, and only so far.
+      {"--fill", "linear", "--max-gap", "3", "s"},
+      {"--on-bad-sample", "mask", "--fill", "linear", "s"},
+      {"--on-bad-sample", "mask", "--max-gap", "3", "s"},
   };
   for (const std::vector<std::string>& args : bad) {
     std::string joined;

@@ -322,6 +322,35 @@ class TestNanPolicies:
         for key in ("alpha_min", "alpha_sz", "min_r2", "status"):
             assert bits(got[key][~over]) == bits(want[key][~over]), key
 
+    @pytest.mark.parametrize("max_gap,bridged", [(2, (700, 701, 1500)),
+                                                 (1, (1500,))])
+    def test_fill_bridges_short_gaps_and_flags_their_windows(self, max_gap,
+                                                             bridged):
+        values = self.series()
+        filled = values.copy()
+        for first, last in ((700, 701), (1500, 1500)):
+            if first in bridged:  # the straight line from first-1 to last+1
+                step = (filled[last + 1] - filled[first - 1]) / (
+                    last - first + 2)
+                for j in range(first, last + 1):
+                    filled[j] = filled[first - 1] + step * (j - first + 1)
+        with pytest.warns(mfwindow.BadSampleWarning, match="bridged"):
+            got = support.described(values, window=200, shift=50,
+                                    nan="mask", fill="linear",
+                                    max_gap=max_gap)
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", mfwindow.BadSampleWarning)
+            want = support.described(filled, window=200, shift=50,
+                                     nan="mask")
+        ends = want.settings.window_positions(2000)
+        share = np.array([sum(end - 200 <= i < end for i in bridged)
+                          for end in ends]) / 200
+        assert bits(got.filled_share) == bits(share)
+        assert ((got.status == "filled") == (
+            (share > 0) & (want.status == "ok"))).all()
+        for key in ("alpha_min", "alpha_sz", "min_r2"):
+            assert bits(got[key]) == bits(want[key]), key
+
     def test_a_channel_whose_every_window_is_a_gap_is_named(self):
         holed = support.walk(600, seed=8)
         holed[::150] = np.nan  # one in every window of 200

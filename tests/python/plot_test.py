@@ -94,6 +94,26 @@ def test_summary_of_channels_and_into_given_axes(signal):
     assert len(axes[2].get_lines()) == 3
 
 
+# Regression: flagged marks of every channel were one grey, and the
+# legends sat on the data.
+def test_flagged_marks_say_their_channel_and_legends_stay_aside(signal):
+    data = np.vstack([signal, signal[::-1]])
+    r = support.described(data, window=500, shift=250)
+    arrays = dict(r)
+    arrays["status"] = np.where(np.arange(r.n_windows) % 3 == 0,
+                                "crossover", "ok")[np.newaxis].repeat(2, 0)
+    r = mfwindow.Result(arrays, r.settings, ["a", "b"])
+    fig = mfwindow.plot.summary(r, signal=data)
+    fig.canvas.draw()
+    band = fig.axes[-3]  # after a signal panel per channel
+    flagged = gid_lines(band, "flagged")
+    assert [line.get_markeredgecolor() for line in flagged] == ["C0", "C1"]
+    for a in fig.axes[-3:-1]:
+        legend = a.get_legend().get_window_extent()
+        assert legend.x0 >= a.get_window_extent().x1
+        assert legend.x1 <= fig.bbox.width
+
+
 def test_summary_one_axes_takes_the_band(result):
     fig, ax = plt.subplots()
     mfwindow.plot.summary(result, ax=ax)

@@ -24,7 +24,7 @@ QUALITY = ("status", "zero_share", "floor_share", "min_r2")
 FITS = ("h2_se", "width_se", "crossover_scale")
 STATUS_WORDS = ("ok", "degenerate", "non_finite_input", "overflow",
                 "flat_segments", "short_for_order", "crossover", "poor_fit",
-                "not_concave")
+                "not_concave", "filled")
 
 
 def tool(variable):

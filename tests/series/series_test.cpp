@@ -1,10 +1,14 @@
 // Where a series' result file goes, and which names are refused.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "series/gap_bridge.h"
 #include "series/series_notes.h"
 #include "series/series_pipeline.h"
 
@@ -137,6 +141,68 @@ TEST(SeriesNotes, WarnAboutWindowsShorterThan256) {
   EXPECT_TRUE(IsDegenerate({7.0, 0.5, 0.5, 0.0, 0.5, 1.0}));
   EXPECT_TRUE(IsDegenerate({7.0, 0.5, 0.5, -0.0, 0.5, 1.0}));
   EXPECT_FALSE(IsDegenerate({7.0, 0.5, 0.5, 0.0, 0.5, 0.9999999999999999}));
+}
+
+// Regression: a few missing samples cost every window over them.
+TEST(GapBridge, BridgesShortGapsBetweenSamplesOnly) {
+  const double n = std::nan("");
+  struct Case {
+    std::vector<double> In;
+    std::vector<double> Out;  // NaN: still a gap
+  };
+  const Case cases[] = {
+      {{1, n, n, 4, 5}, {1, 2, 3, 4, 5}},
+      {{1, n, n, n, 5}, {1, n, n, n, 5}},  // longer than 2
+      {{n, 1, n, 3}, {n, 1, 2, 3}},        // none before the first sample
+      {{1, 2, n, n}, {1, 2, n, n}},        // none after the last
+      {{0, n, n, n, n, n, 6, n, 8}, {0, n, n, n, n, n, 6, 7, 8}},
+  };
+  for (const Case& c : cases) {
+    GapBridge bridge(2, 4, 2);
+    std::size_t next = 0;
+    const std::function<std::optional<double>()> source =
+        [&]() -> std::optional<double> {
+      if (next == c.In.size()) return std::nullopt;
+      return c.In[next++];
+    };
+    std::vector<double> out;
+    while (const std::optional<double> v = bridge.Next(source)) {
+      out.push_back(*v);
+    }
+    ASSERT_EQ(out.size(), c.Out.size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      EXPECT_TRUE(std::isnan(c.Out[i]) ? std::isnan(out[i])
+                                       : out[i] == c.Out[i])
+          << "sample " << i << " of case " << &c - cases;
+    }
+  }
+  // Windows of 4 every 2 over {1, n, n, 4, 5, 6, 7}: 2, 1 and 0 filled.
+  GapBridge bridge(2, 4, 2);
+  const std::vector<double> in{1, n, n, 4, 5, 6, 7};
+  std::size_t next = 0;
+  const std::function<std::optional<double>()> source =
+      [&]() -> std::optional<double> {
+    if (next == in.size()) return std::nullopt;
+    return in[next++];
+  };
+  while (bridge.Next(source)) {
+  }
+  const double shares[] = {0.5, 0.25, 0.0};
+  for (std::int64_t w = 1; w <= 3; ++w) {
+    analysis::WindowQuality q;
+    bridge.Mark(w, q);
+    EXPECT_EQ(q.FilledShare, shares[w - 1]);
+    EXPECT_EQ(q.Status, w < 3 ? analysis::QualityStatus::kFilled
+                              : analysis::QualityStatus::kOk);
+  }
+  analysis::WindowQuality flat{analysis::QualityStatus::kFlatSegments};
+  GapBridge again(2, 4, 2);
+  next = 0;
+  while (again.Next(source)) {
+  }
+  again.Mark(1, flat);  // another status comes first
+  EXPECT_EQ(flat.Status, analysis::QualityStatus::kFlatSegments);
+  EXPECT_EQ(flat.FilledShare, 0.5);
 }
 
 }  // namespace
