@@ -29,7 +29,8 @@ ARM64_DIR ?= build-arm64
 WHEEL_TEST_TIMEOUT ?= 1800
 
 .PHONY: all deps deps-arm64 configure build run test check check-sanitize \
-  wheel-check ci check-arm64 lint tsan fuzz clean gallery gallery-check
+  wheel-check ci check-arm64 lint tsan fuzz clean gallery gallery-check \
+  docs docs-deps docs-check
 
 all: build
 
@@ -168,6 +169,36 @@ gallery: configure
 gallery-check: configure
 	$(CMAKE) --build $(BUILD_DIR) --target mfwindow_python
 	$(GALLERY_ENV) $(PYTHON) docs/gallery/make_gallery.py --check docs/gallery
+
+# The documentation site (docs/, Sphinx with furo, MyST and myst-nb) into
+# $(BUILD_DIR)/docs/html, warnings as errors; the tutorial notebook runs
+# cell by cell and a failing cell fails it. The tools of
+# docs/requirements.txt go into a virtual environment of Debian's python3
+# that sees its numpy, matplotlib and pandas (needs the package index the
+# first time). docs-check serves the site, opens every page in headless
+# chromium (Debian's, driven by playwright) and fails on a broken link, a
+# missing image or a JavaScript error; its screenshots go to
+# $(BUILD_DIR)/docs/screenshots.
+DOCS_VENV = $(BUILD_DIR)/docs-venv
+DOCS_ENV = PYTHONPATH=$(CURDIR)/$(BUILD_DIR)/python \
+  MPLCONFIGDIR=$(CURDIR)/$(BUILD_DIR)/python/mplconfig \
+  MFWINDOW_BATCH=$(CURDIR)/$(BUILD_DIR)/mfwindow-batch
+docs-deps: deps
+	$(call install_missing,chromium,)
+	@test -x $(DOCS_VENV)/bin/python || $(PYTHON) -m venv --system-site-packages $(DOCS_VENV)
+	@cmp -s docs/requirements.txt $(DOCS_VENV)/requirements.txt \
+	  || { $(DOCS_VENV)/bin/pip install -q -r docs/requirements.txt \
+	       && cp docs/requirements.txt $(DOCS_VENV)/requirements.txt; }
+
+docs: configure docs-deps
+	$(CMAKE) --build $(BUILD_DIR) --target mfwindow_python mfwindow-batch
+	rm -rf $(BUILD_DIR)/docs/html
+	$(DOCS_ENV) $(DOCS_VENV)/bin/sphinx-build -W --keep-going -q -b html \
+	  -d $(BUILD_DIR)/docs/doctrees docs $(BUILD_DIR)/docs/html
+
+docs-check: docs
+	$(DOCS_ENV) $(DOCS_VENV)/bin/python tools/docs_check.py \
+	  $(BUILD_DIR)/docs/html --screenshots $(BUILD_DIR)/docs/screenshots
 
 clean:
 	rm -rf $(BUILD_DIR)
