@@ -2,7 +2,7 @@
 # `make test` (quick: build, every ctest label, the Python tests on the
 # working tree), `make check` (plus sanitizers, ThreadSanitizer and fuzzing)
 # and `make ci` (what .ci/run calls: lint, check, the wheel from a clean
-# clone and arm64 under qemu). Each installs what is missing (as root),
+# clone, the gallery, the documentation site and arm64 under qemu). Each installs what is missing (as root),
 # configures, builds and runs.
 BUILD_DIR ?= build
 # Interpreter for tools/mfwindow-plot: Debian's, which python3-matplotlib serves.
@@ -111,9 +111,10 @@ wheel-check: build
 	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR)
 
 # What CI runs (.ci/run): formatting and clang-tidy, the check tier, the
-# wheel from a clean clone, the gallery being current, and the engine tests
-# on 64-bit Arm under qemu.
-ci: lint check wheel-check gallery-check check-arm64
+# wheel from a clean clone, the gallery being current, the documentation
+# site built and looked at in a browser, and the engine tests on 64-bit Arm
+# under qemu.
+ci: lint check wheel-check gallery-check docs-check check-arm64
 
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
