@@ -193,7 +193,7 @@ docs-deps: deps
 
 docs: configure docs-deps
 	$(CMAKE) --build $(BUILD_DIR) --target mfwindow_python mfwindow-batch
-	rm -rf $(BUILD_DIR)/docs/html
+	rm -rf $(BUILD_DIR)/docs/html $(BUILD_DIR)/docs/doctrees
 	$(DOCS_ENV) $(DOCS_VENV)/bin/sphinx-build -W --keep-going -q -b html \
 	  -d $(BUILD_DIR)/docs/doctrees docs $(BUILD_DIR)/docs/html
 

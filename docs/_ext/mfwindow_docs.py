@@ -80,7 +80,8 @@ def cli_page():
         "the input formats, the result files and the exit statuses.", "",
         "| option | meaning |", "|---|---|"]
     for signature, description in options:
-        lines.append("| `%s` | %s |" % (signature.replace("`", ""),
+        # A | in a table cell, code or not, must be written \|.
+        lines.append("| `%s` | %s |" % (escape(signature.replace("`", "")),
                                         escape(description)))
     lines += ["", "## The help as printed", "", "```text", text.rstrip(),
               "```", ""]

@@ -148,3 +148,22 @@ def test_batch_command_without_its_program_says_so(monkeypatch, capsys):
     monkeypatch.setattr(_batch_command, "PROGRAM", "/nonexistent/program")
     assert _batch_command.main(["--version"]) == 127
     assert "/nonexistent/program" in capsys.readouterr().err
+
+
+def test_cli_reference_lists_every_flag_of_help(monkeypatch):
+    # The site's command-line reference is parsed from --help; a layout of
+    # the help that the parser misreads would drop or merge options.
+    sys.path.insert(0, os.path.join(support.SOURCE_DIR, "docs", "_ext"))
+    import mfwindow_docs
+    monkeypatch.setenv("MFWINDOW_BATCH", support.tool("MFWINDOW_BATCH"))
+    help_text = mfwindow_docs.batch_help()
+    table = mfwindow_docs.cli_page().split("## The help as printed")[0]
+    # Each row is | `signature` | text |, a | inside either written \|.
+    signatures = [(s.replace("\\|", "|"), text) for s, text in re.findall(
+        r"^\| `([^`]*)` \| (.+) \|$", table, re.M)]
+    flags = set(re.findall(r"(?<![\w-])--[a-z][\w-]*", help_text))
+    assert len(flags) > 40
+    for flag in flags:
+        assert any(re.search(re.escape(flag) + r"(?![\w-])", s)
+                   for s, _ in signatures), flag
+    assert all(text.strip() for _, text in signatures)
