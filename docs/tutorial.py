@@ -39,12 +39,14 @@ print(len(ecg), "samples,", len(ecg) / fs, "s")
 # %% [markdown]
 # ## A first look
 #
-# Windows of 10 s (3600 samples) every 5 s, with the standard MF-DFA,
-# Python's default. An ECG is a noise-like signal around a baseline, so it
-# goes in as it is: the method forms its profile.
+# Windows of 10 s (3600 samples) every 5 s, with the standard MF-DFA
+# (`method="standard"`, Python's default, written out here). An ECG is a
+# noise-like signal around a baseline, so it goes in as it is: the method
+# forms its profile.
 
 # %%
-r = mfwindow.analyse(ecg, window=3600, shift=1800, fs=fs)
+standard = dict(window=3600, fs=fs, method="standard")
+r = mfwindow.analyse(ecg, shift=1800, **standard)
 print(r)
 fig = mfwindow.plot.summary(r, signal=ecg, units="mV",
                             title="ECG, windows of 10 s")
@@ -68,7 +70,7 @@ print(table["crossover_scale"].describe().round(1))
 # fitted lines and their residuals.
 
 # %%
-f = mfwindow.analyse(ecg, window=3600, shift=3600, fs=fs, fq=True)
+f = mfwindow.analyse(ecg, shift=3600, fq=True, **standard)
 fig = mfwindow.plot.fluctuation(f, window=5, q=[-4, -2, 2, 4])
 
 # %% [markdown]
@@ -80,8 +82,7 @@ fig = mfwindow.plot.fluctuation(f, window=5, q=[-4, -2, 2, 4])
 # statuses say how many windows still bend inside it.
 
 # %%
-slow = mfwindow.analyse(ecg, window=3600, shift=1800, fs=fs,
-                        fit_range=(250, 900))
+slow = mfwindow.analyse(ecg, shift=1800, fit_range=(250, 900), **standard)
 both = np.vstack([r.alpha_width, slow.alpha_width])
 print("median width, all scales: %.2f; 250 to 900 samples: %.2f"
       % tuple(np.nanmedian(both, axis=1)))
@@ -95,12 +96,12 @@ fig = mfwindow.plot.summary(slow, signal=ecg, units="mV",
 # Is the width more than a linear process with the same spectrum and
 # distribution would give? 19 IAAFT surrogates per window give each window a
 # null band; the summary shades it behind the width and marks the windows
-# whose p-value is at most 0.05. A few windows below the level are expected
-# by chance ({doc}`guide/surrogates`).
+# whose p-value is at most 0.05. With 30 windows, one or two below the
+# level are expected by chance ({doc}`guide/surrogates`).
 
 # %%
-n = mfwindow.analyse(ecg, window=3600, shift=3600, fs=fs,
-                     fit_range=(250, 900), surrogates=19, seed=1)
+n = mfwindow.analyse(ecg, shift=3600, fit_range=(250, 900), surrogates=19,
+                     seed=1, **standard)
 print("windows with width_p <= 0.05: %d of %d"
       % (np.sum(n.width_p <= 0.05), n.n_windows))
 fig = mfwindow.plot.summary(n, signal=ecg, units="mV",
