@@ -67,6 +67,7 @@ def check(folder, shots, chromium):
     problems, external = [], set()
     anchors = {}  # page URL -> ids on it
     wanted = []   # (page it is on, link URL with a fragment)
+    linked_from = {}  # page -> the first page that links to it
     with sync_playwright() as p:
         browser = p.chromium.launch(executable_path=chromium,
                                     args=["--no-sandbox"])
@@ -112,8 +113,12 @@ def check(folder, shots, chromium):
                 if fragment:
                     wanted.append((rel, target, fragment))
                 if target.endswith(".html") and target not in seen:
+                    linked_from.setdefault(target, rel)
                     queue.append(target)
-            problems += ["%s: %s" % (rel, e) for e in errors]
+            where = rel if rel not in linked_from or os.path.isfile(
+                os.path.join(folder, rel)) else "%s (linked from %s)" % (
+                    rel, linked_from[rel])
+            problems += ["%s: %s" % (where, e) for e in errors]
         for name, rel in sorted(shots.items()) if shots else []:
             page.goto(base + rel, wait_until="load")
             page.screenshot(path=name)
