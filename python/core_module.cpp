@@ -229,6 +229,8 @@ py::list SettingTable() {
     d["finite"] = row.Finite;
     d["zero"] = std::string(row.Zero);
     d["unset"] = row.Unset;
+    d["by_method"] = row.ByMethod;
+    d["python_default"] = std::string(row.PythonDefault);
     // A real that may be left out: None, never 0, stands for "not given".
     d["optional"] =
         std::holds_alternative<std::optional<double> mfwindow::Settings::*>(
@@ -284,9 +286,15 @@ Column SpectrumTable(const std::vector<mfwindow::WindowSpectrum>& spectra,
 // analyse_file take, whose settings() is a dict keyed by the table's names
 // and clamped() the values settling changed, [(name, given, used), ...].
 // Refusals raise mfwindow.SettingError naming the keyword.
-mfwindow::Settled Settle(const py::dict& given_settings) {
-  const mfwindow::Settings given = MakeSettings(given_settings).first;
-  return Settled([&] { return mfwindow::Settle(given); });
+// `given`: the names of the settings the user gave, which the standard
+// method must not replace.
+mfwindow::Settled Settle(const py::dict& given_settings,
+                         const std::vector<std::string>& given) {
+  const mfwindow::Settings settings = MakeSettings(given_settings).first;
+  return Settled([&] {
+    mfwindow::CheckGivenUnderMethod(settings, given);
+    return mfwindow::Settle(settings);
+  });
 }
 
 // The settled settings as the Python layer records them: max_scale as the
@@ -506,11 +514,12 @@ PYBIND11_MODULE(_core, m) {
   m.def("setting_table", &SettingTable,
         "The settings table: one dict per setting (name, keyword, flag, "
         "field, type, file, python, default, range, min, max, clamp, "
-        "finite, zero, unset, words, help).");
+        "finite, zero, unset, by_method, python_default, words, help).");
   m.def("check_number", &CheckNumber, py::arg("name"), py::arg("value"),
         "Refuses a number given for setting `name` that its row does not "
         "allow on its own, with mfwindow.SettingError.");
   m.def("settle", &Settle, py::arg("settings"),
+        py::arg("given") = std::vector<std::string>{},
         "The settings (a dict keyed by the table's names) settled: a "
         "Settled.");
   m.def("scan_samples", &ScanSamples, py::arg("samples"), py::arg("nan"),

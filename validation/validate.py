@@ -140,7 +140,7 @@ def has_method_options(module):
     `fluctuation` (an older module rejects them with TypeError)."""
     try:
         module.analyse(np.arange(64.0) % 7.0, window=32, profile=False,
-                       fluctuation="range")
+                       fluctuation="range", method="described")
     except TypeError:
         return False
     return True
@@ -156,8 +156,8 @@ def program_windows(module, x, window, shift, min_scale=MIN_SCALE,
     """The program's summary values per window (under the tables' names,
     which are the peer's), with h(2) from a second run with the single
     moment order 2: the default grid of 200 orders does not hold 2."""
-    settings = dict(window=window, shift=shift, order=ORDER,
-                    min_scale=min_scale, **options)
+    settings = dict(dict(window=window, shift=shift, order=ORDER,
+                         min_scale=min_scale, method="described"), **options)
     r = module.analyse(x, **settings)
     two = module.analyse(x, q=[2.0], spectrum=True, **settings)
     return {"h2": two.h[:, 0], "alfa_min": r.alpha_min,
@@ -333,7 +333,7 @@ def null_windows(module, x, window, shift, kind, count, seed):
     surrogates of kind `kind` under `seed`, every core."""
     r = module.analyse(x, window=window, shift=shift, order=ORDER,
                        min_scale=MIN_SCALE, surrogates=count, surrogate=kind,
-                       seed=seed, threads=0)
+                       seed=seed, threads=0, method="described")
     return {c: np.asarray(r[c.replace("alfa", "alpha")], dtype=float)
             for c in NULL_COLUMNS}
 
@@ -424,9 +424,10 @@ def status_rows(module, sizes):
     for name, x in status_signals(sizes):
         for method, values in (("described", np.cumsum(x)), ("standard", x)):
             for window in STATUS_WINDOWS:
-                extra = {"method": "standard"} if method == "standard" else {}
+                extra = ({"method": "standard"} if method == "standard" else
+                         {"method": "described", "min_scale": MIN_SCALE})
                 r = module.analyse(values, window=window, shift=window // 2,
-                                   order=ORDER, min_scale=MIN_SCALE, **extra)
+                                   order=ORDER, **extra)
                 counts = rows.setdefault((name, method, window), {})
                 for word in np.asarray(r["status"]):
                     counts[str(word)] = counts.get(str(word), 0) + 1

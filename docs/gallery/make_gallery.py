@@ -186,8 +186,11 @@ def figures():
     # purpose so that the figure shows how a held stretch is flagged.
     held = x.copy()
     held[120 * 360:125 * 360] = held[120 * 360 - 1]
+    # The figures show the mfwindow program's own method, as they did
+    # before Python's default became the textbook one.
+    described = dict(method="described")
     ecg_settings = dict(window=3600, shift=3600, fs=360, surrogates=19,
-                        seed=1)
+                        seed=1, **described)
 
     def ecg_summary():
         r = mfwindow.analyse(held, **ecg_settings)
@@ -195,7 +198,7 @@ def figures():
             r, signal=held, units="mV",
             title="ECG (scipy's excerpt, 360 Hz) with a 5 s held dropout")
 
-    ecg_fq = dict(window=3600, shift=3600, fs=360, fq=True)
+    ecg_fq = dict(window=3600, shift=3600, fs=360, fq=True, **described)
 
     def ecg_fluctuation():
         r = mfwindow.analyse(x, **ecg_fq)
@@ -207,7 +210,7 @@ def figures():
         prices = data["price_data"]
     stock = np.vstack([prices["adj_close"].astype(np.float64),
                        prices["volume"].astype(np.float64)])
-    stock_settings = dict(window=250, shift=25, increments=True)
+    stock_settings = dict(window=250, shift=25, increments=True, **described)
 
     def stock_summary():
         r = mfwindow.analyse(stock, **stock_settings)
@@ -219,7 +222,8 @@ def figures():
 
     membrane = np.fromfile(sample_data("membrane.dat"),
                            dtype="<f4").astype(np.float64)
-    membrane_settings = dict(window=1000, shift=250, spectrum=True)
+    membrane_settings = dict(window=1000, shift=250, spectrum=True,
+                             **described)
 
     def membrane_spectrogram():
         r = mfwindow.analyse(membrane, **membrane_settings)
@@ -228,7 +232,7 @@ def figures():
                      "f(alpha) of each window")
 
     noise = fgn(16384, 0.7, seed=7)
-    standard = dict(profile=True, fluctuation="rms", order=1)
+    standard = dict(profile=True, fluctuation="rms", order=1, **described)
     fgn_settings = dict(window=4096, shift=4096, fq=True, q_min=-5.0,
                         q_max=5.0, q_count=101, **standard)
 

@@ -100,6 +100,13 @@ struct SettingRow {
   std::string_view Zero{};
   bool Unset = false;
   unsigned FrontEnds = kEveryFrontEnd;
+  // The method chooses it: the standard method replaces a value left at
+  // the default with its textbook one (Python's None, "the method's").
+  bool ByMethod = false;
+  // Python's default where it differs from the library's: the textbook
+  // method, while mfwindow-batch and the C++ API keep the described one,
+  // whose .dat files equal mfwindow's.
+  std::string_view PythonDefault{};
 };
 
 // Every setting, in the order the front ends list them and settling goes:
@@ -165,6 +172,13 @@ void CheckRange(const SettingRow& row, double value, const Settings& settled);
 // as the dialogue settles its answers (a cap below the floor wins).
 double ClampToRange(const SettingRow& row, double value,
                     const Settings& settled);
+
+// The standard method replaces a value left at the described default with
+// its textbook one, so such a value given by the user (the names in
+// `given`) would be lost without a word: refused, naming its row, when `s`
+// asks for the standard method.
+void CheckGivenUnderMethod(const Settings& s,
+                           std::span<const std::string> given);
 
 // The value of a row in `settings` (or `file`) as text: the shortest
 // round-trip number, "true"/"false", a word, items separated by commas.

@@ -2,10 +2,14 @@
 analysis (MF-DFA) inside a window that moves along each series.
 
     >>> import numpy as np, mfwindow
-    >>> x = np.cumsum(np.random.default_rng(1).standard_normal(5000))
+    >>> x = np.random.default_rng(1).standard_normal(5000)
     >>> r = mfwindow.analyse(x, window=1000, shift=250, fs=250)
     >>> r
-    <mfwindow.Result: 17 windows; window 1000, shift 250, order 2, min scale 20, values, fs 250 Hz>
+    <mfwindow.Result: 17 windows; window 1000, shift 250, order 2, min scale 16, values, fs 250 Hz, standard>
+
+analyse() runs the textbook MF-DFA (method="standard": the profile of x,
+RMS fluctuations); method="described" gives the numbers of the mfwindow
+program and of mfwindow-batch, which analyse a walk's own values.
 
 analyse() returns a Result of numpy arrays (time, alpha_min, alpha_max,
 alpha_width, alpha_sz, f_alpha_sz, and the whole spectra on request) with the
@@ -16,11 +20,12 @@ either (it needs matplotlib).
 
 from ._core import __version__
 from ._errors import SettingError
-from ._analyse import (BadSampleWarning, ClampWarning, ShortSeriesWarning,
+from ._analyse import (BadSampleWarning, ClampWarning, NoiseWarning,
+                       ShortSeriesWarning,
                        analyse)
 from ._files import CutResultError, read_result
 from ._result import Result, Settings
 
 __all__ = ["analyse", "read_result", "Result", "Settings", "SettingError",
            "CutResultError", "ClampWarning",
-           "ShortSeriesWarning", "BadSampleWarning", "__version__"]
+           "ShortSeriesWarning", "BadSampleWarning", "NoiseWarning", "__version__"]

@@ -62,6 +62,109 @@ class ShortSeriesWarning(UserWarning):
     the result's arrays are empty."""
 
 
+class NoiseWarning(UserWarning):
+    """The described method takes the values it analyses for a walk (the
+    range of each detrended segment), and they look like a noise: their
+    neighbours correlate less than WALK_CORRELATION over the whole series.
+    Its h(q) then sits near 0 whatever the noise's memory; the textbook
+    method (method="standard") analyses the noise's profile instead."""
+
+
+# A series whose neighbouring samples correlate less than this looks like
+# a noise (the increments of a walk), not a walk: a fractional Gaussian
+# noise has lag-1 correlation 2**(2H - 1) - 1, below 0.5 for every
+# H < 0.79, while a walk's is near 1.
+WALK_CORRELATION = 0.5
+
+
+def _lag_one_correlation(values: np.ndarray) -> float:
+    """The lag-1 autocorrelation of the finite values, NaN for fewer than
+    three or a constant series."""
+    finite = values[np.isfinite(values)]
+    if finite.size < 3:
+        return float("nan")
+    centred = finite - finite.mean()
+    spread = float(np.dot(centred, centred))
+    if spread == 0.0:
+        return float("nan")
+    return float(np.dot(centred[:-1], centred[1:])) / spread
+
+
+def _warn_noise(rows: List[np.ndarray], channels: Optional[Tuple[Any, ...]],
+                increments: bool) -> None:
+    """NoiseWarning for each row whose analysed values (the increments
+    under increments=True) look like a noise to the described method."""
+    for k, row in enumerate(rows):
+        r1 = _lag_one_correlation(np.diff(row) if increments else row)
+        if not r1 < WALK_CORRELATION:
+            continue
+        name = "x" if channels is None else "channel %r" % (channels[k],)
+        warnings.warn(NoiseWarning(
+            "%s looks like a noise, not a walk (lag-1 correlation of the "
+            "%s %.2f, below %.1f), and the described method analyses them "
+            "as a walk, so h(q) comes out near 0; pass method='standard' "
+            "(the textbook method, on the profile)%s" % (
+                name, "increments" if increments else "values", r1,
+                WALK_CORRELATION,
+                ", or increments=False" if increments else
+                ", or np.cumsum(x - x.mean()) to keep the described one")),
+            stacklevel=3)
+
+
+def _stamps(time: Any, name: str, samples: int) -> np.ndarray:
+    """`time` as one stamp per sample, strictly rising: float64,
+    datetime64[ns] or timedelta64[ns]. SettingError naming time when it is
+    not (`name` says where the stamps came from)."""
+    if hasattr(time, "to_numpy"):  # pandas: an index or a Series
+        if getattr(getattr(time, "dt", time), "tz", None) is not None:
+            raise SettingError(
+                "%s must be naive (no time zone); use "
+                ".tz_convert('UTC').tz_localize(None) first" % name, "time")
+        time = time.to_numpy()
+    stamps = np.asarray(time)
+    if stamps.dtype.kind == "O":
+        try:
+            stamps = stamps.astype("M8[ns]")
+        except (TypeError, ValueError):
+            pass
+    kinds = {"M": "M8[ns]", "m": "m8[ns]", "i": np.float64,
+             "u": np.float64, "f": np.float64}
+    if stamps.dtype.kind not in kinds:
+        raise SettingTypeError(
+            "%s must hold numbers or dates and times, got dtype %s"
+            % (name, stamps.dtype), "time")
+    stamps = stamps.astype(kinds[stamps.dtype.kind])
+    if stamps.ndim != 1 or stamps.shape[0] != samples:
+        raise SettingError("%s must hold one stamp per sample (%d), got "
+                           "shape %s" % (name, samples, stamps.shape), "time")
+    missing = (np.isnat(stamps) if stamps.dtype.kind in "Mm"
+               else ~np.isfinite(stamps))
+    falls = np.flatnonzero(~(stamps[1:] > stamps[:-1]))
+    if missing.any() or falls.size:
+        at = (int(np.argmax(missing)) if missing.any()
+              else int(falls[0]) + 1)
+        raise SettingError(
+            "%s must rise strictly, with no missing stamp; index %d (counted "
+            "from 0) holds %s after %s" % (
+                name, at, stamps[at], stamps[at - 1] if at else "nothing"),
+            "time")
+    return stamps
+
+
+def _index_of(x: Any) -> Any:
+    """The index of a pandas Series or DataFrame when it says more than
+    the sample numbers (not a RangeIndex from 0 in steps of 1), else
+    None."""
+    module = type(x).__module__ or ""
+    index = getattr(x, "index", None) if module.startswith("pandas") else None
+    if index is None:
+        return None
+    if (type(index).__name__ == "RangeIndex" and index.start == 0
+            and index.step == 1):
+        return None
+    return index
+
+
 def _samples(x: Any, window: int
              ) -> Tuple[np.ndarray, Optional[Tuple[Any, ...]]]:
     """x as contiguous float64, 1-D or channels x samples, and the channel
@@ -306,21 +409,22 @@ def _run(rows: List[np.ndarray], settled: Any, threads: int,
 def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             shift: Optional[int] = None,
             order: int = _default("order"),
-            min_scale: int = _default("min_scale"),
+            min_scale: Optional[int] = _default("min_scale"),
             increments: bool = _default("increments"),
             t0: Any = _default("t0"), dt: Optional[float] = None,
+            time: Optional[ArrayLike] = None,
             fs: Optional[float] = None,
             spectrum: bool = _default("spectrum"),
             threads: int = _default("threads"), progress: Any = False,
             nan: str = _default("nan"),
-            profile: bool = _default("profile"),
-            fluctuation: str = _default("fluctuation"),
+            profile: Optional[bool] = _default("profile"),
+            fluctuation: Optional[str] = _default("fluctuation"),
             q: Optional[Sequence[float]] = None,
-            q_min: float = _default("q_min"),
-            q_max: float = _default("q_max"),
-            q_count: int = _default("q_count"),
+            q_min: Optional[float] = _default("q_min"),
+            q_max: Optional[float] = _default("q_max"),
+            q_count: Optional[int] = _default("q_count"),
             max_scale: Optional[int] = None,
-            scale_count: int = _default("scale_count"),
+            scale_count: Optional[int] = _default("scale_count"),
             fit_range: Optional[Tuple[Optional[int], Optional[int]]] = None,
             fq: bool = _default("fq"),
             range_floor: float = _default("range_floor"),
@@ -330,8 +434,8 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             surrogate: str = _default("surrogate"),
             seed: int = _default("seed"),
             method: str = _default("method"),
-            segments: str = _default("segments"),
-            abscissa: str = _default("abscissa"),
+            segments: Optional[str] = _default("segments"),
+            abscissa: Optional[str] = _default("abscissa"),
             kernel: str = _default("kernel"),
             **old_names: Any) -> Result:
     # The keywords as given; each is checked by its row of the settings
@@ -339,6 +443,7 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     given = dict(locals())
     x = given.pop("x")
     progress = given.pop("progress")
+    time = given.pop("time")
     for old, value in given.pop("old_names").items():
         new = _OLD_NAMES.get(old)
         if new is None:
@@ -379,6 +484,16 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             "t0 must be a number or a date and time (numpy datetime64, "
             "datetime, pandas Timestamp), got %r" % (given["t0"],),
             "t0") from None
+    arithmetic = (dated or core["t0"] != 0.0 or given["dt"] is not None
+                  or given["fs"] is not None)
+    if time is not None and arithmetic:
+        raise SettingError("time cannot be given with t0, dt or fs: the "
+                           "stamps are the time axis", "time")
+    if time is None and not arithmetic:
+        time = _index_of(x)
+        where = "the index of x"
+    else:
+        where = "time"
     origin = as_time_origin(given["t0"]) if dated else core["t0"]
     fs = None if given["fs"] is None else core["fs"]
     step = None if fs is not None else core.get("dt", 1.0)
@@ -387,11 +502,13 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
     plain_time = fs is None and not dated
     if not plain_time:
         core.update(t0=0.0, dt=1.0, fs=None)
-    settled = _core.settle(core)
+    settled = _core.settle(core, _settings.given_names(given))
     used = settled.settings()
     clamped = [c for c in settled.clamped()
                if not (c[0] == "shift" and given["shift"] is None)]
     data, channels = _samples(x, used["window"])
+    stamps = (None if time is None
+              else _stamps(time, where, data.shape[-1]))
     lengths = _scan_channels(data, channels, used["nan"])
     if clamped:
         warnings.warn(ClampWarning(
@@ -410,6 +527,8 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
             % (samples, settings.window)), stacklevel=2)
 
     rows = [data] if channels is None else list(data)
+    if not used["profile"]:
+        _warn_noise(rows, channels, bool(used["increments"]))
     display = _Display(progress, len(positions) * len(rows))
     # The core applies the nan policy itself, as scanned above.
     try:
@@ -443,7 +562,11 @@ def analyse(x: ArrayLike = _REQUIRED, window: int = _REQUIRED, *,
                         else time if key == "time"
                         else np.stack([p[key] for p in parts]))
                   for key in parts[0]}
-    if not plain_time:
+    if stamps is not None:
+        if used["nan"] == "skip":  # the stamps of the samples kept
+            stamps = stamps[np.isfinite(rows[0])]
+        arrays["time"] = stamps[positions - 1]
+    elif not plain_time:
         arrays["time"] = settings.times(positions)
     return Result(arrays, settings, channels)
 
@@ -458,16 +581,25 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     x : array_like, shape (samples,) or (channels, samples)
         One series, or one series per row; anything numpy turns into
         float64 (a pandas DataFrame gives one channel per column). Every
-        sample must be finite.
+        sample must be finite. A pandas index other than the default
+        0, 1, 2, ... (dates, time deltas, numbers) gives the time marks,
+        as time= would, unless t0, dt or fs is given.
 @settings@
+    time : array_like or None
+        One stamp per sample (numbers, datetime64 or timedelta64; rising
+        strictly, not necessarily evenly): each window's time mark is the
+        stamp of its last sample. The analysis itself goes by sample
+        order. Not with t0, dt or fs.
 @run@
     progress : bool or callable
         True shows a bar (tqdm when it is installed, else a line on
         standard error); a callable is called as progress(done, total) in
         windows from the calling thread, about every 0.05 s.
 
-    The method (the defaults are the described method, byte for byte; the
-    same as mfwindow-batch's flags of the same names):
+    The method (the default is the textbook MF-DFA, method="standard";
+    method="described" gives the mfwindow program's numbers, byte for
+    byte, as mfwindow-batch does by default; the same as mfwindow-batch's
+    flags of the same names):
 
 @method@
 
@@ -511,7 +643,7 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     --------
     >>> import numpy as np
     >>> import mfwindow
-    >>> x = np.cumsum(np.random.default_rng(7).standard_normal(3000))
+    >>> x = np.random.default_rng(7).standard_normal(3000)  # a noise
     >>> r = mfwindow.analyse(x, window=1000, shift=500)
     >>> r.time
     array([1000., 1500., 2000., 2500., 3000.])
@@ -540,7 +672,7 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
     ...     warnings.simplefilter("always")
     ...     small = mfwindow.analyse(x, window=10, order=1)
     >>> print(caught[0].message)
-    settings out of range were clamped: window 10 -> 32, min_scale 20 -> 3
+    settings out of range were clamped: window 10 -> 32
     >>> small.settings.window, small.settings.shift, small.n_windows
     (32, 32, 93)
 
@@ -548,15 +680,22 @@ _DOC = """Multifractal singularity spectra of `x` by detrended fluctuation
 
     >>> s = mfwindow.analyse(x, window=1000, shift=500, spectrum=True)
     >>> s.q.shape, s.h.shape, s.f_alpha.shape
-    ((200,), (5, 200), (5, 100))
+    ((21,), (5, 21), (5, 100))
 
-    Standard MF-DFA (profile and RMS) with chosen orders, F_q(s) kept:
+    Chosen orders, F_q(s) kept:
 
-    >>> d = mfwindow.analyse(np.diff(x), window=1000, shift=500,
-    ...                      profile=True, fluctuation="rms",
-    ...                      q=[-2, 0, 2], fit_range=(30, 150), fq=True)
+    >>> d = mfwindow.analyse(x, window=1000, shift=500, q=[-2, 0, 2],
+    ...                      fit_range=(30, 150), fq=True)
     >>> d.fq.shape, d.scales[[0, -1]].tolist()
-    ((4, 3, 200), [20, 200])
+    ((5, 3, 40), [16, 249])
+
+    The mfwindow program's own method, on a walk (its values are the
+    walk itself, not a profile):
+
+    >>> p = mfwindow.analyse(np.cumsum(x), window=1000, shift=500,
+    ...                      method="described", spectrum=True)
+    >>> p.q.shape, p.settings.min_scale, p.settings.max_scale
+    ((200,), 20, 200)
 
     A null level from 9 shuffled surrogates per window:
 

@@ -91,31 +91,35 @@ class _SettingsMethods:
         return self.window + self.shift * np.arange(count, dtype=np.int64)
 
     def method_caption(self) -> str:
-        """The method and surrogate settings that differ from the
-        described method's defaults, in a few words ("" when none do)."""
-        parts = []
-        if self.method != "described":
-            parts.append(self.method)
-        if self.segments != "start":
-            parts.append("segments from both ends")
-        if self.abscissa != "grid":
-            parts.append("log s abscissa")
-        if self.profile:
-            parts.append("profile")
-        if self.fluctuation != "range":
+        """The method, and the method and surrogate settings that differ
+        from its own values, in a few words."""
+        own = _core.settle({"window": self.window, "order": self.order,
+                            "method": self.method}).settings()
+        parts = [self.method]
+        if self.segments != own["segments"]:
+            parts.append("segments from %s" % ("both ends"
+                                               if self.segments == "both"
+                                               else "the start"))
+        if self.abscissa != own["abscissa"]:
+            parts.append("%s abscissa" % ("log s" if self.abscissa == "log_s"
+                                          else "grid"))
+        if self.profile != own["profile"]:
+            parts.append("profile" if self.profile else "no profile")
+        if self.fluctuation != own["fluctuation"]:
             parts.append(self.fluctuation)
         if self.q is not None:
             shown = ", ".join(_number(v) for v in self.q[:6])
             parts.append("q %s%s" % (shown, ", ..." if len(self.q) > 6
                                      else ""))
-        elif (self.q_min, self.q_max, self.q_count) != (-10.0, 10.0, 200):
+        elif (self.q_min, self.q_max, self.q_count) != (
+                own["q_min"], own["q_max"], own["q_count"]):
             parts.append("q %s..%s (%d)" % (_number(self.q_min),
                                             _number(self.q_max),
                                             self.q_count))
-        if (self.max_scale not in (None, self.window // 5)
-                or self.scale_count != 200):
+        if (self.max_scale not in (None, own["max_scale"])
+                or self.scale_count != own["scale_count"]):
             parts.append("scales %d..%s (%d)" % (
-                self.min_scale, "%d" % (self.max_scale or self.window // 5),
+                self.min_scale, "%d" % (self.max_scale or own["max_scale"]),
                 self.scale_count))
         if self.fit_range is not None:
             low, high = self.fit_range
@@ -138,9 +142,7 @@ class _SettingsMethods:
         elif self.dt != 1.0:
             parts.append("dt %s%s" % (_number(self.dt),
                                       " s" if self.is_datetime else ""))
-        method = self.method_caption()
-        if method:
-            parts.append(method)
+        parts.append(self.method_caption())
         return ", ".join(parts)
 
 

@@ -46,6 +46,13 @@ NONE_MEANS: Dict[str, str] = {
 }
 NONE_MEANS.update({row["keyword"]: row["zero"] for row in TABLE
                    if row["unset"] and row["keyword"] not in NONE_MEANS})
+# Keywords the method chooses: None takes the standard method's textbook
+# value, or the described one (the row's default) under "described".
+BY_METHOD: Tuple[str, ...] = tuple(
+    row["keyword"] for row in TABLE if row["by_method"] and row["python"])
+NONE_MEANS.update({k: "the method's (%r under method='described')"
+                   % (ROWS_OF[k][0]["default"],)
+                   for k in BY_METHOD if k not in NONE_MEANS})
 # A count that is 0 or 1 in the library and a bool here.
 AS_BOOL = frozenset({"increments"})
 # A shift of None means "the settled window": the largest shift, which
@@ -68,6 +75,8 @@ def default(keyword: str) -> Any:
     if keyword in NONE_MEANS:
         return None
     row = ROWS_OF[keyword][0]
+    if row["python_default"]:
+        return row["python_default"]
     if keyword in AS_BOOL:
         return bool(row["default"])
     return row["default"]
@@ -172,6 +181,9 @@ def core_settings(given: Dict[str, Any]) -> Dict[str, Any]:
         elif value is None and keyword in NONE_MEANS:
             if keyword == "shift":
                 out["shift"] = SHIFT_OF_WINDOW
+            elif keyword in BY_METHOD and not rows[0]["unset"]:
+                # The described value, which the standard method replaces.
+                out[rows[0]["name"]] = rows[0]["default"]
             elif keyword != "dt":
                 out[rows[0]["name"]] = _unset(rows[0])
         else:
@@ -226,6 +238,13 @@ def _record_fields() -> list:
         if keyword == "kernel":
             fields.append((keyword, Optional[str], dataclasses.field(
                 default=default(keyword), compare=False)))
+        elif keyword in BY_METHOD or ROWS_OF[keyword][0]["python_default"]:
+            # What a record of settled values holds by default is the
+            # library's: the described method, which files without these
+            # keys were made with.
+            row = ROWS_OF[keyword][0]
+            fields.append((keyword, Any, dataclasses.field(
+                default=None if row["unset"] else row["default"])))
         else:
             fields.append((keyword, Any, dataclasses.field(
                 default=default(keyword))))
@@ -268,3 +287,12 @@ def warn_old_name(old: str, new: str, stacklevel: int = 3) -> None:
     warnings.warn("%r is now called %r; the old name goes in mfwindow %s"
                   % (old, new, REMOVED_IN), DeprecationWarning,
                   stacklevel=stacklevel)
+
+
+
+def given_names(given: Dict[str, Any]) -> list:
+    """The table's names of the keywords given a value (not None): what
+    settle() keeps from the standard method's replacement."""
+    return [row["name"] for keyword, value in given.items()
+            if value is not None and keyword in ROWS_OF
+            for row in ROWS_OF[keyword]]

@@ -85,7 +85,8 @@ const std::array kRows{
     .Member = &Settings::MinScale,
     .Min = Bound{0.0, &LeastMinScale,
                  "20 (order + 2 with the standard method)"},
-    .Max = Bound{0.0, &MostMinScale, "window div 10"}, .Clamp = true},
+    .Max = Bound{0.0, &MostMinScale, "window div 10"}, .Clamp = true,
+    .ByMethod = true},
   SettingRow{.Name = "shift", .Flag = "--shift", .Field = "WinShift",
     .Type = T::kCount, .Help = "samples between window starts",
     .Member = &Settings::WinShift, .Min = AtLeast(1),
@@ -129,17 +130,20 @@ const std::array kRows{
             "profile, rms, segments from both ends, log s abscissa, 21 "
             "orders from -5 to 5, scales from max(4(order+2), 10) to "
             "window/4); options given still apply",
-    .Member = WordOf<&Settings::Preset>()},
+    .Member = WordOf<&Settings::Preset>(),
+    .PythonDefault = "standard"},
   SettingRow{.Name = "profile", .Flag = "--profile", .Field = "Profile",
     .Type = T::kFlag,
     .Help = "analyse the cumulative sum of the mean-removed window values "
             "(the profile of standard MF-DFA)",
-    .Member = &Settings::Profile},
+    .Member = &Settings::Profile,
+    .ByMethod = true},
   SettingRow{.Name = "fluctuation", .Flag = "--fluctuation",
     .Field = "Measure", .Type = T::kWord, .Words = kFluctuationWords,
     .Help = "measure of a detrended segment: its range (largest minus "
             "smallest residual) or the root mean square of its residuals",
-    .Member = WordOf<&Settings::Measure>()},
+    .Member = WordOf<&Settings::Measure>(),
+    .ByMethod = true},
   SettingRow{.Name = "q", .Flag = "--q-list", .Field = "QList",
     .Type = T::kReals,
     .Help = "the moment orders themselves (0 allowed: the logarithmic mean)",
@@ -148,27 +152,32 @@ const std::array kRows{
     .Zero = "q_count orders from q_min to q_max", .Unset = true},
   SettingRow{.Name = "q_min", .Flag = "--q-min", .Field = "QMin",
     .Type = T::kReal, .Help = "smallest moment order of the grid",
-    .Member = &Settings::QMin, .Finite = true},
+    .Member = &Settings::QMin, .Finite = true,
+    .ByMethod = true},
   SettingRow{.Name = "q_max", .Flag = "--q-max", .Field = "QMax",
     .Type = T::kReal, .Help = "largest moment order of the grid",
-    .Member = &Settings::QMax, .Finite = true},
+    .Member = &Settings::QMax, .Finite = true,
+    .ByMethod = true},
   SettingRow{.Name = "q_count", .Flag = "--q-count", .Field = "QCount",
     .Type = T::kCount,
     .Help = "moment orders in equal steps from q_min to q_max",
     .Member = &Settings::QCount, .Min = AtLeast(1),
-    .Max = AtLeast(analysis::kMostOrders)},
+    .Max = AtLeast(analysis::kMostOrders),
+    .ByMethod = true},
   SettingRow{.Name = "max_scale", .Flag = "--max-scale", .Field = "MaxScale",
     .Type = T::kCount, .Help = "longest segment in samples",
     .Member = &Settings::MaxScale,
     .Min = Bound{0.0, &MinScaleOf, "the minimum scale", true},
     .Max = Bound{0.0, &WindowLength, "the window length"},
     .Zero = "window div 5 (window div 4 with the standard method)",
-    .Unset = true},
+    .Unset = true,
+    .ByMethod = true},
   SettingRow{.Name = "scale_count", .Flag = "--scale-count",
     .Field = "ScaleCount", .Type = T::kCount,
     .Help = "log-spaced scales from the minimum scale to the longest",
     .Member = &Settings::ScaleCount, .Min = AtLeast(2),
-    .Max = AtLeast(analysis::kMostScales)},
+    .Max = AtLeast(analysis::kMostScales),
+    .ByMethod = true},
   SettingRow{.Name = "fit_min", .Keyword = "fit_range", .Flag = "--fit-min",
     .Field = "FitMin", .Type = T::kCount,
     .Help = "shortest segment the log-log fits use",
@@ -183,12 +192,14 @@ const std::array kRows{
     .Type = T::kWord, .Words = kSegmentWords,
     .Help = "segments from the window's start only, or as many again from "
             "its end",
-    .Member = WordOf<&Settings::Segments>()},
+    .Member = WordOf<&Settings::Segments>(),
+    .ByMethod = true},
   SettingRow{.Name = "abscissa", .Flag = "--abscissa", .Field = "Abscissa",
     .Type = T::kWord, .Words = kAbscissaWords,
     .Help = "abscissa of the log-log fits: the scale grid, or log s of each "
             "distinct segment length",
-    .Member = WordOf<&Settings::Abscissa>()},
+    .Member = WordOf<&Settings::Abscissa>(),
+    .ByMethod = true},
   SettingRow{.Name = "range_floor", .Flag = "--range-floor",
     .Field = "RangeFloor", .Type = T::kReal,
     .Help = "fluctuations below this share of the window's largest "
@@ -443,6 +454,23 @@ void Refuse(const SettingRow& row, SettingReason reason, std::string rule,
             std::string value) {
   throw SettingError(std::string(row.Name), reason, std::move(rule),
                      std::move(value));
+}
+
+void CheckGivenUnderMethod(const Settings& s,
+                           std::span<const std::string> given) {
+  if (s.Preset != Method::kStandard) return;
+  const Settings described;
+  for (const std::string& name : given) {
+    const SettingRow* row = FindSetting(name);
+    if (row == nullptr || !row->ByMethod) continue;
+    const std::string value = ValueText(*row, s);
+    if (value != ValueText(*row, described)) continue;
+    Refuse(*row, SettingReason::kConflict,
+           "holds the described method's value, which the standard method "
+           "replaces with its own: leave it out for the textbook value, or "
+           "choose the described method and give each method setting",
+           value);
+  }
 }
 
 void CheckNumber(const SettingRow& row, double value, bool typed) {

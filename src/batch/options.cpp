@@ -143,6 +143,12 @@ class SettingFlags {
       if (const std::string range = mfwindow::RangeText(row); !range.empty()) {
         help += " (" + range + ")";
       }
+      if (!row.PythonDefault.empty()) {
+        help +=
+            "; the default here and in the C++ API, whose .dat files "
+            "equal mfwindow's (Python's: " +
+            std::string(row.PythonDefault) + ")";
+      }
       CLI::Option* option = std::visit(
           [&](const auto& member) {
             return Add(app, s, f, row, flag, help, member);
@@ -185,6 +191,7 @@ class SettingFlags {
           mfwindow::CheckNumber(*row, *number, true);
         }
       }
+      mfwindow::CheckGivenUnderMethod(s, Typed());
       return mfwindow::Settle(s);
     } catch (const mfwindow::SettingError& e) {
       const mfwindow::SettingRow* row = mfwindow::FindSetting(e.Which());

@@ -33,7 +33,7 @@ def analyse_quietly(*args, **kwargs):
     """analyse() where a clamp warning is expected and not under test."""
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", ClampWarning)
-        return mfwindow.analyse(*args, **kwargs)
+        return support.described(*args, **kwargs)
 
 
 def assert_same_results(got, expected):
@@ -97,7 +97,7 @@ def test_values_match_the_programs_result_file(tmp_path):
     dat = support.run_program(str(tmp_path), values, 0, 2, 256, 20, 64, 0.0,
                               1.0)
     written = mfwindow.read_result(dat)
-    got = mfwindow.analyse(values, window=256, shift=64, order=2,
+    got = support.described(values, window=256, shift=64, order=2,
                            min_scale=20)
     assert written.n_windows == 20  # (1500-256) // 64 + 1
     for column in COLUMNS:
@@ -112,7 +112,7 @@ def test_rows_and_spectra_equal_mfwindow_batch_csv(tmp_path):
                             "--shift", "50", "--order", "3", "--incr", "1",
                             "--tini", "2.5", "--tstep", "0.125",
                             "--spectrum")
-    got = mfwindow.analyse(values, window=200, shift=50, order=3,
+    got = support.described(values, window=200, shift=50, order=3,
                            increments=True, t0=2.5, dt=0.125, spectrum=True)
     rows = mfwindow.read_result(os.path.join(out, "F(Alfa)_s.txt.csv"))
     spectra = mfwindow.read_result(os.path.join(out,
@@ -213,7 +213,7 @@ CLAMP_WARNINGS = [
 def test_clamped_settings_warn_naming_given_and_used(keywords, clamped):
     values = support.walk(3000, seed=2)
     with pytest.warns(ClampWarning) as caught:
-        mfwindow.analyse(values, **keywords)
+        mfwindow.analyse(values, method="described", **keywords)
     assert len(caught) == 1
     warning = caught[0].message
     assert warning.clamped == tuple(clamped)
@@ -232,7 +232,7 @@ def test_clamped_settings_warn_naming_given_and_used(keywords, clamped):
 def test_settings_in_range_do_not_warn(keywords):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
-        mfwindow.analyse(support.walk(1200, seed=2), **keywords)
+        support.described(support.walk(1200, seed=2), **keywords)
 
 
 # Regression: a series shorter than the window returned empty arrays
@@ -242,7 +242,7 @@ def test_series_shorter_than_the_window_warns(samples, windows):
     values = support.walk(300, seed=1)[:samples]
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        got = mfwindow.analyse(values, window=300, spectrum=True)
+        got = support.described(values, window=300, spectrum=True)
     short = [w for w in caught if w.category is ShortSeriesWarning]
     assert len(short) == (1 if windows == 0 else 0)
     if short:
@@ -271,7 +271,7 @@ def test_non_finite_samples_are_refused_naming_the_first(shape, bad, text):
     for where, value in bad.items():
         values[where] = value
     with pytest.raises(ValueError) as caught:
-        mfwindow.analyse(values, window=100, min_scale=10)
+        support.described(values, window=100, min_scale=10)
     assert text in str(caught.value)
     first = min(bad)
     assert "index %d" % first[-1] in str(caught.value)
@@ -291,8 +291,8 @@ class TestNanPolicies:
     def test_stop_ends_the_series_at_the_first(self):
         values = self.series()
         with pytest.warns(mfwindow.BadSampleWarning, match=r"x\[700\] is nan"):
-            got = mfwindow.analyse(values, window=200, shift=50, nan="stop")
-        want = mfwindow.analyse(values[:700], window=200, shift=50)
+            got = support.described(values, window=200, shift=50, nan="stop")
+        want = support.described(values[:700], window=200, shift=50)
         assert got.n_windows == want.n_windows == 11
         assert bits(got.alpha_sz) == bits(want.alpha_sz)
         assert bits(got.time) == bits(want.time)
@@ -300,9 +300,9 @@ class TestNanPolicies:
     def test_skip_drops_them_and_the_time_axis_counts_the_kept(self):
         values = self.series()
         with pytest.warns(mfwindow.BadSampleWarning, match="3 non-finite"):
-            got = mfwindow.analyse(values, window=200, shift=50, nan="skip")
+            got = support.described(values, window=200, shift=50, nan="skip")
         kept = values[np.isfinite(values)]
-        want = mfwindow.analyse(kept, window=200, shift=50)
+        want = support.described(kept, window=200, shift=50)
         assert got.n_windows == want.n_windows == 36
         assert bits(got.alpha_min) == bits(want.alpha_min)
         assert bits(got.time) == bits(want.time)
@@ -310,9 +310,9 @@ class TestNanPolicies:
     def test_mask_keeps_the_time_axis_and_flags_only_windows_over_gaps(self):
         clean = support.walk(2000, seed=8)
         with pytest.warns(mfwindow.BadSampleWarning, match="3 non-finite"):
-            got = mfwindow.analyse(self.series(), window=200, shift=50,
+            got = support.described(self.series(), window=200, shift=50,
                                    nan="mask")
-        want = mfwindow.analyse(clean, window=200, shift=50)
+        want = support.described(clean, window=200, shift=50)
         ends = want.settings.window_positions(2000)
         over = np.array([any(end - 200 <= i < end for i in (700, 701, 1500))
                          for end in ends])
@@ -329,7 +329,7 @@ class TestNanPolicies:
         with pytest.warns(mfwindow.BadSampleWarning,
                           match="channel 1: every one of its 9 windows "
                                 "holds a gap"):
-            got = mfwindow.analyse(both, window=200, shift=50, nan="mask")
+            got = support.described(both, window=200, shift=50, nan="mask")
         assert (got.status[1] == "gap").all()
         assert not (got.status[0] == "gap").any()
 
@@ -337,8 +337,8 @@ class TestNanPolicies:
         clean = support.walk(2000, seed=9)
         both = np.vstack([self.series(), clean])
         with pytest.warns(mfwindow.BadSampleWarning):
-            got = mfwindow.analyse(both, window=200, shift=50, nan="stop")
-        alone = mfwindow.analyse(clean, window=200, shift=50)
+            got = support.described(both, window=200, shift=50, nan="stop")
+        alone = support.described(clean, window=200, shift=50)
         assert got.alpha_sz.shape == (2, alone.n_windows)
         assert bits(got.time) == bits(alone.time)
         assert bits(got.alpha_sz[1]) == bits(alone.alpha_sz)
@@ -348,15 +348,15 @@ class TestNanPolicies:
     def test_skip_refuses_channels_with_gaps_at_different_places(self):
         both = np.vstack([self.series(), support.walk(2000, seed=9)])
         with pytest.raises(ValueError, match="different places"):
-            mfwindow.analyse(both, window=200, nan="skip")
+            support.described(both, window=200, nan="skip")
 
     def test_unknown_policy_is_an_error(self):
         with pytest.raises(ValueError, match="nan must be one of"):
-            mfwindow.analyse(support.walk(300, seed=1), window=100,
+            support.described(support.walk(300, seed=1), window=100,
                              nan="ignore")
 
     def test_settings_keep_the_policy(self):
-        r = mfwindow.analyse(support.walk(300, seed=1), window=100,
+        r = support.described(support.walk(300, seed=1), window=100,
                              min_scale=10, nan="skip")
         assert r.settings.nan == "skip"
 
@@ -371,23 +371,23 @@ class TestNanPolicies:
 ])
 def test_value_errors(changes):
     with pytest.raises(ValueError):
-        mfwindow.analyse(support.walk(100, seed=1),
+        support.described(support.walk(100, seed=1),
                          **dict(dict(window=32, min_scale=3), **changes))
 
 
 @pytest.mark.parametrize("call", [
-    lambda x: mfwindow.analyse(x, window=32, dt=0.5, fs=2.0),
-    lambda x: mfwindow.analyse(x, window=32, tstep=0.5, fs=2.0),
-    lambda x: mfwindow.analyse(x, values=x, window=32),
-    lambda x: mfwindow.analyse(x, window=32, incr=1, increments=True),
-    lambda x: mfwindow.analyse(x, window=32, tini=1.0, t0=1.0),
-    lambda x: mfwindow.analyse(x, window=32, tstep=1.0, dt=1.0),
-    lambda x: mfwindow.analyse(x, window=32, lrec=32),
-    lambda x: mfwindow.analyse(x),
-    lambda x: mfwindow.analyse(window=32),
-    lambda x: mfwindow.analyse(x, window=32.0),
-    lambda x: mfwindow.analyse(x, window=32, progress="yes"),
-    lambda x: mfwindow.analyse(x.astype(str), window=32),
+    lambda x: support.described(x, window=32, dt=0.5, fs=2.0),
+    lambda x: support.described(x, window=32, tstep=0.5, fs=2.0),
+    lambda x: support.described(x, values=x, window=32),
+    lambda x: support.described(x, window=32, incr=1, increments=True),
+    lambda x: support.described(x, window=32, tini=1.0, t0=1.0),
+    lambda x: support.described(x, window=32, tstep=1.0, dt=1.0),
+    lambda x: support.described(x, window=32, lrec=32),
+    lambda x: support.described(x),
+    lambda x: support.described(window=32),
+    lambda x: support.described(x, window=32.0),
+    lambda x: support.described(x, window=32, progress="yes"),
+    lambda x: support.described(x.astype(str), window=32),
 ])
 def test_type_errors(call):
     with pytest.raises(TypeError):
@@ -398,7 +398,7 @@ def test_type_errors(call):
                                     np.zeros((0, 40))])
 def test_values_must_be_one_series_or_channels(values):
     with pytest.raises(ValueError):
-        mfwindow.analyse(values, window=32, min_scale=3)
+        support.described(values, window=32, min_scale=3)
 
 
 # A samples x channels array (np.loadtxt, DataFrame.to_numpy()) once ran for
@@ -413,18 +413,18 @@ def test_samples_by_channels_is_refused_at_once(shape, window, refused):
     values = np.resize(support.walk(997, seed=2), shape)
     start = time.monotonic()
     if refused is None:
-        got = mfwindow.analyse(values, window=window, min_scale=3)
+        got = support.described(values, window=window, min_scale=3)
         assert got.alpha_sz.shape == (40, 1)
         return
     with pytest.raises(ValueError, match=refused):
-        mfwindow.analyse(values, window=window, min_scale=3)
+        support.described(values, window=window, min_scale=3)
     assert time.monotonic() - start < 1.0
 
 
 def test_to_xarray_labels_channel_window_q_and_scale():
     xr = pytest.importorskip("xarray")
     values = np.vstack([support.walk(700, seed=4), support.walk(700, seed=5)])
-    got = mfwindow.analyse(values, window=200, shift=100, fs=50, q=[-2, 2],
+    got = support.described(values, window=200, shift=100, fs=50, q=[-2, 2],
                            spectrum=True, fq=True)
     got.channels = ("a", "b")
     ds = got.to_xarray()
@@ -454,7 +454,7 @@ def test_to_xarray_labels_channel_window_q_and_scale():
 ])
 def test_a_missing_extra_says_how_to_install_it(module, extra, call,
                                                  monkeypatch):
-    got = mfwindow.analyse(support.walk(700, seed=4), window=200, shift=100)
+    got = support.described(support.walk(700, seed=4), window=200, shift=100)
     monkeypatch.setitem(sys.modules, module, None)  # not importable
     with pytest.raises(ImportError, match='pip install "mfwindow\\[%s\\]"'
                        % extra):
@@ -463,9 +463,9 @@ def test_a_missing_extra_says_how_to_install_it(module, extra, call,
 
 def test_old_keyword_names_give_the_same_results():
     values = support.walk(800, seed=6)
-    old = mfwindow.analyse(values=values, window=200, incr=1, tini=3.0,
+    old = support.described(values=values, window=200, incr=1, tini=3.0,
                            tstep=0.25, spectrum=True)
-    new = mfwindow.analyse(values, 200, increments=True, t0=3.0, dt=0.25,
+    new = support.described(values, 200, increments=True, t0=3.0, dt=0.25,
                            spectrum=True)
     assert_same_results(old, new)
     assert old.settings == new.settings
@@ -483,14 +483,14 @@ def exact_marks(positions, fs, t0=0.0):
                                    (44100, 0.0), (250, -1.5)])
 def test_fs_gives_time_marks_as_a_quotient(fs, t0):
     values = support.walk(3000, seed=7)
-    got = mfwindow.analyse(values, window=1000, shift=100, fs=fs, t0=t0)
+    got = support.described(values, window=1000, shift=100, fs=fs, t0=t0)
     positions = range(1000, 3001, 100)
     assert got.time.tolist() == exact_marks(positions, fs, t0)
     if fs == 250 and t0 == 0.0:
         assert got.time[1] == 4.4
     assert got.settings.fs == float(fs) and got.settings.dt is None
     # The same windows as any other time axis.
-    plain = mfwindow.analyse(values, window=1000, shift=100)
+    plain = support.described(values, window=1000, shift=100)
     for column in COLUMNS[1:]:
         assert bits(got[column]) == bits(plain[column])
 
@@ -508,7 +508,7 @@ def test_fs_gives_time_marks_as_a_quotient(fs, t0):
 ])
 def test_datetime_t0_gives_datetime_marks_and_index(t0, step, expected):
     values = support.walk(3000, seed=7)
-    got = mfwindow.analyse(values, window=1000, shift=100, t0=t0, **step)
+    got = support.described(values, window=1000, shift=100, t0=t0, **step)
     assert got.time.dtype == np.dtype("M8[ns]")
     want = np.array(expected, dtype="M8[ns]")
     assert got.time[:3].tolist() == want.tolist()
@@ -516,6 +516,66 @@ def test_datetime_t0_gives_datetime_marks_and_index(t0, step, expected):
     frame = got.to_pandas()
     assert isinstance(frame.index, pd.DatetimeIndex)
     assert frame.index[:3].tolist() == list(pd.DatetimeIndex(want))
+
+
+# Regression: a pandas index was dropped, and uneven stamps (trading
+# days) could not be given. stamps -> the dtype of the time marks
+STAMPS = [
+    (np.cumsum(np.arange(1, 1201)) * 0.5, np.float64),  # uneven numbers
+    (np.datetime64("2007-01-02") + np.cumsum(
+        np.where(np.arange(1200) % 5 == 4, 3, 1)).astype("m8[D]"), "M8[ns]"),
+    (np.arange(1200).astype("m8[s]"), "m8[ns]"),
+]
+
+
+@pytest.mark.parametrize("stamps,dtype", STAMPS)
+def test_stamps_label_each_windows_last_sample(stamps, dtype):
+    values = np.random.default_rng(3).standard_normal(1200)
+    plain = mfwindow.analyse(values, window=400, shift=200)
+    got = mfwindow.analyse(values, window=400, shift=200, time=stamps)
+    assert got.time.dtype == np.dtype(dtype)
+    assert got.time.tolist() == stamps.astype(dtype)[399::200].tolist()
+    assert bits(got.alpha_width) == bits(plain.alpha_width)
+    pd = pytest.importorskip("pandas")
+    indexed = mfwindow.analyse(pd.Series(values, index=stamps), window=400,
+                               shift=200)
+    assert indexed.time.tolist() == got.time.tolist()
+    frame = pd.DataFrame({"a": values, "b": values[::-1]}, index=stamps)
+    assert mfwindow.analyse(frame, window=400, shift=200).time.tolist() == (
+        got.time.tolist())
+
+
+@pytest.mark.parametrize("keywords,match", [
+    (dict(time=np.arange(1199.0)), "one stamp per sample"),
+    (dict(time=np.r_[np.arange(600.0), np.arange(600.0)]), "index 600"),
+    (dict(time=np.r_[np.nan, np.arange(1199.0)]), "index 0"),
+    (dict(time=np.array(["a"] * 1200)), "numbers or dates"),
+    (dict(time=np.arange(1200.0), dt=2.0), "not be given with"),
+])
+def test_bad_stamps_are_refused_naming_time(keywords, match):
+    with pytest.raises(mfwindow.SettingError, match=match) as caught:
+        mfwindow.analyse(np.zeros(1200), window=400, **keywords)
+    assert caught.value.setting == "time"
+
+
+@pytest.mark.parametrize("method,values,increments,warns", [
+    ("described", np.random.default_rng(4).standard_normal(2000), False,
+     True),
+    ("described", support.walk(2000, seed=4), False, False),
+    ("described", support.walk(2000, seed=4), True, True),
+    ("standard", np.random.default_rng(4).standard_normal(2000), False,
+     False),
+])
+def test_the_described_method_warns_of_a_noise(method, values, increments,
+                                               warns):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        mfwindow.analyse(values, window=1000, method=method,
+                         increments=increments)
+    noise = [w for w in caught if w.category is mfwindow.NoiseWarning]
+    assert len(noise) == warns
+    if warns:
+        assert "method='standard'" in str(noise[0].message)
 
 
 class TestChannels:
@@ -527,7 +587,7 @@ class TestChannels:
 
     @pytest.mark.parametrize("threads", [0, 1, 2, 5])
     def test_each_channel_gives_what_it_gives_alone(self, values, threads):
-        got = mfwindow.analyse(values, window=200, shift=60, spectrum=True,
+        got = support.described(values, window=200, shift=60, spectrum=True,
                                threads=threads)
         assert got.channels == (0, 1, 2)
         assert got.time.shape == (12,) and got.q.shape == (200,)
@@ -535,17 +595,17 @@ class TestChannels:
         assert got.h.shape == (3, 12, 200)
         assert got.f_alpha.shape == (3, 12, 100)
         for k in range(3):
-            alone = mfwindow.analyse(values[k], window=200, shift=60,
+            alone = support.described(values[k], window=200, shift=60,
                                      spectrum=True, threads=1)
             assert_same_results(got.channel(k), alone)
 
     def test_dataframe_columns_are_channels(self, values):
         pd = pytest.importorskip("pandas")
         frame = pd.DataFrame(values.T, columns=["fz", "cz", "pz"])
-        got = mfwindow.analyse(frame, window=200, shift=60)
+        got = support.described(frame, window=200, shift=60)
         assert got.channels == ("fz", "cz", "pz")
         assert_same_results(got.channel("cz"),
-                            mfwindow.analyse(values[1], window=200,
+                            support.described(values[1], window=200,
                                              shift=60))
         table = got.to_pandas()
         assert table.index.names == ["channel", "time"]
@@ -553,7 +613,7 @@ class TestChannels:
         assert table.loc["pz"].index.tolist() == got.time.tolist()
 
     def test_channel_lookup_errors(self, values):
-        got = mfwindow.analyse(values, window=200, shift=60)
+        got = support.described(values, window=200, shift=60)
         assert bits(got.channel(-1).alpha_sz) == bits(got.alpha_sz[2])
         with pytest.raises(IndexError):
             got.channel(3)
@@ -563,7 +623,7 @@ class TestChannels:
             got.channel(0).channel(0)
 
     def test_channels_can_be_renamed(self, values):
-        got = mfwindow.analyse(values, window=200, shift=60)
+        got = support.described(values, window=200, shift=60)
         got.channels = ["fz", "cz", "pz"]
         assert bits(got.channel("pz").alpha_sz) == bits(got.alpha_sz[2])
         for labels in (["fz", "cz"], ["fz", "fz", "pz"]):
@@ -575,7 +635,7 @@ class TestChannels:
 
 def test_any_float64_convertible_input():
     ints = np.random.default_rng(2).integers(-50, 50, size=300)
-    reference = mfwindow.analyse(ints.astype(np.float64), window=64,
+    reference = support.described(ints.astype(np.float64), window=64,
                                  min_scale=6)
     doubled = np.repeat(ints.astype(np.float64), 2)
     inputs = {
@@ -586,12 +646,12 @@ def test_any_float64_convertible_input():
         "strided view": doubled[::2],
     }
     for name, values in inputs.items():
-        assert_same_results(mfwindow.analyse(values, window=64, min_scale=6),
+        assert_same_results(support.described(values, window=64, min_scale=6),
                             reference)
 
 
 def test_constant_window_gives_the_degenerate_result():
-    got = mfwindow.analyse(np.full(64, 7.0), window=32, min_scale=3,
+    got = support.described(np.full(64, 7.0), window=32, min_scale=3,
                            spectrum=True)
     rows = np.column_stack([got[c] for c in COLUMNS[1:]])
     assert rows.tolist() == [[0.5, 0.5, 0.0, 0.5, 1.0]] * 2
@@ -600,7 +660,7 @@ def test_constant_window_gives_the_degenerate_result():
 
 def test_result_keeps_the_dict_interface_of_earlier_versions():
     values = support.walk(700, seed=4)
-    plain = mfwindow.analyse(values, window=200, shift=100)
+    plain = support.described(values, window=200, shift=100)
     assert sorted(plain) == sorted(COLUMNS + QUALITY + FITS)
     # The result files' "alfa" spellings still answer, with a warning.
     for old in ("alfa_min", "alfa_max", "alfa_width", "alfa_sz", "f_alfa_sz"):
@@ -615,7 +675,7 @@ def test_result_keeps_the_dict_interface_of_earlier_versions():
         plain.h
     with pytest.raises(KeyError):
         plain["h"]
-    full = mfwindow.analyse(values, window=200, shift=100, spectrum=True)
+    full = support.described(values, window=200, shift=100, spectrum=True)
     assert sorted(full) == sorted(COLUMNS + QUALITY + FITS + ("q",) +
                                   SPECTRUM_KEYS)
 
@@ -623,7 +683,7 @@ def test_result_keeps_the_dict_interface_of_earlier_versions():
 def test_result_takes_later_arrays_without_change():
     # Later options add arrays (per window, or shared such as scales); they
     # become attributes and DataFrame columns.
-    base = mfwindow.analyse(support.walk(700, seed=4), window=200, shift=100)
+    base = support.described(support.walk(700, seed=4), window=200, shift=100)
     extra = dict(base, quality=np.arange(6.0), scales=np.arange(3.0))
     grown = mfwindow.Result(extra, base.settings)
     assert grown.quality.tolist() == list(range(6))
@@ -644,7 +704,7 @@ def test_settings_are_frozen_and_settled():
 
 def test_to_pandas_of_one_series():
     pytest.importorskip("pandas")
-    got = mfwindow.analyse(support.walk(700, seed=4), window=200, shift=100,
+    got = support.described(support.walk(700, seed=4), window=200, shift=100,
                            t0=1.0, dt=0.5)
     frame = got.to_pandas()
     assert frame.index.name == "time"
@@ -659,7 +719,7 @@ def test_to_pandas_of_one_series():
 class TestProgress:
     def test_callable_hears_growing_counts_ending_at_the_total(self):
         heard = []
-        got = mfwindow.analyse(support.walk(3000, seed=1), window=200,
+        got = support.described(support.walk(3000, seed=1), window=200,
                                shift=10, threads=1,
                                progress=lambda d, t: heard.append((d, t)))
         assert heard[-1] == (got.n_windows, got.n_windows)
@@ -669,7 +729,7 @@ class TestProgress:
 
     def test_channels_count_together(self):
         heard = []
-        mfwindow.analyse(np.vstack([support.walk(1000, seed=s)
+        support.described(np.vstack([support.walk(1000, seed=s)
                                     for s in (1, 2)]),
                          window=200, shift=100, progress=lambda d, t:
                          heard.append((d, t)))
@@ -677,14 +737,14 @@ class TestProgress:
 
     def test_line_on_stderr_without_tqdm(self, monkeypatch, capsys):
         monkeypatch.setitem(sys.modules, "tqdm.auto", None)  # not importable
-        mfwindow.analyse(support.walk(1000, seed=1), window=200, shift=100,
+        support.described(support.walk(1000, seed=1), window=200, shift=100,
                          progress=True)
         err = capsys.readouterr().err
         assert err.endswith("\rmfwindow: 9/9 windows (100%)\n")
 
     def test_tqdm_bar(self, capsys):
         pytest.importorskip("tqdm")
-        mfwindow.analyse(support.walk(1000, seed=1), window=200, shift=100,
+        support.described(support.walk(1000, seed=1), window=200, shift=100,
                          progress=True)
         err = capsys.readouterr().err
         assert "mfwindow: 100%" in err and "9/9" in err
@@ -697,7 +757,7 @@ class TestProgress:
             raise RuntimeError("enough")
 
         with pytest.raises(RuntimeError, match="enough"):
-            mfwindow.analyse(support.walk(200_000, seed=1), window=256,
+            support.described(support.walk(200_000, seed=1), window=256,
                              shift=1, threads=1, progress=fail)
         assert len(calls) == 1
         assert not [t for t in threading.enumerate()
@@ -729,7 +789,7 @@ def test_sigint_during_a_long_call_raises_keyboard_interrupt(shape, keywords):
     timer.start()
     try:
         with pytest.raises(KeyboardInterrupt):
-            mfwindow.analyse(values, threads=2, **keywords,
+            support.described(values, threads=2, **keywords,
                              progress=lambda d, t: heard.append((d, t)))
         returned = time.monotonic()
     finally:
@@ -751,7 +811,7 @@ def test_python_runs_while_a_series_is_analysed():
 
     def work():
         span["start"] = time.perf_counter()
-        mfwindow.analyse(values, window=1000, shift=10, threads=1)
+        support.described(values, window=1000, shift=10, threads=1)
         span["end"] = time.perf_counter()
         done.set()
 
@@ -836,7 +896,7 @@ def test_every_setting_refuses_bad_values_naming_itself(row):
         keywords = dict(window=1000)
         keywords[keyword] = value
         with pytest.raises(mfwindow.SettingError) as caught:
-            mfwindow.analyse(x, **keywords)
+            support.described(x, **keywords)
         assert caught.value.setting == keyword, (value, caught.value)
         assert isinstance(caught.value, kind), (value, caught.value)
         assert str(caught.value).startswith(keyword), str(caught.value)
@@ -864,7 +924,7 @@ def test_every_file_option_refuses_bad_values_naming_itself(row, tmp_path):
 ])
 def test_settings_that_cannot_go_together_name_one(keywords, setting):
     with pytest.raises(mfwindow.SettingError) as caught:
-        mfwindow.analyse(np.arange(2000.0), **dict(dict(window=1000),
+        support.described(np.arange(2000.0), **dict(dict(window=1000),
                                                    **keywords))
     assert caught.value.setting == setting
 

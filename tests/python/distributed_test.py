@@ -19,7 +19,8 @@ pd = pytest.importorskip("pandas")
 distributed = pytest.importorskip("distributed")
 import mfwindow.distributed  # noqa: E402
 
-SETTINGS = dict(window=256, shift=128, order=2, min_scale=20)
+SETTINGS = dict(window=256, shift=128, order=2, min_scale=20,
+                method="described")
 FLAGS = ["--window", "256", "--shift", "128", "--order", "2",
          "--min-scale", "20"]
 

@@ -27,7 +27,7 @@ def signal():
 
 @pytest.fixture(scope="module")
 def result(signal):
-    return mfwindow.analyse(signal, window=500, shift=100, fs=250,
+    return support.described(signal, window=500, shift=100, fs=250,
                             spectrum=True)
 
 
@@ -46,7 +46,8 @@ def test_summary_panels_labels_and_data(result, signal):
         "signal", r"$\alpha$", r"$\Delta\alpha$", r"$f(\alpha_0)$"]
     assert peak.get_xlabel() == "time of the window's last sample (s)"
     assert fig._supxlabel.get_text() == (
-        "window 500, shift 100, order 2, min scale 20, values, fs 250 Hz")
+        "window 500, shift 100, order 2, min scale 20, values, fs 250 Hz, "
+        "described")
     # The signal at the times of its samples, j/fs for j from 1.
     assert line_data(top) == [(bits(np.arange(1, 3001) / 250), bits(signal))]
     assert line_data(band) == [(bits(result.time), bits(result.alpha_sz))]
@@ -70,7 +71,7 @@ def test_summary_panels_labels_and_data(result, signal):
      "date and time of the window's last sample"),
 ])
 def test_summary_time_axis_says_its_unit(signal, axis, label):
-    r = mfwindow.analyse(signal, window=500, shift=500, **axis)
+    r = support.described(signal, window=500, shift=500, **axis)
     fig = mfwindow.plot.summary(r)
     assert len(fig.axes) == 3
     assert fig.axes[-1].get_xlabel() == label
@@ -78,13 +79,13 @@ def test_summary_time_axis_says_its_unit(signal, axis, label):
 
 def test_summary_of_channels_and_into_given_axes(signal):
     data = np.vstack([signal, signal[::-1], -signal])
-    r = mfwindow.analyse(data, window=500, shift=250, increments=True)
+    r = support.described(data, window=500, shift=250, increments=True)
     r.channels = ["a", "b", "c"]
     fig, axes = plt.subplots(4, 1)
     got = mfwindow.plot.summary(r, signal=data, ax=axes)
     assert got is fig
     assert axes[0].get_title(loc="left") == (
-        "window 500, shift 250, order 2, min scale 20, increments")
+        "window 500, shift 250, order 2, min scale 20, increments, described")
     assert [t.get_text() for t in axes[1].get_legend().get_texts()] == [
         r"$\alpha_{min}$ ... $\alpha_{max}$", r"a: $\alpha_0$",
         r"b: $\alpha_0$", r"c: $\alpha_0$"]
@@ -154,7 +155,7 @@ def test_spectrum_draws_the_chosen_windows(result):
 
 def test_spectrum_default_windows_and_channels(signal):
     data = np.vstack([signal, -signal])
-    r = mfwindow.analyse(data, window=500, shift=100, spectrum=True)
+    r = support.described(data, window=500, shift=100, spectrum=True)
     with pytest.raises(ValueError, match="channel="):
         mfwindow.plot.spectrum(r)
     fig, (fa, fh) = plt.subplots(1, 2)
@@ -168,7 +169,7 @@ def test_spectrum_default_windows_and_channels(signal):
 # "All-NaN slice encountered" where the ends of f(alpha) take their bars.
 @pytest.mark.parametrize("fq", [False, True])
 def test_spectrum_of_a_short_q_list_draws_h_and_tau(signal, fq):
-    r = mfwindow.analyse(signal, window=500, shift=500, q=[-2, 0, 2],
+    r = support.described(signal, window=500, shift=500, q=[-2, 0, 2],
                          spectrum=True, fq=fq)
     fh, ft, fa = mfwindow.plot.spectrum(r).axes
     assert line_data(fh)[0] == (bits(r.q), bits(r.h[0]))
@@ -178,14 +179,14 @@ def test_spectrum_of_a_short_q_list_draws_h_and_tau(signal, fq):
 
 
 def test_spectrum_without_spectra_says_how_to_get_them(signal):
-    r = mfwindow.analyse(signal, window=500, shift=500)
+    r = support.described(signal, window=500, shift=500)
     with pytest.raises(ValueError, match=r"spectrum=True"):
         mfwindow.plot.spectrum(r)
 
 
 def test_empty_result_is_refused(signal):
     with pytest.warns(mfwindow.ShortSeriesWarning):
-        r = mfwindow.analyse(signal[:100], window=500, spectrum=True)
+        r = support.described(signal[:100], window=500, spectrum=True)
     for draw in (mfwindow.plot.summary, mfwindow.plot.spectrum):
         with pytest.raises(ValueError, match="no windows"):
             draw(r)
@@ -197,7 +198,7 @@ def gid_lines(axes, gid):
 
 @pytest.fixture(scope="module")
 def fq_result(signal):
-    return mfwindow.analyse(signal, window=500, shift=100, fs=250,
+    return support.described(signal, window=500, shift=100, fs=250,
                             spectrum=True, fq=True, fit_range=(30, 80))
 
 
@@ -263,7 +264,7 @@ def test_significant_windows_are_marked(result):
 
 def test_channels_get_signal_panels_with_their_units(signal):
     data = np.vstack([signal, signal * 1e6])
-    r = mfwindow.analyse(data, window=500, shift=250)
+    r = support.described(data, window=500, shift=250)
     status = r.status.copy()
     status[1, 2] = "not_concave"
     r = mfwindow.Result(dict(r, status=status), r.settings,
@@ -302,7 +303,7 @@ def test_hurst_fit_gives_the_cores_slopes_and_their_errors(fq_result):
 
 
 def test_hurst_fit_of_the_standard_method_is_its_h(signal):
-    r = mfwindow.analyse(signal, window=1000, shift=1000, method="standard",
+    r = support.described(signal, window=1000, shift=1000, method="standard",
                          fq=True, spectrum=True)
     np.testing.assert_allclose(mfwindow.plot.hurst_fit(r).h, r.h, rtol=0,
                                atol=1e-12)
@@ -352,9 +353,10 @@ def test_fluctuation_with_a_sampling_rate_shows_seconds_on_top(fq_result):
 
 
 def test_a_long_caption_stays_inside_the_figure(signal):
-    r = mfwindow.analyse(signal, window=500, shift=250, fs=250,
+    r = support.described(signal, window=500, shift=250, fs=250,
                          method="standard", surrogates=3, seed=1,
-                         q_min=-4, q_max=4, fit_range=(30, 80))
+                         q_min=-4, q_max=4, fit_range=(30, 80),
+                         max_scale=100, scale_count=30, range_floor=1e-3)
     fig = mfwindow.plot.summary(r, signal=signal)
     fig.canvas.draw()
     box = fig._supxlabel.get_window_extent()

@@ -147,3 +147,12 @@ def _bomb(pid):
     if os.getpid() != pid:
         os._exit(3)
     return Bomb(pid)
+
+
+def described(*args, **keywords):
+    """mfwindow.analyse under the described method (the program's numbers)
+    unless the test names a method: what the comparisons with mfwindow,
+    mfwindow-batch and the C++ API run."""
+    import mfwindow
+    return mfwindow.analyse(*args, **dict({"method": "described"},
+                                          **keywords))
