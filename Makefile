@@ -2,7 +2,7 @@
 # `make test` (quick: build, every ctest label, the Python tests on the
 # working tree), `make check` (plus sanitizers, ThreadSanitizer and fuzzing)
 # and `make ci` (what .ci/run calls: lint, check, the wheel from a clean
-# clone and arm64 under qemu). Each installs what is missing (as root),
+# clone, the gallery, the documentation site and arm64 under qemu). Each installs what is missing (as root),
 # configures, builds and runs.
 BUILD_DIR ?= build
 # Interpreter for tools/mfwindow-plot: Debian's, which python3-matplotlib serves.
@@ -29,7 +29,8 @@ ARM64_DIR ?= build-arm64
 WHEEL_TEST_TIMEOUT ?= 1800
 
 .PHONY: all deps deps-arm64 configure build run test check check-sanitize \
-  wheel-check ci check-arm64 lint tsan fuzz clean gallery gallery-check
+  wheel-check ci check-arm64 lint tsan fuzz clean gallery gallery-check \
+  docs docs-deps docs-check
 
 all: build
 
@@ -110,9 +111,10 @@ wheel-check: build
 	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR)
 
 # What CI runs (.ci/run): formatting and clang-tidy, the check tier, the
-# wheel from a clean clone, the gallery being current, and the engine tests
-# on 64-bit Arm under qemu.
-ci: lint check wheel-check gallery-check check-arm64
+# wheel from a clean clone, the gallery being current, the documentation
+# site built and looked at in a browser, and the engine tests on 64-bit Arm
+# under qemu.
+ci: lint check wheel-check gallery-check docs-check check-arm64
 
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
@@ -168,6 +170,36 @@ gallery: configure
 gallery-check: configure
 	$(CMAKE) --build $(BUILD_DIR) --target mfwindow_python
 	$(GALLERY_ENV) $(PYTHON) docs/gallery/make_gallery.py --check docs/gallery
+
+# The documentation site (docs/, Sphinx with furo, MyST and myst-nb) into
+# $(BUILD_DIR)/docs/html, warnings as errors; the tutorial notebook runs
+# cell by cell and a failing cell fails it. The tools of
+# docs/requirements.txt go into a virtual environment of Debian's python3
+# that sees its numpy, matplotlib and pandas (needs the package index the
+# first time). docs-check serves the site, opens every page in headless
+# chromium (Debian's, driven by playwright) and fails on a broken link, a
+# missing image or a JavaScript error; its screenshots go to
+# $(BUILD_DIR)/docs/screenshots.
+DOCS_VENV = $(BUILD_DIR)/docs-venv
+DOCS_ENV = PYTHONPATH=$(CURDIR)/$(BUILD_DIR)/python \
+  MPLCONFIGDIR=$(CURDIR)/$(BUILD_DIR)/python/mplconfig \
+  MFWINDOW_BATCH=$(CURDIR)/$(BUILD_DIR)/mfwindow-batch
+docs-deps: deps
+	$(call install_missing,chromium,)
+	@test -x $(DOCS_VENV)/bin/python || $(PYTHON) -m venv --system-site-packages $(DOCS_VENV)
+	@cmp -s docs/requirements.txt $(DOCS_VENV)/requirements.txt \
+	  || { $(DOCS_VENV)/bin/pip install -q -r docs/requirements.txt \
+	       && cp docs/requirements.txt $(DOCS_VENV)/requirements.txt; }
+
+docs: configure docs-deps
+	$(CMAKE) --build $(BUILD_DIR) --target mfwindow_python mfwindow-batch
+	rm -rf $(BUILD_DIR)/docs/html $(BUILD_DIR)/docs/doctrees
+	$(DOCS_ENV) $(DOCS_VENV)/bin/sphinx-build -W --keep-going -q -b html \
+	  -d $(BUILD_DIR)/docs/doctrees docs $(BUILD_DIR)/docs/html
+
+docs-check: docs
+	$(DOCS_ENV) $(DOCS_VENV)/bin/python tools/docs_check.py \
+	  $(BUILD_DIR)/docs/html --screenshots $(BUILD_DIR)/docs/screenshots
 
 clean:
 	rm -rf $(BUILD_DIR)

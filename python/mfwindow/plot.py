@@ -710,8 +710,8 @@ def spectrum(result: Result, windows: Optional[Sequence[int]] = None,
 
     Error bars (at about 20 orders, to stay readable): +-1 standard error
     of h(q) (the result's h_se, else the line fit's from F_q(s) when the
-    result kept it, see hurst_fit), and of tau(q) = q h(q) - 1, |q| times
-    it. On f(alpha) the ends carry horizontal bars: as |q| grows, alpha
+    result kept it, see hurst_fit), and of tau(q) = q h(q) - 1, ``|q|`` times
+    it. On f(alpha) the ends carry horizontal bars: as ``|q|`` grows, alpha
     tends to h at the extreme orders, so alpha_min takes the standard
     error of h(q_max) and alpha_max that of h(q_min); without those, from
     the result's width_se, each end +-width_se / sqrt(2). Without any

@@ -64,18 +64,19 @@ TEST(BatchProgram, DrawsTheBarOnATerminalAndPlainLinesOffIt) {
   EXPECT_EQ(ReadFile(dir / "quiet.txt"), "");
 }
 
-// The README's "Use it from C++" shows the consumer that the install test
+// The guide's C++ page shows the consumer that the install test
 // builds; a change to one without the other fails here.
-TEST(Readme, ShowsTheInstallTestsConsumerVerbatim) {
-  const std::string readme = ReadFile(fs::path(SOURCE_DIR) / "README.md");
+TEST(Guide, ShowsTheInstallTestsConsumerVerbatim) {
+  const std::string page =
+      ReadFile(fs::path(SOURCE_DIR) / "docs" / "guide" / "cpp.md");
   const fs::path consumer =
       fs::path(SOURCE_DIR) / "tests" / "install" / "consumer";
   const std::string main_cpp = ReadFile(consumer / "main.cpp");
   ASSERT_FALSE(main_cpp.empty());
-  EXPECT_NE(readme.find("```cpp\n" + main_cpp + "```\n"), std::string::npos);
+  EXPECT_NE(page.find("```cpp\n" + main_cpp + "```\n"), std::string::npos);
   const std::string cmake = ReadFile(consumer / "CMakeLists.txt");
   ASSERT_FALSE(cmake.empty());
-  EXPECT_NE(readme.find("```cmake\n" + cmake + "```\n"), std::string::npos);
+  EXPECT_NE(page.find("```cmake\n" + cmake + "```\n"), std::string::npos);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 set -eu
 case_name=$1 mfwindow=$2 batch=$3 source_dir=$4 work=$5
 examples=$source_dir/examples
-readme=$source_dir/README.md
+readme=$source_dir/docs/guide/batch.md
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
@@ -14,7 +14,7 @@ rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
 
-# The README's commands run with the program on PATH, as after an install.
+# The guide's commands run with the program on PATH, as after an install.
 mkdir bin
 ln -s "$batch" bin/mfwindow-batch
 PATH=$work/bin:$PATH
@@ -45,7 +45,7 @@ compare_with_mfwindow() {
   done
 }
 
-# Runs the shard command $1 (a README line, with ${...} expanded by eval)
+# Runs the shard command $1 (a line of the guide, with ${...} expanded by eval)
 # for shards 1..$2 of a 7-series list and checks that every series was
 # done by exactly one shard.
 check_shards() {
@@ -58,7 +58,7 @@ check_shards() {
   : >done.txt
   i=1
   while [ "$i" -le "$count" ]; do
-    # --quiet in the README; the per-series lines are asked for here.
+    # --quiet in the guide; the per-series lines are asked for here.
     eval "$(echo "$command" | sed 's/ --quiet//')" 2>>done.txt ||
       fail "shard $i/$count exited with $?"
     i=$((i + 1))
@@ -105,10 +105,10 @@ clamped_dat_matches_mfwindow)
     fail "wrong number of warnings: $(cat batch/stderr.txt)"
   ;;
 slurm_shards_cover_list)
-  # The README's job script, under a faked Slurm environment: arrays
+  # The guide's job script, under a faked Slurm environment: arrays
   # numbered from 1 (COUNT set), from 0, in steps, and with MIN/MAX only.
   slurm='mfwindow-batch --order 2 --window 1000 --shift 100 --list list --out results --quiet --shard auto'
-  grep -q -F -- "$slurm" "$readme" || fail "README lacks: $slurm"
+  grep -q -F -- "$slurm" "$readme" || fail "docs/guide/batch.md lacks: $slurm"
   export SLURM_ARRAY_TASK_ID SLURM_ARRAY_TASK_COUNT SLURM_ARRAY_TASK_MIN SLURM_ARRAY_TASK_MAX SLURM_ARRAY_TASK_STEP
   SLURM_ARRAY_TASK_COUNT=3 SLURM_ARRAY_TASK_MIN=1 SLURM_ARRAY_TASK_MAX=3
   check_shards 'SLURM_ARRAY_TASK_ID=$i; '"$slurm" 3
@@ -178,7 +178,7 @@ plot_refuses_empty_result)
   ;;
 parallel_shards_cover_list)
   parallel='parallel mfwindow-batch --order 2 --window 1000 --shift 100 --threads 1 --list list --out results --quiet --shard {}/4 ::: 1 2 3 4'
-  grep -q -F -- "$parallel" "$readme" || fail "README lacks: $parallel"
+  grep -q -F -- "$parallel" "$readme" || fail "docs/guide/batch.md lacks: $parallel"
   # GNU parallel runs the command once per argument after :::, with the
   # argument in place of {}; done here one after the other.
   check_shards "$(echo "$parallel" | sed 's/^parallel //; s/ :::.*//; s/{}/$i/')" 4

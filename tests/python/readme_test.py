@@ -1,9 +1,13 @@
-"""Runs the examples of the README's "Plot the results", "Use it from
-Python" and "Many series, many machines" sections as a new user would,
-from a copy of the repository root after `make run`, and compares their
-output with the output the README shows; checks the pictures they
-write."""
+"""Runs the examples of the README and of the user guide as a new user
+would, and compares their output with the output the page shows: the shell
+examples of the guide's Python, plotting and many-series pages from a copy
+of the repository root after `make run` (checking the pictures they
+write), and every Python block of the README, the getting-started page and
+the user guide, each page's blocks in order in one namespace."""
 
+import contextlib
+import glob
+import io
 import os
 import re
 import shutil
@@ -14,35 +18,48 @@ import pytest
 
 import support
 
-SECTIONS = ("Plot the results", "Use it from Python",
-            "Many series, many machines")
+SHELL_PAGES = ("docs/guide/python.md", "docs/guide/plotting.md",
+               "docs/guide/many-series.md")
+PYTHON_KINDS = ("python", "{code-cell}")
 EXAMPLE_FILES = ("list", "walk.txt", "cascade.txt", "answers.txt",
                  "recordings.csv")
 
 
-def section_examples(readme, title):
-    """The (commands, output) pairs of one README section: each ```sh block
-    with the ```text block right after it."""
-    match = re.search(r"^## %s\n(.*?)(?=^## |\Z)" % re.escape(title), readme,
-                      re.M | re.S)
-    assert match, "README has no section %r" % title
-    blocks = re.findall(r"^```(\w+)\n(.*?)^```\n", match.group(1),
-                        re.M | re.S)
-    return [(code, following)
-            for (kind, code), (next_kind, following) in zip(blocks,
-                                                            blocks[1:])
-            if kind == "sh" and next_kind == "text"]
+def read(page):
+    with open(os.path.join(support.SOURCE_DIR, page)) as f:
+        return f.read()
 
 
-with open(os.path.join(support.SOURCE_DIR, "README.md")) as f:
-    README = f.read()
-EXAMPLES = [(title, commands, output) for title in SECTIONS
-            for commands, output in section_examples(README, title)]
+def blocks(text):
+    """The fenced blocks of a page as (kind, code): ```sh gives "sh",
+    ```{code-cell} ipython3 gives "{code-cell}"."""
+    return re.findall(r"^```(\S+)[^\n]*\n(.*?)^```\n", text, re.M | re.S)
 
 
-def test_every_section_has_examples():
-    for title in SECTIONS:
-        assert any(t == title for t, _, _ in EXAMPLES), title
+def examples(text, kinds):
+    """(code, shown output or None) of each block of `kinds`, the output
+    being the ```text block right after it."""
+    found = blocks(text)
+    return [(code, following if next_kind == "text" else None)
+            for (kind, code), (next_kind, following)
+            in zip(found, found[1:] + [("", "")]) if kind in kinds]
+
+
+# The pages that hold Python blocks.
+PYTHON_PAGES = [page for page in ["README.md", "docs/getting-started.md"] + sorted(
+    os.path.relpath(p, support.SOURCE_DIR).replace(os.sep, "/")
+    for p in glob.glob(os.path.join(support.SOURCE_DIR, "docs", "guide",
+                                    "*.md")))
+    if examples(read(page), PYTHON_KINDS)]
+EXAMPLES = [(page, commands, output) for page in SHELL_PAGES
+            for commands, output in examples(read(page), ("sh",))
+            if output is not None]
+
+
+def test_every_page_has_examples():
+    for page in SHELL_PAGES:
+        assert any(p == page for p, _, _ in EXAMPLES), page
+    assert examples(read("README.md"), ("python",)), "README"
 
 
 @pytest.fixture(scope="module")
@@ -70,10 +87,10 @@ def root(tmp_path_factory):
     return root, path
 
 
-@pytest.mark.parametrize("title,commands,output", EXAMPLES,
-                         ids=["%s-%d" % (t.split()[-1], i)
-                              for i, (t, _, _) in enumerate(EXAMPLES)])
-def test_example_prints_what_the_readme_shows(root, title, commands, output):
+@pytest.mark.parametrize("page,commands,output", EXAMPLES,
+                         ids=["%s-%d" % (os.path.basename(p), i)
+                              for i, (p, _, _) in enumerate(EXAMPLES)])
+def test_example_prints_what_the_page_shows(root, page, commands, output):
     folder, path = root
     done = subprocess.run(["bash", "-e", "-c", commands], cwd=folder,
                           env=dict(os.environ, PATH=path),
@@ -96,6 +113,26 @@ def test_example_prints_what_the_readme_shows(root, title, commands, output):
             assert f.read(5) == b"%PDF-"
 
 
+@pytest.mark.parametrize("page", PYTHON_PAGES)
+def test_python_blocks_print_what_the_page_shows(page, tmp_path,
+                                                 monkeypatch):
+    pytest.importorskip("matplotlib")
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+    shutil.copytree(os.path.join(support.SOURCE_DIR, "examples"),
+                    tmp_path / "examples")
+    monkeypatch.chdir(tmp_path)
+    namespace = {"__name__": "__main__"}
+    for code, output in examples(read(page), PYTHON_KINDS):
+        printed = io.StringIO()
+        with contextlib.redirect_stdout(printed):
+            exec(compile(code, page, "exec"), namespace)
+        if output is not None:
+            assert printed.getvalue() == output, code
+    plt.close("all")
+
+
 def test_batch_command_is_the_program_of_this_package():
     # The installed command starts the wheel's own C++ program: its version
     # is the package's.
@@ -111,3 +148,39 @@ def test_batch_command_without_its_program_says_so(monkeypatch, capsys):
     monkeypatch.setattr(_batch_command, "PROGRAM", "/nonexistent/program")
     assert _batch_command.main(["--version"]) == 127
     assert "/nonexistent/program" in capsys.readouterr().err
+
+
+def test_cli_reference_lists_every_flag_of_help(monkeypatch):
+    # The site's command-line reference is parsed from --help; a layout of
+    # the help that the parser misreads would drop or merge options.
+    sys.path.insert(0, os.path.join(support.SOURCE_DIR, "docs", "_ext"))
+    import mfwindow_docs
+    monkeypatch.setenv("MFWINDOW_BATCH", support.tool("MFWINDOW_BATCH"))
+    help_text = mfwindow_docs.batch_help()
+    table = mfwindow_docs.cli_page().split("## The help as printed")[0]
+    # Each row is | `signature` | text |, a | inside either written \|.
+    signatures = [(s.replace("\\|", "|"), text) for s, text in re.findall(
+        r"^\| `([^`]*)` \| (.+) \|$", table, re.M)]
+    flags = set(re.findall(r"(?<![\w-])--[a-z][\w-]*", help_text))
+    assert len(flags) > 40
+    for flag in flags:
+        assert any(re.search(re.escape(flag) + r"(?![\w-])", s)
+                   for s, _ in signatures), flag
+    assert all(text.strip() for _, text in signatures)
+
+
+def test_api_reference_names_every_public_name():
+    # docs/api.md lists the names autosummary documents; a name added to
+    # the package without it would have no page.
+    import inspect
+    import mfwindow
+    import mfwindow.distributed
+    import mfwindow.plot
+    listed = set(re.findall(r"^   (\w+)$", read("docs/api.md"), re.M))
+    public = set(mfwindow.__all__) - {"__version__"}
+    public |= set(mfwindow.plot.__all__) | {"HurstFit"}
+    public |= {name for name, obj in vars(mfwindow.distributed).items()
+               if not name.startswith("_") and (inspect.isfunction(obj)
+                                                or inspect.isclass(obj))
+               and obj.__module__ == "mfwindow.distributed"}
+    assert public <= listed, public - listed
