@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "analysis/pipelined_scheduler.h"
+#include "analysis/segment_once_kernel.h"
 #include "analysis/serial_scheduler.h"
 #include "analysis/window_slot.h"
 
@@ -50,14 +51,25 @@ const char* SchedulerName(SchedulerKind kind) {
   return kind == SchedulerKind::kPipelined ? "pipelined" : "serial";
 }
 
-EngineChoice ChooseEngine(const TableParams& /*params*/,
-                          EngineRequest request) {
+bool AutoTakesSegmentOnce(const TableParams& params, std::int32_t shift) {
+  return SegmentOnceTakes(params) && shift > 0 &&
+         std::int64_t{shift} * 4 <= std::int64_t{params.Lrec};
+}
+
+EngineChoice ChooseEngine(const TableParams& params, EngineRequest request) {
   const int cores = AvailableCores();
   const int threads =
       request.Threads > 0 ? std::min(request.Threads, cores) : cores;
-  return {request.Kernel == KernelChoice::kStraightforward
-              ? KernelKind::kStraightforward
-              : KernelKind::kVector,
+  KernelKind kernel = KernelKind::kVector;
+  if (request.Kernel == KernelChoice::kStraightforward) {
+    kernel = KernelKind::kStraightforward;
+  } else if ((request.Kernel == KernelChoice::kSegmentOnce &&
+              SegmentOnceTakes(params)) ||
+             (request.Kernel == KernelChoice::kAuto &&
+              AutoTakesSegmentOnce(params, request.Shift))) {
+    kernel = KernelKind::kSegmentOnce;
+  }
+  return {kernel,
           threads > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial,
           threads};
 }

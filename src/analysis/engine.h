@@ -104,10 +104,23 @@ struct EngineRequest {
   // 0: every core this process may run on; more than that: as many as
   // there are.
   int Threads = 0;
+  // The window shift the engine will run with, when the front end knows
+  // it already (0: not known); kAuto takes the segment-once kernel only
+  // when it is known.
+  std::int32_t Shift = 0;
 };
 
+// Whether kAuto takes the segment-once kernel: a run it takes
+// (SegmentOnceTakes) whose shift is at most a quarter of the window. Each
+// window then costs about its new samples' segments and the same fixed
+// tail, against a whole window's segments for the vector kernel (measured
+// in docs/performance.md).
+bool AutoTakesSegmentOnce(const TableParams& params, std::int32_t shift);
+
 // What MakeEngine builds for `request`, from the settled answers alone:
-// the kernel asked for (kAuto: the vector kernel), pipelined on at most
+// the kernel asked for (kAuto: the segment-once kernel where
+// AutoTakesSegmentOnce, else the vector kernel; kSegmentOnce for a run it
+// does not take: the vector kernel), pipelined on at most
 // AvailableCores() threads, serial when that leaves one.
 EngineChoice ChooseEngine(const TableParams& params, EngineRequest request);
 

@@ -402,6 +402,13 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
   if (unit_scale != 0) {
     for (double& f : work.Columns) f = std::ldexp(f, -unit_scale);
   }
+  return SummariseColumns(run, work);
+}
+
+SpectrumSummary SummariseColumns(const RunConstants& run,
+                                 VectorWorkspace& work) {
+  const std::size_t moments = work.Moments;
+  const std::size_t scales = run.LogScale.size();
   if (!work.Fq.empty()) {
     for (std::size_t k = 0; k < scales; ++k) {
       const double* column =

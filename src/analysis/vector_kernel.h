@@ -94,4 +94,12 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
                                     VectorWorkspace& work,
                                     std::span<const double> values);
 
+// What AnalyseWindowVector does once work.Columns hold F(q, s) of every
+// distinct length in the data's own unit and work.Magnitude, Counts and
+// EmptyFittedScale are those of the window: F_q(s) handed out, the
+// degenerate test, the logarithms, the regressions, the transform and the
+// quality. Also the tail of the segment-once kernel.
+SpectrumSummary SummariseColumns(const RunConstants& run,
+                                 VectorWorkspace& work);
+
 }  // namespace analysis
