@@ -23,6 +23,7 @@ namespace {
 constexpr std::size_t kMaxTerms = kSegmentOnceMaxOrder + 1;
 // The largest |2q| whose power is formed by products of (F^2)^(1/4).
 constexpr int kMostProducts = 64;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // What one segment length needs, built once per run. Frame points are
 // i = 0 .. 2n - 2 (block b, then block b + 1 but its last point), at the
@@ -217,6 +218,7 @@ class SegmentOnceKernel final : public WindowKernel {
   static constexpr int kNoProduct = std::numeric_limits<int>::min();
 
   SpectrumSummary Delegate(std::span<const double> values) {
+    work_.ColumnsLogged = false;
     work_.Reuse.Enter(nullptr);
     return AnalyseWindowVector(run_, work_, values);
   }
@@ -528,6 +530,15 @@ class SegmentOnceKernel final : public WindowKernel {
     sums.resize(2 * width_);
     const std::size_t columns = lengths_.size();
     const std::size_t scales = run_.LogScale.size();
+    // The fitted columns go to the tail as log10 F directly, unless F_q(s)
+    // is kept or the window was rescaled.
+    const bool logged = work_.Fq.empty() && scaled.Scale == 0;
+    work_.ColumnsLogged = logged;
+    work_.LoggedDegenerate = false;
+    const auto first_fitted =
+        static_cast<std::size_t>(work_.ColumnOfScale[run_.FitBegin]);
+    const auto last_fitted =
+        static_cast<std::size_t>(work_.ColumnOfScale[run_.FitEnd - 1]);
     for (std::size_t c = 0; c < columns; ++c) {
       LengthState& s = lengths_[c];
       const std::int64_t n = s.Tables.N;
@@ -575,17 +586,49 @@ class SegmentOnceKernel final : public WindowKernel {
       const auto divisor = static_cast<double>(segment_count);
       for (std::size_t j = 0; j < moments; ++j) column[j] = total[j] / divisor;
       const std::span<double> out(column, moments);
-      numerics::PowElementwise(out, work_.InverseQ, out);
+      const bool fitted = c >= first_fitted && c <= last_fitted;
+      if (logged) {
+        // log10 F_q = log10(sum / g) / q: one logarithm instead of a power
+        // and a logarithm. F_q would not be positive where the mean is not
+        // positive (q > 0) or infinite (q < 0).
+        for (std::size_t j = 0; j < moments && fitted; ++j) {
+          const double q = run_.QGrid[j];
+          if (j != work_.ZeroOrder &&
+              ((q > 0.0 && !(column[j] > 0.0)) ||
+               (q < 0.0 && !(column[j] < kInfinity)))) {
+            work_.LoggedDegenerate = true;
+          }
+        }
+      } else {
+        numerics::PowElementwise(out, work_.InverseQ, out);
+      }
       if (work_.ZeroOrder < moments) {
         column[work_.ZeroOrder] = counted > 0
                                       ? std::exp(total[work_.ZeroOrder] /
                                                  static_cast<double>(counted))
                                       : 0.0;
+        if (logged && fitted && !(column[work_.ZeroOrder] > 0.0)) {
+          work_.LoggedDegenerate = true;
+        }
       }
+
       if (work_.Tick) work_.Tick(lrec);
     }
     if (scaled.Scale != 0) {
       for (double& f : work_.Columns) f = std::ldexp(f, -scaled.Scale);
+    }
+    if (logged) {
+      // The fitted columns lie side by side: one pass of logarithms.
+      const std::span<double> fitted_columns(
+          work_.Columns.data() + first_fitted * moments,
+          (last_fitted - first_fitted + 1) * moments);
+      numerics::Log10Elementwise(fitted_columns, fitted_columns);
+      for (std::size_t c = first_fitted; c <= last_fitted; ++c) {
+        double* column = work_.Columns.data() + c * moments;
+        for (std::size_t j = 0; j < moments; ++j) {
+          if (j != work_.ZeroOrder) column[j] = column[j] / run_.QGrid[j];
+        }
+      }
     }
     return SummariseColumns(run_, work_);
   }

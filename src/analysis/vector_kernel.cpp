@@ -409,7 +409,8 @@ SpectrumSummary SummariseColumns(const RunConstants& run,
                                  VectorWorkspace& work) {
   const std::size_t moments = work.Moments;
   const std::size_t scales = run.LogScale.size();
-  if (!work.Fq.empty()) {
+  const bool logged = work.ColumnsLogged;
+  if (!logged && !work.Fq.empty()) {
     for (std::size_t k = 0; k < scales; ++k) {
       const double* column =
           work.Columns.data() +
@@ -427,9 +428,10 @@ SpectrumSummary SummariseColumns(const RunConstants& run,
   const auto last_fitted =
       static_cast<std::size_t>(work.ColumnOfScale[run.FitEnd - 1]);
   if (work.EmptyFittedScale ||
-      HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(
-          work.Columns.data() + first_fitted * moments,
-          (last_fitted - first_fitted + 1) * moments)) {
+      (logged ? work.LoggedDegenerate
+              : HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(
+                    work.Columns.data() + first_fitted * moments,
+                    (last_fitted - first_fitted + 1) * moments))) {
     std::fill(work.HurstQ.begin(), work.HurstQ.end(),
               std::numeric_limits<double>::quiet_NaN());
     std::fill(work.TauQ.begin(), work.TauQ.end(),
@@ -447,7 +449,7 @@ SpectrumSummary SummariseColumns(const RunConstants& run,
   // Only the fitted scales' columns enter the regressions.
   const std::span<double> fitted(work.Columns.data() + first_fitted * moments,
                                  (last_fitted - first_fitted + 1) * moments);
-  numerics::Log10Elementwise(fitted, fitted);
+  if (!logged) numerics::Log10Elementwise(fitted, fitted);
 
   const double min_r_squared = RegressAndTransform(run, work);
   SpectrumSummary summary;
