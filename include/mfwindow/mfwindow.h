@@ -74,7 +74,7 @@ enum class SurrogateKind {
 // gives F_q(s) within the tolerance docs/method.md states.
 enum class KernelChoice {
   kAuto,             // the fastest for the settings: segment-once for the
-                     // rms methods with the profile at shift <= window/4,
+                     // rms methods with the profile at shift <= window/100,
                      // else the vector kernel
   kStraightforward,  // every operation in the order written, libm calls
   kVector,           // each distinct segment length once, vector lanes

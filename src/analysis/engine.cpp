@@ -53,7 +53,7 @@ const char* SchedulerName(SchedulerKind kind) {
 
 bool AutoTakesSegmentOnce(const TableParams& params, std::int32_t shift) {
   return SegmentOnceTakes(params) && shift > 0 &&
-         std::int64_t{shift} * 4 <= std::int64_t{params.Lrec};
+         std::int64_t{shift} * 100 <= std::int64_t{params.Lrec};
 }
 
 EngineChoice ChooseEngine(const TableParams& params, EngineRequest request) {

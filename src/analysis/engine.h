@@ -111,10 +111,12 @@ struct EngineRequest {
 };
 
 // Whether kAuto takes the segment-once kernel: a run it takes
-// (SegmentOnceTakes) whose shift is at most a quarter of the window. Each
-// window then costs about its new samples' segments and the same fixed
-// tail, against a whole window's segments for the vector kernel (measured
-// in docs/performance.md).
+// (SegmentOnceTakes) whose shift is at most a hundredth of the window. A
+// window then costs its shift's new segment starts at every length, and
+// the same fixed tail, against a whole window's segments for the vector
+// kernel: measured on the standard preset (docs/performance.md), the two
+// break even at a shift of about window/50 (window 1000) to window/100
+// (window 4096).
 bool AutoTakesSegmentOnce(const TableParams& params, std::int32_t shift);
 
 // What MakeEngine builds for `request`, from the settled answers alone:

@@ -593,9 +593,8 @@ class SegmentOnceKernel final : public WindowKernel {
         // positive (q > 0) or infinite (q < 0).
         for (std::size_t j = 0; j < moments && fitted; ++j) {
           const double q = run_.QGrid[j];
-          if (j != work_.ZeroOrder &&
-              ((q > 0.0 && !(column[j] > 0.0)) ||
-               (q < 0.0 && !(column[j] < kInfinity)))) {
+          if (j != work_.ZeroOrder && ((q > 0.0 && !(column[j] > 0.0)) ||
+                                       (q < 0.0 && !(column[j] < kInfinity)))) {
             work_.LoggedDegenerate = true;
           }
         }
@@ -626,7 +625,7 @@ class SegmentOnceKernel final : public WindowKernel {
       for (std::size_t c = first_fitted; c <= last_fitted; ++c) {
         double* column = work_.Columns.data() + c * moments;
         for (std::size_t j = 0; j < moments; ++j) {
-          if (j != work_.ZeroOrder) column[j] = column[j] / run_.QGrid[j];
+          if (j != work_.ZeroOrder) column[j] = column[j] * work_.InverseQ[j];
         }
       }
     }

@@ -60,7 +60,7 @@ class WindowKernel;
 // The highest detrending order the moment path handles.
 inline constexpr std::int32_t kSegmentOnceMaxOrder = 3;
 // sum z^2 over the residual above which a segment is detrended explicitly.
-inline constexpr double kSegmentOnceCondition = 1024.0;
+inline constexpr double kSegmentOnceCondition = 16384.0;
 
 // Whether the segment-once kernel takes runs with `params`: the profile,
 // the rms fluctuation, no increments, detrending order 1 to

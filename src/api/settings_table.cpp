@@ -123,7 +123,7 @@ const std::array kRows{
             "operation in the order written (straightforward), vector "
             "lanes (vector; the same numbers, bit for bit) or each segment "
             "of the series once (segment_once: profile and rms, orders 1 to "
-            "3; F_q within 5e-11; auto takes it at shift <= window/4)",
+            "3; F_q within 5e-11; auto takes it at shift <= window/100)",
     .Member = WordOf<&Settings::Kernel>()},
   SettingRow{.Name = "method", .Flag = "--method", .Field = "Preset",
     .Type = T::kWord, .Words = kMethodWords,

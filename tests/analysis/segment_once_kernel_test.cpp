@@ -281,8 +281,8 @@ TEST(SegmentOnceKernel, TakenWhereItWinsForcedWhereItApplies) {
   const auto kOnce = analysis::KernelChoice::kSegmentOnce;
   const Case cases[] = {
       {"standard, shift 1", standard, kAuto, 1, KernelKind::kSegmentOnce},
-      {"standard, shift 250", standard, kAuto, 250, KernelKind::kSegmentOnce},
-      {"standard, shift 251", standard, kAuto, 251, KernelKind::kVector},
+      {"standard, shift 10", standard, kAuto, 10, KernelKind::kSegmentOnce},
+      {"standard, shift 11", standard, kAuto, 11, KernelKind::kVector},
       {"shift unknown", standard, kAuto, 0, KernelKind::kVector},
       {"range", range, kAuto, 1, KernelKind::kVector},
       {"range, forced", range, kOnce, 1, KernelKind::kVector},
