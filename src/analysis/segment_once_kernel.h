@@ -40,6 +40,12 @@
 // number of threads, whichever windows a thread sees. Storage is per length
 // a ring of the last 2^ceil(log2 L) starts, bounded by the window.
 //
+// A segment whose samples after the first are all equal has a straight
+// cumulative sum: its F^2 is 0 exactly (the runs of equal samples are
+// counted as the samples come). With orders 2 and up, a line cut to 20
+// significant bits is taken off the samples of each frame and segment
+// first, so that a trend does not swell the cumulative sums' rounding.
+//
 // What it takes: SegmentOnceTakes. What it promises: F_q(s) within the
 // tolerance that docs/method.md states of the straightforward kernel's, not
 // its bits. A window without its raw samples (a surrogate), with a
