@@ -111,6 +111,14 @@ std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
   const auto fits = [available](std::int64_t bytes) {
     return available <= 0 || bytes <= available;
   };
+  // Left to choose, a segment-once kernel that would not fit even on one
+  // thread gives way to the vector kernel, which needs far less.
+  if (request.Kernel == KernelChoice::kAuto &&
+      choice.Kernel == KernelKind::kSegmentOnce &&
+      !fits(EngineStorageBytes(
+          params, {KernelKind::kSegmentOnce, SchedulerKind::kSerial, 1}))) {
+    choice.Kernel = KernelKind::kVector;
+  }
   // Fewer threads, each with its windows in flight, before no run at all:
   // the most that fit, found by bisection (storage grows with threads).
   int low = 1;
