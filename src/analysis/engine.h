@@ -6,12 +6,15 @@
 //   kernels     straightforward: every operation in the order written, libm
 //               pow and log10 (straightforward_kernel); vector: each
 //               distinct segment length once, vector lanes (vector_kernel);
+//               segment-once: each segment of the series once, the rms
+//               methods with the profile only (segment_once_kernel);
 //   schedulers  serial: one window at a time on the calling thread
 //               (serial_scheduler); pipelined: windows read in order,
 //               analysed on several threads, handed out in order
 //               (pipelined_scheduler).
-// Every combination gives the same doubles, bit for bit, on any number of
-// threads. A request names the kernel (or leaves the choice to the
+// Every combination of the first two kernels gives the same doubles, bit
+// for bit, on any number of threads; the segment-once kernel gives the same
+// doubles on any number of threads, within a stated tolerance of theirs. A request names the kernel (or leaves the choice to the
 // settings) and the threads; one thread means the serial scheduler.
 #pragma once
 
