@@ -69,12 +69,17 @@ enum class SurrogateKind {
              // intermittent data); destroys nonlinear structure
 };
 
-// Which window kernel analyses the windows. Every kernel gives the same
-// doubles, bit for bit; they differ in speed only.
+// Which window kernel analyses the windows. The straightforward and vector
+// kernels give the same doubles, bit for bit; the segment-once kernel
+// gives F_q(s) within the tolerance docs/method.md states.
 enum class KernelChoice {
-  kAuto,             // the fastest for the settings (the vector kernel)
+  kAuto,             // the fastest for the settings: segment-once for the
+                     // rms methods with the profile at shift <= window/100,
+                     // else the vector kernel
   kStraightforward,  // every operation in the order written, libm calls
   kVector,           // each distinct segment length once, vector lanes
+  kSegmentOnce,      // each segment of the series once (profile and rms,
+                     // orders 1 to 3, no range floor; else vector)
 };
 
 // What a window's numbers are worth, the first that applies in this order.

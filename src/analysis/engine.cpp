@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "analysis/pipelined_scheduler.h"
+#include "analysis/segment_once_kernel.h"
 #include "analysis/serial_scheduler.h"
 #include "analysis/window_slot.h"
 
@@ -50,14 +51,25 @@ const char* SchedulerName(SchedulerKind kind) {
   return kind == SchedulerKind::kPipelined ? "pipelined" : "serial";
 }
 
-EngineChoice ChooseEngine(const TableParams& /*params*/,
-                          EngineRequest request) {
+bool AutoTakesSegmentOnce(const TableParams& params, std::int32_t shift) {
+  return SegmentOnceTakes(params) && shift > 0 &&
+         std::int64_t{shift} * 100 <= std::int64_t{params.Lrec};
+}
+
+EngineChoice ChooseEngine(const TableParams& params, EngineRequest request) {
   const int cores = AvailableCores();
   const int threads =
       request.Threads > 0 ? std::min(request.Threads, cores) : cores;
-  return {request.Kernel == KernelChoice::kStraightforward
-              ? KernelKind::kStraightforward
-              : KernelKind::kVector,
+  KernelKind kernel = KernelKind::kVector;
+  if (request.Kernel == KernelChoice::kStraightforward) {
+    kernel = KernelKind::kStraightforward;
+  } else if ((request.Kernel == KernelChoice::kSegmentOnce &&
+              SegmentOnceTakes(params)) ||
+             (request.Kernel == KernelChoice::kAuto &&
+              AutoTakesSegmentOnce(params, request.Shift))) {
+    kernel = KernelKind::kSegmentOnce;
+  }
+  return {kernel,
           threads > 1 ? SchedulerKind::kPipelined : SchedulerKind::kSerial,
           threads};
 }
@@ -99,6 +111,14 @@ std::unique_ptr<SeriesEngine> MakeEngine(const TableParams& params,
   const auto fits = [available](std::int64_t bytes) {
     return available <= 0 || bytes <= available;
   };
+  // Left to choose, a segment-once kernel that would not fit even on one
+  // thread gives way to the vector kernel, which needs far less.
+  if (request.Kernel == KernelChoice::kAuto &&
+      choice.Kernel == KernelKind::kSegmentOnce &&
+      !fits(EngineStorageBytes(
+          params, {KernelKind::kSegmentOnce, SchedulerKind::kSerial, 1}))) {
+    choice.Kernel = KernelKind::kVector;
+  }
   // Fewer threads, each with its windows in flight, before no run at all:
   // the most that fit, found by bisection (storage grows with threads).
   int low = 1;

@@ -6,12 +6,15 @@
 //   kernels     straightforward: every operation in the order written, libm
 //               pow and log10 (straightforward_kernel); vector: each
 //               distinct segment length once, vector lanes (vector_kernel);
+//               segment-once: each segment of the series once, the rms
+//               methods with the profile only (segment_once_kernel);
 //   schedulers  serial: one window at a time on the calling thread
 //               (serial_scheduler); pipelined: windows read in order,
 //               analysed on several threads, handed out in order
 //               (pipelined_scheduler).
-// Every combination gives the same doubles, bit for bit, on any number of
-// threads. A request names the kernel (or leaves the choice to the
+// Every combination of the first two kernels gives the same doubles, bit
+// for bit, on any number of threads; the segment-once kernel gives the same
+// doubles on any number of threads, within a stated tolerance of theirs. A request names the kernel (or leaves the choice to the
 // settings) and the threads; one thread means the serial scheduler.
 #pragma once
 
@@ -104,10 +107,25 @@ struct EngineRequest {
   // 0: every core this process may run on; more than that: as many as
   // there are.
   int Threads = 0;
+  // The window shift the engine will run with, when the front end knows
+  // it already (0: not known); kAuto takes the segment-once kernel only
+  // when it is known.
+  std::int32_t Shift = 0;
 };
 
+// Whether kAuto takes the segment-once kernel: a run it takes
+// (SegmentOnceTakes) whose shift is at most a hundredth of the window. A
+// window then costs its shift's new segment starts at every length, and
+// the same fixed tail, against a whole window's segments for the vector
+// kernel: measured on the standard preset (docs/performance.md), the two
+// break even at a shift of about window/50 (window 1000) to window/100
+// (window 4096).
+bool AutoTakesSegmentOnce(const TableParams& params, std::int32_t shift);
+
 // What MakeEngine builds for `request`, from the settled answers alone:
-// the kernel asked for (kAuto: the vector kernel), pipelined on at most
+// the kernel asked for (kAuto: the segment-once kernel where
+// AutoTakesSegmentOnce, else the vector kernel; kSegmentOnce for a run it
+// does not take: the vector kernel), pipelined on at most
 // AvailableCores() threads, serial when that leaves one.
 EngineChoice ChooseEngine(const TableParams& params, EngineRequest request);
 

@@ -23,6 +23,11 @@ WindowFiller::WindowFiller(const TableParams& tables, const WindowPlan& plan,
          buffers.CarryBuf.size() + 1 == buffers.WindowBuf.size());
 }
 
+void WindowFiller::KeepBefore(std::size_t count) {
+  buffers_.Before.resize(count);
+  buffers_.BeforeCount = 0;
+}
+
 bool WindowFiller::Next(const SampleSource& next_sample,
                         std::span<double> prepared) {
   const auto lrec = static_cast<std::size_t>(tables_.Lrec);
@@ -34,6 +39,26 @@ bool WindowFiller::Next(const SampleSource& next_sample,
 
   // CarryBuf is stale at the start of a series and never read there.
   std::size_t start = 0;
+  std::vector<double>& before = buffers_.Before;
+  if (!first_window_ && !before.empty()) {
+    // The samples that leave the window join those before it.
+    const std::size_t keep = before.size();
+    std::size_t& count = buffers_.BeforeCount;
+    if (shift >= keep) {
+      std::copy_n(window.begin() + static_cast<std::ptrdiff_t>(shift - keep),
+                  keep, before.begin());
+      count = keep;
+    } else {
+      const std::size_t drop = count + shift > keep ? count + shift - keep : 0;
+      std::copy(before.begin() + static_cast<std::ptrdiff_t>(drop),
+                before.begin() + static_cast<std::ptrdiff_t>(count),
+                before.begin());
+      count -= drop;
+      std::copy_n(window.begin(), shift,
+                  before.begin() + static_cast<std::ptrdiff_t>(count));
+      count += shift;
+    }
+  }
   if (!first_window_ && overlap > 0) {
     std::copy_n(carry.begin(), overlap, window.begin());
     start = overlap;

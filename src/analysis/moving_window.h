@@ -26,6 +26,10 @@ struct WindowBuffers {
   explicit WindowBuffers(std::int32_t lrec);
   std::vector<double> WindowBuf;  // Lrec raw samples
   std::vector<double> CarryBuf;   // Lrec - 1: overlap for the next window
+  // With WindowFiller::KeepBefore: the raw samples just before the current
+  // window, the last BeforeCount of them at the front.
+  std::vector<double> Before;
+  std::size_t BeforeCount = 0;
 };
 
 // The values the analysis reads, from the Lrec raw samples of a window:
@@ -58,6 +62,10 @@ class WindowFiller {
   // dropped. The raw samples stay in the buffers' WindowBuf until the next
   // call.
   bool Next(const SampleSource& next_sample, std::span<double> prepared);
+
+  // Keeps up to `count` raw samples of the series before each window in
+  // the buffers' Before (none at the series' start).
+  void KeepBefore(std::size_t count);
 
   // Whether the plan takes a non-finite raw sample for a gap.
   bool MasksGaps() const { return plan_.MaskGaps; }

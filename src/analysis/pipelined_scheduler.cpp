@@ -196,6 +196,8 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
   } opened{gate_};
   gate_.Open(poll);
   WindowFiller filler(run_->Params, plan, *buffers_);
+  const bool raw = kind_ == KernelKind::kSegmentOnce;
+  if (raw) filler.KeepBefore(static_cast<std::size_t>(run_->MaxScale));
   const std::uint64_t stream = ++streams_;
 
   // Tokens leave the pipeline in order, so the slot of window n is free
@@ -205,12 +207,12 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
     const Stage stage;
     Slot& slot = slots_[static_cast<std::size_t>(read) % slots_.size()];
     // Sized as first used, so that a short series needs one slot only.
-    if (slot.Values.empty()) SizeSlot(*run_, slot);
+    if (slot.Values.empty()) SizeSlot(*run_, slot, raw);
     if (!ReadSlot(*run_, filler, *buffers_, next_sample, slot, read + 1)) {
       control.stop();
       return nullptr;
     }
-    slot.Place = {stream, read * plan.WinShift, plan.WinShift};
+    slot.Place = {stream, read * plan.WinShift, plan.WinShift, {}, 0};
     ++read;
     return &slot;
   };

@@ -47,10 +47,15 @@ namespace analysis {
 // Where a window lies in its series: the series (any value that differs
 // from the previous series an engine analysed), the place of the window's
 // first value in it (from 0), and the shift between windows.
+// Raw, when not empty, holds the window's raw samples preceded by the
+// Before samples of the series just before it (for the segment-once
+// kernel, which measures segments from the raw samples).
 struct WindowPlace {
   std::uint64_t Stream = 0;
   std::int64_t First = 0;
   std::int32_t Shift = 0;
+  std::span<const double> Raw;
+  std::size_t Before = 0;
 };
 
 // Whether windows of a run with `tables` share prepared values at all (see

@@ -27,17 +27,19 @@ class SerialEngine final : public SeriesEngine {
                const WindowSink& emit, bool with_spectrum,
                const EnginePoll& poll) override {
     if (!buffers_) buffers_.emplace(run_->Params.Lrec);
-    if (slot_.Values.empty()) SizeSlot(*run_, slot_);
+    const bool raw = kind_ == KernelKind::kSegmentOnce;
+    if (slot_.Values.empty()) SizeSlot(*run_, slot_, raw);
     struct Opened {
       PollGate& Gate;
       ~Opened() { Gate.Close(); }
     } opened{gate_};
     gate_.Open(poll);
     WindowFiller filler(run_->Params, plan, *buffers_);
+    if (raw) filler.KeepBefore(static_cast<std::size_t>(run_->MaxScale));
     std::int64_t read = 0;
     ++streams_;
     while (ReadSlot(*run_, filler, *buffers_, next_sample, slot_, read + 1)) {
-      slot_.Place = {streams_, read * plan.WinShift, plan.WinShift};
+      slot_.Place = {streams_, read * plan.WinShift, plan.WinShift, {}, 0};
       ++read;
       if (!kernel_) MakeKernels();
       AnalyseSlot(*kernel_, slot_, with_spectrum);

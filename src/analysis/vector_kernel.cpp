@@ -402,7 +402,15 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
   if (unit_scale != 0) {
     for (double& f : work.Columns) f = std::ldexp(f, -unit_scale);
   }
-  if (!work.Fq.empty()) {
+  return SummariseColumns(run, work);
+}
+
+SpectrumSummary SummariseColumns(const RunConstants& run,
+                                 VectorWorkspace& work) {
+  const std::size_t moments = work.Moments;
+  const std::size_t scales = run.LogScale.size();
+  const bool logged = work.ColumnsLogged;
+  if (!logged && !work.Fq.empty()) {
     for (std::size_t k = 0; k < scales; ++k) {
       const double* column =
           work.Columns.data() +
@@ -420,9 +428,10 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
   const auto last_fitted =
       static_cast<std::size_t>(work.ColumnOfScale[run.FitEnd - 1]);
   if (work.EmptyFittedScale ||
-      HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(
-          work.Columns.data() + first_fitted * moments,
-          (last_fitted - first_fitted + 1) * moments)) {
+      (logged ? work.LoggedDegenerate
+              : HWY_DYNAMIC_DISPATCH(NotAllPositiveImpl)(
+                    work.Columns.data() + first_fitted * moments,
+                    (last_fitted - first_fitted + 1) * moments))) {
     std::fill(work.HurstQ.begin(), work.HurstQ.end(),
               std::numeric_limits<double>::quiet_NaN());
     std::fill(work.TauQ.begin(), work.TauQ.end(),
@@ -440,7 +449,7 @@ SpectrumSummary AnalyseWindowVector(const RunConstants& run,
   // Only the fitted scales' columns enter the regressions.
   const std::span<double> fitted(work.Columns.data() + first_fitted * moments,
                                  (last_fitted - first_fitted + 1) * moments);
-  numerics::Log10Elementwise(fitted, fitted);
+  if (!logged) numerics::Log10Elementwise(fitted, fitted);
 
   const double min_r_squared = RegressAndTransform(run, work);
   SpectrumSummary summary;

@@ -72,6 +72,11 @@ class VectorWorkspace {
   // F(q, s) before the logarithms, scale-major as WindowOutcome::Fq, when
   // the run keeps it (else empty).
   std::vector<double> Fq;
+  // Set by a kernel that hands SummariseColumns the fitted columns as
+  // log10 F already (and F_q(s) in Fq when kept), with whether some fitted
+  // F was not positive; the vector kernel leaves them false.
+  bool ColumnsLogged = false;
+  bool LoggedDegenerate = false;
   // What the window's columns showed, and the quality judged from it.
   WindowMagnitude Magnitude;
   SegmentCounts Counts;
@@ -93,5 +98,13 @@ class VectorWorkspace {
 SpectrumSummary AnalyseWindowVector(const RunConstants& run,
                                     VectorWorkspace& work,
                                     std::span<const double> values);
+
+// What AnalyseWindowVector does once work.Columns hold F(q, s) of every
+// distinct length in the data's own unit and work.Magnitude, Counts and
+// EmptyFittedScale are those of the window: F_q(s) handed out, the
+// degenerate test, the logarithms, the regressions, the transform and the
+// quality. Also the tail of the segment-once kernel.
+SpectrumSummary SummariseColumns(const RunConstants& run,
+                                 VectorWorkspace& work);
 
 }  // namespace analysis

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "analysis/segment_once_kernel.h"
 #include "analysis/straightforward_kernel.h"
 #include "analysis/vector_kernel.h"
 #include "numerics/libm_check.h"
@@ -73,8 +74,13 @@ class VectorKernel final : public WindowKernel {
 
 }  // namespace
 
+KernelKind SurrogateKernel(KernelKind kind) {
+  return kind == KernelKind::kSegmentOnce ? KernelKind::kVector : kind;
+}
+
 std::string KernelName(KernelKind kind) {
   if (kind == KernelKind::kStraightforward) return "straightforward";
+  if (kind == KernelKind::kSegmentOnce) return "segment_once";
   return numerics::ExactKernelsDecide() ? "vector" : "vector, libm fallback";
 }
 
@@ -97,11 +103,13 @@ long double KernelDoubles(KernelKind kind, const TableParams& params,
     return table + fq + 4.0L * orders + 2.0L * kAlfaCount + 2.0L * max_scale +
            2.0L * scales + lrec + basis;
   }
+  const long double own =
+      kind == KernelKind::kSegmentOnce ? SegmentOnceDoubles(params) : 0.0L;
   // One column per scale at most; the scales' indices, columns and
   // abscissae; the segments side by side; the ranges of one length; the
   // power kernel's two arrays, 1/q, h, tau and the two regression sums;
   // the segment measures kept for later windows.
-  return table + fq + 3.0L * scales + SegmentReuse::Doubles(params) +
+  return own + table + fq + 3.0L * scales + SegmentReuse::Doubles(params) +
          static_cast<long double>(numerics::kSegmentLanes) * max_scale +
          2.0L * lrec + 7.0L * orders + 2.0L * kAlfaCount + basis;
 }
@@ -112,18 +120,22 @@ std::unique_ptr<WindowKernel> MakeKernel(KernelKind kind,
   if (kind == KernelKind::kVector) {
     return std::make_unique<VectorKernel>(run, keep_fq, std::move(tick));
   }
+  if (kind == KernelKind::kSegmentOnce) {
+    return MakeSegmentOnceKernel(run, keep_fq, std::move(tick));
+  }
   return std::make_unique<StraightforwardKernel>(run, keep_fq, std::move(tick));
 }
 
 SurrogateWorker::SurrogateWorker(KernelKind kind, const RunConstants& run,
                                  ScaleTick tick)
     : Factory(run.Params),
-      Kernel(MakeKernel(kind, run, false, std::move(tick))) {}
+      Kernel(MakeKernel(SurrogateKernel(kind), run, false, std::move(tick))) {}
 
 long double SurrogateWorkerDoubles(KernelKind kind, const TableParams& params) {
   // The maker (IAAFT's 8.5 n and FFTW's plans, bounded by 18 n), the
   // surrogate and its prepared values, and the kernel.
-  return 20.0L * params.Lrec + KernelDoubles(kind, params, false);
+  return 20.0L * params.Lrec +
+         KernelDoubles(SurrogateKernel(kind), params, false);
 }
 
 void AnalyseSurrogates(SurrogateWorker& worker, std::span<const double> source,

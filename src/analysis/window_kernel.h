@@ -5,8 +5,12 @@
 //                     operation in the order written.
 //   kVector           AnalyseWindowVector (vector_kernel.h): each distinct
 //                     segment length once, vector lanes.
-// Both take every settled run.
-// Both give the same doubles, bit for bit. Each states the storage it
+//   kSegmentOnce      segment_once_kernel.h: each segment of the series
+//                     measured once, windows summed from block sums; only
+//                     runs that SegmentOnceTakes.
+// The first two take every settled run and give the same doubles, bit for
+// bit; the segment-once kernel gives F_q(s) within the tolerance stated in
+// docs/method.md. Each states the storage it
 // allocates (KernelDoubles), from which the engine's storage check is
 // summed.
 #pragma once
@@ -26,13 +30,13 @@
 
 namespace analysis {
 
-enum class KernelKind { kStraightforward, kVector };
+enum class KernelKind { kStraightforward, kVector, kSegmentOnce };
 
 // The kernel a front end asks for: kAuto leaves the choice to MakeEngine.
-enum class KernelChoice { kAuto, kStraightforward, kVector };
+enum class KernelChoice { kAuto, kStraightforward, kVector, kSegmentOnce };
 
-// "straightforward", "vector"; "vector, libm fallback" where the vector
-// kernels hand every power and logarithm to libm (a libm that fails
+// "straightforward", "vector", "segment_once"; "vector, libm fallback" where
+// the vector kernels hand every power and logarithm to libm (a libm that fails
 // numerics::LibmMatchesKernels, or a processor without the exact paths):
 // the same bits, at the straightforward kernel's cost of libm calls.
 std::string KernelName(KernelKind kind);
@@ -75,6 +79,11 @@ class WindowKernel {
 std::unique_ptr<WindowKernel> MakeKernel(KernelKind kind,
                                          const RunConstants& run, bool keep_fq,
                                          ScaleTick tick = {});
+
+// The kernel that analyses the surrogates of a run with `kind`: a
+// surrogate is no part of the series, so the segment-once kernel's are
+// the vector kernel's.
+KernelKind SurrogateKernel(KernelKind kind);
 
 // What one thread needs to analyse surrogates: a factory and a kernel of
 // its own, whose F_q(s) is never handed out. Not for sharing.

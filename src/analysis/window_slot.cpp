@@ -38,8 +38,12 @@ long double Scales(const MethodOptions& method) {
 
 }  // namespace
 
-void SizeSlot(const RunConstants& run, Slot& slot) {
+void SizeSlot(const RunConstants& run, Slot& slot, bool raw) {
   const TableParams& tables = run.Params;
+  if (raw) {
+    slot.Raw.reserve(
+        detail::TableSize(1, std::int64_t{tables.Lrec} + run.MaxScale));
+  }
   if (tables.Method.KeepFq) {
     slot.Fq.resize(detail::TableSize(std::int64_t(run.QGrid.size()),
                                      std::int64_t(run.LogScale.size())));
@@ -79,6 +83,14 @@ bool ReadSlot(const RunConstants& run, WindowFiller& filler,
               Slot& slot, std::int64_t number) {
   if (!filler.Next(next_sample, slot.Values)) return false;
   slot.Number = number;
+  if (slot.Raw.capacity() > 0) {
+    slot.RawBefore = buffers.BeforeCount;
+    slot.Raw.assign(buffers.Before.begin(),
+                    buffers.Before.begin() +
+                        static_cast<std::ptrdiff_t>(buffers.BeforeCount));
+    slot.Raw.insert(slot.Raw.end(), buffers.WindowBuf.begin(),
+                    buffers.WindowBuf.end());
+  }
   slot.Gap = filler.MasksGaps() &&
              std::any_of(buffers.WindowBuf.begin(), buffers.WindowBuf.end(),
                          [](double v) { return !std::isfinite(v); });
@@ -105,7 +117,12 @@ void AnalyseSlot(WindowKernel& kernel, Slot& slot, bool with_spectrum) {
     slot.Null = WindowNull{kNaN, kNaN, kNaN, kNaN, kNaN, kNaN, 0};
     return;
   }
-  slot.Summary = kernel.AnalyseAt(slot.Values, slot.Place);
+  WindowPlace place = slot.Place;
+  if (!slot.Raw.empty()) {
+    place.Raw = slot.Raw;
+    place.Before = slot.RawBefore;
+  }
+  slot.Summary = kernel.AnalyseAt(slot.Values, place);
   slot.Quality = kernel.Quality();
   if (with_spectrum) kernel.CopySpectrum(slot.Spectrum);
   if (!slot.Fq.empty()) {

@@ -24,6 +24,10 @@ struct Slot {
   std::int64_t Number = 0;  // counted from 1 within the series
   bool Gap = false;         // a raw sample is not finite: analysed by nothing
   WindowPlace Place;        // set by the scheduler as the window is read
+  // For the segment-once kernel (SizeSlot's raw): the raw samples before
+  // the window (RawBefore of them) and the window's own.
+  std::vector<double> Raw;
+  std::size_t RawBefore = 0;
   SpectrumSummary Summary;
   WindowQuality Quality;
   WindowSpectrum Spectrum;  // filled only when asked for
@@ -42,7 +46,9 @@ struct Slot {
 
 // Sizes `slot` for `run`, its Values last: a slot whose Values are not
 // empty is sized. Throws std::bad_alloc when storage cannot be obtained.
-void SizeSlot(const RunConstants& run, Slot& slot);
+// With `raw`, also room for the window's raw samples and MaxScale before
+// them.
+void SizeSlot(const RunConstants& run, Slot& slot, bool raw = false);
 
 // An upper bound of one slot's doubles for a run with `params`.
 long double SlotDoubles(const TableParams& params);

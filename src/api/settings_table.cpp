@@ -24,7 +24,7 @@ constexpr std::string_view kMethodWords[] = {"described", "standard"};
 constexpr std::string_view kSegmentWords[] = {"start", "both"};
 constexpr std::string_view kAbscissaWords[] = {"grid", "log_s"};
 constexpr std::string_view kKernelWords[] = {"auto", "straightforward",
-                                             "vector"};
+                                             "vector", "segment_once"};
 constexpr std::string_view kHeaderWords[] = {"auto", "yes", "no"};
 constexpr std::string_view kDelimiterWords[] = {"auto", "comma", "semicolon",
                                                 "tab", "whitespace"};
@@ -35,7 +35,7 @@ static_assert(static_cast<int>(SurrogateKind::kIaaft) == 2);
 static_assert(static_cast<int>(Method::kStandard) == 1);
 static_assert(static_cast<int>(SegmentCut::kBoth) == 1);
 static_assert(static_cast<int>(FitAbscissa::kLogS) == 1);
-static_assert(static_cast<int>(KernelChoice::kVector) == 2);
+static_assert(static_cast<int>(KernelChoice::kSegmentOnce) == 3);
 
 template <auto member>
 WordMember WordOf() {
@@ -136,8 +136,10 @@ const std::array kRows{
   SettingRow{.Name = "kernel", .Flag = "--kernel", .Field = "Kernel",
     .Type = T::kWord, .Words = kKernelWords,
     .Help = "the window kernel: the fastest for the settings (auto), every "
-            "operation in the order written (straightforward) or vector "
-            "lanes (vector); all give the same numbers, bit for bit",
+            "operation in the order written (straightforward), vector "
+            "lanes (vector; the same numbers, bit for bit) or each segment "
+            "of the series once (segment_once: profile and rms, orders 1 to "
+            "3; F_q within 5e-11; auto takes it at shift <= window/100)",
     .Member = WordOf<&Settings::Kernel>()},
   SettingRow{.Name = "method", .Flag = "--method", .Field = "Preset",
     .Type = T::kWord, .Words = kMethodWords,
@@ -638,9 +640,9 @@ analysis::TableParams ToTables(const Settings& s) {
 }
 
 analysis::EngineRequest EngineRequestOf(const Settings& s) {
-  static_assert(static_cast<int>(KernelChoice::kVector) ==
-                static_cast<int>(analysis::KernelChoice::kVector));
-  return {static_cast<analysis::KernelChoice>(s.Kernel), s.Threads};
+  static_assert(static_cast<int>(KernelChoice::kSegmentOnce) ==
+                static_cast<int>(analysis::KernelChoice::kSegmentOnce));
+  return {static_cast<analysis::KernelChoice>(s.Kernel), s.Threads, s.WinShift};
 }
 
 }  // namespace mfwindow

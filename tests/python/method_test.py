@@ -179,11 +179,18 @@ def test_settled_settings_hold_the_method(values):
 
 
 # What runs is said, not guessed: the vector kernel takes a listed q grid
-# too, one thread runs serially, and a thread count far beyond the cores
+# too, the standard method at dense windows the segment-once kernel, one
+# thread runs serially, and a thread count far beyond the cores
 # (2**31 - 1 once stalled two minutes) runs on the cores.
 @pytest.mark.parametrize("keywords, kernel, scheduler", [
     (dict(threads=1), "vector", "serial"),
     (dict(threads=1, q=[-2, 0, 2]), "vector", "serial"),
+    # The rms methods with the profile at a shift of at most window/100
+    # take the segment-once kernel, unless a kernel is asked for.
+    (dict(threads=1, method="standard", shift=2), "segment_once", "serial"),
+    (dict(threads=1, method="standard", shift=3), "vector", "serial"),
+    (dict(threads=1, method="standard", shift=2, kernel="straightforward"),
+     "straightforward", "serial"),
     (dict(threads=2**31 - 1), "vector",
      "pipelined" if len(os.sched_getaffinity(0)) > 1 else "serial"),
 ])

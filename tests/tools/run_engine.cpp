@@ -43,6 +43,8 @@ int main(int argc, char** argv) {
     if (std::string(argv[2]) == "reference") {
       options.Given.Kernel = mfwindow::KernelChoice::kStraightforward;
       options.Given.Threads = 1;
+      // Settled again from what is given, the kernel included.
+      options.Settled.reset();
     }
     try {
       return batch::RunBatch(
