@@ -14,8 +14,9 @@
 //               (pipelined_scheduler).
 // Every combination of the first two kernels gives the same doubles, bit
 // for bit, on any number of threads; the segment-once kernel gives the same
-// doubles on any number of threads, within a stated tolerance of theirs. A request names the kernel (or leaves the choice to the
-// settings) and the threads; one thread means the serial scheduler.
+// doubles on any number of threads, within a stated tolerance of theirs. A
+// request names the kernel (or leaves the choice to the settings) and the
+// threads; one thread means the serial scheduler.
 #pragma once
 
 #include <cstdint>
