@@ -31,6 +31,7 @@ and draws into axes of yours when given.
 
 from __future__ import annotations
 
+import re
 import textwrap
 from typing import (TYPE_CHECKING, Any, Dict, List, NamedTuple, Optional,
                     Sequence, Tuple)
@@ -411,10 +412,34 @@ def _band_legend(a: "Axes", names: List[str], colours: List[str],
     _legend_beside(a, handles=handles)
 
 
-def _legend_beside(a: "Axes", **keywords: Any) -> None:
-    """The panel's legend to the right of it, where it covers no data."""
-    a.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), borderaxespad=0,
-             fontsize="small", **keywords)
+# The widest legend line beside a panel, in characters: longer labels wrap,
+# so that the legend does not narrow the panels.
+_LEGEND_WIDTH = 40
+
+
+def _wrapped(label: str) -> str:
+    """`label` in lines of about _LEGEND_WIDTH characters, broken at
+    spaces outside $...$ (mathtext must not be split)."""
+    words = re.findall(r"(?:\$[^$]*\$|\S)+", label)
+    lines: List[str] = []
+    for word in words:
+        if lines and len(lines[-1]) + 1 + len(word) <= _LEGEND_WIDTH:
+            lines[-1] += " " + word
+        else:
+            lines.append(word)
+    return "\n".join(lines)
+
+
+def _legend_beside(a: "Axes", handles: Optional[List[Any]] = None) -> None:
+    """The panel's legend to the right of it, where it covers no data, its
+    long labels wrapped."""
+    if handles is None:
+        handles, labels = a.get_legend_handles_labels()
+    else:
+        labels = [h.get_label() for h in handles]
+    labels = [_wrapped(label) for label in labels]
+    a.legend(handles, labels, loc="upper left", bbox_to_anchor=(1.01, 1.0),
+             borderaxespad=0, fontsize="small")
 
 
 def _null_label(result: Result) -> str:

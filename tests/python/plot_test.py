@@ -58,7 +58,7 @@ def test_summary_panels_labels_and_data(result, signal):
     vertices = fill.get_paths()[0].vertices
     assert vertices[:, 1].min() == result.alpha_min.min()
     assert vertices[:, 1].max() == result.alpha_max.max()
-    legend = [t.get_text() for t in band.get_legend().get_texts()]
+    legend = legend_texts(band)
     assert legend == [r"$\alpha_{min}$ ... $\alpha_{max}$",
                       r"$\alpha_0$, where $f(\alpha)$ is largest"]
 
@@ -86,7 +86,7 @@ def test_summary_of_channels_and_into_given_axes(signal):
     assert got is fig
     assert axes[0].get_title(loc="left") == (
         "window 500, shift 250, order 2, min scale 20, increments, described")
-    assert [t.get_text() for t in axes[1].get_legend().get_texts()] == [
+    assert legend_texts(axes[1]) == [
         r"$\alpha_{min}$ ... $\alpha_{max}$", r"a: $\alpha_0$",
         r"b: $\alpha_0$", r"c: $\alpha_0$"]
     for k, line in enumerate(axes[3].get_lines()):
@@ -148,8 +148,7 @@ def test_surrogate_band_is_drawn_behind_the_width(result):
     assert band.get_zorder() < width.get_lines()[-1].get_zorder()
     vertices = band.get_paths()[0].vertices[:, 1]
     assert vertices.min() == median.min() and vertices.max() == p95.max()
-    assert "surrogates: median ... 95th percentile" in [
-        t.get_text() for t in width.get_legend().get_texts()]
+    assert "surrogates: median ... 95th percentile" in legend_texts(width)
     # Without the arrays: no band.
     assert not mfwindow.plot.summary(result).axes[1].collections
 
@@ -167,7 +166,7 @@ def test_spectrum_draws_the_chosen_windows(result):
                              for w in chosen]
     assert line_data(ft) == [(bits(result.q), bits(result.tau[w]))
                              for w in chosen]
-    assert [t.get_text() for t in fh.get_legend().get_texts()] == [
+    assert legend_texts(fh) == [
         "t = 2 s", "t = 4 s", "t = 12 s"]
     # Without F_q(s) the ends of f(alpha) take their bars from width_se.
     assert fa.containers and not fh.containers
@@ -212,6 +211,12 @@ def test_empty_result_is_refused(signal):
             draw(r)
 
 
+def legend_texts(axes):
+    """The legend's labels, wrapped lines joined."""
+    return [t.get_text().replace("\n", " ")
+            for t in axes.get_legend().get_texts()]
+
+
 def gid_lines(axes, gid):
     return [line for line in axes.get_lines() if line.get_gid() == gid]
 
@@ -244,8 +249,7 @@ def test_flagged_windows_are_apart_counted_and_out_of_the_range(
     fig = mfwindow.plot.summary(r, flagged=flagged)
     band, width, peak = fig.axes
     assert ("flagged: 3 of 26 windows%s (degenerate 1, not_concave 2)"
-            % (", hidden" if hidden else "")) in [
-                t.get_text() for t in band.get_legend().get_texts()]
+            % (", hidden" if hidden else "")) in legend_texts(band)
     assert width.get_ylim()[1] < result.alfa_width.max() + 0.1
     for a, key in ((band, "alfa_sz"), (width, "alfa_width"),
                    (peak, "f_alfa_sz")):
@@ -296,8 +300,7 @@ def test_channels_get_signal_panels_with_their_units(signal):
     (marks,) = gid_lines(fig.axes[2], "flagged")
     assert bits(marks.get_ydata()) == bits(r.alfa_sz[1, 2:3])
     assert ("flagged: 1 of 22 windows, 11 in each of 2 channels "
-            "(not_concave 1)") in [
-                t.get_text() for t in fig.axes[2].get_legend().get_texts()]
+            "(not_concave 1)") in legend_texts(fig.axes[2])
     with pytest.raises(ValueError, match="3 units for 2 channels"):
         mfwindow.plot.summary(r, signal=data, units=["a", "b", "c"])
 
@@ -419,8 +422,7 @@ def test_spectrogram_colours_every_window_and_blanks_flagged(result, kind,
     if key:
         np.testing.assert_array_equal(np.delete(image, 5, axis=1),
                                       np.delete(r[key], 5, axis=0).T)
-    assert "flagged: 1 of 26 windows (flat_segments 1)" in [
-        t.get_text() for t in a.get_legend().get_texts()]
+    assert "flagged: 1 of 26 windows (flat_segments 1)" in legend_texts(a)
     with pytest.raises(ValueError, match="kind"):
         mfwindow.plot.spectrogram(r, kind="tau")
 
