@@ -68,6 +68,19 @@ Outcome Analyse(const std::shared_ptr<const analysis::RunConstants>& run,
 // origin, less its least-squares polynomial (orthonormal basis by
 // Gram-Schmidt twice over the centred abscissa), refined once; exactly 0
 // where the cumulative sum is a straight line.
+// v (n values) less its projections on the first `count` orthonormal rows
+// of `basis`, twice over (Gram-Schmidt with one reorthogonalisation).
+void RemoveProjections(LD* v, const LD* basis, std::size_t count,
+                       std::size_t n) {
+  for (int pass = 0; pass < 2; ++pass) {
+    for (std::size_t k = 0; k < count; ++k) {
+      LD dot = 0.0L;
+      for (std::size_t i = 0; i < n; ++i) dot += v[i] * basis[k * n + i];
+      for (std::size_t i = 0; i < n; ++i) v[i] -= dot * basis[k * n + i];
+    }
+  }
+}
+
 LD ExactSquare(const double* x, std::size_t n, int order) {
   // All samples but the first equal: a straight cumulative sum, F^2 = 0.
   if (std::all_of(x + 1, x + n, [&](double v) { return v == x[1]; })) {
@@ -88,25 +101,13 @@ LD ExactSquare(const double* x, std::size_t n, int order) {
                    static_cast<LD>(n);
       q[i] = std::pow(w, static_cast<LD>(k));
     }
-    for (int pass = 0; pass < 2; ++pass) {
-      for (std::size_t j = 0; j < k; ++j) {
-        LD dot = 0.0L;
-        for (std::size_t i = 0; i < n; ++i) dot += q[i] * basis[j * n + i];
-        for (std::size_t i = 0; i < n; ++i) q[i] -= dot * basis[j * n + i];
-      }
-    }
+    RemoveProjections(q, basis.data(), k, n);
     LD norm = 0.0L;
     for (std::size_t i = 0; i < n; ++i) norm += q[i] * q[i];
     norm = std::sqrt(norm);
     for (std::size_t i = 0; i < n; ++i) q[i] /= norm;
   }
-  for (int pass = 0; pass < 2; ++pass) {
-    for (std::size_t k = 0; k < terms; ++k) {
-      LD dot = 0.0L;
-      for (std::size_t i = 0; i < n; ++i) dot += y[i] * basis[k * n + i];
-      for (std::size_t i = 0; i < n; ++i) y[i] -= dot * basis[k * n + i];
-    }
-  }
+  RemoveProjections(y.data(), basis.data(), terms, n);
   LD squares = 0.0L;
   for (const LD r : y) squares += r * r;
   return squares / static_cast<LD>(n);
