@@ -514,6 +514,12 @@ struct FileOptions {
   // Tini and OnBadSample kSkip stay at their defaults (SettingError
   // otherwise). Empty: none.
   std::string TimeColumn;
+  // Instead, the column of stamps that label the windows (as
+  // mfwindow-batch --time-labels): they need only rise, and each window's
+  // TimeMark is the stamp of its last sample (ISO 8601 ones in seconds
+  // since the first, FileResult::TimeOriginNs). The same settings stay at
+  // their defaults as with TimeColumn. Empty: none.
+  std::string TimeLabels;
   // Every column of the file in turn: mfwindow-batch's --all-columns. One
   // AnalyseFile call analyses one column, so it refuses this (SettingError
   // naming "all_columns"); give each Column in turn instead.

@@ -83,7 +83,9 @@ def _parse_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
     if header[:len(ROW_COLUMNS)] != ROW_COLUMNS:
         raise ValueError("%s:1: header does not start with %s"
                          % (path, ",".join(ROW_COLUMNS)))
-    known = ROW_COLUMNS + QUALITY_KEYS + NULL_COLUMNS + FIT_KEYS
+    # time_iso: the window's last stamp, when the stamps are dates.
+    known = ROW_COLUMNS + QUALITY_KEYS + NULL_COLUMNS + FIT_KEYS + (
+        "time_iso",)
     extra = [k for k in header if k not in known]
     if extra or len(set(header)) != len(header):
         raise ValueError("%s:1: unknown or repeated columns in the header: %s"
@@ -97,15 +99,15 @@ def _parse_csv(lines: List[str], path: str) -> Dict[str, np.ndarray]:
             raise ValueError("%s:%d: %d values, expected %d"
                              % (path, number, len(cells), len(header)))
         try:
-            rows.append([c if k == "status" else _csv_number(c)
+            rows.append([c if k in ("status", "time_iso") else _csv_number(c)
                          for k, c in zip(header, cells)])
         except ValueError as e:
             raise ValueError("%s:%d: %s" % (path, number, e)) from None
     arrays = {}
     for i, key in enumerate(header):
         column = [row[i] for row in rows]
-        arrays[key] = (np.array(column, dtype="<U16") if key == "status"
-                       else np.array(column, dtype=np.float64))
+        arrays[key] = np.array(column, dtype={
+            "status": "<U16", "time_iso": "M8[ns]"}.get(key, np.float64))
     return arrays
 
 
@@ -274,8 +276,9 @@ def read_sidecar(path: str) -> Optional[Dict[str, Any]]:
     return None
 
 
-_STAMP = re.compile(r"(\d{4}-\d\d-\d\d)[T ](\d\d:\d\d:\d\d)(?:\.(\d{1,9}))?"
-                    r"(Z|[+-]\d\d:\d\d)?$")
+# A date alone (pandas' date index) is that day's midnight.
+_STAMP = re.compile(r"(\d{4}-\d\d-\d\d)(?:[T ](\d\d:\d\d:\d\d)"
+                    r"(?:\.(\d{1,9}))?(Z|[+-]\d\d:\d\d)?)?$")
 
 
 def _time_origin(stamp: Optional[str]) -> Optional[np.datetime64]:
@@ -286,7 +289,7 @@ def _time_origin(stamp: Optional[str]) -> Optional[np.datetime64]:
     if match is None:
         return None
     day, clock, fraction, zone = match.groups()
-    when = np.datetime64(day + "T" + clock, "ns")
+    when = np.datetime64(day + "T" + (clock or "00:00:00"), "ns")
     when += np.timedelta64(int((fraction or "0").ljust(9, "0")), "ns")
     if zone and zone != "Z":
         minutes = int(zone[1:3]) * 60 + int(zone[4:6])
@@ -377,10 +380,13 @@ def read_result(path: str) -> Result:
     settings = None if sidecar is None else _sidecar_settings(sidecar)
     origin = None if sidecar is None else _time_origin(
         sidecar.get("time_origin"))
-    if origin is not None:
+    if "time_iso" in arrays:  # the stamps themselves
+        arrays["time"] = arrays.pop("time_iso")
+    elif origin is not None:
         # Seconds since the first stamp, as date-times again.
         arrays["time"] = origin + np.rint(
             np.asarray(arrays["time"]) * 1e9).astype(np.int64).astype("m8[ns]")
+    if origin is not None:
         settings = dataclasses.replace(settings, t0=origin)
     return Result(arrays,
                   settings=settings,

@@ -90,16 +90,25 @@ FileResult AnalyseFile(const std::filesystem::path& file,
           options.Column, options.Header, options.Delimiter, pipeline.Input)) {
     refuse(*problem);
   }
-  if (!options.TimeColumn.empty()) {
+  const bool labels = !options.TimeLabels.empty();
+  if (labels && !options.TimeColumn.empty()) {
+    Refuse(*FindSetting("time_labels"), SettingReason::kConflict,
+           "cannot be given with time_column: the stamps either set the "
+           "time axis or label the windows");
+  }
+  if (!options.TimeColumn.empty() || labels) {
+    const std::string_view name = labels ? "time_labels" : "time_column";
     if (const std::optional<series::OptionProblem> problem =
-            series::ChooseTimeColumn(options.TimeColumn, pipeline.Input)) {
+            series::ChooseTimeColumn(
+                labels ? options.TimeLabels : options.TimeColumn,
+                pipeline.Input, labels)) {
       refuse(*problem);
     }
     if (const std::string_view other = TimeColumnConflict(used);
         !other.empty()) {
-      Refuse(*FindSetting("time_column"), SettingReason::kConflict,
+      Refuse(*FindSetting(name), SettingReason::kConflict,
              "cannot be given with " + std::string(other) +
-                 ": the time stamps set the time axis and keep each "
+                 ": the time stamps give the times and keep each "
                  "sample's place");
     }
   }

@@ -285,6 +285,13 @@ const std::array kRows{
             "stamps (numbers or ISO 8601 date-times, evenly spaced): the "
             "time axis is theirs",
     .Member = &FileOptions::TimeColumn, .Zero = "none", .Unset = true},
+  SettingRow{.Name = "time_labels", .Flag = "--time-labels",
+    .Field = "TimeLabels", .Type = T::kText,
+    .Help = "the column of delimited text holding stamps (numbers or ISO "
+            "8601 date-times) that need only rise: each window's time is "
+            "the stamp of its last sample",
+    .Member = &FileOptions::TimeLabels, .Zero = "none", .Unset = true,
+    .FrontEnds = kNotPython},
 };
 // clang-format on
 

@@ -59,6 +59,13 @@ unit, ISO stamps in seconds since the first (the sidecar's time_origin). Not
 with --fs, --tstep, --tini or --on-bad-sample skip; --all-columns leaves
 the time column out.
 
+--time-labels N|NAME takes such stamps from that column as labels instead:
+they need only rise (uneven steps, missing days and weeks are fine; the
+analysis goes by sample order), and each window's time is the stamp of its
+last sample (ISO stamps in seconds since the first). The same options are
+refused as with --time-column. With ISO stamps, the CSV result ends with a
+column time_iso: that stamp as a UTC date-time (YYYY-MM-DDThh:mm:ss[.f]).
+
 A file that starts with numpy's .npy magic is read as an array: little-endian
 float64, float32 or integers, 1-D, or 2-D in C or Fortran order with the
 column given by --column (a number). NaN and infinities there are bad samples.
@@ -402,9 +409,10 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
 
   const SettingFlags settings(app, s, o.File);
   const std::string& column = o.File.Column;
-  const std::string& time_column = o.File.TimeColumn;
   CLI::Option* column_option = settings.Option("column");
   CLI::Option* time_column_option = settings.Option("time_column");
+  CLI::Option* time_labels_option = settings.Option("time_labels");
+  time_labels_option->excludes(time_column_option);
   settings.Option("all_columns")->excludes(column_option);
   CLI::Option* series =
       app.add_option("series", o.Series, "series files, in order")
@@ -496,23 +504,26 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       }
     }
     if (!o.Columns.empty()) o.Input.Column = o.Columns.front();
-    if (time_column_option->count() > 0) {
+    const bool labels = time_labels_option->count() > 0;
+    if (time_column_option->count() > 0 || labels) {
+      const std::string flag = labels ? "--time-labels" : "--time-column";
       if (const std::optional<series::OptionProblem> problem =
-              series::ChooseTimeColumn(time_column, o.Input)) {
+              series::ChooseTimeColumn(
+                  labels ? o.File.TimeLabels : o.File.TimeColumn, o.Input,
+                  labels)) {
         throw Refused(*problem);
       }
-      // The stamps set the time axis; skipping would move samples off them.
+      // The stamps give the times; skipping would move samples off them.
       const std::string_view other = mfwindow::TimeColumnConflict(s);
       for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
         if (!other.empty() && row.Name == other) {
           throw CLI::ValidationError(
-              "--time-column",
-              other == "nan"
-                  ? std::string("--on-bad-sample skip would move samples off "
-                                "their stamps; use mask (a gap keeps its "
-                                "place) or stop")
-                  : "the time stamps set the time axis; leave out " +
-                        std::string(row.Flag));
+              flag, other == "nan"
+                        ? std::string("--on-bad-sample skip would move "
+                                      "samples off their stamps; use mask "
+                                      "(a gap keeps its place) or stop")
+                        : "the time stamps give the times; leave out " +
+                              std::string(row.Flag));
         }
       }
       const std::vector<series::ColumnChoice> analysed =
@@ -522,7 +533,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
       for (const series::ColumnChoice& c : analysed) {
         if (c.Index == o.Input.TimeColumn->Index &&
             c.Name == o.Input.TimeColumn->Name) {
-          throw CLI::ValidationError("--time-column",
+          throw CLI::ValidationError(flag,
                                      "the time column is no series; choose "
                                      "the series with --column");
         }

@@ -222,13 +222,17 @@ std::optional<OptionProblem> ChooseFields(std::string_view column,
 }
 
 std::optional<OptionProblem> ChooseTimeColumn(std::string_view time_column,
-                                              InputOptions& input) {
+                                              InputOptions& input,
+                                              bool labels) {
+  const std::string_view option = labels ? "time_labels" : "time_column";
   input.TimeColumn = ParseColumn(time_column);
+  input.TimeLabels = labels;
   if (!input.TimeColumn) {
-    return Refused("time_column", kColumnRule, time_column);
+    return Refused(option, kColumnRule, time_column);
   }
   if (input.TimeColumn->Index == 0 && input.Header == HeaderMode::kNo) {
-    return OptionProblem{"time_column", std::string(kNameNeedsHeader), ""};
+    return OptionProblem{std::string(option), std::string(kNameNeedsHeader),
+                         ""};
   }
   input.Delimited = true;
   return std::nullopt;

@@ -54,12 +54,14 @@ std::optional<OptionProblem> ChooseFields(std::string_view column,
                                           std::string_view delimiter,
                                           InputOptions& input);
 
-// Sets the time column of `input` from the text of the option time_column
-// (a number from 1 or a header name) and turns on the delimited reading.
-// Returns why it cannot be used, as ChooseFields does. Call it after
+// Sets the time column of `input` from the text of the option time_column,
+// or with `labels` of time_labels (InputOptions::TimeLabels): a number from
+// 1 or a header name. Turns on the delimited reading. Returns why it cannot
+// be used, as ChooseFields does, naming that option. Call it after
 // ChooseFields, whose header setting it checks.
 std::optional<OptionProblem> ChooseTimeColumn(std::string_view time_column,
-                                              InputOptions& input);
+                                              InputOptions& input,
+                                              bool labels = false);
 
 // The index (from 1) of the column `column` names in series input `in` as
 // `options` read it: a number as it stands, a name looked up in the fields

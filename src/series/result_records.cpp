@@ -134,7 +134,8 @@ std::vector<ResultStream> ResultStreams(ResultFormat format, bool spectrum,
         ".csv", header,
         [filled](const analysis::WindowOutcome& outcome, const Writer& write) {
           write(CsvRecord(outcome, filled));
-        }});
+        },
+        true});
   } else {
     streams.push_back(ResultLineStream());
   }

@@ -30,8 +30,10 @@ inline constexpr std::string_view kCsvNullHeader =
     "alfa_sz_null_p95,alfa_sz_p,iaaft_at_cap,surrogates_used";
 inline constexpr std::string_view kCsvFitHeader =
     ",h2_se,width_se,crossover_scale";
-// Last, when gaps are bridged.
+// When gaps are bridged.
 inline constexpr std::string_view kCsvFilledHeader = ",filled_share";
+// Last of all, when the series' time stamps are dates: time_iso
+// (ResultStream::Dated).
 
 // The status column's words.
 //   kOk -> "ok", kDegenerate -> "degenerate", kNonFiniteInput ->

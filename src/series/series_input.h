@@ -68,6 +68,9 @@ struct InputOptions {
   // The column of the file's own time stamps (delimited text only): one
   // stamp per record, read by ReadTimeAxis before the samples.
   std::optional<ColumnChoice> TimeColumn;
+  // Its stamps label the windows instead of setting an even axis: they
+  // need only rise, and each window's time is the stamp of its last sample.
+  bool TimeLabels = false;
 };
 
 // mfwindow's reading of series files: one sample per record, blank records

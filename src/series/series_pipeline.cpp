@@ -21,6 +21,7 @@
 #include "series/series_notes.h"
 #include "textio/fields.h"
 #include "textio/format.h"
+#include "textio/iso_stamp.h"
 
 namespace series {
 namespace {
@@ -221,7 +222,9 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
                                    std::istreambuf_iterator<char>()));
         series = &held_input;
       }
-      report.Time = ReadTimeAxis(*series, file, pipeline.Input);
+      report.Time =
+          ReadTimeAxis(*series, file, pipeline.Input,
+                       {engine.Run().Params.Lrec, series_plan.WinShift});
       series->clear();
       if (!series->seekg(0)) {
         report.Failed = file +
@@ -262,6 +265,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     return report;
   }
 
+  const bool dated = report.Time && !report.Time->Origin.empty();
   struct Output {
     const ResultStream& Stream;
     ResultFile File;
@@ -283,7 +287,10 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
                                           : ResultFile(path.string()),
                                       path});
     }
-    if (stream.Header) outputs.back()->File.WriteRecord(*stream.Header);
+    if (stream.Header) {
+      outputs.back()->File.WriteRecord(
+          *stream.Header + (dated && stream.Dated ? ",time_iso" : ""));
+    }
   }
   if (pipeline.Opened) pipeline.Opened();
 
@@ -319,10 +326,21 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     ThrowIfInterrupted();
     analysis::WindowOutcome outcome = given;
     if (bridge) bridge->Mark(outcome.Number, outcome.Quality);
+    // Every window's last sample has its stamp: each stamp was read.
+    const auto end = static_cast<std::size_t>(outcome.Number - 1);
+    if (pipeline.Input.TimeLabels) {
+      outcome.Result.TimeMark = report.Time->EndMarks.at(end);
+    }
     if (pipeline.WindowDone) pipeline.WindowDone(outcome);
+    std::string stamp;
+    if (dated) {
+      stamp = ",";
+      stamp += textio::FormatIsoStamp(report.Time->EndNs.at(end));
+    }
     for (const std::unique_ptr<Output>& output : outputs) {
-      output->Stream.Records(outcome, [&output](std::string_view record) {
-        output->File.WriteRecord(record);
+      const bool add = !stamp.empty() && output->Stream.Dated;
+      output->Stream.Records(outcome, [&](std::string_view record) {
+        output->File.WriteRecord(add ? std::string(record) + stamp : record);
       });
     }
     report.Windows = outcome.Number;

@@ -43,6 +43,10 @@ struct ResultStream {
   std::function<void(const analysis::WindowOutcome&,
                      const std::function<void(std::string_view)>&)>
       Records;
+  // Its header and each record end with a field "time_iso", the stamp of
+  // the window's last sample as a UTC date-time (textio::FormatIsoStamp),
+  // when the series' time stamps are ISO 8601 ones (one record a window).
+  bool Dated = false;
 };
 
 // mfwindow's result line of one window: six general reals of width 15, 90

@@ -29,7 +29,7 @@ std::string Joined(std::initializer_list<std::string_view> parts) {
 }  // namespace
 
 TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
-                      const InputOptions& options) {
+                      const InputOptions& options, WindowEnds ends) {
   assert(options.TimeColumn);
   if (options.AcceptNpy && in.peek() == 0x93) {
     throw BadSeriesInput(
@@ -139,7 +139,7 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
         problem = "do not rise";
       } else if (axis.Stamps == 1) {
         step_ns = now;
-      } else if (axis.Stamps > 1 && now != step_ns) {
+      } else if (axis.Stamps > 1 && now != step_ns && !options.TimeLabels) {
         problem = "step unevenly";
         got = textio::FormatSeconds(now) + " s";
         expected = textio::FormatSeconds(step_ns) + " s";
@@ -153,7 +153,7 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
         problem = "do not rise";
       } else if (axis.Stamps == 1) {
         step = now;
-      } else {
+      } else if (!options.TimeLabels) {
         // 1e-9 of the step, and the rounding of two steps' four stamps
         // to doubles, which the largest of them bounds.
         const double largest = std::max(std::abs(first), std::abs(value));
@@ -183,6 +183,16 @@ TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
     }
     last_text = text;
     ++axis.Stamps;
+    if (ends.First > 0 && axis.Stamps >= ends.First &&
+        (axis.Stamps - ends.First) % ends.Step == 0) {
+      if (iso) axis.EndNs.push_back(stamp_ns);
+      axis.EndMarks.push_back(
+          iso ? static_cast<double>(stamp_ns - axis.OriginNs) / 1e9 : value);
+    }
+  }
+  if (options.TimeLabels) {
+    if (!iso) axis.Origin.clear();
+    return axis;
   }
   if (axis.Stamps < 2) {
     axis.Origin.clear();

@@ -7,10 +7,18 @@
 #include <cstdint>
 #include <istream>
 #include <string>
+#include <vector>
 
 #include "series/series_input.h"
 
 namespace series {
+
+// The samples that end windows: sample First (counted from 1), then every
+// Step-th.
+struct WindowEnds {
+  std::int64_t First = 0;  // 0: none
+  std::int64_t Step = 1;
+};
 
 // The time axis that the time column of a series sets: sample j (counted
 // from 1) lies at Tini + j*Tstep.
@@ -25,6 +33,12 @@ struct TimeAxis {
   // (Stamps - 1).
   std::string Origin;
   std::int64_t OriginNs = 0;  // that stamp, as textio::ParseIsoStamp reads it
+  // The stamps of the samples that end windows, in window order: numbers
+  // as they are, ISO stamps in seconds since the first (the time marks of
+  // InputOptions::TimeLabels); and ISO stamps in nanoseconds, as
+  // textio::ParseIsoStamp reads them (empty for numbers).
+  std::vector<double> EndMarks;
+  std::vector<std::int64_t> EndNs;
 };
 
 // Reads the time column of the whole series `name` from `in` (delimited
@@ -33,7 +47,9 @@ struct TimeAxis {
 // (textio::ParseIsoStamp), rising, and evenly spaced. Numbers may step off the
 // first step by 1e-9 of it plus the rounding of the stamps to doubles (4
 // machine epsilons of the larger stamp); ISO stamps must step exactly, to
-// the nanosecond. A record whose sample is bad keeps its stamp, and every
+// the nanosecond; with InputOptions::TimeLabels they need only rise, and
+// Tini and Tstep stay 0 and 1. The stamps of the samples `ends` names are
+// kept. A record whose sample is bad keeps its stamp, and every
 // record is checked, those after a bad sample that ends the series
 // included. Throws BadSeriesInput naming the line: a missing or unreadable
 // stamp, a blank line inside the series (it has no stamp), the first step
@@ -43,6 +59,6 @@ struct TimeAxis {
 //    0.008, expected 0.004)"
 // Fewer than two stamps leave Tini 0 and Tstep 1.
 TimeAxis ReadTimeAxis(std::istream& in, const std::string& name,
-                      const InputOptions& options);
+                      const InputOptions& options, WindowEnds ends = {});
 
 }  // namespace series

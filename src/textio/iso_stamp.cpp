@@ -1,6 +1,8 @@
 #include "textio/iso_stamp.h"
 
+#include <array>
 #include <cassert>
+#include <cstdio>
 
 namespace textio {
 namespace {
@@ -25,6 +27,28 @@ std::int64_t DaysFromCivil(int year, int month, int day) {
   const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
   const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   return std::int64_t{era} * 146097 + doe - 719468;
+}
+
+// The day of the proleptic Gregorian calendar `days` after 1970-01-01 (H.
+// Hinnant's civil_from_days), as {year, month, day}.
+std::array<std::int64_t, 3> CivilFromDays(std::int64_t days) {
+  days += 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t doe = days - era * 146097;
+  const std::int64_t yoe =
+      (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  return {yoe + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+// The fraction of a second `ns` (below 10^9) as ".25", or nothing.
+std::string Fraction(std::int64_t ns) {
+  std::string fraction = std::to_string(1000000000 + ns).substr(1);
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  return fraction.empty() ? fraction : "." + fraction;
 }
 
 }  // namespace
@@ -87,11 +111,25 @@ std::optional<std::int64_t> ParseIsoStamp(std::string_view text) {
 std::string FormatSeconds(std::int64_t ns) {
   assert(ns >= 0);
   constexpr std::int64_t kSecond = 1000000000;
-  std::string text = std::to_string(ns / kSecond);
-  std::string fraction = std::to_string(kSecond + ns % kSecond).substr(1);
-  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-  if (!fraction.empty()) text += "." + fraction;
-  return text;
+  return std::to_string(ns / kSecond) + Fraction(ns % kSecond);
+}
+
+std::string FormatIsoStamp(std::int64_t ns) {
+  constexpr std::int64_t kSecond = 1000000000;
+  constexpr std::int64_t kDay = 86400;
+  const std::int64_t floor_seconds = ns / kSecond - (ns % kSecond < 0 ? 1 : 0);
+  const std::int64_t nanos = ns - floor_seconds * kSecond;
+  const std::int64_t days =
+      floor_seconds / kDay - (floor_seconds % kDay < 0 ? 1 : 0);
+  const std::int64_t second_of_day = floor_seconds - days * kDay;
+  const auto [year, month, day] = CivilFromDays(days);
+  std::array<char, 64> text{};
+  std::snprintf(text.data(), text.size(), "%04d-%02d-%02dT%02d:%02d:%02d",
+                static_cast<int>(year), static_cast<int>(month),
+                static_cast<int>(day), static_cast<int>(second_of_day / 3600),
+                static_cast<int>(second_of_day / 60 % 60),
+                static_cast<int>(second_of_day % 60));
+  return text.data() + Fraction(nanos);
 }
 
 }  // namespace textio

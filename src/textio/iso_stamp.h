@@ -32,4 +32,13 @@ std::optional<std::int64_t> ParseIsoStamp(std::string_view text);
 //   FormatSeconds(86400000000000)   -> "86400"
 std::string FormatSeconds(std::int64_t ns);
 
+// Nanoseconds since 1970-01-01T00:00:00Z as the UTC date-time they are,
+// "YYYY-MM-DDThh:mm:ss" with the fraction of the second when there is one
+// (no trailing zeros) and no zone, so that ParseIsoStamp reads it back to
+// the same nanosecond and numpy and pandas read it as their naive
+// datetime64:
+//   FormatIsoStamp(1709294400250000000)   -> "2024-03-01T12:00:00.25"
+//   FormatIsoStamp(-372556800000000000)   -> "1958-03-13T00:00:00"
+std::string FormatIsoStamp(std::int64_t ns);
+
 }  // namespace textio

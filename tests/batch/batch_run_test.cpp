@@ -20,6 +20,8 @@
 #include "series/result_file.h"
 #include "series/result_records.h"
 #include "series/series_pipeline.h"
+#include "textio/full_precision.h"
+#include "textio/iso_stamp.h"
 
 namespace batch {
 namespace {
@@ -773,11 +775,13 @@ TEST(RunBatch, TimeColumnSetsTheTimeAxis) {
     const char* time;
     double tini, tstep;
     std::string unit_and_origin;
+    std::string first_iso;  // the first window's time_iso ("": none)
   };
   const Case cases[] = {
-      {"t", 100.0, 0.25, "\"stamp\",\n  \"time_origin\": null"},
+      {"t", 100.0, 0.25, "\"stamp\",\n  \"time_origin\": null", ""},
       {"3", -0.004, 0.004,
-       "\"s\",\n  \"time_origin\": \"2024-03-01T12:00:00.000Z\""}};
+       "\"s\",\n  \"time_origin\": \"2024-03-01T12:00:00.000Z\"",
+       "2024-03-01T12:00:03.996"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tstep);
     BatchOptions o = Options({"rec.csv"});
@@ -789,10 +793,19 @@ TEST(RunBatch, TimeColumnSetsTheTimeAxis) {
       return Result(dir, "rec.csv", suffix, "F(Alfa)@x_");
     };
     ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
-    const std::string stamped = result(".csv");
+    std::string stamped = result(".csv");
     EXPECT_NE(result(".csv.json").find("\"time_unit\": " + c.unit_and_origin),
               std::string::npos)
         << result(".csv.json");
+    if (!c.first_iso.empty()) {  // dates end each record: the rest is equal
+      EXPECT_TRUE(Records(stamped).at(1).ends_with("," + c.first_iso));
+      std::string rest;
+      for (const std::string& r : Records(stamped)) {
+        rest += r.substr(0, r.rfind(',')) + "\r\n";
+      }
+      EXPECT_TRUE(Records(stamped).at(0).ends_with(",time_iso"));
+      stamped = rest;
+    }
     o.Input.TimeColumn.reset();
     o.Given.Tini = c.tini;
     o.Given.Tstep = c.tstep;
@@ -818,6 +831,49 @@ TEST(RunBatch, TimeColumnSetsTheTimeAxis) {
                             "expected 0.004 s); series failed"),
             std::string::npos)
       << uneven.Err;
+}
+
+// Stamps that only rise label each window by its last sample: numbers as
+// they are, dates in seconds since the first and as time_iso; the samples
+// are analysed as without them.
+TEST(RunBatch, TimeLabelsNameEachWindowByItsLastStamp) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> x = Walk(3000, 22);
+  std::string csv = "t,x,day\n";
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const auto squared = static_cast<std::int64_t>((i + 1) * (i + 1));
+    csv += std::to_string(squared) + "," + Number(x[i]) + "," +
+           textio::FormatIsoStamp(squared * 86400000000000 / 1000) + "\n";
+  }
+  WriteFile(dir / "rec.csv", csv);
+  BatchOptions o = Options({"rec.csv"});
+  o.Format = OutputFormat::kCsv;
+  o.Input.Delimited = true;
+  o.Input.Column = series::ColumnChoice{0, "x"};
+  ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+  const std::vector<std::string> plain =
+      Records(Result(dir, "rec.csv", ".csv", "F(Alfa)@x_"));
+  o.Input.TimeLabels = true;
+  for (const char* column : {"t", "day"}) {
+    SCOPED_TRACE(column);
+    o.Input.TimeColumn = series::ColumnChoice{0, column};
+    ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+    const std::vector<std::string> labelled =
+        Records(Result(dir, "rec.csv", ".csv", "F(Alfa)@x_"));
+    ASSERT_EQ(labelled.size(), plain.size());
+    const bool dates = column == std::string_view("day");
+    EXPECT_EQ(labelled[0], plain[0] + (dates ? ",time_iso" : ""));
+    for (std::size_t k = 1; k < plain.size(); ++k) {
+      const std::int64_t end = 1000 + 100 * static_cast<std::int64_t>(k - 1);
+      const double mark =
+          dates ? static_cast<double>((end * end - 1) * 86400000000) / 1e9
+                : static_cast<double>(end * end);
+      const std::string iso =
+          dates ? "," + textio::FormatIsoStamp(end * end * 86400000000) : "";
+      EXPECT_EQ(labelled[k], textio::FormatFullPrecision(mark) +
+                                 plain[k].substr(plain[k].find(',')) + iso);
+    }
+  }
 }
 
 // A result that is a device failed at the open (ftruncate: Invalid

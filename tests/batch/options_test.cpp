@@ -188,6 +188,9 @@ TEST(ParseCommandLine, RefusesBadUsageWithStatus2AndAUsageLine) {
       {"--time-column", "1", "--column", "2", "--tstep", "2", "s"},
       {"--time-column", "1", "--column", "2", "--tini", "5", "s"},
       {"--time-column", "1", "--column", "2", "--on-bad-sample", "skip", "s"},
+      {"--time-labels", "1", "--time-column", "1", "--column", "2", "s"},
+      {"--time-labels", "2", "--column", "2", "s"},
+      {"--time-labels", "1", "--column", "2", "--tstep", "2", "s"},
       // The standard method would replace these described values unseen.
       {"--method", "standard", "--fluctuation", "range", "s"},
       {"--method", "standard", "--min-scale", "20", "s"},

@@ -315,19 +315,23 @@ def test_time_keywords_pass_through_to_analyse(cluster, series,
             assert support.bits(one.alpha_sz) == support.bits(want.alpha_sz)
 
 
+@pytest.mark.parametrize("step, unit", [
+    (np.timedelta64(4, "ms"), "ns"),
+    (np.timedelta64(1, "D"), "D")])  # dates alone, as pandas writes them
 def test_time_column_sets_the_axis_as_t0_and_dt_would(cluster, tmp_path,
-                                                      monkeypatch):
+                                                      monkeypatch, step, unit):
     values = support.walk(700, seed=7)
-    step = np.timedelta64(4, "ms")
-    start = np.datetime64("2024-03-01T12:00:00", "ns")
+    start = np.datetime64("2024-03-01T00:00:00", "ns")
     stamps = start + np.arange(700) * step
     (tmp_path / "st.csv").write_text("when,x\n" + "".join(
-        "%sZ,%.17g\n" % r for r in zip(stamps, values)))
+        "%s,%.17g\n" % r for r in zip(
+            np.datetime_as_string(stamps, unit=unit), values)))
     monkeypatch.chdir(tmp_path)
     got = mfwindow.distributed.analyse_files(
         ["st.csv"], client=cluster, column="x", time_column="when", out="o",
         format="csv", **SETTINGS)["st.csv"]
-    want = mfwindow.analyse(values, t0=start - step, dt=0.004, **SETTINGS)
+    want = mfwindow.analyse(values, t0=start - step,
+                            dt=step / np.timedelta64(1, "s"), **SETTINGS)
     assert got.failure is None and len(got.time) == len(want.time) == 4
     assert np.array_equal(got.time, want.time)
     # The file read back has the stamps' date-times again, by its sidecar.

@@ -56,5 +56,19 @@ TEST(FormatSeconds, WritesNanosecondsExactly) {
   for (const Case& c : cases) EXPECT_EQ(FormatSeconds(c.ns), c.text) << c.ns;
 }
 
+// Each stamp written back as ParseIsoStamp reads it: days before 1970
+// (floor division), a leap day, the last nanosecond of a day, the range's
+// ends.
+TEST(FormatIsoStamp, WritesWhatParseIsoStampReadsBack) {
+  for (const char* text :
+       {"1958-03-29T00:00:00", "1900-01-01T00:00:00", "1969-12-31T23:59:59.5",
+        "2024-02-29T12:00:00.25", "1999-12-31T23:59:59.999999999",
+        "2100-12-31T23:59:59", "1970-01-01T00:00:00.000000001"}) {
+    const std::optional<std::int64_t> ns = ParseIsoStamp(text);
+    ASSERT_TRUE(ns) << text;
+    EXPECT_EQ(FormatIsoStamp(*ns), text);
+  }
+}
+
 }  // namespace
 }  // namespace textio
