@@ -181,10 +181,12 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   pipeline.ToStandardOutput = options.ToStandardOutput;
   pipeline.Staged = true;
   pipeline.FailWhenEveryWindowIsAGap = true;
+  const bool fill = options.Given.Fill == mfwindow::GapFill::kLinear;
+  pipeline.BridgeGaps = fill ? options.Given.MaxGap : 0;
   pipeline.Streams = series::ResultStreams(
       options.Format == OutputFormat::kCsv ? series::ResultFormat::kCsv
                                            : series::ResultFormat::kDat,
-      options.Given.Spectrum, engine->Run());
+      options.Given.Spectrum, engine->Run(), fill);
   pipeline.WithSpectrum = options.Given.Spectrum;
   pipeline.WindowDone = [&progress](const analysis::WindowOutcome&) {
     progress.WindowDone();

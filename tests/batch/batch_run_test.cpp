@@ -685,6 +685,21 @@ TEST(RunBatch, FailedSeriesLeavesNoPartialResult) {
             std::string::npos)
       << gaps.Err;
   EXPECT_FALSE(fs::exists(dir / "F(Alfa)" / "F(Alfa)_dated.csv.dat"));
+  // Bridged, the one gap leaves its windows analysed and marked (--fill
+  // was once taken and ignored).
+  BatchOptions bridged = Options({"eeg.csv"});
+  bridged.Input = o.Input;
+  bridged.Input.Column = series::ColumnChoice{0, "Fz"};
+  bridged.Input.OnBadSample = series::BadSamplePolicy::kMask;
+  bridged.Given.OnBadSample = mfwindow::BadSamplePolicy::kMask;
+  bridged.Given.Fill = mfwindow::GapFill::kLinear;
+  bridged.Given.MaxGap = 1;
+  bridged.Format = OutputFormat::kCsv;
+  ASSERT_EQ(RunIn(bridged, dir).Status, kExitSuccess);
+  const std::string table = Result(dir, "eeg.csv", ".csv", "F(Alfa)@Fz_");
+  EXPECT_TRUE(Records(table).at(0).ends_with(",filled_share"));
+  EXPECT_NE(table.find(",filled,"), std::string::npos);
+  EXPECT_EQ(table.find(",gap,"), std::string::npos);
 
   // A series failing on a bad sample removed the earlier complete result;
   // now its staged file goes and the earlier result stays.
