@@ -121,6 +121,7 @@ FileResult AnalyseFile(const std::filesystem::path& file,
   pipeline.Staged = true;
   pipeline.FailWhenEveryWindowIsAGap = true;
   pipeline.BridgeGaps = used.Fill == GapFill::kLinear ? used.MaxGap : 0;
+  pipeline.WatchForNoise = true;
   pipeline.Prefix = series::ColumnPrefix(pipeline.Input.Column);
   pipeline.WithSpectrum = used.Spectrum;
   if (!options.OutDir.empty()) {

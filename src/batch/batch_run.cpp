@@ -183,6 +183,7 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
   pipeline.FailWhenEveryWindowIsAGap = true;
   const bool fill = options.Given.Fill == mfwindow::GapFill::kLinear;
   pipeline.BridgeGaps = fill ? options.Given.MaxGap : 0;
+  pipeline.WatchForNoise = true;
   pipeline.Streams = series::ResultStreams(
       options.Format == OutputFormat::kCsv ? series::ResultFormat::kCsv
                                            : series::ResultFormat::kDat,

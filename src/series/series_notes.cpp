@@ -1,5 +1,10 @@
 #include "series/series_notes.h"
 
+#include <array>
+#include <cstdio>
+
+#include "series/noise_check.h"
+
 namespace series {
 namespace {
 
@@ -68,6 +73,19 @@ std::vector<SeriesNote> SeriesNotes(std::string_view name,
                                "filled), the windows over the others have "
                                "status gap"
                          : "); the windows over them have status gap")});
+  }
+  if (report.LagOne && *report.LagOne < kWalkCorrelation) {
+    std::array<char, 32> r1{};
+    std::snprintf(r1.data(), r1.size(), "%.2f", *report.LagOne);
+    notes.push_back(
+        {true, prefix + "looks like a noise, not a walk (lag-1 correlation " +
+                   r1.data() + ", below 0.5), and the described method " +
+                   "analyses its values as a walk, so h(q) comes out near " +
+                   "0; give --method standard (the textbook method, on the " +
+                   "profile)" +
+                   (report.LagOneOfIncrements
+                        ? ", or --incr 0"
+                        : ", or analyse the series' cumulative sum")});
   }
   if (report.Windows == 0) {
     notes.push_back(

@@ -17,6 +17,7 @@
 #include "series/fatal.h"
 #include "series/gap_bridge.h"
 #include "series/interrupt.h"
+#include "series/noise_check.h"
 #include "series/result_file.h"
 #include "series/series_notes.h"
 #include "textio/fields.h"
@@ -301,8 +302,14 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     bridge.emplace(pipeline.BridgeGaps, engine.Run().Params.Lrec,
                    series_plan.WinShift);
   }
-  const std::function<std::optional<double>()> read_sample = [&reader] {
-    return reader->Next();
+  std::optional<LagOneCorrelation> lag_one;
+  if (pipeline.WatchForNoise && !engine.Run().Params.Method.Profile) {
+    lag_one.emplace(engine.Run().Params.IncrFlag == 1);
+  }
+  const std::function<std::optional<double>()> read_sample = [&] {
+    std::optional<double> sample = reader->Next();
+    if (sample && lag_one) lag_one->Add(*sample);
+    return sample;
   };
   const auto next_sample = [&]() -> std::optional<double> {
     if (pipeline.FilePosition && !from_standard_input &&
@@ -313,7 +320,7 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     // A stop request ends the run between samples, never inside a record.
     ThrowIfInterrupted();
     std::optional<double> sample =
-        bridge ? bridge->Next(read_sample) : reader->Next();
+        bridge ? bridge->Next(read_sample) : read_sample();
     if (sample) {
       ++report.SamplesRead;
       report.SampleHash = HashSample(report.SampleHash, *sample);
@@ -367,6 +374,10 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
   }
   report.Input = reader->Summary();
   if (bridge) report.Bridged = bridge->Bridged();
+  if (lag_one) {
+    report.LagOne = lag_one->Value();
+    report.LagOneOfIncrements = engine.Run().Params.IncrFlag == 1;
+  }
   if (pipeline.FailWhenEveryWindowIsAGap && report.Windows > 0 &&
       gaps == report.Windows) {
     discard();

@@ -98,6 +98,10 @@ struct SeriesPipeline {
   // Gaps of at most this many samples (InputOptions kMask) are bridged by
   // a straight line (GapBridge), their windows marked; 0: none are.
   std::int32_t BridgeGaps = 0;
+  // Under the described method (no profile), gathers the lag-1 correlation
+  // of the values analysed (LagOneCorrelation) into the report, for
+  // SeriesNotes' warning of a noise. mfwindow-batch and AnalyseFile set it.
+  bool WatchForNoise = false;
   // The start of each result file's name: kResultPrefix, or ColumnPrefix's
   // for a column other than the first. A column of Input chosen by name
   // that the series' header row holds first is given kResultPrefix.
@@ -142,6 +146,11 @@ struct SeriesReport {
   std::int64_t DegenerateWindows = 0;  // of those, the degenerate ones
   InputSummary Input;                  // how the reading went
   std::int64_t Bridged = 0;  // gaps bridged (SeriesPipeline::BridgeGaps)
+  // The lag-1 correlation of the values analysed, as read (before any
+  // bridging), those of the increments with IncrFlag 1; with
+  // SeriesPipeline::WatchForNoise only.
+  std::optional<double> LagOne;
+  bool LagOneOfIncrements = false;
   // The time axis the series' own stamps set (InputOptions::TimeColumn).
   std::optional<TimeAxis> Time;
   // The column analysed (InputOptions::Column): its number from 1, 0 where

@@ -632,9 +632,10 @@ TEST(AnalyseFile, NamesWhyASeriesFailedAndWritesNothingForIt) {
       mfwindow::AnalyseFile(dir / "gap.txt", s, options);
   ASSERT_FALSE(stopped.Failure);
   EXPECT_EQ(stopped.Result.Rows.size(), 1u);
-  ASSERT_FALSE(stopped.Notes.empty());
-  EXPECT_NE(stopped.Notes.back().find("after 120 samples"), std::string::npos)
-      << stopped.Notes.back();
+  EXPECT_TRUE(std::any_of(
+      stopped.Notes.begin(), stopped.Notes.end(), [](const std::string& note) {
+        return note.find("after 120 samples") != std::string::npos;
+      }));
   // Under kMask a gap in every window leaves nothing analysed: a failure.
   for (const int at : {50, 150, 250}) lines[static_cast<std::size_t>(at)] = "x";
   WriteLines(dir / "holes.txt", lines);

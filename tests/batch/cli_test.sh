@@ -93,15 +93,18 @@ clamped_dat_matches_mfwindow)
     grep -q -F -- "mfwindow-batch: warning: $line" batch/stderr.txt ||
       fail "no warning \"$line\": $(cat batch/stderr.txt)"
   done
-  # The three clamps; the window of 100 samples, short for the method; and
-  # order 10 in it, degenerate in every window of both series.
+  # The three clamps; the window of 100 samples, short for the method;
+  # order 10 in it, degenerate in every window of both series; and their
+  # increments (--incr 1), noises to the described method.
   for line in "Lrec 100 is below 256" \
+              "walk.txt: looks like a noise, not a walk (lag-1 correlation -0.02" \
+              "cascade.txt: looks like a noise" \
               "walk.txt: all 50 windows are degenerate (0.5, 0.5, 0, 0.5, 1" \
               "cascade.txt: all 40 windows are degenerate (0.5, 0.5, 0, 0.5, 1"; do
     grep -q -F -- "mfwindow-batch: warning: $line" batch/stderr.txt ||
       fail "no warning \"$line\": $(cat batch/stderr.txt)"
   done
-  [ "$(grep -c warning batch/stderr.txt)" -eq 6 ] ||
+  [ "$(grep -c warning batch/stderr.txt)" -eq 8 ] ||
     fail "wrong number of warnings: $(cat batch/stderr.txt)"
   ;;
 slurm_shards_cover_list)

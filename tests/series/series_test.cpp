@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "series/gap_bridge.h"
+#include "series/noise_check.h"
 #include "series/series_notes.h"
 #include "series/series_pipeline.h"
 
@@ -102,6 +104,12 @@ TEST(SeriesNotes, TellHowTheSeriesWasReadAndWhatItGave) {
   one_flat.DegenerateWindows = 1;
   one_flat.Input.Samples = 32;
 
+  SeriesReport noise;  // a walk (0.5 and above) draws no warning
+  noise.Windows = 5;
+  noise.Input.Samples = 5000;
+  noise.LagOne = 0.49;
+  noise.LagOneOfIncrements = true;
+
   struct Case {
     const SeriesReport& report;
     std::vector<std::pair<bool, std::string>> notes;
@@ -123,6 +131,12 @@ TEST(SeriesNotes, TellHowTheSeriesWasReadAndWhatItGave) {
       {none, {{true, "s: no window: 1 sample, fewer than Lrec 32"}}},
       {flat, {{true, "s: all 41 windows are degenerate" + flat_tail}}},
       {one_flat, {{true, "s: the only window is degenerate" + flat_tail}}},
+      {noise,
+       {{true,
+         "s: looks like a noise, not a walk (lag-1 correlation 0.49, below "
+         "0.5), and the described method analyses its values as a walk, so "
+         "h(q) comes out near 0; give --method standard (the textbook "
+         "method, on the profile), or --incr 0"}}},
   };
   for (const Case& c : cases) {
     std::vector<std::pair<bool, std::string>> got;
@@ -141,6 +155,68 @@ TEST(SeriesNotes, WarnAboutWindowsShorterThan256) {
   EXPECT_TRUE(IsDegenerate({7.0, 0.5, 0.5, 0.0, 0.5, 1.0}));
   EXPECT_TRUE(IsDegenerate({7.0, 0.5, 0.5, -0.0, 0.5, 1.0}));
   EXPECT_FALSE(IsDegenerate({7.0, 0.5, 0.5, 0.0, 0.5, 0.9999999999999999}));
+}
+
+// Gathered one sample at a time, the correlation is the two-pass one over
+// the finite values (or increments): an offset of 10^6 costs no digits,
+// gaps close up, a constant or short series has none.
+TEST(LagOneCorrelation, EqualsTheTwoPassCorrelationOfTheFiniteValues) {
+  const double nan = std::nan("");
+  const auto two_pass = [](const std::vector<double>& v) {
+    double mean = 0.0;
+    for (const double x : v) mean += x / static_cast<double>(v.size());
+    double paired = 0.0;
+    double spread = 0.0;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+      spread += (v[i] - mean) * (v[i] - mean);
+      if (i > 0) paired += (v[i - 1] - mean) * (v[i] - mean);
+    }
+    return paired / spread;
+  };
+  std::vector<double> noise;
+  std::vector<double> walk;
+  std::uint64_t seed = 7;
+  for (int i = 0; i < 4000; ++i) {
+    seed = seed * 6364136223846793005U + 1442695040888963407U;
+    noise.push_back(1e6 + static_cast<double>(seed >> 11U) * 0x1p-53);
+    walk.push_back((walk.empty() ? 0.0 : walk.back()) + noise.back() - 1e6);
+  }
+  std::vector<double> holed = walk;
+  holed[10] = holed[11] = holed[3000] = nan;
+  std::vector<double> closed;  // holed's values, and its increments
+  std::vector<double> steps;
+  for (std::size_t i = 0; i < holed.size(); ++i) {
+    if (!std::isnan(holed[i])) closed.push_back(holed[i]);
+    if (i > 0 && !std::isnan(holed[i] - holed[i - 1])) {
+      steps.push_back(holed[i] - holed[i - 1]);
+    }
+  }
+  struct Case {
+    const char* what;
+    std::vector<double> samples;
+    bool increments;
+    double want;
+  };
+  const Case cases[] = {
+      {"noise far from 0", noise, false, two_pass(noise)},
+      {"a walk", walk, false, two_pass(walk)},
+      {"gaps close up", holed, false, two_pass(closed)},
+      {"increments beside gaps", holed, true, two_pass(steps)},
+      {"constant", {3.0, 3.0, 3.0, 3.0}, false, nan},
+      {"two values", {1.0, nan, 2.0}, false, nan},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LagOneCorrelation r1(c.increments);
+    for (const double x : c.samples) r1.Add(x);
+    if (std::isnan(c.want)) {
+      EXPECT_TRUE(std::isnan(r1.Value()));
+    } else {
+      EXPECT_NEAR(r1.Value(), c.want, 1e-9);
+    }
+  }
+  EXPECT_LT(two_pass(noise), kWalkCorrelation);
+  EXPECT_GT(two_pass(walk), 0.99);
 }
 
 // Regression: a few missing samples cost every window over them.
