@@ -11,7 +11,7 @@ set(mfwindow_config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/mfwindow)
 
 # The include directory comes with the target (INSTALL_INTERFACE).
 install(TARGETS mfwindow_core mfwindow_api mfwindow_series mfwindow_analysis
-                mfwindow_numerics mfwindow_textio
+                mfwindow_numerics mfwindow_platform mfwindow_textio
         EXPORT mfwindowTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/include/mfwindow/mfwindow.h

@@ -1,9 +1,5 @@
 #include "analysis/engine.h"
 
-#include <sched.h>
-#include <sys/resource.h>
-#include <sys/sysinfo.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <new>
@@ -14,16 +10,11 @@
 #include "analysis/segment_once_kernel.h"
 #include "analysis/serial_scheduler.h"
 #include "analysis/window_slot.h"
+#include "platform/platform.h"
 
 namespace analysis {
 
-int AvailableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof(set), &set) != 0) return 1;
-  const int count = CPU_COUNT(&set);
-  return count > 0 ? count : 1;
-}
+int AvailableCores() { return platform::AvailableCores(); }
 
 InsufficientStorage::InsufficientStorage(std::int64_t needed,
                                          std::int64_t available)
@@ -31,21 +22,7 @@ InsufficientStorage::InsufficientStorage(std::int64_t needed,
             std::to_string(needed >> 20) + " MiB, and the process can have " +
             std::to_string(available >> 20) + " MiB") {}
 
-std::int64_t StorageAvailable() {
-  long double available = 0.0L;
-  struct sysinfo info {};
-  if (sysinfo(&info) == 0) {
-    available = (static_cast<long double>(info.totalram) + info.totalswap) *
-                info.mem_unit;
-  }
-  struct rlimit limit {};
-  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      (available == 0.0L || limit.rlim_cur < available)) {
-    available = static_cast<long double>(limit.rlim_cur);
-  }
-  constexpr auto kMax = static_cast<long double>(INT64_MAX);
-  return available >= kMax ? INT64_MAX : static_cast<std::int64_t>(available);
-}
+std::int64_t StorageAvailable() { return platform::StorageAvailable(); }
 
 const char* SchedulerName(SchedulerKind kind) {
   return kind == SchedulerKind::kPipelined ? "pipelined" : "serial";

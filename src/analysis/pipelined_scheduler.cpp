@@ -19,6 +19,7 @@
 #include "analysis/vector_kernel.h"
 #include "analysis/window_null.h"
 #include "analysis/window_slot.h"
+#include "platform/platform.h"
 
 #if defined(__SANITIZE_THREAD__)
 #define MFWINDOW_TSAN 1
@@ -170,6 +171,7 @@ void PipelinedEngine::AnalyseSurrogates(Slot& slot) {
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, slot.Widths.size()),
                       [&](const tbb::blocked_range<std::size_t>& r) {
                         const Stage stage;
+                        platform::UseFullLongDoublePrecision();
                         analysis::AnalyseSurrogates(
                             surrogate_workers_.local(), slot.Source,
                             slot.FirstSample, slot.Number, r.begin(), r.end(),
@@ -218,6 +220,7 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
   };
   const auto analyse_stage = [&](Slot* slot) {
     const Stage stage;
+    platform::UseFullLongDoublePrecision();
     AnalyseInSlot(*slot, with_spectrum);
     return slot;
   };

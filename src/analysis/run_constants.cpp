@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "analysis/table_size.h"
+#include "numerics/elementary.h"
 
 namespace analysis {
 
@@ -58,8 +59,8 @@ std::vector<double> LogScaleGrid(std::int32_t min_scale, std::int32_t max_scale,
   assert(count >= 2);
   // Equal steps of the logarithm, the step taken once and multiplied by the
   // point's (real) index.
-  const double a = std::log10(static_cast<double>(min_scale));
-  const double b = std::log10(static_cast<double>(max_scale));
+  const double a = numerics::Log10(static_cast<double>(min_scale));
+  const double b = numerics::Log10(static_cast<double>(max_scale));
   const double step = (b - a) / static_cast<double>(count - 1);
   std::vector<double> grid(detail::TableSize(1, count));
   double counter = 0.0;
@@ -75,7 +76,7 @@ std::vector<std::int32_t> ScaleLengths(std::span<const double> log_scale) {
   // and that scale is analysed with 29-sample segments.
   std::vector<std::int32_t> lengths(log_scale.size());
   for (std::size_t k = 0; k < log_scale.size(); ++k) {
-    lengths[k] = static_cast<std::int32_t>(std::pow(10.0, log_scale[k]));
+    lengths[k] = static_cast<std::int32_t>(numerics::Pow(10.0, log_scale[k]));
   }
   return lengths;
 }
@@ -126,7 +127,7 @@ void PrepareRun(RunConstants& run, const TableParams& params) {
     } else if (k == run.FitBegin || run.ScaleLen[k] != run.ScaleLen[k - 1]) {
       run.FitScale.push_back(k);
       run.FitLogScale.push_back(
-          std::log10(static_cast<double>(run.ScaleLen[k])));
+          numerics::Log10(static_cast<double>(run.ScaleLen[k])));
     }
   }
   double sum = 0.0;

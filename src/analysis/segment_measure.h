@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "numerics/elementary.h"
+
 namespace analysis::detail {
 
 // Largest minus smallest of a detrended segment, both searches starting
@@ -33,7 +35,7 @@ inline double SegmentRms(const double* segment, std::size_t n) {
 // The term a counted fluctuation adds to the sum of order q: F^q, or ln F
 // for q = 0.
 inline double MomentTerm(double fluctuation, double q) {
-  return q == 0.0 ? std::log(fluctuation) : std::pow(fluctuation, q);
+  return q == 0.0 ? numerics::Log(fluctuation) : numerics::Pow(fluctuation, q);
 }
 
 // F_q(s) from the sum of order q over the scale's counted segments, of
@@ -47,11 +49,12 @@ inline double MomentTerm(double fluctuation, double q) {
 inline double MomentMean(double sum, double q, std::int64_t counted,
                          std::int32_t segment_count) {
   if (q == 0.0) {
-    return counted > 0 ? std::exp(sum / static_cast<double>(counted)) : 0.0;
+    return counted > 0 ? numerics::Exp(sum / static_cast<double>(counted))
+                       : 0.0;
   }
   const double divisor = static_cast<double>(segment_count);
   const double e = 1.0 / q;
-  return std::pow(sum / divisor, e);
+  return numerics::Pow(sum / divisor, e);
 }
 
 }  // namespace analysis::detail

@@ -15,6 +15,7 @@
 #include "analysis/vector_kernel.h"
 #include "analysis/window_kernel.h"
 #include "analysis/window_quality.h"
+#include "numerics/elementary.h"
 #include "numerics/exact_elementary.h"
 
 namespace analysis {
@@ -417,9 +418,9 @@ class SegmentOnceKernel final : public WindowKernel {
       const double q = run_.QGrid[j];
       const int e = products_[j];
       if (q == 0.0) {
-        out[j] = 0.5 * std::log(f2);
+        out[j] = 0.5 * numerics::Log(f2);
       } else if (e == kNoProduct) {
-        out[j] = std::pow(f2, 0.5 * q);
+        out[j] = numerics::Pow(f2, 0.5 * q);
       } else {
         out[j] = e > 0 ? up[static_cast<std::size_t>(e)]
                        : down[static_cast<std::size_t>(-e)];
@@ -602,10 +603,10 @@ class SegmentOnceKernel final : public WindowKernel {
         numerics::PowElementwise(out, work_.InverseQ, out);
       }
       if (work_.ZeroOrder < moments) {
-        column[work_.ZeroOrder] = counted > 0
-                                      ? std::exp(total[work_.ZeroOrder] /
-                                                 static_cast<double>(counted))
-                                      : 0.0;
+        column[work_.ZeroOrder] =
+            counted > 0 ? numerics::Exp(total[work_.ZeroOrder] /
+                                        static_cast<double>(counted))
+                        : 0.0;
         if (logged && fitted && !(column[work_.ZeroOrder] > 0.0)) {
           work_.LoggedDegenerate = true;
         }

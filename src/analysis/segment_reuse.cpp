@@ -1,9 +1,5 @@
 #include "analysis/segment_reuse.h"
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 #include <cassert>
 #include <cstdlib>
@@ -72,12 +68,10 @@ SegmentReuse::RecalledBlock::RecalledBlock(std::int64_t count) {
   const bool huge = bytes >= kHugePage;
   const std::size_t align = huge ? kHugePage : alignof(numerics::RecalledTerms);
   const std::size_t rounded = (bytes + align - 1) / align * align;
-  void* block = std::aligned_alloc(align, rounded);
+  void* block = platform::AllocateAligned(align, rounded);
   if (block == nullptr) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
   // Advice: where it is refused, nothing changes but the speed.
-  if (huge) madvise(block, rounded, MADV_HUGEPAGE);
-#endif
+  if (huge) platform::AdviseHugePages(block, rounded);
   auto* terms = static_cast<numerics::RecalledTerms*>(block);
   std::uninitialized_value_construct_n(terms, count);
   terms_.reset(terms);

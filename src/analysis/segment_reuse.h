@@ -41,6 +41,7 @@
 
 #include "analysis/params.h"
 #include "numerics/power_sums.h"
+#include "platform/platform.h"
 
 namespace analysis {
 
@@ -135,7 +136,7 @@ class SegmentReuse {
    private:
     struct Free {
       void operator()(numerics::RecalledTerms* terms) const {
-        std::free(terms);
+        platform::FreeAligned(terms);
       }
     };
     std::unique_ptr<numerics::RecalledTerms, Free> terms_;

@@ -12,6 +12,7 @@
 #include "analysis/segment_measure.h"
 #include "analysis/spectrum_steps.h"
 #include "analysis/table_size.h"
+#include "numerics/elementary.h"
 
 namespace analysis {
 
@@ -341,7 +342,7 @@ SpectrumSummary SummariseSpectrum(const RunConstants& run, Workspace& work) {
     return summary;
   }
 
-  for (double& f : fitted) f = std::log10(f);
+  for (double& f : fitted) f = numerics::Log10(f);
 
   // Least-squares slope of log10 F(q, s) against the fit points' abscissa
   // (by default the scale grid, not the log of the integer segment length),

@@ -9,6 +9,7 @@
 #include "analysis/spectrum_steps.h"
 #include "analysis/table_size.h"
 #include "numerics/detrend.h"
+#include "numerics/elementary.h"
 #include "numerics/exact_elementary.h"
 #include "numerics/hwy_config.h"
 #include "numerics/segment_ranges.h"
@@ -261,9 +262,9 @@ void FillColumn(const RunConstants& run, VectorWorkspace& work,
     // q = 0: exp of the mean logarithm over the counted segments; the
     // power kernel's sum of R^0 in this entry is replaced.
     double sum = 0.0;
-    for (const double range : counted) sum = sum + std::log(range);
+    for (const double range : counted) sum = sum + numerics::Log(range);
     column[work.ZeroOrder] =
-        positive > 0 ? std::exp(sum / static_cast<double>(positive)) : 0.0;
+        positive > 0 ? numerics::Exp(sum / static_cast<double>(positive)) : 0.0;
   }
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "analysis/spectrum_steps.h"
+#include "numerics/elementary.h"
 
 namespace analysis {
 
@@ -52,7 +53,7 @@ std::size_t CrossoverSplit(std::span<const double> x, std::span<const double> y,
   const std::size_t n = x.size();
   if (n < 2 * kCrossoverPoints) return 0;
   const double one = FitLine(x, y, 0, n).Residual();
-  const double factor_two = std::log10(2.0);
+  const double factor_two = numerics::Log10(2.0);
   double best = kNaN;
   std::size_t best_split = 0;
   double best_slopes = 0.0;

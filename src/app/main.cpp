@@ -1,9 +1,5 @@
 // The program's entry: binds the standard streams and the current directory
 // to the run driver and maps fatal conditions to a report and an exit status.
-#include <unistd.h>
-
-#include <csignal>
-#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -12,6 +8,7 @@
 #include <vector>
 
 #include "driver/run.h"
+#include "platform/platform.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 
@@ -20,13 +17,14 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write fails with EFBIG, and the result file
   // is cut back to its last whole line; SIGXFSZ would end the program
   // in the middle of one.
-  std::signal(SIGXFSZ, SIG_IGN);
+  platform::UseBinaryStandardStreams();
+  platform::IgnoreFileSizeSignal();
   try {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     driver::RunIo io{std::cin,        std::cout,
                      std::cerr,       series::CurrentDirectory(),
                      std::move(args), analysis::EngineRequest{}};
-    io.ConsoleFd = STDIN_FILENO;
+    io.ConsoleFd = platform::kStandardInput;
     return driver::Run(std::move(io));
   } catch (const series::Interrupted& stop) {
     std::cout.flush();

@@ -1,9 +1,6 @@
 // mfwindow-batch: mfwindow's analysis for series named on the command line,
 // without the dialogue. Parses the command line, runs the batch and maps
 // fatal conditions to a report and an exit status.
-#include <unistd.h>
-
-#include <csignal>
 #include <exception>
 #include <filesystem>
 #include <iostream>
@@ -11,6 +8,7 @@
 
 #include "batch/batch_run.h"
 #include "batch/options.h"
+#include "platform/platform.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 
@@ -19,15 +17,17 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write fails with EFBIG, and the result file
   // is cut back to its last whole line; SIGXFSZ would end the program
   // in the middle of one.
-  std::signal(SIGXFSZ, SIG_IGN);
+  platform::UseBinaryStandardStreams();
+  platform::IgnoreFileSizeSignal();
   const batch::ParseOutcome parsed =
       batch::ParseCommandLine(argc, argv, std::cout, std::cerr);
   if (!parsed.Options) return parsed.ExitStatus;
   try {
     const batch::ProgressMode mode =
-        parsed.Options->Quiet     ? batch::ProgressMode::kQuiet
-        : ::isatty(STDERR_FILENO) ? batch::ProgressMode::kBar
-                                  : batch::ProgressMode::kLines;
+        parsed.Options->Quiet ? batch::ProgressMode::kQuiet
+        : platform::IsTerminal(platform::kStandardError)
+            ? batch::ProgressMode::kBar
+            : batch::ProgressMode::kLines;
     return batch::RunBatch(
         *parsed.Options,
         batch::BatchIo{std::cerr, mode, series::CurrentDirectory(), &std::cin});

@@ -1,14 +1,12 @@
 #include "driver/run.h"
 
-#include <poll.h>
-
-#include <cerrno>
 #include <memory>
 #include <system_error>
 
 #include "driver/dialogue.h"
 #include "driver/series.h"
 #include "driver/text_streams.h"
+#include "platform/platform.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
 #include "series/series_notes.h"
@@ -39,11 +37,9 @@ class EngineHooks final : public DialogueHooks {
 // request pending meanwhile ends the run instead of waiting for a line.
 void WaitForInput(int fd, std::istream& in) {
   if (in.rdbuf()->in_avail() > 0) return;
-  pollfd watch{fd, POLLIN, 0};
   for (;;) {
     series::ThrowIfInterrupted();
-    const int ready = ::poll(&watch, 1, 100);
-    if (ready > 0 || (ready < 0 && errno != EINTR)) return;
+    if (platform::WaitForInput(fd, 100)) return;
   }
 }
 
@@ -70,8 +66,7 @@ int Run(RunIo io) {
 
   // "F(Alfa)" may exist already; a failure to create it shows up when the
   // first result file cannot be opened.
-  std::error_code ignored;
-  std::filesystem::create_directory(io.RunDir / "F(Alfa)", ignored);
+  platform::MakeDirectory(ResultFolder(io.RunDir).string());
 
   SeriesContext context{io.RunDir, console_out,    console_in,     io.Args,
                         0,         hooks.Engine(), PlanOf(params), nullptr};

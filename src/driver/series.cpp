@@ -3,6 +3,7 @@
 #include <string>
 
 #include "driver/dialogue.h"
+#include "platform/platform.h"
 #include "series/interrupt.h"
 #include "textio/fields.h"
 #include "textio/format.h"
@@ -47,6 +48,14 @@ void WriteEcho(TextOut& console_out, std::string_view name) {
 
 }  // namespace
 
+std::filesystem::path ResultFolder(const std::filesystem::path& run_dir) {
+#if defined(_WIN32)
+  return run_dir.string() + platform::kSeparator + std::string(kResultDir);
+#else
+  return run_dir / kResultDir;
+#endif
+}
+
 series::SeriesReport ProcessSeries(std::string& entry, SeriesContext& context) {
   const std::size_t trimmed = textio::LeftAdjust(entry);
   const std::string_view name(entry.data(), trimmed);
@@ -55,7 +64,7 @@ series::SeriesReport ProcessSeries(std::string& entry, SeriesContext& context) {
 
   series::SeriesPipeline pipeline;
   pipeline.BaseDir = context.RunDir;
-  pipeline.ResultDir = context.RunDir / kResultDir;
+  pipeline.ResultDir = ResultFolder(context.RunDir);
   pipeline.Policy = series::OpenFailure::kSkipMissing;
   pipeline.Streams.push_back(series::ResultLineStream());
   pipeline.Opened = [&] { WriteEcho(context.ConsoleOut, name); };

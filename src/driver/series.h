@@ -16,6 +16,11 @@
 
 namespace driver {
 
+// The folder of the results, "F(Alfa)" in `run_dir`: on Windows joined with
+// a backslash to the directory as the system gave it (so a drive's root,
+// "C:\\", gives two backslashes in a row), elsewhere as a path.
+std::filesystem::path ResultFolder(const std::filesystem::path& run_dir);
+
 // Everything ProcessSeries needs besides the series name.
 struct SeriesContext {
   std::filesystem::path RunDir;  // the current directory of the run

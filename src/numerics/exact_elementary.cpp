@@ -38,6 +38,7 @@
 #include <limits>
 #include <span>
 
+#include "numerics/elementary.h"
 #include "numerics/hwy_config.h"
 #include "numerics/kernel_tables.h"
 #include "numerics/libm_bounds.h"
@@ -127,14 +128,14 @@ inline std::size_t PowWithLibm(std::span<const double> base,
                                std::span<const double> exponent,
                                std::span<double> out) {
   for (std::size_t i = 0; i < out.size(); ++i) {
-    out[i] = std::pow(base[i], exponent[i]);
+    out[i] = numerics::Pow(base[i], exponent[i]);
   }
   return out.size();
 }
 
 inline std::size_t Log10WithLibm(std::span<const double> in,
                                  std::span<double> out) {
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] = std::log10(in[i]);
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = numerics::Log10(in[i]);
   return out.size();
 }
 
@@ -608,7 +609,7 @@ struct PowStages {
                                   const Partial& partial) {
     return PowFromLog(d, t, x, y, partial);
   }
-  static double Libm(double x, double y) { return std::pow(x, y); }
+  static double Libm(double x, double y) { return numerics::Pow(x, y); }
 };
 
 // The two stages of log10 (y unused): the inner logarithm, then glibc's
@@ -622,7 +623,7 @@ struct Log10Stages {
                                   const Partial& partial) {
     return Log10FromSplit(d, x, partial);
   }
-  static double Libm(double x, double /* y */) { return std::log10(x); }
+  static double Libm(double x, double /* y */) { return numerics::Log10(x); }
 };
 
 // out[i] = f(x[i], y[i]) through the stages, a block at a time; the

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "numerics/elementary.h"
 #include "numerics/exact_elementary.h"
 #include "numerics/libm_probe_arguments.h"
 #include "numerics/power_sums.h"
@@ -12,8 +13,8 @@
 namespace numerics {
 namespace {
 
-double LibmPow(double x, double y) { return std::pow(x, y); }
-double LibmLog10(double x) { return std::log10(x); }
+double LibmPow(double x, double y) { return Pow(x, y); }
+double LibmLog10(double x) { return Log10(x); }
 
 bool SameBits(double a, double b) {
   return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);

@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "numerics/elementary.h"
 #include "numerics/exact_elementary.h"
 #include "numerics/hwy_config.h"
 #include "numerics/libm_bounds.h"
@@ -67,7 +68,7 @@ inline constexpr std::size_t kTermBuffer = kMaxVectorExponents + kMaxLanes;
 inline std::size_t AccumulateWithLibm(std::span<const double> exponents,
                                       double range, std::span<double> sums) {
   for (std::size_t j = 0; j < exponents.size(); ++j) {
-    sums[j] = sums[j] + std::pow(range, exponents[j]);
+    sums[j] = sums[j] + Pow(range, exponents[j]);
   }
   return exponents.size();
 }
@@ -469,7 +470,7 @@ std::size_t LibmTermsOfChunk(const GridConstants& g,
         if (known && taken < memo->Count) {
           terms[j] = memo->Values[taken];
         } else {
-          terms[j] = std::pow(range, grid.Exponents[j]);
+          terms[j] = Pow(range, grid.Exponents[j]);
           ++libm_terms;
           if (memo != nullptr && !known && memo->Count < RecalledTerms::kMost) {
             memo->Values[memo->Count++] = terms[j];

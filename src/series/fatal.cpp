@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "platform/platform.h"
 #include "textio/records.h"
 
 namespace series {
@@ -38,12 +39,11 @@ std::string FatalReport(const std::exception& e, std::string_view program) {
 }
 
 std::filesystem::path CurrentDirectory() {
-  std::error_code error;
-  std::filesystem::path dir = std::filesystem::current_path(error);
-  if (error) {
-    throw FatalError(
-        ErrorNumber::kOpenError,
-        "cannot open the current directory (" + error.message() + ")");
+  std::string error;
+  std::string dir = platform::CurrentDirectory(&error);
+  if (!error.empty()) {
+    throw FatalError(ErrorNumber::kOpenError,
+                     "cannot open the current directory (" + error + ")");
   }
   return dir;
 }

@@ -1,7 +1,8 @@
 #include "series/interrupt.h"
 
 #include <csignal>
-#include <cstring>
+
+#include "platform/platform.h"
 
 namespace series {
 namespace {
@@ -24,25 +25,12 @@ Interrupted::Interrupted(int signal_number)
 
 InterruptGuard::InterruptGuard() {
   pending_signal = 0;
-  struct sigaction action;
-  std::memset(&action, 0, sizeof(action));
-  action.sa_handler = RecordStop;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
   // A signal ignored when the run began (nohup, a background job of a
   // shell without job control) stays ignored.
-  sigaction(SIGINT, nullptr, &previous_int_);
-  sigaction(SIGTERM, nullptr, &previous_term_);
-  if (previous_int_.sa_handler != SIG_IGN) sigaction(SIGINT, &action, nullptr);
-  if (previous_term_.sa_handler != SIG_IGN) {
-    sigaction(SIGTERM, &action, nullptr);
-  }
+  platform::CatchStopSignals(RecordStop);
 }
 
-InterruptGuard::~InterruptGuard() {
-  sigaction(SIGINT, &previous_int_, nullptr);
-  sigaction(SIGTERM, &previous_term_, nullptr);
-}
+InterruptGuard::~InterruptGuard() { platform::RestoreStopSignals(); }
 
 void ThrowIfInterrupted() {
   const int signal_number = pending_signal;

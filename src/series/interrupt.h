@@ -3,8 +3,6 @@
 // signal stopped the run (128 + the signal's number).
 #pragma once
 
-#include <signal.h>
-
 #include <stdexcept>
 #include <string>
 
@@ -28,10 +26,6 @@ class InterruptGuard {
   ~InterruptGuard();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction previous_int_ {};
-  struct sigaction previous_term_ {};
 };
 
 // Throws Interrupted when a stop request is pending.

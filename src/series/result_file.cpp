@@ -1,14 +1,10 @@
 #include "series/result_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <utility>
 
+#include "platform/platform.h"
 #include "textio/records.h"
 
 namespace series {
@@ -18,18 +14,12 @@ namespace {
 [[noreturn]] void OpenFailed(const StreamId& id, int error) {
   throw FatalError(
       ErrorNumber::kOpenError,
-      std::string("cannot open file (") + std::strerror(error) + ")", id);
+      std::string("cannot open file (") + platform::ErrorText(error) + ")", id);
 }
 
 [[noreturn]] void Busy(const StreamId& id) {
   throw FatalError(ErrorNumber::kOpenError,
                    "cannot open file (another run is writing it)", id);
-}
-
-// Takes the advisory lock (flock) of `fd`; false when another run holds
-// it. A file system without locks (ENOLCK, EOPNOTSUPP) is written unlocked.
-bool Lock(int fd) {
-  return ::flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK;
 }
 
 // Opens `path` for writing, locked, and empties it when it is a regular
@@ -38,18 +28,19 @@ int OpenLocked(const std::string& path, const StreamId& id) {
   // Not cut at the open: another run may be writing this file, and its
   // lines are not ours to destroy. The advisory lock tells; only the
   // holder of the lock empties the file.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) OpenFailed(id, errno);
-  if (!Lock(fd)) {
-    ::close(fd);
+  int fd = -1;
+  if (const int error = platform::OpenForWriting(path, &fd); error != 0) {
+    OpenFailed(id, error);
+  }
+  if (!platform::TryLock(fd)) {
+    platform::Close(fd);
     Busy(id);
   }
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
-      ::ftruncate(fd, 0) != 0) {
-    const int error = errno;
-    ::close(fd);
-    OpenFailed(id, error);
+  if (platform::IsRegular(fd)) {
+    if (const int error = platform::Truncate(fd, 0); error != 0) {
+      platform::Close(fd);
+      OpenFailed(id, error);
+    }
   }
   return fd;
 }
@@ -61,16 +52,16 @@ ResultFile::ResultFile(const std::string& path) : id_{kResultUnit, path} {
 }
 
 ResultFile ResultFile::Staged(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    return ResultFile(path);
-  }
+  if (platform::PathIsOther(path)) return ResultFile(path);
   ResultFile file(-1, StreamId{kResultUnit, path});
   file.owned_ = true;
   // A run that writes `path` itself (mfwindow) holds its lock; the staged
   // file must not be put in the place of its lines.
-  file.place_fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file.place_fd_ >= 0 && !Lock(file.place_fd_)) Busy(file.id_);
+  if (platform::kAdvisoryLocks &&
+      platform::OpenForReading(path, &file.place_fd_) == 0 &&
+      !platform::TryLock(file.place_fd_)) {
+    Busy(file.id_);
+  }
   const std::string staged = path + std::string(kStagingSuffix);
   file.fd_ = OpenLocked(staged, file.id_);
   file.staged_ = staged;
@@ -78,7 +69,7 @@ ResultFile ResultFile::Staged(const std::string& path) {
 }
 
 ResultFile ResultFile::StandardOutput() {
-  return ResultFile(STDOUT_FILENO, StreamId{kResultUnit, "stdout"});
+  return ResultFile(platform::kStandardOutput, StreamId{kResultUnit, "stdout"});
 }
 
 ResultFile::ResultFile(ResultFile&& other) noexcept
@@ -90,14 +81,20 @@ ResultFile::ResultFile(ResultFile&& other) noexcept
       id_(std::move(other.id_)) {}
 
 ResultFile::~ResultFile() {
-  Unstage();
-  if (fd_ >= 0 && owned_) ::close(fd_);
-  if (place_fd_ >= 0) ::close(place_fd_);
+  const int fd = fd_ >= 0 && owned_ ? fd_ : -1;
+  fd_ = -1;
+  Unstage(fd);
+  if (place_fd_ >= 0) platform::Close(place_fd_);
 }
 
-void ResultFile::Unstage() {
-  // Removed while its lock is held, so that no other run's file goes.
-  if (!staged_.empty()) ::unlink(staged_.c_str());
+void ResultFile::Unstage(int fd) {
+  // Removed while its lock is held, so that no other run's file goes
+  // (Windows, without such locks, cannot remove an open file).
+  if (!staged_.empty()) {
+    platform::RemoveAndClose(staged_, fd);
+  } else if (fd >= 0) {
+    platform::Close(fd);
+  }
   staged_.clear();
 }
 
@@ -106,23 +103,24 @@ void ResultFile::WriteRecord(std::string_view record) {
   buffer_.append(textio::kRecordEnd);
   std::size_t done = 0;
   while (done < buffer_.size()) {
-    const ssize_t n =
-        ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    int error = 0;
+    const std::int64_t n = platform::WriteSome(fd_, buffer_.data() + done,
+                                               buffer_.size() - done, &error);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
       continue;
     }
-    if (n < 0 && errno == EINTR) continue;
-    const int error = n < 0 ? errno : ENOSPC;
+    if (n < 0 && error == EINTR) continue;
+    if (n >= 0) error = ENOSPC;
     // Keep whole records only: the part of this one that reached the file
     // is cut off again.
-    if (done > 0 && owned_ &&
-        ::ftruncate(fd_, static_cast<off_t>(whole_)) == 0) {
-      ::lseek(fd_, static_cast<off_t>(whole_), SEEK_SET);
+    if (done > 0 && owned_ && platform::Truncate(fd_, whole_) == 0) {
+      platform::SeekTo(fd_, whole_);
     }
     throw FatalError(
         ErrorNumber::kWriteError,
-        std::string("error during write (") + std::strerror(error) + ")", id_);
+        std::string("error during write (") + platform::ErrorText(error) + ")",
+        id_);
   }
   whole_ += static_cast<long long>(done);
 }
@@ -131,20 +129,19 @@ void ResultFile::Close() {
   const int fd = fd_;
   fd_ = -1;
   if (!owned_) return;
-  if (::close(fd) != 0) {
-    const int error = errno;
-    Unstage();
+  if (const int error = platform::Close(fd); error != 0) {
+    Unstage(-1);
     throw FatalError(
         ErrorNumber::kCloseError,
-        std::string("error closing file (") + std::strerror(error) + ")", id_);
+        std::string("error closing file (") + platform::ErrorText(error) + ")",
+        id_);
   }
   if (staged_.empty()) return;
-  if (::rename(staged_.c_str(), id_.File.c_str()) != 0) {
-    const int error = errno;
-    Unstage();
+  if (const int error = platform::Replace(staged_, id_.File); error != 0) {
+    Unstage(-1);
     throw FatalError(ErrorNumber::kCloseError,
                      std::string("error renaming the complete file (") +
-                         std::strerror(error) + ")",
+                         platform::ErrorText(error) + ")",
                      id_);
   }
   staged_.clear();
@@ -152,14 +149,15 @@ void ResultFile::Close() {
 
 void ResultFile::Discard() {
   if (fd_ < 0) return;
-  if (!staged_.empty()) {
-    Unstage();
-  } else if (struct stat info{};
-             owned_ && ::fstat(fd_, &info) == 0 && S_ISREG(info.st_mode)) {
-    ::unlink(id_.File.c_str());
-  }
-  if (owned_) ::close(fd_);
+  const int fd = owned_ ? fd_ : -1;
   fd_ = -1;
+  if (!staged_.empty()) {
+    Unstage(fd);
+  } else if (fd >= 0 && platform::IsRegular(fd)) {
+    platform::RemoveAndClose(id_.File, fd);
+  } else if (fd >= 0) {
+    platform::Close(fd);
+  }
 }
 
 }  // namespace series

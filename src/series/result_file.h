@@ -23,12 +23,12 @@ inline constexpr std::string_view kStagingSuffix = ".part";
 // threads.
 class ResultFile {
  public:
-  // Creates `path` or opens it, takes an advisory lock on it (flock) for as
-  // long as it is open, then empties it. Throws FatalError (unit
-  // kResultUnit) when the file cannot be opened, or when another run holds
-  // its lock (that run's lines are left as they are).
-  // Only a regular file is emptied: a device or a FIFO (/dev/null,
-  // /dev/full, a pipe to another program) is written as it is.
+  // Creates `path` or opens it, takes an advisory lock on it (where the system
+  // has them) for as long as it is open, then empties it. Throws FatalError
+  // (unit kResultUnit) when the file cannot be opened, or when another run
+  // holds its lock (that run's lines are left as they are). Only a regular file
+  // is emptied: a device or a FIFO (/dev/null, /dev/full, a pipe to another
+  // program) is written as it is.
   explicit ResultFile(const std::string& path);
   // Writes `path` + kStagingSuffix (locked and emptied as above) and leaves
   // `path` alone until Close renames the staged file onto it; the
@@ -62,7 +62,9 @@ class ResultFile {
   ResultFile(int fd, StreamId id)
       : fd_(fd), owned_(false), id_(std::move(id)) {}
 
-  void Unstage();
+  // Removes a staged file and closes `fd` (-1: closed already); closes
+  // `fd` alone when nothing is staged.
+  void Unstage(int fd);
 
   int fd_ = -1;
   int place_fd_ = -1;    // a staged file: the lock held on its place

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/platform.h"
 #include "series/column_choice.h"
 #include "series/fatal.h"
 #include "series/gap_bridge.h"
@@ -97,8 +98,7 @@ std::uint64_t HashSample(std::uint64_t hash, double sample) {
 
 std::string UtcNow() {
   const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
+  const std::tm utc = platform::UtcCalendar(now);
   std::array<char, 32> text{};
   const std::size_t length =
       std::strftime(text.data(), text.size(), "%Y-%m-%dT%H:%M:%SZ", &utc);
@@ -281,7 +281,8 @@ SeriesReport RunSeries(const SeriesPipeline& pipeline,
     } else {
       const fs::path place = *ResultPlace(result_name, stream.Suffix, prefix);
       CreateResultFolders(pipeline.ResultDir, place);
-      const fs::path path = pipeline.ResultDir.string() + "/" + place.string();
+      const fs::path path =
+          pipeline.ResultDir.string() + platform::kSeparator + place.string();
       outputs.emplace_back(new Output{stream,
                                       pipeline.Staged
                                           ? ResultFile::Staged(path.string())

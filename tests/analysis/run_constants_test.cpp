@@ -15,6 +15,7 @@
 #include "analysis/engine.h"
 #include "analysis/table_size.h"
 #include "analysis_test_support.h"
+#include "numerics/elementary.h"
 
 namespace {
 
@@ -85,8 +86,8 @@ TEST(PrepareRun, ScaleGridIsAnArithmeticProgression) {
   for (const GridCase& c : kGridCases) {
     SCOPED_TRACE(c.lrec);
     const RunConstants run = MakeRun(MakeParams(c.lrec, c.min_scale, c.order));
-    const double a = std::log10(static_cast<double>(c.min_scale));
-    const double b = std::log10(static_cast<double>(c.max_scale));
+    const double a = numerics::Log10(static_cast<double>(c.min_scale));
+    const double b = numerics::Log10(static_cast<double>(c.max_scale));
     const double step = (b - a) / 199.0;
     for (std::size_t j = 1; j < run.LogScale.size(); ++j) {
       EXPECT_NEAR(run.LogScale[j] - run.LogScale[j - 1], step, 1e-15);

@@ -4,7 +4,9 @@
 # byte for byte, CR LF included:
 #   expected/stdout.txt          the console transcript
 #   expected/stderr.txt          standard error, if present ("@WORK@" stands
-#                                for the scratch folder)
+#                                for the scratch folder); under wine
+#                                (-DWINDOWS=ON) stderr.windows.txt where
+#                                Windows words it otherwise
 #   expected/exit_status.txt     the exit status (0 when absent)
 #   expected/F(Alfa)/...         every result file; no other file may exist
 #   expected/no_result_dir       marks a run that must not create F(Alfa)
@@ -48,9 +50,19 @@ if(differs)
   string(APPEND failures "stdout differs: ${WORK}.stdout\n")
 endif()
 
-if(EXISTS "${SCENARIO}/expected/stderr.txt")
-  file(READ "${SCENARIO}/expected/stderr.txt" want_err)
-  string(REPLACE "@WORK@" "${WORK}" want_err "${want_err}")
+# Under wine (WINDOWS) the program names the folder by drive Z: and
+# backslashes, and says what Windows says.
+set(stderr_file "${SCENARIO}/expected/stderr.txt")
+set(work_name "${WORK}")
+if(WINDOWS)
+  string(REPLACE "/" "\\" work_name "Z:${WORK}")
+  if(EXISTS "${SCENARIO}/expected/stderr.windows.txt")
+    set(stderr_file "${SCENARIO}/expected/stderr.windows.txt")
+  endif()
+endif()
+if(EXISTS "${stderr_file}")
+  file(READ "${stderr_file}" want_err)
+  string(REPLACE "@WORK@" "${work_name}" want_err "${want_err}")
   file(READ "${WORK}.stderr" got_err)
   if(NOT got_err STREQUAL want_err)
     string(APPEND failures "stderr differs:\n${got_err}\nexpected:\n${want_err}\n")

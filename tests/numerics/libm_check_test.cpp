@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "numerics/elementary.h"
 #include "numerics/exact_elementary.h"
 #include "numerics/libm_bounds.h"
 #include "numerics/libm_probe_arguments.h"
@@ -19,8 +20,8 @@
 
 namespace {
 
-double LibmPow(double x, double y) { return std::pow(x, y); }
-double LibmLog10(double x) { return std::log10(x); }
+double LibmPow(double x, double y) { return numerics::Pow(x, y); }
+double LibmLog10(double x) { return numerics::Log10(x); }
 
 // Sloppy libms of twice glibc's bounds (beyond the budget of 1.5) and of
 // 0.9 times them (within), from this platform's functions.
@@ -88,6 +89,11 @@ TEST(LibmCheck, FailsALibmThatErrsMoreThanTheBudget) {
 }
 
 TEST(LibmCheck, PassesALibmWithinGlibcsBounds) {
+#if defined(_WIN32)
+  // The libm of sloppy_libm.h rounds long double results of powl and logl,
+  // which mingw-w64 does not compute to their last bit.
+  GTEST_SKIP() << "needs a long double libm accurate to its last bit";
+#endif
   EXPECT_EQ(numerics::detail::ProbeMismatches(PowWithin, Log10Within), 0U);
 }
 

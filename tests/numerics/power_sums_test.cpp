@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "numerics/elementary.h"
 #include "numerics/simd_targets_support.h"
 
 namespace {
@@ -44,7 +45,7 @@ std::vector<double> LibmSums(std::span<const double> ranges,
                              std::vector<double> sums) {
   for (const double range : ranges) {
     for (std::size_t j = 0; j < q.size(); ++j) {
-      sums[j] = sums[j] + std::pow(range, q[j]);
+      sums[j] = sums[j] + numerics::Pow(range, q[j]);
     }
   }
   return sums;

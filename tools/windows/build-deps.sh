@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the libraries mfwindow links (oneTBB, Highway, FFTW, GoogleTest)
+# for x86-64 Windows with mingw-w64, static, from Debian's sources of the
+# same versions the Linux build uses, into PREFIX:
+#   tools/windows/build-deps.sh WORK_DIR PREFIX
+# The sources come from `apt-get source` (a deb-src entry is needed: `make
+# deps-windows` adds one); GoogleTest from /usr/src/googletest
+# (libgtest-dev). Each library is built once: a PREFIX holding its stamp
+# is kept.
+set -euo pipefail
+work=$(realpath -m "$1")
+prefix=$(realpath -m "$2")
+here=$(cd "$(dirname "$0")/../.." && pwd)
+toolchain="$here/cmake/x86_64-w64-mingw32.cmake"
+cmake_bin=${CMAKE:-cmake}
+jobs=${JOBS:-2}
+mkdir -p "$work" "$prefix"
+
+# Unpacks Debian source package $1 into $work/$1 (once).
+fetch() {
+  local package=$1
+  [ -d "$work/$package" ] && return
+  mkdir -p "$work/download"
+  (cd "$work/download" && apt-get source --download-only -q "$package" >/dev/null)
+  local tarball
+  tarball=$(ls "$work/download/${package}_"*.orig.tar.* | head -n 1)
+  mkdir -p "$work/$package"
+  tar -xf "$tarball" -C "$work/$package" --strip-components=1
+}
+
+# Configures, builds and installs CMake project $2 (a folder) as $1.
+build() {
+  local name=$1 source=$2
+  shift 2
+  [ -f "$prefix/.built-$name" ] && return
+  "$cmake_bin" -S "$source" -B "$work/build-$name" -G Ninja \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DMFWINDOW_WINDOWS_DEPS="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF -DCMAKE_POLICY_VERSION_MINIMUM=3.5 "$@" >/dev/null
+  "$cmake_bin" --build "$work/build-$name" -j "$jobs" >/dev/null
+  "$cmake_bin" --install "$work/build-$name" >/dev/null
+  touch "$prefix/.built-$name"
+}
+
+fetch onetbb
+build tbb "$work/onetbb" -DTBB_TEST=OFF -DTBB_EXAMPLES=OFF -DTBB_STRICT=OFF \
+  -DTBBMALLOC_BUILD=OFF
+fetch highway
+build hwy "$work/highway" -DHWY_ENABLE_TESTS=OFF -DHWY_ENABLE_EXAMPLES=OFF \
+  -DHWY_ENABLE_CONTRIB=ON -DHWY_ENABLE_INSTALL=ON -DHWY_WARNINGS_ARE_ERRORS=OFF
+# Highway's own build installs no CMake package (Debian adds one): a small
+# one for the static library.
+if [ ! -f "$prefix/lib/cmake/hwy/hwy-config.cmake" ]; then
+  mkdir -p "$prefix/lib/cmake/hwy"
+  cat > "$prefix/lib/cmake/hwy/hwy-config.cmake" <<'CONFIG'
+get_filename_component(_hwy_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+foreach(_hwy_lib hwy hwy_contrib)
+  if(NOT TARGET hwy::${_hwy_lib})
+    add_library(hwy::${_hwy_lib} STATIC IMPORTED)
+    set_target_properties(hwy::${_hwy_lib} PROPERTIES
+      IMPORTED_LOCATION "${_hwy_prefix}/lib/lib${_hwy_lib}.a"
+      INTERFACE_INCLUDE_DIRECTORIES "${_hwy_prefix}/include"
+      INTERFACE_COMPILE_DEFINITIONS HWY_STATIC_DEFINE)
+  endif()
+endforeach()
+set_property(TARGET hwy::hwy_contrib APPEND PROPERTY
+             INTERFACE_LINK_LIBRARIES hwy::hwy)
+CONFIG
+fi
+# CLI11 is headers only: Debian's, as the Linux build uses it.
+if [ ! -f "$prefix/lib/cmake/CLI11/CLI11Config.cmake" ]; then
+  mkdir -p "$prefix/include" "$prefix/lib/cmake"
+  cp -r /usr/include/CLI "$prefix/include/"
+  cp -r /usr/share/cmake/CLI11 "$prefix/lib/cmake/"
+fi
+fetch fftw3
+# SSE2 codelets only: FFTW's CMake build gives its AVX flags to every file,
+# which would make the library need AVX2 and fuse its arithmetic. Its own
+# aligned allocation (mingw-w64 has no memalign).
+build fftw "$work/fftw3" -DBUILD_TESTS=OFF -DENABLE_SSE2=ON -DENABLE_THREADS=OFF \
+  -DCMAKE_C_FLAGS="-DWITH_OUR_MALLOC"
+build gtest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
+  -Dgtest_disable_pthreads=OFF
+echo "Windows libraries are in $prefix"
