@@ -23,6 +23,10 @@ ARM64_PACKAGES := g++-aarch64-linux-gnu qemu-user-static libtbb-dev:arm64 \
   libhwy-dev:arm64 libgtest-dev:arm64 libstdc++-12-dev:arm64 \
   libfftw3-dev:arm64
 ARM64_DIR ?= build-arm64
+# check-windows: mingw-w64 (posix threads, for std::thread) and wine; the
+# libraries are built for Windows from Debian's sources (apt-get source).
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64
+WINDOWS_DIR ?= build-windows
 # Seconds allowed for tests/python/installed_test.sh (`make wheel-check`:
 # a clean clone built into a wheel twice, isolated and offline, each
 # compiling the library, and the Python tests); README gives its times.
@@ -30,7 +34,7 @@ WHEEL_TEST_TIMEOUT ?= 1800
 
 .PHONY: all deps deps-arm64 configure build run test check check-sanitize \
   wheel-check ci check-arm64 lint tsan fuzz clean gallery gallery-check \
-  docs docs-deps docs-check
+  docs docs-deps docs-check deps-windows windows check-windows
 
 all: build
 
@@ -112,9 +116,9 @@ wheel-check: build
 
 # What CI runs (.ci/run): formatting and clang-tidy, the check tier, the
 # wheel from a clean clone, the gallery being current, the documentation
-# site built and looked at in a browser, and the engine tests on 64-bit Arm
-# under qemu.
-ci: lint check wheel-check gallery-check docs-check check-arm64
+# site built and looked at in a browser, the engine tests on 64-bit Arm
+# under qemu, and the Windows programs and their tests under wine.
+ci: lint check wheel-check gallery-check docs-check check-arm64 check-windows
 
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
@@ -155,6 +159,42 @@ check-arm64: deps deps-arm64
 	# the host; under emulation they would take minutes of CI's budget.
 	qemu-aarch64-static $(ARM64_DIR)/tests/analysis_test \
 	  --gtest_filter='-MethodOptions.*:StraightforwardKernel.*:StraightforwardNull.*:WindowQuality.*:RangeFloor.*'
+
+# Windows: mfwindow.exe and mfwindow-batch.exe cross-built with mingw-w64,
+# statically linked (they run alone), into $(WINDOWS_DIR)/dist; TBB,
+# Highway, FFTW and GoogleTest built for the target from the sources of the
+# Debian versions the Linux build uses (a deb-src entry is added for
+# `apt-get source`). check-windows runs, under wine, the golden dialogue
+# scenarios, the batch tool's command-line cases and the textio, numerics
+# and analysis suites (tests/windows/windows_tests.cmake).
+deps-windows:
+	$(call install_missing,$(WINDOWS_PACKAGES),)
+	@if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then \
+	  if [ "$$(id -u)" != 0 ]; then echo "apt-get source needs a deb-src entry"; exit 1; fi; \
+	  if [ -f /etc/apt/sources.list.d/debian.sources ]; then \
+	    sed 's/^Types: deb$$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
+	      > /etc/apt/sources.list.d/debian-src.sources; \
+	  else \
+	    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list > /etc/apt/sources.list.d/debian-src.list; \
+	  fi; \
+	  apt-get update -q; \
+	fi
+
+windows: deps deps-windows
+	CMAKE=$(CMAKE) tools/cross/build-deps.sh cmake/x86_64-w64-mingw32.cmake \
+	  $(WINDOWS_DIR)-deps $(WINDOWS_DIR)-deps/prefix --tests
+	$(CMAKE) -S . -B $(WINDOWS_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	  -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake \
+	  -DMFWINDOW_CROSS_DEPS=$(CURDIR)/$(WINDOWS_DIR)-deps/prefix \
+	  -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF
+	$(CMAKE) --build $(WINDOWS_DIR) --target mfwindow mfwindow-batch
+	mkdir -p $(WINDOWS_DIR)/dist
+	cp $(WINDOWS_DIR)/mfwindow.exe $(WINDOWS_DIR)/mfwindow-batch.exe $(WINDOWS_DIR)/dist/
+	@echo "Windows programs are in $(WINDOWS_DIR)/dist"
+
+check-windows: windows
+	$(CMAKE) --build $(WINDOWS_DIR)
+	$(CTEST) --test-dir $(WINDOWS_DIR) --output-on-failure -j 2
 
 # The figures of docs/gallery, drawn from recordings that Debian's packages
 # ship (python3-scipy, python3-matplotlib) and synthetic references;

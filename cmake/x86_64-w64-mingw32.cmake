@@ -1,11 +1,11 @@
 # Cross-compiling the Windows programs on a Debian (x86-64) host with
 # mingw-w64 (g++-mingw-w64-x86-64-posix: the posix thread model, which
 # std::thread needs), against TBB, Highway, FFTW and GoogleTest built for
-# the target from their Debian sources into MFWINDOW_WINDOWS_DEPS
-# (tools/windows/build-deps.sh), and run under wine:
+# the target from their Debian sources into MFWINDOW_CROSS_DEPS
+# (tools/cross/build-deps.sh), and run under wine:
 #   cmake -S . -B build-windows -G Ninja \
 #         -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake \
-#         -DMFWINDOW_WINDOWS_DEPS=$PWD/build-windows-deps/prefix
+#         -DMFWINDOW_CROSS_DEPS=$PWD/build-windows-deps/prefix
 # `make windows` and `make check-windows` do this.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -13,8 +13,8 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 # Handed on to try_compile projects, so that their finds look there too.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MFWINDOW_WINDOWS_DEPS)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${MFWINDOW_WINDOWS_DEPS})
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MFWINDOW_CROSS_DEPS)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${MFWINDOW_CROSS_DEPS})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
@@ -29,8 +29,8 @@ if(MFWINDOW_WINE64)
   set(CMAKE_CROSSCOMPILING_EMULATOR env WINEDEBUG=-all ${MFWINDOW_WINE64})
 endif()
 # pkg-config (FFTW) reads the target's .pc files only.
-if(MFWINDOW_WINDOWS_DEPS)
-  set(ENV{PKG_CONFIG_LIBDIR} "${MFWINDOW_WINDOWS_DEPS}/lib/pkgconfig")
+if(MFWINDOW_CROSS_DEPS)
+  set(ENV{PKG_CONFIG_LIBDIR} "${MFWINDOW_CROSS_DEPS}/lib/pkgconfig")
   set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 endif()
 set(ENV{PKG_CONFIG_PATH} "")

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
-# Builds the libraries mfwindow links (oneTBB, Highway, FFTW, GoogleTest)
-# for x86-64 Windows with mingw-w64, static, from Debian's sources of the
-# same versions the Linux build uses, into PREFIX:
-#   tools/windows/build-deps.sh WORK_DIR PREFIX
+# Builds the libraries mfwindow links (oneTBB, Highway, FFTW; GoogleTest
+# with --tests) for another platform, static, from Debian's sources of the
+# versions the Linux build uses, into PREFIX, with a CMake toolchain file
+# (cmake/x86_64-w64-mingw32.cmake for Windows, cmake/zig-macos.cmake for
+# macOS):
+#   tools/cross/build-deps.sh TOOLCHAIN WORK_DIR PREFIX [--tests]
 # The sources come from `apt-get source` (a deb-src entry is needed: `make
 # deps-windows` adds one); GoogleTest from /usr/src/googletest
-# (libgtest-dev). Each library is built once: a PREFIX holding its stamp
-# is kept.
+# (libgtest-dev); CLI11's headers are Debian's. Each library is built once
+# per PREFIX.
 set -euo pipefail
-work=$(realpath -m "$1")
-prefix=$(realpath -m "$2")
-here=$(cd "$(dirname "$0")/../.." && pwd)
-toolchain="$here/cmake/x86_64-w64-mingw32.cmake"
+toolchain=$(realpath -m "$1")
+work=$(realpath -m "$2")
+prefix=$(realpath -m "$3")
+tests=${4:-}
 cmake_bin=${CMAKE:-cmake}
 jobs=${JOBS:-2}
 mkdir -p "$work" "$prefix"
@@ -35,7 +37,7 @@ build() {
   [ -f "$prefix/.built-$name" ] && return
   "$cmake_bin" -S "$source" -B "$work/build-$name" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-    -DMFWINDOW_WINDOWS_DEPS="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DMFWINDOW_CROSS_DEPS="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DBUILD_SHARED_LIBS=OFF -DCMAKE_POLICY_VERSION_MINIMUM=3.5 "$@" >/dev/null
   "$cmake_bin" --build "$work/build-$name" -j "$jobs" >/dev/null
   "$cmake_bin" --install "$work/build-$name" >/dev/null
@@ -79,6 +81,8 @@ fetch fftw3
 # aligned allocation (mingw-w64 has no memalign).
 build fftw "$work/fftw3" -DBUILD_TESTS=OFF -DENABLE_SSE2=ON -DENABLE_THREADS=OFF \
   -DCMAKE_C_FLAGS="-DWITH_OUR_MALLOC"
-build gtest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
-  -Dgtest_disable_pthreads=OFF
-echo "Windows libraries are in $prefix"
+if [ "$tests" = --tests ]; then
+  build gtest /usr/src/googletest -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
+    -Dgtest_disable_pthreads=OFF
+fi
+echo "The libraries are in $prefix"
