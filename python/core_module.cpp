@@ -369,12 +369,13 @@ py::dict Cross(const Samples& x, const Samples& y,
                                    static_cast<std::size_t>(x.shape(0)));
   const std::span<const double> ys(y.data(),
                                    static_cast<std::size_t>(y.shape(0)));
+  // Refusals are raised here, with the GIL held.
+  mfwindow::CrossAnalyser analyser =
+      Settled([&] { return mfwindow::CrossAnalyser(settled); });
   mfwindow::CrossResult result;
   {
     py::gil_scoped_release release;
-    result = Settled([&] {
-      return mfwindow::CrossAnalyser(settled).Analyse(xs, ys, callback);
-    });
+    result = analyser.Analyse(xs, ys, callback);
   }
   using Row = mfwindow::CrossRow;
   py::dict columns;
