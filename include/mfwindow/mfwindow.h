@@ -578,7 +578,8 @@ struct CrossResult {
   std::vector<std::string> Warnings;
 };
 
-// Settled settings for analysing pairs, the tables built once.
+// Settled settings for analysing pairs, the tables built once. One Analyse
+// call at a time per CrossAnalyser (each call uses Threads threads itself).
 class CrossAnalyser {
  public:
   // Throws SettingError when the pair cannot take the settings (above).
