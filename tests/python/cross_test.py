@@ -64,5 +64,5 @@ def test_agrees_with_the_independent_peer_on_a_small_case():
     targets = validate.Targets()
     validate.check_cross_targets(targets,
                                  validate.cross_rows(mfwindow, 4096, 1024))
-    assert len(targets.rows) == 18
+    assert len(targets.rows) == 24
     assert not targets.failed(), targets.failed()
