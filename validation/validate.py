@@ -99,8 +99,8 @@ CROSS_WINDOW = 1024
 CROSS_R = 0.6
 CROSS_AGREEMENT = 1e-10  # relative for F, absolute for rho, h, lambda, alpha
 # The mean rho of the known and the independent pairs is taken over the
-# scales up to window div 10 (20 segments or more: the estimate's bias at
-# the longest scales, a ratio of few-segment variances, stays out) and the
+# scales up to window div 10 (20 segments or more: the wide scatter at the
+# longest scales, a ratio of few-segment variances, stays out) and the
 # non-overlapping windows, and must lie within 3 standard errors of those
 # windows' means of its value.
 CROSS_RHO_SCALE = CROSS_WINDOW // 10
@@ -925,10 +925,22 @@ CROSS_SECTION = """## Two series: DCCA, rho and the cross spectrum
 MF-DXA written from Podobnik and Stanley (2008), Zebende (2011) and Zhou
 (2008) with plain loops: exact fGn pairs (window %d, order %d, the
 standard preset's scales and orders), the same fGn twice, an independent
-pair and y = %g x + sqrt(1 - %g^2) z (rho_DCCA %g at every scale). The
-targets: every F within %.0e relative and rho, lambda, h(q) and the
-summary within %.0e of the peer; rho 1 for the same series twice; the
-mean rho of the other pairs within %.2f of its value.
+pair and y = %g x + sqrt(1 - %g^2) z (rho_DCCA %g at every scale).
+
+The targets: every F within %.0e relative and rho, lambda, h(q) and the
+summary within %.0e of the peer. F_q^xy at the negative orders, which
+the segment with the smallest |cov| dominates, is held to that tolerance
+times kappa, the largest condition number sum |r u| / |sum r u| of the
+scale's segment covariances: a covariance far below the size of its
+products is known only to kappa times the rounding, in any
+implementation (the table gives the difference, then the difference
+over kappa). rho is 1 for the same series twice; the mean rho of the
+other pairs, over the scales up to %d and the non-overlapping windows,
+lies within 3 standard errors of those windows' means of its value (at
+the longest scales, with few segments, rho is a ratio of noisy
+variances and scatters widely). Some segment covariance is negative in
+almost every window of the pairs that are not the same series
+(`negative_covariance`).
 """
 
 
