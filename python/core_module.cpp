@@ -254,9 +254,8 @@ void CheckNumber(const std::string& name, double value) {
 }
 
 // Field `member` of every row, as a 1-D array of doubles.
-template <typename Field>
-Column RowColumn(const std::vector<mfwindow::WindowRow>& rows,
-                 Field mfwindow::WindowRow::*member) {
+template <typename Row, typename Field>
+Column RowColumn(const std::vector<Row>& rows, Field Row::*member) {
   Column column(static_cast<py::ssize_t>(rows.size()));
   auto out = column.mutable_unchecked<1>();
   for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -267,9 +266,9 @@ Column RowColumn(const std::vector<mfwindow::WindowRow>& rows,
 
 // Vector `member` of every window's spectrum (`width` values each), one
 // row per window.
-Column SpectrumTable(const std::vector<mfwindow::WindowSpectrum>& spectra,
-                     std::vector<double> mfwindow::WindowSpectrum::*member,
-                     std::size_t width) {
+template <typename Item>
+Column SpectrumTable(const std::vector<Item>& spectra,
+                     std::vector<double> Item::*member, std::size_t width) {
   Column table({static_cast<py::ssize_t>(spectra.size()),
                 static_cast<py::ssize_t>(width)});
   auto out = table.mutable_unchecked<2>();
@@ -347,6 +346,102 @@ py::dict Analyse(const Samples& samples, const mfwindow::Settled& settled,
   py::dict columns = Columns(result);
   columns["kernel"] = result.Kernel;
   columns["scheduler"] = result.Scheduler;
+  return columns;
+}
+
+// The pair x, y analysed with the GIL released: a dict of columns, one
+// value per window, the per-scale values as windows x scales tables, the
+// cross spectra with Settings::Spectrum and F_q^xy with Settings::KeepFq.
+py::dict Cross(const Samples& x, const Samples& y,
+               const mfwindow::Settled& settled, Progress* progress) {
+  if (x.ndim() != 1 || y.ndim() != 1) {
+    throw py::value_error("x and y must be one-dimensional");
+  }
+  mfwindow::ProgressCallback callback;
+  if (progress != nullptr) {
+    callback = [progress](std::int64_t done, std::int64_t total) {
+      progress->total.store(total);
+      progress->done.store(done);
+      return !progress->stop.load();
+    };
+  }
+  const std::span<const double> xs(x.data(),
+                                   static_cast<std::size_t>(x.shape(0)));
+  const std::span<const double> ys(y.data(),
+                                   static_cast<std::size_t>(y.shape(0)));
+  // Refusals are raised here, with the GIL held.
+  mfwindow::CrossAnalyser analyser =
+      Settled([&] { return mfwindow::CrossAnalyser(settled); });
+  mfwindow::CrossResult result;
+  {
+    py::gil_scoped_release release;
+    result = analyser.Analyse(xs, ys, callback);
+  }
+  using Row = mfwindow::CrossRow;
+  py::dict columns;
+  columns["time"] = RowColumn(result.Rows, &Row::TimeMark);
+  columns["alpha_min"] = RowColumn(result.Rows, &Row::AlfaMin);
+  columns["alpha_max"] = RowColumn(result.Rows, &Row::AlfaMax);
+  columns["alpha_width"] = RowColumn(result.Rows, &Row::AlfaWidth);
+  columns["alpha_sz"] = RowColumn(result.Rows, &Row::AlfaSz);
+  columns["f_alpha_sz"] = RowColumn(result.Rows, &Row::FAlfaSz);
+  columns["lambda_xy"] = RowColumn(result.Rows, &Row::Lambda);
+  columns["min_r2"] = RowColumn(result.Rows, &Row::MinRSquared);
+  columns["negative_share"] = RowColumn(result.Rows, &Row::NegativeShare);
+  py::list status;
+  py::list status_x;
+  py::list status_y;
+  py::list negative;
+  for (const Row& row : result.Rows) {
+    status.append(mfwindow::QualityName(row.Status));
+    status_x.append(mfwindow::QualityName(row.StatusX));
+    status_y.append(mfwindow::QualityName(row.StatusY));
+    negative.append(row.NegativeCovariance);
+  }
+  columns["status"] = status;
+  columns["status_x"] = status_x;
+  columns["status_y"] = status_y;
+  columns["negative_covariance"] = negative;
+  const std::size_t scales = result.ScaleLen.size();
+  py::array_t<std::int64_t> lengths(static_cast<py::ssize_t>(scales));
+  std::copy(result.ScaleLen.begin(), result.ScaleLen.end(),
+            lengths.mutable_data());
+  columns["scales"] = lengths;
+  columns["log_scale"] =
+      Column(static_cast<py::ssize_t>(scales), result.LogScale.data());
+  using Scales = mfwindow::CrossScales;
+  columns["cov_xy"] = SpectrumTable(result.Scales, &Scales::CovXY, scales);
+  columns["f_xx"] = SpectrumTable(result.Scales, &Scales::FXX, scales);
+  columns["f_yy"] = SpectrumTable(result.Scales, &Scales::FYY, scales);
+  columns["rho"] = SpectrumTable(result.Scales, &Scales::Rho, scales);
+  const std::size_t orders = result.QGrid.size();
+  columns["q"] = Column(static_cast<py::ssize_t>(orders), result.QGrid.data());
+  if (result.Used.Spectrum) {
+    using Spectrum = mfwindow::WindowSpectrum;
+    const std::size_t alphas = mfwindow::kAlfaCount;
+    columns["h"] = SpectrumTable(result.Spectra, &Spectrum::HurstQ, orders);
+    columns["tau"] = SpectrumTable(result.Spectra, &Spectrum::TauQ, orders);
+    columns["alpha"] =
+        SpectrumTable(result.Spectra, &Spectrum::AlfaGrid, alphas);
+    columns["f_alpha"] =
+        SpectrumTable(result.Spectra, &Spectrum::FAlfaGrid, alphas);
+  }
+  if (result.Used.KeepFq) {
+    Column fq({static_cast<py::ssize_t>(result.Fq.size()),
+               static_cast<py::ssize_t>(orders),
+               static_cast<py::ssize_t>(scales)});
+    auto out = fq.mutable_unchecked<3>();
+    for (std::size_t i = 0; i < result.Fq.size(); ++i) {
+      for (std::size_t j = 0; j < orders; ++j) {
+        for (std::size_t k = 0; k < scales; ++k) {
+          out(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(j),
+              static_cast<py::ssize_t>(k)) = result.Fq[i][k * orders + j];
+        }
+      }
+    }
+    columns["fq"] = fq;
+  }
+  columns["threads"] = result.Threads;
   return columns;
 }
 
@@ -536,6 +631,10 @@ PYBIND11_MODULE(_core, m) {
         "One series analysed with the GIL released; a dict of columns, "
         "with the kernel and scheduler that ran it. Raises Stopped when "
         "progress.stop() was called.");
+  m.def("cross", &Cross, py::arg("x"), py::arg("y"), py::arg("settled"),
+        py::arg("progress") = nullptr,
+        "A pair of series analysed together with the GIL released; a dict "
+        "of columns. Raises Stopped when progress.stop() was called.");
   m.def("analyse_file", &AnalyseFile, py::arg("path"), py::arg("settled"),
         py::arg("file_options") = py::dict(), py::arg("out_dir") = "",
         py::arg("csv") = false, py::arg("base_dir") = "",

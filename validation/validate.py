@@ -61,6 +61,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 
+import cross_peer  # noqa: E402
 import mfdfa_peer  # noqa: E402
 import signals  # noqa: E402
 
@@ -88,6 +89,22 @@ STATUS_WINDOWS = (1024, 4096)
 STATUS_HURSTS = (0.2, 0.5, 0.8)
 MRW_LAMBDA2S = (0.02, 0.05)
 MRW_INTEGRAL_SCALE = 4096
+
+# The pair analysis (mfwindow.cross) against the peer of cross_peer.py:
+# fGn pairs of each H, the standard preset's scales and orders; a pair with
+# known cross-correlation is y = r x + sqrt(1 - r^2) z for independent x, z
+# of the same H, whose rho_DCCA(s) is r at every scale.
+CROSS_HURSTS = (0.3, 0.7)
+CROSS_WINDOW = 1024
+CROSS_R = 0.6
+CROSS_AGREEMENT = 1e-10  # relative for F, absolute for rho, h, lambda, alpha
+# The mean rho of the known and the independent pairs is taken over the
+# scales up to window div 10 (20 segments or more: the wide scatter at the
+# longest scales, a ratio of few-segment variances, stays out) and the
+# non-overlapping windows, and must lie within 3 standard errors of those
+# windows' means of its value.
+CROSS_RHO_SCALE = CROSS_WINDOW // 10
+CROSS_SIZES = {"quick": (2**14, 1024), "full": (2**14, 256)}  # length, shift
 
 # Surrogate null levels: N surrogates of each window of exact fBm and of the
 # cascade's walk; a window "rejects" when its rank p-value of the width is
@@ -325,6 +342,103 @@ def min_scale_rows(module, hurst, length, count):
 NULL_COLUMNS = ("alfa_width", "alfa_sz", "width_null_median",
                 "width_null_p95", "width_p", "alfa_sz_null_median",
                 "alfa_sz_null_p95", "alfa_sz_p")
+
+
+def cross_pairs(hurst, length):
+    """(name, x, y, expected mean rho or None) for H: the same fGn twice,
+    an independent pair, and the pair with known cross-correlation."""
+    x = signals.fgn_davies_harte(length, hurst, fgn_rng(hurst, 0))
+    z = signals.fgn_davies_harte(length, hurst, fgn_rng(hurst, 1))
+    known = CROSS_R * x + np.sqrt(1.0 - CROSS_R**2) * z
+    return [("same fGn twice", x, x, 1.0), ("independent fGn", x, z, 0.0),
+            ("rho %g" % CROSS_R, x, known, CROSS_R)]
+
+
+def cross_rows(module, length, shift):
+    """Per H and pair: the largest differences between mfwindow.cross and
+    the peer over every window, the mean rho with its standard error
+    (CROSS_RHO_SCALE) and the largest |rho - expected|."""
+    rows = []
+    for hurst in CROSS_HURSTS:
+        for name, x, y, expected in cross_pairs(hurst, length):
+            r = module.cross(x, y, window=CROSS_WINDOW, shift=shift,
+                             order=ORDER, spectrum=True, fq=True)
+            scales = np.asarray(r.scales)
+            distinct = np.r_[True, scales[1:] != scales[:-1]]
+            peer = cross_peer.dcca_windows(x, y, CROSS_WINDOW, shift,
+                                           scales[distinct], r.q, ORDER)
+            rel = absolute = raw = conditioned = 0.0
+            for w, p in enumerate(peer):
+                for key in ("cov_xy", "f_xx", "f_yy"):
+                    rel = max(rel, float(np.max(np.abs(
+                        r[key][w][distinct] / p[key] - 1.0))))
+                fq_rel = np.abs(r.fq[w][:, distinct] / np.exp(p["log_fq"])
+                                - 1.0)
+                negative_q = np.asarray(r.q) < 0.0
+                rel = max(rel, float(np.max(fq_rel[~negative_q])))
+                # A negative order is dominated by the smallest |cov|,
+                # known to kappa times the rounding only.
+                raw = max(raw, float(np.max(fq_rel[negative_q], initial=0)))
+                conditioned = max(conditioned, float(np.max(
+                    fq_rel[negative_q] / np.maximum(1.0, p["kappa"]),
+                    initial=0.0)))
+                absolute = max(absolute, float(np.max(np.abs(
+                    r.rho[w][distinct] - p["rho"]))),
+                    abs(r.lambda_xy[w] - p["lambda_xy"]),
+                    float(np.max(np.abs(r.h[w] - p["h"]))))
+                for key in ("alpha_min", "alpha_max", "alpha_width",
+                            "alpha_sz", "f_alpha_sz"):
+                    absolute = max(absolute, abs(r[key][w] - p[key]))
+            apart = np.arange(0, r.n_windows, CROSS_WINDOW // shift)
+            means = np.mean(r.rho[apart][:, scales <= CROSS_RHO_SCALE],
+                            axis=1)
+            rows.append({"hurst": hurst, "pair": name, "expected": expected,
+                         "windows": r.n_windows, "rel": rel,
+                         "raw": raw, "conditioned": conditioned,
+                         "abs": absolute, "rho": float(np.mean(r.rho)),
+                         "rho_sd": float(np.std(r.rho)),
+                         "rho_small": float(np.mean(means)),
+                         "rho_se": float(np.std(means, ddof=1)
+                                         / np.sqrt(len(means))),
+                         "rho_dev": float(np.max(np.abs(r.rho - expected))),
+                         "lambda": float(np.mean(r.lambda_xy)),
+                         "negative": float(np.mean(r.negative_covariance))})
+    return rows
+
+
+def cross_table(rows):
+    return table(["H", "pair", "windows", "mean rho ± sd",
+                  "mean rho, s <= %d ± se" % CROSS_RHO_SCALE, "mean lambda",
+                  "windows with cov < 0", "max rel. F diff (q >= 0)",
+                  "q < 0: max rel. diff / over kappa",
+                  "max abs. diff (rho, lambda, h, summary)"],
+                 [["%g" % r["hurst"], r["pair"], "%d" % r["windows"],
+                   "%.3f ± %.3f" % (r["rho"], r["rho_sd"]),
+                   "%.3f ± %.3f" % (r["rho_small"], r["rho_se"]),
+                   "%.3f" % r["lambda"], "%.0f%%" % (100 * r["negative"]),
+                   "%.1e" % r["rel"],
+                   "%.1e / %.1e" % (r["raw"], r["conditioned"]),
+                   "%.1e" % r["abs"]] for r in rows])
+
+
+def check_cross_targets(targets, rows):
+    def small(name, value):
+        targets.rows.append((name, "PASS" if value <= CROSS_AGREEMENT
+                             else "FAIL", "%.1e, at most %.0e"
+                             % (value, CROSS_AGREEMENT)))
+
+    for r in rows:
+        tag = "cross H=%g %s" % (r["hurst"], r["pair"])
+        small(tag + ": F against the peer (relative)", r["rel"])
+        small(tag + ": F at q < 0 against the peer (relative, over kappa)",
+              r["conditioned"])
+        small(tag + ": rho, lambda, h, summary against the peer", r["abs"])
+        if r["expected"] == 1.0:
+            small(tag + ": largest |rho - 1| over windows and scales",
+                  r["rho_dev"])
+        else:
+            targets.check(tag + ": mean rho (s <= %d)" % CROSS_RHO_SCALE,
+                          r["rho_small"], r["expected"], 3.0 * r["rho_se"])
 
 
 def null_windows(module, x, window, shift, kind, count, seed):
@@ -805,8 +919,34 @@ textbook over every window, order and scale.
 """
 
 
+CROSS_SECTION = """## Two series: DCCA, rho and the cross spectrum
+
+`mfwindow.cross` against `validation/cross_peer.py`, a DCCA, rho_DCCA and
+MF-DXA written from Podobnik and Stanley (2008), Zebende (2011) and Zhou
+(2008) with plain loops: exact fGn pairs (window %d, order %d, the
+standard preset's scales and orders), the same fGn twice, an independent
+pair and y = %g x + sqrt(1 - %g^2) z (rho_DCCA %g at every scale).
+
+The targets: every F within %.0e relative and rho, lambda, h(q) and the
+summary within %.0e of the peer. F_q^xy at the negative orders, which
+the segment with the smallest |cov| dominates, is held to that tolerance
+times kappa, the largest condition number sum |r u| / |sum r u| of the
+scale's segment covariances: a covariance far below the size of its
+products is known only to kappa times the rounding, in any
+implementation (the table gives the difference, then the difference
+over kappa). rho is 1 for the same series twice; the mean rho of the
+other pairs, over the scales up to %d and the non-overlapping windows,
+lies within 3 standard errors of those windows' means of its value (at
+the longest scales, with few segments, rho is a ratio of noisy
+variances and scatters widely). Some segment covariance is negative in
+almost every window of the pairs that are not the same series
+(`negative_covariance`).
+"""
+
+
 def render(command, module, options_ok, sizes, checks, cascade, hurst,
-           widths, min_scales, targets, nulls, textbook=None, statuses=None):
+           widths, min_scales, targets, nulls, textbook=None, statuses=None,
+           cross=None):
     out = []
     add = out.append
     add("# Validation\n")
@@ -955,6 +1095,12 @@ def render(command, module, options_ok, sizes, checks, cascade, hurst,
         add(TEXTBOOK_SECTION % sizes["series_count"])
         add(textbook_table(textbook) + "\n")
 
+    if cross:
+        add(CROSS_SECTION % (CROSS_WINDOW, ORDER, CROSS_R, CROSS_R, CROSS_R,
+                             CROSS_AGREEMENT, CROSS_AGREEMENT,
+                             CROSS_RHO_SCALE))
+        add(cross_table(cross) + "\n")
+
     if nulls:
         render_nulls(add, sizes, nulls)
 
@@ -980,7 +1126,8 @@ def main():
     parser.add_argument("--out", help="Markdown file the full run writes "
                         "(docs/validation.md)")
     parser.add_argument("--part", choices=("all", "spectra", "null",
-                                           "textbook", "statuses"),
+                                           "textbook", "statuses",
+                                           "cross"),
                         default="all", help="with --quick: only the "
                         "spectra's targets or only the surrogate null "
                         "levels'")
@@ -995,6 +1142,17 @@ def main():
                                 ORDER, MIN_SCALE))
         print(status_table(status_rows(import_module(), sizes)))
         return 0
+    if args.part == "cross":
+        # The pair analysis against its peer alone: its table on standard
+        # output, nothing written.
+        rows = cross_rows(import_module(), *CROSS_SIZES[
+            "quick" if args.quick else "full"])
+        print(cross_table(rows))
+        targets = Targets()
+        check_cross_targets(targets, rows)
+        for name, status, detail in targets.rows:
+            print("  %-7s %s: %s" % (status, name, detail))
+        return 1 if targets.failed() else 0
     if args.part not in ("all", "textbook") and not args.quick:
         parser.error("--part is for --quick; the full run writes every part")
     if args.part == "textbook":
@@ -1026,6 +1184,7 @@ def main():
               flush=True)
 
     checks, cascade, hurst, widths, min_scales = [], {}, {}, {}, {}
+    cross = []
     textbook = {}
     if spectra:
         say("mfwindow %s, method options %s" % (
@@ -1081,6 +1240,12 @@ def main():
                         1 if args.quick else sizes["series_count"])
             say("standard preset against the textbook done")
 
+        cross = []
+        if options_ok:
+            cross = cross_rows(module, *CROSS_SIZES[
+                "quick" if args.quick else "full"])
+            say("pairs against the cross peer done")
+
         min_scales = {}
         if not args.quick:
             for h in MIN_SCALE_HURSTS:
@@ -1101,6 +1266,7 @@ def main():
     if spectra:
         check_targets(targets, options_ok, cascade, hurst)
         check_textbook_targets(targets, textbook)
+        check_cross_targets(targets, cross)
     check_null_targets(targets, nulls, args.quick)
 
     if out_path:
@@ -1110,7 +1276,7 @@ def main():
         statuses = status_rows(module, sizes)
         text = render(command, module, options_ok, sizes, checks, cascade,
                       hurst, widths, min_scales, targets, nulls, textbook,
-                      statuses)
+                      statuses, cross)
         with open(out_path, "w", encoding="utf-8", newline="\n") as f:
             f.write(text)
         say("wrote " + out_path)

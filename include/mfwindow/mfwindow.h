@@ -497,6 +497,117 @@ SeriesResult AnalyseSeries(std::span<const double> values,
                            const Settings& settings,
                            const ProgressCallback& progress = nullptr);
 
+// Two series at once: detrended cross-correlation (DCCA), its coefficient
+// rho and the multifractal cross spectrum (MF-DXA) of x and y, in the same
+// moving window with the same settings as Analyser's, window for window.
+// Within a window, for each scale s and each of its segments (cut as the
+// settings cut them), both series' segments are detrended by the settings'
+// polynomial; with r and u the residuals, cov_v = mean of r_i u_i and
+// var_v = mean of r_i^2 (u_i^2 for y). Then, over the segments:
+//   CovXY(s)  the mean of cov_v: F2_xy(s), the signed detrended covariance
+//   FXX(s)    sqrt(mean of var_v of x): x's own rms F_2(s); FYY(s) for y
+//   Rho(s)    CovXY / (FXX FYY), in [-1, 1], 1 for y = x: the covariance
+//             over the geometric mean of the variances (Zebende's rhoDCCA
+//             as F2_xy / (F_xx F_yy), F2 a covariance, F a fluctuation)
+//   Lambda    the least-squares slope of log10 sqrt(|CovXY(s)|) on the
+//             fits' abscissa over the fitted scales: h(2) for y = x
+// and the multifractal form F_q^xy(s) = (mean of |cov_v|^(q/2))^(1/q)
+// (q = 0: the logarithmic mean), whose h_xy(q), tau_xy(q) = q h_xy(q) - 1,
+// f_xy(alpha) and five-number summary follow as one series' do from F_q(s).
+// A negative cov_v enters by its magnitude; the window is then flagged
+// (CrossRow::NegativeCovariance). For y = x every value is that of the
+// series alone and Rho is 1 at every scale.
+//
+// The pair takes the rms fluctuation only (Settle's default for the
+// standard method): a range has no cross counterpart. It makes no
+// surrogates and takes finite samples only (OnBadSample kError), so that the
+// two series keep their samples in step; other settings are refused with a
+// SettingError naming "fluctuation", "surrogates" or "nan". The windows are
+// analysed by the straightforward kernel's operations whatever Kernel says,
+// on Threads threads, with the same bits on any number of them.
+struct CrossRow {
+  double TimeMark = 0.0;  // as WindowRow's
+  // The cross spectrum's summary, read off as one series' is.
+  double AlfaMin = 0.0;
+  double AlfaMax = 0.0;
+  double AlfaWidth = 0.0;
+  double AlfaSz = 0.0;
+  double FAlfaSz = 0.0;
+  double Lambda = 0.0;  // NaN when some fitted CovXY(s) is 0 or not finite
+  // The cross spectrum's quality, judged by the rules of one series'
+  // (degenerate where some fitted scale has no segment with a nonzero
+  // covariance, poor fit, not concave, ...), and each series' own status.
+  Quality Status = Quality::kOk;
+  Quality StatusX = Quality::kOk;
+  Quality StatusY = Quality::kOk;
+  double MinRSquared = 0.0;  // smallest R^2 of the cross fits
+  // Some segment covariance is negative: the multifractal form describes
+  // |cov| there. NegativeShare: the share of such segments over every
+  // scale index.
+  bool NegativeCovariance = false;
+  double NegativeShare = 0.0;
+};
+
+// One window's values per scale (CrossResult::ScaleLen.size() each).
+struct CrossScales {
+  std::vector<double> CovXY;
+  std::vector<double> FXX;
+  std::vector<double> FYY;
+  std::vector<double> Rho;
+};
+
+struct CrossResult {
+  Settings Used;  // the settled settings
+  // The grids, as SeriesResult's.
+  std::vector<double> QGrid;
+  std::vector<std::int32_t> ScaleLen;
+  std::vector<double> LogScale;
+  std::size_t FitBegin = 0;
+  std::size_t FitEnd = 0;
+  std::vector<CrossRow> Rows;       // one per complete window, in order
+  std::vector<CrossScales> Scales;  // Scales[i] belongs to Rows[i]
+  // The cross spectra (h_xy, tau_xy, alpha, f_xy); empty unless
+  // Settings::Spectrum.
+  std::vector<WindowSpectrum> Spectra;
+  // F_q^xy(s) of each window laid out as SeriesResult::Fq; empty unless
+  // Settings::KeepFq.
+  std::vector<std::vector<double>> Fq;
+  std::string Kernel = "straightforward";
+  int Threads = 0;  // the threads it ran on
+  // As SeriesResult's: a short window, no window at all.
+  std::vector<std::string> Warnings;
+};
+
+// Settled settings for analysing pairs, the tables built once. One Analyse
+// call at a time per CrossAnalyser (each call uses Threads threads itself).
+class CrossAnalyser {
+ public:
+  // Throws SettingError when the pair cannot take the settings (above).
+  explicit CrossAnalyser(const Settled& settled);
+  explicit CrossAnalyser(const Settings& settings);  // Settle(settings) first
+  ~CrossAnalyser();
+  CrossAnalyser(CrossAnalyser&&) noexcept;
+  CrossAnalyser& operator=(CrossAnalyser&&) noexcept;
+
+  const Settings& Used() const;
+
+  // Every complete window of the pair. Throws std::invalid_argument when x
+  // and y differ in length, BadSampleError for a non-finite sample of
+  // either (its index in its own series), Stopped when `progress` asked
+  // to stop, std::bad_alloc when storage cannot be obtained.
+  CrossResult Analyse(std::span<const double> x, std::span<const double> y,
+                      const ProgressCallback& progress = nullptr);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// CrossAnalyser(settings).Analyse(x, y, progress).
+CrossResult AnalysePair(std::span<const double> x, std::span<const double> y,
+                        const Settings& settings,
+                        const ProgressCallback& progress = nullptr);
+
 // How AnalyseFile reads a series file and what it writes: the flags of
 // mfwindow-batch of the same names. Empty texts are flags not given; the
 // settings table (src/api/settings_table.h) checks them by name: "column",

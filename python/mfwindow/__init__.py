@@ -23,9 +23,10 @@ from ._errors import SettingError
 from ._analyse import (BadSampleWarning, ClampWarning, NoiseWarning,
                        ShortSeriesWarning,
                        analyse)
+from ._cross import CrossResult, cross
 from ._files import CutResultError, read_result
 from ._result import Result, Settings
 
-__all__ = ["analyse", "read_result", "Result", "Settings", "SettingError",
+__all__ = ["analyse", "cross", "CrossResult", "read_result", "Result", "Settings", "SettingError",
            "CutResultError", "ClampWarning",
            "ShortSeriesWarning", "BadSampleWarning", "NoiseWarning", "__version__"]

@@ -1,0 +1,68 @@
+"""mfwindow.cross: its keywords against analyse's, what it refuses, its
+time axis and statuses against analyse's, and the validation's agreement
+with the independent peer on a small case."""
+
+import importlib
+import inspect
+import os
+import sys
+
+import numpy as np
+import pytest
+
+import mfwindow
+from mfwindow import _cross
+import support
+
+
+def test_keywords_are_analyses_that_a_pair_takes():
+    # A keyword added to analyse (a row of the table) must reach cross too,
+    # with the same default, or be listed as one a pair cannot take.
+    mine = inspect.signature(mfwindow.cross).parameters
+    theirs = inspect.signature(mfwindow.analyse).parameters
+    expected = set(theirs) - _cross.NOT_FOR_PAIRS - {"x", "time",
+                                                      "old_names"}
+    assert set(mine) - {"x", "y"} == expected
+    for name in expected - {"window"}:
+        assert mine[name].default == theirs[name].default, name
+        assert "\n    %s : " % name in mfwindow.cross.__doc__, name
+
+
+@pytest.mark.parametrize("keywords, y_len, error, setting", [
+    (dict(method="described"), 3000, mfwindow.SettingError, "fluctuation"),
+    (dict(fluctuation="range"), 3000, mfwindow.SettingError, "fluctuation"),
+    (dict(), 2999, ValueError, None),
+    (dict(), -1, ValueError, None),  # a NaN in y
+])
+def test_refuses_what_a_pair_cannot_take(keywords, y_len, error, setting):
+    x = np.random.default_rng(2).standard_normal(3000)
+    y = x[:y_len] if y_len > 0 else np.where(np.arange(3000) == 9, np.nan, x)
+    with pytest.raises(error) as caught:
+        mfwindow.cross(x, y, window=1000, **keywords)
+    if setting is not None:
+        assert caught.value.setting == setting
+
+
+def test_time_axis_and_each_series_status_are_analyses():
+    rng = np.random.default_rng(4)
+    x = np.cumsum(rng.standard_normal(6000))
+    y = rng.standard_normal(6000)
+    r = mfwindow.cross(x, y, window=1000, shift=250, fs=250, threads=2)
+    for series, status in ((x, r.status_x), (y, r.status_y)):
+        one = mfwindow.analyse(series, window=1000, shift=250, fs=250)
+        np.testing.assert_array_equal(r.time, one.time)
+        np.testing.assert_array_equal(status, one.status)
+    assert r.rho.shape == (r.n_windows, r.scales.size)
+
+
+def test_agrees_with_the_independent_peer_on_a_small_case():
+    sys.path.insert(0, os.path.join(support.SOURCE_DIR, "validation"))
+    try:
+        validate = importlib.import_module("validate")
+    finally:
+        sys.path.pop(0)
+    targets = validate.Targets()
+    validate.check_cross_targets(targets,
+                                 validate.cross_rows(mfwindow, 4096, 1024))
+    assert len(targets.rows) == 24
+    assert not targets.failed(), targets.failed()
