@@ -34,7 +34,8 @@ WHEEL_TEST_TIMEOUT ?= 1800
 
 .PHONY: all deps deps-arm64 configure build run test check check-sanitize \
   wheel-check ci check-arm64 lint tsan fuzz clean gallery gallery-check \
-  docs docs-deps docs-check deps-windows windows check-windows
+  docs docs-deps docs-check deps-sources deps-windows windows check-windows \
+  deps-macos check-macos
 
 all: build
 
@@ -117,8 +118,10 @@ wheel-check: build
 # What CI runs (.ci/run): formatting and clang-tidy, the check tier, the
 # wheel from a clean clone, the gallery being current, the documentation
 # site built and looked at in a browser, the engine tests on 64-bit Arm
-# under qemu, and the Windows programs and their tests under wine.
-ci: lint check wheel-check gallery-check docs-check check-arm64 check-windows
+# under qemu, the Windows programs and their tests under wine, and the
+# macOS link.
+ci: lint check wheel-check gallery-check docs-check check-arm64 check-windows \
+  check-macos
 
 # The tests that run the engines and the library on several threads, under
 # ThreadSanitizer. (setarch -R: its shadow memory needs a fixed layout on
@@ -167,8 +170,11 @@ check-arm64: deps deps-arm64
 # `apt-get source`). check-windows runs, under wine, the golden dialogue
 # scenarios, the batch tool's command-line cases and the textio, numerics
 # and analysis suites (tests/windows/windows_tests.cmake).
-deps-windows:
+deps-windows: deps-sources
 	$(call install_missing,$(WINDOWS_PACKAGES),)
+
+# A deb-src entry for `apt-get source` (the cross builds' libraries).
+deps-sources:
 	@if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then \
 	  if [ "$$(id -u)" != 0 ]; then echo "apt-get source needs a deb-src entry"; exit 1; fi; \
 	  if [ -f /etc/apt/sources.list.d/debian.sources ]; then \
@@ -195,6 +201,40 @@ windows: deps deps-windows
 check-windows: windows
 	$(CMAKE) --build $(WINDOWS_DIR)
 	$(CTEST) --test-dir $(WINDOWS_DIR) --output-on-failure -j 2
+
+# macOS as far as this machine can show it: the core and both programs
+# compiled and linked for x86-64 and arm64 macOS with zig (the ziglang
+# package from the Python index, in a virtual environment of its own),
+# against TBB, Highway and FFTW built for each target from Debian's sources.
+# Nothing runs: the check is that each links into a Mach-O executable of
+# its architecture.
+MACOS_DIR ?= build-macos
+MACOS_ZIG_ENV = $(MACOS_DIR)-zig
+deps-macos: deps-sources
+	$(call install_missing,file,)
+	@test -x $(MACOS_ZIG_ENV)/bin/python || $(PYTHON) -m venv $(MACOS_ZIG_ENV)
+	@$(MACOS_ZIG_ENV)/bin/python -c 'import ziglang' 2>/dev/null \
+	  || $(MACOS_ZIG_ENV)/bin/pip install -q ziglang
+
+check-macos: deps deps-macos
+	@zig=$$($(MACOS_ZIG_ENV)/bin/python -c 'import os, ziglang; \
+	  print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))'); \
+	for target in x86_64-macos aarch64-macos; do \
+	  arch=$${target%%-*}; [ $$arch = aarch64 ] && arch=arm64; \
+	  export ZIG=$$zig ZIG_TARGET=$$target; \
+	  CMAKE=$(CMAKE) tools/cross/build-deps.sh cmake/zig-macos.cmake \
+	    $(MACOS_DIR)-deps/$$target-work $(MACOS_DIR)-deps/$$target || exit 1; \
+	  $(CMAKE) -S . -B $(MACOS_DIR)/$$target -G Ninja -DCMAKE_BUILD_TYPE=Release \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/zig-macos.cmake \
+	    -DMFWINDOW_CROSS_DEPS=$(CURDIR)/$(MACOS_DIR)-deps/$$target \
+	    -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF -DMFWINDOW_TESTS=OFF || exit 1; \
+	  $(CMAKE) --build $(MACOS_DIR)/$$target --target mfwindow mfwindow-batch || exit 1; \
+	  for program in mfwindow mfwindow-batch; do \
+	    file $(MACOS_DIR)/$$target/$$program | grep -q "Mach-O 64-bit $$arch executable" \
+	      || { file $(MACOS_DIR)/$$target/$$program; exit 1; }; \
+	  done; \
+	  echo "$$target: mfwindow and mfwindow-batch link"; \
+	done
 
 # The figures of docs/gallery, drawn from recordings that Debian's packages
 # ship (python3-scipy, python3-matplotlib) and synthetic references;

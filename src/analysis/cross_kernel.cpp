@@ -10,6 +10,7 @@
 #include "analysis/segment_measure.h"
 #include "analysis/table_size.h"
 #include "analysis/window_quality.h"
+#include "numerics/elementary.h"
 
 namespace analysis {
 
@@ -39,7 +40,7 @@ void Detrend(const RunConstants& run, std::size_t scale, Workspace& work,
 double CrossExponent(const RunConstants& run, std::span<const double> cov) {
   const std::size_t points = run.FitScale.size();
   const auto y = [&](std::size_t i) {
-    return std::log10(std::sqrt(std::fabs(cov[run.FitScale[i]])));
+    return numerics::Log10(std::sqrt(std::fabs(cov[run.FitScale[i]])));
   };
   double sum = 0.0;
   for (std::size_t i = 0; i < points; ++i) sum += y(i);

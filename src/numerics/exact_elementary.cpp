@@ -277,8 +277,10 @@ constexpr TableRows MakeTableRows() {
 alignas(32) inline constexpr TableRows kTableRows = MakeTableRows();
 
 // Columns 0..2 of the rows of entries (index mod 16), lane by lane.
-HWY_INLINE void LookupRows(D d, const std::array<double, 64>& rows, VI index,
-                           V& column0, V& column1, V& column2) {
+[[maybe_unused]] HWY_INLINE void LookupRows(D d,
+                                            const std::array<double, 64>& rows,
+                                            VI index, V& column0, V& column1,
+                                            V& column2) {
   const DI di;
   HWY_ALIGN std::int64_t entry[kLanes < 4 ? 4 : kLanes] = {};
   hn::Store(hn::And(index, hn::Set(di, 15)), di, entry);

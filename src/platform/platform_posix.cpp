@@ -37,7 +37,8 @@ void FreeAligned(void* block) { std::free(block); }
 std::int64_t detail::WithinAddressLimit(long double available) {
   struct rlimit limit {};
   if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-      (available == 0.0L || limit.rlim_cur < available)) {
+      (available == 0.0L ||
+       static_cast<long double>(limit.rlim_cur) < available)) {
     available = static_cast<long double>(limit.rlim_cur);
   }
   constexpr auto kMax = static_cast<long double>(INT64_MAX);
@@ -54,7 +55,9 @@ std::int64_t StorageAvailable() {
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long size = sysconf(_SC_PAGESIZE);
   const long double available =
-      pages > 0 && size > 0 ? static_cast<long double>(pages) * size : 0.0L;
+      pages > 0 && size > 0
+          ? static_cast<long double>(pages) * static_cast<long double>(size)
+          : 0.0L;
   return detail::WithinAddressLimit(available);
 }
 

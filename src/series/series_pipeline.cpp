@@ -44,9 +44,8 @@ bool HasDotDot(const fs::path& path) {
 // results folder. Failures show up when the result file is opened.
 void CreateResultFolders(const fs::path& result_dir, const fs::path& place) {
   fs::path folder = result_dir;
-  for (auto part = place.begin(), last = std::prev(place.end()); part != last;
-       ++part) {
-    folder /= *part;
+  for (const fs::path& part : place.parent_path()) {
+    folder /= part;
     std::error_code ignored;
     fs::create_directory(folder, ignored);
   }
