@@ -16,56 +16,14 @@
 #include <utility>
 #include <vector>
 
+#include "analysis/thread_handoff.h"
 #include "analysis/vector_kernel.h"
 #include "analysis/window_null.h"
 #include "analysis/window_slot.h"
 #include "platform/platform.h"
 
-#if defined(__SANITIZE_THREAD__)
-#define MFWINDOW_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define MFWINDOW_TSAN 1
-#endif
-#endif
-#ifndef MFWINDOW_TSAN
-#define MFWINDOW_TSAN 0
-#endif
-#if MFWINDOW_TSAN
-extern "C" void __tsan_acquire(void* addr);
-extern "C" void __tsan_release(void* addr);
-#endif
-
 namespace analysis {
 namespace {
-
-// TBB passes a window from stage to stage, and from one call of the sink
-// to the next, inside its own library, and allocates the stages' bodies
-// there; so it hands the engine and its slots to its worker threads.
-// Debian's TBB is built without ThreadSanitizer, which therefore cannot see
-// that ordering, nor that TBB's memory is reused, and would report every
-// hand-off as a race. Under ThreadSanitizer every stage acquires and
-// releases one hand-off point as it starts (before it reads anything, its
-// own captures included) and as it ends, by an exception too, and so does
-// the calling thread around the pipeline: the order TBB guarantees becomes
-// visible, and any access that TBB does not order is still reported.
-// Elsewhere this is nothing.
-class Stage {
- public:
-  Stage() { Handoff(); }
-  ~Stage() { Handoff(); }
-  Stage(const Stage&) = delete;
-  Stage& operator=(const Stage&) = delete;
-
- private:
-  static void Handoff() {
-#if MFWINDOW_TSAN
-    static char point = 0;
-    __tsan_acquire(&point);
-    __tsan_release(&point);
-#endif
-  }
-};
 
 // Thread pools outlive the engines that use them. Making a TBB arena for
 // every engine, and so for every call of the library's AnalyseSeries, costs
@@ -170,7 +128,7 @@ void PipelinedEngine::AnalyseSurrogates(Slot& slot) {
   tbb::this_task_arena::isolate([&] {
     tbb::parallel_for(tbb::blocked_range<std::size_t>(0, slot.Widths.size()),
                       [&](const tbb::blocked_range<std::size_t>& r) {
-                        const Stage stage;
+                        const ThreadHandoff stage;
                         platform::UseFullLongDoublePrecision();
                         analysis::AnalyseSurrogates(
                             surrogate_workers_.local(), slot.Source,
@@ -178,7 +136,7 @@ void PipelinedEngine::AnalyseSurrogates(Slot& slot) {
                             slot.Widths, slot.AlfaSz, slot.AtCap);
                       });
   });
-  { const Stage collect; }
+  { const ThreadHandoff collect; }
   slot.Null = NullLevels(slot.Summary, slot.Widths, slot.AlfaSz, slot.AtCap,
                          slot.Scratch);
 }
@@ -206,7 +164,7 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
   // again once window n + slots has been read.
   std::int64_t read = 0;
   const auto read_stage = [&](tbb::flow_control& control) -> Slot* {
-    const Stage stage;
+    const ThreadHandoff stage;
     Slot& slot = slots_[static_cast<std::size_t>(read) % slots_.size()];
     // Sized as first used, so that a short series needs one slot only.
     if (slot.Values.empty()) SizeSlot(*run_, slot, raw);
@@ -219,13 +177,13 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
     return &slot;
   };
   const auto analyse_stage = [&](Slot* slot) {
-    const Stage stage;
+    const ThreadHandoff stage;
     platform::UseFullLongDoublePrecision();
     AnalyseInSlot(*slot, with_spectrum);
     return slot;
   };
   const auto hand_out_stage = [&](Slot* slot) {
-    const Stage stage;
+    const ThreadHandoff stage;
     emit(OutcomeOf(*run_, plan, *slot, with_spectrum));
   };
   const tbb::filter<void, void> stages =
@@ -238,7 +196,7 @@ void PipelinedEngine::Analyse(const WindowPlan& plan,
   // Everything above is handed to the stages; what they leave (the
   // kernels, the slots) is the caller's again once the pipeline has
   // ended, normally or by an exception.
-  const Stage caller;
+  const ThreadHandoff caller;
   arena_->execute([&] { tbb::parallel_pipeline(slots_.size(), stages); });
 }
 

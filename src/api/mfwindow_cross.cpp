@@ -21,6 +21,7 @@
 #include "analysis/cross_kernel.h"
 #include "analysis/moving_window.h"
 #include "analysis/run_constants.h"
+#include "analysis/thread_handoff.h"
 #include "api/settings_params.h"
 #include "mfwindow/mfwindow.h"
 #include "mfwindow/settings_table.h"
@@ -182,10 +183,12 @@ CrossResult CrossAnalyser::Analyse(std::span<const double> x,
   tbb::task_arena arena(
       s.used.Threads > 0 && s.used.Threads < cores ? s.used.Threads : cores);
   result.Threads = arena.max_concurrency();
+  const analysis::ThreadHandoff caller;
   arena.execute([&] {
     tbb::parallel_for(
         tbb::blocked_range<std::size_t>(0, count),
         [&](const tbb::blocked_range<std::size_t>& range) {
+          const analysis::ThreadHandoff task;
           for (std::size_t w = range.begin(); w < range.end(); ++w) {
             if (stopped.load()) return;
             analyse_window(w);
@@ -197,6 +200,7 @@ CrossResult CrossAnalyser::Analyse(std::span<const double> x,
           }
         });
   });
+  { const analysis::ThreadHandoff collect; }
   if (stopped.load()) throw Stopped();
   return result;
 }
