@@ -33,7 +33,7 @@ class CrossResult:
 
     Per window: ``time``; the cross spectrum's summary ``alpha_min``,
     ``alpha_max``, ``alpha_width``, ``alpha_sz``, ``f_alpha_sz``;
-    ``lambda_xy`` (the slope of log10 sqrt(|cov_xy(s)|) over the fitted
+    ``lambda_xy`` (the slope of log10 sqrt(abs(cov_xy(s))) over the fitted
     scales: h(2) when y is x); ``status`` (the cross spectrum's, by the
     rules of one series' statuses), ``status_x`` and ``status_y`` (each
     series' own); ``negative_covariance`` (bool: some segment covariance
@@ -188,11 +188,11 @@ _DOC = """Two series analysed together in a window moving along both:
     cov (signed), f_xx(s) = sqrt(mean of mean(r^2)) (and f_yy), rho(s) =
     cov_xy / (f_xx f_yy) (Zebende's rhoDCCA, the covariance over the
     geometric mean of the variances: 1 at every scale when y is x, -1 when
-    y is -x). The multifractal form F_q^xy(s) = (mean of |cov|^(q/2))^(1/q)
+    y is -x). The multifractal form F_q^xy(s) = (mean of abs(cov)^(q/2))^(1/q)
     (the logarithmic mean at q = 0) gives h_xy(q), tau_xy(q) = q h_xy(q) -
     1, f_xy(alpha) and the five-number summary as analyse() gives them from
     F_q(s); a window with a negative segment covariance is flagged
-    (negative_covariance), since the form then describes |cov|.
+    (negative_covariance), since the form then describes abs(cov).
 
     Parameters
     ----------
