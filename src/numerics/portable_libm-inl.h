@@ -126,24 +126,14 @@ double ExpSpecialCase(double tmp, std::uint64_t sbits, std::uint64_t ki,
 
 inline constexpr std::uint32_t kSignBias = 0x800 << kTableBits;
 
-// sign * exp(x + xtail), |xtail| < 2^-8/N, |xtail| <= |x|; `sign_bias` is
-// kSignBias for a negative result.
+// The reduction and the polynomial of exp, shared by exp and pow:
+// sign * exp(x + xtail) for x past the special cases, `large` when
+// |x| >= 512 (the result's exponent may overflow or underflow);
+// `fused_below` as ExpSpecialCase.
 template <typename Fma>
-double ExpInline(double x, double xtail, std::uint32_t sign_bias, Fma fma) {
+double ExpReduced(double x, double xtail, std::uint32_t sign_bias, bool large,
+                  bool fused_below, Fma fma) {
   const auto& d = kExpData;
-  std::uint32_t abstop = Top12(x) & 0x7ff;
-  if (abstop - Top12(0x1p-54) >= Top12(512.0) - Top12(0x1p-54)) {
-    if (abstop - Top12(0x1p-54) >= 0x80000000) {
-      // Tiny x, 0 included: no spurious underflow.
-      const double one = 1.0 + x;
-      return sign_bias != 0 ? -one : one;
-    }
-    if (abstop >= Top12(1024.0)) {
-      return (Bits(x) >> 63) != 0 ? Underflow(sign_bias != 0)
-                                  : Overflow(sign_bias != 0);
-    }
-    abstop = 0;  // large x: the special case below
-  }
   // exp(x) = 2^(k/N) exp(r), x = k ln2/N + r, |r| <= ln2/2N.
   double kd = fma(d.invln2N, x, d.shift);
   const std::uint64_t ki = Bits(kd);
@@ -158,9 +148,29 @@ double ExpInline(double x, double xtail, std::uint32_t sign_bias, Fma fma) {
   const double* c = d.poly;
   const double tmp =
       fma(r2 * r2, fma(r, c[3], c[2]), fma(r2, fma(r, c[1], c[0]), tail + r));
-  if (abstop == 0) return ExpSpecialCase(tmp, sbits, ki, true, fma);
+  if (large) return ExpSpecialCase(tmp, sbits, ki, fused_below, fma);
   const double scale = FromBits(sbits);
   return fma(scale, tmp, scale);
+}
+
+// sign * exp(x + xtail), |xtail| < 2^-8/N, |xtail| <= |x|; `sign_bias` is
+// kSignBias for a negative result.
+template <typename Fma>
+double ExpInline(double x, double xtail, std::uint32_t sign_bias, Fma fma) {
+  std::uint32_t abstop = Top12(x) & 0x7ff;
+  if (abstop - Top12(0x1p-54) >= Top12(512.0) - Top12(0x1p-54)) {
+    if (abstop - Top12(0x1p-54) >= 0x80000000) {
+      // Tiny x, 0 included: no spurious underflow.
+      const double one = 1.0 + x;
+      return sign_bias != 0 ? -one : one;
+    }
+    if (abstop >= Top12(1024.0)) {
+      return (Bits(x) >> 63) != 0 ? Underflow(sign_bias != 0)
+                                  : Overflow(sign_bias != 0);
+    }
+    abstop = 0;  // large x: the special case below
+  }
+  return ExpReduced(x, xtail, sign_bias, abstop == 0, true, fma);
 }
 
 // 0 when the finite non-zero y (bits `iy`) is not an integer, 1 when odd,
@@ -238,7 +248,6 @@ double Pow(double x, double y, Fma fma) {
 
 template <typename Fma>
 double Exp(double x, Fma fma) {
-  const auto& d = kExpData;
   std::uint32_t abstop = Top12(x) & 0x7ff;
   if (abstop - Top12(0x1p-54) >= Top12(512.0) - Top12(0x1p-54)) {
     if (abstop - Top12(0x1p-54) >= 0x80000000) return 1.0 + x;
@@ -253,21 +262,7 @@ double Exp(double x, Fma fma) {
     }
     abstop = 0;
   }
-  double kd = fma(d.invln2N, x, d.shift);
-  const std::uint64_t ki = Bits(kd);
-  kd -= d.shift;
-  const double r = fma(kd, d.negln2loN, fma(kd, d.negln2hiN, x));
-  const std::uint64_t idx = 2 * (ki % kN);
-  const std::uint64_t top = ki << (52 - kTableBits);
-  const double tail = FromBits(d.tab[idx]);
-  const std::uint64_t sbits = d.tab[idx + 1] + top;
-  const double r2 = r * r;
-  const double* c = d.poly;
-  const double tmp =
-      fma(r2 * r2, fma(r, c[3], c[2]), fma(r2, fma(r, c[1], c[0]), tail + r));
-  if (abstop == 0) return ExpSpecialCase(tmp, sbits, ki, false, fma);
-  const double scale = FromBits(sbits);
-  return fma(scale, tmp, scale);
+  return ExpReduced(x, 0.0, 0, abstop == 0, false, fma);
 }
 
 template <typename Fma>
