@@ -28,14 +28,28 @@ ARM64_DIR ?= build-arm64
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine64
 WINDOWS_DIR ?= build-windows
 # Seconds allowed for tests/python/installed_test.sh (`make wheel-check`:
-# a clean clone built into a wheel twice, isolated and offline, each
-# compiling the library, and the Python tests); README gives its times.
+# the wheels' checks, the Python tests in a fresh environment, the sdist
+# and the offline route, these two compiling the library); CONTRIBUTING
+# gives its times.
 WHEEL_TEST_TIMEOUT ?= 1800
+# `make wheel`: the work folder (libraries, builds, tools) and where the
+# wheels are left.
+WHEEL_WORK ?= build-wheel
+WHEELHOUSE ?= wheelhouse
+# zig, from the ziglang package of the Python index, in a virtual
+# environment of its own (the macOS link and the wheels).
+ZIG_ENV ?= build-zig
+ZIG = $$($(ZIG_ENV)/bin/python -c 'import os, ziglang; \
+  print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))')
+# The engine suite under qemu: the straightforward kernel's own tests are
+# portable code, checked on the host; under emulation they would take
+# minutes of CI's budget.
+ARM64_ANALYSIS_FILTER := -MethodOptions.*:StraightforwardKernel.*:StraightforwardNull.*:WindowQuality.*:RangeFloor.*
 
 .PHONY: all deps deps-arm64 configure build run test check check-sanitize \
   wheel-check ci check-arm64 lint tsan fuzz clean gallery gallery-check \
   docs docs-deps docs-check deps-sources deps-windows windows check-windows \
-  deps-macos check-macos
+  deps-zig deps-macos check-macos wheel
 
 all: build
 
@@ -112,8 +126,22 @@ fuzz: deps
 # the first on PATH), tests/python and both commands run there; then the
 # offline `pip wheel --no-build-isolation` route. The programs the tests
 # compare with come from the build folder.
-wheel-check: build
-	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR)
+wheel-check: build deps-arm64
+	WHEEL_ENGINE_TESTS=1 $(MAKE) wheel
+	qemu-aarch64-static $(WHEEL_WORK)/build-aarch64/tests/numerics_test
+	qemu-aarch64-static $(WHEEL_WORK)/build-aarch64/tests/analysis_test \
+	  --gtest_filter='$(ARM64_ANALYSIS_FILTER)'
+	timeout $(WHEEL_TEST_TIMEOUT) tests/python/installed_test.sh . $(BUILD_DIR) \
+	  $(WHEELHOUSE)
+
+# The self-contained Linux wheels, x86_64 and aarch64, for the machine's
+# CPython (tools/cross/wheel-python.sh: WHEEL_PYTHON, else the first python3
+# on PATH that is not Debian's), compiled by zig for glibc 2.17 with TBB, Highway and
+# FFTW linked in and tagged manylinux2014 by auditwheel, into $(WHEELHOUSE)
+# (tools/cross/build-wheel.sh says how).
+wheel: deps deps-zig
+	CMAKE=$(CMAKE) tools/cross/build-wheel.sh "$(ZIG)" \
+	  $(WHEEL_WORK) $(WHEELHOUSE) x86_64 aarch64
 
 # What CI runs (.ci/run): formatting and clang-tidy, the check tier, the
 # wheel from a clean clone, the gallery being current, the documentation
@@ -158,10 +186,8 @@ check-arm64: deps deps-arm64
 	  -DCMAKE_BUILD_TYPE=Release -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF
 	$(CMAKE) --build $(ARM64_DIR) --target numerics_test analysis_test
 	qemu-aarch64-static $(ARM64_DIR)/tests/numerics_test
-	# The straightforward kernel's own tests are portable code, checked on
-	# the host; under emulation they would take minutes of CI's budget.
 	qemu-aarch64-static $(ARM64_DIR)/tests/analysis_test \
-	  --gtest_filter='-MethodOptions.*:StraightforwardKernel.*:StraightforwardNull.*:WindowQuality.*:RangeFloor.*'
+	  --gtest_filter='$(ARM64_ANALYSIS_FILTER)'
 
 # Windows: mfwindow.exe and mfwindow-batch.exe cross-built with mingw-w64,
 # statically linked (they run alone), into $(WINDOWS_DIR)/dist; TBB,
@@ -209,23 +235,23 @@ check-windows: windows
 # Nothing runs: the check is that each links into a Mach-O executable of
 # its architecture.
 MACOS_DIR ?= build-macos
-MACOS_ZIG_ENV = $(MACOS_DIR)-zig
-deps-macos: deps-sources
+deps-zig: deps-sources
 	$(call install_missing,file,)
-	@test -x $(MACOS_ZIG_ENV)/bin/python || $(PYTHON) -m venv $(MACOS_ZIG_ENV)
-	@$(MACOS_ZIG_ENV)/bin/python -c 'import ziglang' 2>/dev/null \
-	  || $(MACOS_ZIG_ENV)/bin/pip install -q ziglang
+	@test -x $(ZIG_ENV)/bin/python || $(PYTHON) -m venv $(ZIG_ENV)
+	@$(ZIG_ENV)/bin/python -c 'import ziglang' 2>/dev/null \
+	  || $(ZIG_ENV)/bin/pip install -q ziglang
+
+deps-macos: deps-zig
 
 check-macos: deps deps-macos
-	@zig=$$($(MACOS_ZIG_ENV)/bin/python -c 'import os, ziglang; \
-	  print(os.path.join(os.path.dirname(ziglang.__file__), "zig"))'); \
+	@zig=$(ZIG); \
 	for target in x86_64-macos aarch64-macos; do \
 	  arch=$${target%%-*}; [ $$arch = aarch64 ] && arch=arm64; \
 	  export ZIG=$$zig ZIG_TARGET=$$target; \
-	  CMAKE=$(CMAKE) tools/cross/build-deps.sh cmake/zig-macos.cmake \
+	  CMAKE=$(CMAKE) tools/cross/build-deps.sh cmake/zig.cmake \
 	    $(MACOS_DIR)-deps/$$target-work $(MACOS_DIR)-deps/$$target || exit 1; \
 	  $(CMAKE) -S . -B $(MACOS_DIR)/$$target -G Ninja -DCMAKE_BUILD_TYPE=Release \
-	    -DCMAKE_TOOLCHAIN_FILE=cmake/zig-macos.cmake \
+	    -DCMAKE_TOOLCHAIN_FILE=cmake/zig.cmake \
 	    -DMFWINDOW_CROSS_DEPS=$(CURDIR)/$(MACOS_DIR)-deps/$$target \
 	    -DSTRICT_WARNINGS=ON -DMFWINDOW_PYTHON=OFF -DMFWINDOW_TESTS=OFF || exit 1; \
 	  $(CMAKE) --build $(MACOS_DIR)/$$target --target mfwindow mfwindow-batch || exit 1; \

