@@ -50,10 +50,12 @@ fetch onetbb
 build tbb "$work/onetbb" -DTBB_TEST=OFF -DTBB_EXAMPLES=OFF -DTBB_STRICT=OFF \
   -DTBBMALLOC_BUILD=OFF
 fetch highway
-# The core library only: mfwindow uses none of the contrib part (its sort
-# alone would take minutes for each target).
+# The core library, and of the contrib part only the math headers mfwindow
+# includes (the contrib library's sort alone would take minutes a target).
 build hwy "$work/highway" -DHWY_ENABLE_TESTS=OFF -DHWY_ENABLE_EXAMPLES=OFF \
   -DHWY_ENABLE_CONTRIB=OFF -DHWY_ENABLE_INSTALL=ON -DHWY_WARNINGS_ARE_ERRORS=OFF
+mkdir -p "$prefix/include/hwy/contrib/math"
+cp "$work/highway/hwy/contrib/math/math-inl.h" "$prefix/include/hwy/contrib/math/"
 # Highway's own build installs no CMake package (Debian adds one): a small
 # one for the static library.
 if [ ! -f "$prefix/lib/cmake/hwy/hwy-config.cmake" ]; then
