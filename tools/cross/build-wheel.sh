@@ -10,7 +10,7 @@
 # Docker image and no old sysroot are needed. The elementary functions are
 # the project's own (MFWINDOW_PORTABLE_LIBM): the results must not depend
 # on the glibc a cluster has. auditwheel then gives each the manylinux tag
-# of that glibc; the wheels are left in WHEELHOUSE.
+# that glibc allows; the wheels are left in WHEELHOUSE.
 # With WHEEL_ENGINE_TESTS=1 the aarch64 build also compiles the engine
 # tests against the very libraries the wheel's core was linked from
 # (`make wheel-check` runs them under qemu).
@@ -59,8 +59,10 @@ for arch in "$@"; do
     --config-settings=cmake.define.MFWINDOW_PORTABLE_LIBM=ON \
     --config-settings=cmake.define.MFWINDOW_PYTHON_EXT_SUFFIX="${host_suffix/$host_arch/$arch}" \
     > "$work/build-$arch.log" 2>&1 || { tail -40 "$work/build-$arch.log"; exit 1; }
+  # auto: the oldest tag the wheel's glibc symbols allow (named only for the
+  # build machine's processor, an explicit tag would refuse aarch64).
   PATH="$tools/bin:$PATH" "$tools/bin/auditwheel" repair \
-    --plat "manylinux_${glibc/./_}_$arch" -w "$wheelhouse" "$work/dist-$arch"/*.whl \
+    --plat auto -w "$wheelhouse" "$work/dist-$arch"/*.whl \
     > "$work/repair-$arch.log" 2>&1 || { cat "$work/repair-$arch.log"; exit 1; }
   if [ -n "$tests" ]; then
     "$cmake_bin" "$work/build-$arch" -DMFWINDOW_TESTS=ON > /dev/null
