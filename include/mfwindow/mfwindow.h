@@ -218,6 +218,10 @@ struct Settings {
   std::int32_t Surrogates = 0;
   SurrogateKind Surrogate = SurrogateKind::kIaaft;
   std::uint64_t Seed = 0;
+  // A pair's confidence level for rho under independence (CrossAnalyser,
+  // with Surrogates > 0): the share of y's surrogates whose |rho| at a
+  // scale lies below CrossScales::RhoCritical. One series ignores it.
+  double RhoLevel = 0.95;
 };
 
 // Why a setting was refused.
@@ -518,11 +522,21 @@ SeriesResult AnalyseSeries(std::span<const double> values,
 // (CrossRow::NegativeCovariance). For y = x every value is that of the
 // series alone and Rho is 1 at every scale.
 //
+// With Surrogates > 0, each window also gets a confidence level for rho
+// under independence: x against Surrogates surrogates of y's window, of
+// the kind Surrogate (phase or iaaft: both keep y's power spectrum, so its
+// autocorrelation, on which the spread of rho depends; a shuffle is
+// refused), made as one series' surrogates are (keyed by Seed, the
+// window's number and the surrogate's index: the same bytes on any thread
+// count). Per scale, RhoCritical is the RhoLevel quantile of the
+// surrogates' |rho| and RhoSignificant says |Rho| > RhoCritical: rho lies
+// beyond what independent series with y's spectrum give, at 1 - RhoLevel.
+//
 // The pair takes the rms fluctuation only (Settle's default for the
-// standard method): a range has no cross counterpart. It makes no
-// surrogates and takes finite samples only (OnBadSample kError), so that the
-// two series keep their samples in step; other settings are refused with a
-// SettingError naming "fluctuation", "surrogates" or "nan". The windows are
+// standard method): a range has no cross counterpart. It takes finite
+// samples only (OnBadSample kError), so that the two series keep their
+// samples in step; other settings are refused with a SettingError naming
+// "fluctuation", "surrogate" or "nan". The windows are
 // analysed by the straightforward kernel's operations whatever Kernel says,
 // on Threads threads, with the same bits on any number of them.
 struct CrossRow {
@@ -546,6 +560,10 @@ struct CrossRow {
   // scale index.
   bool NegativeCovariance = false;
   double NegativeShare = 0.0;
+  // The surrogates of y that RhoCritical is taken over (0 without
+  // surrogates; IAAFT ones that stopped at their cap unsettled are left
+  // out).
+  std::int32_t SurrogatesUsed = 0;
 };
 
 // One window's values per scale (CrossResult::ScaleLen.size() each).
@@ -554,6 +572,11 @@ struct CrossScales {
   std::vector<double> FXX;
   std::vector<double> FYY;
   std::vector<double> Rho;
+  // With Settings::Surrogates > 0 (else empty): the critical |rho| under
+  // independence at Settings::RhoLevel (NaN where no surrogate gave a
+  // rho), and 1 where |Rho| exceeds it, else 0.
+  std::vector<double> RhoCritical;
+  std::vector<std::uint8_t> RhoSignificant;
 };
 
 struct CrossResult {

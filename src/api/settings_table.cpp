@@ -255,6 +255,15 @@ const std::array kRows{
     .Type = T::kSeed,
     .Help = "seed of the surrogates; results depend on it, never on threads",
     .Member = &Settings::Seed},
+  // A pair's own (mfwindow.cross takes it as a keyword of its own).
+  SettingRow{.Name = "rho_level", .Flag = "--rho-level", .Field = "RhoLevel",
+    .Type = T::kReal,
+    .Help = "a pair's confidence level for rho under independence: the "
+            "quantile of |rho| over x against the surrogates of y that "
+            "rho must exceed",
+    .Member = &Settings::RhoLevel, .Min = Above(0.0),
+    .Max = Bound{1.0, nullptr, {}, true}, .Finite = true,
+    .FrontEnds = kLibrary},
 
   // How a series file is read.
   SettingRow{.Name = "column", .Flag = "--column", .Field = "Column",
