@@ -393,7 +393,9 @@ py::dict Cross(const Samples& x, const Samples& y,
   py::list status_x;
   py::list status_y;
   py::list negative;
+  py::list sign_changes;
   for (const Row& row : result.Rows) {
+    sign_changes.append(row.CovarianceSignChanges);
     status.append(mfwindow::QualityName(row.Status));
     status_x.append(mfwindow::QualityName(row.StatusX));
     status_y.append(mfwindow::QualityName(row.StatusY));
@@ -403,6 +405,7 @@ py::dict Cross(const Samples& x, const Samples& y,
   columns["status_x"] = status_x;
   columns["status_y"] = status_y;
   columns["negative_covariance"] = negative;
+  columns["cov_sign_changes"] = sign_changes;
   const std::size_t scales = result.ScaleLen.size();
   py::array_t<std::int64_t> lengths(static_cast<py::ssize_t>(scales));
   std::copy(result.ScaleLen.begin(), result.ScaleLen.end(),

@@ -560,6 +560,10 @@ struct CrossRow {
   // scale index.
   bool NegativeCovariance = false;
   double NegativeShare = 0.0;
+  // CovXY(s) is positive at some fitted scale and negative at another:
+  // Lambda then fits |CovXY| across a change of sign and describes no
+  // power law of the covariance (rho wanders about 0 there).
+  bool CovarianceSignChanges = false;
   // The surrogates of y that RhoCritical is taken over (0 without
   // surrogates; IAAFT ones that stopped at their cap unsettled are left
   // out).

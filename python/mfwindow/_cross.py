@@ -41,7 +41,10 @@ class CrossResult:
     rules of one series' statuses), ``status_x`` and ``status_y`` (each
     series' own); ``negative_covariance`` (bool: some segment covariance
     is negative, so the multifractal form describes its magnitude) and
-    ``negative_share`` (the share of such segments); ``min_r2``. Per window
+    ``negative_share`` (the share of such segments); ``cov_sign_changes``
+    (bool: cov_xy(s) is positive at some fitted scale and negative at
+    another, so lambda_xy fits abs(cov_xy) across a change of sign and
+    describes no power law); ``min_r2``. Per window
     and scale (windows x scales): ``cov_xy`` (the mean detrended
     covariance F2_xy(s), signed), ``f_xx`` and ``f_yy`` (each series' rms
     F_2(s)) and ``rho`` = cov_xy / (f_xx f_yy); with surrogates > 0
@@ -183,8 +186,8 @@ def cross(x: ArrayLike, y: ArrayLike, window: int, *,
     arrays.pop("threads")
     for key in ("status", "status_x", "status_y"):
         arrays[key] = np.asarray(arrays[key], dtype="<U16")
-    arrays["negative_covariance"] = np.asarray(
-        arrays["negative_covariance"], dtype=bool)
+    for key in ("negative_covariance", "cov_sign_changes"):
+        arrays[key] = np.asarray(arrays[key], dtype=bool)
     if "rho_significant" in arrays:
         arrays["rho_significant"] = arrays["rho_significant"].astype(bool)
     if fs is not None:

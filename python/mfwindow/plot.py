@@ -1029,7 +1029,9 @@ def cross_summary(result: Any, ax: Any = None, title: Optional[str] = None,
       (cross(..., surrogates=N)) the cells whose abs(rho) is within it
       (not rho_significant) are greyed over, so that what keeps its
       colour is what independent series with y's spectrum do not give;
-    - the cross exponent lambda_xy, the slope of log sqrt(abs(cov_xy(s)));
+    - the cross exponent lambda_xy, the slope of log sqrt(abs(cov_xy(s))),
+      crossed in red where cov_xy changes sign over the fitted scales
+      (cov_sign_changes: no power law);
     - the cross spectrum's width Delta alpha_xy;
     - the share of segments whose covariance is negative: where it is
       large the cross spectrum describes abs(cov), noise about zero.
@@ -1131,6 +1133,14 @@ def cross_summary(result: Any, ax: Any = None, title: Optional[str] = None,
                                  markerfacecolor="none",
                                  markeredgecolor=FLAGGED_COLOUR,
                                  label="flagged window"))
+        changes = np.asarray(result["cov_sign_changes"], dtype=bool)
+        if key == "lambda_xy" and changes.any():
+            legend += a.plot(time[changes], values[changes], linestyle="none",
+                             marker="x", color="C3", zorder=5,
+                             gid="sign changes", label=(
+                                 "cov_xy changes sign over the fitted "
+                                 "scales: no power law (%d windows)"
+                                 % int(changes.sum())))
         _legend_beside(a, handles=legend)
     axes[3].set_ylim(-0.02, 1.02)
     axes[-1].set_xlabel(_time_label(result))

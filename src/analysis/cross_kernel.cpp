@@ -208,6 +208,13 @@ CrossSummary AnalyseCrossWindow(const RunConstants& run, CrossWorkspace& work,
                                 static_cast<double>(cross.Counts.Total)
                           : 0.0;
   out.Lambda = CrossExponent(run, work.CovXY);
+  bool positive = false;
+  bool negative_mean = false;
+  for (const std::size_t k : run.FitScale) {
+    positive |= work.CovXY[k] > 0.0;
+    negative_mean |= work.CovXY[k] < 0.0;
+  }
+  out.SignChanges = positive && negative_mean;
   out.Cross = SummariseSpectrum(run, cross);
   return out;
 }

@@ -88,6 +88,9 @@ struct CrossSummary {
   // Share of the segments (over every scale index) whose covariance is
   // negative.
   double NegativeShare = 0.0;
+  // F2_xy(s) takes both signs over the fitted scales: lambda then fits
+  // |F2_xy| across a change of sign, no power law of the covariance.
+  bool SignChanges = false;
 };
 
 // Analyses one pair of windows of Lrec prepared values each (CrossTakes

@@ -187,6 +187,7 @@ CrossResult CrossAnalyser::Analyse(std::span<const double> x,
     row.MinRSquared = work.Cross.Quality.MinRSquared;
     row.NegativeShare = summary.NegativeShare;
     row.NegativeCovariance = summary.NegativeShare > 0.0;
+    row.CovarianceSignChanges = summary.SignChanges;
     row.SurrogatesUsed = surrogates_used;
     result.Scales[w] = {work.CovXY, work.FXX,         work.FYY,
                         work.Rho,   work.RhoCritical, work.RhoSignificant};

@@ -89,7 +89,9 @@ TEST(CrossAnalyser, GivesTheSameBitsOnAnyThreadCountAndStops) {
 // Guards rho's null level: x against itself lies beyond every surrogate
 // at every scale; independent noises are beyond the 0.9 level in about a
 // tenth of the cells (window and scale); the levels are the same bytes on
-// one thread and four, and another seed gives other ones.
+// one thread and four, and another seed gives other ones. The mean
+// covariance of independent noises changes sign in some window, of x with
+// itself in none.
 TEST(CrossAnalyser, RhoNullLevelHoldsItsShareOnIndependentPairs) {
   const std::vector<double> x = analysis_test::WhiteNoise(512 * 24, 8);
   const std::vector<double> y = analysis_test::WhiteNoise(512 * 24, 9);
@@ -108,8 +110,11 @@ TEST(CrossAnalyser, RhoNullLevelHoldsItsShareOnIndependentPairs) {
   std::size_t cells = 0;
   std::size_t significant = 0;
   bool seed_matters = false;
+  int sign_changes = 0;
   for (std::size_t w = 0; w < one.Rows.size(); ++w) {
     EXPECT_EQ(one.Rows[w].SurrogatesUsed, 19);
+    EXPECT_FALSE(self.Rows[w].CovarianceSignChanges);
+    sign_changes += one.Rows[w].CovarianceSignChanges ? 1 : 0;
     const mfwindow::CrossScales& sc = one.Scales[w];
     ASSERT_EQ(sc.RhoCritical.size(), sc.Rho.size());
     for (std::size_t k = 0; k < sc.Rho.size(); ++k) {
@@ -128,6 +133,7 @@ TEST(CrossAnalyser, RhoNullLevelHoldsItsShareOnIndependentPairs) {
   EXPECT_GT(share, 0.03);
   EXPECT_LT(share, 0.2);
   EXPECT_TRUE(seed_matters);
+  EXPECT_GT(sign_changes, 0);  // independent noises: F2_xy wanders about 0
 }
 
 // Guards the refusals: a pair cannot take a range, shuffled surrogates, samples

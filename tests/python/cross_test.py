@@ -71,7 +71,7 @@ def test_agrees_with_the_independent_peer_on_a_small_case():
     assert not targets.failed(), targets.failed()
 
 
-def test_rho_null_level_is_keyed_and_holds_x_against_itself():
+def test_rho_null_level_and_sign_changes_of_the_covariance():
     rng = np.random.default_rng(6)
     x, y = rng.standard_normal((2, 3000))
     keywords = dict(window=1000, shift=500, surrogates=9, surrogate="phase",
@@ -83,4 +83,8 @@ def test_rho_null_level_is_keyed_and_holds_x_against_itself():
     assert one.rho_critical.shape == one.rho.shape and one.rho_level == 0.8
     assert one.rho_critical.tobytes() == two.rho_critical.tobytes()
     np.testing.assert_array_equal(one.surrogates_used, 9)
+    # Every scale is fitted here: the flag is both signs among cov_xy(s).
+    signs = (one.cov_xy > 0).any(axis=1) & (one.cov_xy < 0).any(axis=1)
+    assert signs.any() and not self.cov_sign_changes.any()
+    np.testing.assert_array_equal(one.cov_sign_changes, signs)
     assert "rho_critical" not in mfwindow.cross(x, y, window=1000)

@@ -686,6 +686,7 @@ def pair():
 def test_cross_summary_maps_rho_and_marks_flags(pair):
     arrays = {k: pair[k].copy() for k in pair}
     arrays["status_y"][1] = "flat_segments"
+    arrays["cov_sign_changes"][2] = True
     r = mfwindow.CrossResult(arrays, pair.settings, pair.rho_level)
     fig = mfwindow.plot.cross_summary(r, names=("a", "b"))
     heat, lam, width, negative = fig.axes[:4]
@@ -703,6 +704,9 @@ def test_cross_summary_maps_rho_and_marks_flags(pair):
     assert bad[1] and list(flag.get_xdata()) == list(pair.time[bad])
     assert "b flat_segments 1" in heat.get_legend().get_texts()[1].get_text()
     assert np.isnan(lam.get_lines()[0].get_ydata()[1])
+    (changes,) = gid_lines(lam, "sign changes")
+    assert list(changes.get_xdata()) == list(
+        pair.time[arrays["cov_sign_changes"]])
     with pytest.raises(ValueError, match="mfwindow.cross"):
         mfwindow.plot.cross_summary(support.described(
             support.walk(3000, seed=1), window=1000))
