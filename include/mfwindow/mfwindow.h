@@ -219,8 +219,7 @@ struct Settings {
   SurrogateKind Surrogate = SurrogateKind::kIaaft;
   std::uint64_t Seed = 0;
   // A pair's confidence level for rho under independence (CrossAnalyser,
-  // with Surrogates > 0): the share of y's surrogates whose |rho| at a
-  // scale lies below CrossScales::RhoCritical. One series ignores it.
+  // with Surrogates > 0), in (0, 1); one series ignores it.
   double RhoLevel = 0.95;
 };
 
@@ -528,9 +527,11 @@ SeriesResult AnalyseSeries(std::span<const double> values,
 // autocorrelation, on which the spread of rho depends; a shuffle is
 // refused), made as one series' surrogates are (keyed by Seed, the
 // window's number and the surrogate's index: the same bytes on any thread
-// count). Per scale, RhoCritical is the RhoLevel quantile of the
-// surrogates' |rho| and RhoSignificant says |Rho| > RhoCritical: rho lies
-// beyond what independent series with y's spectrum give, at 1 - RhoLevel.
+// count). Per scale, RhoCritical is the k-th smallest of the m surrogates'
+// |rho|, k = ceil(RhoLevel (m + 1)) (at most m), and RhoSignificant says
+// |Rho| > RhoCritical: the Monte Carlo test's rank, which an independent
+// pair with y's spectrum exceeds with probability (m + 1 - k) / (m + 1),
+// 1 - RhoLevel where RhoLevel (m + 1) is whole (19 surrogates at 0.95).
 //
 // The pair takes the rms fluctuation only (Settle's default for the
 // standard method): a range has no cross counterpart. It takes finite

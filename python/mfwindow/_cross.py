@@ -229,8 +229,12 @@ _DOC = """Two series analysed together in a window moving along both:
     one series' surrogates (of its increments, or of its values under the
     profile), keyed by `seed`, the window's number and the surrogate's
     index, so that the same seed gives the same bytes on any number of
-    threads. rho_critical is, per scale, the `rho_level` quantile of the
-    surrogates' abs(rho); rho_significant says abs(rho) exceeds it.
+    threads. rho_critical is, per scale, the k-th smallest abs(rho) of the
+    m surrogates, k = ceil(rho_level (m + 1)) (at most m), the Monte Carlo
+    test's rank: an independent pair exceeds it with probability
+    1 - rho_level where rho_level (m + 1) is whole (19 surrogates at
+    0.95), and never below 1 / (m + 1). rho_significant says abs(rho)
+    exceeds it.
 
     surrogates : int
         Surrogates of y per window (%s). Default: 0.
