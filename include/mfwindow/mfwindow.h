@@ -663,6 +663,11 @@ struct FileOptions {
   // AnalyseFile call analyses one column, so it refuses this (SettingError
   // naming "all_columns"); give each Column in turn instead.
   bool AllColumns = false;
+  // Two columns of the file analysed as a pair, "A,B" (mfwindow-batch's
+  // --pair), each a number from 1 or a header name. One AnalyseFile call
+  // analyses one series, so it refuses this (SettingError naming "pair");
+  // give both series to CrossAnalyser instead.
+  std::string Pair;
   // Where the result files go, created if missing; empty: none are written.
   // Each is written under a temporary name and takes its place once the
   // series is complete. A Column other than the first names them
