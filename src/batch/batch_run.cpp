@@ -162,7 +162,9 @@ int RunPairs(const BatchOptions& options, const BatchIo& io,
         }
       }
       if (!failure.empty()) {
-        progress.Message(program + ": " + failure + "; series skipped");
+        std::string line = program;
+        line.append(": ").append(failure).append("; series skipped");
+        progress.Message(line);
         progress.SeriesSkipped();
         status = kExitSkipped;
         continue;
@@ -177,7 +179,9 @@ int RunPairs(const BatchOptions& options, const BatchIo& io,
       }
       file.Close();
       for (const std::string& warning : result.Warnings) {
-        progress.Message(program + ": warning: " + name + ": " + warning);
+        std::string line = program;
+        line.append(": warning: ").append(name).append(": ").append(warning);
+        progress.Message(line);
       }
       progress.SeriesDone(name, static_cast<std::uint64_t>(result.Rows.size()));
     }
