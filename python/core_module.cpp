@@ -266,14 +266,15 @@ Column RowColumn(const std::vector<Row>& rows, Field Row::*member) {
 
 // Vector `member` of every window's spectrum (`width` values each), one
 // row per window.
-template <typename Item>
-Column SpectrumTable(const std::vector<Item>& spectra,
-                     std::vector<double> Item::*member, std::size_t width) {
-  Column table({static_cast<py::ssize_t>(spectra.size()),
-                static_cast<py::ssize_t>(width)});
-  auto out = table.mutable_unchecked<2>();
+template <typename Item, typename Value>
+py::array_t<Value> SpectrumTable(const std::vector<Item>& spectra,
+                                 std::vector<Value> Item::*member,
+                                 std::size_t width) {
+  py::array_t<Value> table({static_cast<py::ssize_t>(spectra.size()),
+                            static_cast<py::ssize_t>(width)});
+  auto out = table.template mutable_unchecked<2>();
   for (std::size_t i = 0; i < spectra.size(); ++i) {
-    const std::vector<double>& values = spectra[i].*member;
+    const std::vector<Value>& values = spectra[i].*member;
     for (std::size_t k = 0; k < width; ++k) {
       out(static_cast<py::ssize_t>(i), static_cast<py::ssize_t>(k)) = values[k];
     }
@@ -392,7 +393,9 @@ py::dict Cross(const Samples& x, const Samples& y,
   py::list status_x;
   py::list status_y;
   py::list negative;
+  py::list sign_changes;
   for (const Row& row : result.Rows) {
+    sign_changes.append(row.CovarianceSignChanges);
     status.append(mfwindow::QualityName(row.Status));
     status_x.append(mfwindow::QualityName(row.StatusX));
     status_y.append(mfwindow::QualityName(row.StatusY));
@@ -402,6 +405,7 @@ py::dict Cross(const Samples& x, const Samples& y,
   columns["status_x"] = status_x;
   columns["status_y"] = status_y;
   columns["negative_covariance"] = negative;
+  columns["cov_sign_changes"] = sign_changes;
   const std::size_t scales = result.ScaleLen.size();
   py::array_t<std::int64_t> lengths(static_cast<py::ssize_t>(scales));
   std::copy(result.ScaleLen.begin(), result.ScaleLen.end(),
@@ -414,6 +418,13 @@ py::dict Cross(const Samples& x, const Samples& y,
   columns["f_xx"] = SpectrumTable(result.Scales, &Scales::FXX, scales);
   columns["f_yy"] = SpectrumTable(result.Scales, &Scales::FYY, scales);
   columns["rho"] = SpectrumTable(result.Scales, &Scales::Rho, scales);
+  if (result.Used.Surrogates > 0) {
+    columns["rho_critical"] =
+        SpectrumTable(result.Scales, &Scales::RhoCritical, scales);
+    columns["rho_significant"] =
+        SpectrumTable(result.Scales, &Scales::RhoSignificant, scales);
+    columns["surrogates_used"] = RowColumn(result.Rows, &Row::SurrogatesUsed);
+  }
   const std::size_t orders = result.QGrid.size();
   columns["q"] = Column(static_cast<py::ssize_t>(orders), result.QGrid.data());
   if (result.Used.Spectrum) {

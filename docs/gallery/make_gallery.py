@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Draws the figures of docs/gallery/ from recordings that Debian's
-packages ship (scipy's ECG excerpt, matplotlib's sample stock table and
-membrane recording) and from synthetic references (fractional Gaussian
+packages ship (scipy's ECG excerpt, matplotlib's sample stock table, also
+as a pair, and membrane recording) and from synthetic references (fractional Gaussian
 noise, a binomial cascade, a multifractal random walk), and writes
 manifest.json beside them.
 
@@ -220,6 +220,28 @@ def figures():
             title="Google stock, daily, 2004-08-19 .. 2008-10-14 "
                   "(matplotlib's goog.npz)")
 
+    # A pair from the same table: each day's absolute log return against
+    # the day's change of log volume, which rises on days of large moves.
+    pair = np.vstack([np.abs(np.diff(np.log(stock[0]))),
+                      np.diff(np.log(stock[1]))])
+    pair_names = ("|return|", "volume change")
+    pair_settings = dict(window=500, shift=10, surrogates=19,
+                         surrogate="phase", seed=1)
+
+    def stock_pair_summary():
+        r = mfwindow.cross(pair[0], pair[1], **pair_settings)
+        return r, mfwindow.plot.cross_summary(
+            r, names=pair_names,
+            title="Google, daily (matplotlib's goog.npz): absolute return "
+                  "against the change of volume")
+
+    def stock_pair_fluctuation():
+        r = mfwindow.cross(pair[0], pair[1], **pair_settings)
+        return r, mfwindow.plot.fluctuation(
+            r, window=20, names=pair_names,
+            title="Google, daily: the pair's fluctuations in one window of "
+                  "500 trading days")
+
     membrane = np.fromfile(sample_data("membrane.dat"),
                            dtype="<f4").astype(np.float64)
     membrane_settings = dict(window=1000, shift=250, spectrum=True,
@@ -297,6 +319,9 @@ def figures():
         ("ecg_summary", held, ecg_settings, ecg_summary),
         ("ecg_fluctuation", x, ecg_fq, ecg_fluctuation),
         ("stock_summary", stock, stock_settings, stock_summary),
+        ("stock_pair_summary", pair, pair_settings, stock_pair_summary),
+        ("stock_pair_fluctuation", pair, pair_settings,
+         stock_pair_fluctuation),
         ("membrane_spectrogram", membrane, membrane_settings,
          membrane_spectrogram),
         ("fgn_fluctuation", noise, fgn_settings, fgn_fluctuation),

@@ -218,6 +218,9 @@ struct Settings {
   std::int32_t Surrogates = 0;
   SurrogateKind Surrogate = SurrogateKind::kIaaft;
   std::uint64_t Seed = 0;
+  // A pair's confidence level for rho under independence (CrossAnalyser,
+  // with Surrogates > 0), in (0, 1); one series ignores it.
+  double RhoLevel = 0.95;
 };
 
 // Why a setting was refused.
@@ -518,11 +521,23 @@ SeriesResult AnalyseSeries(std::span<const double> values,
 // (CrossRow::NegativeCovariance). For y = x every value is that of the
 // series alone and Rho is 1 at every scale.
 //
+// With Surrogates > 0, each window also gets a confidence level for rho
+// under independence: x against Surrogates surrogates of y's window, of
+// the kind Surrogate (phase or iaaft: both keep y's power spectrum, so its
+// autocorrelation, on which the spread of rho depends; a shuffle is
+// refused), made as one series' surrogates are (keyed by Seed, the
+// window's number and the surrogate's index: the same bytes on any thread
+// count). Per scale, RhoCritical is the k-th smallest of the m surrogates'
+// |rho|, k = ceil(RhoLevel (m + 1)) (at most m), and RhoSignificant says
+// |Rho| > RhoCritical: the Monte Carlo test's rank, which an independent
+// pair with y's spectrum exceeds with probability (m + 1 - k) / (m + 1),
+// 1 - RhoLevel where RhoLevel (m + 1) is whole (19 surrogates at 0.95).
+//
 // The pair takes the rms fluctuation only (Settle's default for the
-// standard method): a range has no cross counterpart. It makes no
-// surrogates and takes finite samples only (OnBadSample kError), so that the
-// two series keep their samples in step; other settings are refused with a
-// SettingError naming "fluctuation", "surrogates" or "nan". The windows are
+// standard method): a range has no cross counterpart. It takes finite
+// samples only (OnBadSample kError), so that the two series keep their
+// samples in step; other settings are refused with a SettingError naming
+// "fluctuation", "surrogate" or "nan". The windows are
 // analysed by the straightforward kernel's operations whatever Kernel says,
 // on Threads threads, with the same bits on any number of them.
 struct CrossRow {
@@ -546,6 +561,14 @@ struct CrossRow {
   // scale index.
   bool NegativeCovariance = false;
   double NegativeShare = 0.0;
+  // CovXY(s) is positive at some fitted scale and negative at another:
+  // Lambda then fits |CovXY| across a change of sign and describes no
+  // power law of the covariance (rho wanders about 0 there).
+  bool CovarianceSignChanges = false;
+  // The surrogates of y that RhoCritical is taken over (0 without
+  // surrogates; IAAFT ones that stopped at their cap unsettled are left
+  // out).
+  std::int32_t SurrogatesUsed = 0;
 };
 
 // One window's values per scale (CrossResult::ScaleLen.size() each).
@@ -554,6 +577,11 @@ struct CrossScales {
   std::vector<double> FXX;
   std::vector<double> FYY;
   std::vector<double> Rho;
+  // With Settings::Surrogates > 0 (else empty): the critical |rho| under
+  // independence at Settings::RhoLevel (NaN where no surrogate gave a
+  // rho), and 1 where |Rho| exceeds it, else 0.
+  std::vector<double> RhoCritical;
+  std::vector<std::uint8_t> RhoSignificant;
 };
 
 struct CrossResult {
@@ -635,6 +663,11 @@ struct FileOptions {
   // AnalyseFile call analyses one column, so it refuses this (SettingError
   // naming "all_columns"); give each Column in turn instead.
   bool AllColumns = false;
+  // Two columns of the file analysed as a pair, "A,B" (mfwindow-batch's
+  // --pair), each a number from 1 or a header name. One AnalyseFile call
+  // analyses one series, so it refuses this (SettingError naming "pair");
+  // give both series to CrossAnalyser instead.
+  std::string Pair;
   // Where the result files go, created if missing; empty: none are written.
   // Each is written under a temporary name and takes its place once the
   // series is complete. A Column other than the first names them

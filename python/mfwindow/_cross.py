@@ -21,10 +21,13 @@ from ._result import Settings
 from ._settings import SettingTypeError
 
 # The keywords of analyse() that a pair does not take: it keeps every
-# sample of both series in step, makes no surrogates, and is analysed by
-# the straightforward kernel's operations.
-NOT_FOR_PAIRS = frozenset({"nan", "fill", "max_gap", "surrogates",
-                           "surrogate", "seed", "kernel"})
+# sample of both series in step and is analysed by the straightforward
+# kernel's operations.
+NOT_FOR_PAIRS = frozenset({"nan", "fill", "max_gap", "kernel"})
+# The keywords of the pair's own rows (no keyword of analyse()).
+PAIR_ONLY = ("rho_level",)
+# The surrogate keywords, whose entries say what they do for a pair.
+_NULL_KEYWORDS = ("surrogates", "surrogate", "seed")
 
 
 class CrossResult:
@@ -38,19 +41,27 @@ class CrossResult:
     rules of one series' statuses), ``status_x`` and ``status_y`` (each
     series' own); ``negative_covariance`` (bool: some segment covariance
     is negative, so the multifractal form describes its magnitude) and
-    ``negative_share`` (the share of such segments); ``min_r2``. Per window
+    ``negative_share`` (the share of such segments); ``cov_sign_changes``
+    (bool: cov_xy(s) is positive at some fitted scale and negative at
+    another, so lambda_xy fits abs(cov_xy) across a change of sign and
+    describes no power law); ``min_r2``. Per window
     and scale (windows x scales): ``cov_xy`` (the mean detrended
     covariance F2_xy(s), signed), ``f_xx`` and ``f_yy`` (each series' rms
-    F_2(s)) and ``rho`` = cov_xy / (f_xx f_yy); ``scales`` (segment
+    F_2(s)) and ``rho`` = cov_xy / (f_xx f_yy); with surrogates > 0
+    ``rho_critical`` (the critical abs(rho) under independence at
+    ``rho_level``) and ``rho_significant`` (bool: abs(rho) beyond it), and
+    per window ``surrogates_used``; ``scales`` (segment
     lengths), ``log_scale`` and ``q``. With spectrum=True ``h``, ``tau``,
     ``alpha``, ``f_alpha`` of the cross spectrum; with fq=True ``fq``
     (F_q^xy(s), windows x q x scales). ``settings`` holds the settled
     Settings."""
 
     def __init__(self, arrays: Dict[str, np.ndarray],
-                 settings: Any) -> None:
+                 settings: Any, rho_level: Optional[float] = None) -> None:
         self._arrays = arrays
         self.settings = settings
+        # The confidence level of rho_critical (None without surrogates).
+        self.rho_level = rho_level
 
     def __getitem__(self, key: str) -> np.ndarray:
         return self._arrays[key]
@@ -108,6 +119,10 @@ def cross(x: ArrayLike, y: ArrayLike, window: int, *,
           range_floor: float = _default("range_floor"),
           crossover_slope: float = _default("crossover_slope"),
           poor_fit_r2: float = _default("poor_fit_r2"),
+          surrogates: int = _default("surrogates"),
+          surrogate: str = _default("surrogate"),
+          seed: int = _default("seed"),
+          rho_level: float = _settings.ROWS["rho_level"]["default"],
           method: str = _default("method"),
           segments: Optional[str] = _default("segments"),
           abscissa: Optional[str] = _default("abscissa")) -> CrossResult:
@@ -121,7 +136,10 @@ def cross(x: ArrayLike, y: ArrayLike, window: int, *,
     if given["dt"] is not None and given["fs"] is not None:
         raise SettingTypeError("fs cannot be given with dt: cross() takes "
                                "one or the other", "fs")
+    level = given.pop("rho_level")
     core = _settings.core_settings(given)
+    core["rho_level"] = _settings._one(_settings.ROWS["rho_level"], level,
+                                       "rho_level")
     fs = None if given["fs"] is None else core["fs"]
     step = None if fs is not None else core.get("dt", 1.0)
     origin = core["t0"]
@@ -168,12 +186,15 @@ def cross(x: ArrayLike, y: ArrayLike, window: int, *,
     arrays.pop("threads")
     for key in ("status", "status_x", "status_y"):
         arrays[key] = np.asarray(arrays[key], dtype="<U16")
-    arrays["negative_covariance"] = np.asarray(
-        arrays["negative_covariance"], dtype=bool)
+    for key in ("negative_covariance", "cov_sign_changes"):
+        arrays[key] = np.asarray(arrays[key], dtype=bool)
+    if "rho_significant" in arrays:
+        arrays["rho_significant"] = arrays["rho_significant"].astype(bool)
     if fs is not None:
         arrays["time"] = settings.times(positions)
     settings = dataclasses.replace(settings, kernel="straightforward")
-    return CrossResult(arrays, settings)
+    return CrossResult(arrays, settings,
+                       used["rho_level"] if used["surrogates"] else None)
 
 
 _DOC = """Two series analysed together in a window moving along both:
@@ -202,6 +223,30 @@ _DOC = """Two series analysed together in a window moving along both:
 @run@
     progress : bool or callable
         As for analyse().
+
+    The confidence level of rho under independence: each window's x
+    against `surrogates` surrogates of y's window, made as analyse() makes
+    one series' surrogates (of its increments, or of its values under the
+    profile), keyed by `seed`, the window's number and the surrogate's
+    index, so that the same seed gives the same bytes on any number of
+    threads. rho_critical is, per scale, the k-th smallest abs(rho) of the
+    m surrogates, k = ceil(rho_level (m + 1)) (at most m), the Monte Carlo
+    test's rank: an independent pair exceeds it with probability
+    1 - rho_level where rho_level (m + 1) is whole (19 surrogates at
+    0.95), and never below 1 / (m + 1). rho_significant says abs(rho)
+    exceeds it.
+
+    surrogates : int
+        Surrogates of y per window (%s). Default: 0.
+    surrogate : {'phase', 'iaaft'}
+        Their kind: random Fourier phases, or iterative
+        amplitude-adjusted (which also keeps y's values). Both keep y's
+        power spectrum, on which the spread of rho under independence
+        depends; a shuffle, which does not, is refused. Default: %r.
+    seed : int
+        Seed of the surrogates. Default: 0.
+    rho_level : float
+        The confidence level, above 0 and below 1. Default: %r.
 
     The method, as for analyse() (the pair takes the rms fluctuation only:
     method="described", a range, is refused):
@@ -236,10 +281,12 @@ _DOC = """Two series analysed together in a window moving along both:
 _SETTING_KEYWORDS = ("window", "shift", "order", "min_scale", "increments",
                      "t0", "dt", "fs")
 _RUN_KEYWORDS = ("spectrum", "threads")
+_DOC = _DOC % (_settings.ROWS["surrogates"]["range"],
+               _default("surrogate"), _settings.ROWS["rho_level"]["default"])
 cross.__doc__ = (_DOC.replace("@settings@", "\n".join(
     _parameter_doc(k) for k in _SETTING_KEYWORDS))
     .replace("@run@", "\n".join(_parameter_doc(k) for k in _RUN_KEYWORDS))
     .replace("@method@", "\n".join(
         _parameter_doc(k) for k in _settings.ANALYSIS_KEYWORDS
-        if k not in _SETTING_KEYWORDS + _RUN_KEYWORDS
+        if k not in _SETTING_KEYWORDS + _RUN_KEYWORDS + _NULL_KEYWORDS
         and k not in NOT_FOR_PAIRS)))

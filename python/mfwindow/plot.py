@@ -8,8 +8,11 @@ are drawn apart and counted. fluctuation(result, window) draws F_q(s)
 against s on log-log axes with the fitted lines, the fit range and the
 residuals. spectrum(result, windows) draws h(q), tau(q) and f(alpha) of
 chosen windows with their standard errors, spectrogram(result) the spectra
-of every window as a heat map over time. Each returns the matplotlib Figure
-and draws into axes of yours when given.
+of every window as a heat map over time. cross_summary(result) draws a
+pair's (mfwindow.cross) rho_DCCA(s, t) as a heat map with lambda, the cross
+spectrum's width and the share of negative covariances over time, and
+fluctuation draws a pair's F_xy, F_xx and F_yy. Each returns the matplotlib
+Figure and draws into axes of yours when given.
 
     >>> import numpy as np, mfwindow, mfwindow.plot
     >>> x = np.cumsum(np.random.default_rng(3).standard_normal(4000))
@@ -45,7 +48,8 @@ if TYPE_CHECKING:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
 
-__all__ = ["summary", "fluctuation", "spectrum", "spectrogram", "hurst_fit"]
+__all__ = ["summary", "fluctuation", "spectrum", "spectrogram", "hurst_fit",
+           "cross_summary"]
 
 SUMMARY_SIZE = (10, 8)  # inches, without the signal panel
 SPECTRUM_SIZE = (13, 4.5)
@@ -603,7 +607,8 @@ def _choose_orders(q: np.ndarray, wanted: Optional[Sequence[float]]
 def fluctuation(result: Result, window: int = 0,
                 q: Optional[Sequence[float]] = None, ax: Any = None,
                 channel: Any = None, title: Optional[str] = None,
-                fit_range: Any = None) -> "Figure":
+                fit_range: Any = None,
+                names: Sequence[str] = ("x", "y")) -> "Figure":
     """The scaling diagnostic of one window: F_q(s) against the segment
     length s on log-log axes for the moment orders nearest to `q`
     (default -5, -2, 2, 5), each with its fitted line drawn across the
@@ -624,7 +629,17 @@ def fluctuation(result: Result, window: int = 0,
     `channel` says which. ax: None draws a new figure (10 x 7 inches) with
     the residuals below; a pair of Axes takes the two panels; a single
     Axes the log-log panel alone. Returns the Figure.
+
+    A pair's result (mfwindow.cross) draws its window's F_xy(s) =
+    sqrt(abs(cov_xy(s))) (hollow where the covariance is negative) with
+    the line of slope lambda_xy over the fit range, beside each series' own
+    F_xx(s) and F_yy(s) (labelled by `names`), and below rho_DCCA(s) with
+    the band within its confidence level when the result has one; `q` and
+    `channel` do not apply, and ax takes two Axes.
     """
+    if _is_pair(result):
+        return _cross_fluctuation(result, window, ax, title, names,
+                                  fit_range)
     plt = _pyplot()
     result = _one_series(result, channel)
     fit = hurst_fit(result, fit_range)
@@ -937,4 +952,302 @@ def spectrogram(result: Result, kind: str = "f_alpha", ax: Any = None,
     a.set_ylabel(ylabel)
     a.set_xlabel(_time_label(result))
     _finish(fig, [a], result, own, title)
+    return fig
+
+
+CROSS_SUMMARY_SIZE = (11, 10)
+RHO = r"$\rho_{DCCA}(s)$"
+LAMBDA = r"$\lambda_{xy}$"
+
+
+def _is_pair(result: Any) -> bool:
+    """Whether `result` is mfwindow.cross's (it has the detrended
+    covariances)."""
+    try:
+        return "cov_xy" in result
+    except TypeError:
+        return False
+
+
+def _pair_flagged(result: Any, names: Sequence[str]
+                  ) -> Tuple[np.ndarray, Optional[str]]:
+    """Per window: True where the status of x, of y or of the cross
+    spectrum is not "ok", and the legend's count of them by series and
+    status ("flagged: 3 of 29 windows (x crossover 2, xy not_concave 1)"),
+    None when none is."""
+    parts = list(zip(names, ("status_x", "status_y"))) + [
+        ("".join(names) if all(len(n) == 1 for n in names) else "pair",
+         "status")]
+    statuses = [(who, np.asarray(result[key]).astype(str))
+                for who, key in parts]
+    bad = np.zeros(result.n_windows, dtype=bool)
+    counts = []
+    for who, status in statuses:
+        flagged = (status != "ok") & (status != "")
+        bad |= flagged
+        words, numbers = np.unique(status[flagged], return_counts=True)
+        counts += ["%s %s %d" % (who, w, c) for w, c in zip(words, numbers)]
+    if not bad.any():
+        return bad, None
+    return bad, "flagged: %d of %d windows (%s)" % (
+        int(bad.sum()), bad.size, ", ".join(counts))
+
+
+def _flagged_columns(a: "Axes", time: np.ndarray, bad: np.ndarray) -> None:
+    """Flagged windows as grey columns as wide as the shift."""
+    half = np.median(np.diff(time)) / 2 if time.size > 1 else 0.0
+    for t in time[bad]:
+        if half > 0:
+            a.axvspan(t - half, t + half, color=FLAGGED_COLOUR, linewidth=0,
+                      gid="flagged")
+        else:
+            a.axvline(t, color=FLAGGED_COLOUR, linewidth=4, gid="flagged")
+
+
+def _plain_log_ticks(axis: Any, low: float, high: float) -> None:
+    """Plain numbers at 1-2-3-5 steps on a log axis from `low` to `high`:
+    a decade or less would otherwise show one labelled tick."""
+    low, high = low * (1 - 1e-9), high * (1 + 1e-9)
+    ticks = [m * 10 ** e for e in range(0, 8) for m in (1, 2, 3, 5)
+             if low <= m * 10 ** e <= high]
+    axis.set_ticks(ticks, ["%d" % t for t in ticks])
+    axis.set_minor_formatter(_null_formatter())
+
+
+def _pair_title(result: Any, names: Sequence[str]) -> str:
+    return "%s against %s" % tuple(names)
+
+
+def cross_summary(result: Any, ax: Any = None, title: Optional[str] = None,
+                  names: Sequence[str] = ("x", "y")) -> "Figure":
+    """The time course of a pair (a result of mfwindow.cross), in panels
+    sharing the time axis:
+
+    - rho_DCCA(s, t) as a heat map over the windows' times and the
+      segment lengths s (one row per distinct length), from -1 (blue)
+      through 0 (white) to 1 (red); with the confidence level
+      (cross(..., surrogates=N)) the cells whose abs(rho) is within it
+      (not rho_significant) are greyed over, so that what keeps its
+      colour is what independent series with y's spectrum do not give;
+    - the cross exponent lambda_xy, the slope of log sqrt(abs(cov_xy(s))),
+      crossed in red where cov_xy changes sign over the fitted scales
+      (cov_sign_changes: no power law);
+    - the cross spectrum's width Delta alpha_xy;
+    - the share of segments whose covariance is negative: where it is
+      large the cross spectrum describes abs(cov), noise about zero.
+
+    Windows where the status of x, of y or of the pair is not "ok" are
+    grey columns in the heat map and hollow grey circles below, left out
+    of the lines and the axis ranges, and counted by series and status in
+    the legend. `names` label the two series. ax: None draws a new figure
+    (11 x 10 inches); else a sequence of 4 Axes, one per panel, the
+    colour bar taken from the first. Returns the Figure. Raises
+    ValueError for a result that is not a pair's or has no windows.
+    """
+    plt = _pyplot()
+    if not _is_pair(result):
+        raise ValueError("plot.cross_summary draws a result of "
+                         "mfwindow.cross; plot.summary draws one series'")
+    if result.n_windows == 0:
+        raise ValueError("the result has no windows, nothing to plot")
+    names = [str(n) for n in names]
+    if len(names) != 2:
+        raise ValueError("names: two labels, got %r" % (names,))
+    own = ax is None
+    if own:
+        fig, axes_array = plt.subplots(
+            4, 1, sharex=True, figsize=CROSS_SUMMARY_SIZE,
+            layout="constrained",
+            gridspec_kw=dict(height_ratios=(2.2, 1, 1, 0.8)))
+        axes = list(axes_array)
+    else:
+        axes = _axes_list(ax)
+        if len(axes) != 4:
+            raise ValueError("give 4 Axes (rho, lambda, width, negative "
+                             "share), not %d" % len(axes))
+        fig = axes[0].figure
+    time = np.asarray(result.time)
+    bad, flag_label = _pair_flagged(result, names)
+    keep = ~bad
+    from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch
+
+    # The heat map: one row per distinct segment length.
+    lengths, first = np.unique(np.asarray(result.scales), return_index=True)
+    rho = np.asarray(result.rho, dtype=np.float64)[:, first]
+    heat = axes[0]
+    mesh = heat.pcolormesh(time, lengths, rho.T, shading="nearest",
+                           cmap="RdBu_r", vmin=-1.0, vmax=1.0)
+    fig.colorbar(mesh, ax=heat, location="top", shrink=0.6, aspect=40,
+                 label=RHO + r": $-1$ opposite, 0 none, 1 in step")
+    handles: List[Any] = []
+    if "rho_significant" in result:
+        within = ~np.asarray(result.rho_significant)[:, first]
+        # Light grey over the cells within the level: apart from white,
+        # which is rho = 0.
+        heat.pcolormesh(time, lengths, np.where(within, 0.3, np.nan).T,
+                        shading="nearest", cmap="Greys", vmin=0.0, vmax=1.0,
+                        alpha=0.85, gid="within level")
+        settings = result.settings
+        handles.append(Patch(facecolor="0.78", edgecolor="0.6", label=(
+            "grey: abs(rho) within the %g level of %d %s surrogates of %s "
+            "(independent of %s); %d%% of the cells are beyond it"
+            % (result.rho_level, settings.surrogates, settings.surrogate,
+               names[1], names[0],
+               round(100 * float(np.mean(~within)))))))
+    if bad.any():
+        heat.plot(time[bad], np.ones(int(bad.sum())), linestyle="none",
+                  marker="v", markersize=6, color=FLAGGED_COLOUR,
+                  transform=heat.get_xaxis_transform(), clip_on=False,
+                  gid="flagged", label=flag_label)
+        handles.append(heat.get_lines()[-1])
+    heat.set_yscale("log")
+    _plain_log_ticks(heat.yaxis, lengths.min(), lengths.max())
+    heat.set_ylabel("segment length $s$ (samples)")
+    if handles:
+        _legend_beside(heat, handles=handles)
+
+    panels = [(axes[1], "lambda_xy", LAMBDA, "cross exponent: slope of "
+               r"$\log \sqrt{|F^2_{xy}(s)|}$ over the fitted scales"),
+              (axes[2], "alpha_width", r"$\Delta\alpha_{xy}$",
+               "width of the cross spectrum"),
+              (axes[3], "negative_share", "negative\ncovariances",
+               "share of segments whose covariance is negative (where "
+               "large, the cross spectrum describes abs(cov))")]
+    for a, key, label, meaning in panels:
+        values = np.asarray(result[key], dtype=np.float64)
+        a.plot(time, np.where(bad, np.nan, values), color="C0", marker=".",
+               markersize=3, zorder=3)
+        # The share keeps its whole range, 0 to 1.
+        limits = (_limits(a, [values], keep) if key != "negative_share"
+                  else None)
+        if bad.any():
+            _draw_flagged(a, time, values[np.newaxis], bad[np.newaxis],
+                          limits, None)
+        a.set_ylabel(label)
+        a.grid(True, alpha=0.3)
+        a.ticklabel_format(axis="y", useOffset=False)
+        legend = [Line2D([], [], color="C0", marker=".", label=meaning)]
+        if bad.any():
+            legend.append(Line2D([], [], linestyle="none", marker="o",
+                                 markerfacecolor="none",
+                                 markeredgecolor=FLAGGED_COLOUR,
+                                 label="flagged window"))
+        changes = np.asarray(result["cov_sign_changes"], dtype=bool)
+        if key == "lambda_xy" and changes.any():
+            legend += a.plot(time[changes], values[changes], linestyle="none",
+                             marker="x", color="C3", zorder=5,
+                             gid="sign changes", label=(
+                                 "cov_xy changes sign over the fitted "
+                                 "scales: no power law (%d windows)"
+                                 % int(changes.sum())))
+        _legend_beside(a, handles=legend)
+    axes[3].set_ylim(-0.02, 1.02)
+    axes[-1].set_xlabel(_time_label(result))
+    heading = title if title is not None else _pair_title(result, names)
+    if own:
+        fig.suptitle(heading)
+        caption = _caption(result)
+        if caption:
+            width = int(fig.get_figwidth() * 72.0 * 0.85 / 4.6)
+            fig.supxlabel(textwrap.fill(caption, width), fontsize="small")
+    else:
+        axes[0].set_title(heading, fontsize="small", loc="left")
+    return fig
+
+
+def _cross_fluctuation(result: Any, window: int, ax: Any,
+                       title: Optional[str], names: Sequence[str],
+                       fit_range: Any) -> "Figure":
+    """plot.fluctuation of a pair: F_xy = sqrt(abs(cov_xy)), F_xx and F_yy
+    against s, and rho(s) with its confidence level below."""
+    plt = _pyplot()
+    if result.n_windows == 0:
+        raise ValueError("the result has no windows, nothing to plot")
+    (w,) = _choose_windows(result.n_windows, [window])
+    own = ax is None
+    if own:
+        fig, axes_array = plt.subplots(
+            2, 1, sharex=True, figsize=FLUCTUATION_SIZE, layout="constrained",
+            gridspec_kw=dict(height_ratios=(3, 1.3)))
+        axes = list(axes_array)
+    else:
+        axes = _axes_list(ax)
+        if len(axes) != 2:
+            raise ValueError("give two Axes (F(s), rho(s)), not %d"
+                             % len(axes))
+        fig = axes[0].figure
+    x = _abscissa(result)
+    s = 10.0 ** x
+    scales = np.asarray(result.scales)
+    in_fit = np.ones(scales.shape, dtype=bool)
+    settings = result.settings
+    if fit_range is None and settings is not None:
+        fit_range = settings.fit_range
+    if fit_range is not None:
+        low, high = fit_range
+        in_fit &= (scales >= (low or 0)) & (scales <= (high or scales.max()))
+    for a in axes:
+        a.axvspan(s[in_fit].min(), s[in_fit].max(), color="0.85", zorder=0,
+                  gid="fit range", label=None if a is not axes[0] else
+                  "fit range: s = %d ... %d" % (scales[in_fit].min(),
+                                                 scales[in_fit].max()))
+    cov = np.asarray(result.cov_xy, dtype=np.float64)[w]
+    f_xy = np.sqrt(np.abs(cov))
+    top = axes[0]
+    top.plot(s, result.f_xx[w], linestyle="none", marker=".", markersize=4,
+             color="C1", label=r"$F_{xx}(s)$: %s alone" % names[0])
+    top.plot(s, result.f_yy[w], linestyle="none", marker=".", markersize=4,
+             color="C2", label=r"$F_{yy}(s)$: %s alone" % names[1])
+    negative = cov < 0
+    top.plot(s[~negative], f_xy[~negative], linestyle="none", marker="o",
+             markersize=4, color="C0",
+             label=r"$F_{xy}(s) = \sqrt{|F^2_{xy}(s)|}$, covariance > 0")
+    if negative.any():
+        top.plot(s[negative], f_xy[negative], linestyle="none", marker="o",
+                 markersize=4, markerfacecolor="none", color="C0",
+                 gid="negative",
+                 label=r"$F_{xy}(s)$ where the covariance is negative")
+    lam = float(result.lambda_xy[w])
+    with np.errstate(divide="ignore", invalid="ignore"):
+        y = np.log10(f_xy[in_fit])
+    if np.isfinite(lam) and np.isfinite(y).all():
+        intercept = y.mean() - lam * x[in_fit].mean()
+        top.plot(s[in_fit], 10.0 ** (intercept + lam * x[in_fit]),
+                 color="C0", linewidth=1.5,
+                 label=r"fit: $\lambda_{xy}$ = %.3f" % lam)
+    top.set_xscale("log")
+    top.set_yscale("log")
+    top.set_ylabel("fluctuation")
+    _legend_beside(top)
+    status = ", ".join("%s %s" % (who, result[key][w]) for who, key in (
+        (names[0], "status_x"), (names[1], "status_y"),
+        ("pair", "status")))
+    top.set_title("window ending at t = %s; status %s" % (
+        _format_time(result.time[w], result), status), fontsize="medium")
+    below = axes[1]
+    below.axhline(0.0, color="k", linewidth=0.8)
+    below.plot(s, result.rho[w], marker=".", markersize=4, color="C3",
+               label=RHO)
+    if "rho_critical" in result:
+        critical = np.asarray(result.rho_critical, dtype=np.float64)[w]
+        below.fill_between(s, -critical, critical, color="C3", alpha=0.15,
+                           linewidth=0, gid="within level",
+                           label="within the %g level under independence"
+                           % result.rho_level)
+    below.set_ylim(-1.05, 1.05)
+    below.set_xscale("log")
+    below.set_ylabel(RHO)
+    _legend_beside(below)
+    below.set_xlabel("segment length $s$ (samples)")
+    _plain_log_ticks(below.xaxis, s.min(), s.max())
+    for a in axes:
+        a.grid(True, which="both", alpha=0.3)
+    heading = title if title is not None else _pair_title(result, names)
+    if own:
+        fig.suptitle(heading)
+        caption = _caption(result)
+        if caption:
+            width = int(fig.get_figwidth() * 72.0 * 0.85 / 4.6)
+            fig.supxlabel(textwrap.fill(caption, width), fontsize="small")
     return fig

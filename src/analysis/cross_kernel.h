@@ -42,12 +42,15 @@
 #include "analysis/results.h"
 #include "analysis/run_constants.h"
 #include "analysis/straightforward_kernel.h"
+#include "analysis/window_null.h"
 
 namespace analysis {
 
 // Whether the pair analysis takes a run: the rms fluctuation (the
 // covariance of two segments generalises the mean square; a range has no
-// counterpart) and no surrogates.
+// counterpart), and surrogates (of y, for rho's null level) only of a kind
+// that keeps y's power spectrum: a shuffle would destroy its
+// autocorrelation, on which the spread of rho under independence depends.
 bool CrossTakes(const TableParams& params);
 
 // Working storage of one pair analysis; allocation-free per window once
@@ -66,6 +69,15 @@ class CrossWorkspace {
   std::vector<double> FXX;    // F_xx(s)
   std::vector<double> FYY;    // F_yy(s)
   std::vector<double> Rho;    // rho(s)
+  // With surrogates (RhoNull): rho(s) of x against each surrogate of y
+  // (surrogates x scales), y's surrogated sequence, a sort's scratch
+  // (one per surrogate), and per scale the critical |rho| and whether
+  // |rho(s)| exceeds it (1) or not (0). Empty without surrogates.
+  std::vector<double> SurrogateRho;
+  std::vector<double> Source;
+  std::vector<double> Magnitudes;
+  std::vector<double> RhoCritical;
+  std::vector<std::uint8_t> RhoSignificant;
 };
 
 struct CrossSummary {
@@ -76,6 +88,9 @@ struct CrossSummary {
   // Share of the segments (over every scale index) whose covariance is
   // negative.
   double NegativeShare = 0.0;
+  // F2_xy(s) takes both signs over the fitted scales: lambda then fits
+  // |F2_xy| across a change of sign, no power law of the covariance.
+  bool SignChanges = false;
 };
 
 // Analyses one pair of windows of Lrec prepared values each (CrossTakes
@@ -85,5 +100,31 @@ struct CrossSummary {
 CrossSummary AnalyseCrossWindow(const RunConstants& run, CrossWorkspace& work,
                                 std::span<const double> x,
                                 std::span<const double> y);
+
+// rho(s) of prepared windows x and y at every scale, each formed as
+// AnalyseCrossWindow forms it (the same segments, detrending and sums in
+// the same order), into `rho` (one per scale). Uses work.Cross's buffers.
+void CrossRho(const RunConstants& run, CrossWorkspace& work,
+              std::span<const double> x, std::span<const double> y,
+              std::span<double> rho);
+
+// The confidence level of rho under independence, after
+// AnalyseCrossWindow of the same window (work.Rho holds its rho): y's
+// surrogates (run.Params.Surrogates: Count of them, of its kind; made by
+// `factory` from y's raw window `y_raw` as the one-signal null levels make
+// them, keys SurrogateKey(Seed, 0, window_number, i), see window_null.h)
+// each give rho_i(s) = CrossRho(x, surrogate i); IAAFT surrogates that
+// stopped at their cap unsettled are left out. Per scale, over the m
+// finite |rho_i(s)| in ascending order, work.RhoCritical is the k-th, k =
+// ceil(level (m + 1)) (to within 1e-9) clamped to 1 .. m, NaN when m = 0;
+// work.RhoSignificant is |rho(s)| > RhoCritical (two-sided). The Monte
+// Carlo test's rank: an independent pair exceeds it with probability
+// (m + 1 - k) / (m + 1), which is 1 - level where level (m + 1) is whole
+// (19 surrogates at 0.95) and never below 1 / (m + 1). Returns the
+// surrogates used. Allocates nothing.
+std::int32_t RhoNull(const RunConstants& run, CrossWorkspace& work,
+                     SurrogateFactory& factory, std::span<const double> x,
+                     std::span<const double> y_raw, std::int64_t window_number,
+                     double level);
 
 }  // namespace analysis

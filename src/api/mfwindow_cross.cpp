@@ -22,6 +22,7 @@
 #include "analysis/moving_window.h"
 #include "analysis/run_constants.h"
 #include "analysis/thread_handoff.h"
+#include "analysis/window_null.h"
 #include "api/settings_params.h"
 #include "mfwindow/mfwindow.h"
 #include "mfwindow/settings_table.h"
@@ -39,9 +40,12 @@ void CheckPairSettings(const Settings& s) {
            "counterpart",
            "range");
   }
-  if (s.Surrogates != 0) {
-    Refuse(*FindSetting("surrogates"), SettingReason::kConflict,
-           "are not made for a pair", std::to_string(s.Surrogates));
+  if (s.Surrogates != 0 && s.Surrogate == SurrogateKind::kShuffle) {
+    Refuse(*FindSetting("surrogate"), SettingReason::kConflict,
+           "must be phase or iaaft for a pair: a shuffle of y destroys its "
+           "autocorrelation, on which the spread of rho under independence "
+           "depends",
+           "shuffle");
   }
   if (s.OnBadSample != BadSamplePolicy::kError) {
     Refuse(*FindSetting("nan"), SettingReason::kConflict,
@@ -59,15 +63,21 @@ void CheckFinite(std::span<const double> values) {
   }
 }
 
-// One thread's storage: its workspace and the two prepared windows.
+// One thread's storage: its workspace, the two prepared windows and, with
+// surrogates, the maker of y's.
 struct Local {
   explicit Local(const analysis::RunConstants& run)
       : Work(run),
         X(static_cast<std::size_t>(run.Params.Lrec)),
-        Y(static_cast<std::size_t>(run.Params.Lrec)) {}
+        Y(static_cast<std::size_t>(run.Params.Lrec)) {
+    if (run.Params.Surrogates.Count > 0) {
+      Surrogates.emplace(run.Params);
+    }
+  }
   analysis::CrossWorkspace Work;
   std::vector<double> X;
   std::vector<double> Y;
+  std::optional<analysis::SurrogateFactory> Surrogates;
 };
 
 Quality QualityOf(const analysis::WindowQuality& q) {
@@ -148,11 +158,18 @@ CrossResult CrossAnalyser::Analyse(std::span<const double> x,
     if (!local) local = std::make_unique<Local>(run);
     const std::size_t start = w * static_cast<std::size_t>(s.used.WinShift);
     const auto len = static_cast<std::size_t>(lrec);
+    const std::span<const double> y_raw = y.subspan(start, len);
     analysis::PrepareWindow(s.tables, x.subspan(start, len), local->X);
-    analysis::PrepareWindow(s.tables, y.subspan(start, len), local->Y);
+    analysis::PrepareWindow(s.tables, y_raw, local->Y);
     analysis::CrossWorkspace& work = local->Work;
     const analysis::CrossSummary summary =
         analysis::AnalyseCrossWindow(run, work, local->X, local->Y);
+    const std::int32_t surrogates_used =
+        local->Surrogates
+            ? analysis::RhoNull(run, work, *local->Surrogates, local->X, y_raw,
+                                static_cast<std::int64_t>(w) + 1,
+                                s.used.RhoLevel)
+            : 0;
 
     CrossRow& row = result.Rows[w];
     row.TimeMark = analysis::MakeWindowResult(
@@ -170,7 +187,10 @@ CrossResult CrossAnalyser::Analyse(std::span<const double> x,
     row.MinRSquared = work.Cross.Quality.MinRSquared;
     row.NegativeShare = summary.NegativeShare;
     row.NegativeCovariance = summary.NegativeShare > 0.0;
-    result.Scales[w] = {work.CovXY, work.FXX, work.FYY, work.Rho};
+    row.CovarianceSignChanges = summary.SignChanges;
+    row.SurrogatesUsed = surrogates_used;
+    result.Scales[w] = {work.CovXY, work.FXX,         work.FYY,
+                        work.Rho,   work.RhoCritical, work.RhoSignificant};
     if (s.used.Spectrum) {
       result.Spectra[w] = {work.Cross.HurstQ, work.Cross.TauQ,
                            work.Cross.AlfaGrid, work.Cross.FAlfaGrid};

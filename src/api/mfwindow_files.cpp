@@ -64,6 +64,11 @@ void CheckFileOptions(const FileOptions& options) {
            "is mfwindow-batch's: one AnalyseFile call analyses one column, "
            "so give each Column in turn");
   }
+  if (!options.Pair.empty()) {
+    Refuse(*FindSetting("pair"), SettingReason::kConflict,
+           "is mfwindow-batch's: one AnalyseFile call analyses one series, "
+           "so give both series to CrossAnalyser");
+  }
 }
 
 FileResult AnalyseFile(const std::filesystem::path& file,

@@ -255,6 +255,16 @@ const std::array kRows{
     .Type = T::kSeed,
     .Help = "seed of the surrogates; results depend on it, never on threads",
     .Member = &Settings::Seed},
+  // A pair's own: mfwindow.cross takes it as a keyword of its own, and
+  // mfwindow-batch with --pair.
+  SettingRow{.Name = "rho_level", .Flag = "--rho-level", .Field = "RhoLevel",
+    .Type = T::kReal,
+    .Help = "a pair's confidence level for rho under independence: the "
+            "quantile of |rho| over x against the surrogates of y that "
+            "rho must exceed",
+    .Member = &Settings::RhoLevel, .Min = Above(0.0),
+    .Max = Bound{1.0, nullptr, {}, true}, .Finite = true,
+    .FrontEnds = kNotPython},
 
   // How a series file is read.
   SettingRow{.Name = "column", .Flag = "--column", .Field = "Column",
@@ -269,6 +279,14 @@ const std::array kRows{
     .Help = "analyse every column of each series in turn (the fields of its "
             "first line, or a 2-D .npy array's columns)",
     .Member = &FileOptions::AllColumns, .FrontEnds = kNotPython},
+  SettingRow{.Name = "pair", .Flag = "--pair", .Field = "Pair",
+    .Type = T::kText,
+    .Help = "two columns A,B of delimited text (or of a 2-D .npy array), "
+            "each a number from 1 or a header name, analysed together as "
+            "a pair (the rms fluctuation only): one CSV per series file, "
+            "F(Alfa)@<A>+<B>_<name>.csv",
+    .Member = &FileOptions::Pair, .Zero = "none", .Unset = true,
+    .FrontEnds = kNotPython},
   SettingRow{.Name = "header", .Flag = "--header", .Field = "Header",
     .Type = T::kWord, .Words = kHeaderWords,
     .Help = "whether delimited text starts with a header row",

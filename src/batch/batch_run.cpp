@@ -1,12 +1,17 @@
 #include "batch/batch_run.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "analysis/engine.h"
 #include "api/settings_params.h"
@@ -14,10 +19,12 @@
 #include "series/column_choice.h"
 #include "series/fatal.h"
 #include "series/interrupt.h"
+#include "series/result_file.h"
 #include "series/result_records.h"
 #include "series/series_notes.h"
 #include "series/series_pipeline.h"
 #include "textio/fields.h"
+#include "textio/full_precision.h"
 #include "textio/records.h"
 
 namespace batch {
@@ -31,6 +38,159 @@ std::uint64_t FileSize(const fs::path& path) {
   std::error_code error;
   const std::uintmax_t size = fs::file_size(path, error);
   return error ? 0 : static_cast<std::uint64_t>(size);
+}
+
+// The start of a pair's result names, "F(Alfa)@<A>+<B>_", each column as
+// ColumnPrefix writes it: a '+' is never part of one column's prefix
+// (it is written %2B there), so no pair shares a name with a column.
+std::string PairPrefix(const std::array<series::ColumnChoice, 2>& pair) {
+  std::string prefix = "F(Alfa)@";
+  for (std::size_t k = 0; k < 2; ++k) {
+    if (k == 1) prefix.push_back('+');
+    if (pair[k].Index == 1) {
+      prefix.push_back('1');
+    } else {
+      const std::string one = series::ColumnPrefix(pair[k]);  // F(Alfa)@.._
+      constexpr std::size_t kStart = std::string_view("F(Alfa)@").size();
+      prefix.append(one, kStart, one.size() - kStart - 1);
+    }
+  }
+  prefix.push_back('_');
+  return prefix;
+}
+
+// Column `column` of series file `path` (messages name it `name`), read
+// whole as the batch reads a series. Throws series::BadSeriesInput.
+std::vector<double> ReadColumn(const fs::path& path, const std::string& name,
+                               series::InputOptions input,
+                               const series::ColumnChoice& column) {
+  std::ifstream file(path, std::ios::in | std::ios::binary);
+  if (!file.is_open()) {
+    throw series::BadSeriesInput(
+        name + ": cannot open file (" + std::strerror(errno) + ")", false);
+  }
+  input.Column = column;
+  const std::unique_ptr<series::SampleReader> reader =
+      series::MakeSampleReader(file, name, input);
+  std::vector<double> values;
+  while (const std::optional<double> sample = reader->Next()) {
+    values.push_back(*sample);
+  }
+  return values;
+}
+
+// One CSV row per window of a pair: the cross spectrum's summary, lambda,
+// the statuses and flags, at full precision; flags as 0 or 1.
+std::string PairHeader(bool surrogates) {
+  std::string header =
+      "time,alpha_min,alpha_max,alpha_width,alpha_sz,f_alpha_sz,lambda_xy,"
+      "min_r2,negative_share,status,status_x,status_y,negative_covariance,"
+      "cov_sign_changes";
+  if (surrogates) header.append(",surrogates_used");
+  return header;
+}
+
+std::string PairRecord(const mfwindow::CrossRow& row, bool surrogates) {
+  std::string record;
+  for (const double v :
+       {row.TimeMark, row.AlfaMin, row.AlfaMax, row.AlfaWidth, row.AlfaSz,
+        row.FAlfaSz, row.Lambda, row.MinRSquared, row.NegativeShare}) {
+    record.append(textio::FormatFullPrecision(v));
+    record.push_back(',');
+  }
+  for (const mfwindow::Quality q : {row.Status, row.StatusX, row.StatusY}) {
+    record.append(mfwindow::QualityName(q));
+    record.push_back(',');
+  }
+  record.push_back(row.NegativeCovariance ? '1' : '0');
+  record.push_back(',');
+  record.push_back(row.CovarianceSignChanges ? '1' : '0');
+  if (surrogates) {
+    record.push_back(',');
+    record.append(std::to_string(row.SurrogatesUsed));
+  }
+  return record;
+}
+
+// --pair: each series file's two columns analysed together, one CSV each.
+int RunPairs(const BatchOptions& options, const BatchIo& io,
+             const mfwindow::Settled& settled,
+             const std::vector<std::string>& names) {
+  const std::string program(kProgramName);
+  mfwindow::CrossAnalyser analyser(settled);
+  const bool surrogates = settled.Used().Surrogates > 0;
+  const std::string prefix = PairPrefix(*options.Pair);
+  const fs::path out_dir = io.BaseDir / options.OutDir;
+  std::uint64_t total = 0;
+  for (const std::string& name : names) total += FileSize(io.BaseDir / name);
+  ProgressReport progress(io.Err, io.Mode, names.size(), total);
+  int status = kExitSuccess;
+  const series::InterruptGuard stop_between_windows;
+  const auto go_on = [&progress](std::int64_t, std::int64_t) {
+    progress.WindowDone();
+    try {
+      series::ThrowIfInterrupted();
+    } catch (const series::Interrupted&) {
+      return false;
+    }
+    return true;
+  };
+  try {
+    for (const std::string& name : names) {
+      progress.SeriesStarted(FileSize(io.BaseDir / name));
+      const std::optional<fs::path> place =
+          series::ResultPlace(name, ".csv", prefix);
+      std::string failure = place ? std::string() : *series::RefusedName(name);
+      mfwindow::CrossResult result;
+      if (failure.empty()) {
+        try {
+          const fs::path path = io.BaseDir / name;
+          const std::vector<double> x =
+              ReadColumn(path, name, options.Input, (*options.Pair)[0]);
+          const std::vector<double> y =
+              ReadColumn(path, name, options.Input, (*options.Pair)[1]);
+          result = analyser.Analyse(x, y, go_on);
+        } catch (const series::BadSeriesInput& e) {
+          failure = e.what();
+        } catch (const mfwindow::BadSampleError& e) {
+          failure = name + ": " + e.what();
+        } catch (const std::invalid_argument& e) {
+          failure = name + ": " + e.what();
+        } catch (const mfwindow::Stopped&) {
+          series::ThrowIfInterrupted();
+          throw;
+        }
+      }
+      if (!failure.empty()) {
+        std::string line = program;
+        line.append(": ").append(failure).append("; series skipped");
+        progress.Message(line);
+        progress.SeriesSkipped();
+        status = kExitSkipped;
+        continue;
+      }
+      const fs::path path = out_dir / *place;
+      std::error_code ignored;  // a failure shows up at the result file
+      fs::create_directories(path.parent_path(), ignored);
+      series::ResultFile file = series::ResultFile::Staged(path.string());
+      file.WriteRecord(PairHeader(surrogates));
+      for (const mfwindow::CrossRow& row : result.Rows) {
+        file.WriteRecord(PairRecord(row, surrogates));
+      }
+      file.Close();
+      for (const std::string& warning : result.Warnings) {
+        std::string line = program;
+        line.append(": warning: ").append(name).append(": ").append(warning);
+        progress.Message(line);
+      }
+      progress.SeriesDone(name, static_cast<std::uint64_t>(result.Rows.size()));
+    }
+  } catch (...) {
+    progress.Finish();
+    throw;
+  }
+  progress.Finish();
+  return status;
 }
 
 }  // namespace
@@ -107,6 +267,8 @@ int RunBatch(const BatchOptions& options, BatchIo io) {
            << kUsageLine << '\n';
     return kExitUsage;
   }
+
+  if (options.Pair) return RunPairs(options, io, settled_once, names);
 
   // Refused here, before anything is allocated, when the system could
   // never hold it.

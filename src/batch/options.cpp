@@ -414,6 +414,12 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
   CLI::Option* time_labels_option = settings.Option("time_labels");
   time_labels_option->excludes(time_column_option);
   settings.Option("all_columns")->excludes(column_option);
+  CLI::Option* pair_option = settings.Option("pair");
+  pair_option->excludes(column_option)
+      ->excludes(settings.Option("all_columns"))
+      ->excludes(time_column_option)
+      ->excludes(time_labels_option);
+  settings.Option("rho_level")->needs(pair_option);
   CLI::Option* series =
       app.add_option("series", o.Series, "series files, in order")
           ->type_name("FILE");
@@ -558,8 +564,49 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv,
           "--out -", std::string("standard output takes one result file; ") +
                          (s.Spectrum ? "--spectrum" : "--fq") + " writes two");
     }
-    const bool dat =
-        format_option->count() > 0 ? format == "dat" : out_dir != "-";
+    if (pair_option->count() > 0) {
+      const std::string& pair = o.File.Pair;
+      const std::size_t comma = pair.find(',');
+      const std::string first = pair.substr(0, comma);
+      const std::string second =
+          comma == std::string::npos ? std::string() : pair.substr(comma + 1);
+      if (first.empty() || second.empty() ||
+          second.find(',') != std::string::npos || first == second) {
+        throw CLI::ValidationError(
+            "--pair", "two different columns A,B, got \"" + pair + "\"");
+      }
+      std::array<series::ColumnChoice, 2> chosen;
+      for (std::size_t k = 0; k < 2; ++k) {
+        if (const std::optional<series::OptionProblem> problem =
+                series::ChooseFields(k == 0 ? first : second, o.File.Header,
+                                     o.File.Delimiter, o.Input)) {
+          throw Refused(
+              series::OptionProblem{"pair", problem->Rule, problem->Value});
+        }
+        chosen[k] = *o.Input.Column;
+      }
+      o.Pair = chosen;
+      const char* conflict = out_dir == "-" ? "--out -"
+                             : s.Spectrum   ? "--spectrum"
+                             : s.KeepFq     ? "--fq"
+                             : format_option->count() > 0 && format == "dat"
+                                 ? "--format dat"
+                                 : nullptr;
+      if (conflict != nullptr) {
+        throw CLI::ValidationError(
+            "--pair", std::string("writes one CSV file per series; not with ") +
+                          conflict);
+      }
+      try {
+        const mfwindow::CrossAnalyser pair_settings(*o.Settled);
+      } catch (const mfwindow::SettingError& e) {
+        throw CLI::ValidationError(
+            mfwindow::Worded(e, mfwindow::FindSetting(e.Which())->Flag));
+      }
+    }
+    const bool dat = o.Pair                       ? false
+                     : format_option->count() > 0 ? format == "dat"
+                                                  : out_dir != "-";
     if (s.Surrogates > 0 && dat) {
       throw CLI::ValidationError(
           "--surrogates",

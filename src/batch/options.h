@@ -58,6 +58,8 @@ struct BatchOptions {
   // --column a,b: each column analysed in turn (Input.Column is the first);
   // empty: Input.Column alone.
   std::vector<series::ColumnChoice> Columns;
+  // --pair A,B: the two columns analysed together, x then y.
+  std::optional<std::array<series::ColumnChoice, 2>> Pair;
   Shard Part;
   OutputFormat Format = OutputFormat::kDat;
   bool Quiet = false;    // no progress
@@ -84,7 +86,10 @@ using EnvLookup = std::function<const char*(const char*)>;
 // arguments or from --list, an existing file, "-" (standard input) at most
 // once, --column by name not with --header no, --out - not with --spectrum
 // or --fq, several columns not with "-" nor --out -, and --surrogates only
-// with the CSV that holds the null levels. --column, --header or --delimiter
+// with the CSV that holds the null levels. --pair takes two distinct
+// columns, not with --column, --all-columns, a time column, --spectrum,
+// --fq, --out - nor --format dat (it writes CSV), and settings a pair takes
+// (mfwindow::CrossAnalyser). --column, --header or --delimiter
 // make the series delimited text; --out - makes the format csv unless --format
 // is given.
 ParseOutcome ParseCommandLine(int argc, const char* const* argv,

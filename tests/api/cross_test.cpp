@@ -86,7 +86,57 @@ TEST(CrossAnalyser, GivesTheSameBitsOnAnyThreadCountAndStops) {
                mfwindow::Stopped);
 }
 
-// Guards the refusals: a pair cannot take a range, surrogates, samples
+// Guards rho's null level: x against itself lies beyond every surrogate
+// at every scale; independent noises are beyond the 0.9 level in about a
+// tenth of the cells (window and scale); the levels are the same bytes on
+// one thread and four, and another seed gives other ones. The mean
+// covariance of independent noises changes sign in some window, of x with
+// itself in none.
+TEST(CrossAnalyser, RhoNullLevelHoldsItsShareOnIndependentPairs) {
+  const std::vector<double> x = analysis_test::WhiteNoise(512 * 24, 8);
+  const std::vector<double> y = analysis_test::WhiteNoise(512 * 24, 9);
+  Settings s = Standard(1);
+  s.WinShift = 512;
+  s.Surrogates = 19;
+  s.Surrogate = mfwindow::SurrogateKind::kPhase;
+  s.RhoLevel = 0.9;
+  const mfwindow::CrossResult self = mfwindow::AnalysePair(x, x, s);
+  const mfwindow::CrossResult one = mfwindow::AnalysePair(x, y, s);
+  s.Threads = 4;
+  const mfwindow::CrossResult four = mfwindow::AnalysePair(x, y, s);
+  s.Seed = 1;
+  const mfwindow::CrossResult reseeded = mfwindow::AnalysePair(x, y, s);
+  ASSERT_EQ(one.Rows.size(), 24U);
+  std::size_t cells = 0;
+  std::size_t significant = 0;
+  bool seed_matters = false;
+  int sign_changes = 0;
+  for (std::size_t w = 0; w < one.Rows.size(); ++w) {
+    EXPECT_EQ(one.Rows[w].SurrogatesUsed, 19);
+    EXPECT_FALSE(self.Rows[w].CovarianceSignChanges);
+    sign_changes += one.Rows[w].CovarianceSignChanges ? 1 : 0;
+    const mfwindow::CrossScales& sc = one.Scales[w];
+    ASSERT_EQ(sc.RhoCritical.size(), sc.Rho.size());
+    for (std::size_t k = 0; k < sc.Rho.size(); ++k) {
+      EXPECT_EQ(self.Scales[w].RhoSignificant[k], 1) << w << " " << k;
+      EXPECT_TRUE(SameBits(sc.RhoCritical[k], four.Scales[w].RhoCritical[k]));
+      EXPECT_EQ(sc.RhoSignificant[k], four.Scales[w].RhoSignificant[k]);
+      EXPECT_EQ(sc.RhoSignificant[k], std::fabs(sc.Rho[k]) > sc.RhoCritical[k]);
+      seed_matters |=
+          !SameBits(sc.RhoCritical[k], reseeded.Scales[w].RhoCritical[k]);
+      significant += sc.RhoSignificant[k];
+      ++cells;
+    }
+  }
+  const double share =
+      static_cast<double>(significant) / static_cast<double>(cells);
+  EXPECT_GT(share, 0.03);
+  EXPECT_LT(share, 0.2);
+  EXPECT_TRUE(seed_matters);
+  EXPECT_GT(sign_changes, 0);  // independent noises: F2_xy wanders about 0
+}
+
+// Guards the refusals: a pair cannot take a range, shuffled surrogates, samples
 // dropped or kept as gaps, series of two lengths or a non-finite sample.
 TEST(CrossAnalyser, RefusesWhatAPairCannotTake) {
   struct Case {
@@ -96,7 +146,11 @@ TEST(CrossAnalyser, RefusesWhatAPairCannotTake) {
   const Case cases[] = {
       {"fluctuation",
        [](Settings& s) { s.Preset = mfwindow::Method::kDescribed; }},
-      {"surrogates", [](Settings& s) { s.Surrogates = 9; }},
+      {"surrogate",
+       [](Settings& s) {
+         s.Surrogates = 9;
+         s.Surrogate = mfwindow::SurrogateKind::kShuffle;
+       }},
       {"nan",
        [](Settings& s) { s.OnBadSample = mfwindow::BadSamplePolicy::kSkip; }},
   };

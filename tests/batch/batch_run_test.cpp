@@ -768,6 +768,48 @@ TEST(RunBatch, EachColumnHasItsOwnResult) {
   EXPECT_EQ(Result(dir, "eeg.csv", ".dat", "F(Alfa)@Cz_"), alone[1]);
 }
 
+// Guards --pair: two columns of one file give the library's pair rows, in
+// a result named after both, and a column that is not there skips the
+// series.
+TEST(RunBatch, PairGivesTheLibrarysRows) {
+  const fs::path dir = ScratchDir();
+  const std::vector<double> fz = Walk(3000, 11);
+  const std::vector<double> cz = Walk(3000, 12);
+  std::string csv = "Fz,Cz\n";
+  for (std::size_t i = 0; i < fz.size(); ++i) {
+    csv += Number(fz[i]) + "," + Number(cz[i]) + "\n";
+  }
+  WriteFile(dir / "eeg.csv", csv);
+  BatchOptions o = Options({"eeg.csv"});
+  o.Input.Delimited = true;
+  o.Given.Preset = mfwindow::Method::kStandard;
+  o.Given.Lrec = 1000;
+  o.Given.WinShift = 500;
+  o.Given.Surrogates = 9;
+  o.Given.Surrogate = mfwindow::SurrogateKind::kPhase;
+  o.Pair = {series::ColumnChoice{0, "Fz"}, series::ColumnChoice{2, ""}};
+  ASSERT_EQ(RunIn(o, dir).Status, kExitSuccess);
+  const std::vector<std::string> rows =
+      Records(Result(dir, "eeg.csv", ".csv", "F(Alfa)@Fz+2_"));
+  const mfwindow::CrossResult pair = mfwindow::AnalysePair(fz, cz, o.Given);
+  ASSERT_EQ(rows.size(), pair.Rows.size() + 1);
+  EXPECT_TRUE(rows[0].starts_with("time,alpha_min,")) << rows[0];
+  for (std::size_t w = 0; w < pair.Rows.size(); ++w) {
+    const mfwindow::CrossRow& r = pair.Rows[w];
+    const std::string& row = rows[w + 1];
+    EXPECT_TRUE(row.starts_with(textio::FormatFullPrecision(r.TimeMark) + "," +
+                                textio::FormatFullPrecision(r.AlfaMin) + ","))
+        << row;
+    EXPECT_NE(row.find("," + textio::FormatFullPrecision(r.Lambda) + ","),
+              std::string::npos);
+    EXPECT_TRUE(row.ends_with(",9")) << row;
+  }
+  o.Pair = {series::ColumnChoice{0, "Fz"}, series::ColumnChoice{0, "Pz"}};
+  const Ran missing = RunIn(o, dir);
+  EXPECT_EQ(missing.Status, kExitSkipped);
+  EXPECT_NE(missing.Err.find("no column named \"Pz\""), std::string::npos);
+}
+
 // The file's own time stamps set the time axis: numbers as --tini and
 // --tstep would, ISO date-times in seconds since the first. An uneven step
 // fails the series naming it, and --all-columns leaves the stamps out.

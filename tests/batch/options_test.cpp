@@ -179,6 +179,15 @@ TEST(ParseCommandLine, RefusesBadUsageWithStatus2AndAUsageLine) {
       {"--column", "1,2", "-"},  // standard input cannot be read twice
       {"--all-columns", "--out", "-", "s"},
       {"--all-columns", "--column", "2", "s"},
+      // A pair: two different columns, one CSV each, settings it takes.
+      {"--pair", "2", "--method", "standard", "s"},
+      {"--pair", "2,2", "--method", "standard", "s"},
+      {"--pair", "1,2,3", "--method", "standard", "s"},
+      {"--pair", "1,2", "--column", "3", "--method", "standard", "s"},
+      {"--pair", "1,2", "--out", "-", "--method", "standard", "s"},
+      {"--pair", "1,2", "--format", "dat", "--method", "standard", "s"},
+      {"--pair", "1,2", "s"},  // the described method's range
+      {"--rho-level", "0.9", "s"},
       // The stamps set the time axis alone, and are no series themselves.
       {"--time-column", "1", "s"},
       {"--time-column", "2", "--column", "1,2", "s"},
@@ -244,8 +253,9 @@ TEST(ParseCommandLine, HelpDocumentsTheFilesAndExitsWith0) {
         "standard input", "standard output"}) {
     EXPECT_NE(p.Out.find(text), std::string::npos) << text;
   }
-  // Every setting's flag, with its help, as the settings table has it.
+  // Every batch setting's flag, with its help, as the settings table has it.
   for (const mfwindow::SettingRow& row : mfwindow::SettingRows()) {
+    if ((row.FrontEnds & mfwindow::kBatch) == 0) continue;
     EXPECT_NE(p.Out.find("  " + std::string(row.Flag) + " "), std::string::npos)
         << row.Name;
     EXPECT_NE(p.Out.find(row.Help), std::string::npos) << row.Name;

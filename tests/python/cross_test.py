@@ -22,7 +22,7 @@ def test_keywords_are_analyses_that_a_pair_takes():
     theirs = inspect.signature(mfwindow.analyse).parameters
     expected = set(theirs) - _cross.NOT_FOR_PAIRS - {"x", "time",
                                                       "old_names"}
-    assert set(mine) - {"x", "y"} == expected
+    assert set(mine) - {"x", "y"} - set(_cross.PAIR_ONLY) == expected
     for name in expected - {"window"}:
         assert mine[name].default == theirs[name].default, name
         assert "\n    %s : " % name in mfwindow.cross.__doc__, name
@@ -31,6 +31,9 @@ def test_keywords_are_analyses_that_a_pair_takes():
 @pytest.mark.parametrize("keywords, y_len, error, setting", [
     (dict(method="described"), 3000, mfwindow.SettingError, "fluctuation"),
     (dict(fluctuation="range"), 3000, mfwindow.SettingError, "fluctuation"),
+    (dict(surrogates=5, surrogate="shuffle"), 3000, mfwindow.SettingError,
+     "surrogate"),
+    (dict(rho_level=1.0), 3000, mfwindow.SettingError, "rho_level"),
     (dict(), 2999, ValueError, None),
     (dict(), -1, ValueError, None),  # a NaN in y
 ])
@@ -66,3 +69,22 @@ def test_agrees_with_the_independent_peer_on_a_small_case():
                                  validate.cross_rows(mfwindow, 4096, 1024))
     assert len(targets.rows) == 24
     assert not targets.failed(), targets.failed()
+
+
+def test_rho_null_level_and_sign_changes_of_the_covariance():
+    rng = np.random.default_rng(6)
+    x, y = rng.standard_normal((2, 3000))
+    keywords = dict(window=1000, shift=500, surrogates=9, surrogate="phase",
+                    rho_level=0.8)
+    self = mfwindow.cross(x, x, **keywords)
+    assert self.rho_significant.dtype == bool and self.rho_significant.all()
+    one = mfwindow.cross(x, y, threads=1, **keywords)
+    two = mfwindow.cross(x, y, threads=2, **keywords)
+    assert one.rho_critical.shape == one.rho.shape and one.rho_level == 0.8
+    assert one.rho_critical.tobytes() == two.rho_critical.tobytes()
+    np.testing.assert_array_equal(one.surrogates_used, 9)
+    # Every scale is fitted here: the flag is both signs among cov_xy(s).
+    signs = (one.cov_xy > 0).any(axis=1) & (one.cov_xy < 0).any(axis=1)
+    assert signs.any() and not self.cov_sign_changes.any()
+    np.testing.assert_array_equal(one.cov_sign_changes, signs)
+    assert "rho_critical" not in mfwindow.cross(x, y, window=1000)

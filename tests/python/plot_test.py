@@ -672,3 +672,53 @@ class TestPlotCommand:
         assert not os.path.exists(out)
         done = support.run_plot("--output", "one.png", results["walk"], other)
         assert done.returncode == 2
+
+
+@pytest.fixture(scope="module")
+def pair():
+    rng = np.random.default_rng(21)
+    x = rng.standard_normal(4000)
+    return mfwindow.cross(x, x + rng.standard_normal(4000), window=1000,
+                          shift=250, surrogates=9, surrogate="phase",
+                          rho_level=0.9)
+
+
+def test_cross_summary_maps_rho_and_marks_flags(pair):
+    arrays = {k: pair[k].copy() for k in pair}
+    arrays["status_y"][1] = "flat_segments"
+    arrays["cov_sign_changes"][2] = True
+    r = mfwindow.CrossResult(arrays, pair.settings, pair.rho_level)
+    fig = mfwindow.plot.cross_summary(r, names=("a", "b"))
+    heat, lam, width, negative = fig.axes[:4]
+    assert [a.get_ylabel() for a in (lam, width)] == [
+        r"$\lambda_{xy}$", r"$\Delta\alpha_{xy}$"]
+    lengths, first = np.unique(pair.scales, return_index=True)
+    rho, grey = (np.ma.asarray(c.get_array()).reshape(lengths.size, -1).T
+                 for c in heat.collections)
+    assert bits(rho.data) == bits(pair.rho[:, first])
+    within = ~np.ma.getmaskarray(grey)
+    assert (within == ~pair.rho_significant[:, first]).all()
+    (flag,) = gid_lines(heat, "flagged")
+    bad = np.any([arrays[k] != "ok" for k in ("status", "status_x",
+                                               "status_y")], axis=0)
+    assert bad[1] and list(flag.get_xdata()) == list(pair.time[bad])
+    assert "b flat_segments 1" in heat.get_legend().get_texts()[1].get_text()
+    assert np.isnan(lam.get_lines()[0].get_ydata()[1])
+    (changes,) = gid_lines(lam, "sign changes")
+    assert list(changes.get_xdata()) == list(
+        pair.time[arrays["cov_sign_changes"]])
+    with pytest.raises(ValueError, match="mfwindow.cross"):
+        mfwindow.plot.cross_summary(support.described(
+            support.walk(3000, seed=1), window=1000))
+
+
+def test_fluctuation_of_a_pair_draws_its_three_and_rho(pair):
+    fig = mfwindow.plot.fluctuation(pair, window=-1)
+    top, below = fig.axes[:2]
+    f_xx, f_yy, f_xy, line = top.get_lines()
+    assert bits(f_xx.get_ydata()) == bits(pair.f_xx[-1])
+    assert bits(f_xy.get_ydata()) == bits(np.sqrt(np.abs(pair.cov_xy[-1])))
+    x, y = (np.log10(v) for v in line.get_xydata().T)
+    assert (y[-1] - y[0]) / (x[-1] - x[0]) == pytest.approx(
+        pair.lambda_xy[-1], abs=1e-9)
+    assert bits(below.get_lines()[1].get_ydata()) == bits(pair.rho[-1])
