@@ -1,9 +1,10 @@
 # The README's commands: `make run` (build and analyse the example),
 # `make test` (quick: build, every ctest label, the Python tests on the
 # working tree), `make check` (plus sanitizers, ThreadSanitizer and fuzzing)
-# and `make ci` (what .ci/run calls: lint, check, the wheel from a clean
-# clone, the gallery, the documentation site and arm64 under qemu). Each installs what is missing (as root),
-# configures, builds and runs.
+# and `make ci` (what .ci/run calls: lint, check, the wheels and the sdist,
+# the gallery, the documentation site, arm64 under qemu, Windows under wine
+# and the macOS link). Each installs what is missing (as root), configures,
+# builds and runs.
 BUILD_DIR ?= build
 # Interpreter for tools/mfwindow-plot: Debian's, which python3-matplotlib serves.
 PYTHON ?= /usr/bin/python3
@@ -119,13 +120,13 @@ check-sanitize: deps
 fuzz: deps
 	tests/fuzz/run.sh 20
 
-# The wheel as a user of another CPython gets it (needs the package index):
-# `python -m build --wheel` in an isolated build from a clean clone,
-# auditwheel repair to a manylinux tag, the wheel installed into a fresh
-# virtual environment of a CPython that is not Debian's (WHEEL_PYTHON, else
-# the first on PATH), tests/python and both commands run there; then the
-# offline `pip wheel --no-build-isolation` route. The programs the tests
-# compare with come from the build folder.
+# The package as users get it (needs the package index): the wheels of
+# `make wheel`, the aarch64 one's numerics and engine suites under qemu,
+# then tests/python/installed_test.sh: each wheel's tag, glibc symbols and
+# libraries, the x86_64 wheel in a fresh virtual environment (tests/python
+# and both commands), the aarch64 wheel's program under qemu against it,
+# the sdist from a clean clone and the offline route. The programs the
+# tests compare with come from the build folder.
 wheel-check: build deps-arm64
 	WHEEL_ENGINE_TESTS=1 $(MAKE) wheel
 	qemu-aarch64-static $(WHEEL_WORK)/build-aarch64/tests/numerics_test
@@ -144,7 +145,7 @@ wheel: deps deps-zig
 	  $(WHEEL_WORK) $(WHEELHOUSE) x86_64 aarch64
 
 # What CI runs (.ci/run): formatting and clang-tidy, the check tier, the
-# wheel from a clean clone, the gallery being current, the documentation
+# wheels and the sdist, the gallery being current, the documentation
 # site built and looked at in a browser, the engine tests on 64-bit Arm
 # under qemu, the Windows programs and their tests under wine, and the
 # macOS link.

@@ -1,7 +1,7 @@
 """Settings for the Python tests. They run against whichever mfwindow
 package Python imports: the build folder's (CTest puts build/python on
-PYTHONPATH) or an installed one (`make test` installs a wheel built from a
-clean clone into a fresh virtual environment). The programs they compare
+PYTHONPATH) or an installed one (`make wheel-check` installs the x86_64
+wheel of `make wheel` into a fresh virtual environment). The programs they compare
 with come from environment variables:
 
   MFWINDOW_PROGRAM    the mfwindow program

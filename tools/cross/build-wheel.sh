@@ -29,7 +29,10 @@ mkdir -p "$work" "$wheelhouse"
 # own; the wheels are built without isolation so that the build can be told
 # its target (an isolated build's pip would take the target for its own
 # platform and fetch tools for it).
-tools=$work/tools
+# One venv and one build folder per CPython: `make wheel WHEEL_PYTHON=...`
+# for each version a release carries.
+abi=cp$("$python" -c 'import sys; print("%d%d" % sys.version_info[:2])')
+tools=$work/tools-$abi
 if [ ! -x "$tools/bin/auditwheel" ]; then
   "$python" -m venv "$tools"
   "$tools/bin/python" -m pip install --quiet --disable-pip-version-check \
@@ -46,27 +49,31 @@ for arch in "$@"; do
   [ "$arch" = aarch64 ] && [ "${WHEEL_ENGINE_TESTS:-0}" = 1 ] && tests=--tests
   CMAKE=$cmake_bin "$source/tools/cross/build-deps.sh" "$source/cmake/zig.cmake" \
     "$work/deps/$arch-work" "$work/deps/$arch" $tests
+  build=$work/build-$abi-$arch
   rm -rf "$work/dist-$arch"
-  rm -f "$wheelhouse"/mfwindow-*_"$arch".whl
+  rm -f "$wheelhouse"/mfwindow-*-"$abi"-"$abi"-*_"$arch".whl
   # The target's extension suffix and platform, which the building
   # interpreter would otherwise give as its own.
   _PYTHON_HOST_PLATFORM=linux-$arch "$tools/bin/python" -m pip wheel \
     --quiet --disable-pip-version-check --no-build-isolation --no-deps \
     --wheel-dir "$work/dist-$arch" "$source" \
-    --config-settings=build-dir="$work/build-$arch" \
+    --config-settings=build-dir="$build" \
     --config-settings=cmake.define.CMAKE_TOOLCHAIN_FILE="$source/cmake/zig.cmake" \
     --config-settings=cmake.define.MFWINDOW_CROSS_DEPS="$work/deps/$arch" \
     --config-settings=cmake.define.MFWINDOW_PORTABLE_LIBM=ON \
     --config-settings=cmake.define.MFWINDOW_PYTHON_EXT_SUFFIX="${host_suffix/$host_arch/$arch}" \
-    > "$work/build-$arch.log" 2>&1 || { tail -40 "$work/build-$arch.log"; exit 1; }
+    > "$build.log" 2>&1 || { tail -40 "$build.log"; exit 1; }
   # auto: the oldest tag the wheel's glibc symbols allow (named only for the
   # build machine's processor, an explicit tag would refuse aarch64).
   PATH="$tools/bin:$PATH" "$tools/bin/auditwheel" repair \
     --plat auto -w "$wheelhouse" "$work/dist-$arch"/*.whl \
     > "$work/repair-$arch.log" 2>&1 || { cat "$work/repair-$arch.log"; exit 1; }
   if [ -n "$tests" ]; then
-    "$cmake_bin" "$work/build-$arch" -DMFWINDOW_TESTS=ON > /dev/null
-    "$cmake_bin" --build "$work/build-$arch" --target analysis_test numerics_test
+    # The CMake that configured the wheel's build, so that the library's
+    # objects stay the wheel's own.
+    "$tools/bin/cmake" "$build" -DMFWINDOW_TESTS=ON > /dev/null
+    "$tools/bin/cmake" --build "$build" --target analysis_test numerics_test
+    ln -sfn "$(basename "$build")" "$work/build-$arch"
   fi
   echo "build-wheel: $arch in $((SECONDS - start)) s"
 done
