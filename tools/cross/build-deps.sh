@@ -47,8 +47,12 @@ build() {
 }
 
 fetch onetbb
+# Static TBB on Linux would still dlopen libtbbmalloc, libtbbbind and
+# libiomp5 at run time through weak dlopen symbols, taking the system's
+# where they exist: without weak symbols it loads nothing (malloc stands in
+# for its allocator) and the programs and wheels stay self-contained.
 build tbb "$work/onetbb" -DTBB_TEST=OFF -DTBB_EXAMPLES=OFF -DTBB_STRICT=OFF \
-  -DTBBMALLOC_BUILD=OFF
+  -DTBBMALLOC_BUILD=OFF -DCMAKE_CXX_FLAGS=-D__TBB_WEAK_SYMBOLS_PRESENT=0
 fetch highway
 # The core library, and of the contrib part only the math headers mfwindow
 # includes (the contrib library's sort alone would take minutes a target).
